@@ -1,0 +1,14 @@
+// The program's clock and sleep; simulated when simulated time is active.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+// Milliseconds since 1970.
+int64_t NowMs();
+// Whole seconds since 1970, as the bot keeps its times.
+int32_t NowSeconds();
+void SleepMs(int64_t ms);
+
+}  // namespace platform

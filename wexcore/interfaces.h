@@ -1,0 +1,76 @@
+// The objects of the messaging component as the bot sees them.
+#pragma once
+
+#include <cstdint>
+
+#include "wexcore/unknown.h"
+#include "wexcore/variant.h"
+#include "wexcore/wex_string.h"
+
+// Automation face of an event receiver: events arrive through Invoke with
+// their arguments in declared order.
+struct IWexDispatch : IWexUnknown {
+    virtual HRESULT GetTypeInfoCount(uint32_t* count) = 0;
+    virtual HRESULT GetTypeInfo(uint32_t index, void** info) = 0;
+    virtual HRESULT GetIDsOfNames(const char16_t** names, uint32_t count, int32_t* ids) = 0;
+    virtual HRESULT Invoke(int32_t dispId, const WexVariant* args, uint32_t argCount) = 0;
+};
+
+struct IWexConnectionPoint : IWexUnknown {
+    virtual HRESULT Advise(IWexDispatch* sink, uint32_t* cookie) = 0;
+    virtual HRESULT Unadvise(uint32_t cookie) = 0;
+};
+
+struct IWexClientInfo : IWexUnknown {
+    virtual HRESULT SetClientInfoProperty(int32_t property, const WexVariant& value) = 0;
+};
+
+struct IWexIm : IWexUnknown {
+    virtual HRESULT SetImText(WEXSTR text) = 0;
+    virtual HRESULT GetImText(const char16_t* mimeType, WEXSTR* text) = 0;
+};
+
+struct IWexImSession : IWexUnknown {
+    virtual HRESULT SendIm(IWexIm* im) = 0;
+    virtual HRESULT EndSession() = 0;
+};
+
+struct IWexParticipant : IWexUnknown {
+    virtual HRESULT GetParticipantName(WEXSTR* name) = 0;
+};
+
+struct IWexRequest : IWexUnknown {
+    virtual HRESULT GetRequestKind(int32_t* kind) = 0;
+    virtual HRESULT AcceptRequest() = 0;
+    virtual HRESULT RejectRequest(HRESULT reason) = 0;
+};
+
+// Second interface of a request.
+struct IWexRequest2 : IWexUnknown {
+    virtual HRESULT GetRequestProperty(int32_t property, WexVariant* value) = 0;
+};
+
+// Preference store that the user of the component lends to the session.
+struct IWexPrefsHook : IWexUnknown {
+    virtual HRESULT GetValue(WEXSTR name, WexVariant* value) = 0;
+    virtual HRESULT GetDefaultValue(WEXSTR name, WexVariant* value) = 0;
+    virtual HRESULT SetValue(WEXSTR name, const WexVariant& value) = 0;
+    virtual HRESULT Reset(WEXSTR name) = 0;
+    virtual HRESULT GetChildPrefs(WEXSTR name, WexVariant* children) = 0;
+};
+
+// Session property that names the service to connect to (a string).
+constexpr int32_t WEX_PROP_SERVICE = 1000;
+
+struct IWexSession : IWexUnknown {
+    virtual HRESULT GetClientInfo(IWexClientInfo** info) = 0;
+    virtual HRESULT put_PrefsHook(IWexPrefsHook* hook) = 0;
+    virtual HRESULT SetSignOnName(WEXSTR name) = 0;
+    virtual HRESULT SignOn(WEXSTR password) = 0;
+    virtual HRESULT DeclineSecurId(WEXSTR unused) = 0;
+    virtual HRESULT GetSignedOnName(WEXSTR* name) = 0;
+    virtual HRESULT SetSessionProperty(int32_t property, const WexVariant& value) = 0;
+    virtual HRESULT OpenImSession(WEXSTR screenName, int32_t flags, IWexImSession** imSession) = 0;
+    virtual HRESULT MakeIm(int32_t flags, const char16_t* mimeType, IWexIm** im) = 0;
+    virtual HRESULT FindConnectionPoint(WexIid iid, IWexConnectionPoint** point) = 0;
+};

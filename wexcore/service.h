@@ -1,0 +1,66 @@
+// What a messaging service does for a session. The session object turns
+// these calls and callbacks into the component's objects and events.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "wexcore/result_codes.h"
+
+namespace wexcore {
+
+// An incoming request and, once given, the user's answer.
+struct RequestRecord {
+    enum class Answer { kNone, kAccept, kReject };
+    bool hasKind = true;  // false: GetRequestKind fails
+    int32_t kind = 0;
+    bool hasProp = true;  // false: GetRequestProperty fails
+    int32_t prop = 0;
+    int32_t state = 50;
+    Answer answer = Answer::kNone;
+    HRESULT rejectCode = 0;
+    std::string peer;  // who made the request, where the service knows it
+};
+
+// Receives the service's events; called only inside RunEventLoop, on the
+// thread that runs it.
+class ServiceSink {
+public:
+    virtual void OnState(int32_t state, HRESULT code) = 0;
+    virtual void OnRequest(const std::shared_ptr<RequestRecord>& request) = 0;
+    // An instant message from peer on IM session imSession (UTF-8 text).
+    virtual void OnIm(const std::string& peer, uint32_t imSession, const std::string& text) = 0;
+
+protected:
+    ~ServiceSink() = default;
+};
+
+struct SignOnInfo {
+    std::string name;
+    std::string password;
+    std::string clientInfo;
+};
+
+// All calls but RunEventLoop may come from any of the user's threads.
+class Service {
+public:
+    virtual ~Service() = default;
+    virtual HRESULT SignOn(const SignOnInfo& info) = 0;
+    virtual std::string SignedOnName() = 0;
+    // Opens a new IM session with peer; *imSession receives its number.
+    virtual HRESULT OpenImSession(const std::string& peer, uint32_t* imSession) = 0;
+    virtual HRESULT SendIm(uint32_t imSession, const std::string& peer, const std::string& text) = 0;
+    virtual HRESULT EndImSession(uint32_t imSession) = 0;
+    virtual void DeclineSecurId() = 0;
+    // The user answered a request (the record already holds the answer).
+    virtual void RequestAnswered(const std::shared_ptr<RequestRecord>& request) = 0;
+    virtual HRESULT RunEventLoop(ServiceSink& sink) = 0;
+    virtual void EndEventLoop(HRESULT code) = 0;
+};
+
+// The service prepared by PrepareService, handed to the session that signs
+// on; empty when none is prepared (or it was taken already).
+std::unique_ptr<Service> TakePreparedService(const std::string& description);
+
+}  // namespace wexcore

@@ -1,0 +1,178 @@
+#include "wexcore/wex_string.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace {
+
+// A handle points just past a 32-bit count of units.
+struct StrHeader {
+    uint32_t length;
+};
+
+WEXSTR AllocUnits(size_t count) {
+    void* block = std::malloc(sizeof(StrHeader) + (count + 1) * sizeof(char16_t));
+    if (block == nullptr) return nullptr;
+    static_cast<StrHeader*>(block)->length = static_cast<uint32_t>(count);
+    WEXSTR units = reinterpret_cast<WEXSTR>(static_cast<StrHeader*>(block) + 1);
+    units[count] = 0;
+    return units;
+}
+
+StrHeader* HeaderOf(WEXSTR str) { return reinterpret_cast<StrHeader*>(str) - 1; }
+
+// Decodes one UTF-8 sequence at text[i]; advances i. Invalid bytes give U+FFFD.
+char32_t DecodeUtf8(const unsigned char* text, size_t size, size_t& i) {
+    unsigned char lead = text[i++];
+    if (lead < 0x80) return lead;
+    int extra;
+    char32_t cp;
+    char32_t min;
+    if ((lead & 0xE0) == 0xC0) {
+        extra = 1, cp = lead & 0x1F, min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        extra = 2, cp = lead & 0x0F, min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        extra = 3, cp = lead & 0x07, min = 0x10000;
+    } else {
+        return 0xFFFD;
+    }
+    size_t j = i;
+    for (int k = 0; k < extra; ++k, ++j) {
+        if (j >= size || (text[j] & 0xC0) != 0x80) return 0xFFFD;
+        cp = (cp << 6) | (text[j] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
+    i = j;
+    return cp;
+}
+
+std::u16string Utf8ToUtf16(const char* text) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    size_t size = std::strlen(text);
+    std::u16string out;
+    out.reserve(size);
+    for (size_t i = 0; i < size;) {
+        char32_t cp = DecodeUtf8(bytes, size, i);
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+// Appends the UTF-8 form of the code point to out.
+void EncodeUtf8(char32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// UTF-8 of the whole handle. A lone surrogate is encoded as it stands (three
+// bytes), so no unit is ever lost or replaced.
+std::string Utf16ToUtf8(WEXSTR str) {
+    std::string out;
+    size_t n = StrLength(str);
+    for (size_t i = 0; i < n; ++i) {
+        char32_t unit = str[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < n && str[i + 1] >= 0xDC00 &&
+            str[i + 1] <= 0xDFFF) {
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (str[i + 1] - 0xDC00);
+            ++i;
+        }
+        EncodeUtf8(unit, out);
+    }
+    return out;
+}
+
+}  // namespace
+
+HRESULT StrFromUnits(const char16_t* units, size_t count, WEXSTR* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    WEXSTR str = AllocUnits(count);
+    if (str == nullptr) return E_OUTOFMEMORY;
+    if (count > 0) std::memcpy(str, units, count * sizeof(char16_t));
+    *out = str;
+    return S_OK;
+}
+
+HRESULT StrFromText(const char* text, WEXSTR* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (text == nullptr) return E_POINTER;
+    std::u16string units;
+    try {
+        units = Utf8ToUtf16(text);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return StrFromUnits(units.data(), units.size(), out);
+}
+
+void StrFree(WEXSTR str) {
+    if (str != nullptr) std::free(HeaderOf(str));
+}
+
+size_t StrLength(WEXSTR str) { return str == nullptr ? 0 : HeaderOf(str)->length; }
+
+int StrCompare(WEXSTR a, WEXSTR b) {
+    size_t na = StrLength(a);
+    size_t nb = StrLength(b);
+    for (size_t i = 0; i < na && i < nb; ++i) {
+        if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+    }
+    if (na == nb) return 0;
+    return na < nb ? -1 : 1;
+}
+
+size_t StrTextSize(WEXSTR str) { return Utf16ToUtf8(str).size(); }
+
+HRESULT StrToText(WEXSTR str, char* buffer, size_t n) {
+    if (n == 0) return S_OK;
+    if (buffer == nullptr) return E_POINTER;
+    std::string text = Utf16ToUtf8(str);
+    if (n > text.size()) return E_INVALIDARG;
+    std::memcpy(buffer, text.data(), n);
+    return S_OK;
+}
+
+CWexBstr& CWexBstr::operator=(CWexBstr&& other) noexcept {
+    if (this != &other) Reset(other.Detach());
+    return *this;
+}
+
+WEXSTR* CWexBstr::Out() {
+    Reset();
+    return &m_str;
+}
+
+void CWexBstr::Reset(WEXSTR adopted) {
+    StrFree(m_str);
+    m_str = adopted;
+}
+
+WEXSTR CWexBstr::Detach() {
+    WEXSTR str = m_str;
+    m_str = nullptr;
+    return str;
+}
