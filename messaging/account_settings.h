@@ -1,0 +1,21 @@
+// The bot's account: its screen name, password and client key text.
+#pragma once
+
+#include <string>
+
+#include "wexcore/wex_string.h"
+
+struct PropertyFile;
+class Transcript;
+
+struct AccountSettings {
+    CWexBstr botName;      // the name in the bot's slot
+    CWexBstr botPassword;  // password-file line BotPasswordIndex
+    std::string keyText;   // bot name + " (Key:" + line KeyIndex + ")"
+};
+
+// Loads the four screen names into their slots, then the password and the
+// key. Stops with false at the first failure, after saying why on standard
+// error; fields set before it keep their values.
+bool LoadAccountSettings(const PropertyFile& config, Transcript& transcript,
+                         AccountSettings* account);

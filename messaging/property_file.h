@@ -1,0 +1,38 @@
+// The configuration record: the configuration file's text, the password
+// file's text, and lookups of "Key value" entries and password lines.
+#pragma once
+
+#include <string>
+
+#include "wexcore/result_codes.h"
+#include "wexcore/wex_string.h"
+
+// Appends every byte of the file at path to text. A file that can't be
+// read leaves text as it was. Returns S_OK.
+HRESULT ReadFileText(const std::string& path, std::string* text);
+
+struct PropertyFile {
+    CWexBstr configPath;    // the path given on the command line
+    CWexBstr configText;    // the configuration file's whole text
+    CWexBstr passwordText;  // the text of the file named by PasswordFile
+
+    // Prints the working directory, then reads the configuration file at
+    // path and the password file it names. A missing file leaves its text
+    // empty. Fails only when a text can't be converted.
+    HRESULT Load(const std::string& path);
+
+    // S_OK and the entry's value when the key has an entry; S_FALSE (1)
+    // with value untouched when it has none. An entry is a line starting
+    // with the key followed by a blank, a tab or the end of the text; the
+    // first entry counts.
+    HRESULT GetString(const std::string& key, CWexBstr& value) const;
+    // The value read as a number; 0 when absent or not a number.
+    HRESULT GetInt(const std::string& key, int* value) const;
+    HRESULT GetDouble(const std::string& key, double* value) const;
+    // Line index (0 = first) of the password text; empty when there is no
+    // such line. A CR before the LF is not part of the line.
+    HRESULT GetPasswordLine(int index, CWexBstr& line) const;
+
+private:
+    HRESULT GetNarrow(const std::string& key, std::string* value) const;
+};

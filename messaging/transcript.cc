@@ -1,0 +1,98 @@
+#include "messaging/transcript.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "bot/string_ops.h"
+#include "messaging/property_file.h"
+#include "messaging/username_slots.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/local_time.h"
+
+namespace {
+
+constexpr size_t kNameWidth = 13;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// Pads name with blanks to 13 characters (UTF-8 code points, so columns
+// line up for any name). Longer names are kept whole.
+std::string PadName(const std::string& name) {
+    size_t chars = 0;
+    for (unsigned char c : name) {
+        if ((c & 0xC0) != 0x80) ++chars;
+    }
+    std::string padded = name;
+    if (chars < kNameWidth) padded.append(kNameWidth - chars, ' ');
+    return padded;
+}
+
+// Appends line to the file at path; false when it can't be opened or
+// written completely.
+bool AppendToFile(const std::string& path, const std::string& line, bool* opened) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "ab"));
+    *opened = file != nullptr;
+    if (!file) return false;
+    bool written = std::fwrite(line.data(), 1, line.size(), file.get()) == line.size();
+    return std::fclose(file.release()) == 0 && written;
+}
+
+std::string HandleText(WEXSTR handle) {
+    std::string text;
+    AppendNarrow(text, handle);
+    return text;
+}
+
+}  // namespace
+
+bool Transcript::SetUpLogFile(const PropertyFile& config) {
+    int32_t now = platform::NowSeconds();
+    CWexBstr value;
+    std::string base;
+    if (Failed(config.GetString("LogFile", value)) || Failed(ToNarrow(base, value)) ||
+        base.empty()) {
+        platform::PrintErrorLine("LogFile: log file name is missing or empty. Check config file.");
+        return false;
+    }
+    logPath = base + platform::FormatLocalTime(now, "_%Y%m%d_%H%M%S") + ".log";
+    return true;
+}
+
+HRESULT Transcript::WriteLog(int slot, const std::string& tag, const std::string& text) {
+    return WriteLine(slot, SlotName(slot), tag, text);
+}
+
+HRESULT Transcript::LogRecv(int slot, WEXSTR text, WEXSTR senderName) {
+    std::string name = SlotName(slot);
+    if (slot < 0 || slot >= SLOT_COUNT) name = HandleText(senderName);
+    return WriteLine(slot, name, "RECV", HandleText(text));
+}
+
+HRESULT Transcript::LogSend(int slot, WEXSTR text) {
+    return WriteLog(slot, "SEND", HandleText(text));
+}
+
+HRESULT Transcript::WriteLine(int slot, const std::string& name, const std::string& tag,
+                              const std::string& text) {
+    platform::MutexLock lock(logLock);
+    int32_t now = platform::NowSeconds();
+    std::string line = platform::FormatLocalTime(now, "%Y-%m-%d %H:%M:%S") + " " + PadName(name) +
+                       " " + tag + " " + text + "\n";
+    bool opened = false;
+    bool written = !logPath.empty() && AppendToFile(logPath, line, &opened);
+    // Before the log file is named (start-up errors) a line is dropped
+    // quietly; afterwards a line that doesn't reach the file is worth a
+    // warning.
+    if (!written && !logPath.empty()) {
+        platform::PrintErrorLine("transcript: cannot " + std::string(opened ? "write" : "open") +
+                                 " \"" + logPath + "\"; line lost.");
+    }
+    if (!opened) return E_FAIL;
+    platform::Print(line);
+    if (tag == "SEND") stats.AddSent(now, slot, text);
+    if (tag == "RECV") stats.AddReceived(now, slot, text);
+    return written ? S_OK : E_FAIL;
+}

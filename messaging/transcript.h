@@ -1,0 +1,42 @@
+// The experiment's transcript: one time-stamped line per message, appended
+// to the log file and echoed on standard output, with the message counts.
+#pragma once
+
+#include <string>
+
+#include "messaging/msg_stats.h"
+#include "platform/sync.h"
+#include "wexcore/result_codes.h"
+#include "wexcore/wex_string.h"
+
+struct PropertyFile;
+
+class Transcript {
+public:
+    // Names the log file from LogFile and the current local time:
+    // LogFile + "_%Y%m%d_%H%M%S.log". False, with a line on standard error,
+    // when LogFile is missing or empty. Does not create the file.
+    bool SetUpLogFile(const PropertyFile& config);
+
+    // Appends "time name tag text" for the party in slot (0 to 3), echoes it
+    // and counts SEND and RECV lines. E_FAIL when the file can't be opened:
+    // the line is then neither echoed nor counted.
+    HRESULT WriteLog(int slot, const std::string& tag, const std::string& text);
+
+    // RECV line. A sender in no slot (slot -1) is named by senderName and
+    // not counted.
+    HRESULT LogRecv(int slot, WEXSTR text, WEXSTR senderName = nullptr);
+    // SEND line for the recipient in slot.
+    HRESULT LogSend(int slot, WEXSTR text);
+
+    const std::string& LogPath() const { return logPath; }
+    MsgStats& Stats() { return stats; }
+
+private:
+    HRESULT WriteLine(int slot, const std::string& name, const std::string& tag,
+                      const std::string& text);
+
+    std::string logPath;      // set once at start-up, read-only afterwards
+    platform::Mutex logLock;  // makes each line, its echo and its count one unit
+    MsgStats stats;
+};
