@@ -13,7 +13,9 @@ int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
 }
 
-int32_t NowSeconds() { return static_cast<int32_t>(NowMs() / 1000); }
+int32_t NowSeconds() {
+    return static_cast<int32_t>(NowMs() / 1000);
+}
 
 void SleepMs(int64_t ms) {
     if (sim::Active()) return sim::Sleep(ms);

@@ -19,8 +19,7 @@ bool ParseLocalTime(const std::string& text, int64_t* seconds) {
     int consumed = 0;
     if (text.size() != 19 ||
         std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &parts.tm_year, &parts.tm_mon,
-                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec,
-                    &consumed) != 6 ||
+                    &parts.tm_mday, &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &consumed) != 6 ||
         consumed != 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T') {
         return false;
     }

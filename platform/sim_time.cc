@@ -14,7 +14,7 @@ namespace platform::sim {
 struct ThreadRecord {
     enum class State { kRunning, kRunnable, kWaiting, kDone };
     State state = State::kRunnable;
-    int64_t wakeMs = -1;            // deadline of a wait; -1 = none
+    int64_t wakeMs = -1;              // deadline of a wait; -1 = none
     const void* waitingOn = nullptr;  // mutex, signal or thread waited for
     bool notified = false;
     std::condition_variable cv;
@@ -124,7 +124,9 @@ void Start(int64_t startMs) {
     g_active = true;
 }
 
-bool Active() { return g_active.load(); }
+bool Active() {
+    return g_active.load();
+}
 
 int64_t NowMs() {
     std::lock_guard<std::mutex> lk(g_mu);

@@ -22,7 +22,8 @@ bool Signal::WaitUntil(MutexLock& lock, int64_t deadlineMs) {
     if (deadlineMs < 0) {
         m_real.wait(real);
     } else {
-        auto deadline = std::chrono::system_clock::time_point(std::chrono::milliseconds(deadlineMs));
+        auto deadline =
+            std::chrono::system_clock::time_point(std::chrono::milliseconds(deadlineMs));
         notified = m_real.wait_until(real, deadline) == std::cv_status::no_timeout;
     }
     real.release();

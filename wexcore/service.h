@@ -50,7 +50,8 @@ public:
     virtual std::string SignedOnName() = 0;
     // Opens a new IM session with peer; *imSession receives its number.
     virtual HRESULT OpenImSession(const std::string& peer, uint32_t* imSession) = 0;
-    virtual HRESULT SendIm(uint32_t imSession, const std::string& peer, const std::string& text) = 0;
+    virtual HRESULT SendIm(uint32_t imSession, const std::string& peer,
+                           const std::string& text) = 0;
     virtual HRESULT EndImSession(uint32_t imSession) = 0;
     virtual void DeclineSecurId() = 0;
     // The user answered a request (the record already holds the answer).

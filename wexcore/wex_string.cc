@@ -22,7 +22,9 @@ WEXSTR AllocUnits(size_t count) {
     return units;
 }
 
-StrHeader* HeaderOf(WEXSTR str) { return reinterpret_cast<StrHeader*>(str) - 1; }
+StrHeader* HeaderOf(WEXSTR str) {
+    return reinterpret_cast<StrHeader*>(str) - 1;
+}
 
 // Decodes one UTF-8 sequence at text[i]; advances i. Invalid bytes give U+FFFD.
 char32_t DecodeUtf8(const unsigned char* text, size_t size, size_t& i) {
@@ -133,7 +135,9 @@ void StrFree(WEXSTR str) {
     if (str != nullptr) std::free(HeaderOf(str));
 }
 
-size_t StrLength(WEXSTR str) { return str == nullptr ? 0 : HeaderOf(str)->length; }
+size_t StrLength(WEXSTR str) {
+    return str == nullptr ? 0 : HeaderOf(str)->length;
+}
 
 int StrCompare(WEXSTR a, WEXSTR b) {
     size_t na = StrLength(a);
@@ -145,7 +149,9 @@ int StrCompare(WEXSTR a, WEXSTR b) {
     return na < nb ? -1 : 1;
 }
 
-size_t StrTextSize(WEXSTR str) { return Utf16ToUtf8(str).size(); }
+size_t StrTextSize(WEXSTR str) {
+    return Utf16ToUtf8(str).size();
+}
 
 HRESULT StrToText(WEXSTR str, char* buffer, size_t n) {
     if (n == 0) return S_OK;

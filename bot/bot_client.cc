@@ -1,0 +1,127 @@
+#include "bot/bot_client.h"
+
+#include <new>
+#include <system_error>
+
+#include "bot/client_prefs.h"
+#include "bot/string_ops.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "wexcore/api.h"
+
+CBotClient::CBotClient() = default;
+
+CBotClient::~CBotClient() {
+    StopWorker();
+    m_connections.clear();
+}
+
+HRESULT CBotClient::QueryInterface(WexIid iid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    if (iid != IID_IUnknown && iid != IID_IDispatch && iid != DIID_DWexSessionEvents) {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    *ppv = static_cast<IWexDispatch*>(this);
+    return S_OK;
+}
+
+// Only the main thread counts references to the bot.
+uint32_t CBotClient::AddRef() {
+    return ++m_refs;
+}
+
+uint32_t CBotClient::Release() {
+    if (--m_refs != 0) return m_refs;
+    FinalRelease();
+    delete this;
+    return 0;
+}
+
+HRESULT CBotClient::GetTypeInfoCount(uint32_t*) {
+    return E_NOTIMPL;
+}
+HRESULT CBotClient::GetTypeInfo(uint32_t, void**) {
+    return E_NOTIMPL;
+}
+HRESULT CBotClient::GetIDsOfNames(const char16_t**, uint32_t, int32_t*) {
+    return E_NOTIMPL;
+}
+
+HRESULT CBotClient::Run(const PropertyFile& config) {
+    HRESULT hr = PrepareMessagingService(config);
+    if (Failed(hr)) return hr;
+    if (!LoadAccountSettings(config, m_transcript, &m_account) ||
+        !m_transcript.SetUpLogFile(config) || !ReadGameParameters(config)) {
+        return E_INVALIDARG;
+    }
+    LogInitLines();
+    StartWorker();
+    if (!PrepareRoundStorage(m_game.params.nRounds)) {
+        return RefuseStartUp("NRounds must not be negative");
+    }
+    hr = Login();
+    // A session that never signs on must not keep the bot attached to it.
+    if (Failed(hr) && m_spiSession) DetachEvents(m_spiSession.get());
+    return hr;
+}
+
+HRESULT CBotClient::RefuseStartUp(const std::string& reason) {
+    platform::PrintErrorLine("wexbot: " + reason);
+    return E_INVALIDARG;
+}
+
+// Reads Service and gets the component ready for it. This comes first:
+// the simulated service sets the clock that everything after it reads.
+HRESULT CBotClient::PrepareMessagingService(const PropertyFile& config) {
+    CWexBstr value;
+    if (Failed(config.GetString("Service", value)) || Failed(ToNarrow(m_service, value)) ||
+        m_service.empty()) {
+        return RefuseStartUp(
+            "Service is missing from the configuration (use sim:PATH or xmpp:DOMAIN)");
+    }
+    std::string reason;
+    if (Failed(PrepareService(m_service, &reason))) return RefuseStartUp(reason);
+    return S_OK;
+}
+
+void CBotClient::LogInitLines() {
+    m_transcript.WriteLog(0, "INIT", "SelkBot initializing.");
+    m_transcript.WriteLog(1, "INIT", "Subject 1 username initialized.");
+    m_transcript.WriteLog(2, "INIT", "Subject 2 username initialized.");
+    m_transcript.WriteLog(3, "INIT", "Moderator username initialized.");
+}
+
+void CBotClient::StartWorker() {
+    try {
+        m_worker.Start([this] { BreakTimerLoop(this); });
+    } catch (const std::system_error&) {
+        // Without the worker, breaks end only by "done" or the moderator.
+    }
+}
+
+// Stops the worker thread and waits for it, so that it never outlives the
+// bot object.
+void CBotClient::StopWorker() {
+    {
+        platform::MutexLock lock(m_workerMu);
+        m_shuttingDown = true;
+    }
+    m_workerWake.NotifyAll();
+    m_worker.Join();
+}
+
+bool CBotClient::WorkerShouldStop() {
+    platform::MutexLock lock(m_workerMu);
+    return m_shuttingDown;
+}
+
+bool CBotClient::WorkerSleep(int64_t ms) {
+    int64_t deadline = platform::NowMs() + ms;
+    platform::MutexLock lock(m_workerMu);
+    while (!m_shuttingDown) {
+        if (!m_workerWake.WaitUntil(lock, deadline) && platform::NowMs() >= deadline) break;
+    }
+    return !m_shuttingDown;
+}

@@ -1,0 +1,110 @@
+// The one bot object: receives the session's events and owns all session,
+// routing, game and transcript state.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "game/game_state.h"
+#include "messaging/account_settings.h"
+#include "messaging/property_file.h"
+#include "messaging/transcript.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "wexcore/events.h"
+#include "wexcore/interfaces.h"
+
+class CClientPrefs;
+
+class CBotClient final : public IWexDispatch {
+public:
+    CBotClient();
+
+    // Reference counting and the automation face.
+    HRESULT QueryInterface(WexIid iid, void** ppv) override;
+    uint32_t AddRef() override;
+    uint32_t Release() override;
+    HRESULT GetTypeInfoCount(uint32_t* count) override;
+    HRESULT GetTypeInfo(uint32_t index, void** info) override;
+    HRESULT GetIDsOfNames(const char16_t** names, uint32_t count, int32_t* ids) override;
+    HRESULT Invoke(int32_t dispId, const WexVariant* args, uint32_t argCount) override;
+
+    // Loads the settings, starts the worker thread and signs on.
+    HRESULT Run(const PropertyFile& config);
+
+    // One handler per event of the session's event interface.
+#define WEX_DECLARE_HANDLER(id, name, argc) void name(const WexVariant* args);
+    WEX_SESSION_EVENTS(WEX_DECLARE_HANDLER)
+#undef WEX_DECLARE_HANDLER
+
+    // The handlers that act, with their arguments unpacked.
+    void OnStateChange(IWexSession* piSession, int32_t state, HRESULT hr);
+    void OnRequest(IWexSession* piSession, IWexRequest* piRequest, int32_t requestState);
+    void OnImReceived(IWexSession* piSession, IWexImSession* piImSession,
+                      IWexParticipant* piParticipant, IWexIm* piIm);
+
+    // Sign-on and the event connection.
+    HRESULT Login();
+    HRESULT AttachEvents(IWexSession* piSession);
+    HRESULT DetachEvents(IWexSession* piSession);
+
+    // Game parameters and storage.
+    bool ReadGameParameters(const PropertyFile& config);
+    bool PrepareRoundStorage(int32_t nRounds);
+
+    // Body of the worker thread.
+    static uint32_t BreakTimerLoop(CBotClient* bot);
+
+    // Read access for tests and the game.
+    const GameState& Game() const {
+        return m_game;
+    }
+    Transcript& Log() {
+        return m_transcript;
+    }
+
+private:
+    ~CBotClient();
+    void FinalRelease() {}
+    // Calls the acting handler of an event; the others need nothing.
+    void Act(int32_t event, const WexVariant* args);
+    // Refuses start-up with a reason on standard error.
+    HRESULT RefuseStartUp(const std::string& reason);
+    HRESULT PrepareMessagingService(const PropertyFile& config);
+    void LogInitLines();
+    void StartWorker();
+    void StopWorker();
+    bool WorkerShouldStop();
+    // Sleeps up to ms; false when the bot is shutting down.
+    bool WorkerSleep(int64_t ms);
+
+    uint32_t m_refs = 0;
+    struct EventConnection {
+        IWexSession* source;
+        uint32_t cookie;
+    };
+    std::vector<EventConnection> m_connections;
+    WexPtr<IWexSession> m_spiSession;
+    std::string m_service;
+    AccountSettings m_account;
+    WexPtr<CClientPrefs> m_spPrefs;
+    GameState m_game;
+
+    // Routing and sending.
+    WexPtr<IWexImSession> imAdminSession;
+    WexPtr<IWexImSession> imTeamASession;
+    WexPtr<IWexImSession> imTeamBSession;
+    CWexBstr teamABuffer;
+    CWexBstr teamBBuffer;
+    platform::Mutex sendLock;
+
+    Transcript m_transcript;
+
+    // The worker thread and what stops it at shutdown.
+    platform::Thread m_worker;
+    platform::Mutex m_workerMu;
+    platform::Signal m_workerWake;
+    bool m_shuttingDown = false;
+};

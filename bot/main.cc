@@ -1,0 +1,51 @@
+// wexbot: runs the investment experiment over instant messaging.
+#include <new>
+
+#include "bot/bot_client.h"
+#include "bot/exit_status.h"
+#include "bot/string_ops.h"
+#include "messaging/property_file.h"
+#include "messaging/result_names.h"
+#include "platform/console.h"
+#include "wexcore/api.h"
+
+namespace {
+
+// Creates the bot, runs it until its session goes offline and releases it.
+HRESULT RunBot(const PropertyFile& config) {
+    CBotClient* bot = new (std::nothrow) CBotClient();
+    if (bot == nullptr) return E_OUTOFMEMORY;
+    bot->AddRef();
+    HRESULT hr;
+    try {
+        hr = bot->Run(config);
+        if (Succeeded(hr)) hr = RunEventLoop();
+    } catch (const TARN::CWexException& e) {
+        hr = e.Result();
+    } catch (const std::bad_alloc&) {
+        hr = E_OUTOFMEMORY;
+    }
+    bot->Release();
+    return hr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        platform::Print("usage: wexbot <path_to_config_file>\n");
+        return ExitStatusForCommandLine();
+    }
+    platform::Print("wexbot initializing...\n");
+    PropertyFile config;
+    HRESULT hr;
+    try {
+        hr = config.Load(argv[1]);
+        if (Succeeded(hr)) hr = RunBot(config);
+    } catch (const TARN::CWexException& e) {
+        hr = e.Result();
+    }
+    platform::PrintFormat("wexbot shutting down with hr=%08X %s\n", static_cast<uint32_t>(hr),
+                          ResultName(hr));
+    return ExitStatusFor(hr);
+}

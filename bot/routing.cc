@@ -1,0 +1,4 @@
+// Routing of incoming instant messages.
+#include "bot/bot_client.h"
+
+void CBotClient::OnImReceived(IWexSession*, IWexImSession*, IWexParticipant*, IWexIm*) {}

@@ -1,0 +1,100 @@
+// The game's settings, read once at start-up, and the per-round storage.
+#include <cmath>
+#include <cstdlib>
+
+#include "bot/bot_client.h"
+#include "bot/string_ops.h"
+#include "platform/console.h"
+
+namespace {
+
+// Appends each comma-separated piece of the key's value, read as a real
+// number, to list. An absent key reads as one empty piece.
+HRESULT ReadNumberList(const PropertyFile& config, const char* key, std::vector<double>* list) {
+    CWexBstr value;
+    HRESULT hr = config.GetString(key, value);
+    if (Failed(hr)) return hr;
+    std::string text;
+    hr = ToNarrow(text, value);
+    if (Failed(hr)) return hr;
+    size_t begin = 0;
+    while (true) {
+        size_t comma = text.find(',', begin);
+        list->push_back(std::atof(text.substr(begin, comma - begin).c_str()));
+        if (comma == std::string::npos) break;
+        begin = comma + 1;
+    }
+    return S_OK;
+}
+
+// The market divisor that a noise element gives.
+double MarketDivisor(const GameParameters& p, double noise) {
+    double h = p.marketNoiseScale == 0 ? 0 : p.marketNoiseScale * 0.5;
+    return ((p.marketNoiseScale * noise) - h) + p.marketBase;
+}
+
+bool Refuse(const std::string& reason) {
+    platform::PrintErrorLine("wexbot: " + reason);
+    return false;
+}
+
+// Refuses settings with which the game can't be played soundly.
+bool CheckGameParameters(const GameParameters& p) {
+    if (p.conversationInterval < 1) {
+        return Refuse("ConversationInterval must be 1 or more, found " +
+                      std::to_string(p.conversationInterval));
+    }
+    for (size_t i = 0; i < p.marketNoise.size(); ++i) {
+        double divisor = MarketDivisor(p, p.marketNoise[i]);
+        if (divisor == 0 || !std::isfinite(divisor)) {
+            return Refuse("MarketNoise element " + std::to_string(i + 1) +
+                          " gives a market divisor of 0 or one that is not finite "
+                          "(check MarketBase, MarketNoiseScale and MarketNoise)");
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CBotClient::ReadGameParameters(const PropertyFile& config) {
+    GameParameters& p = m_game.params;
+    auto failed = [](const char* key) { return Refuse(std::string("cannot read ") + key); };
+    if (Failed(config.GetInt("NRounds", &p.nRounds))) return failed("NRounds");
+    if (Failed(config.GetInt("ConversationInterval", &p.conversationInterval))) {
+        return failed("ConversationInterval");
+    }
+    if (Failed(config.GetDouble("MarketBase", &p.marketBase))) return failed("MarketBase");
+    if (Failed(config.GetDouble("MarketNoiseScale", &p.marketNoiseScale))) {
+        return failed("MarketNoiseScale");
+    }
+    p.marketNoise.clear();
+    if (Failed(ReadNumberList(config, "MarketNoise", &p.marketNoise))) {
+        return failed("MarketNoise");
+    }
+    p.bonusMarketRGR.clear();
+    if (Failed(ReadNumberList(config, "BonusMarketRGR", &p.bonusMarketRGR))) {
+        return failed("BonusMarketRGR");
+    }
+    p.bonusMarketGW.clear();
+    if (Failed(ReadNumberList(config, "BonusMarketGW", &p.bonusMarketGW))) {
+        return failed("BonusMarketGW");
+    }
+    int32_t maxChatTime = 0;
+    int32_t maxChatIdle = 0;
+    if (Failed(config.GetInt("MaxChatTime", &maxChatTime))) return failed("MaxChatTime");
+    if (Failed(config.GetInt("MaxChatIdle", &maxChatIdle))) return failed("MaxChatIdle");
+    p.maxChatTime = maxChatTime;
+    p.maxChatIdle = maxChatIdle;
+    return CheckGameParameters(p);
+}
+
+bool CBotClient::PrepareRoundStorage(int32_t nRounds) {
+    if (nRounds < 0) return false;
+    for (TeamState* team : {&m_game.teamA, &m_game.teamB}) {
+        team->investments.assign(nRounds, 0);
+        team->expectations.assign(nRounds, 0);
+        team->roundEarnings.assign(nRounds, 0.0);
+    }
+    return true;
+}

@@ -1,0 +1,223 @@
+#include "wexcore/sim/sim_service.h"
+
+#include "platform/clock.h"
+#include "wexcore/events.h"
+
+namespace wexcore::sim {
+
+using Op = Directive::Op;
+
+SimService::SimService(Scenario scenario, int64_t startMs, std::unique_ptr<WireLog> log)
+    : m_scenario(std::move(scenario)), m_startMs(startMs), m_log(std::move(log)) {
+    m_nextForBot = NextBotDirective(0);
+}
+
+double SimService::Seconds() const {
+    return static_cast<double>(platform::NowMs() - m_startMs) / 1000.0;
+}
+
+HRESULT SimService::SignOn(const SignOnInfo& info) {
+    Log(WireLine(Seconds(), "signon").Text("name", info.name).Text("client", info.clientInfo));
+    if (m_scenario.signOnFailure) return *m_scenario.signOnFailure;
+    m_signedOnName = info.name;
+    m_pendingStates.push_back({WEX_STATE_CONNECTING, S_OK});
+    if (m_scenario.password && *m_scenario.password != info.password) {
+        m_pendingStates.push_back({WEX_STATE_OFFLINE, WEX_E_INVALID_PASSWORD});
+    } else {
+        m_pendingStates.push_back({WEX_STATE_ONLINE, S_OK});
+    }
+    return S_OK;
+}
+
+std::string SimService::SignedOnName() {
+    return m_signedOnName;
+}
+
+void SimService::ApplyDueServiceDirectives() {
+    int64_t elapsed = platform::NowMs() - m_startMs;
+    auto& timed = m_scenario.timed;
+    for (; m_nextServiceSide < timed.size(); ++m_nextServiceSide) {
+        const Directive& d = timed[m_nextServiceSide];
+        if (d.atMs > elapsed) break;
+        if (d.op == Op::kOpenFail) {
+            m_openFailures[d.name] += d.count;
+        } else if (d.op == Op::kRateLimit || d.op == Op::kFail) {
+            for (int32_t i = 0; i < d.count; ++i) m_forcedAnswers[d.name].push_back(d.code);
+        }
+    }
+}
+
+HRESULT SimService::OpenImSession(const std::string& peer, uint32_t* imSession) {
+    ApplyDueServiceDirectives();
+    HRESULT code = m_online ? S_OK : WEX_E_NOT_LOGGED_ON;
+    int32_t& failures = m_openFailures[peer];
+    if (Succeeded(code) && failures > 0) {
+        --failures;
+        code = WEX_E_CANNOT_INITIATE_SESSION;
+    }
+    uint32_t id = Succeeded(code) ? m_nextSession++ : 0;
+    Log(WireLine(Seconds(), "open").Text("to", peer).Int("session", id).Code("code", code));
+    if (Failed(code)) return code;
+    m_sessionOpen[id] = true;
+    *imSession = id;
+    return S_OK;
+}
+
+HRESULT SimService::SendIm(uint32_t imSession, const std::string& peer, const std::string& text) {
+    ApplyDueServiceDirectives();
+    HRESULT code = S_OK;
+    std::deque<HRESULT>& forced = m_forcedAnswers[peer];
+    if (!m_online) {
+        code = WEX_E_NOT_LOGGED_ON;
+    } else if (!m_sessionOpen[imSession]) {
+        code = WEX_E_SESSION_CLOSED;
+    } else if (!forced.empty()) {
+        code = forced.front();
+        forced.pop_front();
+    }
+    Log(WireLine(Seconds(), "send")
+            .Text("to", peer)
+            .Int("session", imSession)
+            .Code("code", code)
+            .Text("text", text));
+    return code;
+}
+
+HRESULT SimService::EndImSession(uint32_t imSession) {
+    Log(WireLine(Seconds(), "end_session").Int("session", imSession));
+    m_sessionOpen[imSession] = false;
+    for (auto it = m_incomingSession.begin(); it != m_incomingSession.end(); ++it) {
+        if (it->second == imSession) {
+            m_incomingSession.erase(it);
+            break;
+        }
+    }
+    return S_OK;
+}
+
+void SimService::DeclineSecurId() {
+    Log(WireLine(Seconds(), "securid").Text("answer", "decline"));
+}
+
+void SimService::RequestAnswered(const std::shared_ptr<RequestRecord>&) {
+    // Logged with the request once the handler has returned.
+}
+
+size_t SimService::NextBotDirective(size_t from) const {
+    while (from < m_scenario.timed.size() && m_scenario.timed[from].IsServiceSide()) ++from;
+    return from;
+}
+
+void SimService::DeliverState(const StateEvent& e, ServiceSink& sink) {
+    Log(WireLine(Seconds(), "state").Int("state", e.state).Code("code", e.code));
+    if (e.state == WEX_STATE_OFFLINE) m_lastOfflineCode = e.code;
+    m_online = e.state == WEX_STATE_ONLINE || e.state == WEX_STATE_ONLINE_IDLE;
+    sink.OnState(e.state, e.code);
+}
+
+void SimService::DeliverIm(const Directive& d, ServiceSink& sink) {
+    auto found = m_incomingSession.find(d.name);
+    uint32_t id;
+    if (found != m_incomingSession.end()) {
+        id = found->second;
+    } else {
+        id = m_nextSession++;
+        m_incomingSession[d.name] = id;
+        m_sessionOpen[id] = true;
+    }
+    Log(WireLine(Seconds(), "im").Text("from", d.name).Int("session", id).Text("text", d.text));
+    sink.OnIm(d.name, id, d.text);
+}
+
+void SimService::DeliverRequest(const Directive& d, ServiceSink& sink) {
+    auto record = std::make_shared<RequestRecord>();
+    record->hasKind = d.kind.has_value();
+    record->kind = d.kind.value_or(0);
+    record->hasProp = d.prop.has_value();
+    record->prop = d.prop.value_or(0);
+    record->state = d.state;
+    sink.OnRequest(record);
+    WireLine line(Seconds(), "request");
+    if (d.kind) {
+        line.Int("kind", *d.kind);
+    } else {
+        line.Text("kind", "none");
+    }
+    if (d.prop) {
+        line.Int("prop", *d.prop);
+    } else {
+        line.Text("prop", "none");
+    }
+    line.Int("state", d.state);
+    switch (record->answer) {
+        case RequestRecord::Answer::kAccept:
+            line.Text("answer", "accept");
+            break;
+        case RequestRecord::Answer::kReject:
+            line.Text("answer", "reject").Code("code", record->rejectCode);
+            break;
+        case RequestRecord::Answer::kNone:
+            line.Text("answer", "none");
+            break;
+    }
+    Log(line);
+}
+
+void SimService::Deliver(const Directive& d, ServiceSink& sink) {
+    switch (d.op) {
+        case Op::kIm:
+            DeliverIm(d, sink);
+            break;
+        case Op::kRequest:
+            DeliverRequest(d, sink);
+            break;
+        case Op::kState:
+            DeliverState({d.state, d.code}, sink);
+            break;
+        case Op::kEnd:
+            DeliverState({WEX_STATE_OFFLINE, d.code}, sink);
+            break;
+        case Op::kDrop:
+            // The component reconnects at once: 50, then 100 and 500.
+            m_pendingStates.push_back({WEX_STATE_DISCONNECTED, S_OK});
+            m_pendingStates.push_back({WEX_STATE_CONNECTING, S_OK});
+            m_pendingStates.push_back({WEX_STATE_ONLINE, S_OK});
+            break;
+        default:
+            break;
+    }
+}
+
+HRESULT SimService::RunEventLoop(ServiceSink& sink) {
+    m_loopEnded = false;
+    auto& timed = m_scenario.timed;
+    while (!m_loopEnded) {
+        ApplyDueServiceDirectives();
+        if (!m_pendingStates.empty()) {
+            StateEvent e = m_pendingStates.front();
+            m_pendingStates.pop_front();
+            DeliverState(e, sink);
+            continue;
+        }
+        if (m_nextForBot >= timed.size()) {
+            // Nothing more will ever come: the service has gone offline.
+            return m_lastOfflineCode;
+        }
+        const Directive& d = timed[m_nextForBot];
+        int64_t wait = m_startMs + d.atMs - platform::NowMs();
+        if (wait > 0) {
+            platform::SleepMs(wait);
+            continue;
+        }
+        m_nextForBot = NextBotDirective(m_nextForBot + 1);
+        Deliver(d, sink);
+    }
+    return m_loopCode;
+}
+
+void SimService::EndEventLoop(HRESULT code) {
+    m_loopEnded = true;
+    m_loopCode = code;
+}
+
+}  // namespace wexcore::sim

@@ -1,0 +1,100 @@
+// One account's stream to the XMPP server, run on a thread of its own. It
+// signs on, reconnects after a loss with a growing wait, sends what the
+// user's threads queue, and turns what arrives into events.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "wexcore/xmpp/backoff.h"
+#include "wexcore/xmpp/error_map.h"
+#include "wexcore/xmpp/event_queue.h"
+#include "wexcore/xmpp/request_book.h"
+#include "wexcore/xmpp/send_box.h"
+#include "wexcore/xmpp/strophe_handles.h"
+#include "wexcore/xmpp/xmpp_service.h"
+
+namespace wexcore::xmpp {
+
+class Connection {
+public:
+    Connection(const XmppConfig& config, EventQueue& events, SendBox& sends, RequestBook& requests);
+    ~Connection() { Stop(); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Starts the network thread, which signs on as `jid` (a full address).
+    void Start(const std::string& jid, const std::string& password);
+    // Closes the stream and waits for the thread; does nothing when not started.
+    void Stop();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    enum class Phase { kConnecting, kOnline, kEnded, kWaiting, kOffline, kClosing };
+    struct InFlight {
+        std::string to, pingTo;
+        Clock::time_point sentAt;
+    };
+
+    // Lifecycle (connection.cc).
+    void Run();
+    void Tick();
+    void BeginAttempt();
+    void AddHandlers();
+    void AfterEnd();
+    void GoOffline(HRESULT code);
+    void Close();
+    void OnConnEvent(xmpp_conn_event_t event, int error, xmpp_stream_error_t* streamError);
+    void OnLog(const char* area, const char* message);
+    void Explain(HRESULT code) const;
+
+    // Traffic (connection_traffic.cc).
+    void OnMessage(xmpp_stanza_t* stanza);
+    void OnPresence(xmpp_stanza_t* stanza);
+    void OnIq(xmpp_stanza_t* stanza);
+    void SendQueued();
+    void SendAnswers();
+    void KeepAlive();
+    void Send(const StanzaPtr& stanza);
+    std::string Id(char kind, uint64_t number) const;
+    bool ParseId(const std::string& id, char kind, uint64_t* number) const;
+
+    // libstrophe's C callbacks, forwarding to the members above.
+    static void ConnHandler(xmpp_conn_t*, xmpp_conn_event_t event, int error,
+                            xmpp_stream_error_t* streamError, void* self);
+    static int StanzaHandler(xmpp_conn_t*, xmpp_stanza_t* stanza, void* self);
+    static void LogHandler(void* self, xmpp_log_level_t level, const char* area,
+                           const char* message);
+    static int CertFailHandler(const xmpp_tlscert_t* cert, const char* errorMessage);
+
+    const XmppConfig m_config;
+    EventQueue& m_events;
+    SendBox& m_sends;
+    RequestBook& m_requests;
+    std::string m_jid, m_bareJid, m_password;
+    std::string m_idPrefix;  // makes our stanza ids hard to guess
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+
+    // Used only on the network thread.
+    xmpp_log_t m_log{};
+    ContextPtr m_ctx;
+    ConnectionPtr m_conn;
+    Phase m_phase = Phase::kConnecting;
+    bool m_everOnline = false;
+    bool m_streamClosed = false;
+    StreamEnd m_end;
+    std::string m_endDetail;  // why the last stream ended, for the console
+    Backoff m_backoff;
+    Clock::time_point m_deadline;  // end of the handshake, or the next attempt
+    Clock::time_point m_lastHeard;
+    uint64_t m_keepalive = 0;  // number of the unanswered keepalive ping, 0: none
+    Clock::time_point m_keepaliveSent;
+    std::map<uint64_t, InFlight> m_inFlight;  // by send ticket
+};
+
+}  // namespace wexcore::xmpp

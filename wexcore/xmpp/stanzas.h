@@ -1,0 +1,48 @@
+// The stanzas the service sends, and what it reads from those it receives.
+#pragma once
+
+#include <string>
+
+#include "wexcore/xmpp/jid.h"
+#include "wexcore/xmpp/strophe_handles.h"
+
+namespace wexcore::xmpp {
+
+// What an incoming <message/> means to the service.
+struct IncomingMessage {
+    enum class Kind {
+        kIgnore,      // no text for the bot: typing, group chat, headline, ...
+        kIm,          // a chat or normal message with a body
+        kInvitation,  // an invitation to a group chat
+        kBounce,      // an error reply to a message that the service sent
+    };
+    Kind kind = Kind::kIgnore;
+    Jid from;
+    std::string id;
+    std::string text;       // kIm: the body
+    std::string condition;  // kBounce: the stanza error condition
+    Jid inviter;            // kInvitation: who invites
+    std::string room;       // kInvitation: the room's address
+    bool mediated = false;  // kInvitation: sent through the room (can be declined)
+};
+
+IncomingMessage ReadMessage(xmpp_stanza_t* message);
+
+// The defined condition of an error stanza ("" when there is none).
+std::string ErrorCondition(xmpp_stanza_t* stanza);
+
+StanzaPtr ChatMessage(xmpp_ctx_t* ctx, const std::string& to, const std::string& id,
+                      const std::string& text);
+// An XMPP ping: the reply comes after the server has handled what was sent before it.
+StanzaPtr PingRequest(xmpp_ctx_t* ctx, const std::string& to, const std::string& id);
+// type "" is available presence.
+StanzaPtr Presence(xmpp_ctx_t* ctx, const std::string& type, const std::string& to = "");
+StanzaPtr IqResult(xmpp_ctx_t* ctx, xmpp_stanza_t* iq);
+StanzaPtr IqError(xmpp_stanza_t* iq, const std::string& condition);
+StanzaPtr DeclineInvitation(xmpp_ctx_t* ctx, const std::string& room, const std::string& inviter);
+
+// True for <iq/> requests that carry a ping or a roster push.
+bool IsPing(xmpp_stanza_t* iq);
+bool IsRosterPush(xmpp_stanza_t* iq);
+
+}  // namespace wexcore::xmpp
