@@ -1,0 +1,45 @@
+// Helpers shared by the wexhash tests: temporary folders, test data, the
+// independent sha256sum reference and running the built program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace wexhash_test {
+
+// A fresh folder under the system's temporary folder, removed with its contents.
+class TTempDir {
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // Writes bytes to a file named name in this folder and returns its path.
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// length pseudo-random bytes, the same for the same seed.
+std::vector<uint8_t> RandomBytes(size_t length, uint32_t seed);
+
+// sha256sum's digest of the file, in upper case.
+std::string Sha256sumUpper(const std::string& path);
+
+struct TRunResult {
+    int status = -1;  // exit status, or -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs program with args and exactly the environment env ("NAME=value").
+TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      const std::vector<std::string>& env);
+
+}  // namespace wexhash_test
