@@ -1,15 +1,19 @@
 #include "messaging/property_file.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
 
 #include "bot/string_ops.h"
 #include "platform/console.h"
 
 namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -49,10 +53,14 @@ int ParseInt(const std::string& text) {
 }  // namespace
 
 HRESULT ReadFileText(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return S_OK;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in.bad()) text->append(bytes);
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) return S_OK;
+    std::string bytes;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, n);
+    // A read error (a folder, a failing disk) counts as no file at all.
+    if (!std::ferror(file.get())) text->append(bytes);
     return S_OK;
 }
 
