@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds wex three ways and runs the tests:
+#   1. warnings as errors: every test;
+#   2. AddressSanitizer + UndefinedBehaviorSanitizer: every test;
+#   3. ThreadSanitizer: the bot's tests that run its worker thread.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+"$root/scripts/install-deps.sh"
+
+run_tests() {
+  local dir="$1"
+  shift
+  ctest --test-dir "$root/out/$dir" --output-on-failure -j 2 "$@"
+}
+
+echo "== build: warnings as errors"
+"$root/scripts/build.sh" release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_tests release
+
+echo "== build: address and undefined-behaviour sanitizers"
+"$root/scripts/build.sh" asan -DCMAKE_BUILD_TYPE=Debug -DWEX_SANITIZE=address,undefined
+run_tests asan
+
+echo "== build: thread sanitizer"
+"$root/scripts/build.sh" tsan -DCMAKE_BUILD_TYPE=Debug -DWEX_SANITIZE=thread -DWEX_BUILD_HASH=OFF
+TSAN_OPTIONS="halt_on_error=1" run_tests tsan -L threaded

@@ -1,0 +1,147 @@
+#include "harness.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::vector<std::pair<std::string, std::string>> kDefaultConfig = {
+    {"Service", "sim:sc.txt"},
+    {"BotUsername", "selkbot"},
+    {"Subject1Name", "alice"},
+    {"Subject2Name", "bob"},
+    {"ModeratorName", "mod"},
+    {"PasswordFile", "pw.txt"},
+    {"BotPasswordIndex", "0"},
+    {"KeyIndex", "1"},
+    {"LogFile", "run"},
+    {"NRounds", "4"},
+    {"ConversationInterval", "2"},
+    {"MarketBase", "0.5"},
+    {"MarketNoiseScale", "0"},
+    {"MarketNoise", "0"},
+    {"MaxChatTime", "300"},
+    {"MaxChatIdle", "60"},
+};
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteAll(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// Runs the program in folder with stdout and stderr sent to files.
+int Spawn(const fs::path& folder, const std::vector<std::string>& args) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder.c_str()) != 0) _exit(127);
+        setenv("TZ", "UTC", 1);
+        setenv("WEX_SETTINGS_DIR", (folder / "settings").c_str(), 1);
+        if (!freopen("stdout.txt", "w", stdout) || !freopen("stderr.txt", "w", stderr)) _exit(127);
+        std::vector<char*> argv;
+        std::string program = WEXBOT_PATH;
+        argv.push_back(program.data());
+        std::vector<std::string> copies = args;
+        for (std::string& a : copies) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+std::string MakeConfig(const std::map<std::string, std::string>& changes) {
+    std::string text;
+    for (const auto& [key, value] : kDefaultConfig) {
+        auto change = changes.find(key);
+        if (change == changes.end()) {
+            text += key + " " + value + "\n";
+        } else if (!change->second.empty()) {
+            text += key + " " + change->second + "\n";
+        }
+    }
+    for (const auto& [key, value] : changes) {
+        bool known = false;
+        for (const auto& entry : kDefaultConfig) known = known || entry.first == key;
+        if (!known && !value.empty()) text += key + " " + value + "\n";
+    }
+    return text;
+}
+
+BotRun RunBotWith(const std::map<std::string, std::string>& files,
+                  const std::vector<std::string>& args) {
+    char pattern[] = "/tmp/wexbot-test-XXXXXX";
+    fs::path folder = mkdtemp(pattern);
+    if (files.find("pw.txt") == files.end()) WriteAll(folder / "pw.txt", "secret\nK1\n");
+    for (const auto& [name, text] : files) WriteAll(folder / name, text);
+    BotRun run;
+    run.exitStatus = Spawn(folder, args);
+    run.out = ReadAll(folder / "stdout.txt");
+    run.err = ReadAll(folder / "stderr.txt");
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("run_", 0) == 0 && entry.path().extension() == ".log") {
+            run.transcript = ReadAll(entry.path());
+        }
+    }
+    run.wire = ReadAll(folder / "wire.jsonl");
+    run.wireLines = SplitLines(run.wire);
+    fs::remove_all(folder);
+    return run;
+}
+
+BotRun RunScenario(const std::string& scenario, const std::string& config) {
+    std::string header;
+    if (scenario.find("start ") == std::string::npos) header += "start 2008-11-05T14:30:00\n";
+    if (scenario.find("wirelog ") == std::string::npos) header += "wirelog wire.jsonl\n";
+    return RunBotWith({{"bot.conf", config}, {"sc.txt", header + scenario}}, {"bot.conf"});
+}
+
+int CountLines(const std::string& text, const std::string& needle) {
+    return static_cast<int>(LinesWith(text, needle).size());
+}
+
+std::vector<std::string> LinesWith(const std::string& text, const std::string& needle) {
+    std::vector<std::string> found;
+    for (const std::string& line : SplitLines(text)) {
+        if (line.find(needle) != std::string::npos) found.push_back(line);
+    }
+    return found;
+}
+
+std::string WithoutWorkingDirectory(const std::string& out) {
+    std::string text = out;
+    size_t at = text.find("working directory: ");
+    if (at != std::string::npos) text.erase(at, text.find('\n', at) + 1 - at);
+    return text;
+}
+
+std::string AfterSignOn(const std::string& out) {
+    size_t at = out.find("logging in with");
+    if (at == std::string::npos) return std::string();
+    return out.substr(out.find('\n', at) + 1);
+}

@@ -1,0 +1,41 @@
+// Runs the built wexbot on a configuration and a scenario in a fresh
+// folder, in simulated time, and collects what it printed and wrote.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct BotRun {
+    int exitStatus = -1;
+    std::string out;         // standard output
+    std::string err;         // standard error
+    std::string transcript;  // the transcript file, "" when none was written
+    std::string wire;        // the wire log
+    std::vector<std::string> wireLines;
+};
+
+// The configuration used by most tests; values can be replaced or removed
+// (an empty value removes the key's line).
+std::string MakeConfig(const std::map<std::string, std::string>& changes = {});
+
+// Runs wexbot with args in a new temporary folder holding the given files
+// (name -> text). The password file "pw.txt" holds "secret\nK1\n" unless
+// given. TZ is UTC and the settings store lies inside the folder.
+BotRun RunBotWith(const std::map<std::string, std::string>& files,
+                  const std::vector<std::string>& args);
+
+// The usual run: config "bot.conf" and scenario "sc.txt" (the scenario gets
+// a start time and a wire log unless it sets them).
+BotRun RunScenario(const std::string& scenario, const std::string& config = MakeConfig());
+
+// Output without its "working directory:" line, which names the
+// temporary folder.
+std::string WithoutWorkingDirectory(const std::string& out);
+// What the bot printed after its sign-on line.
+std::string AfterSignOn(const std::string& out);
+
+// Number of lines of text that contain needle.
+int CountLines(const std::string& text, const std::string& needle);
+// The lines of text that contain needle, in order.
+std::vector<std::string> LinesWith(const std::string& text, const std::string& needle);

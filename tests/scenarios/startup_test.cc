@@ -1,0 +1,99 @@
+// Start-up and shutdown of wexbot: the command line, refused
+// configurations and a good start.
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace {
+
+const char kShutdownInvalidArg[] = "wexbot shutting down with hr=80070057 (unknown error code)\n";
+
+TEST(StartupTest, WrongCommandLinePrintsUsageAndExits255) {
+    for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"a", "b"}}) {
+        BotRun run = RunBotWith({}, args);
+        EXPECT_EQ(run.out, "usage: wexbot <path_to_config_file>\n");
+        EXPECT_EQ(run.exitStatus, 255);
+    }
+}
+
+// Each broken configuration ends with E_INVALIDARG, exit status 87, a
+// reason on standard error naming the problem, and no sign-on.
+TEST(StartupTest, RefusedConfigurationsSayWhy) {
+    struct Case {
+        std::map<std::string, std::string> changes;
+        std::string reasonMentions;
+    };
+    const Case cases[] = {
+        {{{"LogFile", ""}}, "LogFile"},
+        {{{"Subject1Name", ""}}, "Subject1Name"},
+        {{{"ModeratorName", "fourteenchars1"}}, "too long"},
+        {{{"BotPasswordIndex", "5"}}, "BotPasswordIndex"},
+        {{{"PasswordFile", "missing.txt"}}, "PasswordFile"},
+        {{{"Service", ""}}, "Service"},
+        {{{"Service", "carrier:pigeon"}}, "carrier:pigeon"},
+        {{{"Service", "sim:nowhere.txt"}}, "nowhere.txt"},
+        {{{"ConversationInterval", "0"}}, "ConversationInterval"},
+        {{{"MarketBase", "0"}}, "MarketNoise"},
+        {{{"NRounds", "-1"}}, "NRounds"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reasonMentions);
+        BotRun run = RunScenario("at 1 end\n", MakeConfig(c.changes));
+        EXPECT_NE(run.out.find(kShutdownInvalidArg), std::string::npos) << run.out;
+        EXPECT_EQ(run.exitStatus, 87);
+        EXPECT_NE(run.err.find(c.reasonMentions), std::string::npos) << run.err;
+        EXPECT_EQ(run.out.find("logging in"), std::string::npos);
+        EXPECT_EQ(run.wire.find("\"op\":\"send\""), std::string::npos);
+    }
+}
+
+TEST(StartupTest, NegativeRoundsRefusedAfterTheInitLines) {
+    BotRun run = RunScenario("at 1 end\n", MakeConfig({{"NRounds", "-1"}}));
+    EXPECT_EQ(CountLines(run.transcript, " INIT "), 4);
+    EXPECT_EQ(run.wire, "");
+}
+
+TEST(StartupTest, MalformedScenarioLineNamesFileAndLine) {
+    BotRun run = RunScenario("at 1 end\nat 0.5 im alice hi\n");
+    EXPECT_EQ(run.exitStatus, 87);
+    EXPECT_NE(run.err.find("sc.txt:4:"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("earlier"), std::string::npos) << run.err;
+}
+
+TEST(StartupTest, GoodStartPrintsInitLinesAndMaskedSignOn) {
+    BotRun run = RunScenario("at 1 end\n");
+    const char* expected =
+        "wexbot initializing...\n"
+        "2008-11-05 14:30:00 selkbot       INIT SelkBot initializing.\n"
+        "2008-11-05 14:30:00 alice         INIT Subject 1 username initialized.\n"
+        "2008-11-05 14:30:00 bob           INIT Subject 2 username initialized.\n"
+        "2008-11-05 14:30:00 mod           INIT Moderator username initialized.\n"
+        "m_spPrefs->SetValue() succeeded!\n"
+        "logging in with username \"selkbot\", password \"********\", key \"selkbot "
+        "(Key:K1)\"\n"
+        "wexbot connecting...\n"
+        "wexbot online and ready.\n"
+        "wexbot offline, qutting.\n"
+        "wexbot shutting down with hr=00000000 (unknown error code)\n";
+    EXPECT_NE(run.out.find("\nworking directory: /tmp/"), std::string::npos);
+    EXPECT_EQ(WithoutWorkingDirectory(run.out), expected);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.transcript.find("secret"), std::string::npos);
+    EXPECT_EQ(run.wire.find("secret"), std::string::npos);
+    EXPECT_EQ(run.wireLines.front(),
+              "{\"t\":0.000,\"op\":\"signon\",\"name\":\"selkbot\",\"client\":\"selkbot "
+              "(Key:K1)\"}");
+}
+
+TEST(StartupTest, SameScenarioTwiceGivesIdenticalOutput) {
+    const char* scenario =
+        "at 3 drop\nat 4 request 1 0\nat 5 state 210\nat 9.25 state 50\nat 40 end\n";
+    BotRun first = RunScenario(scenario);
+    BotRun second = RunScenario(scenario);
+    EXPECT_EQ(WithoutWorkingDirectory(first.out), WithoutWorkingDirectory(second.out));
+    EXPECT_EQ(first.transcript, second.transcript);
+    EXPECT_EQ(first.wire, second.wire);
+    EXPECT_FALSE(first.wire.empty());
+}
+
+}  // namespace
