@@ -77,7 +77,8 @@ TEST(ConnectionTest, FailureWithZeroLowByteNeverExitsZero) {
 
 TEST(ConnectionTest, ServiceGoesOfflineAnHourAfterTheLastDirective) {
     BotRun run = RunScenario("at 10 state 777\n");
-    EXPECT_EQ(run.wireLines.back(), "{\"t\":3610.000,\"op\":\"state\",\"state\":0,\"code\":\"00000000\"}");
+    EXPECT_EQ(run.wireLines.back(),
+              "{\"t\":3610.000,\"op\":\"state\",\"state\":0,\"code\":\"00000000\"}");
     EXPECT_EQ(run.exitStatus, 0);
 }
 
