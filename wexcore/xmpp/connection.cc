@@ -1,10 +1,10 @@
 #include "wexcore/xmpp/connection.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 
-#include "platform/console.h"
 #include "wexcore/events.h"
 #include "wexcore/xmpp/jid.h"
 #include "wexcore/xmpp/stanzas.h"
@@ -12,8 +12,8 @@
 namespace wexcore::xmpp {
 namespace {
 
-constexpr unsigned long kPollMs = 20;     // how soon queued sends leave
-constexpr int kCloseMs = 2000;            // longest wait for a clean close
+constexpr unsigned long kPollMs = 20;  // how soon queued sends leave
+constexpr int kCloseMs = 2000;         // longest wait for a clean close
 
 // The certificate callback has no user data; each connection's thread
 // knows its own connection.
@@ -28,15 +28,24 @@ std::string RandomPrefix() {
 
 const char* StreamErrorName(xmpp_error_type_t type) {
     switch (type) {
-        case XMPP_SE_CONFLICT: return "conflict";
-        case XMPP_SE_HOST_UNKNOWN: return "host-unknown";
-        case XMPP_SE_NOT_AUTHORIZED: return "not-authorized";
-        case XMPP_SE_POLICY_VIOLATION: return "policy-violation";
-        case XMPP_SE_SYSTEM_SHUTDOWN: return "system-shutdown";
-        case XMPP_SE_CONN_TIMEOUT: return "connection-timeout";
-        case XMPP_SE_RESOURCE_CONSTRAINT: return "resource-constraint";
-        case XMPP_SE_SEE_OTHER_HOST: return "see-other-host";
-        default: return "stream error";
+        case XMPP_SE_CONFLICT:
+            return "conflict";
+        case XMPP_SE_HOST_UNKNOWN:
+            return "host-unknown";
+        case XMPP_SE_NOT_AUTHORIZED:
+            return "not-authorized";
+        case XMPP_SE_POLICY_VIOLATION:
+            return "policy-violation";
+        case XMPP_SE_SYSTEM_SHUTDOWN:
+            return "system-shutdown";
+        case XMPP_SE_CONN_TIMEOUT:
+            return "connection-timeout";
+        case XMPP_SE_RESOURCE_CONSTRAINT:
+            return "resource-constraint";
+        case XMPP_SE_SEE_OTHER_HOST:
+            return "see-other-host";
+        default:
+            return "stream error";
     }
 }
 
@@ -135,21 +144,19 @@ void Connection::BeginAttempt() {
     auto port = static_cast<unsigned short>(m_config.hostGiven ? m_config.port : 0);
     m_phase = Phase::kConnecting;
     m_deadline = Clock::now() + std::chrono::milliseconds(m_config.handshakeTimeoutMs);
-    if (xmpp_connect_client(m_conn.get(), host, port, &Connection::ConnHandler, this) !=
-        XMPP_EOK) {
+    if (xmpp_connect_client(m_conn.get(), host, port, &Connection::ConnHandler, this) != XMPP_EOK) {
         m_endDetail = "the connection could not be started";
         m_phase = Phase::kEnded;
     }
 }
 
 void Connection::AddHandlers() {
-    xmpp_handler_add(m_conn.get(), &Connection::StanzaHandler, nullptr, "message", nullptr, this);
-    xmpp_handler_add(m_conn.get(), &Connection::StanzaHandler, nullptr, "presence", nullptr, this);
-    xmpp_handler_add(m_conn.get(), &Connection::StanzaHandler, nullptr, "iq", nullptr, this);
+    // One handler for every stanza: libstrophe keeps only one registration
+    // per function and user data.
+    xmpp_handler_add(m_conn.get(), &Connection::StanzaHandler, nullptr, nullptr, nullptr, this);
 }
 
-void Connection::OnConnEvent(xmpp_conn_event_t event, int error,
-                             xmpp_stream_error_t* streamError) {
+void Connection::OnConnEvent(xmpp_conn_event_t event, int error, xmpp_stream_error_t* streamError) {
     if (event == XMPP_CONN_CONNECT) {
         if (m_phase != Phase::kConnecting) return;
         m_phase = Phase::kOnline;
@@ -166,8 +173,8 @@ void Connection::OnConnEvent(xmpp_conn_event_t event, int error,
     m_streamClosed = true;
     if (streamError != nullptr) {
         if (streamError->type == XMPP_SE_CONFLICT) m_end.conflict = true;
-        m_endDetail = std::string("the server ended the stream (") +
-                      StreamErrorName(streamError->type) + ")";
+        m_endDetail =
+            std::string("the server ended the stream (") + StreamErrorName(streamError->type) + ")";
     } else if (error != 0 && m_endDetail.empty()) {
         m_endDetail = std::strerror(error);
     }
@@ -189,13 +196,12 @@ void Connection::AfterEnd() {
 }
 
 void Connection::GoOffline(HRESULT code) {
-    Explain(code);
     m_sends.SetLink(SendBox::Link::kDown);
-    m_events.PushState(WEX_STATE_OFFLINE, code);
+    m_events.PushState(WEX_STATE_OFFLINE, code, Explain(code));
     m_phase = Phase::kOffline;
 }
 
-void Connection::Explain(HRESULT code) const {
+std::string Connection::Explain(HRESULT code) const {
     std::string why;
     if (code == WEX_E_INVALID_PASSWORD) {
         why = "the server refused the password for " + m_bareJid;
@@ -211,7 +217,7 @@ void Connection::Explain(HRESULT code) const {
         why = "could not sign on to " + target;
         if (!m_endDetail.empty()) why += ": " + m_endDetail;
     }
-    platform::Print("xmpp: " + why + "\n");
+    return "xmpp: " + why;
 }
 
 void Connection::Close() {
@@ -234,6 +240,16 @@ void Connection::OnLog(const char* area, const char* message) {
         std::strstr(message, "urn:ietf:params:xml:ns:xmpp-sasl") != nullptr) {
         m_end.authRejected = true;
     }
+    // Details for the console when signing on fails.
+    int error = 0;
+    if (std::strstr(message, "TLS is not supported, but set as mandatory") != nullptr) {
+        m_endDetail = "the server does not offer TLS";
+    } else if (std::strstr(message, "Cannot authenticate with known methods") != nullptr &&
+               !m_end.authRejected) {
+        m_endDetail = "the server offers no login that this client can use";
+    } else if (std::sscanf(message, "connection failed, error %d", &error) == 1) {
+        m_endDetail = std::strerror(error);
+    }
     if (std::getenv("WEX_XMPP_TRACE") != nullptr) {
         // Login exchanges carry the password; they are never shown.
         bool secret = std::strstr(message, "<auth") || std::strstr(message, "<response") ||
@@ -247,8 +263,7 @@ void Connection::ConnHandler(xmpp_conn_t*, xmpp_conn_event_t event, int error,
     static_cast<Connection*>(self)->OnConnEvent(event, error, streamError);
 }
 
-void Connection::LogHandler(void* self, xmpp_log_level_t, const char* area,
-                            const char* message) {
+void Connection::LogHandler(void* self, xmpp_log_level_t, const char* area, const char* message) {
     if (area != nullptr && message != nullptr) static_cast<Connection*>(self)->OnLog(area, message);
 }
 

@@ -50,7 +50,8 @@ private:
     void Close();
     void OnConnEvent(xmpp_conn_event_t event, int error, xmpp_stream_error_t* streamError);
     void OnLog(const char* area, const char* message);
-    void Explain(HRESULT code) const;
+    // The console line that says why the session went offline with code.
+    std::string Explain(HRESULT code) const;
 
     // Traffic (connection_traffic.cc).
     void OnMessage(xmpp_stanza_t* stanza);
@@ -93,6 +94,7 @@ private:
     Clock::time_point m_deadline;  // end of the handshake, or the next attempt
     Clock::time_point m_lastHeard;
     uint64_t m_keepalive = 0;  // number of the unanswered keepalive ping, 0: none
+    uint64_t m_keepaliveCount = 0;
     Clock::time_point m_keepaliveSent;
     std::map<uint64_t, InFlight> m_inFlight;  // by send ticket
 };

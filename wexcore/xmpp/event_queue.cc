@@ -1,5 +1,7 @@
 #include "wexcore/xmpp/event_queue.h"
 
+#include "platform/console.h"
+
 namespace wexcore::xmpp {
 
 void EventQueue::Push(Event event) {
@@ -10,21 +12,25 @@ void EventQueue::Push(Event event) {
     m_wake.notify_all();
 }
 
-void EventQueue::PushState(int32_t state, HRESULT code) {
-    Event event{Event::Kind::kState};
+void EventQueue::PushState(int32_t state, HRESULT code, const std::string& note) {
+    Event event;
+    event.kind = Event::Kind::kState;
     event.state = state;
     event.code = code;
+    event.note = note;
     Push(std::move(event));
 }
 
 void EventQueue::PushRequest(std::shared_ptr<RequestRecord> request) {
-    Event event{Event::Kind::kRequest};
+    Event event;
+    event.kind = Event::Kind::kRequest;
     event.request = std::move(request);
     Push(std::move(event));
 }
 
 void EventQueue::PushIm(const std::string& peer, const std::string& text) {
-    Event event{Event::Kind::kIm};
+    Event event;
+    event.kind = Event::Kind::kIm;
     event.peer = peer;
     event.text = text;
     Push(std::move(event));
@@ -58,6 +64,7 @@ HRESULT EventQueue::Run(ServiceSink& sink) {
 void EventQueue::Deliver(ServiceSink& sink, const Event& event) {
     switch (event.kind) {
         case Event::Kind::kState:
+            if (!event.note.empty()) platform::Print(event.note + "\n");
             sink.OnState(event.state, event.code);
             break;
         case Event::Kind::kRequest:

@@ -17,7 +17,8 @@ class EventQueue {
 public:
     explicit EventQueue(ImSessions& sessions) : m_sessions(sessions) {}
 
-    void PushState(int32_t state, HRESULT code);
+    // note, when given, is printed on the console just before the event.
+    void PushState(int32_t state, HRESULT code, const std::string& note = "");
     void PushRequest(std::shared_ptr<RequestRecord> request);
     void PushIm(const std::string& peer, const std::string& text);
 
@@ -29,11 +30,11 @@ public:
 
 private:
     struct Event {
-        enum class Kind { kState, kRequest, kIm } kind;
+        enum class Kind { kState, kRequest, kIm } kind = Kind::kState;
         int32_t state = 0;
         HRESULT code = S_OK;
         std::shared_ptr<RequestRecord> request;
-        std::string peer, text;
+        std::string peer, text, note;
     };
     void Push(Event event);
     void Deliver(ServiceSink& sink, const Event& event);

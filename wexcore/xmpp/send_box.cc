@@ -11,8 +11,7 @@ HRESULT SendBox::Send(const std::string& to, const std::string& text, int timeou
     auto pending = std::make_shared<Pending>();
     pending->item = Item{m_nextTicket++, to, text};
     m_pending.push_back(pending);
-    m_settled.wait_until(lock, deadline,
-                         [&] { return pending->stage == Pending::Stage::kDone; });
+    m_settled.wait_until(lock, deadline, [&] { return pending->stage == Pending::Stage::kDone; });
     if (pending->stage != Pending::Stage::kDone) {
         // A send that never left waited for a stream in vain.
         bool sent = pending->stage == Pending::Stage::kInFlight;

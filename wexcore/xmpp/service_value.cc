@@ -102,17 +102,23 @@ bool ParseOption(const std::string& option, XmppConfig* config, bool* tlsSeen, b
     if (key == "tls") {
         if (*tlsSeen) return Fail(reason, "tls is given twice");
         *tlsSeen = true;
-        if (value == "required") config->tls = XmppConfig::Tls::kRequired;
-        else if (value == "off") config->tls = XmppConfig::Tls::kOff;
-        else return Fail(reason, "tls must be required or off, not \"" + value + "\"");
+        if (value == "required")
+            config->tls = XmppConfig::Tls::kRequired;
+        else if (value == "off")
+            config->tls = XmppConfig::Tls::kOff;
+        else
+            return Fail(reason, "tls must be required or off, not \"" + value + "\"");
         return true;
     }
     if (key == "trust") {
         if (*trustSeen) return Fail(reason, "trust is given twice");
         *trustSeen = true;
-        if (value == "system") config->trust = XmppConfig::Trust::kSystem;
-        else if (value == "any") config->trust = XmppConfig::Trust::kAny;
-        else return Fail(reason, "trust must be system or any, not \"" + value + "\"");
+        if (value == "system")
+            config->trust = XmppConfig::Trust::kSystem;
+        else if (value == "any")
+            config->trust = XmppConfig::Trust::kAny;
+        else
+            return Fail(reason, "trust must be system or any, not \"" + value + "\"");
         return true;
     }
     return Fail(reason, "unknown option \"" + option + "\"");

@@ -128,7 +128,9 @@ StanzaPtr DeclineInvitation(xmpp_ctx_t* ctx, const std::string& room, const std:
     return message;
 }
 
-bool IsPing(xmpp_stanza_t* iq) { return HasChild(iq, "ping", kPingNs); }
+bool IsPing(xmpp_stanza_t* iq) {
+    return HasChild(iq, "ping", kPingNs);
+}
 
 bool IsRosterPush(xmpp_stanza_t* iq) {
     return Attribute(iq, "type") == "set" && HasChild(iq, "query", kRosterNs);

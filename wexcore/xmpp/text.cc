@@ -53,8 +53,10 @@ std::string XmlSafeText(const std::string& text) {
             out += kReplacement;
             i += 1;
         } else {
-            if (AllowedInXml(code)) out.append(text, i, length);
-            else out += kReplacement;
+            if (AllowedInXml(code))
+                out.append(text, i, length);
+            else
+                out += kReplacement;
             i += length;
         }
     }

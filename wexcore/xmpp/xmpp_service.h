@@ -17,11 +17,11 @@ struct XmppConfig {
     enum class Trust { kSystem, kAny } trust = Trust::kSystem;
 
     // Timing; the defaults suit a lab, tests shorten them.
-    int sendTimeoutMs = 20000;     // longest wait for a message's verdict
-    int reconnectMinMs = 1000;     // first wait after a lost stream
-    int reconnectMaxMs = 30000;    // the wait doubles up to this
+    int sendTimeoutMs = 20000;       // longest wait for a message's verdict
+    int reconnectMinMs = 1000;       // first wait after a lost stream
+    int reconnectMaxMs = 30000;      // the wait doubles up to this
     int handshakeTimeoutMs = 30000;  // connect, TLS and login together
-    int keepaliveMs = 60000;       // ping the server after this much quiet
+    int keepaliveMs = 60000;         // ping the server after this much quiet
 };
 
 // Parses the part after "xmpp:"; false with *reason (one line) when malformed.

@@ -1,0 +1,171 @@
+// What the connection sends and receives while it is online.
+
+#include <strings.h>
+
+#include "wexcore/xmpp/connection.h"
+#include "wexcore/xmpp/jid.h"
+#include "wexcore/xmpp/stanzas.h"
+
+namespace wexcore::xmpp {
+
+void Connection::Send(const StanzaPtr& stanza) {
+    if (m_conn && stanza) xmpp_send(m_conn.get(), stanza.get());
+}
+
+std::string Connection::Id(char kind, uint64_t number) const {
+    return m_idPrefix + kind + std::to_string(number);
+}
+
+bool Connection::ParseId(const std::string& id, char kind, uint64_t* number) const {
+    size_t start = m_idPrefix.size() + 1;
+    if (id.size() <= start || id.compare(0, m_idPrefix.size(), m_idPrefix) != 0 ||
+        id[start - 1] != kind) {
+        return false;
+    }
+    uint64_t value = 0;
+    for (size_t i = start; i < id.size(); ++i) {
+        if (id[i] < '0' || id[i] > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(id[i] - '0');
+    }
+    *number = value;
+    return true;
+}
+
+// Each message is followed by a ping to the recipient's server. The server
+// handles a client's stanzas in order, so when the ping's reply arrives an
+// error for the message would have arrived before it.
+void Connection::SendQueued() {
+    for (const SendBox::Item& item : m_sends.TakeQueued()) {
+        InFlight flight{item.to, ParseJid(item.to).domain, Clock::now()};
+        Send(ChatMessage(m_ctx.get(), item.to, Id('m', item.ticket), item.text));
+        Send(PingRequest(m_ctx.get(), flight.pingTo, Id('p', item.ticket)));
+        m_inFlight[item.ticket] = flight;
+    }
+}
+
+void Connection::SendAnswers() {
+    for (const Offer& offer : m_requests.TakeAnswered()) {
+        bool accepted = offer.answer == RequestRecord::Answer::kAccept;
+        if (offer.kind == kRequestSubscription) {
+            if (accepted) {
+                // Let the peer see the bot, and ask to see the peer.
+                Send(Presence(m_ctx.get(), "subscribed", offer.address));
+                Send(Presence(m_ctx.get(), "subscribe", offer.address));
+            } else {
+                Send(Presence(m_ctx.get(), "unsubscribed", offer.address));
+            }
+        } else if (!accepted && offer.mediated) {
+            Send(DeclineInvitation(m_ctx.get(), offer.room, offer.address));
+        }
+        // The service does not join group chats: an accepted invitation,
+        // like a direct one turned down, needs no reply.
+    }
+}
+
+// A stream can die without the socket noticing; quiet streams are pinged,
+// and a ping or a message left unanswered too long ends the stream.
+void Connection::KeepAlive() {
+    Clock::time_point now = Clock::now();
+    auto timeout = std::chrono::milliseconds(m_config.sendTimeoutMs);
+    bool stale = m_keepalive != 0 && now - m_keepaliveSent > timeout;
+    for (const auto& [ticket, flight] : m_inFlight) {
+        if (now - flight.sentAt > timeout) stale = true;
+    }
+    if (stale) {
+        m_endDetail = "the server stopped answering";
+        xmpp_disconnect(m_conn.get());
+        return;
+    }
+    if (m_keepalive == 0 && now - m_lastHeard > std::chrono::milliseconds(m_config.keepaliveMs)) {
+        m_keepalive = ++m_keepaliveCount;
+        m_keepaliveSent = now;
+        Send(PingRequest(m_ctx.get(), m_config.domain, Id('k', m_keepalive)));
+    }
+}
+
+void Connection::OnMessage(xmpp_stanza_t* stanza) {
+    IncomingMessage in = ReadMessage(stanza);
+    uint64_t ticket = 0;
+    switch (in.kind) {
+        case IncomingMessage::Kind::kBounce: {
+            if (!ParseId(in.id, 'm', &ticket)) return;
+            auto it = m_inFlight.find(ticket);
+            // Only the recipient (or its server) can bounce our message.
+            if (it == m_inFlight.end()) return;
+            std::string from = in.from.Bare();
+            if (strcasecmp(from.c_str(), it->second.to.c_str()) != 0 &&
+                strcasecmp(from.c_str(), it->second.pingTo.c_str()) != 0) {
+                return;
+            }
+            m_sends.Settle(ticket, StanzaErrorResult(in.condition));
+            m_inFlight.erase(it);
+            return;
+        }
+        case IncomingMessage::Kind::kIm:
+            m_events.PushIm(PeerName(in.from, m_config.domain), in.text);
+            return;
+        case IncomingMessage::Kind::kInvitation: {
+            Offer offer;
+            offer.kind = kRequestInvitation;
+            offer.address = in.inviter.Bare();
+            offer.room = in.room;
+            offer.mediated = in.mediated;
+            m_events.PushRequest(m_requests.Add(offer, PeerName(in.inviter, m_config.domain)));
+            return;
+        }
+        case IncomingMessage::Kind::kIgnore:
+            return;
+    }
+}
+
+void Connection::OnPresence(xmpp_stanza_t* stanza) {
+    if (Attribute(stanza, "type") != "subscribe") return;
+    Jid from = ParseJid(Attribute(stanza, "from"));
+    if (from.node.empty()) return;
+    Offer offer;
+    offer.kind = kRequestSubscription;
+    offer.address = from.Bare();
+    m_events.PushRequest(m_requests.Add(offer, PeerName(from, m_config.domain)));
+}
+
+void Connection::OnIq(xmpp_stanza_t* stanza) {
+    std::string type = Attribute(stanza, "type");
+    std::string id = Attribute(stanza, "id");
+    std::string from = Attribute(stanza, "from");
+    uint64_t number = 0;
+    if (type == "result" || type == "error") {
+        if (ParseId(id, 'k', &number) && number == m_keepalive) m_keepalive = 0;
+        if (!ParseId(id, 'p', &number)) return;
+        auto it = m_inFlight.find(number);
+        if (it == m_inFlight.end()) return;
+        if (!from.empty() && strcasecmp(from.c_str(), it->second.pingTo.c_str()) != 0) return;
+        // Any reply to the ping, even an error, means the message got through.
+        m_sends.Settle(number, S_OK);
+        m_inFlight.erase(it);
+        return;
+    }
+    // Every request must be answered; the service knows only pings and
+    // roster pushes.
+    if (IsPing(stanza) || IsRosterPush(stanza)) {
+        Send(IqResult(m_ctx.get(), stanza));
+    } else if (type == "get" || type == "set") {
+        Send(IqError(stanza, "service-unavailable"));
+    }
+}
+
+int Connection::StanzaHandler(xmpp_conn_t*, xmpp_stanza_t* stanza, void* self) {
+    auto* connection = static_cast<Connection*>(self);
+    if (connection->m_phase != Phase::kOnline) return 1;
+    connection->m_lastHeard = Clock::now();
+    const char* name = xmpp_stanza_get_name(stanza);
+    std::string kind = name != nullptr ? name : "";
+    if (kind == "message")
+        connection->OnMessage(stanza);
+    else if (kind == "presence")
+        connection->OnPresence(stanza);
+    else if (kind == "iq")
+        connection->OnIq(stanza);
+    return 1;  // keep the handler
+}
+
+}  // namespace wexcore::xmpp
