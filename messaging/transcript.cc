@@ -46,6 +46,22 @@ std::string HandleText(WEXSTR handle) {
     return text;
 }
 
+// A stranger's screen name comes from outside: control characters are
+// written as \xNN so that the name can't break or forge a line.
+std::string SafeName(const std::string& name) {
+    std::string safe;
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02X", c);
+            safe += code;
+        } else {
+            safe += static_cast<char>(c);
+        }
+    }
+    return safe;
+}
+
 }  // namespace
 
 bool Transcript::SetUpLogFile(const PropertyFile& config) {
@@ -67,7 +83,7 @@ HRESULT Transcript::WriteLog(int slot, const std::string& tag, const std::string
 
 HRESULT Transcript::LogRecv(int slot, WEXSTR text, WEXSTR senderName) {
     std::string name = SlotName(slot);
-    if (slot < 0 || slot >= SLOT_COUNT) name = HandleText(senderName);
+    if (slot < 0 || slot >= SLOT_COUNT) name = SafeName(HandleText(senderName));
     return WriteLine(slot, name, "RECV", HandleText(text));
 }
 

@@ -16,43 +16,28 @@
 namespace testutil {
 
 // A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "wexunit.XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
+struct TempDir {
+    std::string path = [] {
+        std::string p = (std::filesystem::temp_directory_path() / "wexunit.XXXXXX").string();
+        return std::string(::mkdtemp(p.data()));
+    }();
+    ~TempDir() { std::filesystem::remove_all(path); }
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 
-// Sets (or, with nullopt, unsets) an environment variable for one scope.
+// Sets (or with nullopt unsets) an environment variable for one scope.
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, std::optional<std::string> value) : m_name(name) {
         if (const char* old = ::getenv(name)) m_old = old;
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
+        Set(value);
     }
-    ~ScopedEnv() {
-        if (m_old) {
-            ::setenv(m_name, m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
+    ~ScopedEnv() { Set(m_old); }
 
 private:
+    void Set(const std::optional<std::string>& v) {
+        v ? ::setenv(m_name, v->c_str(), 1) : ::unsetenv(m_name);
+    }
     const char* m_name;
     std::optional<std::string> m_old;
 };
@@ -63,16 +48,19 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-inline std::string Narrow(const CWexBstr& handle) {
+inline std::string Narrow(WEXSTR handle) {
     std::string text;
     EXPECT_EQ(ToNarrow(text, handle), S_OK);
     return text;
 }
+inline std::string Narrow(const CWexBstr& handle) {
+    return Narrow(handle.get());
+}
 
-// A configuration record holding the given texts, without touching files.
+// A configuration record holding the given texts, without files.
 inline PropertyFile ConfigFrom(const std::string& config, const std::string& passwords = "") {
     PropertyFile file;
     AssignText(file.configText, config);

@@ -1,7 +1,6 @@
 #include "messaging/username_slots.h"
 
-#include <gtest/gtest.h>
-
+#include "messaging/account_settings.h"
 #include "messaging/transcript.h"
 #include "test_util.h"
 
@@ -9,81 +8,93 @@ using testutil::ConfigFrom;
 
 namespace {
 
-class UsernameSlots : public testing::Test {
+const std::string kNames =
+    "BotUsername selkbot\nSubject1Name alice\nSubject2Name bob\nModeratorName mod1\n";
+
+class Slots : public testing::Test {
 protected:
     void SetUp() override { ResetUsernameSlots(); }
     void TearDown() override { ResetUsernameSlots(); }
 
-    // Loads key into slot; returns what went to standard error.
-    bool Load(const std::string& config, int slot, const std::string& key, std::string* err) {
-        PropertyFile file = ConfigFrom(config);
+    // Runs load with standard error captured into err.
+    template <typename Load>
+    bool Capture(Load load) {
         testing::internal::CaptureStderr();
-        bool ok = LoadUsername(file, transcript, slot, key);
-        *err = testing::internal::GetCapturedStderr();
+        bool ok = load();
+        err = testing::internal::GetCapturedStderr();
         return ok;
     }
+    bool Load(const std::string& config, int slot, const std::string& key) {
+        return Capture([&] { return LoadUsername(ConfigFrom(config), log, slot, key); });
+    }
+    bool LoadAccount(const std::string& config, const std::string& passwords) {
+        PropertyFile file = ConfigFrom(kNames + config, passwords);
+        return Capture([&] { return LoadAccountSettings(file, log, &account); });
+    }
 
-    Transcript transcript;
+    Transcript log;
+    AccountSettings account;
+    std::string err;
 };
 
 }  // namespace
 
-TEST_F(UsernameSlots, LengthLimitsInUnitsAndUtf8Bytes) {
-    std::string err;
-    EXPECT_STREQ(SlotName(SLOT_SUBJECT1), "             ");
-    EXPECT_TRUE(Load("Subject1Name abcdefghijklm\n", SLOT_SUBJECT1, "Subject1Name", &err));
-    EXPECT_STREQ(SlotName(SLOT_SUBJECT1), "abcdefghijklm");
-    EXPECT_EQ(err, "");
-
-    EXPECT_FALSE(Load("Subject1Name abcdefghijklmn\n", SLOT_SUBJECT1, "Subject1Name", &err));
+TEST_F(Slots, NameLengthInUnitsAndUtf8Bytes) {
+    EXPECT_STREQ(SlotName(1), "             ");
+    EXPECT_TRUE(Load("Subject1Name abcdefghijklm", 1, "Subject1Name"));
+    EXPECT_FALSE(Load("Subject1Name abcdefghijklmn", 1, "Subject1Name"));
     EXPECT_EQ(err, "Subject1Name: username is too long.\n");
-    EXPECT_STREQ(SlotName(SLOT_SUBJECT1), "abcdefghijklm");  // unchanged by a failed load
-
-    // Seven characters, but fourteen bytes of UTF-8: does not fit the slot.
+    EXPECT_STREQ(SlotName(1), "abcdefghijklm");  // a failed load keeps the slot
+    // Seven characters but fourteen bytes: too long for the slot.
     const std::string e = "\xC3\xA9";
-    EXPECT_FALSE(
-        Load("ModeratorName " + e + e + e + e + e + e + e, SLOT_MODERATOR, "ModeratorName", &err));
-    EXPECT_EQ(err, "ModeratorName: username is too long.\n");
-    EXPECT_TRUE(
-        Load("ModeratorName a" + e + e + e + e + e + e, SLOT_MODERATOR, "ModeratorName", &err));
-    EXPECT_EQ(SlotName(SLOT_MODERATOR), "a" + e + e + e + e + e + e);
+    EXPECT_FALSE(Load("ModeratorName " + e + e + e + e + e + e + e, 3, "ModeratorName"));
+    EXPECT_TRUE(Load("ModeratorName a" + e + e + e + e + e + e, 3, "ModeratorName"));
+    EXPECT_TRUE(Load("Subject2Name  alice  ", 2, "Subject2Name"));
+    EXPECT_STREQ(SlotName(2), "alice  ");
+    EXPECT_FALSE(Load("Subject2Name bob", 4, "Subject2Name"));
 }
 
-TEST_F(UsernameSlots, MissingOrEmptyNames) {
-    std::string err;
-    for (const char* config : {"", "Subject2Name\n", "Subject2Name   \n", "Subject2Name=bob\n"}) {
-        EXPECT_FALSE(Load(config, SLOT_SUBJECT2, "Subject2Name", &err)) << config;
+TEST_F(Slots, MissingNames) {
+    for (const char* config : {"", "Subject2Name\n", "Subject2Name   \n", "Subject2Name=bob"}) {
+        EXPECT_FALSE(Load(config, 2, "Subject2Name"));
         EXPECT_EQ(err, "Subject2Name: username is missing or zero length. Check config file.\n");
     }
-    EXPECT_STREQ(SlotName(SLOT_SUBJECT2), "             ");
-    EXPECT_FALSE(Load("Subject2Name bob\n", 4, "Subject2Name", &err));
-    EXPECT_FALSE(Load("Subject2Name bob\n", -1, "Subject2Name", &err));
 }
 
-TEST_F(UsernameSlots, TrailingBlanksAreKept) {
-    std::string err;
-    EXPECT_TRUE(Load("Subject1Name  alice  \n", SLOT_SUBJECT1, "Subject1Name", &err));
-    EXPECT_STREQ(SlotName(SLOT_SUBJECT1), "alice  ");
-    EXPECT_EQ(FindUsernameSlot(std::string("alice")), -1);
-    EXPECT_EQ(FindUsernameSlot(std::string("alice  ")), SLOT_SUBJECT1);
-}
-
-TEST_F(UsernameSlots, FindUsernameSlot) {
-    std::string err;
-    const std::string config =
-        "BotUsername selkbot\nSubject1Name annabel\nSubject2Name ann\nModeratorName Ann\n";
-    ASSERT_TRUE(Load(config, SLOT_BOT, "BotUsername", &err));
-    ASSERT_TRUE(Load(config, SLOT_SUBJECT1, "Subject1Name", &err));
-    ASSERT_TRUE(Load(config, SLOT_SUBJECT2, "Subject2Name", &err));
-    ASSERT_TRUE(Load(config, SLOT_MODERATOR, "ModeratorName", &err));
-
-    EXPECT_EQ(FindUsernameSlot(MakeBstr("ann").get()), SLOT_SUBJECT2);
-    EXPECT_EQ(FindUsernameSlot(MakeBstr("annabel").get()), SLOT_SUBJECT1);
+TEST_F(Slots, FindUsernameSlot) {
+    const std::string config = "Subject1Name annabel\nSubject2Name ann\nModeratorName Ann\n";
+    ASSERT_TRUE(Load(config, 1, "Subject1Name") && Load(config, 2, "Subject2Name") &&
+                Load(config, 3, "ModeratorName"));
+    EXPECT_EQ(FindUsernameSlot(MakeBstr("ann").get()), 2);
+    EXPECT_EQ(FindUsernameSlot(MakeBstr("annabel").get()), 1);
     EXPECT_EQ(FindUsernameSlot(MakeBstr("annabelle").get()), -1);
-    EXPECT_EQ(FindUsernameSlot(MakeBstr("Ann").get()), SLOT_MODERATOR);
-    EXPECT_EQ(FindUsernameSlot(MakeBstr("selkbot").get()), SLOT_BOT);
+    EXPECT_EQ(FindUsernameSlot(std::string("Ann")), 3);
     EXPECT_EQ(FindUsernameSlot(nullptr), -1);
-    EXPECT_EQ(FindUsernameSlot(std::string()), -1);
     EXPECT_STREQ(SlotName(-1), "");
-    EXPECT_STREQ(SlotName(4), "");
+}
+
+TEST_F(Slots, AccountSettings) {
+    ASSERT_TRUE(LoadAccount("", "secret\r\nK1\r\n"));
+    EXPECT_EQ(testutil::Narrow(account.botName), "selkbot");
+    EXPECT_EQ(testutil::Narrow(account.botPassword), "secret");
+    EXPECT_EQ(account.keyText, "selkbot (Key:secret)");
+    ASSERT_TRUE(LoadAccount("BotPasswordIndex 1\nKeyIndex 0\n", "K1\nsecret\n"));
+    EXPECT_EQ(testutil::Narrow(account.botPassword), "secret");
+    EXPECT_EQ(account.keyText, "selkbot (Key:K1)");
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(Slots, AccountRefusalsSayWhy) {
+    EXPECT_FALSE(LoadAccount("KeyIndex 2\n", "secret\nK1\n"));
+    EXPECT_EQ(err,
+              "KeyIndex: line 2 of the password file is missing or empty. Check config file.\n");
+    EXPECT_FALSE(LoadAccount("BotPasswordIndex -1\n", "secret\n"));
+    EXPECT_EQ(err.substr(0, 26), "BotPasswordIndex: line -1 ");
+    EXPECT_FALSE(LoadAccount("", ""));
+    EXPECT_EQ(err, "PasswordFile: password file is missing or empty. Check config file.\n");
+    AccountSettings fresh;
+    PropertyFile noSubject = ConfigFrom("BotUsername x\nSubject2Name bob\n", "pw\n");
+    EXPECT_FALSE(Capture([&] { return LoadAccountSettings(noSubject, log, &fresh); }));
+    EXPECT_EQ(err, "Subject1Name: username is missing or zero length. Check config file.\n");
+    EXPECT_EQ(fresh.botName.get(), nullptr);
 }
