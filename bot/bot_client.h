@@ -54,6 +54,32 @@ public:
     bool ReadGameParameters(const PropertyFile& config);
     bool PrepareRoundStorage(int32_t nRounds);
 
+    // Outgoing messages. Recipient codes: 0 the sender of the message being
+    // handled, 1 subject 1, 2 subject 2, 3 both subjects.
+    HRESULT PostMsg(int32_t recipient, WEXSTR text, IWexSession* piSession,
+                    IWexImSession* piImSession);
+    HRESULT AppendMsg(WEXSTR name, WEXSTR text);
+    HRESULT SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSession,
+                    IWexImSession* piImSession);
+    HRESULT SendAdminMsg(WEXSTR text, IWexSession* piSession);
+    HRESULT SendMsgCheckRateLimit(WEXSTR team, IWexSession* piSession,
+                                  WexPtr<IWexImSession>* piImSession, IWexIm* spiResponse);
+
+    // The game's handling of incoming messages.
+    void HandlePlayerMsg(IWexSession* piSession, IWexImSession* piImSession);
+    void HandleGameMsg(IWexSession* piSession, IWexImSession* piImSession);
+    void HandleJoinMsg(IWexSession* piSession, IWexImSession* piImSession);
+    void HandleAnswerMsg(IWexSession* piSession, IWexImSession* piImSession);
+    void HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImSession);
+    void HandleChatMsg(IWexSession* piSession, IWexImSession* piImSession);
+    void ReplyToSender(WEXSTR sender, WEXSTR text, IWexSession* piSession,
+                       IWexImSession* piImSession);
+    void RecordAnswer(int32_t value, IWexSession* piSession, IWexImSession* piImSession);
+    void ComputeRoundEarnings(IWexSession* piSession, IWexImSession* piImSession);
+    void PayRichGetRicherBonus(IWexSession* piSession, IWexImSession* piImSession);
+    void ReportPayouts(IWexSession* piSession, IWexImSession* piImSession);
+    void StartBreak(IWexSession* piSession, IWexImSession* piImSession);
+
     // Body of the worker thread.
     static uint32_t BreakTimerLoop(CBotClient* bot);
 
@@ -67,6 +93,22 @@ public:
 
 private:
     ~CBotClient();
+    // Posts a text (UTF-8) through the game state's reply handle.
+    void Post(int32_t recipient, const std::string& text, IWexSession* piSession,
+              IWexImSession* piImSession);
+    // Replies to the sender of the message being handled.
+    void Reply(const std::string& text, IWexSession* piSession, IWexImSession* piImSession);
+    // Prompts both subjects for the current round.
+    void PostRoundPrompt(IWexSession* piSession, IWexImSession* piImSession);
+    void CloseRound(IWexSession* piSession, IWexImSession* piImSession);
+    void Broadcast(IWexSession* piSession, IWexImSession* piImSession);
+    // Sends one message to a joined subject through its IM session member.
+    void SendToSubject(int slot, WexPtr<IWexImSession>* session, WEXSTR text,
+                       IWexSession* piSession, IWexIm* spiResponse);
+    // The worker's checks of a running break at one tick.
+    void CheckBreak();
+    // The team of a screen name: 1 or 2 for a subject, else 0.
+    int32_t TeamOf(WEXSTR name);
     void FinalRelease() {}
     // Calls the acting handler of an event; the others need nothing.
     void Act(int32_t event, const WexVariant* args);
@@ -98,6 +140,8 @@ private:
     WexPtr<IWexImSession> imTeamBSession;
     CWexBstr teamABuffer;
     CWexBstr teamBBuffer;
+    // Serialises every rate-limited send and guards the IM session members,
+    // which both threads use.
     platform::Mutex sendLock;
 
     Transcript m_transcript;

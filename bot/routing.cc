@@ -1,4 +1,46 @@
-// Routing of incoming instant messages.
+// Routing of incoming instant messages: the moderator's go to the command
+// handler, everyone else's to the game; what the handler posted for each
+// subject leaves afterwards as one message per subject.
 #include "bot/bot_client.h"
+#include "bot/string_ops.h"
+#include "messaging/username_slots.h"
 
-void CBotClient::OnImReceived(IWexSession*, IWexImSession*, IWexParticipant*, IWexIm*) {}
+namespace {
+
+// True when name is the screen name in slot.
+bool IsSlot(WEXSTR name, int slot) {
+    return StrCompare(name, MakeBstr(SlotName(slot))) == 0;
+}
+
+}  // namespace
+
+void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession,
+                              IWexParticipant* piParticipant, IWexIm* piIm) {
+    if (piParticipant == nullptr || piIm == nullptr ||
+        Failed(piParticipant->GetParticipantName(m_game.sender.Out())) ||
+        Failed(piIm->GetImText(u"text/plain", m_game.text.Out()))) {
+        CWexBstr error = MakeBstr("There was an error getting team name of IM message.");
+        ReplyToSender(m_game.sender, error, piSession, piImSession);
+        return;
+    }
+    {
+        platform::MutexLock lock(sendLock);
+        if (IsSlot(m_game.sender, SLOT_SUBJECT1)) {
+            imTeamASession = piImSession;
+        } else if (IsSlot(m_game.sender, SLOT_SUBJECT2)) {
+            imTeamBSession = piImSession;
+        }
+    }
+    teamABuffer.Reset();
+    teamBBuffer.Reset();
+    if (IsSlot(m_game.sender, SLOT_MODERATOR)) {
+        HandleModeratorMsg(piSession, piImSession);
+    } else {
+        HandlePlayerMsg(piSession, piImSession);
+    }
+    if (StrLength(teamABuffer) > 0) SendMsg(1, teamABuffer, piSession, nullptr);
+    if (StrLength(teamBBuffer) > 0) SendMsg(2, teamBBuffer, piSession, nullptr);
+    platform::MutexLock lock(sendLock);
+    imTeamASession.Reset();
+    imTeamBSession.Reset();
+}

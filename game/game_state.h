@@ -24,9 +24,9 @@ struct GameParameters {
 
 // One subject (team A is subject 1, team B subject 2).
 struct TeamState {
-    bool joined = false;
-    int32_t investment = -1;   // this round's; -1 = not given yet
-    int32_t expectation = -1;  // this round's; -1 = not given yet
+    std::atomic<bool> joined{false};  // read by the worker's sends
+    int32_t investment = -1;          // this round's; -1 = not given yet
+    int32_t expectation = -1;         // this round's; -1 = not given yet
     double totalCredits = 0.0;
     std::vector<int32_t> investments;   // entry r - 1 for round r
     std::vector<int32_t> expectations;  // entry r - 1 for round r

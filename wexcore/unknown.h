@@ -56,7 +56,7 @@ public:
     }
     T* get() const { return m_p; }
     T* operator->() const { return m_p; }
-    explicit operator bool() const { return m_p != nullptr; }
+    operator T*() const { return m_p; }
     // Releases the current object and returns the slot for an out-parameter.
     T** Out() {
         *this = WexPtr();

@@ -38,6 +38,7 @@ public:
     ~CWexBstr() { StrFree(m_str); }
 
     WEXSTR get() const { return m_str; }
+    operator WEXSTR() const { return m_str; }
     size_t Length() const { return StrLength(m_str); }
     bool Empty() const { return Length() == 0; }
     // Frees the current text and returns the slot for an out-parameter.

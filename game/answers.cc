@@ -1,0 +1,28 @@
+// Recording a subject's expectation and investment.
+#include "bot/bot_client.h"
+#include "game/format_text.h"
+
+void CBotClient::RecordAnswer(int32_t value, IWexSession* piSession, IWexImSession* piImSession) {
+    int32_t team = TeamOf(m_game.sender);
+    if (team == 0) {
+        Reply("I don't know who you are.", piSession, piImSession);
+        return;
+    }
+    TeamState& subject = team == 1 ? m_game.teamA : m_game.teamB;
+    size_t index = static_cast<size_t>(m_game.round - 1);
+    if (subject.expectation == -1) {
+        subject.expectation = value;
+        subject.expectations.at(index) = value;
+        Reply(FormatText("You expect your partner to invest: %i", value), piSession, piImSession);
+        Reply("Now please tell me, how much would you like to invest?", piSession, piImSession);
+    } else if (subject.investment == -1) {
+        subject.investment = value;
+        subject.investments.at(index) = value;
+        Reply(FormatText("You invest: %i", value), piSession, piImSession);
+    } else {
+        Reply(
+            "Your partner has not completed his/her investment. Please wait for the next "
+            "round to start.",
+            piSession, piImSession);
+    }
+}

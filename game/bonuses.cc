@@ -1,0 +1,34 @@
+// The "Rich get Richer" bonus and the final report to the moderator.
+#include "bot/bot_client.h"
+#include "bot/string_ops.h"
+#include "game/format_text.h"
+#include "game/game_rules.h"
+#include "messaging/username_slots.h"
+
+void CBotClient::PayRichGetRicherBonus(IWexSession* piSession, IWexImSession* piImSession) {
+    Bonus bonus = RichGetRicherBonus(m_game.teamA.roundEarnings, m_game.teamB.roundEarnings,
+                                     m_game.round, m_game.params.conversationInterval);
+    m_game.teamA.totalCredits += bonus.teamA;
+    m_game.teamB.totalCredits += bonus.teamB;
+    Post(1, FormatText("Rich get Richer: %3.2f", bonus.teamA), piSession, piImSession);
+    Post(2, FormatText("Rich get Richer: %3.2f", bonus.teamB), piSession, piImSession);
+}
+
+void CBotClient::ReportPayouts(IWexSession* piSession, IWexImSession* piImSession) {
+    m_transcript.LogRecv(FindUsernameSlot(m_game.sender), m_game.text, m_game.sender);
+    Post(3,
+         "The investment market has closed for the day, and we will now stop the game. Thank "
+         "you for taking part!",
+         piSession, piImSession);
+    // Subject 1's payout is held in single precision, as it always was.
+    float payoutA = static_cast<float>(PayoutDollars(m_game.teamA.totalCredits));
+    double payoutB = PayoutDollars(m_game.teamB.totalCredits);
+    const char* line = "%s total credits earned: %3.2f, Total payout: $%3.2f";
+    SendAdminMsg(MakeBstr(FormatText(line, SlotName(SLOT_SUBJECT1), m_game.teamA.totalCredits,
+                                     static_cast<double>(payoutA))),
+                 piSession);
+    SendAdminMsg(
+        MakeBstr(FormatText(line, SlotName(SLOT_SUBJECT2), m_game.teamB.totalCredits, payoutB)),
+        piSession);
+    SendAdminMsg(MakeBstr(m_transcript.Stats().Report()), piSession);
+}

@@ -1,0 +1,51 @@
+// Chat breaks: the subjects talk through the bot until both say "done",
+// the time runs out or the moderator ends the break.
+#include "bot/bot_client.h"
+#include "bot/string_ops.h"
+#include "game/format_text.h"
+#include "messaging/username_slots.h"
+#include "platform/clock.h"
+
+namespace {
+
+const char kBreakAnnouncement[] =
+    "We will now take a short break.  You will have up to 5 minutes for negotiations with the "
+    "other person.  You can discuss what happened in prior rounds or plan your strategies for "
+    "coming rounds.  Remember, please keep your conversation focused on this activity and "
+    "refrain from discussing other topics.";
+
+}  // namespace
+
+void CBotClient::StartBreak(IWexSession* piSession, IWexImSession* piImSession) {
+    Post(3, kBreakAnnouncement, piSession, piImSession);
+    int32_t now = platform::NowSeconds();
+    m_game.breakStartTime = now;
+    m_game.lastChatTime = now;
+    m_game.teamA.done = false;
+    m_game.teamB.done = false;
+    m_game.breakFlag = 1;
+}
+
+void CBotClient::HandleChatMsg(IWexSession* piSession, IWexImSession* piImSession) {
+    int32_t team = TeamOf(m_game.sender);
+    if (team != 0) {
+        TeamState& subject = team == 1 ? m_game.teamA : m_game.teamB;
+        if (StrCompare(m_game.text, MakeBstr("done")) == 0) {
+            subject.done = true;
+        } else {
+            PrefixText(m_game.text, FormatText("(from %s) ", SlotName(team)));
+            PostMsg(team == 1 ? 2 : 1, m_game.text, piSession, piImSession);
+            SendAdminMsg(m_game.text, piSession);
+        }
+    }
+    if (m_game.teamA.done && m_game.teamB.done) {
+        // The worker may end the break by time at the same moment; only
+        // one of the two announces the next round.
+        int32_t running = 1;
+        if (m_game.breakFlag.compare_exchange_strong(running, 0)) {
+            PostRoundPrompt(piSession, piImSession);
+        }
+    } else {
+        m_game.lastChatTime = platform::NowSeconds();
+    }
+}

@@ -1,0 +1,101 @@
+// The game's phases: joining, asking for answers round after round, chat
+// breaks and the end.
+#include "bot/bot_client.h"
+#include "bot/string_ops.h"
+#include "game/format_text.h"
+#include "game/game_rules.h"
+#include "messaging/username_slots.h"
+
+void CBotClient::Post(int32_t recipient, const std::string& text, IWexSession* piSession,
+                      IWexImSession* piImSession) {
+    AssignText(m_game.reply, text);
+    PostMsg(recipient, m_game.reply, piSession, piImSession);
+}
+
+void CBotClient::Reply(const std::string& text, IWexSession* piSession,
+                       IWexImSession* piImSession) {
+    AssignText(m_game.reply, text);
+    ReplyToSender(m_game.sender, m_game.reply, piSession, piImSession);
+}
+
+void CBotClient::PostRoundPrompt(IWexSession* piSession, IWexImSession* piImSession) {
+    Post(3, FormatText("Current round: %i", m_game.round.load()), piSession, piImSession);
+    Post(3, "When you are ready, please tell me how much you think your partner will invest:",
+         piSession, piImSession);
+}
+
+int32_t CBotClient::TeamOf(WEXSTR name) {
+    int slot = FindUsernameSlot(name);
+    return slot == SLOT_SUBJECT1 || slot == SLOT_SUBJECT2 ? slot : 0;
+}
+
+void CBotClient::ReplyToSender(WEXSTR sender, WEXSTR text, IWexSession* piSession,
+                               IWexImSession* piImSession) {
+    PostMsg(TeamOf(sender), text, piSession, piImSession);
+}
+
+void CBotClient::HandlePlayerMsg(IWexSession* piSession, IWexImSession* piImSession) {
+    if (m_game.breakFlag != 0) {
+        HandleChatMsg(piSession, piImSession);
+    } else {
+        HandleGameMsg(piSession, piImSession);
+    }
+}
+
+void CBotClient::HandleGameMsg(IWexSession* piSession, IWexImSession* piImSession) {
+    if (m_game.round < 1) return HandleJoinMsg(piSession, piImSession);
+    if (m_game.round > m_game.params.nRounds || m_game.stopFlag) return;
+    HandleAnswerMsg(piSession, piImSession);
+    if (m_game.gameOver) ReportPayouts(piSession, piImSession);
+}
+
+void CBotClient::HandleJoinMsg(IWexSession* piSession, IWexImSession* piImSession) {
+    m_transcript.LogRecv(FindUsernameSlot(m_game.sender), m_game.text, m_game.sender);
+    int32_t team = TeamOf(m_game.sender);
+    if (team == 1) m_game.teamA.joined = true;
+    if (team == 2) m_game.teamB.joined = true;
+    if (!m_game.teamA.joined || !m_game.teamB.joined) {
+        Reply("Waiting for the other player to join...", piSession, piImSession);
+        return;
+    }
+    Post(3, "Both players are here! Let's now begin out game!", piSession, piImSession);
+    ++m_game.round;
+    Post(3, FormatText("This is round %i.", m_game.round.load()), piSession, piImSession);
+    Post(3, "How much do you think your partner will invest?", piSession, piImSession);
+}
+
+void CBotClient::HandleAnswerMsg(IWexSession* piSession, IWexImSession* piImSession) {
+    m_transcript.LogRecv(FindUsernameSlot(m_game.sender), m_game.text, m_game.sender);
+    int32_t value = 0;
+    if (!ParseAnswer(m_game.text, &value)) {
+        Reply("Invalid input, please enter an integer from 0 to 60.", piSession, piImSession);
+        return;
+    }
+    if (value > kMaxAnswer) {
+        Reply(FormatText("Valid values are from 0 to 60 credits. You entered: %i", value),
+              piSession, piImSession);
+        return;
+    }
+    RecordAnswer(value, piSession, piImSession);
+    if (m_game.teamA.investment == -1 || m_game.teamB.investment == -1) return;
+    CloseRound(piSession, piImSession);
+}
+
+// Both investments are in: earnings, the bonus when due, and the next round.
+void CBotClient::CloseRound(IWexSession* piSession, IWexImSession* piImSession) {
+    ComputeRoundEarnings(piSession, piImSession);
+    int32_t round = m_game.round;
+    if (IsBonusRound(round, m_game.params.conversationInterval)) {
+        Post(3, "It's time to pay out the bonuses!", piSession, piImSession);
+        PayRichGetRicherBonus(piSession, piImSession);
+        if (round < m_game.params.nRounds) StartBreak(piSession, piImSession);
+    }
+    ++m_game.round;
+    for (TeamState* team : {&m_game.teamA, &m_game.teamB}) {
+        team->expectation = -1;
+        team->investment = -1;
+    }
+    if (m_game.round > m_game.params.nRounds) m_game.gameOver = true;
+    if (m_game.breakFlag == 1 || m_game.gameOver) return;
+    PostRoundPrompt(piSession, piImSession);
+}

@@ -1,0 +1,62 @@
+// The moderator's one-letter commands: s hurries the subjects, e ends the
+// game, n ends a break and prompts for the round, b broadcasts a text.
+#include "bot/bot_client.h"
+#include "bot/string_ops.h"
+
+namespace {
+
+// Length in bytes of the UTF-8 character that begins with lead.
+size_t Utf8Length(unsigned char lead) {
+    if (lead >= 0xF0) return 4;
+    if (lead >= 0xE0) return 3;
+    if (lead >= 0xC0) return 2;
+    return 1;
+}
+
+}  // namespace
+
+void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImSession) {
+    if (StrLength(m_game.text) == 0) return;
+    switch (CharAt(m_game.text, 0)) {
+        case u's':
+            Post(3, "I am on a tight schedule! Please send me your decision!", piSession,
+                 piImSession);
+            Reply("okay, sent speed up message.", piSession, piImSession);
+            break;
+        case u'e':
+            m_game.stopFlag = true;
+            Reply("Okay, Ending Game", piSession, piImSession);
+            break;
+        case u'n':
+            m_game.breakFlag = 0;
+            PostRoundPrompt(piSession, piImSession);
+            break;
+        case u'b':
+            Broadcast(piSession, piImSession);
+            break;
+        default:
+            break;
+    }
+}
+
+// Sends both subjects the text after "b" and the character that follows it.
+void CBotClient::Broadcast(IWexSession* piSession, IWexImSession* piImSession) {
+    std::string text;
+    if (Failed(ToNarrow(text, m_game.text))) {
+        Reply("Error broadcasting message: could not convert from CWexBstr to string.", piSession,
+              piImSession);
+        return;
+    }
+    // Skip whole characters, so a multi-byte character is never cut.
+    size_t skip = 1;
+    if (skip < text.size()) skip += Utf8Length(static_cast<unsigned char>(text[skip]));
+    if (skip >= text.size()) {
+        Reply(
+            "Received 'b' command with no broadcast message after it. Type 'b message', where "
+            "'message' is whatever you would like to broadcast.",
+            piSession, piImSession);
+        return;
+    }
+    Post(3, text.substr(skip), piSession, piImSession);
+    Reply("Message was broadcast.", piSession, piImSession);
+}

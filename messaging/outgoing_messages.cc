@@ -1,0 +1,124 @@
+// Everything the bot says leaves here: texts posted while a message is
+// handled are queued per subject; the rest is sent at once, waiting out the
+// service's rate limit.
+#include <algorithm>
+
+#include "bot/bot_client.h"
+#include "bot/string_ops.h"
+#include "messaging/result_names.h"
+#include "messaging/username_slots.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+
+namespace {
+
+constexpr int64_t kSendDelayMs = 1000;
+constexpr int64_t kFirstRateLimitWaitMs = 2000;
+// The back-off stops growing here, so a long limit never stalls the bot
+// for hours between two tries.
+constexpr int64_t kMaxRateLimitWaitMs = 300000;
+
+// Opens an IM session with the screen name into an empty reference.
+HRESULT OpenIfNone(WEXSTR name, IWexSession* piSession, WexPtr<IWexImSession>* piImSession) {
+    if (*piImSession) return S_OK;
+    if (piSession == nullptr) return WEX_E_NOT_LOGGED_ON;
+    return piSession->OpenImSession(name, 0, piImSession->Out());
+}
+
+}  // namespace
+
+HRESULT CBotClient::PostMsg(int32_t recipient, WEXSTR text, IWexSession* piSession,
+                            IWexImSession* piImSession) {
+    CWexBstr lineFeed = MakeBstr("\n");
+    bool queued = false;
+    HRESULT hr = S_OK;
+    if (recipient == 1 || recipient == 3) {
+        CWexBstr name = MakeBstr(SlotName(SLOT_SUBJECT1));
+        if (StrLength(teamABuffer) > 0) AppendMsg(name, lineFeed);
+        hr = AppendMsg(name, text);
+        queued = true;
+    }
+    if (recipient == 2 || recipient == 3) {
+        CWexBstr name = MakeBstr(SlotName(SLOT_SUBJECT2));
+        if (StrLength(teamBBuffer) > 0) AppendMsg(name, lineFeed);
+        hr = AppendMsg(name, text);
+        queued = true;
+    }
+    if (!queued) hr = SendMsg(recipient, text, piSession, piImSession);
+    return hr;
+}
+
+HRESULT CBotClient::AppendMsg(WEXSTR name, WEXSTR text) {
+    int slot = FindUsernameSlot(name);
+    if (slot != SLOT_SUBJECT1 && slot != SLOT_SUBJECT2) {
+        platform::PrintFormat("ERROR: AppendMsg called on team #%d\n", slot);
+        return 1;
+    }
+    std::string added;
+    HRESULT hr = ToNarrow(added, text);
+    if (Failed(hr)) return hr;
+    CWexBstr& buffer = slot == SLOT_SUBJECT1 ? teamABuffer : teamBBuffer;
+    std::string joined;
+    hr = ToNarrow(joined, buffer);
+    if (Failed(hr)) return hr;
+    AssignText(buffer, joined + added);
+    return S_OK;
+}
+
+HRESULT CBotClient::SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSession,
+                            IWexImSession* piImSession) {
+    platform::SleepMs(kSendDelayMs);
+    WexPtr<IWexIm> spiResponse;
+    if (!m_spiSession || Failed(m_spiSession->MakeIm(0, u"text/plain", spiResponse.Out())) ||
+        Failed(spiResponse->SetImText(text))) {
+        return S_OK;
+    }
+    if (recipient == 0 && piImSession != nullptr) {
+        CHECK_RESULT(piImSession->SendIm(spiResponse));
+    }
+    if ((recipient == 1 || recipient == 3) && m_game.teamA.joined) {
+        CWexBstr team = MakeBstr(SlotName(SLOT_SUBJECT1));
+        CHECK_RESULT(SendMsgCheckRateLimit(team, piSession, &imTeamASession, spiResponse));
+        m_transcript.LogSend(SLOT_SUBJECT1, text);
+    }
+    if ((recipient == 2 || recipient == 3) && m_game.teamB.joined) {
+        CWexBstr team = MakeBstr(SlotName(SLOT_SUBJECT2));
+        CHECK_RESULT(SendMsgCheckRateLimit(team, piSession, &imTeamBSession, spiResponse));
+        m_transcript.LogSend(SLOT_SUBJECT2, text);
+    }
+    return S_OK;
+}
+
+HRESULT CBotClient::SendAdminMsg(WEXSTR text, IWexSession* piSession) {
+    WexPtr<IWexIm> spiResponse;
+    if (m_spiSession && Succeeded(m_spiSession->MakeIm(0, u"text/plain", spiResponse.Out())) &&
+        Succeeded(spiResponse->SetImText(text))) {
+        CWexBstr team = MakeBstr(SlotName(SLOT_MODERATOR));
+        CHECK_RESULT(SendMsgCheckRateLimit(team, piSession, &imAdminSession, spiResponse));
+        m_transcript.LogSend(SLOT_MODERATOR, text);
+    }
+    platform::MutexLock lock(sendLock);
+    imAdminSession.Reset();
+    return S_OK;
+}
+
+HRESULT CBotClient::SendMsgCheckRateLimit(WEXSTR team, IWexSession* piSession,
+                                          WexPtr<IWexImSession>* piImSession, IWexIm* spiResponse) {
+    platform::MutexLock lock(sendLock);
+    HRESULT result = OpenIfNone(team, piSession, piImSession);
+    if (Failed(result)) return result;
+    result = (*piImSession)->SendIm(spiResponse);
+    int64_t wait = kFirstRateLimitWaitMs;
+    while (result == WEX_E_RATE_LIMITED) {
+        platform::PrintFormat("WARNING: hit rate limit.. will sleep for %lldms and try again.\n",
+                              static_cast<long long>(wait));
+        platform::SleepMs(wait);
+        wait = std::min(wait * 2, kMaxRateLimitWaitMs);
+        CHECK_RESULT((*piImSession)->EndSession());
+        piImSession->Reset();
+        result = OpenIfNone(team, piSession, piImSession);
+        if (Failed(result)) break;
+        result = (*piImSession)->SendIm(spiResponse);
+    }
+    return result;
+}
