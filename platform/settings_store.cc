@@ -1,9 +1,9 @@
 #include "platform/settings_store.h"
 
-#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -75,6 +75,7 @@ bool WriteAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
         ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         done += static_cast<size_t>(n);
     }
