@@ -107,8 +107,11 @@ private:
                        IWexSession* piSession, IWexIm* spiResponse);
     // The worker's checks of a running break at one tick.
     void CheckBreak();
-    // The team of a screen name: 1 or 2 for a subject, else 0.
+    // The team that FindUsernameSlot gives a screen name: 1 or 2, else 0.
     int32_t TeamOf(WEXSTR name);
+    // The subject whose configured name the library finds equal to name:
+    // 1 or 2, else 0.
+    int32_t SubjectOf(WEXSTR name);
     void FinalRelease() {}
     // Calls the acting handler of an event; the others need nothing.
     void Act(int32_t event, const WexVariant* args);

@@ -3,7 +3,7 @@
 #include "game/format_text.h"
 
 void CBotClient::RecordAnswer(int32_t value, IWexSession* piSession, IWexImSession* piImSession) {
-    int32_t team = TeamOf(m_game.sender);
+    int32_t team = SubjectOf(m_game.sender);
     if (team == 0) {
         Reply("I don't know who you are.", piSession, piImSession);
         return;

@@ -27,7 +27,7 @@ void CBotClient::StartBreak(IWexSession* piSession, IWexImSession* piImSession) 
 }
 
 void CBotClient::HandleChatMsg(IWexSession* piSession, IWexImSession* piImSession) {
-    int32_t team = TeamOf(m_game.sender);
+    int32_t team = SubjectOf(m_game.sender);
     if (team != 0) {
         TeamState& subject = team == 1 ? m_game.teamA : m_game.teamB;
         if (StrCompare(m_game.text, MakeBstr("done")) == 0) {

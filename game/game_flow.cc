@@ -29,6 +29,12 @@ int32_t CBotClient::TeamOf(WEXSTR name) {
     return slot == SLOT_SUBJECT1 || slot == SLOT_SUBJECT2 ? slot : 0;
 }
 
+int32_t CBotClient::SubjectOf(WEXSTR name) {
+    if (StrCompare(name, MakeBstr(SlotName(SLOT_SUBJECT1))) == 0) return 1;
+    if (StrCompare(name, MakeBstr(SlotName(SLOT_SUBJECT2))) == 0) return 2;
+    return 0;
+}
+
 void CBotClient::ReplyToSender(WEXSTR sender, WEXSTR text, IWexSession* piSession,
                                IWexImSession* piImSession) {
     PostMsg(TeamOf(sender), text, piSession, piImSession);
@@ -51,7 +57,7 @@ void CBotClient::HandleGameMsg(IWexSession* piSession, IWexImSession* piImSessio
 
 void CBotClient::HandleJoinMsg(IWexSession* piSession, IWexImSession* piImSession) {
     m_transcript.LogRecv(FindUsernameSlot(m_game.sender), m_game.text, m_game.sender);
-    int32_t team = TeamOf(m_game.sender);
+    int32_t team = SubjectOf(m_game.sender);
     if (team == 1) m_game.teamA.joined = true;
     if (team == 2) m_game.teamB.joined = true;
     if (!m_game.teamA.joined || !m_game.teamB.joined) {
