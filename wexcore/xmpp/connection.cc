@@ -161,6 +161,7 @@ void Connection::OnConnEvent(xmpp_conn_event_t event, int error, xmpp_stream_err
         if (m_phase != Phase::kConnecting) return;
         m_phase = Phase::kOnline;
         m_everOnline = true;
+        m_end.everOnline = true;
         m_backoff.Reset();
         m_lastHeard = Clock::now();
         m_keepalive = 0;

@@ -1,0 +1,321 @@
+"""Shared parts of the end-to-end tests: a lab server of their own, the
+programs under test as line-reading subprocesses, and slixmpp peers.
+
+Everything here stops by itself: every wait has a deadline, and Lab and
+Program kill what they started when the test leaves them."""
+
+import asyncio
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+
+import slixmpp
+
+SKIP = 77  # CTest's SKIP_RETURN_CODE
+
+GAME_KEYS = """NRounds 2
+ConversationInterval 1
+MarketBase 1
+MarketNoiseScale 0.4
+MarketNoise 0.25,0.75
+MaxChatTime 300
+MaxChatIdle 60
+"""
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Lab:
+    """A Prosody on 127.0.0.1 in a temporary folder, set up by the lab
+    script from a bot configuration, with the four accounts of that
+    configuration (bot, alice, bob, moderator)."""
+
+    def __init__(self, lab_script, plain=False):
+        self.script = lab_script
+        self.plain = plain
+        self.root = tempfile.mkdtemp(prefix="wex-e2e-")
+        self.dir = os.path.join(self.root, "server")
+        self.port = free_port()
+        options = ";tls=off" if plain else ";trust=any"
+        self.service = f"xmpp:lab.wex@127.0.0.1:{self.port}{options}"
+        self.config = os.path.join(self.root, "bot.conf")
+        with open(self.config, "w") as f:
+            f.write(f"Service {self.service}\nBotUsername selkbot\nSubject1Name alice\n"
+                    "Subject2Name bob\nModeratorName moderator\nPasswordFile passwords.txt\n"
+                    f"BotPasswordIndex 0\nKeyIndex 1\nLogFile transcript\n{GAME_KEYS}")
+        self.accounts = {}
+
+    def _script(self, *args):
+        done = subprocess.run([sys.executable, self.script, *args, "--dir", self.dir],
+                              cwd=self.root, capture_output=True, text=True, timeout=60)
+        if done.returncode != 0:
+            raise Failure(f"lab-server.py {args[0]} failed: {done.stderr}{done.stdout}")
+        return done.stdout
+
+    def start(self):
+        extra = ["--allow-plain"] if self.plain else []
+        out = self._script("start", self.config, *extra)
+        with open(os.path.join(self.dir, "accounts.json")) as f:
+            self.accounts = json.load(f)["accounts"]
+        return out
+
+    def stop(self):
+        return self._script("stop")
+
+    def resume(self):
+        return self._script("resume")
+
+    def password(self, role):
+        return self.accounts[role]["password"]
+
+    def jid(self, role):
+        return self.accounts[role]["jid"]
+
+    def close(self):
+        try:
+            self._script("stop")
+        except Exception:
+            pass
+        pid_file = os.path.join(self.dir, "prosody.pid")
+        if os.path.exists(pid_file):  # stop failed: kill what we started
+            try:
+                os.kill(int(open(pid_file).read().strip()), signal.SIGKILL)
+            except (OSError, ValueError):
+                pass
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class Program:
+    """A program under test whose standard output is read line by line."""
+
+    def __init__(self, name):
+        self.name = name
+        self.proc = None
+        self.lines = []
+        self._seen = 0
+        self._reader = None
+        self._new_line = asyncio.Event()
+
+    async def start(self, argv, cwd, env=None):
+        self.proc = await asyncio.create_subprocess_exec(
+            *argv, cwd=cwd, env=env, stdin=asyncio.subprocess.PIPE,
+            stdout=asyncio.subprocess.PIPE, stderr=asyncio.subprocess.STDOUT)
+        self._reader = asyncio.ensure_future(self._read())
+
+    async def _read(self):
+        while True:
+            line = await self.proc.stdout.readline()
+            if not line:
+                break
+            self.lines.append(line.decode("utf-8", "replace").rstrip("\n"))
+            self._new_line.set()
+        self._new_line.set()
+
+    async def expect(self, pattern, timeout=15):
+        """Waits for the next line (after those already matched) that matches
+        pattern; returns the match."""
+        regex = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        while True:
+            while self._seen < len(self.lines):
+                line = self.lines[self._seen]
+                self._seen += 1
+                match = regex.search(line)
+                if match:
+                    return match
+            if self._reader.done():
+                raise Failure(f"{self.name} ended before a line matching {pattern!r}")
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise Failure(f"{self.name}: no line matching {pattern!r} within {timeout} s")
+            self._new_line.clear()
+            try:
+                await asyncio.wait_for(self._new_line.wait(), left)
+            except asyncio.TimeoutError:
+                pass
+
+    def send(self, line):
+        self.proc.stdin.write((line + "\n").encode())
+
+    async def wait(self, timeout=15):
+        try:
+            code = await asyncio.wait_for(self.proc.wait(), timeout)
+        except asyncio.TimeoutError:
+            raise Failure(f"{self.name} did not end within {timeout} s")
+        await asyncio.wait_for(self._reader, 5)
+        return code
+
+    async def close(self):
+        if self.proc is None:
+            return
+        if self.proc.returncode is None:
+            self.proc.kill()
+            await self.proc.wait()
+        if self._reader is not None:
+            self._reader.cancel()
+
+    def transcript(self):
+        return "\n".join(f"  {self.name}| {line}" for line in self.lines)
+
+
+class Peer(slixmpp.ClientXMPP):
+    """One participant's XMPP client."""
+
+    def __init__(self, jid, password, port, plain=False):
+        super().__init__(jid, password)
+        self.port = port
+        self.plain = plain
+        self.inbox = asyncio.Queue()
+        self.presences = asyncio.Queue()
+        self.ready = asyncio.Event()
+        # Tests judge the bot's answers themselves.
+        self.auto_authorize = None
+        self.auto_subscribe = False
+        self.ssl_context.check_hostname = False
+        self.ssl_context.verify_mode = ssl.CERT_NONE
+        self.register_plugin("xep_0199")
+        self.add_event_handler("session_start", self._started)
+        self.add_event_handler("message", lambda m: self.inbox.put_nowait(m))
+        for kind in ("presence_subscribe", "presence_subscribed", "presence_unsubscribed",
+                     "presence_available"):
+            self.add_event_handler(kind, lambda p, k=kind: self.presences.put_nowait((k, p)))
+
+    async def _started(self, _):
+        self.send_presence()
+        await self.get_roster()
+        self.ready.set()
+
+    async def online(self, timeout=15):
+        self.connect(("127.0.0.1", self.port), force_starttls=not self.plain,
+                     disable_starttls=self.plain)
+        try:
+            await asyncio.wait_for(self.ready.wait(), timeout)
+        except asyncio.TimeoutError:
+            raise Failure(f"{self.boundjid.bare} could not sign on")
+        return self
+
+    async def message(self, timeout=15, sender=None):
+        """The next chat message with a body (from sender, when given)."""
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            try:
+                msg = await asyncio.wait_for(self.inbox.get(), max(left, 0))
+            except asyncio.TimeoutError:
+                raise Failure(f"{self.boundjid.bare}: no message within {timeout} s")
+            if msg["body"] and (sender is None or msg["from"].bare == sender):
+                return msg
+
+    async def presence(self, kind, timeout=15):
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            try:
+                got, presence = await asyncio.wait_for(self.presences.get(), max(left, 0))
+            except asyncio.TimeoutError:
+                raise Failure(f"{self.boundjid.bare}: no {kind} within {timeout} s")
+            if got == kind:
+                return presence
+
+    def say(self, to, text, kind="chat"):
+        self.send_message(mto=to, mbody=text, mtype=kind)
+
+    async def close(self):
+        if self.is_connected():
+            self.disconnect()
+            try:
+                await asyncio.wait_for(self.disconnected, 5)
+            except Exception:
+                pass
+
+
+def run_case(cases, argv):
+    """Runs the case named by --case with the paths given on the command
+    line; the exit status says pass (0), fail (1) or skip (77)."""
+    import argparse
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--case", required=True, choices=sorted(cases))
+    parser.add_argument("--lab-script", required=True)
+    parser.add_argument("--driver")
+    parser.add_argument("--bot")
+    args = parser.parse_args(argv)
+    if shutil.which("prosody") is None or shutil.which("prosodyctl") is None:
+        print("prosody is not installed: skipped")
+        return SKIP
+    started = time.monotonic()
+    try:
+        asyncio.run(cases[args.case](args))
+    except Failure as e:
+        print(f"FAILED: {e}")
+        return 1
+    print(f"passed in {time.monotonic() - started:.1f} s")
+    return 0
+
+
+class Scene:
+    """One test's world: its lab server, programs and peers, all closed on
+    the way out; the programs' output is shown when the test fails."""
+
+    def __init__(self, args, plain=True):
+        self.args = args
+        self.lab = Lab(args.lab_script, plain)
+        self.programs = []
+        self.peers = []
+
+    async def __aenter__(self):
+        self.lab.start()
+        return self
+
+    async def __aexit__(self, exc_type, exc, tb):
+        if exc_type is not None:
+            for program in self.programs:
+                print(program.transcript())
+        for peer in self.peers:
+            await peer.close()
+        for program in self.programs:
+            await program.close()
+        self.lab.close()
+        return False
+
+    async def peer(self, role):
+        peer = Peer(self.lab.jid(role), self.lab.password(role), self.lab.port, self.lab.plain)
+        self.peers.append(peer)
+        return await peer.online()
+
+    async def program(self, name, argv, env=None):
+        program = Program(name)
+        self.programs.append(program)
+        await program.start(argv, self.lab.root, env)
+        return program
+
+    async def driver(self, *options, service=None, password=None):
+        """The service driver, signed on as the bot's account."""
+        argv = [self.args.driver, service or self.lab.service, "selkbot",
+                password or self.lab.password("bot"), *options]
+        return await self.program("driver", argv)
+
+    async def bot(self):
+        env = dict(os.environ, WEX_SETTINGS_DIR=os.path.join(self.lab.root, "settings"),
+                   TZ="UTC")
+        return await self.program("wexbot", [self.args.bot, self.lab.config], env)
