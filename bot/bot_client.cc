@@ -56,7 +56,11 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
         !m_transcript.SetUpLogFile(config) || !ReadGameParameters(config)) {
         return E_INVALIDARG;
     }
-    LogInitLines();
+    // The transcript is the experiment's record: a session whose transcript
+    // can't be written does not start.
+    if (Failed(LogInitLines())) {
+        return RefuseStartUp("cannot write the transcript " + m_transcript.LogPath());
+    }
     StartWorker();
     if (!PrepareRoundStorage(m_game.params.nRounds)) {
         return RefuseStartUp("NRounds must not be negative");
@@ -86,11 +90,12 @@ HRESULT CBotClient::PrepareMessagingService(const PropertyFile& config) {
     return S_OK;
 }
 
-void CBotClient::LogInitLines() {
-    m_transcript.WriteLog(0, "INIT", "SelkBot initializing.");
+HRESULT CBotClient::LogInitLines() {
+    HRESULT hr = m_transcript.WriteLog(0, "INIT", "SelkBot initializing.");
     m_transcript.WriteLog(1, "INIT", "Subject 1 username initialized.");
     m_transcript.WriteLog(2, "INIT", "Subject 2 username initialized.");
     m_transcript.WriteLog(3, "INIT", "Moderator username initialized.");
+    return hr;
 }
 
 void CBotClient::StartWorker() {

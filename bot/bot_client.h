@@ -118,7 +118,7 @@ private:
     // Refuses start-up with a reason on standard error.
     HRESULT RefuseStartUp(const std::string& reason);
     HRESULT PrepareMessagingService(const PropertyFile& config);
-    void LogInitLines();
+    HRESULT LogInitLines();
     void StartWorker();
     void StopWorker();
     bool WorkerShouldStop();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds wexbot and runs the rehearsed experiment
-# of examples/ on the simulated service. The transcript and the wire log
-# are left in out/rehearsal/.
+# Installs what is missing, builds wexbot and runs a rehearsed experiment
+# of examples/ on the simulated service:
+#   scripts/rehearse.sh [rehearsal|four-rounds]
+# The transcript and the wire log are left in out/rehearsal/.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -10,11 +11,12 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 run="$root/out/rehearsal"
 rm -rf "$run"
 mkdir -p "$run"
-cp "$root"/examples/rehearsal.conf "$root"/examples/rehearsal.scenario \
-   "$root"/examples/rehearsal-passwords.txt "$run/"
+example="${1:-rehearsal}"
+cp "$root/examples/$example.conf" "$root/examples/$example.scenario" \
+   "$root/examples/rehearsal-passwords.txt" "$run/"
 cd "$run"
 status=0
-TZ="${TZ:-UTC}" WEX_SETTINGS_DIR="$run/settings" "$root/out/release/bot/wexbot" rehearsal.conf || status=$?
-echo "transcript: $(ls "$run"/rehearsal_*.log)"
-echo "wire log:   $run/rehearsal-wire.jsonl"
+TZ="${TZ:-UTC}" WEX_SETTINGS_DIR="$run/settings" "$root/out/release/bot/wexbot" "$example.conf" || status=$?
+echo "transcript: $(ls "$run"/"$example"_*.log)"
+echo "wire log:   $run/$example-wire.jsonl"
 exit $status

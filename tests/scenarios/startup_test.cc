@@ -35,6 +35,7 @@ TEST(StartupTest, RefusedConfigurationsSayWhy) {
         {{{"ConversationInterval", "0"}}, "ConversationInterval"},
         {{{"MarketBase", "0"}}, "MarketNoise"},
         {{{"NRounds", "-1"}}, "NRounds"},
+        {{{"LogFile", "no/such/folder/run"}}, "cannot write the transcript no/such/folder/run_"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reasonMentions);
