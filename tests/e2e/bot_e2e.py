@@ -2,11 +2,140 @@
 """End-to-end tests of wexbot on the xmpp service: the bot, a Prosody of
 their own, and slixmpp clients as the subjects and the moderator."""
 
+import glob
+import os
+import re
 import sys
 
 from harness import Scene, check, run_case
 
 BOT = "selkbot@lab.wex"
+JOINED = ("Both players are here! Let's now begin out game!\nThis is round 1.\n"
+          "How much do you think your partner will invest?")
+PROMPT = ("Current round: 2\n"
+          "When you are ready, please tell me how much you think your partner will invest:")
+BREAK = ("We will now take a short break.  You will have up to 5 minutes for negotiations with "
+         "the other person.  You can discuss what happened in prior rounds or plan your "
+         "strategies for coming rounds.  Remember, please keep your conversation focused on "
+         "this activity and refrain from discussing other topics.")
+CLOSED = ("The investment market has closed for the day, and we will now stop the game. "
+          "Thank you for taking part!")
+
+
+async def expect_text(peer, text, timeout=20):
+    msg = await peer.message(timeout=timeout, sender=BOT)
+    check(msg["body"] == text, f"{peer.boundjid.user} expected {text!r}, got {msg['body']!r}")
+
+
+async def answer(peer, number, reply):
+    peer.say(BOT, str(number))
+    await expect_text(peer, reply)
+
+
+async def join(scene):
+    """Starts the bot and brings both subjects into round 1."""
+    bot = await scene.bot()
+    await bot.expect(r"^wexbot online and ready\.$")
+    alice = await scene.peer("subject1")
+    bob = await scene.peer("subject2")
+    alice.say(BOT, "hello")
+    await expect_text(alice, "Waiting for the other player to join...")
+    bob.say(BOT, "hi")
+    await expect_text(alice, JOINED)
+    await expect_text(bob, JOINED)
+    return bot, alice, bob
+
+
+async def first_round(alice, bob):
+    """Round 1 with investments 30 and 40; the break starts after it."""
+    await answer(alice, 20, "You expect your partner to invest: 20\n"
+                 "Now please tell me, how much would you like to invest?")
+    await answer(alice, 30, "You invest: 30")
+    await answer(bob, 30, "You expect your partner to invest: 30\n"
+                 "Now please tell me, how much would you like to invest?")
+    bonus = "Rounds until next bonus: 4\nIt's time to pay out the bonuses!\n"
+    await answer(bob, 40, f"You invest: 40\nRound 1 Earnings: 97.78\n{bonus}"
+                 f"Rich get Richer: 0.00\n{BREAK}")
+    await expect_text(alice, f"Round 1 Earnings: 107.78\n{bonus}Rich get Richer: 100.00\n{BREAK}")
+
+
+def transcript(scene):
+    paths = glob.glob(os.path.join(scene.lab.root, "transcript_*.log"))
+    check(len(paths) == 1, f"one transcript expected, found {paths}")
+    with open(paths[0], encoding="utf-8") as f:
+        return f.read()
+
+
+def check_logged(log, peer, name):
+    """Every message that peer got from the bot has its SEND line."""
+    for sender, body in peer.received:
+        if sender != BOT:
+            continue
+        first = body.split("\n")[0]
+        line = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d " + re.escape(f"{name:<13} SEND {first}")
+                          + "$", re.M)
+        check(line.search(log), f"no SEND line for {name}: {first!r}")
+
+
+async def whole_game(args):
+    async with Scene(args, plain=False) as scene:
+        bot, alice, bob = await join(scene)
+        moderator = await scene.peer("moderator")
+        await first_round(alice, bob)
+        # The break: chat is relayed to the partner and the moderator.
+        alice.say(BOT, "shall we both invest 60?")
+        await expect_text(bob, "(from alice) shall we both invest 60?")
+        await expect_text(moderator, "(from alice) shall we both invest 60?")
+        bob.say(BOT, "yes")
+        await expect_text(alice, "(from bob) yes")
+        await expect_text(moderator, "(from bob) yes")
+        alice.say(BOT, "done")
+        bob.say(BOT, "done")
+        await expect_text(alice, PROMPT)
+        await expect_text(bob, PROMPT)
+        # Round 2, the last: bonus, no break, and the final report.
+        await answer(alice, 60, "You expect your partner to invest: 60\n"
+                     "Now please tell me, how much would you like to invest?")
+        await answer(alice, 60, "You invest: 60")
+        await answer(bob, 60, "You expect your partner to invest: 60\n"
+                     "Now please tell me, how much would you like to invest?")
+        bob.say(BOT, "60")
+        await expect_text(moderator, "alice total credits earned: 366.87, Total payout: $10.00")
+        await expect_text(moderator, "bob total credits earned: 256.87, Total payout: $10.00")
+        stats = await moderator.message(sender=BOT)
+        check(stats["body"].startswith("team 1:\n"), f"statistics: {stats['body']!r}")
+        last = ("Round 2 Earnings: 109.09\nRounds until next bonus: 3\n"
+                f"It's time to pay out the bonuses!\nRich get Richer: 50.00\n{CLOSED}")
+        await expect_text(bob, "You invest: 60\n" + last)
+        await expect_text(alice, last)
+        # The SEND line is written once the server has taken the message.
+        await bot.expect(r"^\S+ \S+ bob {11}SEND You invest: 60$")
+        log = transcript(scene)
+        for peer, name in ((alice, "alice"), (bob, "bob"), (moderator, "moderator")):
+            check_logged(log, peer, name)
+        check(re.search(r"^.{20}alice {9}RECV 20$", log, re.M), "alice's answer as RECV")
+        check(bot.proc.returncode is None, "the bot runs until its session ends")
+
+
+async def unknown_account(args):
+    async with Scene(args) as scene:
+        # The moderator's name has no account on the server.
+        with open(scene.lab.config) as f:
+            config = f.read().replace("ModeratorName moderator", "ModeratorName ghost")
+        with open(scene.lab.config, "w") as f:
+            f.write(config)
+        bot, alice, bob = await join(scene)
+        await first_round(alice, bob)
+        alice.say(BOT, "anyone there?")
+        await expect_text(bob, "(from alice) anyone there?")
+        await bot.expect(r'^ERROR "WEX_E_USER_UNAVAILABLE", file "[^"]+", line \d+, '
+                         r'"SendMsgCheckRateLimit\(team, piSession, &imAdminSession, '
+                         r'spiResponse\)"$')
+        await bot.expect(r"^\S+ \S+ ghost {9}SEND \(from alice\) anyone there\?$")
+        # The game goes on.
+        alice.say(BOT, "done")
+        bob.say(BOT, "done")
+        await expect_text(alice, PROMPT)
 
 
 async def wrong_password(args):
@@ -39,17 +168,26 @@ async def subscription(args):
 
 async def server_restart(args):
     async with Scene(args) as scene:
-        bot = await scene.bot()
-        await bot.expect(r"^wexbot online and ready\.$")
+        bot, alice, bob = await join(scene)
+        await answer(alice, 20, "You expect your partner to invest: 20\n"
+                     "Now please tell me, how much would you like to invest?")
         scene.lab.stop()
         await bot.expect(r"^wexbot disconnected, reconnecting\.\.\.$")
         await bot.expect(r"^wexbot connecting\.\.\.$")
         scene.lab.resume()
         await bot.expect(r"^wexbot online and ready\.$", timeout=30)
-        check(bot.proc.returncode is None, "the bot keeps running")
+        # The subjects' clients sign on again; the game remembers where it was.
+        for peer in (alice, bob):
+            await peer.close()
+        alice = await scene.peer("subject1")
+        bob = await scene.peer("subject2")
+        await answer(alice, 30, "You invest: 30")
+        await answer(bob, 10, "You expect your partner to invest: 10\n"
+                     "Now please tell me, how much would you like to invest?")
 
 
-CASES = {f.__name__: f for f in (wrong_password, subscription, server_restart)}
+CASES = {f.__name__: f for f in (whole_game, unknown_account, wrong_password, subscription,
+                                 server_restart)}
 
 if __name__ == "__main__":
     sys.exit(run_case(CASES, sys.argv[1:]))

@@ -187,6 +187,7 @@ class Peer(slixmpp.ClientXMPP):
         self.port = port
         self.plain = plain
         self.inbox = asyncio.Queue()
+        self.received = []  # (sender's bare address, body) of every message with a body
         self.presences = asyncio.Queue()
         self.ready = asyncio.Event()
         # Tests judge the bot's answers themselves.
@@ -196,10 +197,15 @@ class Peer(slixmpp.ClientXMPP):
         self.ssl_context.verify_mode = ssl.CERT_NONE
         self.register_plugin("xep_0199")
         self.add_event_handler("session_start", self._started)
-        self.add_event_handler("message", lambda m: self.inbox.put_nowait(m))
+        self.add_event_handler("message", self._message)
         for kind in ("presence_subscribe", "presence_subscribed", "presence_unsubscribed",
                      "presence_available"):
             self.add_event_handler(kind, lambda p, k=kind: self.presences.put_nowait((k, p)))
+
+    def _message(self, msg):
+        if msg["body"]:
+            self.received.append((msg["from"].bare, msg["body"]))
+        self.inbox.put_nowait(msg)
 
     async def _started(self, _):
         self.send_presence()
