@@ -1,0 +1,159 @@
+// The moderator's commands s, e, n and b in every phase: before the
+// subjects join, during rounds, during a break and after the end command.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "harness.h"
+
+namespace {
+
+// Alice joins at 5 (told to wait at 6), bob at 6: both get kBegin at 7 and 8.
+const char kJoin[] = "at 5 im alice hi\nat 6 im bob hi\n";
+// As kJoin, then rounds 1 and 2; bob's answer at 20 opens the break.
+const char kToBreak[] =
+    "at 1 im alice hi\nat 2 im bob hi\n"
+    "at 5 im alice 10\nat 6 im alice 10\nat 7 im bob 10\nat 8 im bob 10\n"
+    "at 17 im alice 20\nat 18 im alice 20\nat 19 im bob 30\nat 20 im bob 30\n";
+
+// Texts as they appear (escaped) in the wire log.
+const char kWait[] = "Waiting for the other player to join...";
+const char kBegin[] =
+    "Both players are here! Let's now begin out game!\\nThis is round 1.\\nHow much do you "
+    "think your partner will invest?";
+const char kHurry[] = "I am on a tight schedule! Please send me your decision!";
+const char kHurried[] = "okay, sent speed up message.";
+const char kEnding[] = "Okay, Ending Game";
+const char kBroadcast[] = "Message was broadcast.";
+const char kNoBroadcast[] =
+    "Received 'b' command with no broadcast message after it. Type 'b message', where "
+    "'message' is whatever you would like to broadcast.";
+const char kIdle[] =
+    "Chat has been idle for some time. If you are ready to resume the game, type 'done' and "
+    "hit enter.";
+
+std::string Prompt(int round) {
+    return "Current round: " + std::to_string(round) +
+           "\\nWhen you are ready, please tell me how much you think your partner will invest:";
+}
+
+// One send as Sends() shows it.
+std::string Sent(double t, const std::string& to, const std::string& text) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f", t);
+    return std::string(time) + " " + to + " " + text;
+}
+
+// The wire log's send lines with from <= t < to, as "t to text".
+std::vector<std::string> Sends(const BotRun& run, double from = 0, double to = 1e9) {
+    std::vector<std::string> sends;
+    for (const std::string& line : LinesWith(run.wire, "\"op\":\"send\"")) {
+        double t = std::stod(line.substr(5));
+        size_t name = line.find("\"to\":\"") + 6;
+        size_t text = line.find("\"text\":\"") + 8;
+        if (t >= from && t < to) {
+            sends.push_back(Sent(t, line.substr(name, line.find('"', name) - name),
+                                 line.substr(text, line.size() - 2 - text)));
+        }
+    }
+    return sends;
+}
+
+TEST(ModeratorTest, LowerCaseSHurriesTheSubjectsAndNothingElseDoes) {
+    // The reply leaves at once, before the subjects' texts; a subject who
+    // has not joined gets nothing.
+    BotRun run = RunScenario("at 1 im mod s\n" + std::string(kJoin) +
+                             "at 10 im mod stop\nat 20 im mod S\nat 21 im mod Stop\n"
+                             "at 22 im mod x\nat 23 im mod\n");
+    EXPECT_EQ(Sends(run),
+              (std::vector<std::string>{Sent(2, "mod", kHurried), Sent(6, "alice", kWait),
+                                        Sent(7, "alice", kBegin), Sent(8, "bob", kBegin),
+                                        Sent(11, "mod", kHurried), Sent(12, "alice", kHurry),
+                                        Sent(13, "bob", kHurry)}));
+    EXPECT_EQ(CountLines(run.transcript, "SEND I am on a tight schedule!"), 2);
+    EXPECT_EQ(CountLines(run.transcript, kHurried), 0);
+    EXPECT_EQ(CountLines(run.transcript, "RECV"), 2);
+}
+
+TEST(ModeratorTest, BroadcastSendsTheTextFromItsThirdCharacterOn) {
+    BotRun run = RunScenario(std::string(kJoin) +
+                             "at 10 im mod b\nat 15 im mod b \nat 20 im mod b hi\n"
+                             "at 30 im mod bxhi\nat 40 im mod b\xC3\xA9hi\nat 50 im mod b  x\n");
+    EXPECT_EQ(Sends(run, 9),
+              (std::vector<std::string>{
+                  Sent(11, "mod", kNoBroadcast), Sent(16, "mod", kNoBroadcast),
+                  Sent(21, "mod", kBroadcast), Sent(22, "alice", "hi"), Sent(23, "bob", "hi"),
+                  Sent(31, "mod", kBroadcast), Sent(32, "alice", "hi"), Sent(33, "bob", "hi"),
+                  Sent(41, "mod", kBroadcast), Sent(42, "alice", "hi"), Sent(43, "bob", "hi"),
+                  Sent(51, "mod", kBroadcast), Sent(52, "alice", " x"), Sent(53, "bob", " x")}));
+    EXPECT_EQ(CountLines(run.transcript, "SEND hi"), 6);
+}
+
+TEST(ModeratorTest, NOutsideABreakOnlyRepeatsThePrompt) {
+    // In the joining phase only alice has joined; in round 1 alice's
+    // expectation stays recorded, so her next number is her investment.
+    BotRun run = RunScenario(
+        "at 5 im alice hi\nat 10 im mod n\nat 15 im bob hi\nat 20 im alice 10\n"
+        "at 25 im mod n\nat 30 im alice 7\n");
+    EXPECT_EQ(Sends(run), (std::vector<std::string>{
+                              Sent(6, "alice", kWait), Sent(11, "alice", Prompt(0)),
+                              Sent(16, "alice", kBegin), Sent(17, "bob", kBegin),
+                              Sent(21, "alice",
+                                   "You expect your partner to invest: 10\\nNow please tell me, "
+                                   "how much would you like to invest?"),
+                              Sent(26, "alice", Prompt(1)), Sent(27, "bob", Prompt(1)),
+                              Sent(31, "alice", "You invest: 7")}));
+}
+
+TEST(ModeratorTest, AfterEndAnswersAreIgnoredButCommandsStillWork) {
+    BotRun run = RunScenario(std::string(kJoin) +
+                             "at 10 im alice 10\nat 15 im mod e\nat 20 im alice 10\n"
+                             "at 21 im bob 10\nat 25 im mod b still there?\nat 30 im mod s\n"
+                             "at 35 im mod n\nat 40 im bob 10\n");
+    EXPECT_EQ(Sends(run, 12),
+              (std::vector<std::string>{Sent(16, "mod", kEnding), Sent(26, "mod", kBroadcast),
+                                        Sent(27, "alice", "still there?"),
+                                        Sent(28, "bob", "still there?"), Sent(31, "mod", kHurried),
+                                        Sent(32, "alice", kHurry), Sent(33, "bob", kHurry),
+                                        Sent(36, "alice", Prompt(1)), Sent(37, "bob", Prompt(1))}));
+    EXPECT_EQ(CountLines(run.transcript, "RECV"), 3);
+    EXPECT_EQ(CountLines(run.transcript, kEnding), 0);
+}
+
+TEST(ModeratorTest, EndWhileJoiningStillBeginsRoundOne) {
+    BotRun run = RunScenario("at 1 im mod e\n" + std::string(kJoin) +
+                             "at 10 im alice 10\nat 11 im bob 10\n");
+    EXPECT_EQ(Sends(run),
+              (std::vector<std::string>{Sent(2, "mod", kEnding), Sent(6, "alice", kWait),
+                                        Sent(7, "alice", kBegin), Sent(8, "bob", kBegin)}));
+    EXPECT_EQ(CountLines(run.transcript, "RECV"), 2);
+}
+
+TEST(ModeratorTest, EndDuringABreakLeavesItToDoneOrN) {
+    // The break from 20 would end by time at 331 and be idle from 91 on;
+    // after e neither happens, chat is still relayed, and "done"s or n end it.
+    for (std::string end : {"at 400 im alice done\nat 401 im bob done\n", "at 401 im mod n\n"}) {
+        SCOPED_TRACE(end);
+        BotRun run = RunScenario(std::string(kToBreak) + "at 25 im mod e\n" +
+                                 "at 350 im alice still here?\n" + end + "at 410 im alice 10\n");
+        EXPECT_EQ(Sends(run, 23),
+                  (std::vector<std::string>{
+                      Sent(26, "mod", kEnding), Sent(350, "mod", "(from alice) still here?"),
+                      Sent(351, "bob", "(from alice) still here?"), Sent(402, "alice", Prompt(3)),
+                      Sent(403, "bob", Prompt(3))}));
+        EXPECT_EQ(CountLines(run.transcript, "RECV 10"), 4);  // those of round 1 only
+    }
+}
+
+TEST(ModeratorTest, CommandsDuringABreakAreNotChat) {
+    // Neither relayed nor counted as chat: the idle reminder still comes at
+    // tick 90.
+    BotRun run = RunScenario(std::string(kToBreak) + "at 75 im mod b hi all\nat 80 im mod s\n");
+    EXPECT_EQ(Sends(run, 23, 92),
+              (std::vector<std::string>{Sent(76, "mod", kBroadcast), Sent(77, "alice", "hi all"),
+                                        Sent(78, "bob", "hi all"), Sent(81, "mod", kHurried),
+                                        Sent(82, "alice", kHurry), Sent(83, "bob", kHurry),
+                                        Sent(91, "alice", kIdle), Sent(91, "bob", kIdle)}));
+}
+
+}  // namespace
