@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "harness.h"
 
@@ -32,32 +31,6 @@ const char kRateLimited[] = "80040210";
 std::string Expect(int value) {
     return "You expect your partner to invest: " + std::to_string(value) +
            "\\nNow please tell me, how much would you like to invest?";
-}
-
-// One send as Sends() shows it.
-std::string Sent(double t, const std::string& to, const std::string& text,
-                 const std::string& code = "") {
-    char time[32];
-    std::snprintf(time, sizeof time, "%.3f", t);
-    return std::string(time) + " " + to + " " + text + (code.empty() ? "" : " [" + code + "]");
-}
-
-// The wire log's send lines with from <= t < to, as "t to text", with the
-// code in brackets after a send the service refused.
-std::vector<std::string> Sends(const BotRun& run, double from = 0, double to = 1e9) {
-    std::vector<std::string> sends;
-    for (const std::string& line : LinesWith(run.wire, "\"op\":\"send\"")) {
-        double t = std::stod(line.substr(5));
-        if (t < from || t >= to) continue;
-        size_t name = line.find("\"to\":\"") + 6;
-        size_t code = line.find("\"code\":\"") + 8;
-        size_t text = line.find("\"text\":\"") + 8;
-        std::string result = line.substr(code, 8);
-        sends.push_back(Sent(t, line.substr(name, line.find('"', name) - name),
-                             line.substr(text, line.size() - 2 - text),
-                             result == "00000000" ? "" : result));
-    }
-    return sends;
 }
 
 TEST(BreakTest, EndsWhenBothSayDone) {

@@ -1,8 +1,10 @@
 #include "harness.h"
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -102,6 +104,11 @@ BotRun RunBotWith(const std::map<std::string, std::string>& files,
     run.exitStatus = Spawn(folder, args);
     run.out = ReadAll(folder / "stdout.txt");
     run.err = ReadAll(folder / "stderr.txt");
+    // A sanitizer's report in the bot is a failure of whatever test ran it.
+    for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer",
+                               "ERROR: LeakSanitizer", "runtime error:"}) {
+        if (run.err.find(report) != std::string::npos) ADD_FAILURE() << run.err;
+    }
     for (const auto& entry : fs::directory_iterator(folder)) {
         std::string name = entry.path().filename().string();
         if (name.rfind("run_", 0) == 0 && entry.path().extension() == ".log") {
@@ -144,4 +151,27 @@ std::string AfterSignOn(const std::string& out) {
     size_t at = out.find("logging in with");
     if (at == std::string::npos) return std::string();
     return out.substr(out.find('\n', at) + 1);
+}
+
+std::string Sent(double t, const std::string& to, const std::string& text,
+                 const std::string& code) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f", t);
+    return std::string(time) + " " + to + " " + text + (code.empty() ? "" : " [" + code + "]");
+}
+
+std::vector<std::string> Sends(const BotRun& run, double from, double to) {
+    std::vector<std::string> sends;
+    for (const std::string& line : LinesWith(run.wire, "\"op\":\"send\"")) {
+        double t = std::stod(line.substr(5));
+        if (t < from || t >= to) continue;
+        size_t name = line.find("\"to\":\"") + 6;
+        size_t code = line.find("\"code\":\"") + 8;
+        size_t text = line.find("\"text\":\"") + 8;
+        std::string result = line.substr(code, 8);
+        sends.push_back(Sent(t, line.substr(name, line.find('"', name) - name),
+                             line.substr(text, line.size() - 2 - text),
+                             result == "00000000" ? "" : result));
+    }
+    return sends;
 }

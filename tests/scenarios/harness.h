@@ -35,6 +35,13 @@ std::string WithoutWorkingDirectory(const std::string& out);
 // What the bot printed after its sign-on line.
 std::string AfterSignOn(const std::string& out);
 
+// One send as Sends() shows it: "t to text", with the code in brackets
+// when the service refused the send.
+std::string Sent(double t, const std::string& to, const std::string& text,
+                 const std::string& code = "");
+// The wire log's sends with from <= t < to, in the form of Sent().
+std::vector<std::string> Sends(const BotRun& run, double from = 0, double to = 1e9);
+
 // Number of lines of text that contain needle.
 int CountLines(const std::string& text, const std::string& needle);
 // The lines of text that contain needle, in order.

@@ -2,8 +2,6 @@
 // subjects join, during rounds, during a break and after the end command.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "harness.h"
 
 namespace {
@@ -35,28 +33,6 @@ const char kIdle[] =
 std::string Prompt(int round) {
     return "Current round: " + std::to_string(round) +
            "\\nWhen you are ready, please tell me how much you think your partner will invest:";
-}
-
-// One send as Sends() shows it.
-std::string Sent(double t, const std::string& to, const std::string& text) {
-    char time[32];
-    std::snprintf(time, sizeof time, "%.3f", t);
-    return std::string(time) + " " + to + " " + text;
-}
-
-// The wire log's send lines with from <= t < to, as "t to text".
-std::vector<std::string> Sends(const BotRun& run, double from = 0, double to = 1e9) {
-    std::vector<std::string> sends;
-    for (const std::string& line : LinesWith(run.wire, "\"op\":\"send\"")) {
-        double t = std::stod(line.substr(5));
-        size_t name = line.find("\"to\":\"") + 6;
-        size_t text = line.find("\"text\":\"") + 8;
-        if (t >= from && t < to) {
-            sends.push_back(Sent(t, line.substr(name, line.find('"', name) - name),
-                                 line.substr(text, line.size() - 2 - text)));
-        }
-    }
-    return sends;
 }
 
 TEST(ModeratorTest, LowerCaseSHurriesTheSubjectsAndNothingElseDoes) {
