@@ -7,12 +7,14 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <functional>
+#include <memory>
 
 #include "dialog_geometry.h"
 #include "fingerprint_dlg.h"
@@ -25,34 +27,45 @@ using namespace wexhash_test;
 
 const QString kAbcHash = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
 
-// Acts on the next modal window (a message box, the Open dialog) from inside
-// its own event loop. Gives up after a few seconds so no test hangs.
-void WhenModalAppears(std::function<void(QWidget*)> action) {
-    auto* timer = new QTimer;
-    auto deadline = std::make_shared<int>(500);
-    QObject::connect(timer, &QTimer::timeout, [timer, deadline, action] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal || --*deadline == 0) {
-            timer->stop();
-            timer->deleteLater();
-            if (modal) action(modal);
+// Acts on the next modal window (a message box, the Open dialog) that the
+// code under test opens, from inside its own event loop, and again every
+// 10 ms until that window has closed: a busy file dialog may not take a
+// choice at the first try. Watches for a few seconds at most, and only while
+// the returned timer lives.
+std::unique_ptr<QTimer> WhenModalAppears(std::function<void(QWidget*)> action) {
+    auto timer = std::make_unique<QTimer>();
+    auto target = std::make_shared<QPointer<QWidget>>();
+    auto acted = std::make_shared<bool>(false);
+    auto ticksLeft = std::make_shared<int>(1000);
+    QTimer* self = timer.get();
+    QObject::connect(self, &QTimer::timeout, [=] {
+        const bool done = *acted ? !*target || !(*target)->isVisible() : --*ticksLeft == 0;
+        if (done) {
+            self->stop();
+        } else if (*acted) {
+            action(*target);
+        } else if (QWidget* modal = QApplication::activeModalWidget()) {
+            *acted = true;
+            *target = modal;
+            action(modal);
         }
     });
     timer->start(10);
+    return timer;
 }
 
 // Records the next message box and presses its OK button.
 struct TMessageBoxSeen {
-    TMessageBoxSeen() {
-        WhenModalAppears([this](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            if (!box) return;
-            text = box->text();
-            caption = box->windowTitle();
-            box->button(QMessageBox::Ok)->click();
-        });
-    }
+    TMessageBoxSeen()
+        : watch(WhenModalAppears([this](QWidget* modal) {
+              auto* box = qobject_cast<QMessageBox*>(modal);
+              if (!box) return;
+              text = box->text();
+              caption = box->windowTitle();
+              box->button(QMessageBox::Ok)->click();
+          })) {}
     QString text, caption;
+    std::unique_ptr<QTimer> watch;
 };
 
 class DialogTest : public testing::Test {
@@ -192,15 +205,16 @@ TEST_F(DialogTest, BrowseFillsThePathOnlyWhenConfirmed) {
     const QString chosen = Write("chosen", "abc");
     CFingerprintDlg dialog;
     Path(dialog)->setText("typed");
-    WhenModalAppears([](QWidget* modal) {
+    auto watch = WhenModalAppears([](QWidget* modal) {
         if (auto* open = qobject_cast<QFileDialog*>(modal)) open->reject();
     });
     Button(dialog, "browse")->click();
     EXPECT_EQ(Path(dialog)->text(), "typed");
 
-    WhenModalAppears([&chosen](QWidget* modal) {
+    watch = WhenModalAppears([&chosen](QWidget* modal) {
         if (auto* open = qobject_cast<QFileDialog*>(modal)) {
-            open->selectFile(chosen);
+            // Typed as a user would: selectFile() waits for the folder to be read.
+            open->findChild<QLineEdit*>("fileNameEdit")->setText(chosen);
             static_cast<QDialog*>(open)->accept();  // QFileDialog::accept is protected
         }
     });
