@@ -10,7 +10,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 run_tests() {
   local dir="$1"
   shift
-  ctest --test-dir "$root/out/$dir" --output-on-failure -j 2 "$@"
+  # No test may hang the run: each gets at most five minutes.
+  ctest --test-dir "$root/out/$dir" --output-on-failure -j 2 --timeout 300 "$@"
 }
 
 echo "== build: warnings as errors"
