@@ -208,12 +208,17 @@ def create_accounts(lab, cfg):
 
 
 def running_pid(folder):
+    """The pid of the folder's Prosody while it runs (an exited process that
+    nobody has reaped yet does not count)."""
     try:
         with open(os.path.join(folder, "prosody.pid")) as f:
             pid = int(f.read().strip())
         os.kill(pid, 0)
+        with open(f"/proc/{pid}/stat") as f:
+            if f.read().rsplit(")", 1)[-1].split()[0] == "Z":
+                return None
         return pid
-    except (OSError, ValueError):
+    except (OSError, ValueError, IndexError):
         return None
 
 

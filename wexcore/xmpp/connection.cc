@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include <openssl/crypto.h>
+
 #include "wexcore/events.h"
 #include "wexcore/xmpp/jid.h"
 #include "wexcore/xmpp/stanzas.h"
@@ -87,6 +89,12 @@ void Connection::Run() {
     Close();
     m_ctx.reset();
     t_current = nullptr;
+    // This thread's OpenSSL state goes now rather than at some point of the
+    // thread's end, which the program's exit may overtake.
+    OPENSSL_thread_stop();
+    // Last of all: the user may end the program as soon as it sees the
+    // session offline.
+    if (m_offlineCode != S_OK) m_events.PushState(WEX_STATE_OFFLINE, m_offlineCode, m_offlineNote);
 }
 
 void Connection::Tick() {
@@ -198,7 +206,8 @@ void Connection::AfterEnd() {
 
 void Connection::GoOffline(HRESULT code) {
     m_sends.SetLink(SendBox::Link::kDown);
-    m_events.PushState(WEX_STATE_OFFLINE, code, Explain(code));
+    m_offlineCode = code;
+    m_offlineNote = Explain(code);
     m_phase = Phase::kOffline;
 }
 

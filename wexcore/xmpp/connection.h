@@ -90,6 +90,8 @@ private:
     bool m_streamClosed = false;
     StreamEnd m_end;
     std::string m_endDetail;  // why the last stream ended, for the console
+    HRESULT m_offlineCode = S_OK;  // set when the session goes offline for good
+    std::string m_offlineNote;
     Backoff m_backoff;
     Clock::time_point m_deadline;  // end of the handshake, or the next attempt
     Clock::time_point m_lastHeard;
