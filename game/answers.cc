@@ -1,6 +1,8 @@
 // Recording a subject's expectation and investment.
 #include "bot/bot_client.h"
-#include "game/format_text.h"
+#include "platform/format_text.h"
+
+using platform::FormatText;
 
 void CBotClient::RecordAnswer(int32_t value, IWexSession* piSession, IWexImSession* piImSession) {
     int32_t team = SubjectOf(m_game.sender);

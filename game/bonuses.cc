@@ -1,9 +1,11 @@
 // The "Rich get Richer" bonus and the final report to the moderator.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
-#include "game/format_text.h"
 #include "game/game_rules.h"
 #include "messaging/username_slots.h"
+#include "platform/format_text.h"
+
+using platform::FormatText;
 
 void CBotClient::PayRichGetRicherBonus(IWexSession* piSession, IWexImSession* piImSession) {
     Bonus bonus = RichGetRicherBonus(m_game.teamA.roundEarnings, m_game.teamB.roundEarnings,

@@ -2,8 +2,10 @@
 // long, or reminds the subjects when the chat has gone idle.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
-#include "game/format_text.h"
 #include "platform/clock.h"
+#include "platform/format_text.h"
+
+using platform::FormatText;
 
 namespace {
 

@@ -2,9 +2,11 @@
 // the time runs out or the moderator ends the break.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
-#include "game/format_text.h"
 #include "messaging/username_slots.h"
 #include "platform/clock.h"
+#include "platform/format_text.h"
+
+using platform::FormatText;
 
 namespace {
 

@@ -1,7 +1,9 @@
 // A round's earnings from the market model.
 #include "bot/bot_client.h"
-#include "game/format_text.h"
 #include "game/game_rules.h"
+#include "platform/format_text.h"
+
+using platform::FormatText;
 
 void CBotClient::ComputeRoundEarnings(IWexSession* piSession, IWexImSession* piImSession) {
     int32_t round = m_game.round;

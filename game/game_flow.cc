@@ -2,9 +2,11 @@
 // breaks and the end.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
-#include "game/format_text.h"
 #include "game/game_rules.h"
 #include "messaging/username_slots.h"
+#include "platform/format_text.h"
+
+using platform::FormatText;
 
 void CBotClient::Post(int32_t recipient, const std::string& text, IWexSession* piSession,
                       IWexImSession* piImSession) {

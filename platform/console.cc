@@ -2,7 +2,8 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
+
+#include "platform/format_text.h"
 
 namespace platform {
 
@@ -14,15 +15,7 @@ void Print(const std::string& text) {
 void PrintFormat(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (n > 0) {
-        std::vector<char> buffer(static_cast<size_t>(n) + 1);
-        std::vsnprintf(buffer.data(), buffer.size(), format, args);
-        Print(std::string(buffer.data(), static_cast<size_t>(n)));
-    }
+    Print(FormatTextV(format, args));
     va_end(args);
 }
 
