@@ -1,14 +1,13 @@
 // wexhash: shows the SHA-256 fingerprint of a file, in a dialog or, with
 // "/console PATH", on standard output without any window.
-#include <QApplication>
-#include <QFile>
+#include <dlfcn.h>
+
 #include <cstdio>
-#include <cstdlib>
 
 #include "command_line.h"
 #include "console_mode.h"
+#include "dialog_module.h"
 #include "file_hash.h"
-#include "fingerprint_dlg.h"
 
 namespace {
 
@@ -17,56 +16,52 @@ using namespace wexhash;
 // The exit status is 1 in every case, whatever the mode and the outcome.
 constexpr int kExitStatus = 1;
 
-QtMessageHandler defaultHandler = nullptr;
-
-// Qt aborts on a fatal error, such as having no display to connect to; print
-// its message and end with the usual status instead.
-void HandleQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtFatalMsg) {
-        std::fprintf(stderr, "%s\n", qPrintable(message));
-        std::_Exit(kExitStatus);
-    }
-    if (defaultHandler) defaultHandler(type, context, message);
-}
-
-// Every argument of ours is a path, so Qt is given none to read options from.
-class TApplication {
+// The loaded dialog module. It stays mapped until the process ends, since Qt
+// does not expect to be unloaded.
+class TDialogModule {
 public:
-    explicit TApplication(char* program) : argv_{program, nullptr}, app_(argc_, argv_) {
-        QApplication::setApplicationName("wexhash");
-        QApplication::setApplicationVersion("1.0.0.1");
-        QGuiApplication::setDesktopFileName("wexhash");
+    TDialogModule() : handle_(dlopen(kDialogModuleName, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
+        if (!handle_) std::fprintf(stderr, "%s\n", dlerror());
+    }
+    ~TDialogModule() {
+        if (handle_) dlclose(handle_);
+    }
+    TDialogModule(const TDialogModule&) = delete;
+    TDialogModule& operator=(const TDialogModule&) = delete;
+
+    // The entry point named name, of function type F, or null.
+    template <typename F>
+    F* Find(const char* name) const {
+        return handle_ ? reinterpret_cast<F*>(dlsym(handle_, name)) : nullptr;
     }
 
 private:
-    int argc_ = 1;
-    char* argv_[2];
-    QApplication app_;
+    void* handle_;
 };
 
 void ReportConsoleFailure(char* program) {
-    if (!HasDisplay()) {
-        std::fprintf(stderr, "%s\n", kOpenErrorText);
-        return;
+    if (HasDisplay()) {
+        const TDialogModule module;
+        if (auto* show = module.Find<decltype(WexhashShowOpenError)>("WexhashShowOpenError")) {
+            show(program);
+            return;
+        }
     }
-    TApplication app(program);
-    ShowOpenError(nullptr);
+    std::fprintf(stderr, "%s\n", kOpenErrorText);
 }
 
 void RunDialog(char* program, const std::string& path) {
-    TApplication app(program);
-    CFingerprintDlg dialog(QFile::decodeName(path.c_str()));
-    dialog.exec();
+    const TDialogModule module;
+    if (auto* run = module.Find<decltype(WexhashRunDialog)>("WexhashRunDialog"))
+        run(program, path.c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    defaultHandler = qInstallMessageHandler(HandleQtMessage);
     static char fallbackName[] = "wexhash";
     char* program = argc > 0 && argv[0] ? argv[0] : fallbackName;
 
-    // Console mode is decided before Qt starts: it must need no display.
     const TCommandLine commandLine = ParseCommandLine(argc, argv);
     if (commandLine.console) {
         if (!WriteFingerprint(commandLine.path, stdout)) ReportConsoleFailure(program);
