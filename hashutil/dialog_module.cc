@@ -35,7 +35,7 @@ public:
     }
 
 private:
-    static inline int argc_ = 1;
+    int argc_ = 1;
     char* argv_[2];
     QApplication app_;
 };

@@ -20,7 +20,7 @@ protected:
 };
 
 TEST_F(ConsoleTest, PrintsSha256sumInUpperCaseWithNoLineEnd) {
-    for (size_t size : {0, 55, 56, 63, 64, 65, 8191, 8192, 8193, 12345, 70001}) {
+    for (size_t size : {0, 55, 56, 63, 64, 65, 8191, 8192, 8193, 16384, 12345, 70001}) {
         const std::string path = dir_.Write("f" + std::to_string(size), RandomBytes(size, 11));
         const TRunResult run = Wexhash({"/console", path});
         EXPECT_TRUE(std::regex_match(run.out, std::regex("[0-9A-F]{64}"))) << run.out;

@@ -10,15 +10,6 @@
 #include "varn/hex_encode.h"
 #include "varn/sha256_digest.h"
 
-namespace Varn {
-
-// Names the compression path in test output.
-void PrintTo(TSha256Digest::TEngine engine, std::ostream* out) {
-    *out << (engine == TSha256Digest::TEngine::Portable ? "portable" : "SHA extensions");
-}
-
-}  // namespace Varn
-
 namespace {
 
 using Varn::TSha256Digest;

@@ -38,7 +38,7 @@ struct TRunResult {
     std::string err;
 };
 
-// Runs program with args and exactly the environment env ("NAME=value").
+// Runs program with args and only the environment env ("NAME=value").
 TRunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::vector<std::string>& env);
 
