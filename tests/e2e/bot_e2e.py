@@ -157,9 +157,7 @@ async def subscription(args):
         bot = await scene.bot()
         await bot.expect(r"^wexbot online and ready\.$")
         alice = await scene.peer("subject1")
-        alice.send_presence_subscription(pto=BOT)
-        await alice.presence("presence_subscribed")
-        await alice.presence("presence_subscribe")
+        await alice.subscribe(BOT)
         # Now alice sees the bot online.
         alice.send_presence_subscription(pto=BOT, ptype="subscribed")
         available = await alice.presence("presence_available")

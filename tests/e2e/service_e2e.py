@@ -119,10 +119,8 @@ async def requests(args):
         driver = await scene.driver()
         await driver.expect(r"^state 500 ")
         alice = await scene.peer("subject1")
-        alice.send_presence_subscription(pto=BOT)
+        await alice.subscribe(BOT)  # the bot agrees, and asks to see alice too
         await driver.expect(r"^request 1 alice accept$")
-        await alice.presence("presence_subscribed")
-        await alice.presence("presence_subscribe")  # the bot asks to see alice too
         # A group-chat invitation is another kind, and turned down.
         bob = await scene.peer("subject2")
         invite = bob.make_message(mto=BOT, mbody="join us")

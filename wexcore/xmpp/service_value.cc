@@ -94,31 +94,34 @@ bool ParseHostPort(const std::string& text, XmppConfig* config, std::string* rea
     return true;
 }
 
+// Reads `key=value` for an option with two choices; the first choice maps to
+// false, the second to true. *seen catches an option given twice.
+bool ParseChoice(const std::string& key, const std::string& value, const char* first,
+                 const char* second, bool* seen, bool* isSecond, std::string* reason) {
+    if (*seen) return Fail(reason, key + " is given twice");
+    *seen = true;
+    if (value != first && value != second) {
+        return Fail(reason,
+                    key + " must be " + first + " or " + second + ", not \"" + value + "\"");
+    }
+    *isSecond = value == second;
+    return true;
+}
+
 bool ParseOption(const std::string& option, XmppConfig* config, bool* tlsSeen, bool* trustSeen,
                  std::string* reason) {
     size_t eq = option.find('=');
     std::string key = Lower(option.substr(0, eq));
     std::string value = eq == std::string::npos ? "" : Lower(option.substr(eq + 1));
+    bool second = false;
     if (key == "tls") {
-        if (*tlsSeen) return Fail(reason, "tls is given twice");
-        *tlsSeen = true;
-        if (value == "required")
-            config->tls = XmppConfig::Tls::kRequired;
-        else if (value == "off")
-            config->tls = XmppConfig::Tls::kOff;
-        else
-            return Fail(reason, "tls must be required or off, not \"" + value + "\"");
+        if (!ParseChoice(key, value, "required", "off", tlsSeen, &second, reason)) return false;
+        config->tls = second ? XmppConfig::Tls::kOff : XmppConfig::Tls::kRequired;
         return true;
     }
     if (key == "trust") {
-        if (*trustSeen) return Fail(reason, "trust is given twice");
-        *trustSeen = true;
-        if (value == "system")
-            config->trust = XmppConfig::Trust::kSystem;
-        else if (value == "any")
-            config->trust = XmppConfig::Trust::kAny;
-        else
-            return Fail(reason, "trust must be system or any, not \"" + value + "\"");
+        if (!ParseChoice(key, value, "system", "any", trustSeen, &second, reason)) return false;
+        config->trust = second ? XmppConfig::Trust::kAny : XmppConfig::Trust::kSystem;
         return true;
     }
     return Fail(reason, "unknown option \"" + option + "\"");
