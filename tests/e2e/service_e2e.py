@@ -3,6 +3,8 @@
 Prosody of their own, with slixmpp clients as the other people."""
 
 import asyncio
+import os
+import signal
 import sys
 
 from harness import Failure, Scene, check, run_case
@@ -86,6 +88,15 @@ async def unreachable_server(args):
         await driver.expect(r"^xmpp: could not sign on to 127.0.0.1:\d+: Connection refused$")
         await driver.expect(r"^state 0 80040231$")
         await driver.wait()
+        # A server that takes the connection and then says nothing.
+        silent = await asyncio.start_server(lambda r, w: None, "127.0.0.1", scene.lab.port)
+        try:
+            driver = await scene.driver("--handshake-timeout", "1000")
+            await driver.expect(r"^xmpp: could not sign on to .*: no answer to the login$")
+            await driver.expect(r"^state 0 80040231$")
+            await driver.wait()
+        finally:
+            silent.close()
 
 
 async def tls(args):
@@ -166,6 +177,26 @@ async def reconnect(args):
         await driver.expect(r"^im alice \d+ after$")
 
 
+async def frozen_server(args):
+    async with Scene(args) as scene:
+        driver = await scene.driver("--send-timeout", "2000", "--keepalive", "1000",
+                                    "--handshake-timeout", "2000", "--reconnect-min", "200")
+        await driver.expect(r"^state 500 ")
+        with open(os.path.join(scene.lab.dir, "prosody.pid")) as f:
+            pid = int(f.read().strip())
+        os.kill(pid, signal.SIGSTOP)  # the connection stays open, nothing answers
+        try:
+            driver.send("send a alice into the void")
+            await driver.expect(r"^sent a 80040215$")  # WEX_E_TIMEOUT
+            await driver.expect(r"^state 50 ")  # the stream is given up
+            await driver.expect(r"^state 100 ")
+        finally:
+            os.kill(pid, signal.SIGCONT)
+        await driver.expect(r"^state 500 ", timeout=30)
+        driver.send("send b alice back again")
+        await driver.expect(r"^sent b " + OK)
+
+
 async def bumped(args):
     async with Scene(args) as scene:
         driver = await scene.driver()
@@ -180,7 +211,8 @@ async def bumped(args):
 
 
 CASES = {f.__name__: f for f in (incoming_messages, sends_and_verdicts, wrong_password,
-                                 unreachable_server, tls, requests, reconnect, bumped)}
+                                 unreachable_server, tls, requests, reconnect, frozen_server,
+                                 bumped)}
 
 if __name__ == "__main__":
     sys.exit(run_case(CASES, sys.argv[1:]))

@@ -2,7 +2,7 @@
 // standard output one a line, commands come from standard input.
 //
 //   xmpp_driver SERVICE NAME PASSWORD [--send-timeout MS] [--reconnect-min MS]
-//               [--keepalive MS] [--max-seconds N]
+//               [--keepalive MS] [--handshake-timeout MS] [--max-seconds N]
 //
 // Output: "state N CODE", "im PEER SESSION TEXT", "request KIND PEER ANSWER",
 // "sent TAG CODE", "ended CODE" (codes as eight hex digits; TEXT with \n and
@@ -162,6 +162,8 @@ int main(int argc, char** argv) {
             config.reconnectMinMs = value;
         else if (flag == "--keepalive")
             config.keepaliveMs = value;
+        else if (flag == "--handshake-timeout")
+            config.handshakeTimeoutMs = value;
         else if (flag == "--max-seconds")
             options.maxSeconds = value;
     }

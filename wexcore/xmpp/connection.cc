@@ -1,11 +1,11 @@
 #include "wexcore/xmpp/connection.h"
 
+#include <openssl/crypto.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
-
-#include <openssl/crypto.h>
 
 #include "wexcore/events.h"
 #include "wexcore/xmpp/jid.h"
@@ -99,15 +99,17 @@ void Connection::Run() {
 
 void Connection::Tick() {
     Clock::time_point now = Clock::now();
+    if (m_abandoning && now >= m_abandonDeadline && !m_streamClosed) {
+        // The server did not answer the close either: drop the socket.
+        m_conn.reset();
+        m_streamClosed = true;
+        m_phase = Phase::kEnded;
+    }
     switch (m_phase) {
         case Phase::kConnecting:
             // A server that accepts the connection but never completes the
             // handshake must not hold the session forever.
-            if (now >= m_deadline && !m_streamClosed) {
-                m_endDetail = "no answer to the login";
-                xmpp_disconnect(m_conn.get());
-                m_deadline = Clock::time_point::max();
-            }
+            if (now >= m_deadline) Abandon("no answer to the login");
             break;
         case Phase::kOnline:
             SendQueued();
@@ -129,7 +131,16 @@ void Connection::Tick() {
     }
 }
 
+void Connection::Abandon(const std::string& why) {
+    if (m_abandoning || m_streamClosed) return;
+    m_endDetail = why;
+    m_abandoning = true;
+    m_abandonDeadline = Clock::now() + std::chrono::milliseconds(kCloseMs);
+    xmpp_disconnect(m_conn.get());
+}
+
 void Connection::BeginAttempt() {
+    m_abandoning = false;
     m_end = StreamEnd{};
     m_end.everOnline = m_everOnline;
     m_endDetail.clear();

@@ -45,6 +45,8 @@ private:
     void Tick();
     void BeginAttempt();
     void AddHandlers();
+    // Closes a stream that does not work, without waiting on the server for long.
+    void Abandon(const std::string& why);
     void AfterEnd();
     void GoOffline(HRESULT code);
     void Close();
@@ -89,11 +91,13 @@ private:
     bool m_everOnline = false;
     bool m_streamClosed = false;
     StreamEnd m_end;
-    std::string m_endDetail;  // why the last stream ended, for the console
+    std::string m_endDetail;       // why the last stream ended, for the console
     HRESULT m_offlineCode = S_OK;  // set when the session goes offline for good
     std::string m_offlineNote;
     Backoff m_backoff;
     Clock::time_point m_deadline;  // end of the handshake, or the next attempt
+    bool m_abandoning = false;
+    Clock::time_point m_abandonDeadline;
     Clock::time_point m_lastHeard;
     uint64_t m_keepalive = 0;  // number of the unanswered keepalive ping, 0: none
     uint64_t m_keepaliveCount = 0;

@@ -71,11 +71,7 @@ void Connection::KeepAlive() {
     for (const auto& [ticket, flight] : m_inFlight) {
         if (now - flight.sentAt > timeout) stale = true;
     }
-    if (stale) {
-        m_endDetail = "the server stopped answering";
-        xmpp_disconnect(m_conn.get());
-        return;
-    }
+    if (stale) return Abandon("the server stopped answering");
     if (m_keepalive == 0 && now - m_lastHeard > std::chrono::milliseconds(m_config.keepaliveMs)) {
         m_keepalive = ++m_keepaliveCount;
         m_keepaliveSent = now;
