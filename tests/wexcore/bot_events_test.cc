@@ -69,6 +69,44 @@ TEST_F(BotEventsTest, InvokeDispatchesByNumberAndArgumentCount) {
     EXPECT_EQ(InvokeState(100, 777, 3), "");
 }
 
+// A message whose text can't be read because a handle can't be made.
+class FailingIm final : public WexRefCounted<IWexIm> {
+public:
+    HRESULT QueryInterface(WexIid iid, void** ppv) override {
+        if (iid != IID_IWexIm && iid != IID_IUnknown) return E_NOINTERFACE;
+        AddRef();
+        *ppv = static_cast<IWexIm*>(this);
+        return S_OK;
+    }
+    HRESULT SetImText(WEXSTR) override { return E_NOTIMPL; }
+    HRESULT GetImText(const char16_t*, WEXSTR*) override {
+        throw TARN::CWexException(E_OUTOFMEMORY);
+    }
+};
+
+class NamedParticipant final : public WexRefCounted<IWexParticipant> {
+public:
+    HRESULT QueryInterface(WexIid iid, void** ppv) override {
+        if (iid != IID_IWexParticipant && iid != IID_IUnknown) return E_NOINTERFACE;
+        AddRef();
+        *ppv = static_cast<IWexParticipant*>(this);
+        return S_OK;
+    }
+    HRESULT GetParticipantName(WEXSTR* name) override { return StrFromText("alice", name); }
+};
+
+// A result-code exception in a handler ends the event loop instead of
+// leaving the component's dispatch.
+TEST_F(BotEventsTest, ExceptionInAHandlerDoesNotEscapeInvoke) {
+    WexVariant args[4];
+    WexPtr<IWexParticipant> participant(new NamedParticipant());
+    WexPtr<IWexIm> im(new FailingIm());
+    SetVariantUnknown(&args[2], participant.get());
+    SetVariantUnknown(&args[3], im.get());
+    EXPECT_NO_THROW(EXPECT_EQ(m_bot->Invoke(604, args, 4), S_OK));
+    for (WexVariant& arg : args) ClearVariant(&arg);
+}
+
 class ClientPrefsTest : public testing::Test {
 protected:
     void SetUp() override {
