@@ -13,6 +13,9 @@ CBotClient::CBotClient() = default;
 
 CBotClient::~CBotClient() {
     StopWorker();
+    // The session holds the preference store, which holds the session: take
+    // the store back so that both, and the service under them, are freed.
+    if (m_spiSession) m_spiSession->put_PrefsHook(nullptr);
     m_connections.clear();
 }
 
