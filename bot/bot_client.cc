@@ -120,11 +120,6 @@ void CBotClient::StopWorker() {
     m_worker.Join();
 }
 
-bool CBotClient::WorkerShouldStop() {
-    platform::MutexLock lock(m_workerMu);
-    return m_shuttingDown;
-}
-
 bool CBotClient::WorkerSleep(int64_t ms) {
     int64_t deadline = platform::NowMs() + ms;
     platform::MutexLock lock(m_workerMu);

@@ -83,12 +83,9 @@ public:
     // Body of the worker thread.
     static uint32_t BreakTimerLoop(CBotClient* bot);
 
-    // Read access for tests and the game.
+    // Read access for tests.
     const GameState& Game() const {
         return m_game;
-    }
-    Transcript& Log() {
-        return m_transcript;
     }
 
 private:
@@ -102,9 +99,6 @@ private:
     void PostRoundPrompt(IWexSession* piSession, IWexImSession* piImSession);
     void CloseRound(IWexSession* piSession, IWexImSession* piImSession);
     void Broadcast(IWexSession* piSession, IWexImSession* piImSession);
-    // Sends one message to a joined subject through its IM session member.
-    void SendToSubject(int slot, WexPtr<IWexImSession>* session, WEXSTR text,
-                       IWexSession* piSession, IWexIm* spiResponse);
     // The worker's checks of a running break at one tick.
     void CheckBreak();
     // The team that FindUsernameSlot gives a screen name: 1 or 2, else 0.
@@ -121,7 +115,6 @@ private:
     HRESULT LogInitLines();
     void StartWorker();
     void StopWorker();
-    bool WorkerShouldStop();
     // Sleeps up to ms; false when the bot is shutting down.
     bool WorkerSleep(int64_t ms);
 
