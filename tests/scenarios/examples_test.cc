@@ -58,6 +58,9 @@ TEST(ExamplesTest, RehearsalPlaysTenRoundsWithABreak) {
     EXPECT_EQ(CountLines(run.out, "SEND 5-minute break time is up."), 2);
     EXPECT_EQ(CountLines(run.out, "SEND Five rounds to go."), 2);
     EXPECT_EQ(CountLines(run.out, "SEND I am on a tight schedule!"), 2);
+    // The connection drops mid-game and the game goes on.
+    EXPECT_EQ(CountLines(run.out, "wexbot disconnected, reconnecting..."), 1);
+    EXPECT_EQ(CountLines(run.out, "wexbot online and ready."), 2);
 }
 
 }  // namespace
