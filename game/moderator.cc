@@ -2,18 +2,7 @@
 // game, n ends a break and prompts for the round, b broadcasts a text.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
-
-namespace {
-
-// Length in bytes of the UTF-8 character that begins with lead.
-size_t Utf8Length(unsigned char lead) {
-    if (lead >= 0xF0) return 4;
-    if (lead >= 0xE0) return 3;
-    if (lead >= 0xC0) return 2;
-    return 1;
-}
-
-}  // namespace
+#include "wexcore/utf8.h"
 
 void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImSession) {
     if (StrLength(m_game.text) == 0) return;
@@ -49,7 +38,11 @@ void CBotClient::Broadcast(IWexSession* piSession, IWexImSession* piImSession) {
     }
     // Skip whole characters, so a multi-byte character is never cut.
     size_t skip = 1;
-    if (skip < text.size()) skip += Utf8Length(static_cast<unsigned char>(text[skip]));
+    if (skip < text.size()) {
+        char32_t code = 0;
+        size_t length = wexcore::DecodeUtf8(text, skip, &code);
+        skip += length == 0 ? 1 : length;
+    }
     if (skip >= text.size()) {
         Reply(
             "Received 'b' command with no broadcast message after it. Type 'b message', where "

@@ -6,6 +6,8 @@
 #include <new>
 #include <string>
 
+#include "wexcore/utf8.h"
+
 namespace {
 
 // A handle points just past a 32-bit count of units.
@@ -26,39 +28,14 @@ StrHeader* HeaderOf(WEXSTR str) {
     return reinterpret_cast<StrHeader*>(str) - 1;
 }
 
-// Decodes one UTF-8 sequence at text[i]; advances i. Invalid bytes give U+FFFD.
-char32_t DecodeUtf8(const unsigned char* text, size_t size, size_t& i) {
-    unsigned char lead = text[i++];
-    if (lead < 0x80) return lead;
-    int extra;
-    char32_t cp;
-    char32_t min;
-    if ((lead & 0xE0) == 0xC0) {
-        extra = 1, cp = lead & 0x1F, min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2, cp = lead & 0x0F, min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3, cp = lead & 0x07, min = 0x10000;
-    } else {
-        return 0xFFFD;
-    }
-    size_t j = i;
-    for (int k = 0; k < extra; ++k, ++j) {
-        if (j >= size || (text[j] & 0xC0) != 0x80) return 0xFFFD;
-        cp = (cp << 6) | (text[j] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
-    i = j;
-    return cp;
-}
-
 std::u16string Utf8ToUtf16(const char* text) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    size_t size = std::strlen(text);
+    std::string_view bytes(text);
     std::u16string out;
-    out.reserve(size);
-    for (size_t i = 0; i < size;) {
-        char32_t cp = DecodeUtf8(bytes, size, i);
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        char32_t cp = 0xFFFD;  // an invalid byte stands for itself alone
+        size_t length = wexcore::DecodeUtf8(bytes, i, &cp);
+        i += length == 0 ? 1 : length;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
