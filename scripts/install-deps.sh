@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config clang-format
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev
   qt6-base-dev libgl-dev
   libstrophe-dev
   prosody python3-slixmpp

@@ -7,6 +7,11 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
 
+echo "== format check"
+# Every C++ source of the project, as clang-format would write it.
+(cd "$root" && git ls-files -co --exclude-standard -- '*.cc' '*.h' |
+    xargs clang-format --dry-run -Werror)
+
 run_tests() {
   local dir="$1"
   shift

@@ -10,9 +10,7 @@
 #include "wexcore/session.h"
 #include "wexcore/sim/scenario.h"
 #include "wexcore/sim/sim_service.h"
-#ifdef WEX_HAVE_XMPP
 #include "wexcore/xmpp/xmpp_service.h"
-#endif
 
 namespace wexcore {
 
@@ -45,16 +43,10 @@ HRESULT PrepareSim(const std::string& path, std::string* reason) {
 }
 
 HRESULT PrepareXmpp(const std::string& value, std::string* reason) {
-#ifdef WEX_HAVE_XMPP
     XmppConfig config;
     if (!ParseXmppService(value, &config, reason)) return E_INVALIDARG;
     g_preparedService = CreateXmppService(config);
     return g_preparedService ? S_OK : E_FAIL;
-#else
-    (void)value;
-    *reason = "this build of wexbot has no xmpp service";
-    return E_INVALIDARG;
-#endif
 }
 
 }  // namespace

@@ -146,9 +146,9 @@ int main(int argc, char** argv) {
     }
     wexcore::XmppConfig config;
     std::string reason;
-    std::string value = argv[1];
-    if (value.rfind("xmpp:", 0) == 0) value.erase(0, 5);
-    if (!wexcore::ParseXmppService(value, &config, &reason)) {
+    std::string service_value = argv[1];
+    if (service_value.rfind("xmpp:", 0) == 0) service_value.erase(0, 5);
+    if (!wexcore::ParseXmppService(service_value, &config, &reason)) {
         Emit("refused " + reason);
         return 2;
     }

@@ -35,8 +35,8 @@ protected:
 
 INSTANTIATE_TEST_SUITE_P(Engines, Sha256Test,
                          testing::Values(TEngine::Portable, TEngine::ShaExtensions),
-                         [](const auto& info) {
-                             return info.param == TEngine::Portable ? "Portable" : "ShaExtensions";
+                         [](const auto& engine) {
+                             return engine.param == TEngine::Portable ? "Portable" : "ShaExtensions";
                          });
 
 // The FIPS 180-2 examples, hashed one after another by the same object:

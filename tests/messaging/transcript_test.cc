@@ -8,7 +8,7 @@
 #include "messaging/username_slots.h"
 #include "platform/clock.h"
 #include "platform/local_time.h"
-#include "test_util.h"
+#include "tests/handle_test_util.h"
 
 using testutil::ConfigFrom;
 

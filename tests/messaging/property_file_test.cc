@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "test_util.h"
+#include "tests/handle_test_util.h"
 
 using testutil::ConfigFrom;
 using testutil::Narrow;

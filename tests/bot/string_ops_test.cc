@@ -1,6 +1,6 @@
 #include "bot/string_ops.h"
 
-#include "test_util.h"
+#include "tests/handle_test_util.h"
 
 using testutil::Narrow;
 

@@ -1,6 +1,6 @@
 #include "platform/settings_store.h"
 
-#include "test_util.h"
+#include "tests/test_util.h"
 
 using namespace platform;
 using testutil::ScopedEnv;

@@ -1,4 +1,4 @@
-// Helpers shared by the unit tests: temporary folders, files, handles.
+// Helpers shared by the unit tests: temporary folders, environment, files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,9 +9,6 @@
 #include <iterator>
 #include <optional>
 #include <string>
-
-#include "bot/string_ops.h"
-#include "messaging/property_file.h"
 
 namespace testutil {
 
@@ -49,23 +46,6 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline std::string Narrow(WEXSTR handle) {
-    std::string text;
-    EXPECT_EQ(ToNarrow(text, handle), S_OK);
-    return text;
-}
-inline std::string Narrow(const CWexBstr& handle) {
-    return Narrow(handle.get());
-}
-
-// A configuration record holding the given texts, without files.
-inline PropertyFile ConfigFrom(const std::string& config, const std::string& passwords = "") {
-    PropertyFile file;
-    AssignText(file.configText, config);
-    AssignText(file.passwordText, passwords);
-    return file;
 }
 
 }  // namespace testutil

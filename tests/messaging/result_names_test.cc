@@ -1,6 +1,6 @@
 #include "messaging/result_names.h"
 
-#include "test_util.h"
+#include "tests/handle_test_util.h"
 
 namespace {
 

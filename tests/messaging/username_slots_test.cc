@@ -2,7 +2,7 @@
 
 #include "messaging/account_settings.h"
 #include "messaging/transcript.h"
-#include "test_util.h"
+#include "tests/handle_test_util.h"
 
 using testutil::ConfigFrom;
 
