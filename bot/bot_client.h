@@ -138,13 +138,13 @@ private:
     CWexBstr teamBBuffer;
     // Serialises every rate-limited send and guards the IM session members,
     // which both threads use.
-    platform::Mutex sendLock;
+    platform::Mutex sendLock{"sendLock"};
 
     Transcript m_transcript;
 
     // The worker thread and what stops it at shutdown.
-    platform::Thread m_worker;
-    platform::Mutex m_workerMu;
+    platform::Thread m_worker{"worker"};
+    platform::Mutex m_workerMu{"m_workerMu"};
     platform::Signal m_workerWake;
     bool m_shuttingDown = false;
 };

@@ -34,7 +34,7 @@ private:
 
     // Taken by every method, so counts read while another thread adds are
     // consistent.
-    mutable platform::Mutex m_lock;
+    mutable platform::Mutex m_lock{"MsgStats lock"};
     std::vector<Entry> m_sent[kSlots];
     std::vector<Entry> m_received[kSlots];
 };

@@ -37,6 +37,6 @@ private:
                       const std::string& text);
 
     std::string logPath;      // set once at start-up, read-only afterwards
-    platform::Mutex logLock;  // makes each line, its echo and its count one unit
+    platform::Mutex logLock{"logLock"};  // makes each line, its echo and its count one unit
     MsgStats stats;
 };

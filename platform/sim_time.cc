@@ -13,6 +13,7 @@ namespace platform::sim {
 
 struct ThreadRecord {
     enum class State { kRunning, kRunnable, kWaiting, kDone };
+    const char* name = "";
     State state = State::kRunnable;
     int64_t wakeMs = -1;              // deadline of a wait; -1 = none
     const void* waitingOn = nullptr;  // mutex, signal or thread waited for
@@ -33,6 +34,24 @@ thread_local ThreadRecord* t_self = nullptr;
 [[noreturn]] void Deadlock() {
     std::fputs("simulated time: every thread waits with nothing to wake it\n", stderr);
     std::abort();
+}
+
+[[noreturn]] void Misuse(const char* what, const char* thread, const char* lock) {
+    std::fprintf(stderr, "simulated time: thread '%s' %s '%s'\n", thread, what, lock);
+    std::abort();
+}
+
+// The calling simulated thread; a thread the simulation does not know would
+// run outside the turn order, so it ends the process.
+ThreadRecord* Self() {
+    if (t_self == nullptr) {
+        std::fputs(
+            "simulated time: a thread not started through platform::Thread uses the "
+            "simulated clock, a lock or a signal\n",
+            stderr);
+        std::abort();
+    }
+    return t_self;
 }
 
 // Wakes every thread waiting on obj.
@@ -94,6 +113,7 @@ void WaitTurn(std::unique_lock<std::mutex>& lk) {
 }
 
 void WaitOn(std::unique_lock<std::mutex>& lk, const void* obj, int64_t wakeMs) {
+    Self();
     t_self->state = ThreadRecord::State::kWaiting;
     t_self->waitingOn = obj;
     t_self->wakeMs = wakeMs;
@@ -102,11 +122,15 @@ void WaitOn(std::unique_lock<std::mutex>& lk, const void* obj, int64_t wakeMs) {
 }
 
 void LockHeld(std::unique_lock<std::mutex>& lk, MutexState& m) {
-    while (m.owner != nullptr && m.owner != t_self) WaitOn(lk, &m, -1);
-    m.owner = t_self;
+    ThreadRecord* self = Self();
+    if (m.owner == self) Misuse("takes a lock it already holds:", self->name, m.name);
+    while (m.owner != nullptr) WaitOn(lk, &m, -1);
+    m.owner = self;
 }
 
 void UnlockHeld(MutexState& m) {
+    ThreadRecord* self = Self();
+    if (m.owner != self) Misuse("releases a lock it does not hold:", self->name, m.name);
     m.owner = nullptr;
     WakeWaitersOn(&m, false);
 }
@@ -117,6 +141,7 @@ void Start(int64_t startMs) {
     std::lock_guard<std::mutex> lk(g_mu);
     g_nowMs = startMs;
     auto main = std::make_unique<ThreadRecord>();
+    main->name = "main";
     main->state = ThreadRecord::State::kRunning;
     t_self = main.get();
     g_current = main.get();
@@ -130,6 +155,7 @@ bool Active() {
 
 int64_t NowMs() {
     std::lock_guard<std::mutex> lk(g_mu);
+    Self();
     return g_nowMs;
 }
 
@@ -159,25 +185,36 @@ bool Wait(SignalState& s, MutexState& m, int64_t deadlineMs) {
 
 void NotifyAll(SignalState& s) {
     std::lock_guard<std::mutex> lk(g_mu);
+    Self();
     WakeWaitersOn(&s, true);
 }
 
-ThreadRecord* Spawn(std::function<void()> body) {
+namespace {
+
+// The body of a spawned system thread: waits for its first turn, runs, and
+// hands the turn on when done.
+void RunSpawned(ThreadRecord* rec, const std::function<void()>& body) {
+    {
+        std::unique_lock<std::mutex> turn(g_mu);
+        t_self = rec;
+        rec->cv.wait(turn, [rec] { return g_current == rec; });
+    }
+    body();
+    std::unique_lock<std::mutex> done(g_mu);
+    rec->state = ThreadRecord::State::kDone;
+    WakeWaitersOn(rec, true);
+    HandOver(rec);
+}
+
+}  // namespace
+
+ThreadRecord* Spawn(const char* name, std::function<void()> body) {
     std::lock_guard<std::mutex> lk(g_mu);
+    Self();
     g_threads.push_back(std::make_unique<ThreadRecord>());
     ThreadRecord* rec = g_threads.back().get();
-    rec->system = std::thread([rec, body = std::move(body)] {
-        {
-            std::unique_lock<std::mutex> lk(g_mu);
-            t_self = rec;
-            rec->cv.wait(lk, [rec] { return g_current == rec; });
-        }
-        body();
-        std::unique_lock<std::mutex> lk(g_mu);
-        rec->state = ThreadRecord::State::kDone;
-        WakeWaitersOn(rec, true);
-        HandOver(rec);
-    });
+    rec->name = name;
+    rec->system = std::thread([rec, body = std::move(body)] { RunSpawned(rec, body); });
     return rec;
 }
 

@@ -11,7 +11,8 @@ namespace platform {
 
 class Mutex {
 public:
-    Mutex() = default;
+    // name appears in the message when simulated time catches a misuse.
+    explicit Mutex(const char* name = "a lock") { m_sim.name = name; }
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
     void lock();

@@ -5,7 +5,7 @@ namespace platform {
 void Thread::Start(std::function<void()> body) {
     Join();
     if (sim::Active()) {
-        m_sim = sim::Spawn(std::move(body));
+        m_sim = sim::Spawn(m_name, std::move(body));
     } else {
         m_real = std::thread(std::move(body));
     }

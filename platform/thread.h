@@ -10,7 +10,8 @@ namespace platform {
 
 class Thread {
 public:
-    Thread() = default;
+    // name appears in the message when simulated time catches a misuse.
+    explicit Thread(const char* name = "a thread") : m_name(name) {}
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
     ~Thread() { Join(); }
@@ -22,6 +23,7 @@ public:
     void Join();
 
 private:
+    const char* m_name;
     bool m_started = false;
     std::thread m_real;
     sim::ThreadRecord* m_sim = nullptr;

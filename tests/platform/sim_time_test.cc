@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/sync.h"
@@ -75,6 +76,48 @@ TEST(SimTimeTest, SignalWakesBeforeTheDeadline) {
     worker.Join();
     EXPECT_TRUE(notified);
     EXPECT_EQ(platform::NowMs() - t0, 2500);
+}
+
+// Misuse that a real lock would turn into a hang or undefined behaviour ends
+// the run at once, naming the lock and the thread.
+TEST(SimTimeDeathTest, LockMisuseAbortsNamingLockAndThread) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            EnsureSimulated();
+            platform::Mutex twice("sendLock");
+            twice.lock();
+            twice.lock();
+        },
+        "thread 'main' takes a lock it already holds: 'sendLock'");
+    EXPECT_DEATH(
+        {
+            EnsureSimulated();
+            platform::Mutex never("logLock");
+            never.unlock();
+        },
+        "thread 'main' releases a lock it does not hold: 'logLock'");
+    EXPECT_DEATH(
+        {
+            EnsureSimulated();
+            platform::Mutex mains("held by main");
+            platform::MutexLock held(mains);
+            platform::Thread worker("worker");
+            worker.Start([&] { mains.unlock(); });
+            platform::SleepMs(1000);
+        },
+        "thread 'worker' releases a lock it does not hold: 'held by main'");
+}
+
+TEST(SimTimeDeathTest, AThreadTheSimulationDoesNotKnowAborts) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            EnsureSimulated();
+            std::thread stranger([] { platform::SleepMs(10); });
+            stranger.join();
+        },
+        "a thread not started through platform::Thread");
 }
 
 }  // namespace
