@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-void MsgStats::AddSent(int32_t time, int slot, const std::string& text) {
+void MsgStats::AddSent(int64_t time, int slot, const std::string& text) {
     Add(m_sent, time, slot, text);
 }
 
-void MsgStats::AddReceived(int32_t time, int slot, const std::string& text) {
+void MsgStats::AddReceived(int64_t time, int slot, const std::string& text) {
     Add(m_received, time, slot, text);
 }
 
@@ -18,7 +18,7 @@ size_t MsgStats::ReceivedCount(int slot) const {
     return Count(m_received, slot);
 }
 
-void MsgStats::Add(std::vector<Entry>* lists, int32_t time, int slot, const std::string& text) {
+void MsgStats::Add(std::vector<Entry>* lists, int64_t time, int slot, const std::string& text) {
     if (slot < 0 || slot >= kSlots) return;
     platform::MutexLock lock(m_lock);
     lists[slot].push_back(Entry{time, slot, text});

@@ -12,8 +12,8 @@ class MsgStats {
 public:
     // Record a message sent to or received from a slot (0 to 3). Messages
     // of any other slot are not counted.
-    void AddSent(int32_t time, int slot, const std::string& text);
-    void AddReceived(int32_t time, int slot, const std::string& text);
+    void AddSent(int64_t time, int slot, const std::string& text);
+    void AddReceived(int64_t time, int slot, const std::string& text);
 
     size_t SentCount(int slot) const;
     size_t ReceivedCount(int slot) const;
@@ -25,11 +25,11 @@ public:
 private:
     static constexpr int kSlots = 4;
     struct Entry {
-        int32_t time;
+        int64_t time;
         int slot;
         std::string text;
     };
-    void Add(std::vector<Entry>* lists, int32_t time, int slot, const std::string& text);
+    void Add(std::vector<Entry>* lists, int64_t time, int slot, const std::string& text);
     size_t Count(const std::vector<Entry>* lists, int slot) const;
 
     // Taken by every method, so counts read while another thread adds are

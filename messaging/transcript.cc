@@ -1,11 +1,11 @@
 #include "messaging/transcript.h"
 
 #include <cstdio>
-#include <memory>
 
 #include "bot/string_ops.h"
 #include "messaging/property_file.h"
 #include "messaging/username_slots.h"
+#include "platform/append_file.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/local_time.h"
@@ -13,10 +13,6 @@
 namespace {
 
 constexpr size_t kNameWidth = 13;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 // Pads name with blanks to 13 characters (UTF-8 code points, so columns
 // line up for any name). Longer names are kept whole.
@@ -30,14 +26,13 @@ std::string PadName(const std::string& name) {
     return padded;
 }
 
-// Appends line to the file at path; false when it can't be opened or
-// written completely.
+// Appends line to the file at path with one write, so that a kill or a
+// full disk never leaves half a line; false when it can't be opened or
+// written whole.
 bool AppendToFile(const std::string& path, const std::string& line, bool* opened) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "ab"));
-    *opened = file != nullptr;
-    if (!file) return false;
-    bool written = std::fwrite(line.data(), 1, line.size(), file.get()) == line.size();
-    return std::fclose(file.release()) == 0 && written;
+    platform::AppendFile file;
+    *opened = file.Open(path);
+    return *opened && file.Append(line);
 }
 
 std::string HandleText(WEXSTR handle) {
@@ -65,7 +60,7 @@ std::string SafeName(const std::string& name) {
 }  // namespace
 
 bool Transcript::SetUpLogFile(const PropertyFile& config) {
-    int32_t now = platform::NowSeconds();
+    int64_t now = platform::NowSeconds();
     CWexBstr value;
     std::string base;
     if (Failed(config.GetString("LogFile", value)) || Failed(ToNarrow(base, value)) ||
@@ -75,6 +70,10 @@ bool Transcript::SetUpLogFile(const PropertyFile& config) {
     }
     logPath = base + platform::FormatLocalTime(now, "_%Y%m%d_%H%M%S") + ".log";
     return true;
+}
+
+void Transcript::ContinueLogFile(const std::string& path) {
+    logPath = path;
 }
 
 HRESULT Transcript::WriteLog(int slot, const std::string& tag, const std::string& text) {
@@ -94,7 +93,7 @@ HRESULT Transcript::LogSend(int slot, WEXSTR text) {
 HRESULT Transcript::WriteLine(int slot, const std::string& name, const std::string& tag,
                               const std::string& text) {
     platform::MutexLock lock(logLock);
-    int32_t now = platform::NowSeconds();
+    int64_t now = platform::NowSeconds();
     std::string line = platform::FormatLocalTime(now, "%Y-%m-%d %H:%M:%S") + " " + PadName(name) +
                        " " + tag + " " + text + "\n";
     bool opened = false;

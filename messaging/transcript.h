@@ -17,6 +17,8 @@ public:
     // LogFile + "_%Y%m%d_%H%M%S.log". False, with a line on standard error,
     // when LogFile is missing or empty. Does not create the file.
     bool SetUpLogFile(const PropertyFile& config);
+    // Appends to the log file of an earlier run instead (a resumed game).
+    void ContinueLogFile(const std::string& path);
 
     // Appends "time name tag text" for the party in slot (0 to 3), echoes it
     // and counts SEND and RECV lines. E_FAIL when the file can't be opened:
@@ -36,7 +38,7 @@ private:
     HRESULT WriteLine(int slot, const std::string& name, const std::string& tag,
                       const std::string& text);
 
-    std::string logPath;      // set once at start-up, read-only afterwards
+    std::string logPath;                 // set once at start-up, read-only afterwards
     platform::Mutex logLock{"logLock"};  // makes each line, its echo and its count one unit
     MsgStats stats;
 };

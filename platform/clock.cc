@@ -13,8 +13,8 @@ int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
 }
 
-int32_t NowSeconds() {
-    return static_cast<int32_t>(NowMs() / 1000);
+int64_t NowSeconds() {
+    return NowMs() / 1000;
 }
 
 void SleepMs(int64_t ms) {

@@ -7,8 +7,9 @@ namespace platform {
 
 // Milliseconds since 1970.
 int64_t NowMs();
-// Whole seconds since 1970, as the bot keeps its times.
-int32_t NowSeconds();
+// Whole seconds since 1970, as the bot keeps its times (64-bit, so dates
+// after January 2038 stay right).
+int64_t NowSeconds();
 void SleepMs(int64_t ms);
 
 }  // namespace platform

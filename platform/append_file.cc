@@ -1,0 +1,58 @@
+#include "platform/append_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+
+namespace platform {
+
+bool AppendFile::Open(const std::string& path, bool exclusive) {
+    Close();
+    int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : 0);
+    m_fd = ::open(path.c_str(), flags, 0644);
+    return m_fd >= 0;
+}
+
+void AppendFile::Close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+}
+
+bool AppendFile::Append(const std::string& record) {
+    if (m_fd < 0) return false;
+    struct stat before {};
+    if (::fstat(m_fd, &before) != 0) return false;
+    ssize_t written;
+    do {
+        written = ::write(m_fd, record.data(), record.size());
+    } while (written < 0 && errno == EINTR);
+    if (written == static_cast<ssize_t>(record.size())) return true;
+    // Part of the record may have gone out: take it back.
+    int saved = errno;
+    if (written > 0 && ::ftruncate(m_fd, before.st_size) != 0) saved = errno;
+    errno = written >= 0 ? ENOSPC : saved;
+    return false;
+}
+
+bool AppendFile::Sync() {
+    return m_fd >= 0 && ::fdatasync(m_fd) == 0;
+}
+
+bool AppendFile::Truncate(int64_t size) {
+    return m_fd >= 0 && ::ftruncate(m_fd, static_cast<off_t>(size)) == 0;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream content;
+    content << in.rdbuf();
+    *text = content.str();
+    return !in.bad();
+}
+
+}  // namespace platform

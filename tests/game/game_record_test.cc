@@ -1,0 +1,155 @@
+// The game that journal entries build up, the data rows they make, and
+// the check that a journal belongs to a configuration.
+#include "game/game_record.h"
+
+#include <gtest/gtest.h>
+
+#include "game/game_recorder.h"
+#include "messaging/data_files.h"
+#include "tests/test_util.h"
+
+namespace {
+
+const std::string kNames[4] = {"selkbot", "alice", "bob", "mod"};
+constexpr int64_t kStart = 1225895400;  // 2008-11-05 14:30:00 UTC
+
+GameParameters Params() {
+    GameParameters p;
+    p.nRounds = 2;
+    p.conversationInterval = 2;
+    p.marketBase = 1;
+    p.marketNoiseScale = 0.4;
+    p.marketNoise = {0.25, 0.75};
+    p.maxChatTime = 300;
+    p.maxChatIdle = 60;
+    return p;
+}
+
+JournalEntry Answer(int64_t t, int subject, const char* what, int value, int round) {
+    return JournalEntry("answer", kStart + t)
+        .Int("subject", subject)
+        .Text("what", what)
+        .Int("value", value)
+        .Int("round", round);
+}
+
+// Round 1 played and closed, then round 2 half answered.
+std::vector<JournalEntry> RoundOneGame() {
+    return {StartEntry(kStart, kNames, Params()),
+            JournalEntry("join", kStart + 1).Int("subject", 2).Int("round", 0),
+            JournalEntry("join", kStart + 2).Int("subject", 1).Int("round", 1),
+            Answer(3, 1, "expectation", 20, 1),
+            Answer(4, 2, "expectation", 30, 1),
+            Answer(5, 1, "investment", 10, 1),
+            Answer(6, 2, "investment", 40, 1),
+            JournalEntry("close", kStart + 6)
+                .Int("round", 1)
+                .Real("divisor", 0.9)
+                .Real("earnings_1", 50 + 50 / 0.9)
+                .Real("earnings_2", 20 + 50 / 0.9)
+                .Real("total_1", 50 + 50 / 0.9)
+                .Real("total_2", 20 + 50 / 0.9)
+                .Bool("break", false),
+            Answer(9, 2, "expectation", 7, 2)};
+}
+
+TEST(GameRecordTest, EntriesRebuildTheGameAndItsRows) {
+    GameRecord game;
+    DataRows rows;
+    for (const JournalEntry& e : RoundOneGame()) ApplyEntry(e, &game, &rows);
+    EXPECT_EQ(game.round, 2);
+    EXPECT_TRUE(game.Subject(1).joined && game.Subject(2).joined);
+    EXPECT_EQ(game.Subject(1).expectation, -1);
+    EXPECT_EQ(game.Subject(2).expectation, 7);
+    EXPECT_EQ(game.Subject(2).investment, -1);
+    EXPECT_EQ(game.Subject(1).investments, (std::vector<int32_t>{10, 0}));
+    EXPECT_EQ(game.Subject(2).roundEarnings[0], 20 + 50 / 0.9);
+    EXPECT_EQ(game.params.marketNoise, (std::vector<double>{0.25, 0.75}));
+    EXPECT_FALSE(game.breakRunning || game.AllRoundsClosed());
+    ASSERT_EQ(rows.records[DataFiles::kRounds].size(), 2u);
+    EXPECT_EQ(rows.records[DataFiles::kRounds][0],
+              "1,1,alice,20,10,40,0.9,105.55555555555556,,105.55555555555556,"
+              "2008-11-05T14:30:03,2008-11-05T14:30:05\r\n");
+    EXPECT_EQ(rows.records[DataFiles::kRounds][1],
+              "1,2,bob,30,40,10,0.9,75.55555555555556,,75.55555555555556,"
+              "2008-11-05T14:30:04,2008-11-05T14:30:06\r\n");
+}
+
+TEST(GameRecordTest, BonusBreakChatAndReport) {
+    GameRecord game;
+    DataRows rows;
+    for (const JournalEntry& e : RoundOneGame()) ApplyEntry(e, &game, &rows);
+    ApplyEntry(JournalEntry("close", kStart + 20)
+                   .Int("round", 2)
+                   .Real("divisor", 1.1)
+                   .Real("earnings_1", 60)
+                   .Real("earnings_2", 60)
+                   .Real("bonus_1", 50)
+                   .Real("bonus_2", 50)
+                   .Real("total_1", 265.5)
+                   .Real("total_2", 185.5)
+                   .Bool("break", true),
+               &game, &rows);
+    EXPECT_TRUE(game.breakRunning);
+    EXPECT_TRUE(game.AllRoundsClosed());
+    EXPECT_EQ(rows.records[DataFiles::kRounds][3].substr(0, 37),
+              "2,2,bob,7,-1,-1,1.1,60,50,185.5,2008-");
+    ApplyEntry(
+        JournalEntry("chat", kStart + 30).Int("round", 3).Int("subject", 1).Text("text", "done"),
+        &game, &rows);
+    EXPECT_TRUE(game.Subject(1).done);
+    EXPECT_EQ(rows.records[DataFiles::kChat][0], "2008-11-05T14:30:30,3,alice,done\r\n");
+    ApplyEntry(JournalEntry("break_end", kStart + 31).Int("round", 3).Text("how", "done"), &game,
+               &rows);
+    EXPECT_FALSE(game.breakRunning);
+    ApplyEntry(JournalEntry("report", kStart + 40).Real("payout_1", 10).Real("payout_2", 10.125),
+               &game, &rows);
+    EXPECT_TRUE(game.reported);
+    EXPECT_EQ(rows.records[DataFiles::kPayouts],
+              (std::vector<std::string>{"1,alice,265.5,10.00\r\n", "2,bob,185.5,10.12\r\n"}));
+}
+
+TEST(GameRecordTest, FirstDifferenceNamesTheKeyAndBothValues) {
+    JournalEntry saved = StartEntry(kStart, kNames, Params());
+    EXPECT_EQ(FirstDifference(saved, StartEntry(kStart + 999, kNames, Params())), "");
+    std::string others[4] = {"selkbot", "alice", "carol", "mod"};
+    GameParameters p = Params();
+    p.marketNoise = {0.25, 0.5};
+    EXPECT_EQ(FirstDifference(saved, StartEntry(kStart, others, p)),
+              "Subject2Name is \"bob\" in the journal but \"carol\" in this configuration");
+    EXPECT_EQ(FirstDifference(saved, StartEntry(kStart, kNames, p)),
+              "MarketNoise is \"0.25,0.75\" in the journal but \"0.25,0.5\" in this "
+              "configuration");
+}
+
+TEST(GameRecorderTest, ResumeAppendsTheRowsACrashLeftUnwritten) {
+    testutil::TempDir dir;
+    std::string base = dir / "run_20081105_143000";
+    std::string error;
+    {
+        GameRecorder recorder;
+        ASSERT_TRUE(recorder.StartNew(base, StartEntry(kStart, kNames, Params()), &error));
+        for (const JournalEntry& e : RoundOneGame()) {
+            if (e.Kind() != "start") recorder.Record(e);
+        }
+    }
+    std::string rounds = testutil::ReadFile(base + "_rounds.csv");
+    // The crash came after the close entry, before its rows reached the file.
+    testutil::WriteFile(base + "_rounds.csv", DataFiles::Header(DataFiles::kRounds));
+    GameRecorder resumed;
+    ASSERT_TRUE(resumed.Resume(base + ".journal", StartEntry(kStart, kNames, Params()), &error))
+        << error;
+    EXPECT_EQ(testutil::ReadFile(base + "_rounds.csv"), rounds);
+    EXPECT_EQ(resumed.Game().round, 2);
+    EXPECT_EQ(resumed.Base(), base);
+
+    // A journal whose game has ended is refused.
+    resumed.Record(JournalEntry("stop", kStart + 50).Int("round", 2));
+    GameRecorder again;
+    EXPECT_FALSE(again.Resume(base + ".journal", StartEntry(kStart, kNames, Params()), &error));
+    EXPECT_NE(error.find("has ended (the moderator ended it with e)"), std::string::npos) << error;
+    EXPECT_FALSE(again.Resume(base + ".log", StartEntry(kStart, kNames, Params()), &error));
+    EXPECT_NE(error.find("must end in .journal"), std::string::npos) << error;
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+// Records reach the file whole: a write that a full disk cuts short is
+// taken back.
+#include "platform/append_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include "tests/test_util.h"
+
+namespace {
+
+TEST(AppendFileTest, WriteCutShortLeavesNoHalfRecord) {
+    testutil::TempDir dir;
+    platform::AppendFile file;
+    ASSERT_TRUE(file.Open(dir / "f"));
+    ASSERT_TRUE(file.Append("first line\n"));
+    // A file size limit stands in for a full disk: the kernel writes what
+    // fits and refuses the rest.
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 20;
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool appended = file.Append(std::string(100, 'x') + "\n");
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_FALSE(appended);
+    EXPECT_EQ(testutil::ReadFile(dir / "f"), "first line\n");
+    EXPECT_TRUE(file.Append("second\n"));
+    EXPECT_TRUE(file.Sync());
+    EXPECT_EQ(testutil::ReadFile(dir / "f"), "first line\nsecond\n");
+}
+
+TEST(AppendFileTest, ExclusiveOpenRefusesAnExistingFile) {
+    testutil::TempDir dir;
+    platform::AppendFile file;
+    EXPECT_TRUE(file.Open(dir / "f", true));
+    platform::AppendFile second;
+    EXPECT_FALSE(second.Open(dir / "f", true));
+    EXPECT_TRUE(second.Open(dir / "f"));
+}
+
+}  // namespace
