@@ -2,16 +2,28 @@
 
 #include "bot/string_ops.h"
 #include "messaging/property_file.h"
+#include "messaging/transcript.h"
 #include "messaging/username_slots.h"
 #include "platform/console.h"
 
 namespace {
 
+// Loads one slot; an error goes to the transcript as an "ERR " line under
+// the slot and to standard error as "key: message".
+bool LoadOneUsername(const PropertyFile& config, Transcript& transcript, int slot,
+                     const std::string& key) {
+    std::string error = LoadUsername(config, slot, key);
+    if (error.empty()) return true;
+    transcript.WriteLog(slot, "ERR ", error);
+    platform::PrintErrorLine(key + ": " + error);
+    return false;
+}
+
 bool LoadAllUsernames(const PropertyFile& config, Transcript& transcript) {
-    return LoadUsername(config, transcript, SLOT_BOT, "BotUsername") &&
-           LoadUsername(config, transcript, SLOT_SUBJECT1, "Subject1Name") &&
-           LoadUsername(config, transcript, SLOT_SUBJECT2, "Subject2Name") &&
-           LoadUsername(config, transcript, SLOT_MODERATOR, "ModeratorName");
+    return LoadOneUsername(config, transcript, SLOT_BOT, "BotUsername") &&
+           LoadOneUsername(config, transcript, SLOT_SUBJECT1, "Subject1Name") &&
+           LoadOneUsername(config, transcript, SLOT_SUBJECT2, "Subject2Name") &&
+           LoadOneUsername(config, transcript, SLOT_MODERATOR, "ModeratorName");
 }
 
 // Says which password-file line is empty: the whole file, or the line

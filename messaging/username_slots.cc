@@ -4,8 +4,6 @@
 
 #include "bot/string_ops.h"
 #include "messaging/property_file.h"
-#include "messaging/transcript.h"
-#include "platform/console.h"
 
 namespace {
 
@@ -14,6 +12,19 @@ char g_slots[SLOT_COUNT][SLOT_SIZE] = {"             ", "             ", "      
 
 bool ValidSlot(int slot) {
     return slot >= 0 && slot < SLOT_COUNT;
+}
+
+// A character that no messaging address can hold: blanks and control
+// characters, and the ones an XMPP address reserves. A name with one would
+// never match the peer's address, so the game could never begin.
+bool ForbiddenInAddress(unsigned char c) {
+    return c <= 0x20 || c == 0x7F || std::strchr("\"&'/:<>@", c) != nullptr;
+}
+
+std::string DescribeChar(unsigned char c) {
+    if (c == ' ') return "a blank";
+    if (c < 0x20 || c == 0x7F) return "a control character";
+    return std::string("'") + static_cast<char>(c) + "'";
 }
 
 // Reads the key's value into name; an empty text is the error message.
@@ -26,6 +37,11 @@ std::string CheckUsername(const PropertyFile& config, const std::string& key, st
     if (value.Length() == 0) return "username is missing or zero length. Check config file.";
     // Counted in 16-bit units, and as UTF-8 it must fit the slot.
     if (value.Length() >= SLOT_SIZE || name->size() >= SLOT_SIZE) return "username is too long.";
+    for (unsigned char c : *name) {
+        if (ForbiddenInAddress(c)) {
+            return "username holds " + DescribeChar(c) + ", which cannot be in an address.";
+        }
+    }
     return std::string();
 }
 
@@ -49,17 +65,11 @@ const char* SlotName(int slot) {
     return ValidSlot(slot) ? g_slots[slot] : "";
 }
 
-bool LoadUsername(const PropertyFile& config, Transcript& transcript, int slot,
-                  const std::string& key) {
+std::string LoadUsername(const PropertyFile& config, int slot, const std::string& key) {
     std::string name;
     std::string error = ValidSlot(slot) ? CheckUsername(config, key, &name) : "no such slot.";
-    if (!error.empty()) {
-        transcript.WriteLog(slot, "ERR ", error);
-        platform::PrintErrorLine(key + ": " + error);
-        return false;
-    }
-    std::memcpy(g_slots[slot], name.c_str(), name.size() + 1);
-    return true;
+    if (error.empty()) std::memcpy(g_slots[slot], name.c_str(), name.size() + 1);
+    return error;
 }
 
 void ResetUsernameSlots() {

@@ -7,7 +7,6 @@
 #include "wexcore/wex_string.h"
 
 struct PropertyFile;
-class Transcript;
 
 constexpr int SLOT_BOT = 0;
 constexpr int SLOT_SUBJECT1 = 1;
@@ -25,11 +24,9 @@ int FindUsernameSlot(const std::string& name);
 // is loaded a slot holds 13 blanks.
 const char* SlotName(int slot);
 
-// Loads the value of key into slot. On an error writes an "ERR " line to
-// the transcript, prints "key: message" on standard error and returns
-// false, leaving the slot as it was.
-bool LoadUsername(const PropertyFile& config, Transcript& transcript, int slot,
-                  const std::string& key);
+// Loads the value of key into slot. Returns "" on success, else the error
+// message for the transcript's "ERR " line, leaving the slot as it was.
+std::string LoadUsername(const PropertyFile& config, int slot, const std::string& key);
 
 // Test hook: puts every slot back to 13 blanks.
 void ResetUsernameSlots();

@@ -21,7 +21,7 @@ protected:
         PropertyFile config = ConfigFrom("A selkbot\nB alice\nC thirteenchars\nD mod1\nLogFile " +
                                          (dir / "run") + "\n");
         for (int slot = 0; slot < 4; ++slot) {
-            ASSERT_TRUE(LoadUsername(config, log, slot, std::string(1, 'A' + slot)));
+            ASSERT_EQ(LoadUsername(config, slot, std::string(1, 'A' + slot)), "");
         }
         ASSERT_TRUE(log.SetUpLogFile(config));
     }
