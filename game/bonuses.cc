@@ -17,12 +17,17 @@ void CBotClient::PayRichGetRicherBonus(IWexSession* piSession, IWexImSession* pi
 }
 
 void CBotClient::ReportPayouts(IWexSession* piSession, IWexImSession* piImSession) {
+    // The answer that closed the last round was logged when it arrived; the
+    // report logs it once more, so the transcript and its statistics keep
+    // the form of every earlier session's record.
     m_transcript.LogRecv(FindUsernameSlot(m_game.sender), m_game.text, m_game.sender);
     Post(3,
          "The investment market has closed for the day, and we will now stop the game. Thank "
          "you for taking part!",
          piSession, piImSession);
-    // Subject 1's payout is held in single precision, as it always was.
+    // Subject 1's payout is held in single precision, as it always was:
+    // earlier sessions were paid from figures rounded that way, and the
+    // report must give the same cents for the same credits.
     float payoutA = static_cast<float>(PayoutDollars(m_game.teamA.totalCredits));
     double payoutB = PayoutDollars(m_game.teamB.totalCredits);
     const char* line = "%s total credits earned: %3.2f, Total payout: $%3.2f";

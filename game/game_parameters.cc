@@ -4,6 +4,7 @@
 
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
+#include "game/game_rules.h"
 #include "platform/console.h"
 
 namespace {
@@ -27,25 +28,38 @@ HRESULT ReadNumberList(const PropertyFile& config, const char* key, std::vector<
     return S_OK;
 }
 
-// The market divisor that a noise element gives.
-double MarketDivisor(const GameParameters& p, double noise) {
-    double h = p.marketNoiseScale == 0 ? 0 : p.marketNoiseScale * 0.5;
-    return ((p.marketNoiseScale * noise) - h) + p.marketBase;
-}
+// More rounds than any session plays; the per-round storage is made for
+// all of them before sign-on, so a mistyped count must not reach it.
+constexpr int32_t kMaxRounds = 100000;
 
 bool Refuse(const std::string& reason) {
     platform::PrintErrorLine("wexbot: " + reason);
     return false;
 }
 
+// True when the key's value begins, after blanks, with a whole number (as
+// the integer reading takes it), or when the key is absent.
+bool ReadsAsNumber(const PropertyFile& config, const char* key) {
+    CWexBstr value;
+    std::string text;
+    if (config.GetString(key, value) != S_OK || Failed(ToNarrow(text, value))) return true;
+    size_t i = text.find_first_not_of(" \t");
+    if (i != std::string::npos && (text[i] == '+' || text[i] == '-')) ++i;
+    return i < text.size() && text[i] >= '0' && text[i] <= '9';
+}
+
 // Refuses settings with which the game can't be played soundly.
 bool CheckGameParameters(const GameParameters& p) {
+    if (p.nRounds > kMaxRounds) {
+        return Refuse("NRounds must be at most " + std::to_string(kMaxRounds) + ", found " +
+                      std::to_string(p.nRounds));
+    }
     if (p.conversationInterval < 1) {
         return Refuse("ConversationInterval must be 1 or more, found " +
                       std::to_string(p.conversationInterval));
     }
     for (size_t i = 0; i < p.marketNoise.size(); ++i) {
-        double divisor = MarketDivisor(p, p.marketNoise[i]);
+        double divisor = DivisorForNoise(p, p.marketNoise[i]);
         if (divisor == 0 || !std::isfinite(divisor)) {
             return Refuse("MarketNoise element " + std::to_string(i + 1) +
                           " gives a market divisor of 0 or one that is not finite "
@@ -61,6 +75,9 @@ bool CBotClient::ReadGameParameters(const PropertyFile& config) {
     GameParameters& p = m_game.params;
     auto failed = [](const char* key) { return Refuse(std::string("cannot read ") + key); };
     if (Failed(config.GetInt("NRounds", &p.nRounds))) return failed("NRounds");
+    // A value without a number would read as 0 rounds: a game that never
+    // begins.
+    if (!ReadsAsNumber(config, "NRounds")) return Refuse("NRounds is not a whole number");
     if (Failed(config.GetInt("ConversationInterval", &p.conversationInterval))) {
         return failed("ConversationInterval");
     }

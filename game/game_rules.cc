@@ -15,11 +15,15 @@ bool ParseAnswer(WEXSTR text, int32_t* value) {
     return true;
 }
 
-double MarketDivisor(const GameParameters& p, int32_t round) {
+double DivisorForNoise(const GameParameters& p, double noise) {
     double h = p.marketNoiseScale == 0 ? 0 : p.marketNoiseScale * 0.5;
+    return ((p.marketNoiseScale * noise) - h) + p.marketBase;
+}
+
+double MarketDivisor(const GameParameters& p, int32_t round) {
     size_t n = p.marketNoise.size();
     double noise = n == 0 ? 0.0 : p.marketNoise[static_cast<uint32_t>(round - 1) % n];
-    return ((p.marketNoiseScale * noise) - h) + p.marketBase;
+    return DivisorForNoise(p, noise);
 }
 
 RoundEarnings ComputeEarnings(const GameParameters& p, int32_t round, int32_t investmentA,

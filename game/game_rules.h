@@ -17,6 +17,8 @@ constexpr int32_t kMaxAnswer = 60;
 // text is the number 0. False when the text is not a number.
 bool ParseAnswer(WEXSTR text, int32_t* value);
 
+// The market divisor that one noise element gives.
+double DivisorForNoise(const GameParameters& p, double noise);
 // The market divisor of round r (from 1), with the noise used cyclically.
 double MarketDivisor(const GameParameters& p, int32_t round);
 

@@ -1,6 +1,7 @@
 // The game's state: parameters, round, phase flags and one record per
 // subject. Fields that the worker thread reads or writes are atomic; the
-// rest belong to the event thread (or are guarded by the bot's game lock).
+// rest belong to the event thread alone. The game has no lock of its own:
+// sendLock guards the IM sessions both threads send on.
 #pragma once
 
 #include <atomic>

@@ -47,7 +47,7 @@ TEST_F(GameParametersTest, ConversionsAndLists) {
 }
 
 TEST_F(GameParametersTest, AbsentOrNonNumericValuesReadAsZero) {
-    ASSERT_TRUE(Read("NRounds abc\nConversationInterval 1\nMarketBase 2\nMarketNoiseScale 2\n"));
+    ASSERT_TRUE(Read("ConversationInterval 1\nMarketBase 2\nMarketNoiseScale 2\nMaxChatTime x\n"));
     EXPECT_EQ(Params().nRounds, 0);
     EXPECT_DOUBLE_EQ(Params().marketNoiseScale, 2);
     EXPECT_EQ(Params().marketNoise, (std::vector<double>{0.0}));
@@ -55,6 +55,11 @@ TEST_F(GameParametersTest, AbsentOrNonNumericValuesReadAsZero) {
 }
 
 TEST_F(GameParametersTest, UnplayableSettingsAreRefusedWithAReason) {
+    // A round count that is no number would be a game that never begins.
+    EXPECT_FALSE(Read("NRounds abc\nConversationInterval 1\nMarketBase 1\n"));
+    EXPECT_NE(m_stderr.find("NRounds is not a whole number"), std::string::npos);
+    EXPECT_TRUE(Read("NRounds 12abc\nConversationInterval 1\nMarketBase 1\n"));
+    EXPECT_EQ(Params().nRounds, 12);
     EXPECT_FALSE(Read("NRounds 4\nConversationInterval 0\nMarketBase 1\n"));
     EXPECT_NE(m_stderr.find("ConversationInterval"), std::string::npos);
     EXPECT_FALSE(Read("NRounds 4\nConversationInterval -2\nMarketBase 1\n"));
