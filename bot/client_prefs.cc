@@ -22,20 +22,7 @@ HRESULT CClientPrefs::Create(IWexSession* piSession, CClientPrefs** out) {
 }
 
 HRESULT CClientPrefs::QueryInterface(WexIid iid, void** ppv) {
-    if (ppv == nullptr) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IWexPrefsHook) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    *ppv = static_cast<IWexPrefsHook*>(this);
-    return S_OK;
-}
-
-uint32_t CClientPrefs::Release() {
-    uint32_t left = --m_refs;
-    if (left == 0) delete this;
-    return left;
+    return QuerySingle<IWexPrefsHook>(this, IID_IWexPrefsHook, iid, ppv);
 }
 
 bool CClientPrefs::InitPrefsMgr() {

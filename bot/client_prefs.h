@@ -7,15 +7,13 @@
 
 #include "wexcore/interfaces.h"
 
-class CClientPrefs final : public IWexPrefsHook {
+class CClientPrefs final : public WexRefCounted<IWexPrefsHook> {
 public:
     // Makes a new object holding a reference to the session; *out holds one
     // reference. E_FAIL when it can't be made.
     static HRESULT Create(IWexSession* piSession, CClientPrefs** out);
 
     HRESULT QueryInterface(WexIid iid, void** ppv) override;
-    uint32_t AddRef() override { return ++m_refs; }
-    uint32_t Release() override;
     HRESULT GetValue(WEXSTR name, WexVariant* value) override;
     HRESULT GetDefaultValue(WEXSTR name, WexVariant* value) override;
     HRESULT SetValue(WEXSTR name, const WexVariant& value) override;
@@ -30,9 +28,8 @@ public:
 
 private:
     explicit CClientPrefs(IWexSession* piSession) : m_spiSession(piSession) {}
-    ~CClientPrefs() = default;
+    ~CClientPrefs() override = default;
 
-    std::atomic<uint32_t> m_refs{0};
     std::atomic<int32_t> m_connectionState{0};
     WexPtr<IWexSession> m_spiSession;
 };

@@ -12,23 +12,6 @@ std::string Utf8Of(WEXSTR str) {
     return text;
 }
 
-namespace {
-
-// Answers QueryInterface for an object with one interface besides IUnknown.
-template <typename T>
-HRESULT QuerySingle(T* self, WexIid own, WexIid iid, void** ppv) {
-    if (ppv == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == own) {
-        self->AddRef();
-        *ppv = self;
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-}  // namespace
-
 HRESULT ImObject::QueryInterface(WexIid iid, void** ppv) {
     return QuerySingle<IWexIm>(this, IID_IWexIm, iid, ppv);
 }
@@ -84,12 +67,6 @@ HRESULT RequestObject::QueryInterface(WexIid iid, void** ppv) {
     }
     AddRef();
     return S_OK;
-}
-
-uint32_t RequestObject::Release() {
-    uint32_t left = --m_refs;
-    if (left == 0) delete this;
-    return left;
 }
 
 HRESULT RequestObject::GetRequestKind(int32_t* kind) {

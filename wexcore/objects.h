@@ -50,23 +50,20 @@ private:
     std::string m_name;
 };
 
-class RequestObject final : public IWexRequest, public IWexRequest2 {
+class RequestObject final : public WexRefCounted<IWexRequest, IWexRequest2> {
 public:
     RequestObject(std::shared_ptr<Service> service, std::shared_ptr<RequestRecord> record)
         : m_service(std::move(service)), m_record(std::move(record)) {}
     HRESULT QueryInterface(WexIid iid, void** ppv) override;
-    uint32_t AddRef() override { return ++m_refs; }
-    uint32_t Release() override;
     HRESULT GetRequestKind(int32_t* kind) override;
     HRESULT AcceptRequest() override;
     HRESULT RejectRequest(HRESULT reason) override;
     HRESULT GetRequestProperty(int32_t property, WexVariant* value) override;
 
 private:
-    ~RequestObject() = default;
+    ~RequestObject() override = default;
     HRESULT Answer(RequestRecord::Answer answer, HRESULT code);
 
-    std::atomic<uint32_t> m_refs{0};
     std::shared_ptr<Service> m_service;
     std::shared_ptr<RequestRecord> m_record;
 };

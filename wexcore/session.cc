@@ -23,14 +23,7 @@ SessionObject* SessionObject::Active() {
 }
 
 HRESULT SessionObject::QueryInterface(WexIid iid, void** ppv) {
-    if (ppv == nullptr) return E_POINTER;
-    if (iid != IID_IUnknown && iid != IID_IWexSession) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    *ppv = static_cast<IWexSession*>(this);
-    return S_OK;
+    return QuerySingle<IWexSession>(this, IID_IWexSession, iid, ppv);
 }
 
 HRESULT SessionObject::GetClientInfo(IWexClientInfo** info) {

@@ -76,10 +76,25 @@ WexPtr<T> QueryAs(IWexUnknown* obj, WexIid iid) {
     return WexPtr<T>::Adopt(static_cast<T*>(p));
 }
 
-// Thread-safe reference count for the component's own objects, which both
-// of the bot's threads may hold.
-template <typename Base>
-class WexRefCounted : public Base {
+// Answers QueryInterface for an object whose only interface besides
+// IUnknown is own (self's interface type T).
+template <typename T>
+HRESULT QuerySingle(T* self, WexIid own, WexIid iid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == own) {
+        self->AddRef();
+        *ppv = self;
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+// Thread-safe reference count for objects shared between the component and
+// its user, which both of the bot's threads may hold. With several
+// interfaces as bases, the one count serves them all.
+template <typename... Bases>
+class WexRefCounted : public Bases... {
 public:
     uint32_t AddRef() override { return ++m_refs; }
     uint32_t Release() override {
