@@ -4,7 +4,9 @@
 #include <system_error>
 
 #include "bot/client_prefs.h"
+#include "bot/guarded_call.h"
 #include "bot/string_ops.h"
+#include "messaging/result_names.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "wexcore/api.h"
@@ -28,18 +30,6 @@ HRESULT CBotClient::QueryInterface(WexIid iid, void** ppv) {
     AddRef();
     *ppv = static_cast<IWexDispatch*>(this);
     return S_OK;
-}
-
-// Only the main thread counts references to the bot.
-uint32_t CBotClient::AddRef() {
-    return ++m_refs;
-}
-
-uint32_t CBotClient::Release() {
-    if (--m_refs != 0) return m_refs;
-    FinalRelease();
-    delete this;
-    return 0;
 }
 
 HRESULT CBotClient::GetTypeInfoCount(uint32_t*) {
@@ -68,9 +58,10 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
     if (!PrepareRoundStorage(m_game.params.nRounds)) {
         return RefuseStartUp("NRounds must not be negative");
     }
+    // A session that never signs on must not keep the bot attached to it;
+    // an exception from Login is detached by the caller (see main).
     hr = Login();
-    // A session that never signs on must not keep the bot attached to it.
-    if (Failed(hr) && m_spiSession) DetachEvents(m_spiSession.get());
+    if (Failed(hr)) DetachFromAllSessions();
     return hr;
 }
 
@@ -82,6 +73,7 @@ HRESULT CBotClient::RefuseStartUp(const std::string& reason) {
 // Reads Service and gets the component ready for it. This comes first:
 // the simulated service sets the clock that everything after it reads.
 HRESULT CBotClient::PrepareMessagingService(const PropertyFile& config) {
+    if (!config.loadProblem.empty()) return RefuseStartUp(config.loadProblem);
     CWexBstr value;
     if (Failed(config.GetString("Service", value)) || Failed(ToNarrow(m_service, value)) ||
         m_service.empty()) {
@@ -101,9 +93,21 @@ HRESULT CBotClient::LogInitLines() {
     return hr;
 }
 
+void CBotClient::RunWorkerBody(const std::function<void()>& body) {
+    HRESULT hr = GuardedCall([&] {
+        body();
+        return S_OK;
+    });
+    if (Failed(hr)) {
+        platform::PrintFormat("worker thread failed with hr=%08X %s\n", static_cast<uint32_t>(hr),
+                              ResultName(hr));
+        EndEventLoop(hr);
+    }
+}
+
 void CBotClient::StartWorker() {
     try {
-        m_worker.Start([this] { BreakTimerLoop(this); });
+        m_worker.Start([this] { RunWorkerBody([this] { BreakTimerLoop(this); }); });
     } catch (const std::system_error&) {
         // Without the worker, breaks end only by "done" or the moderator.
     }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,14 +19,12 @@
 
 class CClientPrefs;
 
-class CBotClient final : public IWexDispatch {
+class CBotClient final : public WexRefCounted<IWexDispatch> {
 public:
     CBotClient();
 
-    // Reference counting and the automation face.
+    // The automation face.
     HRESULT QueryInterface(WexIid iid, void** ppv) override;
-    uint32_t AddRef() override;
-    uint32_t Release() override;
     HRESULT GetTypeInfoCount(uint32_t* count) override;
     HRESULT GetTypeInfo(uint32_t index, void** info) override;
     HRESULT GetIDsOfNames(const char16_t** names, uint32_t count, int32_t* ids) override;
@@ -49,6 +48,9 @@ public:
     HRESULT Login();
     HRESULT AttachEvents(IWexSession* piSession);
     HRESULT DetachEvents(IWexSession* piSession);
+    // Ends every event connection, so that nothing but its owner holds the
+    // bot; called on every way out of a run.
+    void DetachFromAllSessions();
 
     // Game parameters and storage.
     bool ReadGameParameters(const PropertyFile& config);
@@ -82,6 +84,9 @@ public:
 
     // Body of the worker thread.
     static uint32_t BreakTimerLoop(CBotClient* bot);
+    // Runs body as the worker does: an exception leaving it ends the
+    // session with its code, as one leaving an event handler does.
+    static void RunWorkerBody(const std::function<void()>& body);
 
     // Read access for tests.
     const GameState& Game() const {
@@ -89,7 +94,7 @@ public:
     }
 
 private:
-    ~CBotClient();
+    ~CBotClient() override;
     // Posts a text (UTF-8) through the game state's reply handle.
     void Post(int32_t recipient, const std::string& text, IWexSession* piSession,
               IWexImSession* piImSession);
@@ -106,7 +111,6 @@ private:
     // The subject whose configured name the library finds equal to name:
     // 1 or 2, else 0.
     int32_t SubjectOf(WEXSTR name);
-    void FinalRelease() {}
     // Calls the acting handler of an event; the others need nothing.
     void Act(int32_t event, const WexVariant* args);
     // Refuses start-up with a reason on standard error.
@@ -118,7 +122,6 @@ private:
     // Sleeps up to ms; false when the bot is shutting down.
     bool WorkerSleep(int64_t ms);
 
-    uint32_t m_refs = 0;
     struct EventConnection {
         IWexSession* source;
         uint32_t cookie;

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "bot/bot_client.h"
+#include "bot/guarded_call.h"
 #include "bot/string_ops.h"
 #include "wexcore/api.h"
 
@@ -37,15 +38,14 @@ HRESULT CBotClient::Invoke(int32_t dispId, const WexVariant* args, uint32_t argC
     for (const EventEntry& entry : kEvents) {
         if (entry.id != dispId) continue;
         if (argCount < entry.argCount) break;
-        try {
+        HRESULT hr = GuardedCall([&] {
             (this->*entry.handler)(args);
-        } catch (const TARN::CWexException& e) {
+            return S_OK;
+        });
+        if (Failed(hr)) {
             // A handle the bot can't do without: end the program cleanly.
             DetachEvents(m_spiSession.get());
-            EndEventLoop(e.Result());
-        } catch (const std::bad_alloc&) {
-            DetachEvents(m_spiSession.get());
-            EndEventLoop(E_OUTOFMEMORY);
+            EndEventLoop(hr);
         }
         break;
     }

@@ -94,6 +94,13 @@ HRESULT CBotClient::AttachEvents(IWexSession* piSession) {
     return S_OK;
 }
 
+void CBotClient::DetachFromAllSessions() {
+    while (!m_connections.empty()) {
+        IWexSession* source = m_connections.front().source;
+        if (DetachEvents(source) != S_OK) m_connections.erase(m_connections.begin());
+    }
+}
+
 HRESULT CBotClient::DetachEvents(IWexSession* piSession) {
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
         if (it->source != piSession) continue;

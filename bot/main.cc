@@ -3,6 +3,7 @@
 
 #include "bot/bot_client.h"
 #include "bot/exit_status.h"
+#include "bot/guarded_call.h"
 #include "bot/string_ops.h"
 #include "messaging/property_file.h"
 #include "messaging/result_names.h"
@@ -16,15 +17,13 @@ HRESULT RunBot(const PropertyFile& config) {
     CBotClient* bot = new (std::nothrow) CBotClient();
     if (bot == nullptr) return E_OUTOFMEMORY;
     bot->AddRef();
-    HRESULT hr;
-    try {
-        hr = bot->Run(config);
-        if (Succeeded(hr)) hr = RunEventLoop();
-    } catch (const TARN::CWexException& e) {
-        hr = e.Result();
-    } catch (const std::bad_alloc&) {
-        hr = E_OUTOFMEMORY;
-    }
+    HRESULT hr = GuardedCall([&] {
+        HRESULT run = bot->Run(config);
+        return Succeeded(run) ? RunEventLoop() : run;
+    });
+    // However the run ended, the session must let go of the bot so that
+    // this release destroys it and joins its worker thread.
+    bot->DetachFromAllSessions();
     bot->Release();
     return hr;
 }
@@ -38,13 +37,10 @@ int main(int argc, char** argv) {
     }
     platform::Print("wexbot initializing...\n");
     PropertyFile config;
-    HRESULT hr;
-    try {
-        hr = config.Load(argv[1]);
-        if (Succeeded(hr)) hr = RunBot(config);
-    } catch (const TARN::CWexException& e) {
-        hr = e.Result();
-    }
+    HRESULT hr = GuardedCall([&] {
+        HRESULT loaded = config.Load(argv[1]);
+        return Succeeded(loaded) ? RunBot(config) : loaded;
+    });
     platform::PrintFormat("wexbot shutting down with hr=%08X %s\n", static_cast<uint32_t>(hr),
                           ResultName(hr));
     return ExitStatusFor(hr);

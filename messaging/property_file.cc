@@ -1,8 +1,10 @@
 #include "messaging/property_file.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -52,16 +54,27 @@ int ParseInt(const std::string& text) {
 
 }  // namespace
 
-HRESULT ReadFileText(const std::string& path, std::string* text) {
+bool ReadFileText(const std::string& path, std::string* text, std::string* problem) {
+    errno = 0;
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) return S_OK;
+    if (!file) {
+        *problem = std::strerror(errno);
+        return false;
+    }
     std::string bytes;
     char chunk[4096];
     size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, n);
     // A read error (a folder, a failing disk) counts as no file at all.
-    if (!std::ferror(file.get())) text->append(bytes);
-    return S_OK;
+    if (std::ferror(file.get())) {
+        *problem = errno != 0 ? std::strerror(errno) : "read error";
+        return false;
+    }
+    // Editors on some systems start UTF-8 files with a byte order mark; it
+    // is not part of the first key.
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+    text->append(bytes);
+    return true;
 }
 
 HRESULT PropertyFile::Load(const std::string& path) {
@@ -71,14 +84,17 @@ HRESULT PropertyFile::Load(const std::string& path) {
 
     AssignText(configPath, path);
     std::string text;
-    ReadFileText(path, &text);
+    std::string problem;
+    if (!ReadFileText(path, &text, &problem)) {
+        loadProblem = "cannot read the configuration file " + path + ": " + problem;
+    }
     AssignText(configText, text);
 
     std::string passwordPath;
     HRESULT hr = GetNarrow("PasswordFile", &passwordPath);
     if (Failed(hr)) return hr;
     std::string passwords;
-    if (!passwordPath.empty()) ReadFileText(passwordPath, &passwords);
+    if (!passwordPath.empty()) ReadFileText(passwordPath, &passwords, &problem);
     AssignText(passwordText, passwords);
     return S_OK;
 }

@@ -7,18 +7,23 @@
 #include "wexcore/result_codes.h"
 #include "wexcore/wex_string.h"
 
-// Appends every byte of the file at path to text. A file that can't be
-// read leaves text as it was. Returns S_OK.
-HRESULT ReadFileText(const std::string& path, std::string* text);
+// Appends every byte of the file at path to text, without a leading UTF-8
+// byte order mark. A file that can't be read leaves text as it was and
+// returns false with *problem saying why (e.g. "No such file or directory").
+bool ReadFileText(const std::string& path, std::string* text, std::string* problem);
 
 struct PropertyFile {
     CWexBstr configPath;    // the path given on the command line
     CWexBstr configText;    // the configuration file's whole text
     CWexBstr passwordText;  // the text of the file named by PasswordFile
+    // Set when the configuration file itself could not be read: one line
+    // naming the file and why. Start-up is refused with it.
+    std::string loadProblem;
 
     // Prints the working directory, then reads the configuration file at
     // path and the password file it names. A missing file leaves its text
-    // empty. Fails only when a text can't be converted.
+    // empty (and, for the configuration file, sets loadProblem). Fails only
+    // when a text can't be converted.
     HRESULT Load(const std::string& path);
 
     // S_OK and the entry's value when the key has an entry; S_FALSE (1)

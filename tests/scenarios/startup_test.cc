@@ -35,6 +35,12 @@ TEST(StartupTest, RefusedConfigurationsSayWhy) {
         {{{"ConversationInterval", "0"}}, "ConversationInterval"},
         {{{"MarketBase", "0"}}, "MarketNoise"},
         {{{"NRounds", "-1"}}, "NRounds"},
+        {{{"NRounds", "100001"}}, "NRounds must be at most 100000, found 100001"},
+        {{{"NRounds", "2147483647"}}, "NRounds must be at most 100000"},
+        {{{"NRounds", "abc"}}, "NRounds is not a whole number"},
+        {{{"NRounds", " "}}, "NRounds is not a whole number"},
+        {{{"Subject2Name", "bob "}}, "Subject2Name: username holds a blank"},
+        {{{"ModeratorName", "mod@lab"}}, "ModeratorName: username holds '@'"},
         {{{"LogFile", "no/such/folder/run"}}, "cannot write the transcript no/such/folder/run_"},
     };
     for (const Case& c : cases) {
@@ -45,6 +51,46 @@ TEST(StartupTest, RefusedConfigurationsSayWhy) {
         EXPECT_NE(run.err.find(c.reasonMentions), std::string::npos) << run.err;
         EXPECT_EQ(run.out.find("logging in"), std::string::npos);
         EXPECT_EQ(run.wire.find("\"op\":\"send\""), std::string::npos);
+    }
+}
+
+// A configuration file that can't be read is named with the reason, not
+// reported as a missing Service key.
+TEST(StartupTest, UnreadableConfigurationFileIsNamed) {
+    struct Case {
+        std::string path;
+        std::string reason;
+    };
+    for (const Case& c : {Case{"missing.conf", "missing.conf: No such file or directory"},
+                          Case{".", "cannot read the configuration file .: Is a directory"}}) {
+        BotRun run = RunBotWith({}, {c.path});
+        EXPECT_EQ(run.exitStatus, 87);
+        EXPECT_NE(run.err.find(c.reason), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("Service"), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find(kShutdownInvalidArg), std::string::npos) << run.out;
+    }
+}
+
+TEST(StartupTest, ByteOrderMarkBeforeTheFirstKeyIsSkipped) {
+    BotRun run = RunBotWith({{"bot.conf", "\xEF\xBB\xBF" + MakeConfig()},
+                             {"sc.txt", "start 2008-11-05T14:30:00\nat 1 end\n"}},
+                            {"bot.conf"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_NE(run.out.find("wexbot online and ready."), std::string::npos) << run.out;
+}
+
+// Scenario counts that add up past the largest integer neither overflow nor
+// make one entry per send.
+TEST(StartupTest, HugeScenarioCountsSaturate) {
+    BotRun run = RunScenario(
+        "at 0 fail alice WEX_E_USER_UNAVAILABLE 2147483647\n"
+        "at 0 fail alice WEX_E_USER_UNAVAILABLE 2147483647\n"
+        "at 0 openfail bob 2147483647\nat 0 openfail bob 2147483647\n"
+        "at 1 im alice hi\nat 2 im bob hi\nat 30 end\n");
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_FALSE(LinesWith(run.wire, "\"op\":\"send\",\"to\":\"alice\"").empty());
+    for (const std::string& line : LinesWith(run.wire, "\"op\":\"send\",\"to\":\"alice\"")) {
+        EXPECT_NE(line.find("\"code\":\"80040271\""), std::string::npos) << line;
     }
 }
 

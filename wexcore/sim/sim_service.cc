@@ -1,9 +1,21 @@
 #include "wexcore/sim/sim_service.h"
 
+#include <cstdint>
+
 #include "platform/clock.h"
 #include "wexcore/events.h"
 
 namespace wexcore::sim {
+
+namespace {
+
+// Counts from the scenario add up without overflowing: past INT32_MAX they
+// mean "every time" anyway.
+void SaturatingAdd(int32_t* total, int32_t more) {
+    *total = more > INT32_MAX - *total ? INT32_MAX : *total + more;
+}
+
+}  // namespace
 
 using Op = Directive::Op;
 
@@ -40,9 +52,15 @@ void SimService::ApplyDueServiceDirectives() {
         const Directive& d = timed[m_nextServiceSide];
         if (d.atMs > elapsed) break;
         if (d.op == Op::kOpenFail) {
-            m_openFailures[d.name] += d.count;
-        } else if (d.op == Op::kRateLimit || d.op == Op::kFail) {
-            for (int32_t i = 0; i < d.count; ++i) m_forcedAnswers[d.name].push_back(d.code);
+            SaturatingAdd(&m_openFailures[d.name], d.count);
+        } else if ((d.op == Op::kRateLimit || d.op == Op::kFail) && d.count > 0) {
+            // One entry with its count, however large the count.
+            std::deque<ForcedAnswer>& forced = m_forcedAnswers[d.name];
+            if (!forced.empty() && forced.back().code == d.code) {
+                SaturatingAdd(&forced.back().count, d.count);
+            } else {
+                forced.push_back({d.code, d.count});
+            }
         }
     }
 }
@@ -66,14 +84,14 @@ HRESULT SimService::OpenImSession(const std::string& peer, uint32_t* imSession) 
 HRESULT SimService::SendIm(uint32_t imSession, const std::string& peer, const std::string& text) {
     ApplyDueServiceDirectives();
     HRESULT code = S_OK;
-    std::deque<HRESULT>& forced = m_forcedAnswers[peer];
+    std::deque<ForcedAnswer>& forced = m_forcedAnswers[peer];
     if (!m_online) {
         code = WEX_E_NOT_LOGGED_ON;
     } else if (!m_sessionOpen[imSession]) {
         code = WEX_E_SESSION_CLOSED;
     } else if (!forced.empty()) {
-        code = forced.front();
-        forced.pop_front();
+        code = forced.front().code;
+        if (--forced.front().count == 0) forced.pop_front();
     }
     Log(WireLine(Seconds(), "send")
             .Text("to", peer)

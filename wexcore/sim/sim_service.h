@@ -33,6 +33,11 @@ private:
         int32_t state;
         HRESULT code;
     };
+    // The answer for the next count sends to a peer.
+    struct ForcedAnswer {
+        HRESULT code;
+        int32_t count;
+    };
 
     double Seconds() const;
     void Log(const WireLine& line) { m_log->Write(line); }
@@ -56,10 +61,10 @@ private:
     size_t m_nextServiceSide = 0;
     size_t m_nextForBot = 0;
     std::deque<StateEvent> m_pendingStates;  // sign-on and drop states not yet delivered
-    std::map<std::string, std::deque<HRESULT>> m_forcedAnswers;  // per peer, for sends
-    std::map<std::string, int32_t> m_openFailures;               // per peer
-    std::map<std::string, uint32_t> m_incomingSession;           // per peer
-    std::map<uint32_t, bool> m_sessionOpen;                      // every IM session
+    std::map<std::string, std::deque<ForcedAnswer>> m_forcedAnswers;  // per peer, for sends
+    std::map<std::string, int32_t> m_openFailures;                    // per peer
+    std::map<std::string, uint32_t> m_incomingSession;                // per peer
+    std::map<uint32_t, bool> m_sessionOpen;                           // every IM session
     uint32_t m_nextSession = 1;
 };
 
