@@ -1,17 +1,16 @@
 // Console mode: the fingerprint on standard output, with no window.
 #pragma once
 
-#include <cstdio>
 #include <string>
+
+#include "sum_mode.h"
 
 namespace wexhash {
 
-// Writes the fingerprint of the file at path to out, with no line end, or
-// nothing at all when the file cannot be hashed. Returns whether it wrote one.
-bool WriteFingerprint(const std::string& path, std::FILE* out);
-
-// True when a window could be shown: a display is named and Qt is not told
-// to draw off screen, where a message box would wait unseen for ever.
-bool HasDisplay();
+// Writes the fingerprint of the file at path to the console's output, in
+// upper case with no line end, or nothing at all and "Could not open file."
+// on its error stream when the file cannot be hashed. A failed write is
+// reported too. Needs no display.
+void PrintFingerprint(const std::string& path, const TConsole& console);
 
 }  // namespace wexhash

@@ -48,9 +48,3 @@ void WexhashRunDialog(char* program, const char* path) {
     CFingerprintDlg dialog(QFile::decodeName(path));
     dialog.exec();
 }
-
-void WexhashShowOpenError(char* program) {
-    defaultHandler = qInstallMessageHandler(HandleQtMessage);
-    TApplication app(program);
-    ShowOpenError(nullptr);
-}

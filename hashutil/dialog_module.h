@@ -16,7 +16,4 @@ extern "C" {
 // empty. program is argv[0] of the process.
 void WexhashRunDialog(char* program, const char* path);
 
-// Shows the "Could not open file." message box with no owner window.
-void WexhashShowOpenError(char* program);
-
 }  // extern "C"

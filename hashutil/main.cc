@@ -1,19 +1,21 @@
 // wexhash: shows the SHA-256 fingerprint of a file, in a dialog or, with
-// "/console PATH", on standard output without any window.
+// "/console PATH", on standard output without any window. "/sum" and
+// "/check" write and check sha256sum's checksum lines.
 #include <dlfcn.h>
 
+#include <clocale>
 #include <cstdio>
 
 #include "command_line.h"
 #include "console_mode.h"
 #include "dialog_module.h"
-#include "file_hash.h"
+#include "sum_mode.h"
 
 namespace {
 
 using namespace wexhash;
 
-// The exit status is 1 in every case, whatever the mode and the outcome.
+// The exit status of the dialog and of "/console", whatever the outcome.
 constexpr int kExitStatus = 1;
 
 // The loaded dialog module. It stays mapped until the process ends, since Qt
@@ -39,21 +41,10 @@ private:
     void* handle_;
 };
 
-void ReportConsoleFailure(char* program) {
-    if (HasDisplay()) {
-        const TDialogModule module;
-        if (auto* show = module.Find<decltype(WexhashShowOpenError)>("WexhashShowOpenError")) {
-            show(program);
-            return;
-        }
-    }
-    std::fprintf(stderr, "%s\n", kOpenErrorText);
-}
-
-void RunDialog(char* program, const std::string& path) {
+void RunDialog(char* program, const std::vector<std::string>& paths) {
     const TDialogModule module;
     if (auto* run = module.Find<decltype(WexhashRunDialog)>("WexhashRunDialog"))
-        run(program, path.c_str());
+        run(program, paths.empty() ? "" : paths.front().c_str());
 }
 
 }  // namespace
@@ -61,12 +52,25 @@ void RunDialog(char* program, const std::string& path) {
 int main(int argc, char** argv) {
     static char fallbackName[] = "wexhash";
     char* program = argc > 0 && argv[0] ? argv[0] : fallbackName;
-
     const TCommandLine commandLine = ParseCommandLine(argc, argv);
-    if (commandLine.console) {
-        if (!WriteFingerprint(commandLine.path, stdout)) ReportConsoleFailure(program);
-    } else {
-        RunDialog(program, commandLine.path);
+    const TConsole console{stdout, stderr, program};
+
+    switch (commandLine.mode) {
+        case TMode::Console:
+            PrintFingerprint(commandLine.paths.front(), console);
+            return kExitStatus;
+        case TMode::Sum:
+        case TMode::Check: {
+            // Which bytes of a name are printable follows the user's locale.
+            std::setlocale(LC_ALL, "");
+            const int status = commandLine.mode == TMode::Sum
+                                   ? RunSum(commandLine.paths, console)
+                                   : RunCheck(commandLine.paths, console);
+            return FinishOutput(console, status);
+        }
+        case TMode::Dialog:
+            break;
     }
+    RunDialog(program, commandLine.paths);
     return kExitStatus;
 }

@@ -51,7 +51,7 @@ protected:
         return d.findChild<QPushButton*>(name);
     }
     QString Write(const std::string& name, const std::string& text) {
-        return QString::fromStdString(dir_.Write(name, {text.begin(), text.end()}));
+        return QString::fromStdString(dir_.Write(name, text));
     }
 
     TTempDir dir_;

@@ -36,7 +36,8 @@ protected:
 INSTANTIATE_TEST_SUITE_P(Engines, Sha256Test,
                          testing::Values(TEngine::Portable, TEngine::ShaExtensions),
                          [](const auto& engine) {
-                             return engine.param == TEngine::Portable ? "Portable" : "ShaExtensions";
+                             return engine.param == TEngine::Portable ? "Portable"
+                                                                      : "ShaExtensions";
                          });
 
 // The FIPS 180-2 examples, hashed one after another by the same object:
