@@ -13,20 +13,32 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 
 #include "dialog_geometry.h"
+#include "expected_hash.h"
 #include "file_hash.h"
 
 namespace wexhash {
 namespace {
 
-enum class TKind { Edit, Label, OutputEdit, Button };
+enum class TKind { Edit, Label, OutputEdit, Progress, Button };
 
-// Size of the dialog's client area in dialog units.
+// Size of the dialog's client area in dialog units: the original template
+// and one row more for the comparison.
 constexpr int kTemplateWidth = 322;
-constexpr int kTemplateHeight = 162;
+constexpr int kTemplateHeight = 182;
+
+// A run that ends sooner than this never shows its progress bar, so small
+// files do not make it flicker.
+constexpr int kProgressDelayMs = 250;
+constexpr int kProgressIntervalMs = 100;
+constexpr int kProgressSteps = 1000;
+
+const char kGetHashText[] = "Get Hash Value";
+const char kCancelText[] = "Cancel";
 
 QWidget* MakeControl(TKind kind, const char* text, QWidget* parent) {
     switch (kind) {
@@ -37,7 +49,7 @@ QWidget* MakeControl(TKind kind, const char* text, QWidget* parent) {
         }
         case TKind::Label: {
             auto* label = new QLabel(QString::fromUtf8(text), parent);
-            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
             return label;
         }
         case TKind::OutputEdit: {
@@ -53,6 +65,13 @@ QWidget* MakeControl(TKind kind, const char* text, QWidget* parent) {
             edit->setFocusPolicy(Qt::StrongFocus);
             return edit;
         }
+        case TKind::Progress: {
+            auto* bar = new QProgressBar(parent);
+            bar->setRange(0, kProgressSteps);
+            bar->setAlignment(Qt::AlignCenter);
+            bar->hide();
+            return bar;
+        }
         case TKind::Button: {
             // Not the default, and not made one by taking the focus:
             // keyPressEvent decides what Enter does.
@@ -64,6 +83,16 @@ QWidget* MakeControl(TKind kind, const char* text, QWidget* parent) {
     return nullptr;
 }
 
+// "37% - 412 MB/s", or the speed alone when the size is not known.
+QString ProgressText(uint64_t done, uint64_t size, qint64 milliseconds) {
+    const double megabytesPerSecond =
+        milliseconds > 0 ? static_cast<double>(done) / 1000.0 / static_cast<double>(milliseconds)
+                         : 0.0;
+    const QString speed = QString("%1 MB/s").arg(megabytesPerSecond, 0, 'f', 0);
+    if (size == 0) return speed;
+    return QString("%1% \u2013 %2").arg(done * 100 / size).arg(speed);
+}
+
 }  // namespace
 
 CFingerprintDlg::CFingerprintDlg(const QString& initialPath, QWidget* parent) : QDialog(parent) {
@@ -73,16 +102,27 @@ CFingerprintDlg::CFingerprintDlg(const QString& initialPath, QWidget* parent) : 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         move(CentreIn(screen->availableGeometry(), frameGeometry().size()));
     }
+    progressTimer_.setInterval(kProgressIntervalMs);
+    connect(&progressTimer_, &QTimer::timeout, this, &CFingerprintDlg::ShowProgress);
+    connect(expected_, &QLineEdit::textChanged, this, &CFingerprintDlg::ShowComparison);
+    connect(hashValue_, &QPlainTextEdit::textChanged, this, &CFingerprintDlg::ShowComparison);
+    FillExpectedFromClipboard();
+
     filePath_->setFocus();
     if (!initialPath.isEmpty()) {
         filePath_->setText(initialPath);
-        hashValue_->setPlainText(ComputeFileHash(initialPath));
+        StartHash(initialPath);
     }
+}
+
+CFingerprintDlg::~CFingerprintDlg() {
+    task_.reset();  // before the members it reports to go away
 }
 
 void CFingerprintDlg::CreateControls() {
     // The dialog template: each control's kind, name, text and rectangle in
-    // dialog units. Template order is also the tab order.
+    // dialog units. Template order is also the tab order. The comparison
+    // row and the progress bar are new; the buttons moved down one row.
     struct TControl {
         TKind kind;
         const char* name;
@@ -94,11 +134,15 @@ void CFingerprintDlg::CreateControls() {
         {TKind::Edit, "filePath", "", 7, 31, 233, 14, nullptr},
         {TKind::Label, "", "File to be hashed:", 7, 18, 130, 9, nullptr},
         {TKind::OutputEdit, "hashValue", "", 7, 66, 292, 47, nullptr},
-        {TKind::Button, "getHash", "Get Hash Value", 63, 136, 63, 14, &CFingerprintDlg::OnGetHash},
+        {TKind::Progress, "progress", "", 7, 116, 292, 10, nullptr},
+        {TKind::Label, "", "Expected hash value:", 7, 132, 72, 9, nullptr},
+        {TKind::Edit, "expected", "", 80, 129, 150, 14, nullptr},
+        {TKind::Label, "comparison", "", 236, 132, 80, 9, nullptr},
+        {TKind::Button, "getHash", kGetHashText, 63, 156, 63, 14, &CFingerprintDlg::OnGetHash},
         {TKind::Button, "browse", "Browse...", 253, 31, 50, 14, &CFingerprintDlg::OnBrowse},
         {TKind::Label, "", "Output SHA-256 hash value:", 7, 51, 143, 8, nullptr},
-        {TKind::Button, "clear", "Clear", 135, 136, 50, 14, &CFingerprintDlg::OnClear},
-        {TKind::Button, "copy", "Copy To Clipboard", 198, 136, 66, 14, &CFingerprintDlg::OnCopy},
+        {TKind::Button, "clear", "Clear", 135, 156, 50, 14, &CFingerprintDlg::OnClear},
+        {TKind::Button, "copy", "Copy To Clipboard", 198, 156, 66, 14, &CFingerprintDlg::OnCopy},
     };
 
     const TDialogUnits units(font());
@@ -119,16 +163,99 @@ void CFingerprintDlg::CreateControls() {
     }
     filePath_ = findChild<QLineEdit*>("filePath");
     hashValue_ = findChild<QPlainTextEdit*>("hashValue");
+    expected_ = findChild<QLineEdit*>("expected");
+    comparison_ = findChild<QLabel*>("comparison");
+    progress_ = findChild<QProgressBar*>("progress");
+    getHash_ = findChild<QPushButton*>("getHash");
 }
 
-QString CFingerprintDlg::ComputeFileHash(const QString& path) {
-    const std::optional<std::string> text =
-        HashFile(digest_, QFile::encodeName(path).toStdString());
-    if (!text) {
+// People copy the published value before they open the tool; take it.
+void CFingerprintDlg::FillExpectedFromClipboard() {
+    const QString text = QGuiApplication::clipboard()->text().trimmed();
+    if (ParseExpected(text.toStdString()).kind == TExpectedKind::Value) expected_->setText(text);
+}
+
+void CFingerprintDlg::StartHash(const QString& path) {
+    // Opening is quick and tells at once whether there is anything to read.
+    TFile file(QFile::encodeName(path).toStdString());
+    hashValue_->clear();
+    if (!file.IsOpen()) {
         ShowOpenError(this);
-        return {};
+        return;
     }
-    return QString::fromLatin1(*text);
+    const unsigned id = ++taskId_;
+    task_ = std::make_unique<THashTask>(digest_, std::move(file), [this, id](const THashResult& r) {
+        QMetaObject::invokeMethod(
+            this, [this, id, r] { OnHashDone(id, r); }, Qt::QueuedConnection);
+    });
+    getHash_->setText(kCancelText);
+    elapsed_.start();
+    progressTimer_.start();
+}
+
+void CFingerprintDlg::CancelHash() {
+    task_.reset();
+    ShowIdle();
+}
+
+void CFingerprintDlg::OnHashDone(unsigned taskId, const THashResult& result) {
+    if (!task_ || taskId != taskId_) return;  // cancelled before this arrived
+    task_.reset();
+    ShowIdle();
+    if (result.Ok()) {
+        hashValue_->setPlainText(QString::fromLatin1(result.hex));
+    } else if (result.end == TReadEnd::Failed) {
+        ShowOpenError(this);
+    }
+}
+
+void CFingerprintDlg::ShowIdle() {
+    progressTimer_.stop();
+    progress_->hide();
+    getHash_->setText(kGetHashText);
+}
+
+void CFingerprintDlg::ShowProgress() {
+    if (!task_ || elapsed_.elapsed() < kProgressDelayMs) return;
+    const uint64_t done = task_->BytesDone();
+    const uint64_t size = task_->Size();
+    if (size == 0) {
+        progress_->setRange(0, 0);  // busy, with no end in sight
+    } else {
+        progress_->setRange(0, kProgressSteps);
+        progress_->setValue(static_cast<int>(std::min(done, size) * kProgressSteps / size));
+    }
+    progress_->setFormat(ProgressText(done, size, elapsed_.elapsed()));
+    progress_->show();
+}
+
+void CFingerprintDlg::ShowComparison() {
+    const TVerdict verdict =
+        Compare(expected_->text().toStdString(), hashValue_->toPlainText().toStdString());
+    QString text;
+    QString color;
+    switch (verdict) {
+        case TVerdict::None:
+            break;
+        case TVerdict::Match:
+            text = QString::fromUtf8("\u2713 Match");
+            color = "#1a7f37";
+            break;
+        case TVerdict::NoMatch:
+            text = QString::fromUtf8("\u2717 No match");
+            color = "#c62828";
+            break;
+        case TVerdict::NotSha256:
+            text = "Not a SHA-256 value";
+            break;
+    }
+    comparison_->setText(text);
+    comparison_->setStyleSheet(color.isEmpty() ? QString() : "color: " + color + ";");
+}
+
+void CFingerprintDlg::done(int result) {
+    CancelHash();
+    QDialog::done(result);
 }
 
 void CFingerprintDlg::keyPressEvent(QKeyEvent* event) {
@@ -160,9 +287,14 @@ void CFingerprintDlg::dropEvent(QDropEvent* event) {
 }
 
 void CFingerprintDlg::OnGetHash() {
+    // While a run goes on, the button reads "Cancel".
+    if (IsHashing()) {
+        CancelHash();
+        return;
+    }
     const QString path = filePath_->text();
     if (path.isEmpty()) return;  // the last fingerprint stays visible
-    hashValue_->setPlainText(ComputeFileHash(path));
+    StartHash(path);
 }
 
 void CFingerprintDlg::OnBrowse() {
@@ -176,8 +308,10 @@ void CFingerprintDlg::OnBrowse() {
 }
 
 void CFingerprintDlg::OnClear() {
+    CancelHash();
     filePath_->clear();
     hashValue_->clear();
+    expected_->clear();
     filePath_->setFocus();
 }
 

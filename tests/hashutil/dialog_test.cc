@@ -1,15 +1,20 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <memory>
 
 #include "dialog_geometry.h"
 #include "fingerprint_dlg.h"
@@ -50,6 +55,21 @@ protected:
     QPushButton* Button(CFingerprintDlg& d, const char* name) {
         return d.findChild<QPushButton*>(name);
     }
+    QLineEdit* Expected(CFingerprintDlg& d) { return d.findChild<QLineEdit*>("expected"); }
+    QLabel* Comparison(CFingerprintDlg& d) { return d.findChild<QLabel*>("comparison"); }
+    QProgressBar* Progress(CFingerprintDlg& d) { return d.findChild<QProgressBar*>("progress"); }
+    // Hashing runs on its own thread; the result arrives through the event
+    // loop. Returns false when it does not come in time.
+    static bool Finished(CFingerprintDlg& d) {
+        return QTest::qWaitFor([&] { return !d.IsHashing(); }, 20000);
+    }
+    // A file of size bytes that takes no room: reading it goes on long enough
+    // to watch, and stop, a run.
+    QString Sparse(const std::string& name, off_t size) {
+        const std::string path = dir_.Write(name, "");
+        EXPECT_EQ(truncate(path.c_str(), size), 0);
+        return QString::fromStdString(path);
+    }
     QString Write(const std::string& name, const std::string& text) {
         return QString::fromStdString(dir_.Write(name, text));
     }
@@ -60,7 +80,8 @@ protected:
 TEST_F(DialogTest, CaptionSizeNoDefaultButtonAndTabOrder) {
     CFingerprintDlg dialog;
     EXPECT_EQ(dialog.windowTitle(), "TARN Fingerprint Utility");
-    EXPECT_EQ(dialog.size(), TDialogUnits(dialog.font()).ToPixels(322, 162));
+    // The template's size, and one row more for the comparison.
+    EXPECT_EQ(dialog.size(), TDialogUnits(dialog.font()).ToPixels(322, 182));
     for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
         EXPECT_FALSE(button->isDefault() || button->autoDefault()) << button->text().toStdString();
     }
@@ -68,12 +89,12 @@ TEST_F(DialogTest, CaptionSizeNoDefaultButtonAndTabOrder) {
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     QStringList order = {dialog.focusWidget()->objectName()};
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
         QTest::keyClick(dialog.focusWidget(), Qt::Key_Tab);
         order << dialog.focusWidget()->objectName();
     }
-    EXPECT_EQ(order, QStringList({"filePath", "hashValue", "getHash", "browse", "clear", "copy",
-                                  "filePath"}));
+    EXPECT_EQ(order, QStringList({"filePath", "hashValue", "expected", "getHash", "browse", "clear",
+                                  "copy", "filePath"}));
 }
 
 TEST_F(DialogTest, DialogUnitsAndCentring) {
@@ -94,6 +115,7 @@ TEST_F(DialogTest, InitialPathShowsItsFingerprintAtOnce) {
     const QString abc = Write("abc", "abc");
     CFingerprintDlg dialog(abc);
     EXPECT_EQ(Path(dialog)->text(), abc);
+    EXPECT_TRUE(Finished(dialog));
     EXPECT_EQ(Hash(dialog)->toPlainText(), kAbcHash);
     EXPECT_EQ(dialog.focusWidget(), Path(dialog));
 }
@@ -111,31 +133,53 @@ TEST_F(DialogTest, InitialPathThatCannotBeOpenedIsReportedFirst) {
 
 TEST_F(DialogTest, GetHashClearAndAnEmptyPath) {
     CFingerprintDlg dialog(Write("abc", "abc"));
+    ASSERT_TRUE(Finished(dialog));
     // An empty path does nothing: the last fingerprint stays.
     Path(dialog)->clear();
     Button(dialog, "getHash")->click();
+    EXPECT_FALSE(dialog.IsHashing());
     EXPECT_EQ(Hash(dialog)->toPlainText(), kAbcHash);
 
     // A second file through the same dialog comes out as if it were first.
     Path(dialog)->setText(Write("empty", ""));
     Button(dialog, "getHash")->click();
+    ASSERT_TRUE(Finished(dialog));
     EXPECT_EQ(Hash(dialog)->toPlainText(),
               "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855");
 
     // A path that fails empties the fingerprint after the message.
     Path(dialog)->setText(QString::fromStdString(dir_.path().string()));
-    TMessageBoxSeen box;
-    Button(dialog, "getHash")->click();
-    EXPECT_EQ(box.text, "Could not open file.");
+    {
+        TMessageBoxSeen box;
+        Button(dialog, "getHash")->click();
+        EXPECT_EQ(box.text, "Could not open file.");
+    }
+    EXPECT_FALSE(dialog.IsHashing());
     EXPECT_EQ(Hash(dialog)->toPlainText(), "");
 
+    // Clear empties all three fields.
     Path(dialog)->setText(Write("abc", "abc"));
     Button(dialog, "getHash")->click();
+    ASSERT_TRUE(Finished(dialog));
+    Expected(dialog)->setText(kAbcHash);
     Button(dialog, "copy")->setFocus();
     Button(dialog, "clear")->click();
     EXPECT_EQ(Path(dialog)->text(), "");
     EXPECT_EQ(Hash(dialog)->toPlainText(), "");
+    EXPECT_EQ(Expected(dialog)->text(), "");
+    EXPECT_EQ(Comparison(dialog)->text(), "");
     EXPECT_EQ(dialog.focusWidget(), Path(dialog));
+}
+
+// A file that opens but cannot be read to its end gives the same message as
+// one that does not open, and no fingerprint.
+TEST_F(DialogTest, ReadFailureIsReported) {
+    TMessageBoxSeen box;
+    CFingerprintDlg dialog("/proc/self/mem");
+    EXPECT_TRUE(Finished(dialog));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !box.text.isEmpty(); }, 20000));
+    EXPECT_EQ(box.text, "Could not open file.");
+    EXPECT_EQ(Hash(dialog)->toPlainText(), "");
 }
 
 TEST_F(DialogTest, CopyPutsPlainTextAndNothingWhenEmpty) {
@@ -147,6 +191,7 @@ TEST_F(DialogTest, CopyPutsPlainTextAndNothingWhenEmpty) {
 
     Path(dialog)->setText(Write("abc", "abc"));
     Button(dialog, "getHash")->click();
+    ASSERT_TRUE(Finished(dialog));
     Button(dialog, "copy")->click();
     EXPECT_EQ(clipboard->text(), kAbcHash);
     EXPECT_TRUE(clipboard->mimeData()->hasText());
@@ -173,6 +218,7 @@ TEST_F(DialogTest, DropTakesTheFirstFileAndComputesNothing) {
 // presses a button that has the focus; Esc ends it as Cancel.
 TEST_F(DialogTest, EnterAndEscape) {
     CFingerprintDlg dialog(Write("abc", "abc"));
+    ASSERT_TRUE(Finished(dialog));
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
     Button(dialog, "clear")->setFocus();
@@ -193,6 +239,124 @@ TEST_F(DialogTest, EnterAndEscape) {
     QTest::keyClick(Path(dialog), Qt::Key_Escape);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+// The comparison row, against the fingerprint of "abc": what people paste,
+// and the label following both the field and the fingerprint.
+TEST_F(DialogTest, CompareWithExpectedValue) {
+    QGuiApplication::clipboard()->clear();
+    CFingerprintDlg dialog(Write("abc", "abc"));
+    ASSERT_TRUE(Finished(dialog));
+    EXPECT_EQ(Comparison(dialog)->text(), "");  // nothing expected yet
+
+    QString oneDigitOff = kAbcHash;
+    oneDigitOff[63] = 'E';
+    const std::pair<QString, QString> cases[] = {
+        {kAbcHash, "\u2713 Match"},
+        {kAbcHash.toLower(), "\u2713 Match"},
+        {"  sha256:" + kAbcHash.toLower() + " ", "\u2713 Match"},
+        {kAbcHash.toLower() + "  abc.iso", "\u2713 Match"},
+        {oneDigitOff, "\u2717 No match"},
+        {"not a hash", "Not a SHA-256 value"},
+        {kAbcHash.left(63), "Not a SHA-256 value"},
+        {"", ""},
+    };
+    for (const auto& [pasted, verdict] : cases) {
+        Expected(dialog)->setText(pasted);
+        EXPECT_EQ(Comparison(dialog)->text(), verdict) << pasted.toStdString();
+    }
+    Expected(dialog)->setText(oneDigitOff);
+    EXPECT_TRUE(Comparison(dialog)->styleSheet().contains("#c62828"));
+    Expected(dialog)->setText(kAbcHash);
+    EXPECT_TRUE(Comparison(dialog)->styleSheet().contains("#1a7f37"));
+
+    // Another file: no verdict while it is hashed, then the new one.
+    Path(dialog)->setText(Write("abd", "abd"));
+    Button(dialog, "getHash")->click();
+    EXPECT_EQ(Comparison(dialog)->text(), "");
+    ASSERT_TRUE(Finished(dialog));
+    EXPECT_EQ(Comparison(dialog)->text(), "\u2717 No match");
+}
+
+// A published value on the clipboard fills the field when the dialog opens;
+// other text does not.
+TEST_F(DialogTest, ExpectedValueFromClipboard) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText(" " + kAbcHash.toLower() + "\n");
+    EXPECT_EQ(Expected(*std::make_unique<CFingerprintDlg>())->text(), kAbcHash.toLower());
+    clipboard->setText("some other text");
+    EXPECT_EQ(Expected(*std::make_unique<CFingerprintDlg>())->text(), "");
+    clipboard->setText(kAbcHash.left(60));
+    EXPECT_EQ(Expected(*std::make_unique<CFingerprintDlg>())->text(), "");
+}
+
+// While a large file is hashed the window goes on handling events (a timer
+// fires), shows percent and speed, and offers Cancel; Cancel leaves the
+// output empty and the button as it was.
+TEST_F(DialogTest, LargeFileStaysResponsiveAndCancels) {
+    CFingerprintDlg dialog;
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    Path(dialog)->setText(Sparse("huge", off_t{1} << 40));
+    Button(dialog, "getHash")->click();
+    ASSERT_TRUE(dialog.IsHashing());
+    EXPECT_EQ(Button(dialog, "getHash")->text(), "Cancel");
+
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(5);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return Progress(dialog)->isVisible() && ticks >= 3; }, 20000));
+    EXPECT_TRUE(
+        QRegularExpression("\\d+% \u2013 \\d+ MB/s").match(Progress(dialog)->text()).hasMatch())
+        << Progress(dialog)->text().toStdString();
+    EXPECT_TRUE(dialog.IsHashing());
+
+    Button(dialog, "getHash")->click();
+    EXPECT_FALSE(dialog.IsHashing());
+    EXPECT_EQ(Button(dialog, "getHash")->text(), "Get Hash Value");
+    EXPECT_FALSE(Progress(dialog)->isVisible());
+    QTest::qWait(50);  // a result that was on its way must not show up
+    EXPECT_EQ(Hash(dialog)->toPlainText(), "");
+    EXPECT_TRUE(dialog.isVisible());
+}
+
+// Esc and the close box end the dialog during a run and stop the work.
+TEST_F(DialogTest, EscapeAndCloseCancelTheRun) {
+    const QString huge = Sparse("huge", off_t{1} << 40);
+    for (bool escape : {true, false}) {
+        CFingerprintDlg dialog(huge);
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        ASSERT_TRUE(dialog.IsHashing());
+        if (escape) {
+            QTest::keyClick(Path(dialog), Qt::Key_Escape);
+        } else {
+            dialog.close();
+        }
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_FALSE(dialog.IsHashing());
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+        EXPECT_EQ(Hash(dialog)->toPlainText(), "");
+    }
+}
+
+// A small file never shows the progress bar.
+TEST_F(DialogTest, SmallFileShowsNoProgress) {
+    CFingerprintDlg dialog;
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    Path(dialog)->setText(Write("small", std::string(2 << 20, 'x')));
+    bool seen = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout,
+                     [&] { seen = seen || Progress(dialog)->isVisible(); });
+    watch.start(1);
+    Button(dialog, "getHash")->click();
+    ASSERT_TRUE(Finished(dialog));
+    EXPECT_FALSE(seen);
+    EXPECT_EQ(Hash(dialog)->toPlainText().size(), 64);
 }
 
 }  // namespace
