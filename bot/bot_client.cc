@@ -9,6 +9,7 @@
 #include "messaging/result_names.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/format_text.h"
 #include "wexcore/api.h"
 
 CBotClient::CBotClient() = default;
@@ -49,15 +50,31 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
         !m_transcript.SetUpLogFile(config) || !ReadGameParameters(config)) {
         return E_INVALIDARG;
     }
+    // Before the transcript's first line: a resume that is refused writes
+    // nothing, and a resumed game continues its earlier transcript.
+    hr = ResumeRecord(config);
+    if (Failed(hr)) return hr;
     // The transcript is the experiment's record: a session whose transcript
     // can't be written does not start.
     if (Failed(LogInitLines())) {
         return RefuseStartUp("cannot write the transcript " + m_transcript.LogPath());
     }
+    if (!m_resumed) {
+        hr = StartRecord();
+        if (Failed(hr)) return hr;
+    } else {
+        m_transcript.WriteLog(
+            0, "INIT",
+            platform::FormatText("Game resumed at round %i from %s.", m_recorder.Game().round,
+                                 m_recorder.JournalPath().c_str()));
+    }
+    // The researcher names this file in Resume after a crash.
+    platform::Print("journal: " + m_recorder.JournalPath() + "\n");
     StartWorker();
     if (!PrepareRoundStorage(m_game.params.nRounds)) {
         return RefuseStartUp("NRounds must not be negative");
     }
+    if (m_resumed) TakeUpSavedGame();
     // A session that never signs on must not keep the bot attached to it;
     // an exception from Login is detached by the caller (see main).
     hr = Login();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "game/game_recorder.h"
 #include "game/game_state.h"
 #include "messaging/account_settings.h"
 #include "messaging/property_file.h"
@@ -103,6 +104,25 @@ private:
     // Prompts both subjects for the current round.
     void PostRoundPrompt(IWexSession* piSession, IWexImSession* piImSession);
     void CloseRound(IWexSession* piSession, IWexImSession* piImSession);
+    // Journal entries of the game's changes (game/game_record.h lists
+    // them), each on disk before the bot answers.
+    JournalEntry Entry(const char* kind) const;
+    void Journal(const JournalEntry& entry) {
+        m_recorder.Record(entry);
+    }
+    void JournalAnswer(int32_t team, const char* what, int32_t value);
+    void JournalRoundClosed(bool bonusRound, bool breakFollows);
+    // With Resume, takes up the game of an earlier run's journal; refuses
+    // start-up when it can't. Without it, does nothing.
+    HRESULT ResumeRecord(const PropertyFile& config);
+    // Starts the journal and data files of a new game beside the transcript.
+    HRESULT StartRecord();
+    JournalEntry ConfigurationEntry() const;
+    // A resumed game: the rebuilt game becomes the game state.
+    void TakeUpSavedGame();
+    // Once online after a resume: tells each subject where the game stands
+    // (or makes the final report that the interruption held back).
+    void ContinueResumedGame();
     void Broadcast(IWexSession* piSession, IWexImSession* piImSession);
     // The worker's checks of a running break at one tick.
     void CheckBreak();
@@ -144,6 +164,9 @@ private:
     platform::Mutex sendLock{"sendLock"};
 
     Transcript m_transcript;
+    GameRecorder m_recorder;
+    bool m_resumed = false;
+    bool m_resumePending = false;  // subjects not yet told after a resume
 
     // The worker thread and what stops it at shutdown.
     platform::Thread m_worker{"worker"};

@@ -25,6 +25,7 @@ void CBotClient::OnStateChange(IWexSession* piSession, int32_t state, HRESULT hr
             break;
         case WEX_STATE_ONLINE:
             platform::Print("wexbot online and ready.\n");
+            if (m_resumePending) ContinueResumedGame();
             break;
         default:
             break;

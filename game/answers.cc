@@ -4,6 +4,14 @@
 
 using platform::FormatText;
 
+void CBotClient::JournalAnswer(int32_t team, const char* what, int32_t value) {
+    Journal(Entry("answer")
+                .Int("subject", team)
+                .Text("what", what)
+                .Int("value", value)
+                .Int("round", m_game.round));
+}
+
 void CBotClient::RecordAnswer(int32_t value, IWexSession* piSession, IWexImSession* piImSession) {
     int32_t team = SubjectOf(m_game.sender);
     if (team == 0) {
@@ -15,11 +23,13 @@ void CBotClient::RecordAnswer(int32_t value, IWexSession* piSession, IWexImSessi
     if (subject.expectation == -1) {
         subject.expectation = value;
         subject.expectations.at(index) = value;
+        JournalAnswer(team, "expectation", value);
         Reply(FormatText("You expect your partner to invest: %i", value), piSession, piImSession);
         Reply("Now please tell me, how much would you like to invest?", piSession, piImSession);
     } else if (subject.investment == -1) {
         subject.investment = value;
         subject.investments.at(index) = value;
+        JournalAnswer(team, "investment", value);
         Reply(FormatText("You invest: %i", value), piSession, piImSession);
     } else {
         Reply(

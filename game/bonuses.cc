@@ -17,10 +17,8 @@ void CBotClient::PayRichGetRicherBonus(IWexSession* piSession, IWexImSession* pi
 }
 
 void CBotClient::ReportPayouts(IWexSession* piSession, IWexImSession* piImSession) {
-    // The answer that closed the last round was logged when it arrived; the
-    // report logs it once more, so the transcript and its statistics keep
-    // the form of every earlier session's record.
-    m_transcript.LogRecv(FindUsernameSlot(m_game.sender), m_game.text, m_game.sender);
+    // The answer that closed the last round was logged when it arrived; it
+    // is not logged again, so the moderator's counts are the subjects' own.
     Post(3,
          "The investment market has closed for the day, and we will now stop the game. Thank "
          "you for taking part!",
@@ -30,6 +28,8 @@ void CBotClient::ReportPayouts(IWexSession* piSession, IWexImSession* piImSessio
     // report must give the same cents for the same credits.
     float payoutA = static_cast<float>(PayoutDollars(m_game.teamA.totalCredits));
     double payoutB = PayoutDollars(m_game.teamB.totalCredits);
+    // On disk, with payouts.csv, before the moderator hears of it.
+    Journal(Entry("report").Real("payout_1", payoutA).Real("payout_2", payoutB));
     const char* line = "%s total credits earned: %3.2f, Total payout: $%3.2f";
     SendAdminMsg(MakeBstr(FormatText(line, SlotName(SLOT_SUBJECT1), m_game.teamA.totalCredits,
                                      static_cast<double>(payoutA))),

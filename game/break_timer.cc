@@ -2,19 +2,12 @@
 // long, or reminds the subjects when the chat has gone idle.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
+#include "game/break_texts.h"
 #include "platform/clock.h"
-#include "platform/format_text.h"
-
-using platform::FormatText;
 
 namespace {
 
 constexpr int64_t kTickMs = 10000;
-
-// t - since as a signed 32-bit difference (wrapping, never overflowing).
-int32_t SecondsBetween(int32_t since, int32_t t) {
-    return static_cast<int32_t>(static_cast<uint32_t>(t) - static_cast<uint32_t>(since));
-}
 
 }  // namespace
 
@@ -30,17 +23,15 @@ uint32_t CBotClient::BreakTimerLoop(CBotClient* bot) {
 
 void CBotClient::CheckBreak() {
     if (m_game.breakFlag != 1) return;
-    int32_t t = platform::NowSeconds();
-    if (SecondsBetween(m_game.breakStartTime, t) > m_game.params.maxChatTime) {
-        std::string text = FormatText(
-            "5-minute break time is up. The game will now resume.\nCurrent round: %i\nWhen you "
-            "are ready, please tell me how much you think the other player will invest?",
-            m_game.round.load());
+    int64_t t = platform::NowSeconds();
+    if (t - m_game.breakStartTime > m_game.params.maxChatTime) {
+        std::string text = BreakTimeUpText(m_game.params.maxChatTime, m_game.round.load());
         int32_t running = 1;
         if (m_game.breakFlag.compare_exchange_strong(running, 0)) {
+            Journal(Entry("break_end").Int("round", m_game.round).Text("how", "time"));
             SendMsg(3, MakeBstr(text), m_spiSession, nullptr);
         }
-    } else if (SecondsBetween(m_game.lastChatTime, t) > m_game.params.maxChatIdle) {
+    } else if (t - m_game.lastChatTime > m_game.params.maxChatIdle) {
         m_game.lastChatTime = t;
         SendMsg(3,
                 MakeBstr("Chat has been idle for some time. If you are ready to resume the game, "

@@ -2,25 +2,16 @@
 // the time runs out or the moderator ends the break.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
+#include "game/break_texts.h"
 #include "messaging/username_slots.h"
 #include "platform/clock.h"
 #include "platform/format_text.h"
 
 using platform::FormatText;
 
-namespace {
-
-const char kBreakAnnouncement[] =
-    "We will now take a short break.  You will have up to 5 minutes for negotiations with the "
-    "other person.  You can discuss what happened in prior rounds or plan your strategies for "
-    "coming rounds.  Remember, please keep your conversation focused on this activity and "
-    "refrain from discussing other topics.";
-
-}  // namespace
-
 void CBotClient::StartBreak(IWexSession* piSession, IWexImSession* piImSession) {
-    Post(3, kBreakAnnouncement, piSession, piImSession);
-    int32_t now = platform::NowSeconds();
+    Post(3, BreakAnnouncement(m_game.params.maxChatTime), piSession, piImSession);
+    int64_t now = platform::NowSeconds();
     m_game.breakStartTime = now;
     m_game.lastChatTime = now;
     m_game.teamA.done = false;
@@ -32,6 +23,11 @@ void CBotClient::HandleChatMsg(IWexSession* piSession, IWexImSession* piImSessio
     int32_t team = SubjectOf(m_game.sender);
     if (team != 0) {
         TeamState& subject = team == 1 ? m_game.teamA : m_game.teamB;
+        // Each line is on disk (chat.csv's row comes from it) before it is
+        // relayed.
+        std::string line;
+        AppendNarrow(line, m_game.text);
+        Journal(Entry("chat").Int("round", m_game.round).Int("subject", team).Text("text", line));
         if (StrCompare(m_game.text, MakeBstr("done")) == 0) {
             subject.done = true;
         } else {
@@ -45,6 +41,7 @@ void CBotClient::HandleChatMsg(IWexSession* piSession, IWexImSession* piImSessio
         // one of the two announces the next round.
         int32_t running = 1;
         if (m_game.breakFlag.compare_exchange_strong(running, 0)) {
+            Journal(Entry("break_end").Int("round", m_game.round).Text("how", "done"));
             PostRoundPrompt(piSession, piImSession);
         }
     } else {

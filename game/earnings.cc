@@ -16,6 +16,8 @@ void CBotClient::ComputeRoundEarnings(IWexSession* piSession, IWexImSession* piI
     m_game.teamB.totalCredits += earnings.teamB;
     Post(1, FormatText("Round %i Earnings: %3.2f", round, earnings.teamA), piSession, piImSession);
     Post(2, FormatText("Round %i Earnings: %3.2f", round, earnings.teamB), piSession, piImSession);
-    Post(3, FormatText("Rounds until next bonus: %i", RoundsUntilNextBonus(round)), piSession,
-         piImSession);
+    Post(3,
+         FormatText("Rounds until next bonus: %i",
+                    RoundsUntilNextBonus(round, m_game.params.conversationInterval)),
+         piSession, piImSession);
 }

@@ -60,8 +60,12 @@ void CBotClient::HandleGameMsg(IWexSession* piSession, IWexImSession* piImSessio
 void CBotClient::HandleJoinMsg(IWexSession* piSession, IWexImSession* piImSession) {
     m_transcript.LogRecv(FindUsernameSlot(m_game.sender), m_game.text, m_game.sender);
     int32_t team = SubjectOf(m_game.sender);
-    if (team == 1) m_game.teamA.joined = true;
-    if (team == 2) m_game.teamB.joined = true;
+    TeamState* subject = team == 1 ? &m_game.teamA : team == 2 ? &m_game.teamB : nullptr;
+    if (subject != nullptr && !subject->joined) {
+        subject->joined = true;
+        bool both = m_game.teamA.joined && m_game.teamB.joined;
+        Journal(Entry("join").Int("subject", team).Int("round", both ? 1 : 0));
+    }
     if (!m_game.teamA.joined || !m_game.teamB.joined) {
         Reply("Waiting for the other player to join...", piSession, piImSession);
         return;
@@ -89,15 +93,39 @@ void CBotClient::HandleAnswerMsg(IWexSession* piSession, IWexImSession* piImSess
     CloseRound(piSession, piImSession);
 }
 
+// The closed round's entry: its earnings, bonus and totals, and whether a
+// break follows; the rounds file's rows come from it.
+void CBotClient::JournalRoundClosed(bool bonusRound, bool breakFollows) {
+    int32_t round = m_game.round;
+    size_t index = static_cast<size_t>(round - 1);
+    JournalEntry entry = Entry("close");
+    entry.Int("round", round)
+        .Real("divisor", MarketDivisor(m_game.params, round))
+        .Real("earnings_1", m_game.teamA.roundEarnings.at(index))
+        .Real("earnings_2", m_game.teamB.roundEarnings.at(index));
+    if (bonusRound) {
+        Bonus bonus = RichGetRicherBonus(m_game.teamA.roundEarnings, m_game.teamB.roundEarnings,
+                                         round, m_game.params.conversationInterval);
+        entry.Real("bonus_1", bonus.teamA).Real("bonus_2", bonus.teamB);
+    }
+    entry.Real("total_1", m_game.teamA.totalCredits)
+        .Real("total_2", m_game.teamB.totalCredits)
+        .Bool("break", breakFollows);
+    Journal(entry);
+}
+
 // Both investments are in: earnings, the bonus when due, and the next round.
 void CBotClient::CloseRound(IWexSession* piSession, IWexImSession* piImSession) {
     ComputeRoundEarnings(piSession, piImSession);
     int32_t round = m_game.round;
-    if (IsBonusRound(round, m_game.params.conversationInterval)) {
+    bool bonusRound = IsBonusRound(round, m_game.params.conversationInterval);
+    bool breakFollows = bonusRound && round < m_game.params.nRounds;
+    if (bonusRound) {
         Post(3, "It's time to pay out the bonuses!", piSession, piImSession);
         PayRichGetRicherBonus(piSession, piImSession);
-        if (round < m_game.params.nRounds) StartBreak(piSession, piImSession);
     }
+    JournalRoundClosed(bonusRound, breakFollows);
+    if (breakFollows) StartBreak(piSession, piImSession);
     ++m_game.round;
     for (TeamState* team : {&m_game.teamA, &m_game.teamB}) {
         team->expectation = -1;

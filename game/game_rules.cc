@@ -32,8 +32,8 @@ RoundEarnings ComputeEarnings(const GameParameters& p, int32_t round, int32_t in
     return {(kEndowment - investmentA) + marketReturn, (kEndowment - investmentB) + marketReturn};
 }
 
-int32_t RoundsUntilNextBonus(int32_t round) {
-    return 4 - ((round - 1) % 5);
+int32_t RoundsUntilNextBonus(int32_t round, int32_t interval) {
+    return interval - 1 - ((round - 1) % interval);
 }
 
 bool IsBonusRound(int32_t round, int32_t interval) {

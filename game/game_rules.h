@@ -31,8 +31,9 @@ struct RoundEarnings {
 RoundEarnings ComputeEarnings(const GameParameters& p, int32_t round, int32_t investmentA,
                               int32_t investmentB);
 
-// Rounds left until the next bonus, counted with a fixed period of 5.
-int32_t RoundsUntilNextBonus(int32_t round);
+// Rounds left until the next bonus, paid every interval rounds: 0 in the
+// round that pays it.
+int32_t RoundsUntilNextBonus(int32_t round, int32_t interval);
 
 // True when round ends a bonus period of interval rounds.
 bool IsBonusRound(int32_t round, int32_t interval);

@@ -44,8 +44,8 @@ struct GameState {
     std::atomic<bool> stopFlag{false};
     bool gameOver = false;
     GameParameters params;
-    std::atomic<int32_t> breakStartTime{0};
-    std::atomic<int32_t> lastChatTime{0};
+    std::atomic<int64_t> breakStartTime{0};  // seconds since 1970
+    std::atomic<int64_t> lastChatTime{0};
     TeamState teamA;
     TeamState teamB;
 };

@@ -13,13 +13,18 @@ void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImS
             Reply("okay, sent speed up message.", piSession, piImSession);
             break;
         case u'e':
+            if (!m_game.stopFlag) Journal(Entry("stop").Int("round", m_game.round));
             m_game.stopFlag = true;
             Reply("Okay, Ending Game", piSession, piImSession);
             break;
-        case u'n':
-            m_game.breakFlag = 0;
+        case u'n': {
+            int32_t running = 1;
+            if (m_game.breakFlag.compare_exchange_strong(running, 0)) {
+                Journal(Entry("break_end").Int("round", m_game.round).Text("how", "moderator"));
+            }
             PostRoundPrompt(piSession, piImSession);
             break;
+        }
         case u'b':
             Broadcast(piSession, piImSession);
             break;

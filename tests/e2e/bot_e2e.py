@@ -53,7 +53,7 @@ async def first_round(alice, bob):
     await answer(alice, 30, "You invest: 30")
     await answer(bob, 30, "You expect your partner to invest: 30\n"
                  "Now please tell me, how much would you like to invest?")
-    bonus = "Rounds until next bonus: 4\nIt's time to pay out the bonuses!\n"
+    bonus = "Rounds until next bonus: 0\nIt's time to pay out the bonuses!\n"
     await answer(bob, 40, f"You invest: 40\nRound 1 Earnings: 97.78\n{bonus}"
                  f"Rich get Richer: 0.00\n{BREAK}")
     await expect_text(alice, f"Round 1 Earnings: 107.78\n{bonus}Rich get Richer: 100.00\n{BREAK}")
@@ -104,7 +104,7 @@ async def whole_game(args):
         await expect_text(moderator, "bob total credits earned: 256.87, Total payout: $10.00")
         stats = await moderator.message(sender=BOT)
         check(stats["body"].startswith("team 1:\n"), f"statistics: {stats['body']!r}")
-        last = ("Round 2 Earnings: 109.09\nRounds until next bonus: 3\n"
+        last = ("Round 2 Earnings: 109.09\nRounds until next bonus: 0\n"
                 f"It's time to pay out the bonuses!\nRich get Richer: 50.00\n{CLOSED}")
         await expect_text(bob, "You invest: 60\n" + last)
         await expect_text(alice, last)

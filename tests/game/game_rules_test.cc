@@ -54,9 +54,19 @@ TEST(EarningsTest, NoiseIsUsedCyclically) {
 }
 
 TEST(ScheduleTest, BonusRoundsAndCountdown) {
-    EXPECT_EQ(RoundsUntilNextBonus(1), 4);
-    EXPECT_EQ(RoundsUntilNextBonus(5), 0);
-    EXPECT_EQ(RoundsUntilNextBonus(6), 4);
+    // With an interval of 5 the count reads as it always did.
+    EXPECT_EQ(RoundsUntilNextBonus(1, 5), 4);
+    EXPECT_EQ(RoundsUntilNextBonus(5, 5), 0);
+    EXPECT_EQ(RoundsUntilNextBonus(6, 5), 4);
+    // Other intervals count down to their own bonus rounds.
+    for (int32_t interval : {1, 2, 3, 7}) {
+        for (int32_t round = 1; round <= 3 * interval; ++round) {
+            EXPECT_EQ(RoundsUntilNextBonus(round, interval) == 0, IsBonusRound(round, interval))
+                << round << " of " << interval;
+        }
+    }
+    EXPECT_EQ(RoundsUntilNextBonus(1, 3), 2);
+    EXPECT_EQ(RoundsUntilNextBonus(2, 3), 1);
     EXPECT_TRUE(IsBonusRound(5, 5));
     EXPECT_FALSE(IsBonusRound(4, 5));
     EXPECT_TRUE(IsBonusRound(3, 1));

@@ -23,6 +23,10 @@ const char kPrompt3[] =
 const char kTimeUp3[] =
     "5-minute break time is up. The game will now resume.\\nCurrent round: 3\\nWhen you are "
     "ready, please tell me how much you think the other player will invest?";
+// The time-up text of a break whose length reads length ("65-second").
+std::string TimeUp3(const std::string& length) {
+    return length + (kTimeUp3 + std::string("5-minute").size());
+}
 const char kIdle[] =
     "Chat has been idle for some time. If you are ready to resume the game, type 'done' and "
     "hit enter.";
@@ -52,21 +56,26 @@ TEST(BreakTest, EndsWhenBothSayDone) {
 TEST(BreakTest, EndsByTimeAtFirstTickMoreThanMaxChatTimeAfterItsStart) {
     // The break starts at 20: with 300 s the tick at 320 is not late enough,
     // the one at 330 is. With 65 s the tick at 90 is both past the time and
-    // idle: the time-out wins and no reminder is sent.
+    // idle: the time-out wins and no reminder is sent. The texts state the
+    // break's real length.
     struct Case {
         std::string maxChatTime, maxChatIdle;
         int timeUp;
+        std::string length, adjective;
     };
-    for (const Case& c : {Case{"300", "1000", 331}, Case{"65", "60", 91}}) {
+    for (const Case& c : {Case{"300", "1000", 331, "5 minutes", "5-minute"},
+                          Case{"65", "60", 91, "65 seconds", "65-second"}}) {
         SCOPED_TRACE(c.maxChatTime);
         int answer = c.timeUp + 9;
         BotRun run = RunScenario(
             std::string(kToBreak) + "at " + std::to_string(answer) + " im alice 7\n",
             MakeConfig({{"MaxChatTime", c.maxChatTime}, {"MaxChatIdle", c.maxChatIdle}}));
-        EXPECT_EQ(Sends(run, 23), (std::vector<std::string>{Sent(c.timeUp, "alice", kTimeUp3),
-                                                            Sent(c.timeUp, "bob", kTimeUp3),
+        std::string timeUp = TimeUp3(c.adjective);
+        EXPECT_EQ(Sends(run, 23), (std::vector<std::string>{Sent(c.timeUp, "alice", timeUp),
+                                                            Sent(c.timeUp, "bob", timeUp),
                                                             Sent(answer + 1, "alice", Expect(7))}));
-        EXPECT_EQ(CountLines(run.transcript, "SEND 5-minute break time is up."), 2);
+        EXPECT_EQ(CountLines(run.transcript, "SEND " + c.adjective + " break time is up."), 2);
+        EXPECT_EQ(CountLines(run.wire, "You will have up to " + c.length + " for negotiations"), 2);
     }
 }
 
@@ -187,12 +196,12 @@ TEST(BreakTest, RateLimitedSendHoldsBackTheOtherThread) {
     run = RunScenario(std::string(kToBreak) + "at 85 ratelimit mod 3\nat 88 im bob hello\n",
                       MakeConfig({{"MaxChatTime", "65"}}));
     EXPECT_EQ(Sends(run, 23),
-              (std::vector<std::string>{Sent(88, "mod", "(from bob) hello", kRateLimited),
-                                        Sent(90, "mod", "(from bob) hello", kRateLimited),
-                                        Sent(94, "mod", "(from bob) hello", kRateLimited),
-                                        Sent(102, "mod", "(from bob) hello"),
-                                        Sent(102, "alice", kTimeUp3), Sent(102, "bob", kTimeUp3),
-                                        Sent(103, "alice", "(from bob) hello")}));
+              (std::vector<std::string>{
+                  Sent(88, "mod", "(from bob) hello", kRateLimited),
+                  Sent(90, "mod", "(from bob) hello", kRateLimited),
+                  Sent(94, "mod", "(from bob) hello", kRateLimited),
+                  Sent(102, "mod", "(from bob) hello"), Sent(102, "alice", TimeUp3("65-second")),
+                  Sent(102, "bob", TimeUp3("65-second")), Sent(103, "alice", "(from bob) hello")}));
     EXPECT_EQ(CountLines(run.transcript, "SEND (from bob) hello"), 2);
 }
 

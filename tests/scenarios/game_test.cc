@@ -77,13 +77,14 @@ TEST(GameTest, ClosingAnOrdinaryRound) {
     auto alice = SendsTo(run, "alice");
     auto bob = SendsTo(run, "bob");
     std::string next = std::string("Current round: 2\\n") + kPrompt + "\"}";
+    // The count runs down to the bonus every ConversationInterval (2) rounds.
     EXPECT_NE(alice.back().find("\"text\":\"Round 1 Earnings: 160.00\\nRounds until next bonus: "
-                                "4\\n" +
+                                "1\\n" +
                                 next),
               std::string::npos);
     // Bob's investment closed the round: his own reply comes first.
     EXPECT_NE(bob.back().find("\"text\":\"You invest: 40\\nRound 1 Earnings: 140.00\\nRounds "
-                              "until next bonus: 4\\n" +
+                              "until next bonus: 1\\n" +
                               next),
               std::string::npos);
     // Subject 1's buffer leaves before subject 2's.
@@ -97,7 +98,7 @@ TEST(GameTest, BonusRoundStartsABreakInsteadOfTheNextRound) {
         RunScenario(std::string(kJoin) + Round(30, 20, 40) + Round(40, 20, 40) + "at 60 end\n",
                     MakeConfig({{"ConversationInterval", "2"}}));
     std::string last = SendsTo(run, "alice").back();
-    EXPECT_NE(last.find("\"text\":\"Round 2 Earnings: 160.00\\nRounds until next bonus: 3\\nIt's "
+    EXPECT_NE(last.find("\"text\":\"Round 2 Earnings: 160.00\\nRounds until next bonus: 0\\nIt's "
                         "time to pay out the bonuses!\\nRich get Richer: 100.00\\nWe will now "
                         "take a short break.  You will have up to 5 minutes"),
               std::string::npos);
@@ -120,19 +121,20 @@ TEST(GameTest, LastRoundEndsWithTheModeratorsReport) {
               std::string::npos);
     EXPECT_NE(tail[1].find("bob total credits earned: 560.00, Total payout: $10.00"),
               std::string::npos);
-    EXPECT_NE(tail[2].find("\"text\":\"team 1:\\n13 sent, 9 received.\\nteam 2:\\n8 sent, 10 "
+    EXPECT_NE(tail[2].find("\"text\":\"team 1:\\n13 sent, 9 received.\\nteam 2:\\n8 sent, 9 "
                            "received.\\nteam 3:\\n2 sent, 0 received.\\n\"}"),
               std::string::npos)
         << tail[2];
     EXPECT_NE(tail[3].find("\"to\":\"alice\""), std::string::npos);
     EXPECT_NE(tail[4].find("\"to\":\"bob\""), std::string::npos);
     EXPECT_NE(tail[4].find("\"text\":\"You invest: 40\\nRound 4 Earnings: 140.00\\nRounds until "
-                           "next bonus: 1\\nIt's time to pay out the bonuses!\\nRich get Richer: "
+                           "next bonus: 0\\nIt's time to pay out the bonuses!\\nRich get Richer: "
                            "0.00\\nThe investment market has closed for the day, and we will now "
                            "stop the game. Thank you for taking part!\"}"),
               std::string::npos);
-    // The closing answer is recorded twice; later messages are not recorded.
-    EXPECT_EQ(CountLines(run.transcript, "14:31:03 bob           RECV 40"), 2);
+    // The closing answer is recorded and counted once; later messages are
+    // not recorded.
+    EXPECT_EQ(CountLines(run.transcript, "14:31:03 bob           RECV 40"), 1);
     EXPECT_EQ(run.transcript.find("RECV 5\n"), std::string::npos);
     EXPECT_EQ(run.transcript.find("RECV hi\n2008-11-05 14:31:2"), std::string::npos);
     EXPECT_EQ(LinesWith(run.wire, "\"t\":8").size(), 2u);  // the two im lines only

@@ -96,8 +96,31 @@ std::string MakeConfig(const std::map<std::string, std::string>& changes) {
 
 BotRun RunBotWith(const std::map<std::string, std::string>& files,
                   const std::vector<std::string>& args) {
+    std::string folder = MakeTestFolder();
+    BotRun run = RunBotIn(folder, files, args);
+    fs::remove_all(folder);
+    return run;
+}
+
+std::string MakeTestFolder() {
     char pattern[] = "/tmp/wexbot-test-XXXXXX";
-    fs::path folder = mkdtemp(pattern);
+    return mkdtemp(pattern);
+}
+
+std::string ReadFileEndingWith(const std::string& folder, const std::string& suffix) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.size() >= suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            return ReadAll(entry.path());
+        }
+    }
+    return "";
+}
+
+BotRun RunBotIn(const std::string& folderName, const std::map<std::string, std::string>& files,
+                const std::vector<std::string>& args) {
+    fs::path folder = folderName;
     if (files.find("pw.txt") == files.end()) WriteAll(folder / "pw.txt", "secret\nK1\n");
     for (const auto& [name, text] : files) WriteAll(folder / name, text);
     BotRun run;
@@ -117,7 +140,6 @@ BotRun RunBotWith(const std::map<std::string, std::string>& files,
     }
     run.wire = ReadAll(folder / "wire.jsonl");
     run.wireLines = SplitLines(run.wire);
-    fs::remove_all(folder);
     return run;
 }
 

@@ -25,6 +25,15 @@ std::string MakeConfig(const std::map<std::string, std::string>& changes = {});
 BotRun RunBotWith(const std::map<std::string, std::string>& files,
                   const std::vector<std::string>& args);
 
+// The same in folder (made by MakeTestFolder), which is kept: for runs
+// that continue an earlier one there. The caller removes it.
+BotRun RunBotIn(const std::string& folder, const std::map<std::string, std::string>& files,
+                const std::vector<std::string>& args);
+std::string MakeTestFolder();
+// The text of the first file in folder whose name ends with suffix; "" when
+// there is none.
+std::string ReadFileEndingWith(const std::string& folder, const std::string& suffix);
+
 // The usual run: config "bot.conf" and scenario "sc.txt" (the scenario gets
 // a start time and a wire log unless it sets them).
 BotRun RunScenario(const std::string& scenario, const std::string& config = MakeConfig());

@@ -115,6 +115,7 @@ TEST(StartupTest, GoodStartPrintsInitLinesAndMaskedSignOn) {
         "2008-11-05 14:30:00 alice         INIT Subject 1 username initialized.\n"
         "2008-11-05 14:30:00 bob           INIT Subject 2 username initialized.\n"
         "2008-11-05 14:30:00 mod           INIT Moderator username initialized.\n"
+        "journal: run_20081105_143000.journal\n"
         "m_spPrefs->SetValue() succeeded!\n"
         "logging in with username \"selkbot\", password \"********\", key \"selkbot "
         "(Key:K1)\"\n"

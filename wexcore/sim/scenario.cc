@@ -227,6 +227,10 @@ bool Parser::TimedBody(const std::string& op, std::string rest, Directive* d, st
         d->op = Op::kDrop;
         return arity(0, 0);
     }
+    if (op == "crash") {
+        d->op = Op::kCrash;
+        return arity(0, 0);
+    }
     if (op == "end") {
         d->op = Op::kEnd;
         return arity(0, 1) && (args.empty() || code(0, &d->code));

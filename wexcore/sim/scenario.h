@@ -12,7 +12,7 @@ namespace wexcore::sim {
 
 // One timed directive ("at T ...").
 struct Directive {
-    enum class Op { kIm, kState, kDrop, kRequest, kRateLimit, kFail, kOpenFail, kEnd };
+    enum class Op { kIm, kState, kDrop, kRequest, kRateLimit, kFail, kOpenFail, kEnd, kCrash };
     int64_t atMs = 0;  // after the scenario's start
     Op op = Op::kEnd;
     std::string name;  // peer of im, ratelimit, fail, openfail

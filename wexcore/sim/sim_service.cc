@@ -1,5 +1,6 @@
 #include "wexcore/sim/sim_service.h"
 
+#include <csignal>
 #include <cstdint>
 
 #include "platform/clock.h"
@@ -194,6 +195,12 @@ void SimService::Deliver(const Directive& d, ServiceSink& sink) {
             break;
         case Op::kEnd:
             DeliverState({WEX_STATE_OFFLINE, d.code}, sink);
+            break;
+        case Op::kCrash:
+            // The process ends at once, as if killed: no handler, destructor
+            // or buffer gets another word out.
+            Log(WireLine(Seconds(), "crash"));
+            std::raise(SIGKILL);
             break;
         case Op::kDrop:
             // The component reconnects at once: 50, then 100 and 500.

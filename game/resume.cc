@@ -1,0 +1,105 @@
+// The game's record at start-up: the journal and data files of a new game,
+// or, with Resume, the game of an interrupted run taken up where it stood.
+#include "bot/bot_client.h"
+#include "bot/string_ops.h"
+#include "messaging/username_slots.h"
+#include "platform/clock.h"
+#include "platform/format_text.h"
+
+using platform::FormatText;
+
+namespace {
+
+// What a subject still owes in the current round.
+const char* OwedQuestion(const TeamState& team) {
+    if (team.expectation == -1) {
+        return "When you are ready, please tell me how much you think your partner will invest:";
+    }
+    if (team.investment == -1) return "Now please tell me, how much would you like to invest?";
+    return "Your partner has not completed his/her investment. Please wait for the next round to "
+           "start.";
+}
+
+}  // namespace
+
+JournalEntry CBotClient::Entry(const char* kind) const {
+    return JournalEntry(kind, platform::NowSeconds());
+}
+
+// The start entry: what a journal must match to be resumed here.
+JournalEntry CBotClient::ConfigurationEntry() const {
+    std::string names[SLOT_COUNT];
+    for (int slot = 0; slot < SLOT_COUNT; ++slot) names[slot] = SlotName(slot);
+    return StartEntry(platform::NowSeconds(), names, m_game.params);
+}
+
+HRESULT CBotClient::StartRecord() {
+    // The files share the transcript's name: BASE_YYYYMMDD_HHMMSS.
+    std::string base = m_transcript.LogPath();
+    base.resize(base.size() - 4);  // without ".log"
+    std::string error;
+    if (!m_recorder.StartNew(base, ConfigurationEntry(), &error)) return RefuseStartUp(error);
+    return S_OK;
+}
+
+HRESULT CBotClient::ResumeRecord(const PropertyFile& config) {
+    CWexBstr value;
+    std::string journal;
+    if (config.GetString("Resume", value) == S_OK) ToNarrow(journal, value);
+    if (journal.empty()) return S_OK;
+    std::string error;
+    if (!m_recorder.Resume(journal, ConfigurationEntry(), &error)) {
+        return RefuseStartUp("Resume: " + error);
+    }
+    m_transcript.ContinueLogFile(m_recorder.Base() + ".log");
+    m_resumed = true;
+    return S_OK;
+}
+
+void CBotClient::TakeUpSavedGame() {
+    const GameRecord& saved = m_recorder.Game();
+    m_game.round = saved.round;
+    m_game.gameOver = saved.AllRoundsClosed();
+    TeamState* teams[2] = {&m_game.teamA, &m_game.teamB};
+    for (int i = 0; i < 2; ++i) {
+        const SubjectRecord& from = saved.subjects[i];
+        TeamState& to = *teams[i];
+        to.joined = from.joined;
+        to.expectation = from.expectation;
+        to.investment = from.investment;
+        to.totalCredits = from.totalCredits;
+        to.expectations = from.expectations;
+        to.investments = from.investments;
+        to.roundEarnings = from.roundEarnings;
+        to.done = from.done;
+    }
+    Journal(Entry("resume").Int("round", m_game.round));
+    // A break that was running ends now, as the moderator's n would end it:
+    // the subjects are prompted for the round once the bot is online.
+    if (saved.breakRunning) {
+        Journal(Entry("break_end").Int("round", m_game.round).Text("how", "resume"));
+    }
+    m_resumePending = true;
+}
+
+void CBotClient::ContinueResumedGame() {
+    m_resumePending = false;
+    IWexSession* piSession = m_spiSession.get();
+    teamABuffer.Reset();
+    teamBBuffer.Reset();
+    if (m_game.gameOver) {
+        ReportPayouts(piSession, nullptr);
+    } else {
+        for (int32_t team : {1, 2}) {
+            if (m_game.round < 1) {
+                Post(team, "Waiting for the other player to join...", piSession, nullptr);
+                continue;
+            }
+            Post(team, FormatText("Current round: %i", m_game.round.load()), piSession, nullptr);
+            Post(team, OwedQuestion(team == 1 ? m_game.teamA : m_game.teamB), piSession, nullptr);
+        }
+    }
+    // A subject who has not joined is sent nothing.
+    if (StrLength(teamABuffer) > 0) SendMsg(1, teamABuffer, piSession, nullptr);
+    if (StrLength(teamBBuffer) > 0) SendMsg(2, teamBBuffer, piSession, nullptr);
+}
