@@ -75,6 +75,11 @@ public:
     void HandleAnswerMsg(IWexSession* piSession, IWexImSession* piImSession);
     void HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImSession);
     void HandleChatMsg(IWexSession* piSession, IWexImSession* piImSession);
+    // The moderator's ?: where the game stands, in one message.
+    void ReportStatus(IWexSession* piSession, IWexImSession* piImSession);
+    std::string StatusText();
+    // A subject's client went offline (online 0) or came back (1).
+    void OnPresence(IWexSession* piSession, IWexParticipant* piParticipant, int32_t online);
     void ReplyToSender(WEXSTR sender, WEXSTR text, IWexSession* piSession,
                        IWexImSession* piImSession);
     void RecordAnswer(int32_t value, IWexSession* piSession, IWexImSession* piImSession);

@@ -65,6 +65,12 @@ void CBotClient::Act(int32_t event, const WexVariant* args) {
             OnRequest(session.get(), request.get(), IntArg(args[2]));
             break;
         }
+        case 300: {
+            auto session = ObjectArg<IWexSession>(args[0], IID_IWexSession);
+            auto participant = ObjectArg<IWexParticipant>(args[1], IID_IWexParticipant);
+            OnPresence(session.get(), participant.get(), IntArg(args[2]));
+            break;
+        }
         case 604: {
             auto session = ObjectArg<IWexSession>(args[0], IID_IWexSession);
             auto imSession = ObjectArg<IWexImSession>(args[1], IID_IWexImSession);

@@ -4,6 +4,7 @@
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
 #include "messaging/username_slots.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -30,6 +31,10 @@ void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession
         } else if (IsSlot(m_game.sender, SLOT_SUBJECT2)) {
             imTeamBSession = piImSession;
         }
+    }
+    int32_t subject = SubjectOf(m_game.sender);
+    if (subject != 0) {
+        (subject == 1 ? m_game.teamA : m_game.teamB).lastMessageTime = platform::NowSeconds();
     }
     teamABuffer.Reset();
     teamBBuffer.Reset();

@@ -33,6 +33,8 @@ struct TeamState {
     std::vector<int32_t> expectations;  // entry r - 1 for round r
     std::vector<double> roundEarnings;  // entry r - 1 for round r
     bool done = false;                  // said "done" in the running break
+    int64_t lastMessageTime = 0;        // seconds since 1970 of its last message; 0 = none
+    int32_t online = -1;                // its client: 1 online, 0 offline, -1 not known yet
 };
 
 struct GameState {

@@ -1,5 +1,6 @@
 // The moderator's one-letter commands: s hurries the subjects, e ends the
-// game, n ends a break and prompts for the round, b broadcasts a text.
+// game, n ends a break and prompts for the round, b broadcasts a text, ?
+// asks where the game stands.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
 #include "wexcore/utf8.h"
@@ -27,6 +28,9 @@ void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImS
         }
         case u'b':
             Broadcast(piSession, piImSession);
+            break;
+        case u'?':
+            ReportStatus(piSession, piImSession);
             break;
         default:
             break;

@@ -31,6 +31,8 @@ public:
     virtual void OnRequest(const std::shared_ptr<RequestRecord>& request) = 0;
     // An instant message from peer on IM session imSession (UTF-8 text).
     virtual void OnIm(const std::string& peer, uint32_t imSession, const std::string& text) = 0;
+    // peer's client went offline or came back online.
+    virtual void OnPresence(const std::string& /*peer*/, bool /*online*/) {}
 
 protected:
     ~ServiceSink() = default;

@@ -38,6 +38,7 @@ private:
     void OnState(int32_t state, HRESULT code) override;
     void OnRequest(const std::shared_ptr<RequestRecord>& request) override;
     void OnIm(const std::string& peer, uint32_t imSession, const std::string& text) override;
+    void OnPresence(const std::string& peer, bool online) override;
     void Fire(int32_t dispId, WexVariant* args, uint32_t argCount);
 
     std::mutex m_mu;  // guards the service pointer

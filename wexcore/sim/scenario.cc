@@ -231,6 +231,17 @@ bool Parser::TimedBody(const std::string& op, std::string rest, Directive* d, st
         d->op = Op::kCrash;
         return arity(0, 0);
     }
+    if (op == "presence") {
+        d->op = Op::kPresence;
+        if (!arity(2, 2)) return false;
+        d->name = args[0];
+        if (args[1] == "on" || args[1] == "off") {
+            d->state = args[1] == "on" ? 1 : 0;
+            return true;
+        }
+        *fault = "presence needs on or off";
+        return false;
+    }
     if (op == "end") {
         d->op = Op::kEnd;
         return arity(0, 1) && (args.empty() || code(0, &d->code));

@@ -12,7 +12,18 @@ namespace wexcore::sim {
 
 // One timed directive ("at T ...").
 struct Directive {
-    enum class Op { kIm, kState, kDrop, kRequest, kRateLimit, kFail, kOpenFail, kEnd, kCrash };
+    enum class Op {
+        kIm,
+        kState,
+        kDrop,
+        kRequest,
+        kRateLimit,
+        kFail,
+        kOpenFail,
+        kEnd,
+        kCrash,
+        kPresence
+    };
     int64_t atMs = 0;  // after the scenario's start
     Op op = Op::kEnd;
     std::string name;  // peer of im, ratelimit, fail, openfail

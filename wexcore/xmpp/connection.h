@@ -13,6 +13,7 @@
 #include "wexcore/xmpp/backoff.h"
 #include "wexcore/xmpp/error_map.h"
 #include "wexcore/xmpp/event_queue.h"
+#include "wexcore/xmpp/presence_book.h"
 #include "wexcore/xmpp/request_book.h"
 #include "wexcore/xmpp/send_box.h"
 #include "wexcore/xmpp/strophe_handles.h"
@@ -62,6 +63,7 @@ private:
     void SendQueued();
     void SendAnswers();
     void KeepAlive();
+    void OnAvailability(xmpp_stanza_t* stanza, bool available);
     void Send(const StanzaPtr& stanza);
     std::string Id(char kind, uint64_t number) const;
     bool ParseId(const std::string& id, char kind, uint64_t* number) const;
@@ -79,6 +81,8 @@ private:
     SendBox& m_sends;
     RequestBook& m_requests;
     std::string m_jid, m_bareJid, m_password;
+    // Which clients of each peer are online.
+    PresenceBook m_presence;
     std::string m_idPrefix;  // makes our stanza ids hard to guess
     std::atomic<bool> m_stop{false};
     std::thread m_thread;

@@ -115,13 +115,24 @@ void Connection::OnMessage(xmpp_stanza_t* stanza) {
 }
 
 void Connection::OnPresence(xmpp_stanza_t* stanza) {
-    if (Attribute(stanza, "type") != "subscribe") return;
+    std::string type = Attribute(stanza, "type");
+    if (type.empty() || type == "unavailable") return OnAvailability(stanza, type.empty());
+    if (type != "subscribe") return;
     Jid from = ParseJid(Attribute(stanza, "from"));
     if (from.node.empty()) return;
     Offer offer;
     offer.kind = kRequestSubscription;
     offer.address = from.Bare();
     m_events.PushRequest(m_requests.Add(offer, PeerName(from, m_config.domain)));
+}
+
+// A peer is online while any of its clients is; the user hears of the
+// changes only.
+void Connection::OnAvailability(xmpp_stanza_t* stanza, bool available) {
+    Jid from = ParseJid(Attribute(stanza, "from"));
+    if (from.node.empty() || strcasecmp(from.Bare().c_str(), m_bareJid.c_str()) == 0) return;
+    std::optional<bool> change = m_presence.Update(from.Bare(), from.resource, available);
+    if (change) m_events.PushPresence(PeerName(from, m_config.domain), *change);
 }
 
 void Connection::OnIq(xmpp_stanza_t* stanza) {

@@ -36,6 +36,14 @@ void EventQueue::PushIm(const std::string& peer, const std::string& text) {
     Push(std::move(event));
 }
 
+void EventQueue::PushPresence(const std::string& peer, bool online) {
+    Event event;
+    event.kind = Event::Kind::kPresence;
+    event.peer = peer;
+    event.online = online;
+    Push(std::move(event));
+}
+
 void EventQueue::End(HRESULT code) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -74,6 +82,9 @@ void EventQueue::Deliver(ServiceSink& sink, const Event& event) {
             // The session is chosen on delivery, so a session that the user
             // ended before this message arrived is not reused.
             sink.OnIm(event.peer, m_sessions.Incoming(event.peer), event.text);
+            break;
+        case Event::Kind::kPresence:
+            sink.OnPresence(event.peer, event.online);
             break;
     }
 }

@@ -21,6 +21,7 @@ public:
     void PushState(int32_t state, HRESULT code, const std::string& note = "");
     void PushRequest(std::shared_ptr<RequestRecord> request);
     void PushIm(const std::string& peer, const std::string& text);
+    void PushPresence(const std::string& peer, bool online);
 
     // Delivers events to sink, in order, until End; returns End's code.
     HRESULT Run(ServiceSink& sink);
@@ -30,7 +31,8 @@ public:
 
 private:
     struct Event {
-        enum class Kind { kState, kRequest, kIm } kind = Kind::kState;
+        enum class Kind { kState, kRequest, kIm, kPresence } kind = Kind::kState;
+        bool online = false;
         int32_t state = 0;
         HRESULT code = S_OK;
         std::shared_ptr<RequestRecord> request;
