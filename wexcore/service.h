@@ -45,6 +45,9 @@ struct SignOnInfo {
 };
 
 // All calls but RunEventLoop may come from any of the user's threads.
+// A stop asked for by SIGINT or SIGTERM (platform/signals.h) ends the
+// session in order: no new message is delivered, sends under way get a few
+// seconds, the stream is closed and the state goes to 0 with S_OK.
 class Service {
 public:
     virtual ~Service() = default;
@@ -52,6 +55,9 @@ public:
     virtual std::string SignedOnName() = 0;
     // Opens a new IM session with peer; *imSession receives its number.
     virtual HRESULT OpenImSession(const std::string& peer, uint32_t* imSession) = 0;
+    // Returns the message's verdict. While the session reconnects the send
+    // waits for it, however long; only a session that has ended (state 0)
+    // fails a send at once. Messages leave in the order they were made.
     virtual HRESULT SendIm(uint32_t imSession, const std::string& peer,
                            const std::string& text) = 0;
     virtual HRESULT EndImSession(uint32_t imSession) = 0;

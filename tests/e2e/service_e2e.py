@@ -186,15 +186,20 @@ async def frozen_server(args):
             pid = int(f.read().strip())
         os.kill(pid, signal.SIGSTOP)  # the connection stays open, nothing answers
         try:
+            # The send is held: the dead stream is given up, the send waits.
             driver.send("send a alice into the void")
-            await driver.expect(r"^sent a 80040215$")  # WEX_E_TIMEOUT
-            await driver.expect(r"^state 50 ")  # the stream is given up
+            await driver.expect(r"^xmpp: lost the link to the server \(the server stopped answering\)")
+            await driver.expect(r"^state 50 ")
             await driver.expect(r"^state 100 ")
         finally:
             os.kill(pid, signal.SIGCONT)
         await driver.expect(r"^state 500 ", timeout=30)
+        await driver.expect(r"^sent a " + OK, timeout=30)
         driver.send("send b alice back again")
         await driver.expect(r"^sent b " + OK)
+        alice = await scene.peer("subject1")
+        bodies = [(await alice.message(sender=BOT))["body"] for _ in range(2)]
+        check(bodies == ["into the void", "back again"], f"alice got {bodies}")
 
 
 async def bumped(args):

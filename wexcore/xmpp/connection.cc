@@ -1,12 +1,19 @@
 #include "wexcore/xmpp/connection.h"
 
 #include <openssl/crypto.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 
+#include "platform/console.h"
+#include "platform/signals.h"
 #include "wexcore/events.h"
 #include "wexcore/xmpp/jid.h"
 #include "wexcore/xmpp/stanzas.h"
@@ -14,8 +21,12 @@
 namespace wexcore::xmpp {
 namespace {
 
-constexpr unsigned long kPollMs = 20;  // how soon queued sends leave
-constexpr int kCloseMs = 2000;         // longest wait for a clean close
+constexpr int kCloseMs = 2000;  // longest wait for a clean close
+// An idle thread still looks at its deadlines this often.
+constexpr auto kLongestSleep = std::chrono::seconds(60);
+// libstrophe is run again at once while it keeps working (TLS may hold
+// data that the socket no longer shows), up to this many times.
+constexpr int kMaxRunsPerWake = 16;
 
 // The certificate callback has no user data; each connection's thread
 // knows its own connection.
@@ -60,19 +71,38 @@ Connection::Connection(const XmppConfig& config, EventQueue& events, SendBox& se
       m_sends(sends),
       m_requests(requests),
       m_idPrefix(RandomPrefix()),
-      m_backoff(config.reconnectMinMs, config.reconnectMaxMs) {}
+      m_backoff(config.reconnectMinMs, config.reconnectMaxMs) {
+    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+Connection::~Connection() {
+    Stop();
+    if (m_wakeFd >= 0) close(m_wakeFd);
+}
 
 void Connection::Start(const std::string& jid, const std::string& password) {
     m_jid = jid;
     m_bareJid = ParseJid(jid).Bare();
     m_password = password;
+    m_sends.SetWake([this] { Wake(); });
+    m_requests.SetWake([this] { Wake(); });
     m_sends.SetLink(SendBox::Link::kWaiting);
     m_thread = std::thread([this] { Run(); });
 }
 
 void Connection::Stop() {
     m_stop = true;
+    Wake();
     if (m_thread.joinable()) m_thread.join();
+    m_sends.SetWake(nullptr);
+    m_requests.SetWake(nullptr);
+}
+
+void Connection::Wake() {
+    uint64_t one = 1;
+    if (m_wakeFd >= 0 && write(m_wakeFd, &one, sizeof one) < 0) {
+        // The counter is full: the thread has plenty of wake-ups waiting.
+    }
 }
 
 void Connection::Run() {
@@ -83,7 +113,13 @@ void Connection::Run() {
     m_events.PushState(WEX_STATE_CONNECTING, S_OK);
     BeginAttempt();
     while (!m_stop && m_phase != Phase::kOffline) {
-        xmpp_run_once(m_ctx.get(), kPollMs);
+        WaitForWork();
+        uint64_t before = 0;
+        for (int run = 0; run < kMaxRunsPerWake && m_conn && before != m_activity; ++run) {
+            before = m_activity;
+            xmpp_run_once(m_ctx.get(), 0);
+        }
+        if (platform::StopRequested() && !m_stopping) BeginStop();
         Tick();
     }
     Close();
@@ -94,7 +130,62 @@ void Connection::Run() {
     OPENSSL_thread_stop();
     // Last of all: the user may end the program as soon as it sees the
     // session offline.
-    if (m_offlineCode != S_OK) m_events.PushState(WEX_STATE_OFFLINE, m_offlineCode, m_offlineNote);
+    if (m_offlineCode != S_OK || m_stopped) {
+        m_events.PushState(WEX_STATE_OFFLINE, m_offlineCode, m_offlineNote);
+    }
+}
+
+void Connection::WaitForWork() {
+    pollfd fds[3];
+    nfds_t count = 0;
+    fds[count++] = pollfd{m_wakeFd, POLLIN, 0};
+    if (platform::StopFd() >= 0 && !m_stopping)
+        fds[count++] = pollfd{platform::StopFd(), POLLIN, 0};
+    if (m_conn && m_sockFd >= 0) {
+        short events = POLLIN;
+        if (xmpp_conn_send_queue_len(m_conn.get()) > 0 || xmpp_conn_is_connecting(m_conn.get())) {
+            events |= POLLOUT;
+        }
+        fds[count++] = pollfd{m_sockFd, events, 0};
+    }
+    auto wait =
+        std::chrono::duration_cast<std::chrono::milliseconds>(NextDeadline() - Clock::now());
+    int timeout = static_cast<int>(std::clamp<int64_t>(wait.count(), 0, 60000));
+    // Before libstrophe has a socket (name lookup, connect) it is run often.
+    if (m_conn && m_sockFd < 0) timeout = std::min(timeout, 20);
+    poll(fds, count, timeout);
+    uint64_t wakes = 0;
+    if (read(m_wakeFd, &wakes, sizeof wakes) < 0) {
+        // Nothing was pending.
+    }
+    ++m_activity;  // run libstrophe at least once
+}
+
+Connection::Clock::time_point Connection::NextDeadline() const {
+    Clock::time_point now = Clock::now();
+    Clock::time_point next = now + kLongestSleep;
+    auto timeout = std::chrono::milliseconds(m_config.sendTimeoutMs);
+    if (m_abandoning) next = std::min(next, m_abandonDeadline);
+    if (m_stopping) next = std::min(next, m_stopDeadline);
+    switch (m_phase) {
+        case Phase::kConnecting:
+        case Phase::kWaiting:
+            next = std::min(next, m_deadline);
+            break;
+        case Phase::kOnline:
+            if (m_keepalive == 0) {
+                next =
+                    std::min(next, m_lastHeard + std::chrono::milliseconds(m_config.keepaliveMs));
+            } else {
+                next = std::min(next, m_keepaliveSent + timeout);
+            }
+            for (const auto& [ticket, flight] : m_inFlight)
+                next = std::min(next, flight.sentAt + timeout);
+            break;
+        default:
+            return now;
+    }
+    return next;
 }
 
 void Connection::Tick() {
@@ -107,6 +198,7 @@ void Connection::Tick() {
     }
     switch (m_phase) {
         case Phase::kConnecting:
+            if (m_stopping) return FinishStop();
             // A server that accepts the connection but never completes the
             // handshake must not hold the session forever.
             if (now >= m_deadline) Abandon("no answer to the login");
@@ -115,11 +207,14 @@ void Connection::Tick() {
             SendQueued();
             SendAnswers();
             KeepAlive();
+            if (m_stopping && (m_sends.Unsettled() == 0 || now >= m_stopDeadline)) FinishStop();
             break;
         case Phase::kEnded:
             AfterEnd();
             break;
         case Phase::kWaiting:
+            // A stopping session that has no stream delivers nothing more.
+            if (m_stopping) return FinishStop();
             if (now >= m_deadline) {
                 m_events.PushState(WEX_STATE_CONNECTING, S_OK);
                 BeginAttempt();
@@ -131,12 +226,40 @@ void Connection::Tick() {
     }
 }
 
+// A stream that does not work is not closed politely: the socket is shut,
+// so the server keeps the session for a resumption instead of ending it.
 void Connection::Abandon(const std::string& why) {
     if (m_abandoning || m_streamClosed) return;
     m_endDetail = why;
     m_abandoning = true;
     m_abandonDeadline = Clock::now() + std::chrono::milliseconds(kCloseMs);
-    xmpp_disconnect(m_conn.get());
+    if (m_phase == Phase::kOnline) ReportLoss(why);
+    if (m_sockFd >= 0) {
+        shutdown(m_sockFd, SHUT_RDWR);
+    } else {
+        xmpp_disconnect(m_conn.get());
+    }
+}
+
+void Connection::ReportLoss(const std::string& why) {
+    size_t held = m_sends.Unsettled();
+    std::string line = "xmpp: lost the link to the server (" + why + ")";
+    if (held > 0) line += "; " + std::to_string(held) + " message(s) held until it is back";
+    platform::Print(line + "\n");
+}
+
+void Connection::BeginStop() {
+    m_stopping = true;
+    m_stopDeadline = Clock::now() + std::chrono::milliseconds(kStopGraceMs);
+}
+
+void Connection::FinishStop() {
+    // Whatever has no verdict yet fails now; nothing new is taken.
+    m_sends.SetLink(SendBox::Link::kDown);
+    m_stopped = true;
+    m_offlineCode = S_OK;
+    Close();
+    m_phase = Phase::kOffline;
 }
 
 void Connection::BeginAttempt() {
@@ -145,20 +268,12 @@ void Connection::BeginAttempt() {
     m_end.everOnline = m_everOnline;
     m_endDetail.clear();
     m_streamClosed = false;
-    m_conn.reset(xmpp_conn_new(m_ctx.get()));
-    long flags = XMPP_CONN_FLAG_DISABLE_SM;
-    if (m_config.tls == XmppConfig::Tls::kOff) {
-        flags |= XMPP_CONN_FLAG_DISABLE_TLS;
-    } else {
-        flags |= XMPP_CONN_FLAG_MANDATORY_TLS;
-        if (m_config.trust == XmppConfig::Trust::kAny) flags |= XMPP_CONN_FLAG_TRUST_TLS;
-    }
-    xmpp_conn_set_flags(m_conn.get(), flags);
-    xmpp_conn_set_jid(m_conn.get(), m_jid.c_str());
-    xmpp_conn_set_pass(m_conn.get(), m_password.c_str());
-    xmpp_conn_set_certfail_handler(m_conn.get(), &Connection::CertFailHandler);
-    xmpp_conn_set_sockopt_callback(m_conn.get(), xmpp_sockopt_cb_keepalive);
-    AddHandlers();
+    m_resumed = false;
+    m_sockFd = -1;
+    // One connection object serves every attempt: it keeps the stream
+    // management state, so a lost stream is resumed where the server still
+    // keeps it, with nothing lost or repeated in either direction.
+    if (!m_conn) NewConnection();
     const char* host = m_config.hostGiven ? m_config.host.c_str() : nullptr;
     auto port = static_cast<unsigned short>(m_config.hostGiven ? m_config.port : 0);
     m_phase = Phase::kConnecting;
@@ -169,6 +284,23 @@ void Connection::BeginAttempt() {
     }
 }
 
+void Connection::NewConnection() {
+    m_conn.reset(xmpp_conn_new(m_ctx.get()));
+    long flags = 0;  // stream management on
+    if (m_config.tls == XmppConfig::Tls::kOff) {
+        flags |= XMPP_CONN_FLAG_DISABLE_TLS;
+    } else {
+        flags |= XMPP_CONN_FLAG_MANDATORY_TLS;
+        if (m_config.trust == XmppConfig::Trust::kAny) flags |= XMPP_CONN_FLAG_TRUST_TLS;
+    }
+    xmpp_conn_set_flags(m_conn.get(), flags);
+    xmpp_conn_set_jid(m_conn.get(), m_jid.c_str());
+    xmpp_conn_set_pass(m_conn.get(), m_password.c_str());
+    xmpp_conn_set_certfail_handler(m_conn.get(), &Connection::CertFailHandler);
+    xmpp_conn_set_sockopt_callback(m_conn.get(), &Connection::SockoptHandler);
+    AddHandlers();
+}
+
 void Connection::AddHandlers() {
     // One handler for every stanza: libstrophe keeps only one registration
     // per function and user data.
@@ -176,17 +308,9 @@ void Connection::AddHandlers() {
 }
 
 void Connection::OnConnEvent(xmpp_conn_event_t event, int error, xmpp_stream_error_t* streamError) {
+    ++m_activity;
     if (event == XMPP_CONN_CONNECT) {
-        if (m_phase != Phase::kConnecting) return;
-        m_phase = Phase::kOnline;
-        m_everOnline = true;
-        m_end.everOnline = true;
-        m_backoff.Reset();
-        m_lastHeard = Clock::now();
-        m_keepalive = 0;
-        Send(Presence(m_ctx.get(), ""));
-        m_sends.SetLink(SendBox::Link::kUp);
-        m_events.PushState(WEX_STATE_ONLINE, S_OK);
+        if (m_phase == Phase::kConnecting) OnOnline();
         return;
     }
     if (event != XMPP_CONN_DISCONNECT && event != XMPP_CONN_FAIL) return;
@@ -198,15 +322,44 @@ void Connection::OnConnEvent(xmpp_conn_event_t event, int error, xmpp_stream_err
     } else if (error != 0 && m_endDetail.empty()) {
         m_endDetail = std::strerror(error);
     }
+    if (m_phase == Phase::kOnline && !m_abandoning) {
+        ReportLoss(m_endDetail.empty() ? "the stream ended" : m_endDetail);
+    }
     if (m_phase == Phase::kConnecting || m_phase == Phase::kOnline) m_phase = Phase::kEnded;
 }
 
-void Connection::AfterEnd() {
-    m_conn.reset();
-    m_inFlight.clear();
+void Connection::OnOnline() {
+    Clock::time_point now = Clock::now();
+    m_phase = Phase::kOnline;
+    m_everOnline = true;
+    m_end.everOnline = true;
+    m_backoff.Reset();
+    m_lastHeard = now;
     m_keepalive = 0;
-    // Whether the server got a message in flight is unknown.
-    m_sends.SettleInFlight(WEX_E_DISCONNECTED);
+    if (m_resumed) {
+        // libstrophe sends again what the server had not counted, and the
+        // server what we had not: the sends in flight get their verdicts on
+        // this stream.
+        for (auto& [ticket, flight] : m_inFlight) flight.sentAt = now;
+    } else {
+        // A new session: nothing of the old stream will be answered.
+        m_inFlight.clear();
+        m_sends.RequeueInFlight();
+        Send(Presence(m_ctx.get(), ""));
+        Send(RosterRequest(m_ctx.get(), Id('r', 1)));
+    }
+    m_sends.SetLink(SendBox::Link::kUp);
+    m_events.PushState(WEX_STATE_ONLINE, S_OK);
+}
+
+void Connection::AfterEnd() {
+    // A stream that never closed (abandoned without an answer) leaves a
+    // connection object that cannot be reused.
+    if (!m_streamClosed) m_conn.reset();
+    m_sockFd = -1;
+    m_keepalive = 0;
+    // The sends in flight stay so: a resumed stream settles them, a new
+    // session sends them again.
     HRESULT code = OfflineResult(m_end);
     if (code != S_OK) return GoOffline(code);
     m_sends.SetLink(SendBox::Link::kWaiting);
@@ -248,13 +401,17 @@ void Connection::Close() {
         if (was == Phase::kOnline) Send(Presence(m_ctx.get(), "unavailable"));
         xmpp_disconnect(m_conn.get());
         auto deadline = Clock::now() + std::chrono::milliseconds(kCloseMs);
-        while (!m_streamClosed && Clock::now() < deadline) xmpp_run_once(m_ctx.get(), kPollMs);
+        while (!m_streamClosed && Clock::now() < deadline) xmpp_run_once(m_ctx.get(), 50);
     }
     m_conn.reset();
+    m_sockFd = -1;
     m_sends.SetLink(SendBox::Link::kDown);
 }
 
 void Connection::OnLog(const char* area, const char* message) {
+    ++m_activity;
+    // Whether the server resumed the last stream or began a new session.
+    if (std::strncmp(message, "RECV: <resumed", 14) == 0) m_resumed = true;
     // libstrophe reports a refused login only in its log: the server's
     // SASL <failure/> reply.
     if (std::strncmp(message, "RECV: <failure", 14) == 0 &&
@@ -286,6 +443,11 @@ void Connection::ConnHandler(xmpp_conn_t*, xmpp_conn_event_t event, int error,
 
 void Connection::LogHandler(void* self, xmpp_log_level_t, const char* area, const char* message) {
     if (area != nullptr && message != nullptr) static_cast<Connection*>(self)->OnLog(area, message);
+}
+
+int Connection::SockoptHandler(xmpp_conn_t* conn, void* sock) {
+    if (t_current != nullptr) t_current->m_sockFd = *static_cast<int*>(sock);
+    return xmpp_sockopt_cb_keepalive(conn, sock);
 }
 
 int Connection::CertFailHandler(const xmpp_tlscert_t*, const char* errorMessage) {

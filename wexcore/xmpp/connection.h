@@ -1,12 +1,16 @@
 // One account's stream to the XMPP server, run on a thread of its own. It
-// signs on, reconnects after a loss with a growing wait, sends what the
-// user's threads queue, and turns what arrives into events.
+// signs on, reconnects after a loss with a growing wait (resuming the
+// stream where the server allows it), sends what the user's threads queue,
+// and turns what arrives into events. The thread sleeps until the socket,
+// a queued send or a deadline needs it.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -24,7 +28,7 @@ namespace wexcore::xmpp {
 class Connection {
 public:
     Connection(const XmppConfig& config, EventQueue& events, SendBox& sends, RequestBook& requests);
-    ~Connection() { Stop(); }
+    ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -32,10 +36,14 @@ public:
     void Start(const std::string& jid, const std::string& password);
     // Closes the stream and waits for the thread; does nothing when not started.
     void Stop();
+    // Wakes the network thread: a send or an answer is waiting.
+    void Wake();
 
 private:
     using Clock = std::chrono::steady_clock;
     enum class Phase { kConnecting, kOnline, kEnded, kWaiting, kOffline, kClosing };
+    // How long a stopping session lets its sends finish, at most.
+    static constexpr int kStopGraceMs = 3000;
     struct InFlight {
         std::string to, pingTo;
         Clock::time_point sentAt;
@@ -43,14 +51,25 @@ private:
 
     // Lifecycle (connection.cc).
     void Run();
+    // Sleeps until the socket, a wake-up or the next deadline needs the thread.
+    void WaitForWork();
+    Clock::time_point NextDeadline() const;
     void Tick();
     void BeginAttempt();
+    void NewConnection();
     void AddHandlers();
     // Closes a stream that does not work, without waiting on the server for long.
     void Abandon(const std::string& why);
     void AfterEnd();
     void GoOffline(HRESULT code);
+    // Says on the console, at once, that the stream was lost and why.
+    void ReportLoss(const std::string& why);
+    // The session's own end on SIGINT/SIGTERM: sends in flight get a few
+    // seconds, then the stream is closed and the session goes offline.
+    void BeginStop();
+    void FinishStop();
     void Close();
+    void OnOnline();
     void OnConnEvent(xmpp_conn_event_t event, int error, xmpp_stream_error_t* streamError);
     void OnLog(const char* area, const char* message);
     // The console line that says why the session went offline with code.
@@ -64,6 +83,10 @@ private:
     void SendAnswers();
     void KeepAlive();
     void OnAvailability(xmpp_stanza_t* stanza, bool available);
+    void OnRoster(xmpp_stanza_t* iq);
+    // True for a message seen before (a server hands messages over again
+    // after a resumption that failed or that it could not confirm).
+    bool SeenBefore(const std::string& from, const std::string& id);
     void Send(const StanzaPtr& stanza);
     std::string Id(char kind, uint64_t number) const;
     bool ParseId(const std::string& id, char kind, uint64_t* number) const;
@@ -75,6 +98,7 @@ private:
     static void LogHandler(void* self, xmpp_log_level_t level, const char* area,
                            const char* message);
     static int CertFailHandler(const xmpp_tlscert_t* cert, const char* errorMessage);
+    static int SockoptHandler(xmpp_conn_t* conn, void* sock);
 
     const XmppConfig m_config;
     EventQueue& m_events;
@@ -86,12 +110,19 @@ private:
     std::string m_idPrefix;  // makes our stanza ids hard to guess
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
+    int m_wakeFd = -1;  // an eventfd: user threads wake the network thread
 
     // Used only on the network thread.
     xmpp_log_t m_log{};
     ContextPtr m_ctx;
     ConnectionPtr m_conn;
     Phase m_phase = Phase::kConnecting;
+    int m_sockFd = -1;        // the stream's socket, once libstrophe made it
+    uint64_t m_activity = 0;  // counts what libstrophe did, to run it while it works
+    bool m_resumed = false;   // the server resumed the previous stream
+    bool m_stopping = false;
+    Clock::time_point m_stopDeadline;
+    bool m_stopped = false;  // ended by a stop request, not by the server
     bool m_everOnline = false;
     bool m_streamClosed = false;
     StreamEnd m_end;
@@ -106,7 +137,10 @@ private:
     uint64_t m_keepalive = 0;  // number of the unanswered keepalive ping, 0: none
     uint64_t m_keepaliveCount = 0;
     Clock::time_point m_keepaliveSent;
-    std::map<uint64_t, InFlight> m_inFlight;  // by send ticket
+    std::map<uint64_t, InFlight> m_inFlight;     // by send ticket
+    std::map<std::string, bool> m_subscribedTo;  // bare address -> subscribed or asked
+    std::set<std::string> m_seen;                // sender and id of messages handled
+    std::deque<std::string> m_seenOrder;         // the same, oldest first
 };
 
 }  // namespace wexcore::xmpp

@@ -48,9 +48,13 @@ void Connection::SendAnswers() {
         bool accepted = offer.answer == RequestRecord::Answer::kAccept;
         if (offer.kind == kRequestSubscription) {
             if (accepted) {
-                // Let the peer see the bot, and ask to see the peer.
+                // Let the peer see the bot, and ask to see the peer unless
+                // the bot does or has asked already: a server counts
+                // repeated subscription requests as a presence flood.
                 Send(Presence(m_ctx.get(), "subscribed", offer.address));
-                Send(Presence(m_ctx.get(), "subscribe", offer.address));
+                bool& asked = m_subscribedTo[offer.address];
+                if (!asked) Send(Presence(m_ctx.get(), "subscribe", offer.address));
+                asked = true;
             } else {
                 Send(Presence(m_ctx.get(), "unsubscribed", offer.address));
             }
@@ -98,6 +102,8 @@ void Connection::OnMessage(xmpp_stanza_t* stanza) {
             return;
         }
         case IncomingMessage::Kind::kIm:
+            // A stopping session takes no new message.
+            if (m_stopping || SeenBefore(in.from.Bare(), in.id)) return;
             m_events.PushIm(PeerName(in.from, m_config.domain), in.text);
             return;
         case IncomingMessage::Kind::kInvitation: {
@@ -142,6 +148,7 @@ void Connection::OnIq(xmpp_stanza_t* stanza) {
     uint64_t number = 0;
     if (type == "result" || type == "error") {
         if (ParseId(id, 'k', &number) && number == m_keepalive) m_keepalive = 0;
+        if (type == "result" && ParseId(id, 'r', &number)) OnRoster(stanza);
         if (!ParseId(id, 'p', &number)) return;
         auto it = m_inFlight.find(number);
         if (it == m_inFlight.end()) return;
@@ -153,6 +160,11 @@ void Connection::OnIq(xmpp_stanza_t* stanza) {
     }
     // Every request must be answered; the service knows only pings and
     // roster pushes.
+    // A roster push comes only from the account itself (or its server).
+    if (IsRosterPush(stanza) &&
+        (from.empty() || strcasecmp(from.c_str(), m_bareJid.c_str()) == 0)) {
+        OnRoster(stanza);
+    }
     if (IsPing(stanza) || IsRosterPush(stanza)) {
         Send(IqResult(m_ctx.get(), stanza));
     } else if (type == "get" || type == "set") {
@@ -160,8 +172,26 @@ void Connection::OnIq(xmpp_stanza_t* stanza) {
     }
 }
 
+void Connection::OnRoster(xmpp_stanza_t* iq) {
+    for (const auto& [address, sees] : RosterItems(iq)) m_subscribedTo[address] = sees;
+}
+
+bool Connection::SeenBefore(const std::string& from, const std::string& id) {
+    constexpr size_t kRemembered = 4096;
+    if (id.empty()) return false;
+    std::string key = from + "\n" + id;
+    if (!m_seen.insert(key).second) return true;
+    m_seenOrder.push_back(key);
+    if (m_seenOrder.size() > kRemembered) {
+        m_seen.erase(m_seenOrder.front());
+        m_seenOrder.pop_front();
+    }
+    return false;
+}
+
 int Connection::StanzaHandler(xmpp_conn_t*, xmpp_stanza_t* stanza, void* self) {
     auto* connection = static_cast<Connection*>(self);
+    ++connection->m_activity;
     if (connection->m_phase != Phase::kOnline) return 1;
     connection->m_lastHeard = Clock::now();
     const char* name = xmpp_stanza_get_name(stanza);

@@ -19,13 +19,23 @@ std::shared_ptr<RequestRecord> RequestBook::Add(const Offer& offer, const std::s
 
 void RequestBook::Answered(const std::shared_ptr<RequestRecord>& record) {
     if (!record || record->answer == RequestRecord::Answer::kNone) return;
+    std::function<void()> wake;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_open.find(record.get());
+        if (it == m_open.end()) return;  // not ours, or answered already
+        Offer offer = it->second.second;
+        offer.answer = record->answer;
+        m_answered.push_back(offer);
+        m_open.erase(it);
+        wake = m_wake;
+    }
+    if (wake) wake();
+}
+
+void RequestBook::SetWake(std::function<void()> wake) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto it = m_open.find(record.get());
-    if (it == m_open.end()) return;  // not ours, or answered already
-    Offer offer = it->second.second;
-    offer.answer = record->answer;
-    m_answered.push_back(offer);
-    m_open.erase(it);
+    m_wake = std::move(wake);
 }
 
 std::vector<Offer> RequestBook::TakeAnswered() {

@@ -2,6 +2,7 @@
 // their arrival and the user's answer.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,11 +34,14 @@ public:
     void Answered(const std::shared_ptr<RequestRecord>& record);
     // Network thread: the answered offers, oldest first.
     std::vector<Offer> TakeAnswered();
+    // Called (on the user's thread) whenever an answer is given.
+    void SetWake(std::function<void()> wake);
 
 private:
     std::mutex m_mutex;
     std::map<const RequestRecord*, std::pair<std::shared_ptr<RequestRecord>, Offer>> m_open;
     std::vector<Offer> m_answered;
+    std::function<void()> m_wake;
 };
 
 }  // namespace wexcore::xmpp

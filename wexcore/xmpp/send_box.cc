@@ -1,29 +1,26 @@
 #include "wexcore/xmpp/send_box.h"
 
-#include <chrono>
-
 namespace wexcore::xmpp {
 
-HRESULT SendBox::Send(const std::string& to, const std::string& text, int timeoutMs) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+HRESULT SendBox::Send(const std::string& to, const std::string& text) {
+    std::function<void()> wake;
+    auto pending = std::make_shared<Pending>();
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_link == Link::kDown) return WEX_E_NOT_LOGGED_ON;
-    auto pending = std::make_shared<Pending>();
     pending->item = Item{m_nextTicket++, to, text};
     m_pending.push_back(pending);
-    m_settled.wait_until(lock, deadline, [&] { return pending->stage == Pending::Stage::kDone; });
-    if (pending->stage != Pending::Stage::kDone) {
-        // A send that never left waited for a stream in vain.
-        bool sent = pending->stage == Pending::Stage::kInFlight;
-        Finish(*pending, sent ? WEX_E_TIMEOUT : WEX_E_NOT_LOGGED_ON);
-    }
+    wake = m_wake;
+    lock.unlock();
+    if (wake) wake();
+    lock.lock();
+    m_settled.wait(lock, [&] { return pending->stage == Pending::Stage::kDone; });
     m_pending.remove(pending);
     return pending->result;
 }
 
-void SendBox::Finish(Pending& pending, HRESULT code) {
-    pending.stage = Pending::Stage::kDone;
-    pending.result = code;
+void SendBox::SetWake(std::function<void()> wake) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_wake = std::move(wake);
 }
 
 void SendBox::SetLink(Link link) {
@@ -31,7 +28,9 @@ void SendBox::SetLink(Link link) {
     m_link = link;
     if (link != Link::kDown) return;
     for (auto& pending : m_pending) {
-        if (pending->stage != Pending::Stage::kDone) Finish(*pending, WEX_E_NOT_LOGGED_ON);
+        if (pending->stage == Pending::Stage::kDone) continue;
+        pending->stage = Pending::Stage::kDone;
+        pending->result = WEX_E_NOT_LOGGED_ON;
     }
     m_settled.notify_all();
 }
@@ -39,6 +38,7 @@ void SendBox::SetLink(Link link) {
 std::vector<SendBox::Item> SendBox::TakeQueued() {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<Item> items;
+    if (m_link != Link::kUp) return items;
     for (auto& pending : m_pending) {
         if (pending->stage != Pending::Stage::kQueued) continue;
         pending->stage = Pending::Stage::kInFlight;
@@ -51,19 +51,30 @@ void SendBox::Settle(uint64_t ticket, HRESULT code) {
     std::lock_guard<std::mutex> lock(m_mutex);
     for (auto& pending : m_pending) {
         if (pending->item.ticket == ticket && pending->stage == Pending::Stage::kInFlight) {
-            Finish(*pending, code);
+            pending->stage = Pending::Stage::kDone;
+            pending->result = code;
             m_settled.notify_all();
             return;
         }
     }
 }
 
-void SendBox::SettleInFlight(HRESULT code) {
+void SendBox::RequeueInFlight() {
     std::lock_guard<std::mutex> lock(m_mutex);
+    // The list keeps the order in which the messages were made, so the
+    // requeued ones still leave before those made after them.
     for (auto& pending : m_pending) {
-        if (pending->stage == Pending::Stage::kInFlight) Finish(*pending, code);
+        if (pending->stage == Pending::Stage::kInFlight) pending->stage = Pending::Stage::kQueued;
     }
-    m_settled.notify_all();
+}
+
+size_t SendBox::Unsettled() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    size_t count = 0;
+    for (auto& pending : m_pending) {
+        if (pending->stage != Pending::Stage::kDone) ++count;
+    }
+    return count;
 }
 
 }  // namespace wexcore::xmpp

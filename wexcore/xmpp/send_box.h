@@ -1,9 +1,12 @@
 // Hands messages from the user's threads to the network thread and each
-// one's verdict back to the thread that waits for it.
+// one's verdict back to the thread that waits for it. A message is held
+// while the session reconnects, however long that takes: only a session
+// that has ended fails a send.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -17,28 +20,34 @@ namespace wexcore::xmpp {
 class SendBox {
 public:
     enum class Link {
-        kDown,     // not signed on, or offline for good: sends fail at once
-        kWaiting,  // connecting: sends wait for the stream, within their time
+        kDown,     // not signed on, or ended: sends fail at once
+        kWaiting,  // (re)connecting: sends are held until the stream is back
         kUp,       // online: the network thread takes sends as they come
     };
 
-    // Caller side: queues text for the bare address `to` and waits up to
-    // timeoutMs for its verdict. WEX_E_NOT_LOGGED_ON when no stream took it
-    // in time, WEX_E_TIMEOUT when the server did not answer in time.
-    HRESULT Send(const std::string& to, const std::string& text, int timeoutMs);
+    // Caller side: queues text for the bare address `to` and waits for its
+    // verdict. WEX_E_NOT_LOGGED_ON when the session has ended, or ends
+    // before the message got its verdict.
+    HRESULT Send(const std::string& to, const std::string& text);
 
     // Network-thread side.
     struct Item {
         uint64_t ticket;
         std::string to, text;
     };
+    // Called (on the caller's thread) whenever a send is queued.
+    void SetWake(std::function<void()> wake);
     void SetLink(Link link);
-    // The sends waiting to go out; they count as in flight from now on.
+    // The sends waiting to go out, oldest first; they count as in flight
+    // from now on.
     std::vector<Item> TakeQueued();
     // Gives a send its verdict; later verdicts for the same ticket are ignored.
     void Settle(uint64_t ticket, HRESULT code);
-    // Gives every send in flight the verdict code.
-    void SettleInFlight(HRESULT code);
+    // A new stream that does not continue the old one: the sends in flight
+    // on the old stream go out again, ahead of those queued since.
+    void RequeueInFlight();
+    // Sends without a verdict yet, queued or in flight.
+    size_t Unsettled();
 
 private:
     struct Pending {
@@ -47,13 +56,13 @@ private:
         HRESULT result = S_OK;
     };
     using PendingList = std::list<std::shared_ptr<Pending>>;
-    void Finish(Pending& pending, HRESULT code);
 
     std::mutex m_mutex;
     std::condition_variable m_settled;
+    std::function<void()> m_wake;
     Link m_link = Link::kDown;
     uint64_t m_nextTicket = 1;
-    PendingList m_pending;  // queued and in flight, oldest first
+    PendingList m_pending;  // queued and in flight, in the order they were made
 };
 
 }  // namespace wexcore::xmpp

@@ -128,6 +128,31 @@ StanzaPtr DeclineInvitation(xmpp_ctx_t* ctx, const std::string& room, const std:
     return message;
 }
 
+StanzaPtr RosterRequest(xmpp_ctx_t* ctx, const std::string& id) {
+    StanzaPtr iq(xmpp_iq_new(ctx, "get", id.c_str()));
+    StanzaPtr query(NewElement(ctx, "query", kRosterNs));
+    xmpp_stanza_add_child(iq.get(), query.get());
+    return iq;
+}
+
+std::vector<std::pair<std::string, bool>> RosterItems(xmpp_stanza_t* iq) {
+    std::vector<std::pair<std::string, bool>> items;
+    xmpp_stanza_t* query = xmpp_stanza_get_child_by_name_and_ns(iq, "query", kRosterNs);
+    if (query == nullptr) return items;
+    for (xmpp_stanza_t* item = xmpp_stanza_get_children(query); item != nullptr;
+         item = xmpp_stanza_get_next(item)) {
+        const char* name = xmpp_stanza_get_name(item);
+        if (name == nullptr || std::strcmp(name, "item") != 0) continue;
+        std::string jid = ParseJid(Attribute(item, "jid")).Bare();
+        if (jid.empty()) continue;
+        std::string subscription = Attribute(item, "subscription");
+        bool sees =
+            subscription == "to" || subscription == "both" || Attribute(item, "ask") == "subscribe";
+        items.emplace_back(jid, sees);
+    }
+    return items;
+}
+
 bool IsPing(xmpp_stanza_t* iq) {
     return HasChild(iq, "ping", kPingNs);
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "wexcore/xmpp/jid.h"
 #include "wexcore/xmpp/strophe_handles.h"
@@ -40,6 +42,13 @@ StanzaPtr Presence(xmpp_ctx_t* ctx, const std::string& type, const std::string& 
 StanzaPtr IqResult(xmpp_ctx_t* ctx, xmpp_stanza_t* iq);
 StanzaPtr IqError(xmpp_stanza_t* iq, const std::string& condition);
 StanzaPtr DeclineInvitation(xmpp_ctx_t* ctx, const std::string& room, const std::string& inviter);
+
+// A request for the account's contact list.
+StanzaPtr RosterRequest(xmpp_ctx_t* ctx, const std::string& id);
+// The items of a roster result or push: each bare address with whether the
+// account sees that contact's presence or has asked to ("to", "both", or
+// ask="subscribe").
+std::vector<std::pair<std::string, bool>> RosterItems(xmpp_stanza_t* iq);
 
 // True for <iq/> requests that carry a ping or a roster push.
 bool IsPing(xmpp_stanza_t* iq);

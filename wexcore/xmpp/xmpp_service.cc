@@ -69,7 +69,7 @@ public:
 
     HRESULT SendIm(uint32_t, const std::string& peer, const std::string& text) override {
         if (peer.empty()) return E_INVALIDARG;
-        return m_sends.Send(xmpp::PeerAddress(peer, m_config.domain), text, m_config.sendTimeoutMs);
+        return m_sends.Send(xmpp::PeerAddress(peer, m_config.domain), text);
     }
 
     HRESULT EndImSession(uint32_t imSession) override {

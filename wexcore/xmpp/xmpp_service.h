@@ -17,7 +17,9 @@ struct XmppConfig {
     enum class Trust { kSystem, kAny } trust = Trust::kSystem;
 
     // Timing; the defaults suit a lab, tests shorten them.
-    int sendTimeoutMs = 20000;       // longest wait for a message's verdict
+    // A message or keepalive ping left unanswered this long means the link
+    // is dead: the stream is dropped and resumed. The send itself waits on.
+    int sendTimeoutMs = 20000;
     int reconnectMinMs = 1000;       // first wait after a lost stream
     int reconnectMaxMs = 30000;      // the wait doubles up to this
     int handshakeTimeoutMs = 30000;  // connect, TLS and login together
