@@ -8,6 +8,7 @@
 #include "messaging/property_file.h"
 #include "messaging/result_names.h"
 #include "platform/console.h"
+#include "platform/signals.h"
 #include "wexcore/api.h"
 
 namespace {
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
         platform::Print("usage: wexbot <path_to_config_file>\n");
         return ExitStatusForCommandLine();
     }
+    // Ctrl+C or SIGTERM ends the session in order (the messaging service
+    // acts on it); a second one ends the program at once.
+    platform::InstallStopSignals();
     platform::Print("wexbot initializing...\n");
     PropertyFile config;
     HRESULT hr = GuardedCall([&] {

@@ -10,6 +10,11 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 
+// CHECK_RESULT that also keeps the result in var; the ERROR line names
+// only the call.
+#define CHECK_KEEP(var, expr) \
+    ReportIfFailed((var = (expr)), #expr, SourceBaseName(__FILE__), __LINE__)
+
 namespace {
 
 constexpr int64_t kSendDelayMs = 1000;
@@ -78,13 +83,15 @@ HRESULT CBotClient::SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSessi
     }
     if ((recipient == 1 || recipient == 3) && m_game.teamA.joined) {
         CWexBstr team = MakeBstr(SlotName(SLOT_SUBJECT1));
-        CHECK_RESULT(SendMsgCheckRateLimit(team, piSession, &imTeamASession, spiResponse));
-        m_transcript.LogSend(SLOT_SUBJECT1, text);
+        HRESULT result;
+        CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imTeamASession, spiResponse));
+        m_transcript.LogSend(SLOT_SUBJECT1, text, result);
     }
     if ((recipient == 2 || recipient == 3) && m_game.teamB.joined) {
         CWexBstr team = MakeBstr(SlotName(SLOT_SUBJECT2));
-        CHECK_RESULT(SendMsgCheckRateLimit(team, piSession, &imTeamBSession, spiResponse));
-        m_transcript.LogSend(SLOT_SUBJECT2, text);
+        HRESULT result;
+        CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imTeamBSession, spiResponse));
+        m_transcript.LogSend(SLOT_SUBJECT2, text, result);
     }
     return S_OK;
 }
@@ -94,8 +101,9 @@ HRESULT CBotClient::SendAdminMsg(WEXSTR text, IWexSession* piSession) {
     if (m_spiSession && Succeeded(m_spiSession->MakeIm(0, u"text/plain", spiResponse.Out())) &&
         Succeeded(spiResponse->SetImText(text))) {
         CWexBstr team = MakeBstr(SlotName(SLOT_MODERATOR));
-        CHECK_RESULT(SendMsgCheckRateLimit(team, piSession, &imAdminSession, spiResponse));
-        m_transcript.LogSend(SLOT_MODERATOR, text);
+        HRESULT result;
+        CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imAdminSession, spiResponse));
+        m_transcript.LogSend(SLOT_MODERATOR, text, result);
     }
     platform::MutexLock lock(sendLock);
     imAdminSession.Reset();

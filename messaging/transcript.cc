@@ -4,6 +4,7 @@
 
 #include "bot/string_ops.h"
 #include "messaging/property_file.h"
+#include "messaging/result_names.h"
 #include "messaging/username_slots.h"
 #include "platform/append_file.h"
 #include "platform/clock.h"
@@ -86,13 +87,26 @@ HRESULT Transcript::LogRecv(int slot, WEXSTR text, WEXSTR senderName) {
     return WriteLine(slot, name, "RECV", HandleText(text));
 }
 
-HRESULT Transcript::LogSend(int slot, WEXSTR text) {
-    return WriteLog(slot, "SEND", HandleText(text));
+HRESULT Transcript::LogSend(int slot, WEXSTR text, HRESULT result) {
+    // One unit under the lock: no other line comes between a failed send's
+    // SEND line and its ERR line. Only delivered messages count as sent.
+    platform::MutexLock lock(logLock);
+    HRESULT hr = WriteLineLocked(slot, SlotName(slot), "SEND", HandleText(text), Succeeded(result));
+    if (Failed(result)) {
+        WriteLineLocked(slot, SlotName(slot), "ERR ",
+                        std::string("not delivered: ") + ResultName(result), false);
+    }
+    return hr;
 }
 
 HRESULT Transcript::WriteLine(int slot, const std::string& name, const std::string& tag,
                               const std::string& text) {
     platform::MutexLock lock(logLock);
+    return WriteLineLocked(slot, name, tag, text, true);
+}
+
+HRESULT Transcript::WriteLineLocked(int slot, const std::string& name, const std::string& tag,
+                                    const std::string& text, bool count) {
     int64_t now = platform::NowSeconds();
     std::string line = platform::FormatLocalTime(now, "%Y-%m-%d %H:%M:%S") + " " + PadName(name) +
                        " " + tag + " " + text + "\n";
@@ -107,7 +121,7 @@ HRESULT Transcript::WriteLine(int slot, const std::string& name, const std::stri
     }
     if (!opened) return E_FAIL;
     platform::Print(line);
-    if (tag == "SEND") stats.AddSent(now, slot, text);
-    if (tag == "RECV") stats.AddReceived(now, slot, text);
+    if (count && tag == "SEND") stats.AddSent(now, slot, text);
+    if (count && tag == "RECV") stats.AddReceived(now, slot, text);
     return written ? S_OK : E_FAIL;
 }

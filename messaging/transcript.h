@@ -28,8 +28,10 @@ public:
     // RECV line. A sender in no slot (slot -1) is named by senderName and
     // not counted.
     HRESULT LogRecv(int slot, WEXSTR text, WEXSTR senderName = nullptr);
-    // SEND line for the recipient in slot.
-    HRESULT LogSend(int slot, WEXSTR text);
+    // SEND line for the recipient in slot. A send whose verdict is a failure
+    // is not counted and gets the line "ERR  not delivered: CODE_NAME" right
+    // after it.
+    HRESULT LogSend(int slot, WEXSTR text, HRESULT result = S_OK);
 
     const std::string& LogPath() const { return logPath; }
     MsgStats& Stats() { return stats; }
@@ -37,6 +39,10 @@ public:
 private:
     HRESULT WriteLine(int slot, const std::string& name, const std::string& tag,
                       const std::string& text);
+    // WriteLine with logLock held; count says whether SEND and RECV lines
+    // go into the statistics.
+    HRESULT WriteLineLocked(int slot, const std::string& name, const std::string& tag,
+                            const std::string& text, bool count);
 
     std::string logPath;                 // set once at start-up, read-only afterwards
     platform::Mutex logLock{"logLock"};  // makes each line, its echo and its count one unit

@@ -183,8 +183,11 @@ def make_certificate(lab, folder):
     run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "365",
          "-keyout", key, "-out", crt, "-subj", "/CN=" + lab["domain"],
          "-addext", "subjectAltName=DNS:" + lab["domain"]])
-    out = run(["openssl", "x509", "-noout", "-fingerprint", "-sha256", "-in", crt])
-    return out.strip().split("=", 1)[-1]
+    prints = {}
+    for digest in ("sha1", "sha256"):
+        out = run(["openssl", "x509", "-noout", "-fingerprint", f"-{digest}", "-in", crt])
+        prints[digest] = out.strip().split("=", 1)[-1]
+    return {"path": crt, **prints}
 
 
 def run(command, stdin_text=None):
@@ -275,14 +278,18 @@ def print_instructions(lab, config_path, folder, fingerprint, allow_plain):
     for role in ("subject1", "subject2", "moderator"):
         print(f"  {ROLE_TITLES[role]:<10} address {a[role]['jid']:<28} password "
               f"{a[role]['password']}   server {lab['address']}   port {lab['port']}")
-    print(f"The server's certificate is self-signed; accept it when the client asks. Its "
-          f"SHA-256 fingerprint:\n  {fingerprint}")
+    print("The server's certificate is self-signed; accept it when the client asks after "
+          "checking its fingerprint\n(Profanity shows SHA-1, most others SHA-256), or give "
+          "the client the certificate file\n(Poezio):")
+    print(f"  SHA-1    {fingerprint['sha1']}")
+    print(f"  SHA-256  {fingerprint['sha256']}")
+    print(f"  file     {fingerprint['path']}")
     if allow_plain:
         print("Clients may also connect without encryption (--allow-plain).")
     print(f"Then each adds {a['bot']['jid']} as a contact and writes to it once the bot "
-          "is running.")
+          "is running;\nthe bot accepts and asks back to see them: accept its request.")
     print()
-    print(f"Start the bot:    wexbot {config_path}")
+    print(f"Start the bot:    wexbot {config_path}   (Ctrl+C stops it in order)")
     print(f"Stop the server:  {sys.argv[0]} stop --dir {folder}")
 
 

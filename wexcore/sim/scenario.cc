@@ -231,6 +231,14 @@ bool Parser::TimedBody(const std::string& op, std::string rest, Directive* d, st
         d->op = Op::kCrash;
         return arity(0, 0);
     }
+    if (op == "signal") {
+        d->op = Op::kSignal;
+        if (!arity(1, 1)) return false;
+        d->name = args[0];
+        if (d->name == "INT" || d->name == "TERM") return true;
+        *fault = "signal needs INT or TERM";
+        return false;
+    }
     if (op == "presence") {
         d->op = Op::kPresence;
         if (!arity(2, 2)) return false;

@@ -21,12 +21,13 @@ struct Directive {
         kFail,
         kOpenFail,
         kEnd,
+        kSignal,
         kCrash,
         kPresence
     };
     int64_t atMs = 0;  // after the scenario's start
     Op op = Op::kEnd;
-    std::string name;  // peer of im, ratelimit, fail, openfail
+    std::string name;  // peer of im, ratelimit, fail, openfail; signal: INT or TERM
     std::string text;  // im text, escapes resolved
     int32_t state = 0;
     HRESULT code = 0;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/clock.h"
+#include "platform/signals.h"
 #include "wexcore/events.h"
 
 namespace wexcore::sim {
@@ -208,6 +209,11 @@ void SimService::Deliver(const Directive& d, ServiceSink& sink) {
             Log(WireLine(Seconds(), "crash"));
             std::raise(SIGKILL);
             break;
+        case Op::kSignal:
+            // Raised in the bot's own process, as a Ctrl+C or a kill would.
+            Log(WireLine(Seconds(), "signal").Text("name", d.name));
+            std::raise(d.name == "INT" ? SIGINT : SIGTERM);
+            break;
         case Op::kDrop:
             // The component reconnects at once: 50, then 100 and 500.
             m_pendingStates.push_back({WEX_STATE_DISCONNECTED, S_OK});
@@ -223,6 +229,10 @@ HRESULT SimService::RunEventLoop(ServiceSink& sink) {
     m_loopEnded = false;
     auto& timed = m_scenario.timed;
     while (!m_loopEnded) {
+        if (platform::StopRequested() && !m_stopped) {
+            StopInOrder(sink);
+            continue;
+        }
         ApplyDueServiceDirectives();
         if (!m_pendingStates.empty()) {
             StateEvent e = m_pendingStates.front();
@@ -244,6 +254,16 @@ HRESULT SimService::RunEventLoop(ServiceSink& sink) {
         Deliver(d, sink);
     }
     return m_loopCode;
+}
+
+// A stop asked for by a signal: no message is delivered after it, the
+// session signs off and goes offline with S_OK.
+void SimService::StopInOrder(ServiceSink& sink) {
+    m_stopped = true;
+    m_pendingStates.clear();
+    m_nextForBot = m_scenario.timed.size();
+    Log(WireLine(Seconds(), "signoff"));
+    DeliverState({WEX_STATE_OFFLINE, S_OK}, sink);
 }
 
 void SimService::EndEventLoop(HRESULT code) {

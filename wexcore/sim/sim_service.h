@@ -49,6 +49,7 @@ private:
     void DeliverState(const StateEvent& e, ServiceSink& sink);
     void DeliverIm(const Directive& d, ServiceSink& sink);
     void DeliverRequest(const Directive& d, ServiceSink& sink);
+    void StopInOrder(ServiceSink& sink);
 
     Scenario m_scenario;
     int64_t m_startMs;
@@ -56,6 +57,7 @@ private:
     std::string m_signedOnName;
     bool m_online = false;
     bool m_loopEnded = false;
+    bool m_stopped = false;  // a signal asked the session to stop
     HRESULT m_loopCode = 0;
     HRESULT m_lastOfflineCode = 0;
     size_t m_nextServiceSide = 0;
