@@ -14,12 +14,15 @@ import re
 import sys
 
 from bot_e2e import BOT, BREAK, CLOSED, PROMPT
-from harness import Failure, Scene, check, run_case
+from harness import Peer, Scene, check, run_case
 from link_proxy import LinkProxy
 
 STAMP = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (\S+) +(RECV|SEND|INIT|ERR ) (.*)$")
 PAYOUTS = ["alice total credits earned: 366.87, Total payout: $10.00",
            "bob total credits earned: 256.87, Total payout: $10.00"]
+# The break's idle reminder: the worker's own, whenever chat rests a minute.
+IDLE = ("Chat has been idle for some time. If you are ready to resume the game, type 'done' "
+        "and hit enter.")
 BONUS = "Rounds until next bonus: 0\nIt's time to pay out the bonuses!\n"
 LAST = ("Round 2 Earnings: 109.09\nRounds until next bonus: 0\n"
         f"It's time to pay out the bonuses!\nRich get Richer: 50.00\n{CLOSED}")
@@ -36,8 +39,13 @@ class Party:
         self.game_input = []   # texts the bot logs as RECV
 
     async def online(self):
-        self.peer = await self.scene.peer(self.role)
+        lab = self.scene.lab
+        self.peer = Peer(lab.jid(self.role), lab.password(self.role), lab.port, lab.plain)
+        # Recording starts before sign-on: messages stored while the party
+        # was away arrive with it.
         self.peer.received = _Recorder(self.got)
+        self.scene.peers.append(self.peer)
+        await self.peer.online()
         return self
 
     async def offline(self):
@@ -50,6 +58,8 @@ class Party:
 
     async def expect(self, text, timeout=30):
         msg = await self.peer.message(timeout=timeout, sender=BOT)
+        while msg["body"] == IDLE:  # counted all the same, in settle()
+            msg = await self.peer.message(timeout=timeout, sender=BOT)
         check(msg["body"] == text, f"{self.name} expected {text!r}, got {msg['body']!r}")
 
 
