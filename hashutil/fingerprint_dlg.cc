@@ -264,9 +264,11 @@ void CFingerprintDlg::keyPressEvent(QKeyEvent* event) {
     if (enter && modifiers == Qt::NoModifier) {
         // No button is the default, so Enter presses the push button that has
         // the focus and anywhere else ends the dialog as OK.
+        // In the expected-value field Enter only confirms the pasted value:
+        // the comparison is already shown, and closing would lose it.
         if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
             button->click();
-        } else {
+        } else if (focusWidget() != expected_) {
             accept();
         }
         return;

@@ -239,6 +239,12 @@ TEST_F(DialogTest, EnterAndEscape) {
     QTest::keyClick(Path(dialog), Qt::Key_Escape);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
+
+    // Enter after pasting an expected value keeps the window and its verdict.
+    dialog.show();
+    Expected(dialog)->setFocus();
+    QTest::keyClick(Expected(dialog), Qt::Key_Return);
+    EXPECT_TRUE(dialog.isVisible());
 }
 
 // The comparison row, against the fingerprint of "abc": what people paste,
