@@ -10,6 +10,7 @@ packages=(
   libstrophe-dev
   prosody python3-slixmpp
   openssl coreutils
+  chromium
 )
 
 missing=()

@@ -1,0 +1,363 @@
+"""The commands of wexlab; each works in the session folder."""
+
+import asyncio
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import time
+
+from . import bots, collect as collectlib, lab as lablib, report, session as sessionlib
+
+WEXLAB = os.path.join(lablib.SCRIPTS, "wexlab")
+ONLINE = "wexbot online and ready."
+
+
+def say_line(text):
+    print(text, flush=True)
+
+
+def find_bot(given):
+    candidates = [given, os.environ.get("WEXBOT"),
+                  os.path.join(os.path.dirname(lablib.SCRIPTS), "out", "release", "bot", "wexbot"),
+                  shutil.which("wexbot")]
+    for path in candidates:
+        if path and os.path.isfile(path) and os.access(path, os.X_OK):
+            return os.path.abspath(path)
+    if given:
+        raise lablib.LabError(f"no wexbot program at {given}")
+    raise lablib.LabError("wexbot not found: build it (scripts/build.sh release) or name it "
+                          "with --bot PATH")
+
+
+def run_file(folder):
+    path = os.path.join(folder, bots.RUN_FILE)
+    return lablib.read_json(path) if os.path.exists(path) else {"bots": {}}
+
+
+def supervisor_pid(folder):
+    pid = run_file(folder).get("supervisor")
+    if not pid or not bots.alive(pid):
+        return None
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return pid if b"_supervise" in f.read() else None
+    except OSError:
+        return None
+
+
+def local(folder):
+    path = os.path.join(folder, "local.json")
+    return lablib.read_json(path) if os.path.exists(path) else {"pairs": [], "server": False}
+
+
+def start_supervisor(folder, indexes):
+    try:
+        os.remove(os.path.join(folder, "stopping"))
+    except OSError:
+        pass
+    with open(os.path.join(folder, "supervisor.log"), "ab") as log:
+        subprocess.Popen([sys.executable, WEXLAB, "_supervise", "--dir", folder,
+                          "--pairs", ",".join(map(str, indexes)) or "none"],
+                         cwd=folder, stdin=subprocess.DEVNULL, stdout=log,
+                         stderr=subprocess.STDOUT, start_new_session=True)
+    deadline = time.monotonic() + 15
+    while time.monotonic() < deadline and supervisor_pid(folder) is None:
+        time.sleep(0.1)
+    if supervisor_pid(folder) is None:
+        raise lablib.LabError(f"the supervisor did not start; see {folder}/supervisor.log")
+
+
+def last_line(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            lines = [line.rstrip("\n") for line in f if line.strip()]
+        return lines[-1] if lines else "(nothing)"
+    except OSError:
+        return "(no console.log)"
+
+
+def wait_online(folder, lab, indexes, timeout=30):
+    """Waits until each of these pairs' bots has signed on; says which did not."""
+    waiting = {i for i in indexes}
+    deadline = time.monotonic() + timeout
+    pairs = {p["index"]: p for p in lab["pairs"]}
+    while waiting and time.monotonic() < deadline:
+        for index in list(waiting):
+            path = os.path.join(folder, pairs[index]["bot"], "console.log")
+            try:
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    if ONLINE in f.read():
+                        waiting.discard(index)
+            except OSError:
+                pass
+        time.sleep(0.2)
+    for index in sorted(waiting):
+        bot = pairs[index]["bot"]
+        say_line(f"{bot}: bot not online yet; its console says: "
+                 f"{last_line(os.path.join(folder, bot, 'console.log'))}")
+    return not waiting
+
+
+def start_session(folder, session_path, bot_path, only, quiet=False):
+    session = sessionlib.read_session(session_path)
+    indexes = sessionlib.parse_only(only, session.pair_count())
+    folder = os.path.abspath(folder)
+    if os.path.exists(os.path.join(folder, "lab.json")):
+        if only is None:
+            raise lablib.LabError(f"a session was started in {folder} already: wexlab resume "
+                                  "continues it; a new session needs a new folder")
+        if supervisor_pid(folder) is not None:
+            raise lablib.LabError("a supervisor runs in this folder already")
+        lab = lablib.load(folder)  # pairs' bots on a machine beside the server
+        lab["bot_path"] = find_bot(bot_path)
+        lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
+        lablib.write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": False})
+        for name in (bots.RUN_FILE,):
+            if os.path.exists(os.path.join(folder, name)):
+                os.remove(os.path.join(folder, name))
+    else:
+        lab = lablib.new_lab(session, find_bot(bot_path))
+        if lablib.lab_server.port_open(lab["address"], lab["port"]):
+            raise lablib.LabError(f"something already listens on {lab['address']}:{lab['port']}"
+                                  " (another lab server?); choose another port in the Service")
+        os.makedirs(folder, exist_ok=True)
+        lablib.set_up_server(lab, folder, lab["plain"])
+        lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
+        with open(os.path.join(folder, "matching.csv"), "w", encoding="utf-8") as f:
+            f.write(sessionlib.matching_csv([(p["subject1"], p["subject2"]) for p in lab["pairs"]]))
+        lablib.write_pair_folders(lab, session, folder)
+        lablib.start_server(lab, folder)
+        lablib.write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": True})
+        cards = lablib.login_cards(lab)
+        lablib.lab_server.write_private(os.path.join(folder, "logins.txt"), cards + "\n")
+        if not quiet:
+            say_line(cards)
+        say_line(f"Lab server running on {lab['address']}:{lab['port']}; the login cards are "
+                 f"in {folder}/logins.txt; the matching in matching.csv.")
+    start_supervisor(folder, indexes)
+    if indexes:
+        ready = wait_online(folder, lab, indexes)
+        say_line(f"{len(indexes)} bots started" + ("" if ready else " (see above)") +
+                 "; wexlab status shows where each pair stands.")
+    return lab
+
+
+def command_start(args):
+    start_session(os.getcwd(), args.session, args.bot, args.only)
+
+
+def command_resume(args):
+    folder = os.getcwd()
+    lab = lablib.load(folder)
+    mine = local(folder)
+    if mine["server"] and lablib.start_server(lab, folder):
+        say_line(f"Lab server running again on {lab['address']}:{lab['port']}.")
+    if supervisor_pid(folder) is not None:
+        say_line("The supervisor runs already.")
+        return
+    start_supervisor(folder, mine["pairs"])
+    say_line("Supervisor running again: running bots are watched, stopped ones resume their "
+             "games (see supervisor.log).")
+
+
+def choose_pairs(lab, which):
+    if which == "all":
+        return lab["pairs"]
+    for pair in lab["pairs"]:
+        if which in (pair["bot"], str(pair["index"])):
+            return [pair]
+    raise lablib.LabError(f"no pair {which}: use a pair number, its bot's name or all")
+
+
+def command_say(args):
+    from . import xmpp
+    lab = lablib.load(os.getcwd())
+    pairs = choose_pairs(lab, args.pair)
+    asyncio.run(xmpp.say(lab, [p["bot"] for p in pairs], " ".join(args.text)))
+    say_line(f"Sent to {len(pairs)} bot(s) as {lab['moderator']}.")
+
+
+def running_bots(folder, lab):
+    """pair number -> pid of the bots running on this machine."""
+    pids = {}
+    for index, pid in run_file(folder)["bots"].items():
+        pair = lab["pairs"][int(index) - 1]
+        if bots.alive(pid, bots.pair_dir(folder, pair)):
+            pids[int(index)] = pid
+    return pids
+
+
+def command_status(args):
+    from . import xmpp
+    folder = os.getcwd()
+    lab = lablib.load(folder)
+    mine = set(local(folder)["pairs"])
+    running = running_bots(folder, lab)
+    answers = {}
+    try:
+        answers = asyncio.run(xmpp.ask_status(lab, [p["bot"] for p in lab["pairs"]], 15))
+    except ConnectionError as e:
+        say_line(f"(no answers: {e})")
+    for pair in lab["pairs"]:
+        index = pair["index"]
+        state = ("bot running" if index in running else
+                 "bot NOT running" if index in mine else "bot on another machine")
+        answer = answers.get(pair["bot"], "no answer")
+        answer = " | ".join(line for line in answer.split("\n") if line)
+        say_line(f"{pair['bot']} ({pair['subject1']}, {pair['subject2']}), {state}: {answer}")
+    if supervisor_pid(folder) is None and mine:
+        say_line("The supervisor is not running: wexlab resume starts it again.")
+
+
+def wait_gone(pids, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        left = [pid for pid in pids if bots.alive(pid)]
+        if not left:
+            return []
+        time.sleep(0.1)
+    return [pid for pid in pids if bots.alive(pid)]
+
+
+def stop_session(folder, quiet=False):
+    """Stops the supervisor and every bot of this machine (SIGTERM), then
+    collects, then stops the server if it runs here."""
+    lab = lablib.load(folder)
+    with open(os.path.join(folder, "stopping"), "w") as f:
+        f.write("wexlab stop\n")
+    supervisor = supervisor_pid(folder)
+    if supervisor is not None:
+        bots.terminate([supervisor], 10, wait_gone)
+    running = running_bots(folder, lab)
+    killed = bots.terminate(list(running.values()), 20, wait_gone)
+    if not quiet:
+        say_line(f"{len(running)} bots stopped" +
+                 (f" ({len(killed)} did not stop in time and were killed)" if killed else ""))
+    command_collect_in(folder, lab, quiet)
+    if local(folder)["server"] and lablib.stop_server(folder):
+        if not quiet:
+            say_line("Lab server stopped.")
+
+
+def command_stop(args):
+    stop_session(os.getcwd())
+
+
+def command_collect_in(folder, lab, quiet=False):
+    tables = collectlib.collect(folder, lab)
+    with open(os.path.join(folder, "report.html"), "w", encoding="utf-8") as f:
+        f.write(report.render(lab, tables, lab["rounds"]))
+    if not quiet:
+        say_line(f"Collected {len(tables['rounds'])} round rows, {len(tables['chat'])} chat "
+                 f"lines and {len(tables['payouts'])} payouts into session_*.csv; the report "
+                 f"is {folder}/report.html")
+    return tables
+
+
+def command_collect(args):
+    folder = os.getcwd()
+    command_collect_in(folder, lablib.load(folder))
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+REHEARSAL_KEYS = """MarketBase 1
+MarketNoiseScale 0.4
+MarketNoise 0.25,0.75
+MaxChatTime 300
+MaxChatIdle 60
+"""
+
+
+def rehearsal_session(folder, pairs, rounds, seed):
+    names = " ".join(f"robot{i:02d}" for i in range(1, 2 * pairs + 1))
+    interval = max(1, rounds // 2)
+    text = (f"Service xmpp:lab.wex@127.0.0.1:{free_port()};trust=any\nModeratorName moderator\n"
+            f"LogFile transcript\nNRounds {rounds}\nConversationInterval {interval}\n"
+            f"{REHEARSAL_KEYS}Subjects {names}\nSeed {seed}\n")
+    path = os.path.join(folder, "session.conf")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    return path
+
+
+def measure(folder, lab):
+    """Each running bot's (peak RSS KiB, CPU s) and the server's CPU s."""
+    stats = {index: bots.proc_stats(pid) for index, pid in running_bots(folder, lab).items()}
+    server = lablib.lab_server.running_pid(os.path.join(folder, "server"))
+    server_stats = bots.proc_stats(server) if server else None
+    return stats, server_stats
+
+
+def play_session(args, kill_pair=None):
+    """A fresh session played by robots: returns (folder, lab, pairs, notices,
+    measurements)."""
+    from . import robots
+    if args.pairs < 1 or args.rounds < 1:
+        raise lablib.LabError("--pairs and --rounds must be at least 1")
+    folder = os.path.abspath(args.dir or time.strftime(f"{args.command}-%Y%m%d-%H%M%S"))
+    if os.path.exists(os.path.join(folder, "lab.json")):
+        raise lablib.LabError(f"{folder} holds a session already; name a new folder with --dir")
+    os.makedirs(folder, exist_ok=True)
+    session_path = rehearsal_session(folder, args.pairs, args.rounds, args.seed)
+    lab = None
+    try:
+        lab = start_session(folder, session_path, args.bot, None, quiet=True)
+        deadline = time.monotonic() + 90 + 30 * args.rounds + 2 * args.pairs
+        pairs, notices = asyncio.run(robots.play(lab, folder, args.seed, deadline, kill_pair))
+        measured = measure(folder, lab)
+    finally:
+        if lab is not None or os.path.exists(os.path.join(folder, "lab.json")):
+            stop_session(folder, quiet=True)
+    return folder, lab, pairs, notices, measured
+
+
+def write_result(folder, pairs, notices):
+    result = {"pairs": [{"pair": p.index, "bot": p.bot, "complete": p.complete(),
+                         "payouts": p.payouts, "status": p.status, "latencies": p.latencies,
+                         "timeouts": p.timeouts} for p in pairs],
+              "notices": notices}
+    lablib.write_json(os.path.join(folder, "rehearsal.json"), result)
+
+
+def command_rehearse(args):
+    folder, lab, pairs, notices, _ = play_session(args, args.kill_pair)
+    write_result(folder, pairs, notices)
+    for pair in pairs:
+        state = "reached the payouts" if pair.complete() else "did NOT finish"
+        paid = ", ".join(f"{name} ${dollars}" for name, (_, dollars) in sorted(pair.payouts.items()))
+        say_line(f"{pair.bot}: {state}" + (f" ({paid})" if paid else ""))
+    for notice in notices:
+        say_line(f"notice to the moderator: {notice}")
+    say_line(f"Session folder: {folder}")
+    return 0 if all(p.complete() for p in pairs) else 1
+
+
+def command_bench(args):
+    from .robots import percentile
+    folder, lab, pairs, notices, (stats, server) = play_session(args)
+    write_result(folder, pairs, notices)
+    samples = [v * 1000 for p in pairs for v in p.latencies]
+    say_line(f"wexlab bench: {args.pairs} pairs, {args.rounds} rounds, {len(samples)} messages "
+             f"to subjects measured")
+    say_line(f"added latency beyond the bot's 1000 ms wait: p50 {percentile(samples, 0.5):.1f} ms,"
+             f" p99 {percentile(samples, 0.99):.1f} ms, max {max(samples, default=float('nan')):.1f} ms")
+    rss = [s[0] / 1024 for s in stats.values() if s]
+    cpu = [s[1] for s in stats.values() if s]
+    if rss:
+        say_line(f"bots: peak RSS {min(rss):.1f}-{max(rss):.1f} MiB each (mean {sum(rss)/len(rss):.1f}),"
+                 f" CPU {min(cpu):.2f}-{max(cpu):.2f} s each ({sum(cpu):.2f} s in all)")
+    if server:
+        say_line(f"server: CPU {server[1]:.2f} s, peak RSS {server[0] / 1024:.1f} MiB")
+    unfinished = [p.bot for p in pairs if not p.complete()]
+    if unfinished:
+        say_line(f"did not finish: {', '.join(unfinished)}")
+    say_line(f"Session folder: {folder}")
+    return 0 if not unfinished else 1

@@ -1,0 +1,180 @@
+"""The session folder: the lab server and its accounts, the pairs' folders,
+the login cards, and the record of it all in lab.json.
+
+The server is set up and started through scripts/lab-server.py, the one
+place that writes Prosody's configuration and makes accounts."""
+
+import importlib.util
+import json
+import os
+import shutil
+
+from . import session as sessionlib
+
+SCRIPTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+DOMAIN_ROLE = "wexlab"  # the supervisor's own account, for notices to the moderator
+
+
+def _load_lab_server():
+    spec = importlib.util.spec_from_file_location(
+        "lab_server", os.path.join(SCRIPTS, "lab-server.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+lab_server = _load_lab_server()
+LabError = lab_server.LabError
+
+
+def read_json(path):
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+def write_json(path, data, private=False):
+    """Replaces path atomically (a temporary file, then rename)."""
+    temporary = path + ".tmp"
+    text = json.dumps(data, indent=1) + "\n"
+    if private:
+        lab_server.write_private(temporary, text)
+    else:
+        with open(temporary, "w", encoding="utf-8") as f:
+            f.write(text)
+    os.replace(temporary, path)
+
+
+def load(folder):
+    path = os.path.join(folder, "lab.json")
+    if not os.path.exists(path):
+        raise LabError(f"no lab session in {folder} (run wexlab start SESSION.conf there)")
+    return read_json(path)
+
+
+def service_parts(session):
+    service = lab_server.parse_service(session.values["Service"])
+    return service["domain"], service["host"], service["port"], service["tls"] == "off"
+
+
+def groups_file(lab):
+    """Shared rosters: each subject sees only its pair's bot, the moderator
+    sees every bot, so nobody has to add contacts by hand and each bot sees
+    its subjects' presence."""
+    d = lab["domain"]
+    lines = []
+    for pair in lab["pairs"]:
+        for subject in (pair["subject1"], pair["subject2"]):
+            lines += [f"[{pair['bot']}-{subject}]", f"{pair['bot']}@{d}={pair['bot']}",
+                      f"{subject}@{d}={subject}"]
+    lines.append("[moderator]")
+    lines.append(f"{lab['moderator']}@{d}={lab['moderator']}")
+    lines += [f"{pair['bot']}@{d}={pair['bot']}" for pair in lab["pairs"]]
+    lines.append(f"{DOMAIN_ROLE}@{d}=wexlab")
+    return "\n".join(lines) + "\n"
+
+
+def fingerprints(crt):
+    found = {}
+    for digest in ("sha256", "sha1"):
+        out = lab_server.run(["openssl", "x509", "-noout", "-fingerprint", f"-{digest}",
+                              "-in", crt])
+        found[digest] = out.strip().split("=", 1)[-1]
+    return found
+
+
+def set_up_server(lab, folder, plain):
+    """A fresh Prosody folder with the certificate, the shared rosters and
+    every account of the session; returns the lab with the passwords."""
+    server = os.path.join(folder, "server")
+    os.makedirs(server, mode=0o700, exist_ok=True)
+    shutil.rmtree(os.path.join(server, "data"), ignore_errors=True)
+    os.makedirs(os.path.join(server, "data"), mode=0o700)
+    lab_server.make_certificate(lab, server)
+    lab["certificate"] = os.path.join(server, "certs", lab["domain"] + ".crt")
+    lab["fingerprints"] = fingerprints(lab["certificate"])
+    roster = os.path.join(server, "groups.txt")
+    lab_server.write_private(roster, groups_file(lab))
+    config = lab_server.prosody_config(lab, server, plain)
+    config += f'  modules_enabled = {{ "groups" }}\n  groups_file = "{roster}"\n'
+    cfg = os.path.join(server, "prosody.cfg.lua")
+    lab_server.write_private(cfg, config)
+    lab["accounts"] = {}
+    lab_server.create_accounts(lab, cfg)
+    return lab
+
+
+def start_server(lab, folder):
+    server = os.path.join(folder, "server")
+    if lab_server.running_pid(server) is None:
+        lab_server.start_prosody(server, lab)
+        return True
+    return False
+
+
+def stop_server(folder):
+    return lab_server.stop_prosody(os.path.join(folder, "server"))
+
+
+def server_running(folder):
+    return lab_server.running_pid(os.path.join(folder, "server")) is not None
+
+
+def new_lab(session, bot_path):
+    domain, host, port, plain = service_parts(session)
+    pairs = []
+    matched = sessionlib.match(session.subjects, session.seed)
+    for index, (first, second) in enumerate(matched, start=1):
+        pairs.append({"index": index, "bot": sessionlib.pair_name(index, len(matched)),
+                      "subject1": first, "subject2": second})
+    names = {pair["bot"]: pair["bot"] for pair in pairs}
+    names.update({name: name for name in session.subjects})
+    names[session.moderator] = session.moderator
+    names[DOMAIN_ROLE] = DOMAIN_ROLE
+    return {"session": os.path.abspath(session.path), "domain": domain, "address": host,
+            "port": port, "plain": plain, "service": session.values["Service"],
+            "moderator": session.moderator, "seed": session.seed, "pairs": pairs,
+            "rounds": session.rounds,
+            "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"]}
+
+
+def password(lab, name):
+    return lab["accounts"][name]["password"]
+
+
+def jid(lab, name):
+    return f"{name}@{lab['domain']}"
+
+
+def write_pair_folders(lab, session, folder):
+    for pair in lab["pairs"]:
+        pair_dir = os.path.join(folder, pair["bot"])
+        os.makedirs(pair_dir, exist_ok=True)
+        with open(os.path.join(pair_dir, "wexbot.conf"), "w", encoding="utf-8") as f:
+            f.write(sessionlib.bot_config(session, pair["bot"], pair["subject1"],
+                                          pair["subject2"]))
+        lab_server.write_private(os.path.join(pair_dir, "passwords.txt"),
+                                 f"{password(lab, pair['bot'])}\nLAB-KEY-{pair['bot']}\n")
+
+
+def login_cards(lab):
+    """What each participant types into an XMPP client."""
+    a, p = lab["address"], lab["port"]
+    fp = lab["fingerprints"]
+    lines = [f"Server {a}, port {p}, domain {lab['domain']}. Its certificate is self-signed;",
+             "accept it after comparing its fingerprint:",
+             f"  SHA-256 {fp['sha256']}", f"  SHA-1   {fp['sha1']}",
+             f"  (the certificate file: {lab['certificate']})", ""]
+
+    def card(name, title, write_to):
+        lines.extend([f"{title}", f"  address   {jid(lab, name)}",
+                      f"  password  {password(lab, name)}",
+                      f"  server    {a}   port {p}", f"  write to  {write_to}", ""])
+
+    for pair in lab["pairs"]:
+        for number in (1, 2):
+            name = pair[f"subject{number}"]
+            card(name, f"{name}: subject {number} of pair {pair['index']}",
+                 jid(lab, pair["bot"]))
+    bots = ", ".join(jid(lab, pair["bot"]) for pair in lab["pairs"])
+    card(lab["moderator"], f"{lab['moderator']}: the moderator", f"each pair's bot: {bots}")
+    return "\n".join(lines)

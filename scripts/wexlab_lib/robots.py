@@ -1,0 +1,234 @@
+"""Robot subjects and a robot moderator that play whole games over XMPP.
+
+Each robot answers what the bot's texts ask for: an expectation or an
+investment drawn from the seed (the same seed, pair, subject and round
+always give the same answer, so a resumed game ends as an uninterrupted one
+would), a line of chat and "done" in a break. Within a pair one message is
+in flight at a time: a robot speaks only once the pair's bot has sent all
+that the previous message called for, so each bot message has one cause and
+its latency can be measured."""
+
+import asyncio
+import os
+import random
+import re
+import signal
+import time
+
+from . import bots, lab as lablib
+from .xmpp import Client
+
+SEND_WAIT = 1.0  # the bot's deliberate wait before each message to a subject
+QUIET = 8.0      # a pair that stays silent this long is taken as settled
+ROUND = re.compile(r"(?:This is round|Current round:) (\d+)")
+ASKS_EXPECTATION = re.compile(r"how much (?:do )?you think (?:your partner|the other player) "
+                              r"will invest", re.I)
+ASKS_INVESTMENT = re.compile(r"how much would you like to invest", re.I)
+BREAK = "We will now take a short break."
+CLOSED = "The investment market has closed"
+PAYOUT = re.compile(r"^(\S+) total credits earned: ([\d.]+), Total payout: \$([\d.]+)$")
+
+
+def answer(seed, pair, subject, round_number, kind):
+    return random.Random(f"{seed}:{pair}:{subject}:{round_number}:{kind}").randint(0, 60)
+
+
+class Pair:
+    """The robots' side of one pair: whose turn it is and what was measured."""
+
+    def __init__(self, lab_pair, rounds, on_close_round=None):
+        self.index = lab_pair["index"]
+        self.bot = lab_pair["bot"]
+        self.rounds = rounds
+        self.lock = asyncio.Lock()
+        self.pending = 0
+        self.settled = asyncio.Event()
+        self.settled.set()
+        self.last_event = time.monotonic()
+        self.latencies = []
+        self.joined = 0
+        self.invested = {}  # round -> investments sent
+        self.done = {}      # round -> "done"s sent
+        self.finished = set()
+        self.payouts = {}
+        self.status = None
+        self.timeouts = 0
+        self.on_close_round = on_close_round
+        self.moderator_asked = False
+
+    async def act(self, send, expected):
+        """Waits for the pair to settle, then sends; expected() says how many
+        bot messages the send calls for."""
+        async with self.lock:
+            while self.pending > 0:
+                try:
+                    await asyncio.wait_for(self.settled.wait(), QUIET)
+                except asyncio.TimeoutError:
+                    if time.monotonic() - self.last_event >= QUIET:
+                        self.timeouts += 1
+                        self.pending = 0
+                        self.settled.set()
+            count = expected()
+            send()
+            self.last_event = time.monotonic()
+            self.pending = count
+            if count:
+                self.settled.clear()
+
+    def bot_message(self, to_subject):
+        now = time.monotonic()
+        if self.pending > 0:
+            if to_subject:
+                self.latencies.append(now - self.last_event - SEND_WAIT)
+            self.pending -= 1
+            if self.pending == 0:
+                self.settled.set()
+        self.last_event = now
+
+    def complete(self):
+        return len(self.finished) == 2 and len(self.payouts) == 2
+
+
+class Subject(Client):
+    def __init__(self, lab, name, number, pair, seed):
+        super().__init__(lab, name, lab["accounts"][name]["password"], "robot")
+        self.number = number
+        self.pair = pair
+        self.seed = seed
+        self.round = 0
+        self.bot_jid = lablib.jid(lab, pair.bot)
+        self.add_event_handler("message", self._message)
+
+    async def _started(self, event):
+        await super()._started(event)
+        asyncio.ensure_future(self.pair.act(lambda: self.say("hello"), self._join_expects))
+
+    def _join_expects(self):
+        self.pair.joined += 1
+        return 1 if self.pair.joined == 1 else 2
+
+    def say(self, text):
+        self.send_message(mto=self.bot_jid, mbody=text, mtype="chat")
+
+    def _message(self, msg):
+        if msg["from"].bare != self.bot_jid or not msg["body"]:
+            return
+        text = msg["body"]
+        self.pair.bot_message(to_subject=True)
+        for found in ROUND.finditer(text):
+            self.round = int(found.group(1))
+        if BREAK in text:
+            self._schedule(f"I will put in {answer(self.seed, self.pair.index, self.number, self.round + 1, 'plan')} next time",
+                           lambda: 2)
+            self._schedule("done", self._done_expects)
+        if ASKS_EXPECTATION.search(text):
+            self._answer("expectation", lambda: 1)
+        elif ASKS_INVESTMENT.search(text):
+            self._answer("investment", self._investment_expects)
+        if CLOSED in text:
+            self.pair.finished.add(self.number)
+
+    def _schedule(self, text, expected):
+        asyncio.ensure_future(self.pair.act(lambda: self.say(text), expected))
+
+    def _answer(self, kind, expected):
+        round_number = max(self.round, 1)
+        value = answer(self.seed, self.pair.index, self.number, round_number, kind)
+        if kind == "expectation" and round_number == 1 and self.number == 1:
+            self.pair.moderator_asked = True  # the moderator's b and ? follow
+        self._schedule(str(value), expected)
+
+    def _done_expects(self):
+        round_number = self.round
+        self.pair.done[round_number] = self.pair.done.get(round_number, 0) + 1
+        return 2 if self.pair.done[round_number] == 2 else 0
+
+    def _investment_expects(self):
+        round_number = max(self.round, 1)
+        self.pair.invested[round_number] = self.pair.invested.get(round_number, 0) + 1
+        if self.pair.invested[round_number] < 2:
+            return 1
+        if self.pair.on_close_round:
+            self.pair.on_close_round(self.pair, round_number)
+        return 2 + (3 if round_number >= self.pair.rounds else 0)
+
+
+class Moderator(Client):
+    """Sends each pair's bot b once and ? once; collects the payouts, the
+    status answers and wexlab's notices."""
+
+    def __init__(self, lab, pairs):
+        super().__init__(lab, lab["moderator"], lab["accounts"][lab["moderator"]]["password"],
+                         "robot")
+        self.pairs = {pair.bot: pair for pair in pairs}
+        self.notices = []
+        self.add_event_handler("message", self._message)
+
+    def _message(self, msg):
+        if not msg["body"]:
+            return
+        sender = msg["from"].user
+        if sender == lablib.DOMAIN_ROLE:
+            self.notices.append(msg["body"])
+            return
+        pair = self.pairs.get(sender)
+        if pair is None:
+            return
+        pair.bot_message(to_subject=False)
+        found = PAYOUT.match(msg["body"])
+        if found:
+            pair.payouts[found.group(1)] = (found.group(2), found.group(3))
+        elif msg["body"].startswith("Status"):
+            pair.status = msg["body"]
+
+    def command(self, pair, text, expected):
+        to = lablib.jid(self.lab, pair.bot)
+        asyncio.ensure_future(pair.act(
+            lambda: self.send_message(mto=to, mbody=text, mtype="chat"), lambda: expected))
+
+
+async def play(lab, folder, seed, deadline, kill_pair=None):
+    """Plays every pair's game; returns (pairs, moderator's notices)."""
+    rounds = lab["rounds"]
+    killed = []
+
+    def close_round(pair, round_number):
+        if pair.index == kill_pair and round_number == 1 and not killed:
+            killed.append(pair.index)
+            asyncio.get_event_loop().call_later(0.3, kill_bot, folder, pair.index)
+
+    pairs = [Pair(p, rounds, close_round) for p in lab["pairs"]]
+    moderator = await Moderator(lab, pairs).online()
+    clients = [moderator]
+    try:
+        for pair, lab_pair in zip(pairs, lab["pairs"]):
+            for number in (1, 2):
+                name = lab_pair[f"subject{number}"]
+                clients.append(await Subject(lab, name, number, pair, seed).online())
+        asked = set()
+        while time.monotonic() < deadline and not all(p.complete() for p in pairs):
+            for pair in pairs:
+                if pair.moderator_asked and pair.index not in asked:
+                    asked.add(pair.index)
+                    moderator.command(pair, "b Hello from the moderator", 3)
+                    moderator.command(pair, "?", 1)
+            await asyncio.sleep(0.2)
+        await asyncio.sleep(1.0)  # the last notices
+    finally:
+        for client in clients:
+            await client.close()
+    return pairs, moderator.notices
+
+
+def kill_bot(folder, index):
+    run = lablib.read_json(os.path.join(folder, bots.RUN_FILE))
+    pid = run["bots"].get(str(index))
+    if pid:
+        os.kill(pid, signal.SIGKILL)
+
+
+def percentile(values, fraction):
+    if not values:
+        return float("nan")
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(round(fraction * (len(ordered) - 1))))]

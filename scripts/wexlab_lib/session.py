@@ -1,0 +1,241 @@
+"""The session file and the matching of subjects into pairs.
+
+A session file has the bot's `Key value` format: the keys a pair's bot
+shares with every other pair (Service, ModeratorName, LogFile and the game
+keys) plus `Subjects NAME NAME ...` and `Seed N`. Lines that are blank or
+begin with # are comments. Every fault is reported with its line number."""
+
+import math
+import random
+import re
+
+# Keys copied into every pair's bot configuration.
+BOT_KEYS = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInterval",
+            "MarketBase", "MarketNoiseScale", "MarketNoise", "BonusMarketRGR", "BonusMarketGW",
+            "MaxChatTime", "MaxChatIdle")
+SESSION_KEYS = ("Subjects", "Seed")
+REQUIRED = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInterval",
+            "MarketBase", "MarketNoiseScale", "MarketNoise", "MaxChatTime", "MaxChatIdle",
+            "Subjects", "Seed")
+# Keys that wexlab writes for each pair itself.
+PER_PAIR_KEYS = ("BotUsername", "Subject1Name", "Subject2Name", "PasswordFile",
+                 "BotPasswordIndex", "KeyIndex", "Resume")
+NAME = re.compile(r"[a-z0-9._-]{1,13}")
+PAIR_NAME = re.compile(r"pair\d+")
+# Accounts that wexlab makes for itself.
+RESERVED_NAMES = ("wexlab",)
+
+
+class SessionError(Exception):
+    """A fault of the session file; the text names the line and the reason."""
+
+
+class Session:
+    def __init__(self, values, lines, path):
+        self.values = values  # key -> value text
+        self.lines = lines    # key -> line number
+        self.path = path
+        self.subjects = values["Subjects"].split()
+        self.seed = int(values["Seed"])
+
+    @property
+    def moderator(self):
+        return self.values["ModeratorName"]
+
+    @property
+    def rounds(self):
+        return int(self.values["NRounds"])
+
+    def pair_count(self):
+        return len(self.subjects) // 2
+
+
+def _fault(path, number, reason):
+    return SessionError(f"{path}:{number}: {reason}" if number else f"{path}: {reason}")
+
+
+def _check_int(value, low, what):
+    if not re.fullmatch(r"[+-]?\d+", value):
+        return f"{what} must be a whole number, not '{value}'"
+    if int(value) < low:
+        return f"{what} must be at least {low}"
+    return None
+
+
+def _check_number(value, what):
+    try:
+        number = float(value)
+    except ValueError:
+        return f"{what} must be a number, not '{value}'"
+    if not math.isfinite(number):
+        return f"{what} must be a finite number"
+    return None
+
+
+def _check_list(value, what):
+    parts = value.split(",")
+    for part in parts:
+        fault = _check_number(part.strip(), f"each element of {what}")
+        if fault:
+            return fault
+    return None
+
+
+def _check_service(value):
+    if not value.startswith("xmpp:"):
+        return ("Service must be an xmpp: service on the lab server, e.g. "
+                "xmpp:lab.wex@127.0.0.1:5222;trust=any")
+    parts = value[5:].split(";")
+    domain, at, hostport = parts[0].partition("@")
+    if not domain or not at or not re.fullmatch(r"[^:]+:\d+", hostport):
+        return "Service must name the server's address and port: xmpp:DOMAIN@ADDRESS:PORT;..."
+    options = dict(p.partition("=")[::2] for p in parts[1:])
+    if options.get("tls") != "off" and options.get("trust") != "any":
+        return "the lab server's certificate is self-signed: add ;trust=any to the Service"
+    return None
+
+
+# The check of each key's value; None means any text.
+VALUE_CHECKS = {
+    "Service": _check_service,
+    "ModeratorName": lambda v: None,  # checked with the other names
+    "LogFile": lambda v: None if v and "/" not in v else
+    "LogFile must be a file name (the transcript goes into each pair's folder)",
+    "NRounds": lambda v: _check_int(v, 1, "NRounds"),
+    "ConversationInterval": lambda v: _check_int(v, 1, "ConversationInterval"),
+    "MaxChatTime": lambda v: _check_int(v, 1, "MaxChatTime"),
+    "MaxChatIdle": lambda v: _check_int(v, 1, "MaxChatIdle"),
+    "MarketBase": lambda v: _check_number(v, "MarketBase"),
+    "MarketNoiseScale": lambda v: _check_number(v, "MarketNoiseScale"),
+    "MarketNoise": lambda v: _check_list(v, "MarketNoise"),
+    "BonusMarketRGR": lambda v: _check_list(v, "BonusMarketRGR"),
+    "BonusMarketGW": lambda v: _check_list(v, "BonusMarketGW"),
+    "Seed": lambda v: _check_int(v, 0, "Seed"),
+    "Subjects": lambda v: None,
+}
+
+
+def _check_subjects(values, lines, path):
+    number = lines["Subjects"]
+    names = values["Subjects"].split()
+    if len(names) < 2 or len(names) % 2:
+        raise _fault(path, number, f"Subjects needs an even number of names, "
+                     f"at least two; it has {len(names)}")
+    moderator = values["ModeratorName"]
+    seen = set()
+    for name in names + [moderator]:
+        line = number if name in names else lines["ModeratorName"]
+        if not NAME.fullmatch(name):
+            raise _fault(path, line, f"'{name}' cannot be an account name: use 1 to 13 "
+                         "lower-case letters, digits, '.', '_' or '-'")
+        if PAIR_NAME.fullmatch(name) or name in RESERVED_NAMES:
+            raise _fault(path, line, f"'{name}' is a name wexlab gives its own accounts "
+                         "(pair01, pair02, ..., wexlab)")
+        if name in seen:
+            raise _fault(path, line, f"'{name}' appears twice among the subjects and the "
+                         "moderator")
+        seen.add(name)
+
+
+def _check_divisors(values, lines, path):
+    """The bot refuses a market divisor of 0; say so before any bot starts."""
+    base = float(values["MarketBase"])
+    scale = float(values["MarketNoiseScale"])
+    for part in values["MarketNoise"].split(","):
+        divisor = scale * float(part) - scale / 2 + base
+        if divisor == 0 or not math.isfinite(divisor):
+            raise _fault(path, lines["MarketNoise"], f"the noise {part.strip()} gives a "
+                         "market divisor of 0")
+
+
+def parse_session(text, path="session"):
+    """Reads a session file's text; raises SessionError naming the line."""
+    values, lines = {}, {}
+    for number, raw in enumerate(text.replace("\r\n", "\n").split("\n"), start=1):
+        line = raw.rstrip("\r")
+        stripped = line.strip(" \t")
+        if not stripped or stripped.startswith("#"):
+            continue
+        if line[0] in " \t":
+            raise _fault(path, number, "a line must begin with its key")
+        key, value = re.match(r"([^ \t]*)[ \t]*(.*)", line).group(1, 2)
+        value = value.rstrip(" \t")
+        if key in PER_PAIR_KEYS:
+            raise _fault(path, number, f"{key} is written by wexlab for each pair; "
+                         "leave it out of the session file")
+        if key not in VALUE_CHECKS:
+            raise _fault(path, number, f"unknown key '{key}'")
+        if key in values:
+            raise _fault(path, number, f"{key} appears twice (first on line {lines[key]})")
+        fault = VALUE_CHECKS[key](value)
+        if fault:
+            raise _fault(path, number, fault)
+        values[key], lines[key] = value, number
+    for key in REQUIRED:
+        if key not in values:
+            raise _fault(path, 0, f"{key} is missing")
+    _check_subjects(values, lines, path)
+    _check_divisors(values, lines, path)
+    return Session(values, lines, path)
+
+
+def read_session(path):
+    try:
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+    except OSError as e:
+        raise SessionError(f"cannot read the session file {path}: {e.strerror}")
+    except UnicodeDecodeError:
+        raise SessionError(f"{path}: the session file is not UTF-8 text")
+    return parse_session(text, path)
+
+
+def pair_name(index, count):
+    """pair01, pair02, ...; three digits from 100 pairs on."""
+    return f"pair{index:0{max(2, len(str(count)))}d}"
+
+
+def match(subjects, seed):
+    """Pairs the subjects at random from the seed: a list of (subject1,
+    subject2), pair 1 first. The same names in the same order and the same
+    seed always give the same pairs."""
+    order = list(subjects)
+    random.Random(seed).shuffle(order)
+    return [(order[i], order[i + 1]) for i in range(0, len(order), 2)]
+
+
+def matching_csv(pairs):
+    rows = ["pair,bot,subject1,subject2"]
+    for index, (first, second) in enumerate(pairs, start=1):
+        bot = pair_name(index, len(pairs))
+        rows.append(f"{index},{bot},{first},{second}")
+    return "\n".join(rows) + "\n"
+
+
+def bot_config(session, bot, subject1, subject2):
+    """The configuration of one pair's bot: the session's shared keys and the
+    pair's own names; the password file sits beside it."""
+    lines = [f"BotUsername {bot}", f"Subject1Name {subject1}", f"Subject2Name {subject2}",
+             "PasswordFile passwords.txt", "BotPasswordIndex 0", "KeyIndex 1"]
+    lines += [f"{key} {session.values[key]}" for key in BOT_KEYS if key in session.values]
+    return "\n".join(lines) + "\n"
+
+
+def parse_only(text, count):
+    """The pairs named by --only: 'none', '3', '1-10', '1-5,8'; a sorted list."""
+    if text is None:
+        return list(range(1, count + 1))
+    if text == "none":
+        return []
+    chosen = set()
+    for part in text.split(","):
+        found = re.fullmatch(r"(\d+)(?:-(\d+))?", part.strip())
+        if not found:
+            raise SessionError(f"--only takes pair numbers like 1-10 or 1-5,8 or none, "
+                               f"not '{text}'")
+        low = int(found.group(1))
+        high = int(found.group(2) or low)
+        if low < 1 or high > count or low > high:
+            raise SessionError(f"--only {text}: the session has pairs 1 to {count}")
+        chosen.update(range(low, high + 1))
+    return sorted(chosen)
