@@ -36,6 +36,17 @@ bool AppendToFile(const std::string& path, const std::string& line, bool* opened
     return *opened && file.Append(line);
 }
 
+// "YYYY-MM-DD HH:MM:SS ": the time stamp that starts every line.
+bool StartsWithTimeStamp(const std::string& line) {
+    static const char kShape[] = "dddd-dd-dd dd:dd:dd ";
+    if (line.size() < sizeof kShape - 1) return false;
+    for (size_t i = 0; i + 1 < sizeof kShape; ++i) {
+        bool digit = line[i] >= '0' && line[i] <= '9';
+        if (kShape[i] == 'd' ? !digit : line[i] != kShape[i]) return false;
+    }
+    return true;
+}
+
 std::string HandleText(WEXSTR handle) {
     std::string text;
     AppendNarrow(text, handle);
@@ -75,6 +86,55 @@ bool Transcript::SetUpLogFile(const PropertyFile& config) {
 
 void Transcript::ContinueLogFile(const std::string& path) {
     logPath = path;
+    std::string text;
+    std::string problem;
+    if (!ReadFileText(path, &text, &problem)) return;
+    CountEarlierLines(text);
+}
+
+// Counts what the lines of an earlier run counted: RECV lines and the SEND
+// lines not followed by their "not delivered" ERR line, for slots 0 to 3.
+void Transcript::CountEarlierLines(const std::string& text) {
+    int pendingSlot = -1;  // a SEND line whose verdict is the next line
+    std::string pendingText;
+    auto commitPending = [&] {
+        if (pendingSlot >= 0) stats.AddSent(0, pendingSlot, pendingText);
+        pendingSlot = -1;
+    };
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos) end = text.size();
+        ParsedLine line;
+        bool parsed = ParseLine(text.substr(begin, end - begin), &line);
+        bool undelivered = parsed && line.tag == "ERR " && line.slot == pendingSlot &&
+                           line.text.rfind("not delivered: ", 0) == 0;
+        if (undelivered) pendingSlot = -1;
+        commitPending();
+        if (parsed && line.tag == "RECV") stats.AddReceived(0, line.slot, line.text);
+        if (parsed && line.tag == "SEND") {
+            pendingSlot = line.slot;
+            pendingText = line.text;
+        }
+        begin = end + 1;
+    }
+    commitPending();
+}
+
+bool Transcript::ParseLine(const std::string& line, ParsedLine* parsed) {
+    constexpr size_t kStampSize = 20;  // "YYYY-MM-DD HH:MM:SS "
+    if (!StartsWithTimeStamp(line)) return false;
+    for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+        std::string name = PadName(SlotName(slot)) + " ";
+        if (line.compare(kStampSize, name.size(), name) != 0) continue;
+        size_t tagAt = kStampSize + name.size();
+        if (line.size() < tagAt + 5 || line[tagAt + 4] != ' ') return false;
+        parsed->slot = slot;
+        parsed->tag = line.substr(tagAt, 4);
+        parsed->text = line.substr(tagAt + 5);
+        return true;
+    }
+    return false;
 }
 
 HRESULT Transcript::WriteLog(int slot, const std::string& tag, const std::string& text) {

@@ -17,7 +17,9 @@ public:
     // LogFile + "_%Y%m%d_%H%M%S.log". False, with a line on standard error,
     // when LogFile is missing or empty. Does not create the file.
     bool SetUpLogFile(const PropertyFile& config);
-    // Appends to the log file of an earlier run instead (a resumed game).
+    // Appends to the log file of an earlier run instead (a resumed game),
+    // and counts the messages its lines record, so that the moderator's
+    // report covers the whole game. Call after the username slots are set.
     void ContinueLogFile(const std::string& path);
 
     // Appends "time name tag text" for the party in slot (0 to 3), echoes it
@@ -37,6 +39,14 @@ public:
     MsgStats& Stats() { return stats; }
 
 private:
+    struct ParsedLine {
+        int slot;
+        std::string tag;
+        std::string text;
+    };
+    // Reads "time name tag text" for a party in slots 0 to 3.
+    static bool ParseLine(const std::string& line, ParsedLine* parsed);
+    void CountEarlierLines(const std::string& text);
     HRESULT WriteLine(int slot, const std::string& name, const std::string& tag,
                       const std::string& text);
     // WriteLine with logLock held; count says whether SEND and RECV lines

@@ -96,6 +96,29 @@ TEST_F(TranscriptTest, LineFormatEchoAndCounts) {
               "team 3:\n1 sent, 0 received.\n");
 }
 
+// A resumed game continues the earlier transcript, and the moderator's
+// counts cover what that transcript recorded before the restart.
+TEST_F(TranscriptTest, ContinuedTranscriptKeepsItsCounts) {
+    testing::internal::CaptureStdout();
+    log.LogRecv(1, MakeBstr("25").get());
+    log.LogRecv(1, MakeBstr("thirteenchars RECV forged\n2008-01-01 00:00:00 x").get());
+    log.LogSend(1, MakeBstr("line one\nline two").get());
+    log.LogSend(2, MakeBstr("bounced").get(), WEX_E_USER_UNAVAILABLE);
+    log.LogSend(3, MakeBstr("report").get());
+    log.LogRecv(-1, MakeBstr("hi").get(), MakeBstr("stranger").get());
+    log.LogRecv(3, MakeBstr("s").get());
+    testing::internal::GetCapturedStdout();
+    const std::string before = log.Stats().Report();
+    ASSERT_EQ(before,
+              "team 1:\n1 sent, 2 received.\nteam 2:\n0 sent, 0 received.\n"
+              "team 3:\n1 sent, 1 received.\n");
+
+    Transcript resumed;
+    resumed.ContinueLogFile(log.LogPath());
+    EXPECT_EQ(resumed.Stats().Report(), before);
+    EXPECT_EQ(resumed.LogPath(), log.LogPath());
+}
+
 TEST_F(TranscriptTest, LostLines) {
     // Before the log file is named: dropped without a word.
     Transcript unnamed;
