@@ -105,9 +105,11 @@ def payout_table(payouts):
     for row in payouts:
         payout = _number(row.get("payout"))
         total += payout or 0.0
+        credits = _number(row.get("total_credits"))
+        shown = dict(row, total_credits=f"{credits:.2f}" if credits is not None else "")
         rows.append("<tr>" + "".join(
             f'<td{" class=n" if key in ("total_credits", "payout") else ""}>'
-            f'{html.escape(row.get(key, ""))}</td>'
+            f'{html.escape(shown.get(key, ""))}</td>'
             for key in ("pair", "subject", "name", "total_credits", "payout")) + "</tr>")
     if not rows:
         return "<p>No pair has reached its payouts yet.</p>"
