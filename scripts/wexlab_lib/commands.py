@@ -1,7 +1,6 @@
 """The commands of wexlab; each works in the session folder."""
 
 import asyncio
-import json
 import os
 import shutil
 import socket
@@ -236,7 +235,10 @@ def stop_session(folder, quiet=False):
     if not quiet:
         say_line(f"{len(running)} bots stopped" +
                  (f" ({len(killed)} did not stop in time and were killed)" if killed else ""))
-    command_collect_in(folder, lab, quiet)
+    try:
+        command_collect_in(folder, lab, quiet)
+    except (OSError, ValueError) as e:
+        say_line(f"wexlab: the data could not be merged ({e}); wexlab collect tries again")
     if local(folder)["server"] and lablib.stop_server(folder):
         if not quiet:
             say_line("Lab server stopped.")
@@ -319,11 +321,17 @@ def play_session(args, kill_pair=None):
     return folder, lab, pairs, notices, measured
 
 
-def write_result(folder, pairs, notices):
+def write_result(folder, pairs, notices, measured=None):
+    """rehearsal.json: what the robots saw and, for bench, what was measured."""
     result = {"pairs": [{"pair": p.index, "bot": p.bot, "complete": p.complete(),
                          "payouts": p.payouts, "status": p.status, "latencies": p.latencies,
                          "timeouts": p.timeouts} for p in pairs],
               "notices": notices}
+    if measured is not None:
+        stats, server = measured
+        result["bots"] = {str(i): {"peak_rss_kib": s[0], "cpu_seconds": s[1]}
+                          for i, s in stats.items() if s}
+        result["server"] = {"peak_rss_kib": server[0], "cpu_seconds": server[1]} if server else None
     lablib.write_json(os.path.join(folder, "rehearsal.json"), result)
 
 
@@ -332,7 +340,8 @@ def command_rehearse(args):
     write_result(folder, pairs, notices)
     for pair in pairs:
         state = "reached the payouts" if pair.complete() else "did NOT finish"
-        paid = ", ".join(f"{name} ${dollars}" for name, (_, dollars) in sorted(pair.payouts.items()))
+        paid = ", ".join(f"{name} ${dollars}"
+                         for name, (_, dollars) in sorted(pair.payouts.items()))
         say_line(f"{pair.bot}: {state}" + (f" ({paid})" if paid else ""))
     for notice in notices:
         say_line(f"notice to the moderator: {notice}")
@@ -343,21 +352,23 @@ def command_rehearse(args):
 def command_bench(args):
     from .robots import percentile
     folder, lab, pairs, notices, (stats, server) = play_session(args)
-    write_result(folder, pairs, notices)
+    write_result(folder, pairs, notices, (stats, server))
     samples = [v * 1000 for p in pairs for v in p.latencies]
     say_line(f"wexlab bench: {args.pairs} pairs, {args.rounds} rounds, {len(samples)} messages "
              f"to subjects measured")
+    worst = max(samples, default=float("nan"))
     say_line(f"added latency beyond the bot's 1000 ms wait: p50 {percentile(samples, 0.5):.1f} ms,"
-             f" p99 {percentile(samples, 0.99):.1f} ms, max {max(samples, default=float('nan')):.1f} ms")
+             f" p99 {percentile(samples, 0.99):.1f} ms, max {worst:.1f} ms")
     rss = [s[0] / 1024 for s in stats.values() if s]
     cpu = [s[1] for s in stats.values() if s]
     if rss:
-        say_line(f"bots: peak RSS {min(rss):.1f}-{max(rss):.1f} MiB each (mean {sum(rss)/len(rss):.1f}),"
-                 f" CPU {min(cpu):.2f}-{max(cpu):.2f} s each ({sum(cpu):.2f} s in all)")
+        say_line(f"bots: peak RSS {min(rss):.1f}-{max(rss):.1f} MiB each "
+                 f"(mean {sum(rss) / len(rss):.1f}), CPU {min(cpu):.2f}-{max(cpu):.2f} s each "
+                 f"({sum(cpu):.2f} s in all)")
     if server:
         say_line(f"server: CPU {server[1]:.2f} s, peak RSS {server[0] / 1024:.1f} MiB")
     unfinished = [p.bot for p in pairs if not p.complete()]
     if unfinished:
         say_line(f"did not finish: {', '.join(unfinished)}")
-    say_line(f"Session folder: {folder}")
+    say_line(f"Each bot's figures are in {folder}/rehearsal.json")
     return 0 if not unfinished else 1

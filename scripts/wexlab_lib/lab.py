@@ -12,7 +12,7 @@ import shutil
 from . import session as sessionlib
 
 SCRIPTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-DOMAIN_ROLE = "wexlab"  # the supervisor's own account, for notices to the moderator
+NOTIFIER = "wexlab"  # the supervisor's own account, for notices to the moderator
 
 
 def _load_lab_server():
@@ -69,7 +69,7 @@ def groups_file(lab):
     lines.append("[moderator]")
     lines.append(f"{lab['moderator']}@{d}={lab['moderator']}")
     lines += [f"{pair['bot']}@{d}={pair['bot']}" for pair in lab["pairs"]]
-    lines.append(f"{DOMAIN_ROLE}@{d}=wexlab")
+    lines.append(f"{NOTIFIER}@{d}=wexlab")
     return "\n".join(lines) + "\n"
 
 
@@ -129,7 +129,7 @@ def new_lab(session, bot_path):
     names = {pair["bot"]: pair["bot"] for pair in pairs}
     names.update({name: name for name in session.subjects})
     names[session.moderator] = session.moderator
-    names[DOMAIN_ROLE] = DOMAIN_ROLE
+    names[NOTIFIER] = NOTIFIER
     return {"session": os.path.abspath(session.path), "domain": domain, "address": host,
             "port": port, "plain": plain, "service": session.values["Service"],
             "moderator": session.moderator, "seed": session.seed, "pairs": pairs,

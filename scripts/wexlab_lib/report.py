@@ -94,7 +94,8 @@ def pair_chart(pair, rows, rounds):
         body += (f'<text x="{WIDTH}" y="{HEIGHT / 2}" text-anchor="middle">'
                  'no closed rounds</text>')
     return (f'<div class="pair"><h2>{html.escape(title)}</h2>'
-            f'<svg class="pair-chart" data-pair="{pair["index"]}" xmlns="http://www.w3.org/2000/svg" '
+            f'<svg class="pair-chart" data-pair="{pair["index"]}" '
+            'xmlns="http://www.w3.org/2000/svg" '
             f'width="{2 * WIDTH}" height="{HEIGHT}" viewBox="0 0 {2 * WIDTH} {HEIGHT}">'
             f'{body}</svg></div>')
 

@@ -118,8 +118,8 @@ class Subject(Client):
         for found in ROUND.finditer(text):
             self.round = int(found.group(1))
         if BREAK in text:
-            self._schedule(f"I will put in {answer(self.seed, self.pair.index, self.number, self.round + 1, 'plan')} next time",
-                           lambda: 2)
+            plan = answer(self.seed, self.pair.index, self.number, self.round, "plan")
+            self._schedule(f"I will put in {plan} next round", lambda: 2)
             self._schedule("done", self._done_expects)
         if ASKS_EXPECTATION.search(text):
             self._answer("expectation", lambda: 1)
@@ -168,7 +168,7 @@ class Moderator(Client):
         if not msg["body"]:
             return
         sender = msg["from"].user
-        if sender == lablib.DOMAIN_ROLE:
+        if sender == lablib.NOTIFIER:
             self.notices.append(msg["body"])
             return
         pair = self.pairs.get(sender)

@@ -133,7 +133,7 @@ class Supervisor:
         for sig in (signal.SIGTERM, signal.SIGINT):
             loop.add_signal_handler(sig, self.stop.set)
         try:
-            self.notifier = xmpp.Notifier(self.lab, lablib.DOMAIN_ROLE)
+            self.notifier = xmpp.Notifier(self.lab, lablib.NOTIFIER)
             self.notifier.start()
         except Exception as e:  # the bots matter more than the notices
             log(f"no notices to the moderator: {e}")

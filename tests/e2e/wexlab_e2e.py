@@ -93,7 +93,8 @@ def png_pixels(path):
     step = 4 if color == 6 else 3
     raw, stride, out, prev = zlib.decompress(idat), width * step, [], bytearray(width * step)
     for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        start = y * (stride + 1)
+        kind, line = raw[start], bytearray(raw[start + 1:start + 1 + stride])
         for i in range(stride):
             a = line[i - step] if i >= step else 0
             b, c = prev[i], prev[i - step] if i >= step else 0
