@@ -8,7 +8,7 @@ packages=(
   libgtest-dev
   qt6-base-dev libgl-dev
   libstrophe-dev
-  prosody python3-slixmpp
+  prosody ejabberd python3-slixmpp
   openssl coreutils
   chromium
 )

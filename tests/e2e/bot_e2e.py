@@ -2,12 +2,13 @@
 """End-to-end tests of wexbot on the xmpp service: the bot, a Prosody of
 their own, and slixmpp clients as the subjects and the moderator."""
 
+import asyncio
 import glob
 import os
 import re
 import sys
 
-from harness import Scene, check, run_case
+from harness import EjabberdLab, Scene, check, run_case
 
 BOT = "selkbot@lab.wex"
 JOINED = ("Both players are here! Let's now begin out game!\nThis is round 1.\n"
@@ -38,12 +39,17 @@ async def join(scene):
     await bot.expect(r"^wexbot online and ready\.$")
     alice = await scene.peer("subject1")
     bob = await scene.peer("subject2")
+    await greet(alice, bob)
+    return bot, alice, bob
+
+
+async def greet(alice, bob):
+    """Both subjects write to the bot, which starts round 1."""
     alice.say(BOT, "hello")
     await expect_text(alice, "Waiting for the other player to join...")
     bob.say(BOT, "hi")
     await expect_text(alice, JOINED)
     await expect_text(bob, JOINED)
-    return bot, alice, bob
 
 
 async def first_round(alice, bob):
@@ -81,40 +87,87 @@ async def whole_game(args):
     async with Scene(args, plain=False) as scene:
         bot, alice, bob = await join(scene)
         moderator = await scene.peer("moderator")
-        await first_round(alice, bob)
-        # The break: chat is relayed to the partner and the moderator.
-        alice.say(BOT, "shall we both invest 60?")
-        await expect_text(bob, "(from alice) shall we both invest 60?")
-        await expect_text(moderator, "(from alice) shall we both invest 60?")
-        bob.say(BOT, "yes")
-        await expect_text(alice, "(from bob) yes")
-        await expect_text(moderator, "(from bob) yes")
-        alice.say(BOT, "done")
-        bob.say(BOT, "done")
-        await expect_text(alice, PROMPT)
-        await expect_text(bob, PROMPT)
-        # Round 2, the last: bonus, no break, and the final report.
-        await answer(alice, 60, "You expect your partner to invest: 60\n"
-                     "Now please tell me, how much would you like to invest?")
-        await answer(alice, 60, "You invest: 60")
-        await answer(bob, 60, "You expect your partner to invest: 60\n"
-                     "Now please tell me, how much would you like to invest?")
-        bob.say(BOT, "60")
-        await expect_text(moderator, "alice total credits earned: 366.87, Total payout: $10.00")
-        await expect_text(moderator, "bob total credits earned: 256.87, Total payout: $10.00")
-        stats = await moderator.message(sender=BOT)
-        check(stats["body"].startswith("team 1:\n"), f"statistics: {stats['body']!r}")
-        last = ("Round 2 Earnings: 109.09\nRounds until next bonus: 0\n"
-                f"It's time to pay out the bonuses!\nRich get Richer: 50.00\n{CLOSED}")
-        await expect_text(bob, "You invest: 60\n" + last)
-        await expect_text(alice, last)
-        # The SEND line is written once the server has taken the message.
-        await bot.expect(r"^\S+ \S+ bob {11}SEND You invest: 60$")
-        log = transcript(scene)
-        for peer, name in ((alice, "alice"), (bob, "bob"), (moderator, "moderator")):
-            check_logged(log, peer, name)
-        check(re.search(r"^.{20}alice {9}RECV 20$", log, re.M), "alice's answer as RECV")
-        check(bot.proc.returncode is None, "the bot runs until its session ends")
+        await play_game(scene, bot, alice, bob, moderator)
+
+
+async def play_game(scene, bot, alice, bob, moderator):
+    """Two rounds with a chat break from round 1 on, and the final report;
+    every message the bot sent has its SEND line."""
+    await first_round(alice, bob)
+    # The break: chat is relayed to the partner and the moderator.
+    alice.say(BOT, "shall we both invest 60?")
+    await expect_text(bob, "(from alice) shall we both invest 60?")
+    await expect_text(moderator, "(from alice) shall we both invest 60?")
+    bob.say(BOT, "yes")
+    await expect_text(alice, "(from bob) yes")
+    await expect_text(moderator, "(from bob) yes")
+    alice.say(BOT, "done")
+    bob.say(BOT, "done")
+    await expect_text(alice, PROMPT)
+    await expect_text(bob, PROMPT)
+    # Round 2, the last: bonus, no break, and the final report.
+    await answer(alice, 60, "You expect your partner to invest: 60\n"
+                 "Now please tell me, how much would you like to invest?")
+    await answer(alice, 60, "You invest: 60")
+    await answer(bob, 60, "You expect your partner to invest: 60\n"
+                 "Now please tell me, how much would you like to invest?")
+    bob.say(BOT, "60")
+    await expect_text(moderator, "alice total credits earned: 366.87, Total payout: $10.00")
+    await expect_text(moderator, "bob total credits earned: 256.87, Total payout: $10.00")
+    stats = await moderator.message(sender=BOT)
+    check(stats["body"].startswith("team 1:\n"), f"statistics: {stats['body']!r}")
+    last = ("Round 2 Earnings: 109.09\nRounds until next bonus: 0\n"
+            f"It's time to pay out the bonuses!\nRich get Richer: 50.00\n{CLOSED}")
+    await expect_text(bob, "You invest: 60\n" + last)
+    await expect_text(alice, last)
+    # The SEND line is written once the server has taken the message.
+    await bot.expect(r"^\S+ \S+ bob {11}SEND You invest: 60$")
+    log = transcript(scene)
+    for peer, name in ((alice, "alice"), (bob, "bob"), (moderator, "moderator")):
+        check_logged(log, peer, name)
+    check(re.search(r"^.{20}alice {9}RECV 20$", log, re.M), "alice's answer as RECV")
+    check(bot.proc.returncode is None, "the bot runs until its session ends")
+
+
+async def ejabberd_game(args):
+    """A whole game against ejabberd with its default presence-flood counter
+    (mod_pres_counter), the three participants adding the bot at once.
+
+    The counter drops a session's sixth subscription stanza within a minute
+    and counts those the bot sends towards a local contact twice, so only
+    the first participant's exchange with the bot completes; the others
+    reach the bot all the same, for ejabberd delivers chat from anyone. The
+    bot must not add to the flood: one consent and one request per
+    participant, never more."""
+    async with Scene(args, lab=EjabberdLab()) as scene:
+        bot = await scene.bot()
+        await bot.expect(r"^wexbot online and ready\.$")
+        peers = [await scene.peer(role) for role in ("subject1", "subject2", "moderator")]
+        for peer in peers:
+            peer.send_presence_subscription(pto=BOT)
+        alice, bob, moderator = peers
+        await greet(alice, bob)
+        await play_game(scene, bot, alice, bob, moderator)
+        answers = {}
+        for peer in peers:
+            kinds = []
+            while not peer.presences.empty():
+                kind, presence = peer.presences.get_nowait()
+                if presence["from"].bare == BOT and kind != "presence_available":
+                    kinds.append(kind.split("_")[1])
+            answers[peer.boundjid.user] = kinds
+        print(f"subscription stanzas from the bot: {answers}")
+        for name, kinds in answers.items():
+            check(kinds.count("subscribed") <= 1 and kinds.count("subscribe") <= 1,
+                  f"the bot repeated itself to {name}: {kinds}")
+        check(any(kinds == ["subscribed", "subscribe"] for kinds in answers.values()),
+              f"no participant got the bot's consent and request: {answers}")
+        floods = [line.split(" ", 3)[-1] for line in scene.lab.server_log().splitlines()
+                  if "@mod_pres_counter:" in line]
+        print("ejabberd's flood counter:\n" + "\n".join(floods))
+
+
+ejabberd_game.needs = ("ejabberdctl",)
 
 
 async def unknown_account(args):
@@ -185,7 +238,7 @@ async def server_restart(args):
 
 
 CASES = {f.__name__: f for f in (whole_game, unknown_account, wrong_password, subscription,
-                                 server_restart)}
+                                 server_restart, ejabberd_game)}
 
 if __name__ == "__main__":
     sys.exit(run_case(CASES, sys.argv[1:]))

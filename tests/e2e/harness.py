@@ -5,12 +5,14 @@ Everything here stops by itself: every wait has a deadline, and Lab and
 Program kill what they started when the test leaves them."""
 
 import asyncio
+import concurrent.futures
 import json
 import os
 import re
 import shutil
 import signal
 import socket
+import secrets
 import ssl
 import subprocess
 import sys
@@ -105,6 +107,200 @@ class Lab:
             except (OSError, ValueError):
                 pass
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+class EjabberdLab:
+    """An ejabberd on 127.0.0.1 in a temporary folder (configuration, spool,
+    logs, certificate, an Erlang cookie in a HOME of its own), with the same
+    four accounts as Lab, made with ejabberdctl register. ejabberd keeps its
+    default presence-flood counter (mod_pres_counter: five subscription
+    stanzas a minute each way)."""
+
+    DOMAIN = "lab.wex"
+    NAMES = {"bot": "selkbot", "subject1": "alice", "subject2": "bob",
+             "moderator": "moderator"}
+
+    def __init__(self):
+        self.plain = False
+        self.root = tempfile.mkdtemp(prefix="wex-e2e-ejabberd-")
+        self.dir = os.path.join(self.root, "server")
+        self.port = free_port()
+        self.dist_port = free_port()  # the node's Erlang distribution port; no epmd
+        self.node = f"wex{self.port}@localhost"
+        self.service = f"xmpp:{self.DOMAIN}@127.0.0.1:{self.port};trust=any"
+        self.config = os.path.join(self.root, "bot.conf")
+        self.log = os.path.join(self.dir, "logs", "ejabberd.log")
+        self.accounts = {}
+        self.env = None
+        self.pid = None
+
+    def _ctl(self, *args, timeout=30):
+        argv = ["ejabberdctl", "--config-dir", self.dir,
+                "--ctl-config", os.path.join(self.dir, "ejabberdctl.cfg"),
+                "--spool", os.path.join(self.dir, "spool"),
+                "--logs", os.path.join(self.dir, "logs"), "--node", self.node, *args]
+        return subprocess.run(argv, env=self.env, capture_output=True, text=True,
+                              timeout=timeout)
+
+    def _write(self, name, text):
+        with open(os.path.join(self.dir, name), "w") as f:
+            f.write(text)
+
+    def start(self):
+        d = self.dir
+        for sub in ("spool", "logs", "home"):
+            os.makedirs(os.path.join(d, sub), mode=0o700)
+        pem = os.path.join(d, "lab.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
+                        "2", "-keyout", pem, "-out", pem + ".crt", "-subj", "/CN=" + self.DOMAIN],
+                       check=True, capture_output=True, timeout=60)
+        with open(pem, "a") as f:
+            f.write(open(pem + ".crt").read())
+        self._write("inetrc", '{lookup,["file","native"]}.\n'
+                    '{host,{127,0,0,1}, ["localhost"]}.\n')
+        # ejabberdctl reads this as shell after choosing to switch to the
+        # ejabberd user when run as root (as CI runs): the node runs as the
+        # caller instead, who owns these folders. With ERL_DIST_PORT the
+        # node and ejabberdctl need no epmd, so nothing outlives the node.
+        self._write("ejabberdctl.cfg",
+                    "EXEC_CMD=as_current_user\n"
+                    f"ERL_DIST_PORT={self.dist_port}\n"
+                    'ERL_OPTIONS="-env ERL_CRASH_DUMP_BYTES 0 '
+                    '-kernel inet_dist_use_interface {127,0,0,1}"\n'
+                    f"EJABBERD_PID_PATH={d}/ejabberd.pid\n")
+        self._write("ejabberd.yml", f"""hosts: ["{self.DOMAIN}"]
+loglevel: info
+log_rotate_count: 0
+certfiles: ["{pem}"]
+listen:
+  - port: {self.port}
+    ip: "127.0.0.1"
+    module: ejabberd_c2s
+    max_stanza_size: 262144
+    shaper: c2s_shaper
+    access: c2s
+    starttls_required: true
+auth_password_format: scram
+acl:
+  local:
+    user_regexp: ""
+access_rules:
+  local:
+    allow: local
+  c2s:
+    deny: blocked
+    allow: all
+api_permissions:
+  "console commands":
+    from: [ejabberd_ctl]
+    who: all
+    what: "*"
+shaper:
+  normal:
+    rate: 3000
+    burst_size: 20000
+shaper_rules:
+  max_user_sessions: 10
+  max_user_offline_messages: 100
+  c2s_shaper: normal
+modules:
+  mod_caps: {{}}
+  mod_carboncopy: {{}}
+  mod_disco: {{}}
+  mod_offline:
+    access_max_user_messages: max_user_offline_messages
+  mod_ping: {{}}
+  mod_pres_counter: {{}}
+  mod_privacy: {{}}
+  mod_blocking: {{}}
+  mod_roster:
+    versioning: true
+  mod_stream_mgmt: {{}}
+""")
+        home = os.path.join(d, "home")
+        cookie = os.path.join(home, ".erlang.cookie")
+        fd = os.open(cookie, os.O_WRONLY | os.O_CREAT, 0o400)
+        os.write(fd, os.urandom(12).hex().upper().encode())
+        os.close(fd)
+        self.env = dict(os.environ, HOME=home)
+        self.env.pop("XDG_CONFIG_HOME", None)
+        done = self._ctl("start")
+        if done.returncode != 0:
+            raise Failure(f"ejabberdctl start failed: {done.stderr}{done.stdout}")
+        # The client port opens once the node has loaded the configuration.
+        deadline = time.monotonic() + 60
+        while self.pid is None or not _listening(self.port):
+            self.pid = self.pid or self._pid_from_file()
+            if time.monotonic() > deadline:
+                raise Failure(f"ejabberd did not start within 60 s:\n{self.server_log()}")
+            time.sleep(0.2)
+        # Each ejabberdctl call starts an Erlang VM of its own: all four at once.
+        passwords = {role: secrets.token_hex(8) for role in self.NAMES}
+        with concurrent.futures.ThreadPoolExecutor(len(self.NAMES)) as pool:
+            done = {role: pool.submit(self._ctl, "register", name, self.DOMAIN,
+                                      passwords[role]) for role, name in self.NAMES.items()}
+        for role, name in self.NAMES.items():
+            result = done[role].result()
+            if result.returncode != 0:
+                raise Failure(f"ejabberdctl register {name} failed: "
+                              f"{result.stderr}{result.stdout}")
+            self.accounts[role] = {"jid": f"{name}@{self.DOMAIN}", "password": passwords[role]}
+        with open(os.path.join(self.root, "passwords.txt"), "w") as f:
+            f.write(f"{passwords['bot']}\nLAB-KEY\n")
+        with open(self.config, "w") as f:
+            f.write(f"Service {self.service}\nBotUsername selkbot\nSubject1Name alice\n"
+                    "Subject2Name bob\nModeratorName moderator\nPasswordFile passwords.txt\n"
+                    f"BotPasswordIndex 0\nKeyIndex 1\nLogFile transcript\n{GAME_KEYS}")
+
+    def password(self, role):
+        return self.accounts[role]["password"]
+
+    def jid(self, role):
+        return self.accounts[role]["jid"]
+
+    def server_log(self):
+        try:
+            with open(self.log, encoding="utf-8", errors="replace") as f:
+                return f.read()
+        except OSError:
+            return ""
+
+    def _pid_from_file(self):
+        try:
+            with open(os.path.join(self.dir, "ejabberd.pid")) as f:
+                return int(f.read().strip())
+        except (OSError, ValueError):
+            return None
+
+    def running(self):
+        """Whether the node's VM still runs (a zombie nobody reaps does not)."""
+        try:
+            with open(f"/proc/{self.pid}/stat") as f:
+                return f.read().rsplit(")", 1)[-1].split()[0] != "Z"
+        except (OSError, IndexError, TypeError):
+            return False
+
+    def close(self):
+        """Stops the node: SIGTERM (the Erlang VM then stops in order, like
+        ejabberdctl stop without starting a VM to say so), a bounded wait,
+        SIGKILL last."""
+        self.pid = self.pid or self._pid_from_file()
+        if self.running():
+            os.kill(self.pid, signal.SIGTERM)
+            deadline = time.monotonic() + 20
+            while self.running() and time.monotonic() < deadline:
+                time.sleep(0.2)
+            if self.running():
+                os.kill(self.pid, signal.SIGKILL)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def _listening(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1):
+            return True
+    except OSError:
+        return False
 
 
 class Program:
@@ -274,8 +470,11 @@ def run_case(cases, argv):
     parser.add_argument("--case-seconds", type=int, default=CASE_SECONDS,
                         help="the case's time limit, below CTest's TIMEOUT")
     args = parser.parse_args(argv)
-    if shutil.which("prosody") is None or shutil.which("prosodyctl") is None:
-        print("prosody is not installed: skipped")
+    # A case names the server programs it needs; Prosody's by default.
+    needs = getattr(cases[args.case], "needs", ("prosody", "prosodyctl"))
+    missing = [program for program in needs if shutil.which(program) is None]
+    if missing:
+        print(f"{' and '.join(missing)} not installed: skipped")
         return SKIP
     started = time.monotonic()
     try:
@@ -294,9 +493,9 @@ class Scene:
     """One test's world: its lab server, programs and peers, all closed on
     the way out; the programs' output is shown when the test fails."""
 
-    def __init__(self, args, plain=True):
+    def __init__(self, args, plain=True, lab=None):
         self.args = args
-        self.lab = Lab(args.lab_script, plain)
+        self.lab = lab or Lab(args.lab_script, plain)
         self.programs = []
         self.peers = []
 
@@ -308,6 +507,9 @@ class Scene:
         if exc_type is not None:
             for program in self.programs:
                 print(program.transcript())
+            if isinstance(self.lab, EjabberdLab):
+                print("\n".join(f"  ejabberd| {line}" for line in
+                                self.lab.server_log().splitlines()[-40:]))
         for peer in self.peers:
             await peer.close()
         for program in self.programs:
