@@ -298,7 +298,7 @@ def measure(folder, lab):
     return stats, server_stats
 
 
-def play_session(args, kill_pair=None):
+def play_session(args, kill_pair=None, blip_pair=None):
     """A fresh session played by robots: returns (folder, lab, pairs, notices,
     measurements)."""
     from . import robots
@@ -313,7 +313,8 @@ def play_session(args, kill_pair=None):
     try:
         lab = start_session(folder, session_path, args.bot, None, quiet=True)
         deadline = time.monotonic() + 90 + 30 * args.rounds + 2 * args.pairs
-        pairs, notices = asyncio.run(robots.play(lab, folder, args.seed, deadline, kill_pair))
+        pairs, notices = asyncio.run(robots.play(lab, folder, args.seed, deadline, kill_pair,
+                                                 blip_pair))
         measured = measure(folder, lab)
     finally:
         if lab is not None or os.path.exists(os.path.join(folder, "lab.json")):
@@ -325,7 +326,7 @@ def write_result(folder, pairs, notices, measured=None):
     """rehearsal.json: what the robots saw and, for bench, what was measured."""
     result = {"pairs": [{"pair": p.index, "bot": p.bot, "complete": p.complete(),
                          "payouts": p.payouts, "status": p.status, "latencies": p.latencies,
-                         "timeouts": p.timeouts} for p in pairs],
+                         "timeouts": p.timeouts, "presence": p.presence} for p in pairs],
               "notices": notices}
     if measured is not None:
         stats, server = measured
@@ -336,13 +337,17 @@ def write_result(folder, pairs, notices, measured=None):
 
 
 def command_rehearse(args):
-    folder, lab, pairs, notices, _ = play_session(args, args.kill_pair)
+    # Pair 1's second subject goes offline in the first break and comes back.
+    folder, lab, pairs, notices, _ = play_session(args, args.kill_pair, blip_pair=1)
     write_result(folder, pairs, notices)
     for pair in pairs:
         state = "reached the payouts" if pair.complete() else "did NOT finish"
         paid = ", ".join(f"{name} ${dollars}"
                          for name, (_, dollars) in sorted(pair.payouts.items()))
         say_line(f"{pair.bot}: {state}" + (f" ({paid})" if paid else ""))
+    for pair in pairs:
+        for notice in pair.presence:
+            say_line(f"{pair.bot} told the moderator: {notice}")
     for notice in notices:
         say_line(f"notice to the moderator: {notice}")
     say_line(f"Session folder: {folder}")

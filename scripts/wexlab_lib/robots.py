@@ -26,6 +26,7 @@ ASKS_EXPECTATION = re.compile(r"how much (?:do )?you think (?:your partner|the o
 ASKS_INVESTMENT = re.compile(r"how much would you like to invest", re.I)
 BREAK = "We will now take a short break."
 CLOSED = "The investment market has closed"
+PRESENCE = re.compile(r"^\S+ (went offline|is back)$")
 PAYOUT = re.compile(r"^(\S+) total credits earned: ([\d.]+), Total payout: \$([\d.]+)$")
 
 
@@ -55,10 +56,12 @@ class Pair:
         self.timeouts = 0
         self.on_close_round = on_close_round
         self.moderator_asked = False
+        self.presence = []  # the bot's notices of a subject offline or back
 
     async def act(self, send, expected):
         """Waits for the pair to settle, then sends; expected() says how many
-        bot messages the send calls for."""
+        bot messages the send calls for. send may return a coroutine, which
+        is awaited with the pair still held."""
         async with self.lock:
             while self.pending > 0:
                 try:
@@ -69,11 +72,13 @@ class Pair:
                         self.pending = 0
                         self.settled.set()
             count = expected()
-            send()
             self.last_event = time.monotonic()
             self.pending = count
             if count:
                 self.settled.clear()
+            done = send()
+            if asyncio.iscoroutine(done):
+                await done
 
     def bot_message(self, to_subject):
         now = time.monotonic()
@@ -90,8 +95,9 @@ class Pair:
 
 
 class Subject(Client):
-    def __init__(self, lab, name, number, pair, seed):
+    def __init__(self, lab, name, number, pair, seed, blip=False):
         super().__init__(lab, name, lab["accounts"][name]["password"], "robot")
+        self.blip = blip  # goes offline and comes back at the first break
         self.number = number
         self.pair = pair
         self.seed = seed
@@ -118,6 +124,10 @@ class Subject(Client):
         for found in ROUND.finditer(text):
             self.round = int(found.group(1))
         if BREAK in text:
+            if self.blip:
+                self.blip = False
+                asyncio.ensure_future(self.pair.act(self._go_offline, lambda: 1))
+                asyncio.ensure_future(self.pair.act(self._come_back, lambda: 1))
             plan = answer(self.seed, self.pair.index, self.number, self.round, "plan")
             self._schedule(f"I will put in {plan} next round", lambda: 2)
             self._schedule("done", self._done_expects)
@@ -127,6 +137,16 @@ class Subject(Client):
             self._answer("investment", self._investment_expects)
         if CLOSED in text:
             self.pair.finished.add(self.number)
+
+    async def _go_offline(self):
+        gone = self.disconnected
+        self.disconnect()
+        await asyncio.wait_for(gone, 10)
+
+    async def _come_back(self):
+        self.ready.clear()
+        self.open()
+        await asyncio.wait_for(self.ready.wait(), 20)
 
     def _schedule(self, text, expected):
         asyncio.ensure_future(self.pair.act(lambda: self.say(text), expected))
@@ -180,6 +200,8 @@ class Moderator(Client):
             pair.payouts[found.group(1)] = (found.group(2), found.group(3))
         elif msg["body"].startswith("Status"):
             pair.status = msg["body"]
+        elif PRESENCE.match(msg["body"]):
+            pair.presence.append(msg["body"])
 
     def command(self, pair, text, expected):
         to = lablib.jid(self.lab, pair.bot)
@@ -187,8 +209,9 @@ class Moderator(Client):
             lambda: self.send_message(mto=to, mbody=text, mtype="chat"), lambda: expected))
 
 
-async def play(lab, folder, seed, deadline, kill_pair=None):
-    """Plays every pair's game; returns (pairs, moderator's notices)."""
+async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None):
+    """Plays every pair's game; returns (pairs, moderator's notices). Pair
+    blip_pair's subject 2 goes offline and comes back at the first break."""
     rounds = lab["rounds"]
     killed = []
 
@@ -204,7 +227,8 @@ async def play(lab, folder, seed, deadline, kill_pair=None):
         for pair, lab_pair in zip(pairs, lab["pairs"]):
             for number in (1, 2):
                 name = lab_pair[f"subject{number}"]
-                clients.append(await Subject(lab, name, number, pair, seed).online())
+                blip = pair.index == blip_pair and number == 2
+                clients.append(await Subject(lab, name, number, pair, seed, blip).online())
         asked = set()
         while time.monotonic() < deadline and not all(p.complete() for p in pairs):
             for pair in pairs:

@@ -2,8 +2,9 @@
 """End-to-end test of scripts/wexlab: whole lab sessions of three pairs
 played by robot subjects and a robot moderator over a Prosody of their own.
 
-Run A (seed 5) must reach every pair's payouts and leave the merged data
-and a report that Chromium renders with one chart per pair. Run B has the
+Run A (seed 5) must reach every pair's payouts, tell the moderator when a
+subject goes offline and comes back, and leave the merged data and a
+report that Chromium renders with one chart per pair. Run B has the
 same seed and SIGKILLs pair 2's bot as its first round closes: the
 supervisor must restart it with Resume, tell the moderator, and the pair
 must end with run A's payouts; its matching must be run A's. Run C, with
@@ -157,6 +158,10 @@ def run(args):
         for pair in result["pairs"]:
             check((pair["status"] or "").startswith("Status: round 1 of 2.\n"),
                   f"the moderator's ? to {pair['bot']}: {pair['status']!r}")
+        # Pair 1's subject 2 went offline in the break and came back.
+        second = rows(a, "matching.csv")[0]["subject2"]
+        check(result["pairs"][0]["presence"] == [f"{second} went offline", f"{second} is back"],
+              f"pair01's presence notices: {result['pairs'][0]['presence']}")
         check_report(args, a)
 
         b = rehearse(args, root, "b", 5, 2, "--kill-pair", "2")
