@@ -48,6 +48,15 @@ def rehearse(args, root, name, seed, rounds, *extra):
         check(f"{pair}: reached the payouts" in out, f"{name}: {pair} did not finish:\n{out}")
     check(not os.path.exists(os.path.join(folder, "server", "prosody.pid")),
           f"{name}: the server still runs")
+    # No bot stopped but the one killed on purpose, and none reported a
+    # sanitizer finding.
+    starts = read(folder, "supervisor.log").count(": bot started")
+    check(starts == 3 + (1 if extra else 0), f"{name}: {starts} bot starts:\n"
+          + read(folder, "supervisor.log"))
+    for pair in ("pair01", "pair02", "pair03"):
+        console = read(os.path.join(folder, pair), "console.log")
+        check(not re.search(r"Sanitizer|runtime error:", console),
+              f"{name}: {pair}'s console reports:\n{console[-3000:]}")
     return folder
 
 
