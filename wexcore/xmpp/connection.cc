@@ -269,6 +269,7 @@ void Connection::BeginAttempt() {
     m_endDetail.clear();
     m_streamClosed = false;
     m_resumed = false;
+    m_smEnabling = false;
     m_sockFd = -1;
     // One connection object serves every attempt: it keeps the stream
     // management state, so a lost stream is resumed where the server still
@@ -412,6 +413,12 @@ void Connection::OnLog(const char* area, const char* message) {
     ++m_activity;
     // Whether the server resumed the last stream or began a new session.
     if (std::strncmp(message, "RECV: <resumed", 14) == 0) m_resumed = true;
+    // Whether stream management, asked for on a new session, is settled.
+    if (std::strncmp(message, "SENT: <enable", 13) == 0) m_smEnabling = true;
+    if (std::strncmp(message, "RECV: <enabled", 14) == 0 ||
+        std::strncmp(message, "RECV: <failed", 13) == 0) {
+        m_smEnabling = false;
+    }
     // libstrophe reports a refused login only in its log: the server's
     // SASL <failure/> reply.
     if (std::strncmp(message, "RECV: <failure", 14) == 0 &&

@@ -120,6 +120,10 @@ private:
     int m_sockFd = -1;        // the stream's socket, once libstrophe made it
     uint64_t m_activity = 0;  // counts what libstrophe did, to run it while it works
     bool m_resumed = false;   // the server resumed the previous stream
+    // Stream management asked for and not yet answered: no message goes out
+    // until the stream can be resumed, or a stream lost now would leave its
+    // messages neither known delivered nor safe to send again.
+    bool m_smEnabling = false;
     bool m_stopping = false;
     Clock::time_point m_stopDeadline;
     bool m_stopped = false;  // ended by a stop request, not by the server

@@ -35,6 +35,7 @@ bool Connection::ParseId(const std::string& id, char kind, uint64_t* number) con
 // handles a client's stanzas in order, so when the ping's reply arrives an
 // error for the message would have arrived before it.
 void Connection::SendQueued() {
+    if (m_smEnabling) return;
     for (const SendBox::Item& item : m_sends.TakeQueued()) {
         InFlight flight{item.to, ParseJid(item.to).domain, Clock::now()};
         Send(ChatMessage(m_ctx.get(), item.to, Id('m', item.ticket), item.text));
