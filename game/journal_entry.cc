@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "messaging/csv_writer.h"
+#include "platform/json_text.h"
 
 uint32_t Crc32(const std::string& data) {
     static const auto table = [] {
@@ -26,35 +27,7 @@ uint32_t Crc32(const std::string& data) {
 namespace {
 
 std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20 || c == 0x7F) {
-                    char code[8];
-                    std::snprintf(code, sizeof code, "\\u%04x", c);
-                    out += code;
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
+    return "\"" + platform::JsonEscape(text) + "\"";
 }
 
 void AppendUtf8(uint32_t code, std::string* out) {

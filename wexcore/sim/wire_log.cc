@@ -1,38 +1,8 @@
 #include "wexcore/sim/wire_log.h"
 
-namespace wexcore::sim {
+#include "platform/json_text.h"
 
-std::string JsonEscape(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buffer[8];
-                    std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                    out += buffer;
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
-        }
-    }
-    return out;
-}
+namespace wexcore::sim {
 
 WireLine::WireLine(double seconds, const char* op) {
     char buffer[64];
@@ -42,7 +12,7 @@ WireLine::WireLine(double seconds, const char* op) {
 }
 
 WireLine& WireLine::Text(const char* key, const std::string& value) {
-    m_json += std::string(",\"") + key + "\":\"" + JsonEscape(value) + "\"";
+    m_json += std::string(",\"") + key + "\":\"" + platform::JsonEscape(value) + "\"";
     return *this;
 }
 

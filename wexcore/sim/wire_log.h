@@ -23,8 +23,6 @@ private:
     std::string m_json;
 };
 
-std::string JsonEscape(const std::string& text);
-
 class WireLog {
 public:
     WireLog() = default;

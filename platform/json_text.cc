@@ -1,0 +1,39 @@
+#include "platform/json_text.h"
+
+#include <cstdio>
+
+namespace platform {
+
+std::string JsonEscape(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (c < 0x20 || c == 0x7F) {
+                    char code[8];
+                    std::snprintf(code, sizeof code, "\\u%04x", c);
+                    out += code;
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out;
+}
+
+}  // namespace platform
