@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -59,14 +58,25 @@ unsigned ThreadsFor(size_t files) {
 void HashInOrder(const std::vector<std::string>& paths, unsigned threads,
                  const std::function<void(size_t index, const THashResult& result)>& report) {
     TResults results(paths.size());
-    std::atomic<size_t> next = 0;
+    std::mutex taking;  // hands out the next index
+    size_t next = 0;
+    // Standard input is one stream: a "-" listed twice is read once to its
+    // end and then found empty, as sha256sum does. Its lock is taken while
+    // the index is handed out, so that the entries get it in listed order.
+    std::mutex standardInput;
     threads = std::max(threads, 1u);
     // While a core is left over, each worker gets a reader thread beside its
     // hashing; when every core hashes already, each worker reads for itself.
     const bool readAhead = threads < Cores();
     auto work = [&] {
         Varn::TSha256Digest digest;
-        for (size_t index; (index = next.fetch_add(1)) < paths.size();) {
+        for (;;) {
+            std::unique_lock take(taking);
+            if (next == paths.size()) return;
+            const size_t index = next++;
+            std::unique_lock<std::mutex> input;
+            if (paths[index] == "-") input = std::unique_lock(standardInput);
+            take.unlock();
             results.Put(index, HashOne(digest, paths[index], readAhead));
         }
     };
