@@ -6,6 +6,7 @@
 
 #include "messaging/csv_writer.h"
 #include "platform/json_text.h"
+#include "wexcore/utf8.h"
 
 uint32_t Crc32(const std::string& data) {
     static const auto table = [] {
@@ -28,24 +29,6 @@ namespace {
 
 std::string JsonString(const std::string& text) {
     return "\"" + platform::JsonEscape(text) + "\"";
-}
-
-void AppendUtf8(uint32_t code, std::string* out) {
-    if (code < 0x80) {
-        *out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        *out += static_cast<char>(0xC0 | (code >> 6));
-        *out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        *out += static_cast<char>(0xE0 | (code >> 12));
-        *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        *out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        *out += static_cast<char>(0xF0 | (code >> 18));
-        *out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        *out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 // Reads the flat JSON objects that ToJson writes.
@@ -106,7 +89,7 @@ private:
             if (!Hex4(&low) || low < 0xDC00 || low > 0xDFFF) return false;
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
         }
-        AppendUtf8(code, out);
+        wexcore::EncodeUtf8(code, *out);
         return true;
     }
     bool String(std::string* out) {

@@ -1,7 +1,9 @@
-// Decoding of UTF-8, shared by the string handles and the XMPP service.
+// Decoding and encoding of UTF-8, shared by the string handles, the XMPP
+// service and the game's journal.
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace wexcore {
@@ -35,6 +37,26 @@ inline size_t DecodeUtf8(std::string_view text, size_t i, char32_t* code) {
     if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
     *code = value;
     return length;
+}
+
+// Appends the UTF-8 form of the code point to out. A surrogate is encoded
+// as it stands (three bytes).
+inline void EncodeUtf8(char32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
 }
 
 }  // namespace wexcore

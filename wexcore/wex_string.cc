@@ -47,25 +47,6 @@ std::u16string Utf8ToUtf16(const char* text) {
     return out;
 }
 
-// Appends the UTF-8 form of the code point to out.
-void EncodeUtf8(char32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 // UTF-8 of the whole handle. A lone surrogate is encoded as it stands (three
 // bytes), so no unit is ever lost or replaced.
 std::string Utf16ToUtf8(WEXSTR str) {
@@ -78,7 +59,7 @@ std::string Utf16ToUtf8(WEXSTR str) {
             unit = 0x10000 + ((unit - 0xD800) << 10) + (str[i + 1] - 0xDC00);
             ++i;
         }
-        EncodeUtf8(unit, out);
+        wexcore::EncodeUtf8(unit, out);
     }
     return out;
 }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "tests/test_util.h"
 
 namespace {
@@ -36,6 +38,20 @@ TEST(JournalEntryTest, ChecksumIsZlibsCrc32) {
     EXPECT_EQ(Crc32(""), 0u);
     std::string line = JournalEntry("stop", 5).ToLine();
     EXPECT_EQ(line, "fbcfb09f {\"kind\":\"stop\",\"t\":5}\n");  // zlib.crc32 agrees
+}
+
+// A JSON writer other than ours may escape any character; \u escapes read
+// back as UTF-8, a surrogate pair as one character.
+TEST(JournalEntryTest, UnicodeEscapesReadBackAsUtf8) {
+    std::string json = R"({"kind":"chat","text":"\u0041\u00e9\u20ac\ud83d\ude00"})";
+    char crc[16];
+    std::snprintf(crc, sizeof crc, "%08x ", Crc32(json));
+    JournalEntry read;
+    ASSERT_TRUE(JournalEntry::FromLine(crc + json, &read));
+    EXPECT_EQ(read.GetText("text"), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    std::string lone = R"({"kind":"chat","text":"\ud83d"})";
+    std::snprintf(crc, sizeof crc, "%08x ", Crc32(lone));
+    EXPECT_FALSE(JournalEntry::FromLine(crc + lone, &read));
 }
 
 TEST(JournalEntryTest, DamagedLinesAreNotEntries) {
