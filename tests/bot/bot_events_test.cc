@@ -73,24 +73,20 @@ TEST_F(BotEventsTest, InvokeDispatchesByNumberAndArgumentCount) {
 class FailingIm final : public WexRefCounted<IWexIm> {
 public:
     HRESULT QueryInterface(WexIid iid, void** ppv) override {
-        if (iid != IID_IWexIm && iid != IID_IUnknown) return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<IWexIm*>(this);
-        return S_OK;
+        return QuerySingle<IWexIm>(this, IID_IWexIm, iid, ppv);
     }
     HRESULT SetImText(WEXSTR) override { return E_NOTIMPL; }
     HRESULT GetImText(const char16_t*, WEXSTR*) override {
+        ++reads;
         throw TARN::CWexException(E_OUTOFMEMORY);
     }
+    int reads = 0;
 };
 
 class NamedParticipant final : public WexRefCounted<IWexParticipant> {
 public:
     HRESULT QueryInterface(WexIid iid, void** ppv) override {
-        if (iid != IID_IWexParticipant && iid != IID_IUnknown) return E_NOINTERFACE;
-        AddRef();
-        *ppv = static_cast<IWexParticipant*>(this);
-        return S_OK;
+        return QuerySingle<IWexParticipant>(this, IID_IWexParticipant, iid, ppv);
     }
     HRESULT GetParticipantName(WEXSTR* name) override { return StrFromText("alice", name); }
 };
@@ -100,10 +96,12 @@ public:
 TEST_F(BotEventsTest, ExceptionInAHandlerDoesNotEscapeInvoke) {
     WexVariant args[4];
     WexPtr<IWexParticipant> participant(new NamedParticipant());
-    WexPtr<IWexIm> im(new FailingIm());
+    auto* failing = new FailingIm();
+    WexPtr<IWexIm> im(failing);
     SetVariantUnknown(&args[2], participant.get());
     SetVariantUnknown(&args[3], im.get());
     EXPECT_NO_THROW(EXPECT_EQ(m_bot->Invoke(604, args, 4), S_OK));
+    EXPECT_EQ(failing->reads, 1);  // the handler did reach the throwing call
     for (WexVariant& arg : args) ClearVariant(&arg);
 }
 
