@@ -49,7 +49,28 @@ def free_port():
         return s.getsockname()[1]
 
 
-class Lab:
+class _LabBase:
+    """What the Prosody and ejabberd labs share: the four accounts (bot,
+    subject1, subject2, moderator) and the bot's configuration for them."""
+
+    def _write_bot_config(self):
+        with open(self.config, "w") as f:
+            f.write(f"Service {self.service}\nBotUsername selkbot\nSubject1Name alice\n"
+                    "Subject2Name bob\nModeratorName moderator\nPasswordFile passwords.txt\n"
+                    f"BotPasswordIndex 0\nKeyIndex 1\nLogFile transcript\n{GAME_KEYS}")
+
+    def password(self, role):
+        return self.accounts[role]["password"]
+
+    def jid(self, role):
+        return self.accounts[role]["jid"]
+
+    def log_tail(self):
+        """The end of the server's log, shown when a test fails; none here."""
+        return ""
+
+
+class Lab(_LabBase):
     """A Prosody on 127.0.0.1 in a temporary folder, set up by the lab
     script from a bot configuration, with the four accounts of that
     configuration (bot, alice, bob, moderator)."""
@@ -63,10 +84,7 @@ class Lab:
         options = ";tls=off" if plain else ";trust=any"
         self.service = f"xmpp:lab.wex@127.0.0.1:{self.port}{options}"
         self.config = os.path.join(self.root, "bot.conf")
-        with open(self.config, "w") as f:
-            f.write(f"Service {self.service}\nBotUsername selkbot\nSubject1Name alice\n"
-                    "Subject2Name bob\nModeratorName moderator\nPasswordFile passwords.txt\n"
-                    f"BotPasswordIndex 0\nKeyIndex 1\nLogFile transcript\n{GAME_KEYS}")
+        self._write_bot_config()
         self.accounts = {}
 
     def _script(self, *args):
@@ -89,12 +107,6 @@ class Lab:
     def resume(self):
         return self._script("resume")
 
-    def password(self, role):
-        return self.accounts[role]["password"]
-
-    def jid(self, role):
-        return self.accounts[role]["jid"]
-
     def close(self):
         try:
             self._script("stop")
@@ -109,7 +121,7 @@ class Lab:
         shutil.rmtree(self.root, ignore_errors=True)
 
 
-class EjabberdLab:
+class EjabberdLab(_LabBase):
     """An ejabberd on 127.0.0.1 in a temporary folder (configuration, spool,
     logs, certificate, an Erlang cookie in a HOME of its own), with the same
     four accounts as Lab, made with ejabberdctl register. ejabberd keeps its
@@ -247,16 +259,7 @@ modules:
             self.accounts[role] = {"jid": f"{name}@{self.DOMAIN}", "password": passwords[role]}
         with open(os.path.join(self.root, "passwords.txt"), "w") as f:
             f.write(f"{passwords['bot']}\nLAB-KEY\n")
-        with open(self.config, "w") as f:
-            f.write(f"Service {self.service}\nBotUsername selkbot\nSubject1Name alice\n"
-                    "Subject2Name bob\nModeratorName moderator\nPasswordFile passwords.txt\n"
-                    f"BotPasswordIndex 0\nKeyIndex 1\nLogFile transcript\n{GAME_KEYS}")
-
-    def password(self, role):
-        return self.accounts[role]["password"]
-
-    def jid(self, role):
-        return self.accounts[role]["jid"]
+        self._write_bot_config()
 
     def server_log(self):
         try:
@@ -264,6 +267,9 @@ modules:
                 return f.read()
         except OSError:
             return ""
+
+    def log_tail(self):
+        return "\n".join(f"  ejabberd| {line}" for line in self.server_log().splitlines()[-40:])
 
     def _pid_from_file(self):
         try:
@@ -507,9 +513,9 @@ class Scene:
         if exc_type is not None:
             for program in self.programs:
                 print(program.transcript())
-            if isinstance(self.lab, EjabberdLab):
-                print("\n".join(f"  ejabberd| {line}" for line in
-                                self.lab.server_log().splitlines()[-40:]))
+            tail = self.lab.log_tail()
+            if tail:
+                print(tail)
         for peer in self.peers:
             await peer.close()
         for program in self.programs:
