@@ -4,20 +4,18 @@ namespace wexcore::xmpp {
 
 std::optional<bool> PresenceBook::Update(const std::string& peer, const std::string& resource,
                                          bool available) {
-    auto it = m_online.find(peer);
-    bool was = it != m_online.end() && !it->second.empty();
+    // The first news of a peer is reported whatever it says, later news
+    // only when it changes whether any client is online.
+    auto [it, first] = m_online.try_emplace(peer);
+    std::set<std::string>& clients = it->second;
+    bool was = !clients.empty();
     if (available) {
-        m_online[peer].insert(resource);
-        if (!was) return true;
-        return std::nullopt;
+        clients.insert(resource);
+    } else {
+        clients.erase(resource);
     }
-    if (it == m_online.end()) {
-        // Offline with no client known online: news the first time only.
-        m_online[peer];
-        return false;
-    }
-    it->second.erase(resource);
-    if (was && it->second.empty()) return false;
+    bool now = !clients.empty();
+    if (first || now != was) return now;
     return std::nullopt;
 }
 
