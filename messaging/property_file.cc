@@ -6,16 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 
 #include "bot/string_ops.h"
+#include "platform/append_file.h"
 #include "platform/console.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
@@ -55,18 +51,9 @@ int ParseInt(const std::string& text) {
 }  // namespace
 
 bool ReadFileText(const std::string& path, std::string* text, std::string* problem) {
-    errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        *problem = std::strerror(errno);
-        return false;
-    }
     std::string bytes;
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) bytes.append(chunk, n);
     // A read error (a folder, a failing disk) counts as no file at all.
-    if (std::ferror(file.get())) {
+    if (!platform::ReadWholeFile(path, &bytes)) {
         *problem = errno != 0 ? std::strerror(errno) : "read error";
         return false;
     }

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
+#include <utility>
 
 namespace platform {
 
@@ -47,12 +47,20 @@ bool AppendFile::Truncate(int64_t size) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream content;
-    content << in.rdbuf();
-    *text = content.str();
-    return !in.bad();
+    errno = 0;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    std::string bytes;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
+    bool failed = std::ferror(file) != 0;
+    int saved = errno;
+    std::fclose(file);
+    errno = saved;
+    if (failed) return false;
+    *text = std::move(bytes);
+    return true;
 }
 
 }  // namespace platform

@@ -33,7 +33,9 @@ private:
     int m_fd = -1;
 };
 
-// Reads the whole file at path into text; false when it can't be read.
+// Reads the whole file at path into text. False when it can't be opened or
+// read (a folder, a failing disk), text unchanged and errno kept (0 when
+// the read failed without saying why).
 bool ReadWholeFile(const std::string& path, std::string* text);
 
 }  // namespace platform

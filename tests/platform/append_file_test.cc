@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cerrno>
+
 #include "tests/test_util.h"
 
 namespace {
@@ -40,6 +42,21 @@ TEST(AppendFileTest, ExclusiveOpenRefusesAnExistingFile) {
     platform::AppendFile second;
     EXPECT_FALSE(second.Open(dir / "f", true));
     EXPECT_TRUE(second.Open(dir / "f"));
+}
+
+TEST(AppendFileTest, ReadWholeFileReadsEveryByteOrSaysWhy) {
+    testutil::TempDir dir;
+    std::string bytes("a\0b\r\n", 5);
+    testutil::WriteFile(dir / "f", bytes);
+    std::string text = "kept";
+    ASSERT_TRUE(platform::ReadWholeFile(dir / "f", &text));
+    EXPECT_EQ(text, bytes);
+    text = "kept";
+    EXPECT_FALSE(platform::ReadWholeFile(dir / "missing", &text));
+    EXPECT_EQ(errno, ENOENT);
+    // A folder opens but can't be read: that is no file either.
+    EXPECT_FALSE(platform::ReadWholeFile(dir.path, &text));
+    EXPECT_EQ(text, "kept");
 }
 
 }  // namespace
