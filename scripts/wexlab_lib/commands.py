@@ -8,9 +8,9 @@ import subprocess
 import sys
 import time
 
-from . import bots, collect as collectlib, lab as lablib, report, session as sessionlib
+from . import SCRIPTS, bots, collect as collectlib, lab as lablib, report, session as sessionlib
 
-WEXLAB = os.path.join(lablib.SCRIPTS, "wexlab")
+WEXLAB = os.path.join(SCRIPTS, "wexlab")
 ONLINE = "wexbot online and ready."
 
 
@@ -20,7 +20,7 @@ def say_line(text):
 
 def find_bot(given):
     candidates = [given, os.environ.get("WEXBOT"),
-                  os.path.join(os.path.dirname(lablib.SCRIPTS), "out", "release", "bot", "wexbot"),
+                  os.path.join(os.path.dirname(SCRIPTS), "out", "release", "bot", "wexbot"),
                   shutil.which("wexbot")]
     for path in candidates:
         if path and os.path.isfile(path) and os.access(path, os.X_OK):

@@ -4,26 +4,13 @@ the login cards, and the record of it all in lab.json.
 The server is set up and started through scripts/lab-server.py, the one
 place that writes Prosody's configuration and makes accounts."""
 
-import importlib.util
 import json
 import os
 import shutil
 
-from . import session as sessionlib
+from . import lab_server, session as sessionlib
 
-SCRIPTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 NOTIFIER = "wexlab"  # the supervisor's own account, for notices to the moderator
-
-
-def _load_lab_server():
-    spec = importlib.util.spec_from_file_location(
-        "lab_server", os.path.join(SCRIPTS, "lab-server.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-lab_server = _load_lab_server()
 LabError = lab_server.LabError
 
 
@@ -73,15 +60,6 @@ def groups_file(lab):
     return "\n".join(lines) + "\n"
 
 
-def fingerprints(crt):
-    found = {}
-    for digest in ("sha256", "sha1"):
-        out = lab_server.run(["openssl", "x509", "-noout", "-fingerprint", f"-{digest}",
-                              "-in", crt])
-        found[digest] = out.strip().split("=", 1)[-1]
-    return found
-
-
 def set_up_server(lab, folder, plain):
     """A fresh Prosody folder with the certificate, the shared rosters and
     every account of the session; returns the lab with the passwords."""
@@ -89,9 +67,9 @@ def set_up_server(lab, folder, plain):
     os.makedirs(server, mode=0o700, exist_ok=True)
     shutil.rmtree(os.path.join(server, "data"), ignore_errors=True)
     os.makedirs(os.path.join(server, "data"), mode=0o700)
-    lab_server.make_certificate(lab, server)
-    lab["certificate"] = os.path.join(server, "certs", lab["domain"] + ".crt")
-    lab["fingerprints"] = fingerprints(lab["certificate"])
+    certificate = lab_server.make_certificate(lab, server)
+    lab["certificate"] = certificate["path"]
+    lab["fingerprints"] = {digest: certificate[digest] for digest in ("sha256", "sha1")}
     roster = os.path.join(server, "groups.txt")
     lab_server.write_private(roster, groups_file(lab))
     config = lab_server.prosody_config(lab, server, plain)
@@ -113,10 +91,6 @@ def start_server(lab, folder):
 
 def stop_server(folder):
     return lab_server.stop_prosody(os.path.join(folder, "server"))
-
-
-def server_running(folder):
-    return lab_server.running_pid(os.path.join(folder, "server")) is not None
 
 
 def new_lab(session, bot_path):

@@ -9,6 +9,8 @@ import math
 import random
 import re
 
+from . import lab_server
+
 # Keys copied into every pair's bot configuration.
 BOT_KEYS = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInterval",
             "MarketBase", "MarketNoiseScale", "MarketNoise", "BonusMarketRGR", "BonusMarketGW",
@@ -85,12 +87,10 @@ def _check_service(value):
     if not value.startswith("xmpp:"):
         return ("Service must be an xmpp: service on the lab server, e.g. "
                 "xmpp:lab.wex@127.0.0.1:5222;trust=any")
-    parts = value[5:].split(";")
-    domain, at, hostport = parts[0].partition("@")
-    if not domain or not at or not re.fullmatch(r"[^:]+:\d+", hostport):
+    service = lab_server.parse_service(value)
+    if not service["domain"] or not service["host"] or service["port"] is None:
         return "Service must name the server's address and port: xmpp:DOMAIN@ADDRESS:PORT;..."
-    options = dict(p.partition("=")[::2] for p in parts[1:])
-    if options.get("tls") != "off" and options.get("trust") != "any":
+    if service["tls"] != "off" and service["trust"] != "any":
         return "the lab server's certificate is self-signed: add ;trust=any to the Service"
     return None
 

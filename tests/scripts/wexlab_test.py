@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "scripts"))
 sys.dont_write_bytecode = True
 
-from wexlab_lib import collect, report, session  # noqa: E402
+from wexlab_lib import collect, lab, report, session  # noqa: E402
 
 GOOD = """# a lab session
 Service xmpp:lab.wex@10.0.0.5:5222;trust=any
@@ -47,6 +47,12 @@ class SessionFileTest(unittest.TestCase):
         self.assertIn("\nMarketNoise 0.25,0.75\n", conf)
         self.assertNotIn("Subjects", conf)
         self.assertNotIn("Seed", conf)
+        self.assertEqual(lab.service_parts(s), ("lab.wex", "10.0.0.5", 5222, False))
+
+    def test_a_plain_service_needs_no_trust(self):
+        plain = "Service xmpp:lab.wex@127.0.0.1:5333;tls=off"
+        s = session.parse_session(replaced("Service", plain))
+        self.assertEqual(lab.service_parts(s), ("lab.wex", "127.0.0.1", 5333, True))
 
     def test_faults_name_the_line_and_the_reason(self):
         cases = [
@@ -70,6 +76,10 @@ class SessionFileTest(unittest.TestCase):
              "the noise 0.5 gives a market divisor of 0"),
             (replaced("Service", "Service sim:x.scenario"), 2, "xmpp: service"),
             (replaced("Service", "Service xmpp:lab.wex"), 2, "address and port"),
+            (replaced("Service", "Service xmpp:lab.wex@10.0.0.5;trust=any"), 2,
+             "address and port"),
+            (replaced("Service", "Service xmpp:lab.wex@10.0.0.5:x;trust=any"), 2,
+             "address and port"),
             (replaced("Service", "Service xmpp:lab.wex@10.0.0.5:5222"), 2, "trust=any"),
             (replaced("LogFile", "LogFile logs/lab"), 4, "file name"),
             (replaced("Seed", None), 0, "Seed is missing"),
