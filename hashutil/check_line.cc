@@ -16,14 +16,6 @@ void SkipBlanks(std::string_view& text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
 }
 
-bool IsHex(std::string_view text) {
-    if (text.size() != kHexDigits) return false;
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    }
-    return true;
-}
-
 // Undoes the escaping of a name: \\, \n and \r; any other backslash makes
 // the line improper.
 std::optional<std::string> Unescape(std::string_view name) {
@@ -63,11 +55,19 @@ std::optional<TCheckEntry> ParseTagged(std::string_view text) {
     if (rest.empty() || rest.front() != '=') return std::nullopt;
     rest.remove_prefix(1);
     SkipBlanks(rest);
-    if (!IsHex(rest)) return std::nullopt;
+    if (!IsSha256Hex(rest)) return std::nullopt;
     return TCheckEntry{std::string(rest), std::string(text.substr(1, close - 1))};
 }
 
 }  // namespace
+
+bool IsSha256Hex(std::string_view text) {
+    if (text.size() != kHexDigits) return false;
+    for (char c : text) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
 
 bool IsIgnoredLine(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -78,7 +78,7 @@ bool IsIgnoredLine(std::string_view line) {
 // uses them. While that is not settled, a name of one character is taken as
 // a name, not a mark.
 std::optional<TCheckEntry> TCheckParser::ParseUntagged(std::string_view text) {
-    if (text.size() < kHexDigits + 2 || !IsHex(text.substr(0, kHexDigits)) ||
+    if (text.size() < kHexDigits + 2 || !IsSha256Hex(text.substr(0, kHexDigits)) ||
         !IsBlank(text[kHexDigits])) {
         return std::nullopt;
     }

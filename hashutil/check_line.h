@@ -13,6 +13,9 @@ struct TCheckEntry {
     std::string name;  // the file name, unescaped
 };
 
+// True for exactly 64 hexadecimal digits, in either case.
+bool IsSha256Hex(std::string_view text);
+
 // True for a line that is neither a checksum nor a mistake: an empty line
 // or a comment starting with '#'. line has its line feed removed.
 bool IsIgnoredLine(std::string_view line);

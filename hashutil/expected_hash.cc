@@ -1,7 +1,6 @@
 #include "expected_hash.h"
 
 #include <cctype>
-#include <optional>
 
 #include "check_line.h"
 
@@ -25,14 +24,10 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
-std::optional<std::string> UpperHex(std::string_view text) {
-    if (text.size() != 64) return std::nullopt;
-    std::string hex;
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
-        hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return hex;
+std::string Upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
 }
 
 }  // namespace
@@ -42,23 +37,19 @@ TExpected ParseExpected(std::string_view text) {
     if (text.empty()) return {};
     if (text.find_first_of("\r\n") != std::string_view::npos) return {TExpectedKind::Invalid, {}};
 
-    std::optional<std::string> hex;
     if (const std::optional<TCheckEntry> line = TCheckParser().Parse(text)) {
-        hex = UpperHex(line->hex);
-    } else {
-        if (StartsWithNoCase(text, kPrefix)) text = Trim(text.substr(kPrefix.size()));
-        hex = UpperHex(text);
+        return {TExpectedKind::Value, Upper(line->hex)};
     }
-    if (!hex) return {TExpectedKind::Invalid, {}};
-    return {TExpectedKind::Value, std::move(*hex)};
+    if (StartsWithNoCase(text, kPrefix)) text = Trim(text.substr(kPrefix.size()));
+    if (!IsSha256Hex(text)) return {TExpectedKind::Invalid, {}};
+    return {TExpectedKind::Value, Upper(text)};
 }
 
 TVerdict Compare(std::string_view expectedText, std::string_view fingerprint) {
     const TExpected expected = ParseExpected(expectedText);
     if (expected.kind == TExpectedKind::Invalid) return TVerdict::NotSha256;
     if (expected.kind == TExpectedKind::Empty || fingerprint.empty()) return TVerdict::None;
-    const std::optional<std::string> shown = UpperHex(fingerprint);
-    return shown == expected.hex ? TVerdict::Match : TVerdict::NoMatch;
+    return Upper(fingerprint) == expected.hex ? TVerdict::Match : TVerdict::NoMatch;
 }
 
 }  // namespace wexhash
