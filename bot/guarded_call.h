@@ -20,8 +20,6 @@ HRESULT GuardedCall(Body&& body) noexcept {
         return e.Result();
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
-    } catch (const std::exception&) {
-        return E_FAIL;
     } catch (...) {
         return E_FAIL;
     }

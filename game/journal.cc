@@ -57,6 +57,5 @@ bool JournalWriter::Continue(const std::string& path, const JournalContents& rea
 }
 
 bool JournalWriter::Append(const JournalEntry& entry) {
-    platform::MutexLock lock(m_lock);
     return m_file.Append(entry.ToLine()) && m_file.Sync();
 }

@@ -8,7 +8,6 @@
 
 #include "game/journal_entry.h"
 #include "platform/append_file.h"
-#include "platform/sync.h"
 
 struct JournalContents {
     std::vector<JournalEntry> entries;
@@ -23,7 +22,8 @@ struct JournalContents {
 // when the file can't be read or a line before the last is damaged.
 bool ReadJournal(const std::string& path, JournalContents* contents, std::string* error);
 
-// Appends entries; safe to use from both of the bot's threads.
+// Appends entries. Not locked itself: its one user, GameRecorder, calls it
+// under the recorder lock.
 class JournalWriter {
 public:
     // A new journal; fails when the file exists already.
@@ -35,7 +35,6 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
-    platform::Mutex m_lock{"journal lock"};
     platform::AppendFile m_file;
     std::string m_path;
 };
