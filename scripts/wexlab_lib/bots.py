@@ -5,6 +5,7 @@ import glob
 import os
 import signal
 import subprocess
+import time
 
 RUN_FILE = "bots.json"  # pair number -> pid of the bot this machine runs
 
@@ -82,15 +83,25 @@ def proc_stats(pid):
         return None
 
 
-def terminate(pids, timeout, wait):
-    """SIGTERM each pid, wait(timeout) for them to go, then SIGKILL the rest.
-    wait(pids, seconds) returns the pids still running."""
+def wait_gone(pids, timeout):
+    """Waits up to timeout seconds for the pids to end; returns those left."""
+    deadline = time.monotonic() + timeout
+    left = [pid for pid in pids if alive(pid)]
+    while left and time.monotonic() < deadline:
+        time.sleep(0.1)
+        left = [pid for pid in left if alive(pid)]
+    return left
+
+
+def terminate(pids, timeout):
+    """SIGTERM each pid, wait up to timeout seconds for them to go, then
+    SIGKILL the rest; returns the pids that had to be killed."""
     for pid in pids:
         try:
             os.kill(pid, signal.SIGTERM)
         except OSError:
             pass
-    left = wait(pids, timeout)
+    left = wait_gone(pids, timeout)
     for pid in left:
         try:
             os.kill(pid, signal.SIGKILL)

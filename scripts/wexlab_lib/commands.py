@@ -114,9 +114,8 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         lab["bot_path"] = find_bot(bot_path)
         lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
         lablib.write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": False})
-        for name in (bots.RUN_FILE,):
-            if os.path.exists(os.path.join(folder, name)):
-                os.remove(os.path.join(folder, name))
+        if os.path.exists(os.path.join(folder, bots.RUN_FILE)):
+            os.remove(os.path.join(folder, bots.RUN_FILE))
     else:
         lab = lablib.new_lab(session, find_bot(bot_path))
         if lablib.lab_server.port_open(lab["address"], lab["port"]):
@@ -211,16 +210,6 @@ def command_status(args):
         say_line("The supervisor is not running: wexlab resume starts it again.")
 
 
-def wait_gone(pids, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        left = [pid for pid in pids if bots.alive(pid)]
-        if not left:
-            return []
-        time.sleep(0.1)
-    return [pid for pid in pids if bots.alive(pid)]
-
-
 def stop_session(folder, quiet=False):
     """Stops the supervisor and every bot of this machine (SIGTERM), then
     collects, then stops the server if it runs here."""
@@ -229,9 +218,9 @@ def stop_session(folder, quiet=False):
         f.write("wexlab stop\n")
     supervisor = supervisor_pid(folder)
     if supervisor is not None:
-        bots.terminate([supervisor], 10, wait_gone)
+        bots.terminate([supervisor], 10)
     running = running_bots(folder, lab)
-    killed = bots.terminate(list(running.values()), 20, wait_gone)
+    killed = bots.terminate(list(running.values()), 20)
     if not quiet:
         say_line(f"{len(running)} bots stopped" +
                  (f" ({len(killed)} did not stop in time and were killed)" if killed else ""))

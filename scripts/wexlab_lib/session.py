@@ -15,7 +15,6 @@ from . import lab_server
 BOT_KEYS = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInterval",
             "MarketBase", "MarketNoiseScale", "MarketNoise", "BonusMarketRGR", "BonusMarketGW",
             "MaxChatTime", "MaxChatIdle")
-SESSION_KEYS = ("Subjects", "Seed")
 REQUIRED = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInterval",
             "MarketBase", "MarketNoiseScale", "MarketNoise", "MaxChatTime", "MaxChatIdle",
             "Subjects", "Seed")

@@ -41,7 +41,6 @@ class Supervisor:
         self.pids = {}      # index -> pid of every bot it watches
         self.restarts = {p["index"]: [] for p in self.pairs}
         self.given_up = set()
-        self.finished = set()
         self.stop = asyncio.Event()
         self.notifier = None
 
@@ -78,22 +77,18 @@ class Supervisor:
             if pid and bots.alive(pid, bots.pair_dir(self.folder, pair)):
                 self.pids[index] = pid
                 log(f"{pair['bot']}: bot running (pid {pid}), watching it")
-            elif bots.game_ended(self.folder, pair, self.lab["log_file"]):
-                self.finished.add(index)
-            else:
+            elif not bots.game_ended(self.folder, pair, self.lab["log_file"]):
                 journal = self.launch(pair)
                 if journal is not None and pid:
                     self.tell_moderator(f"{pair['bot']}'s bot was not running and has been "
                                         "restarted; it resumes the pair's game.")
 
-    def exit_of(self, index):
-        """None while the bot runs, else its exit status (None if unknown)."""
+    def running(self, index):
+        """Whether the pair's bot runs; a bot this process started is reaped."""
         proc = self.children.get(index)
         if proc is not None:
-            code = proc.poll()
-            return ("running", None) if code is None else ("ended", code)
-        pair_folder = bots.pair_dir(self.folder, self.pair(index))
-        return ("running", None) if bots.alive(self.pids[index], pair_folder) else ("ended", None)
+            return proc.poll() is None
+        return bots.alive(self.pids[index], bots.pair_dir(self.folder, self.pair(index)))
 
     def pair(self, index):
         return next(p for p in self.pairs if p["index"] == index)
@@ -101,15 +96,14 @@ class Supervisor:
     def check(self):
         changed = False
         for index in list(self.pids):
-            state, code = self.exit_of(index)
-            if state == "running" or self.stopping():
+            if self.running(index) or self.stopping():
                 continue
             pair = self.pair(index)
             del self.pids[index]
-            self.children.pop(index, None)
+            proc = self.children.pop(index, None)
+            code = proc.returncode if proc is not None else None  # unknown for an adopted bot
             changed = True
             if bots.game_ended(self.folder, pair, self.lab["log_file"]):
-                self.finished.add(index)
                 log(f"{pair['bot']}: bot {describe_exit(code)} after its game ended")
                 continue
             now = time.monotonic()

@@ -4,6 +4,7 @@ matching, the merged data files and the report page."""
 
 import csv
 import os
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -12,7 +13,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "scripts"))
 sys.dont_write_bytecode = True
 
-from wexlab_lib import collect, lab, report, session  # noqa: E402
+from wexlab_lib import bots, collect, lab, report, session  # noqa: E402
 
 GOOD = """# a lab session
 Service xmpp:lab.wex@10.0.0.5:5222;trust=any
@@ -192,6 +193,26 @@ class CollectTest(unittest.TestCase):
         self.assertEqual(chart.count("<circle"), 12)
         self.assertIn("<b>22.50</b>", page)
         self.assertNotIn("http", page.replace('xmlns="http://www.w3.org/2000/svg"', ""))
+
+
+class TerminateTest(unittest.TestCase):
+    def test_a_process_that_ignores_sigterm_is_killed_and_named(self):
+        polite = subprocess.Popen([sys.executable, "-c", "import time; time.sleep(60)"])
+        stubborn = subprocess.Popen(
+            [sys.executable, "-c", "import signal, time; signal.signal(signal.SIGTERM, "
+             "signal.SIG_IGN); print('ready', flush=True); time.sleep(60)"],
+            stdout=subprocess.PIPE, text=True)
+        try:
+            self.assertEqual(stubborn.stdout.readline(), "ready\n")
+            killed = bots.terminate([polite.pid, stubborn.pid], 1)
+            self.assertEqual(killed, [stubborn.pid])
+            self.assertEqual(polite.wait(5), -15)
+            self.assertEqual(stubborn.wait(5), -9)
+        finally:
+            for proc in (polite, stubborn):
+                proc.kill()
+                proc.wait()
+            stubborn.stdout.close()
 
 
 if __name__ == "__main__":
