@@ -14,7 +14,7 @@ import re
 import sys
 
 from bot_e2e import BOT, BREAK, CLOSED, PROMPT
-from harness import Peer, Scene, check, run_case
+from harness import Scene, check, run_case
 from link_proxy import LinkProxy
 
 STAMP = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (\S+) +(RECV|SEND|INIT|ERR ) (.*)$")
@@ -35,17 +35,18 @@ class Party:
     def __init__(self, scene, role, name):
         self.scene, self.role, self.name = scene, role, name
         self.peer = None
-        self.got = []          # bodies from the bot, in arrival order
+        self.received = []     # (sender, body) of every message, across sign-ons
         self.game_input = []   # texts the bot logs as RECV
 
+    @property
+    def got(self):
+        """Bodies from the bot, in arrival order."""
+        return [body for sender, body in self.received if sender == BOT]
+
     async def online(self):
-        lab = self.scene.lab
-        self.peer = Peer(lab.jid(self.role), lab.password(self.role), lab.port, lab.plain)
         # Recording starts before sign-on: messages stored while the party
         # was away arrive with it.
-        self.peer.received = _Recorder(self.got)
-        self.scene.peers.append(self.peer)
-        await self.peer.online()
+        self.peer = await self.scene.peer(self.role, received=self.received)
         return self
 
     async def offline(self):
@@ -61,19 +62,6 @@ class Party:
         while msg["body"] == IDLE:  # counted all the same, in settle()
             msg = await self.peer.message(timeout=timeout, sender=BOT)
         check(msg["body"] == text, f"{self.name} expected {text!r}, got {msg['body']!r}")
-
-
-class _Recorder(list):
-    """Takes the peer's (sender, body) records and keeps the bot's bodies."""
-
-    def __init__(self, into):
-        super().__init__()
-        self.into = into
-
-    def append(self, item):
-        sender, body = item
-        if sender == BOT:
-            self.into.append(body)
 
 
 async def start(scene):
@@ -171,13 +159,13 @@ def transcript_entries(scene):
     return entries
 
 
-async def settle(bot, parties):
+async def settle(scene, parties):
     """Waits until both ends have the same number of messages, then compares
     them."""
     # A SEND line is written once the server has taken the message, which
     # may be after the recipient got it.
     for _ in range(100):
-        entries = transcript_entries(bot.scene)
+        entries = transcript_entries(scene)
         sent = {p.name: [e[2] for e in entries if e[0] == p.name and e[1] == "SEND"] for p in parties}
         if all(len(p.got) == len(sent[p.name]) for p in parties):
             break
@@ -198,7 +186,6 @@ async def play(args, ctx, faults):
     """The undisturbed game's script, with the faults run at their points."""
     async with Scene(args) as scene:
         proxy, bot, parties = await start(scene)
-        bot.scene = scene
         ctx.update(scene=scene, proxy=proxy, bot=bot, parties=parties)
         alice, bob, moderator = parties
         try:
@@ -210,7 +197,7 @@ async def play(args, ctx, faults):
             if "alice_back" in faults:
                 await faults["alice_back"]()
             await alice.expect(LAST, timeout=60)
-            await settle(bot, parties)
+            await settle(scene, parties)
             check(bot.proc.returncode is None, "the bot runs on")
         finally:
             await proxy.close()

@@ -523,8 +523,13 @@ class Scene:
         self.lab.close()
         return False
 
-    async def peer(self, role):
+    async def peer(self, role, received=None):
+        """role's client, signed on. received, when given, is the list that
+        records its messages (from before sign-on: a list kept across
+        sign-ons keeps what was stored while the client was away)."""
         peer = Peer(self.lab.jid(role), self.lab.password(role), self.lab.port, self.lab.plain)
+        if received is not None:
+            peer.received = received
         self.peers.append(peer)
         return await peer.online()
 
