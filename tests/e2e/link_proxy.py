@@ -17,7 +17,6 @@ class LinkProxy:
     def __init__(self, target_port, target_host="127.0.0.1"):
         self.target = (target_host, target_port)
         self.port = None
-        self.connections = 0  # accepted so far
         self._server = None
         self._flowing = asyncio.Event()
         self._flowing.set()
@@ -53,7 +52,6 @@ class LinkProxy:
             task.cancel()
 
     async def _accept(self, client_reader, client_writer):
-        self.connections += 1
         try:
             server_reader, server_writer = await asyncio.open_connection(*self.target)
         except OSError:
