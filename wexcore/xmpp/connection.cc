@@ -122,6 +122,9 @@ void Connection::Run() {
         if (platform::StopRequested() && !m_stopping) BeginStop();
         Tick();
     }
+    // The session ended for good (refused, bumped, or stopped by a signal),
+    // not by Stop().
+    bool ended = m_phase == Phase::kOffline;
     Close();
     m_ctx.reset();
     t_current = nullptr;
@@ -130,9 +133,7 @@ void Connection::Run() {
     OPENSSL_thread_stop();
     // Last of all: the user may end the program as soon as it sees the
     // session offline.
-    if (m_offlineCode != S_OK || m_stopped) {
-        m_events.PushState(WEX_STATE_OFFLINE, m_offlineCode, m_offlineNote);
-    }
+    if (ended) m_events.PushState(WEX_STATE_OFFLINE, m_offlineCode, m_offlineNote);
 }
 
 void Connection::WaitForWork() {
@@ -256,8 +257,6 @@ void Connection::BeginStop() {
 void Connection::FinishStop() {
     // Whatever has no verdict yet fails now; nothing new is taken.
     m_sends.SetLink(SendBox::Link::kDown);
-    m_stopped = true;
-    m_offlineCode = S_OK;
     Close();
     m_phase = Phase::kOffline;
 }

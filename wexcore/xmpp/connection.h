@@ -126,7 +126,6 @@ private:
     bool m_smEnabling = false;
     bool m_stopping = false;
     Clock::time_point m_stopDeadline;
-    bool m_stopped = false;  // ended by a stop request, not by the server
     bool m_everOnline = false;
     bool m_streamClosed = false;
     StreamEnd m_end;
