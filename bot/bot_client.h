@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bot/flood_guard.h"
 #include "game/game_recorder.h"
 #include "game/game_state.h"
 #include "messaging/account_settings.h"
@@ -136,6 +137,8 @@ private:
     // The subject whose configured name the library finds equal to name:
     // 1 or 2, else 0.
     int32_t SubjectOf(WEXSTR name);
+    // False for a stranger already answered within the last minute.
+    bool MayReplyToSender();
     // Calls the acting handler of an event; the others need nothing.
     void Act(int32_t event, const WexVariant* args);
     // Refuses start-up with a reason on standard error.
@@ -169,6 +172,7 @@ private:
     platform::Mutex sendLock{"sendLock"};
 
     Transcript m_transcript;
+    FloodGuard m_flood;
     GameRecorder m_recorder;
     bool m_resumed = false;
     bool m_resumePending = false;  // subjects not yet told after a resume

@@ -3,6 +3,7 @@
 #include "bot/client_prefs.h"
 #include "bot/string_ops.h"
 #include "messaging/result_names.h"
+#include "messaging/username_slots.h"
 #include "platform/console.h"
 #include "wexcore/api.h"
 
@@ -47,6 +48,8 @@ HRESULT CBotClient::Login() {
     m_spiSession->SetSessionProperty(37, noItems.value());
     MakeStringVariant(service.get(), m_service);
     hr = m_spiSession->SetSessionProperty(WEX_PROP_SERVICE, service.value());
+    if (Failed(hr)) return hr;
+    hr = m_flood.Apply(m_spiSession.get(), SlotName(SLOT_MODERATOR));
     if (Failed(hr)) return hr;
 
     hr = CClientPrefs::Create(m_spiSession.get(), m_spPrefs.Out());

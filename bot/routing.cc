@@ -13,6 +13,18 @@ bool IsSlot(WEXSTR name, int slot) {
     return StrCompare(name, MakeBstr(SlotName(slot))) == 0;
 }
 
+// How many earlier messages of the sender the component folded into this
+// one because they came too fast; 0 when it doesn't say.
+int32_t SkippedBefore(IWexIm* piIm) {
+    auto spiIm2 = QueryAs<IWexIm2>(piIm, IID_IWexIm2);
+    WexVariant value;
+    if (!spiIm2 || Failed(spiIm2->GetImProperty(WEX_IM_PROP_SKIPPED, &value)) ||
+        value.vt != VT_I4) {
+        return 0;
+    }
+    return value.lVal;
+}
+
 }  // namespace
 
 void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession,
@@ -31,6 +43,11 @@ void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession
         } else if (IsSlot(m_game.sender, SLOT_SUBJECT2)) {
             imTeamBSession = piImSession;
         }
+    }
+    int32_t skipped = SkippedBefore(piIm);
+    if (skipped > 0) {
+        m_transcript.LogFolded(FindUsernameSlot(m_game.sender), m_game.sender, skipped,
+                               m_flood.Limit(), m_flood.Seconds());
     }
     int32_t subject = SubjectOf(m_game.sender);
     if (subject != 0) {

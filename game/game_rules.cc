@@ -4,7 +4,9 @@
 
 bool ParseAnswer(WEXSTR text, int32_t* value) {
     size_t length = StrLength(text);
-    if (length > 2) return false;
+    // An empty message says nothing; taking it as 0 would invest nothing
+    // for a subject who only pressed Enter.
+    if (length == 0 || length > 2) return false;
     int32_t number = 0;
     for (size_t i = 0; i < length; ++i) {
         char16_t c = text[i];

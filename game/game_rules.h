@@ -13,8 +13,8 @@ constexpr int32_t kEndowment = 60;
 // Largest valid answer.
 constexpr int32_t kMaxAnswer = 60;
 
-// Reads an answer: at most two characters, all decimal digits. The empty
-// text is the number 0. False when the text is not a number.
+// Reads an answer: one or two characters, all decimal digits. False when
+// the text is not a number (the empty text is not one).
 bool ParseAnswer(WEXSTR text, int32_t* value);
 
 // The market divisor that one noise element gives.

@@ -1,5 +1,7 @@
 #include "messaging/account_settings.h"
 
+#include <cctype>
+
 #include "bot/string_ops.h"
 #include "messaging/property_file.h"
 #include "messaging/transcript.h"
@@ -19,11 +21,41 @@ bool LoadOneUsername(const PropertyFile& config, Transcript& transcript, int slo
     return false;
 }
 
+const char* const kNameKeys[SLOT_COUNT] = {"BotUsername", "Subject1Name", "Subject2Name",
+                                           "ModeratorName"};
+
+// Two slots with one name would route one party's messages as the other's
+// (a subject's as the moderator's commands). Addresses ignore the case of
+// ASCII letters, so names that differ only so are one account.
+bool SameAccount(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool NamesDiffer() {
+    for (int a = 0; a < SLOT_COUNT; ++a) {
+        for (int b = a + 1; b < SLOT_COUNT; ++b) {
+            if (!SameAccount(SlotName(a), SlotName(b))) continue;
+            platform::PrintErrorLine(std::string(kNameKeys[b]) + ": username \"" + SlotName(b) +
+                                     "\" is already " + kNameKeys[a] +
+                                     "; every party needs an account of its own.");
+            return false;
+        }
+    }
+    return true;
+}
+
 bool LoadAllUsernames(const PropertyFile& config, Transcript& transcript) {
-    return LoadOneUsername(config, transcript, SLOT_BOT, "BotUsername") &&
-           LoadOneUsername(config, transcript, SLOT_SUBJECT1, "Subject1Name") &&
-           LoadOneUsername(config, transcript, SLOT_SUBJECT2, "Subject2Name") &&
-           LoadOneUsername(config, transcript, SLOT_MODERATOR, "ModeratorName");
+    for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+        if (!LoadOneUsername(config, transcript, slot, kNameKeys[slot])) return false;
+    }
+    return NamesDiffer();
 }
 
 // Says which password-file line is empty: the whole file, or the line

@@ -72,6 +72,7 @@ HRESULT CBotClient::AppendMsg(WEXSTR name, WEXSTR text) {
 
 HRESULT CBotClient::SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSession,
                             IWexImSession* piImSession) {
+    if (recipient == 0 && !MayReplyToSender()) return S_OK;
     platform::SleepMs(kSendDelayMs);
     WexPtr<IWexIm> spiResponse;
     if (!m_spiSession || Failed(m_spiSession->MakeIm(0, u"text/plain", spiResponse.Out())) ||
@@ -94,6 +95,16 @@ HRESULT CBotClient::SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSessi
         m_transcript.LogSend(SLOT_SUBJECT2, text, result);
     }
     return S_OK;
+}
+
+// A stranger (neither subject nor moderator) is answered once a minute at
+// most, so that strangers can't keep the bot busy with its reply delay.
+bool CBotClient::MayReplyToSender() {
+    int slot = FindUsernameSlot(m_game.sender);
+    if (slot == SLOT_SUBJECT1 || slot == SLOT_SUBJECT2 || slot == SLOT_MODERATOR) return true;
+    std::string name;
+    ToNarrow(name, m_game.sender);
+    return m_flood.MayAnswerStranger(name, platform::NowMs());
 }
 
 HRESULT CBotClient::SendAdminMsg(WEXSTR text, IWexSession* piSession) {

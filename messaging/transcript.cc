@@ -147,6 +147,16 @@ HRESULT Transcript::LogRecv(int slot, WEXSTR text, WEXSTR senderName) {
     return WriteLine(slot, name, "RECV", HandleText(text));
 }
 
+HRESULT Transcript::LogFolded(int slot, WEXSTR senderName, int32_t count, int32_t limit,
+                              int32_t seconds) {
+    std::string name = SlotName(slot);
+    if (slot < 0 || slot >= SLOT_COUNT) name = SafeName(HandleText(senderName));
+    std::string text = std::to_string(count) + " messages not answered one by one (more than " +
+                       std::to_string(limit) + " in " + std::to_string(seconds) +
+                       " s); the last one follows";
+    return WriteLine(slot, name, "DROP", text);
+}
+
 HRESULT Transcript::LogSend(int slot, WEXSTR text, HRESULT result) {
     // One unit under the lock: no other line comes between a failed send's
     // SEND line and its ERR line. Only delivered messages count as sent.

@@ -34,6 +34,9 @@ public:
     // is not counted and gets the line "ERR  not delivered: CODE_NAME" right
     // after it.
     HRESULT LogSend(int slot, WEXSTR text, HRESULT result = S_OK);
+    // A DROP line: count messages of the sender came faster than limit in
+    // seconds and were not answered one by one; the last one follows.
+    HRESULT LogFolded(int slot, WEXSTR senderName, int32_t count, int32_t limit, int32_t seconds);
 
     const std::string& LogPath() const { return logPath; }
     MsgStats& Stats() { return stats; }

@@ -30,6 +30,11 @@ struct IWexIm : IWexUnknown {
     virtual HRESULT GetImText(const char16_t* mimeType, WEXSTR* text) = 0;
 };
 
+// Second interface of a received message.
+struct IWexIm2 : IWexUnknown {
+    virtual HRESULT GetImProperty(int32_t property, WexVariant* value) = 0;
+};
+
 struct IWexImSession : IWexUnknown {
     virtual HRESULT SendIm(IWexIm* im) = 0;
     virtual HRESULT EndSession() = 0;
@@ -61,6 +66,17 @@ struct IWexPrefsHook : IWexUnknown {
 
 // Session property that names the service to connect to (a string).
 constexpr int32_t WEX_PROP_SERVICE = 1000;
+// Session properties that guard the user against a flooding peer (see
+// wexcore/inbox.h): the peer whose messages go first (a string), and how
+// many messages a peer may send in how many seconds before the rest are
+// folded (integers; a limit of 0 turns the rule off).
+constexpr int32_t WEX_PROP_PRIORITY_PEER = 1001;
+constexpr int32_t WEX_PROP_FLOOD_LIMIT = 1002;
+constexpr int32_t WEX_PROP_FLOOD_SECONDS = 1003;
+
+// Property of a received message (IWexIm2): how many earlier messages of
+// the same peer were folded into it, unanswered one by one (an integer).
+constexpr int32_t WEX_IM_PROP_SKIPPED = 1;
 
 struct IWexSession : IWexUnknown {
     virtual HRESULT GetClientInfo(IWexClientInfo** info) = 0;

@@ -13,7 +13,24 @@ std::string Utf8Of(WEXSTR str) {
 }
 
 HRESULT ImObject::QueryInterface(WexIid iid, void** ppv) {
-    return QuerySingle<IWexIm>(this, IID_IWexIm, iid, ppv);
+    if (ppv == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IWexIm) {
+        *ppv = static_cast<IWexIm*>(this);
+    } else if (iid == IID_IWexIm2) {
+        *ppv = static_cast<IWexIm2*>(this);
+    } else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+HRESULT ImObject::GetImProperty(int32_t property, WexVariant* value) {
+    if (value == nullptr) return E_POINTER;
+    if (property != WEX_IM_PROP_SKIPPED) return E_INVALIDARG;
+    SetVariantInt(value, m_skipped);
+    return S_OK;
 }
 
 HRESULT ImObject::SetImText(WEXSTR text) {

@@ -13,17 +13,20 @@
 
 namespace wexcore {
 
-class ImObject final : public WexRefCounted<IWexIm> {
+class ImObject final : public WexRefCounted<IWexIm, IWexIm2> {
 public:
-    explicit ImObject(std::string text = std::string()) : m_text(std::move(text)) {}
+    explicit ImObject(std::string text = std::string(), int32_t skipped = 0)
+        : m_text(std::move(text)), m_skipped(skipped) {}
     HRESULT QueryInterface(WexIid iid, void** ppv) override;
     HRESULT SetImText(WEXSTR text) override;
     HRESULT GetImText(const char16_t* mimeType, WEXSTR* text) override;
+    HRESULT GetImProperty(int32_t property, WexVariant* value) override;
     std::string Text() const;
 
 private:
     mutable std::mutex m_mu;
     std::string m_text;  // UTF-8
+    const int32_t m_skipped;
 };
 
 class ImSessionObject final : public WexRefCounted<IWexImSession> {

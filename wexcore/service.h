@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "wexcore/inbox.h"
 #include "wexcore/result_codes.h"
 
 namespace wexcore {
@@ -29,8 +30,10 @@ class ServiceSink {
 public:
     virtual void OnState(int32_t state, HRESULT code) = 0;
     virtual void OnRequest(const std::shared_ptr<RequestRecord>& request) = 0;
-    // An instant message from peer on IM session imSession (UTF-8 text).
-    virtual void OnIm(const std::string& peer, uint32_t imSession, const std::string& text) = 0;
+    // An instant message from peer on IM session imSession (UTF-8 text);
+    // skipped counts the peer's messages folded into it by the inbox.
+    virtual void OnIm(const std::string& peer, uint32_t imSession, const std::string& text,
+                      int32_t skipped) = 0;
     // peer's client went offline or came back online.
     virtual void OnPresence(const std::string& /*peer*/, bool /*online*/) {}
 
@@ -42,6 +45,7 @@ struct SignOnInfo {
     std::string name;
     std::string password;
     std::string clientInfo;
+    InboxPolicy inbox;  // how incoming messages wait for the user
 };
 
 // All calls but RunEventLoop may come from any of the user's threads.

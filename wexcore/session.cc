@@ -53,7 +53,7 @@ HRESULT SessionObject::SignOn(WEXSTR password) {
         m_service = shared;
     }
     g_activeSession = this;
-    SignOnInfo info{m_signOnName, Utf8Of(password), m_spClientInfo->Description()};
+    SignOnInfo info{m_signOnName, Utf8Of(password), m_spClientInfo->Description(), m_inbox};
     return shared->SignOn(info);
 }
 
@@ -75,9 +75,25 @@ HRESULT SessionObject::GetSignedOnName(WEXSTR* name) {
 }
 
 HRESULT SessionObject::SetSessionProperty(int32_t property, const WexVariant& value) {
-    if (property == WEX_PROP_SERVICE) {
+    if (property == WEX_PROP_SERVICE || property == WEX_PROP_PRIORITY_PEER) {
         if (value.vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
-        m_serviceDescription = Utf8Of(value.bstrVal);
+        std::string text = Utf8Of(value.bstrVal);
+        if (property == WEX_PROP_SERVICE) {
+            m_serviceDescription = text;
+        } else {
+            m_inbox.priorityPeer = text;
+        }
+    }
+    if (property == WEX_PROP_FLOOD_LIMIT || property == WEX_PROP_FLOOD_SECONDS) {
+        WexVariant number;
+        HRESULT hr = ChangeVariantType(&number, &value, VT_I4);
+        if (Failed(hr)) return hr;
+        if (number.lVal < 0) return E_INVALIDARG;
+        if (property == WEX_PROP_FLOOD_LIMIT) {
+            m_inbox.limit = number.lVal;
+        } else {
+            m_inbox.windowMs = int64_t{number.lVal} * 1000;
+        }
     }
     // Other properties tune the session and need nothing from this component.
     return S_OK;
@@ -156,14 +172,15 @@ void SessionObject::OnRequest(const std::shared_ptr<RequestRecord>& request) {
     Fire(501, args, 4);
 }
 
-void SessionObject::OnIm(const std::string& peer, uint32_t imSession, const std::string& text) {
+void SessionObject::OnIm(const std::string& peer, uint32_t imSession, const std::string& text,
+                         int32_t skipped) {
     WexVariant args[4];
     SetVariantUnknown(&args[0], static_cast<IWexSession*>(this));
     WexPtr<IWexImSession> session(new ImSessionObject(m_service, imSession, peer));
     SetVariantUnknown(&args[1], session.get());
     WexPtr<IWexParticipant> participant(new ParticipantObject(peer));
     SetVariantUnknown(&args[2], participant.get());
-    WexPtr<IWexIm> im(new ImObject(text));
+    WexPtr<IWexIm> im(new ImObject(text, skipped));
     SetVariantUnknown(&args[3], im.get());
     Fire(604, args, 4);
 }

@@ -37,7 +37,8 @@ public:
 private:
     void OnState(int32_t state, HRESULT code) override;
     void OnRequest(const std::shared_ptr<RequestRecord>& request) override;
-    void OnIm(const std::string& peer, uint32_t imSession, const std::string& text) override;
+    void OnIm(const std::string& peer, uint32_t imSession, const std::string& text,
+              int32_t skipped) override;
     void OnPresence(const std::string& peer, bool online) override;
     void Fire(int32_t dispId, WexVariant* args, uint32_t argCount);
 
@@ -45,6 +46,7 @@ private:
     std::shared_ptr<Service> m_service;
     std::string m_serviceDescription;
     std::string m_signOnName;
+    InboxPolicy m_inbox;
     WexPtr<ClientInfoObject> m_spClientInfo;
     WexPtr<ConnectionPointObject> m_spConnectionPoint;
     WexPtr<IWexPrefsHook> m_spPrefsHook;

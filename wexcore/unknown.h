@@ -21,6 +21,7 @@ constexpr WexIid IID_IWexRequest = 15;
 constexpr WexIid IID_IWexRequest2 = 16;
 constexpr WexIid IID_IWexPrefsHook = 17;
 constexpr WexIid IID_IWexConnectionPoint = 18;
+constexpr WexIid IID_IWexIm2 = 19;
 
 struct IWexUnknown {
     virtual HRESULT QueryInterface(WexIid iid, void** ppv) = 0;

@@ -73,7 +73,8 @@ public:
              (accept ? "accept" : "reject"));
         m_service.RequestAnswered(request);
     }
-    void OnIm(const std::string& peer, uint32_t imSession, const std::string& text) override {
+    void OnIm(const std::string& peer, uint32_t imSession, const std::string& text,
+              int32_t) override {
         Emit("im " + peer + " " + std::to_string(imSession) + " " + Escape(text));
     }
 
@@ -169,7 +170,7 @@ int main(int argc, char** argv) {
     }
     std::unique_ptr<wexcore::Service> service = wexcore::CreateXmppService(config);
     Sink sink(*service);
-    HRESULT code = service->SignOn({argv[2], argv[3], "driver (Key:k)"});
+    HRESULT code = service->SignOn({argv[2], argv[3], "driver (Key:k)", {}});
     if (code != S_OK) {
         Emit("signon " + Hex(code));
         return 1;

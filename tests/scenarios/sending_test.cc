@@ -84,16 +84,4 @@ TEST(SendingTest, SubjectWhoHasNotJoinedReceivesNothing) {
     EXPECT_EQ(run.transcript.find("bob           SEND"), std::string::npos);
 }
 
-TEST(SendingTest, TextsForABotNamedLikeSubjectOneAreDropped) {
-    BotRun run =
-        RunScenario(std::string(kJoin) + "at 30 end\n", MakeConfig({{"BotUsername", "alice"}}));
-    // The three texts that start the game reach Bob only.
-    EXPECT_EQ(LinesWith(run.out, "ERROR: AppendMsg called on team #"),
-              std::vector<std::string>(3, "ERROR: AppendMsg called on team #0"));
-    EXPECT_EQ(CountLines(run.wire, "Both players are here"), 1);
-    EXPECT_NE(run.wire.find("\"to\":\"bob\",\"session\":2,\"code\":\"00000000\",\"text\":"
-                            "\"Both players"),
-              std::string::npos);
-}
-
 }  // namespace

@@ -42,6 +42,13 @@ TEST(StartupTest, RefusedConfigurationsSayWhy) {
         {{{"Subject2Name", "bob "}}, "Subject2Name: username holds a blank"},
         {{{"ModeratorName", "mod@lab"}}, "ModeratorName: username holds '@'"},
         {{{"LogFile", "no/such/folder/run"}}, "cannot write the transcript no/such/folder/run_"},
+        // One account for two parties would route a subject as the moderator.
+        {{{"Subject1Name", "mod"}}, "ModeratorName: username \"mod\" is already Subject1Name"},
+        {{{"Subject2Name", "Alice"}}, "Subject2Name: username \"Alice\" is already Subject1Name"},
+        {{{"BotUsername", "alice"}}, "Subject1Name: username \"alice\" is already BotUsername"},
+        {{{"FloodLimit", "-1"}}, "FloodLimit must be a whole number from 0 to 100000"},
+        {{{"FloodSeconds", "0"}}, "FloodSeconds must be a whole number from 1 to 3600"},
+        {{{"FloodSeconds", "10s"}}, "FloodSeconds must be a whole number"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reasonMentions);

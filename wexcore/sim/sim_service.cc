@@ -1,9 +1,11 @@
 #include "wexcore/sim/sim_service.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdint>
 
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/signals.h"
 #include "wexcore/events.h"
 
@@ -34,6 +36,7 @@ HRESULT SimService::SignOn(const SignOnInfo& info) {
     Log(WireLine(Seconds(), "signon").Text("name", info.name).Text("client", info.clientInfo));
     if (m_scenario.signOnFailure) return *m_scenario.signOnFailure;
     m_signedOnName = info.name;
+    m_inbox.SetPolicy(info.inbox);
     m_pendingStates.push_back({WEX_STATE_CONNECTING, S_OK});
     if (m_scenario.password && *m_scenario.password != info.password) {
         m_pendingStates.push_back({WEX_STATE_OFFLINE, WEX_E_INVALID_PASSWORD});
@@ -135,18 +138,21 @@ void SimService::DeliverState(const StateEvent& e, ServiceSink& sink) {
     sink.OnState(e.state, e.code);
 }
 
-void SimService::DeliverIm(const Directive& d, ServiceSink& sink) {
-    auto found = m_incomingSession.find(d.name);
+void SimService::DeliverIm(const InboxMessage& m, ServiceSink& sink) {
+    auto found = m_incomingSession.find(m.peer);
     uint32_t id;
     if (found != m_incomingSession.end()) {
         id = found->second;
     } else {
         id = m_nextSession++;
-        m_incomingSession[d.name] = id;
+        m_incomingSession[m.peer] = id;
         m_sessionOpen[id] = true;
     }
-    Log(WireLine(Seconds(), "im").Text("from", d.name).Int("session", id).Text("text", d.text));
-    sink.OnIm(d.name, id, d.text);
+    WireLine line(Seconds(), "im");
+    line.Text("from", m.peer).Int("session", id).Text("text", m.text);
+    if (m.skipped > 0) line.Int("skipped", m.skipped);
+    Log(line);
+    sink.OnIm(m.peer, id, m.text, m.skipped);
 }
 
 void SimService::DeliverRequest(const Directive& d, ServiceSink& sink) {
@@ -185,9 +191,6 @@ void SimService::DeliverRequest(const Directive& d, ServiceSink& sink) {
 
 void SimService::Deliver(const Directive& d, ServiceSink& sink) {
     switch (d.op) {
-        case Op::kIm:
-            DeliverIm(d, sink);
-            break;
         case Op::kRequest:
             DeliverRequest(d, sink);
             break;
@@ -240,20 +243,48 @@ HRESULT SimService::RunEventLoop(ServiceSink& sink) {
             DeliverState(e, sink);
             continue;
         }
-        if (m_nextForBot >= timed.size()) {
-            // Nothing more will ever come: the service has gone offline.
-            return m_lastOfflineCode;
-        }
-        const Directive& d = timed[m_nextForBot];
-        int64_t wait = m_startMs + d.atMs - platform::NowMs();
-        if (wait > 0) {
-            platform::SleepMs(wait);
+        int64_t elapsed = platform::NowMs() - m_startMs;
+        TakeArrivedMessages(elapsed);
+        // A signal or a kill does not wait for the messages in the inbox.
+        if (m_nextForBot < timed.size() && timed[m_nextForBot].atMs <= elapsed &&
+            (timed[m_nextForBot].op == Op::kSignal || timed[m_nextForBot].op == Op::kCrash)) {
+            const Directive& d = timed[m_nextForBot];
+            m_nextForBot = NextBotDirective(m_nextForBot + 1);
+            Deliver(d, sink);
             continue;
         }
-        m_nextForBot = NextBotDirective(m_nextForBot + 1);
-        Deliver(d, sink);
+        if (std::optional<InboxMessage> m = m_inbox.Next(elapsed)) {
+            DeliverIm(*m, sink);
+            continue;
+        }
+        // Sleep until the next directive or held message falls due.
+        std::optional<int64_t> due = m_inbox.NextDueMs();
+        if (m_nextForBot < timed.size()) {
+            const Directive& d = timed[m_nextForBot];
+            if (d.atMs <= elapsed) {
+                m_nextForBot = NextBotDirective(m_nextForBot + 1);
+                Deliver(d, sink);
+                continue;
+            }
+            due = due ? std::min(*due, d.atMs) : d.atMs;
+        }
+        // Nothing more will ever come: the service has gone offline.
+        if (!due) return m_lastOfflineCode;
+        platform::SleepMs(*due - elapsed);
     }
     return m_loopCode;
+}
+
+// Every message that has arrived by now, up to the next other directive,
+// waits in the inbox, so the moderator's can go before the others.
+void SimService::TakeArrivedMessages(int64_t elapsedMs) {
+    auto& timed = m_scenario.timed;
+    while (m_nextForBot < timed.size() && timed[m_nextForBot].op == Op::kIm &&
+           timed[m_nextForBot].atMs <= elapsedMs) {
+        const Directive& d = timed[m_nextForBot];
+        m_inbox.Arrive(d.name, d.text, d.atMs, m_nextForBot);
+        m_nextForBot = NextBotDirective(m_nextForBot + 1);
+    }
 }
 
 // A stop asked for by a signal: no message is delivered after it, the
@@ -261,6 +292,11 @@ HRESULT SimService::RunEventLoop(ServiceSink& sink) {
 void SimService::StopInOrder(ServiceSink& sink) {
     m_stopped = true;
     m_pendingStates.clear();
+    size_t unread = m_inbox.Clear();
+    if (unread > 0) {
+        platform::Print("stopping: " + std::to_string(unread) +
+                        " received messages are left unanswered\n");
+    }
     m_nextForBot = m_scenario.timed.size();
     Log(WireLine(Seconds(), "signoff"));
     DeliverState({WEX_STATE_OFFLINE, S_OK}, sink);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "wexcore/inbox.h"
 #include "wexcore/service.h"
 #include "wexcore/sim/scenario.h"
 #include "wexcore/sim/wire_log.h"
@@ -47,7 +48,8 @@ private:
     size_t NextBotDirective(size_t from) const;
     void Deliver(const Directive& d, ServiceSink& sink);
     void DeliverState(const StateEvent& e, ServiceSink& sink);
-    void DeliverIm(const Directive& d, ServiceSink& sink);
+    void TakeArrivedMessages(int64_t elapsedMs);
+    void DeliverIm(const InboxMessage& m, ServiceSink& sink);
     void DeliverRequest(const Directive& d, ServiceSink& sink);
     void StopInOrder(ServiceSink& sink);
 
@@ -68,6 +70,7 @@ private:
     std::map<std::string, uint32_t> m_incomingSession;                // per peer
     std::map<uint32_t, bool> m_sessionOpen;                           // every IM session
     uint32_t m_nextSession = 1;
+    Inbox m_inbox;
 };
 
 }  // namespace wexcore::sim

@@ -1,5 +1,7 @@
 // Events on their way from the network thread to the user of the service,
-// who receives them only inside Run, on the thread that runs it.
+// who receives them only inside Run, on the thread that runs it. Instant
+// messages wait in an Inbox, which lets the priority peer's go first and
+// folds a flooding peer's; everything else keeps its order.
 #pragma once
 
 #include <condition_variable>
@@ -8,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "wexcore/inbox.h"
 #include "wexcore/service.h"
 #include "wexcore/xmpp/im_sessions.h"
 
@@ -21,6 +24,8 @@ public:
     void PushState(int32_t state, HRESULT code, const std::string& note = "");
     void PushRequest(std::shared_ptr<RequestRecord> request);
     void PushIm(const std::string& peer, const std::string& text);
+    // How instant messages wait; set before the network thread starts.
+    void SetInboxPolicy(InboxPolicy policy);
     void PushPresence(const std::string& peer, bool online);
 
     // Delivers events to sink, in order, until End; returns End's code.
@@ -37,14 +42,22 @@ private:
         HRESULT code = S_OK;
         std::shared_ptr<RequestRecord> request;
         std::string peer, text, note;
+        int32_t skipped = 0;
+        uint64_t order = 0;
     };
     void Push(Event event);
+    // The next event ready for delivery, if any; m_mutex held.
+    bool TakeNext(Event* event);
+    // Once a stop is asked for, no message waiting is delivered any more.
+    void DropMessagesOnStop();
     void Deliver(ServiceSink& sink, const Event& event);
 
     ImSessions& m_sessions;
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::deque<Event> m_events;
+    std::deque<Event> m_events;  // all but instant messages
+    Inbox m_inbox;
+    uint64_t m_nextOrder = 0;
     bool m_ending = false;
     HRESULT m_endCode = S_OK;
 };

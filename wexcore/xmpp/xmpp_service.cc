@@ -51,6 +51,7 @@ public:
                 "xmpp: trust=any: the server's certificate is not checked; "
                 "use this only with a lab server you run yourself\n");
         }
+        m_events.SetInboxPolicy(info.inbox);
         std::string jid = info.name + "@" + m_config.domain + "/" + kResource;
         m_connection.Start(jid, info.password);
         return S_OK;

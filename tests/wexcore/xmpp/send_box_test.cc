@@ -131,7 +131,8 @@ public:
         book->Answered(request);
         book->Answered(request);  // answering twice sends one answer
     }
-    void OnIm(const std::string& peer, uint32_t session, const std::string& text) override {
+    void OnIm(const std::string& peer, uint32_t session, const std::string& text,
+              int32_t) override {
         EXPECT_EQ(std::this_thread::get_id(), loopThread);
         log += "im " + peer + " " + std::to_string(session) + " " + text + ";";
         if (text == "end it") sessions->End(session);

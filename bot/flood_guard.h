@@ -1,0 +1,32 @@
+// The bot's guard against participants who write too much: how fast a
+// sender may write before the component folds its messages (keys
+// FloodLimit and FloodSeconds), the moderator's messages going first, and
+// at most one reply a minute to a stranger.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "messaging/property_file.h"
+#include "wexcore/interfaces.h"
+
+class FloodGuard {
+public:
+    // Reads FloodLimit (default 10 messages; 0 turns the rule off) and
+    // FloodSeconds (default 10); false, with a line on standard error, for
+    // a value that is not a whole number in range.
+    bool Read(const PropertyFile& config);
+    // Hands the rule and the moderator's name to the session before sign-on.
+    HRESULT Apply(IWexSession* session, const std::string& moderator) const;
+    // True when a stranger may be answered now: once a minute at most.
+    bool MayAnswerStranger(const std::string& name, int64_t nowMs);
+
+    int32_t Limit() const { return m_limit; }
+    int32_t Seconds() const { return m_seconds; }
+
+private:
+    int32_t m_limit = 10;
+    int32_t m_seconds = 10;
+    std::map<std::string, int64_t> m_lastStrangerReplyMs;
+};
