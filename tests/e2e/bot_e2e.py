@@ -6,7 +6,9 @@ import asyncio
 import glob
 import os
 import re
+import signal
 import sys
+import time
 
 from harness import EjabberdLab, Scene, check, run_case
 
@@ -237,7 +239,49 @@ async def server_restart(args):
                      "Now please tell me, how much would you like to invest?")
 
 
-CASES = {f.__name__: f for f in (whole_game, unknown_account, wrong_password, subscription,
+async def flood(args):
+    """A subject sends 5,000 messages at once: the moderator's ? is answered
+    within seconds, the flood is recorded once with its count, the last
+    answer of the burst counts, the other subject is answered, and SIGTERM
+    ends the bot within 2 s during a second flood."""
+    async with Scene(args, plain=False) as scene:
+        bot, alice, bob = await join(scene)
+        moderator = await scene.peer("moderator")
+        for i in range(4999):
+            alice.say(BOT, f"junk {i}")
+        alice.say(BOT, "25")
+        start = time.monotonic()
+        moderator.say(BOT, "?")
+        await moderator.message(timeout=5, sender=BOT)
+        print(f"moderator answered {time.monotonic() - start:.2f} s after the ? "
+              "sent behind 5,000 messages")
+        bob.say(BOT, "30")
+        await expect_text(bob, "You expect your partner to invest: 30\n"
+                          "Now please tell me, how much would you like to invest?", timeout=30)
+        reply = ("You expect your partner to invest: 25\n"
+                 "Now please tell me, how much would you like to invest?")
+        while True:
+            msg = await alice.message(timeout=30, sender=BOT)
+            if msg["body"] == reply:
+                break
+        await bot.expect(r" alice +DROP \d+ messages not answered one by one", timeout=5)
+        for i in range(5000):
+            alice.say(BOT, f"more junk {i}")
+        await bot.expect(r" alice +RECV more junk", timeout=10)
+        with open(f"/proc/{bot.proc.pid}/status") as f:
+            peak = [line.split()[1] for line in f if line.startswith("VmHWM:")][0]
+        print(f"bot's peak resident set: {int(peak) / 1024:.1f} MiB")
+        stop = time.monotonic()
+        bot.proc.send_signal(signal.SIGTERM)
+        code = await bot.wait(timeout=5)
+        took = time.monotonic() - stop
+        print(f"SIGTERM during a flood: bot ended in {took:.2f} s with status {code}")
+        check(code == 0, f"exit status {code}")
+        check(took < 2.0, f"the bot took {took:.2f} s to stop")
+        await bot.expect(r"^wexbot shutting down with hr=00000000", timeout=1)
+
+
+CASES = {f.__name__: f for f in (whole_game, unknown_account, wrong_password, subscription, flood,
                                  server_restart, ejabberd_game)}
 
 if __name__ == "__main__":
