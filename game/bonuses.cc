@@ -26,8 +26,8 @@ void CBotClient::ReportPayouts(IWexSession* piSession, IWexImSession* piImSessio
     // Subject 1's payout is held in single precision, as it always was:
     // earlier sessions were paid from figures rounded that way, and the
     // report must give the same cents for the same credits.
-    float payoutA = static_cast<float>(PayoutDollars(m_game.teamA.totalCredits));
-    double payoutB = PayoutDollars(m_game.teamB.totalCredits);
+    float payoutA = static_cast<float>(PayoutDollars(m_game.teamA.totalCredits, m_game.params));
+    double payoutB = PayoutDollars(m_game.teamB.totalCredits, m_game.params);
     // On disk, with payouts.csv, before the moderator hears of it.
     Journal(Entry("report").Real("payout_1", payoutA).Real("payout_2", payoutB));
     const char* line = "%s total credits earned: %3.2f, Total payout: $%3.2f";

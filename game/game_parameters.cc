@@ -6,6 +6,7 @@
 #include "bot/string_ops.h"
 #include "game/game_rules.h"
 #include "platform/console.h"
+#include "platform/format_text.h"
 
 namespace {
 
@@ -69,6 +70,39 @@ bool CheckGameParameters(const GameParameters& p) {
     return true;
 }
 
+// Reads an optional key of the pay rule: a real number of 0 or more; an
+// absent key keeps *value.
+bool ReadAmount(const PropertyFile& config, const char* key, double* value) {
+    CWexBstr raw;
+    std::string text;
+    if (config.GetString(key, raw) != S_OK) return true;
+    ToNarrow(text, raw);
+    char* end = nullptr;
+    double number = std::strtod(text.c_str(), &end);
+    bool whole =
+        end != text.c_str() && std::string(end).find_first_not_of(" \t\r") == std::string::npos;
+    if (!whole || !std::isfinite(number) || number < 0) {
+        return Refuse(std::string(key) + " must be a number of 0 or more, found \"" + text + "\"");
+    }
+    *value = number;
+    return true;
+}
+
+// The lab's pay rule: CreditValue, MinPayout and MaxPayout.
+bool ReadPayRule(const PropertyFile& config, GameParameters* p) {
+    if (!ReadAmount(config, "CreditValue", &p->creditValue) ||
+        !ReadAmount(config, "MinPayout", &p->minPayout) ||
+        !ReadAmount(config, "MaxPayout", &p->maxPayout)) {
+        return false;
+    }
+    if (p->minPayout > p->maxPayout) {
+        return Refuse("MinPayout (" + platform::FormatText("%g", p->minPayout) +
+                      ") must not exceed MaxPayout (" + platform::FormatText("%g", p->maxPayout) +
+                      ")");
+    }
+    return true;
+}
+
 }  // namespace
 
 bool CBotClient::ReadGameParameters(const PropertyFile& config) {
@@ -103,7 +137,7 @@ bool CBotClient::ReadGameParameters(const PropertyFile& config) {
     if (Failed(config.GetInt("MaxChatIdle", &maxChatIdle))) return failed("MaxChatIdle");
     p.maxChatTime = maxChatTime;
     p.maxChatIdle = maxChatIdle;
-    return CheckGameParameters(p);
+    return CheckGameParameters(p) && ReadPayRule(config, &p);
 }
 
 bool CBotClient::PrepareRoundStorage(int32_t nRounds) {

@@ -172,13 +172,26 @@ JournalEntry StartEntry(int64_t t, const std::string (&names)[4], const GamePara
         .Text("BonusMarketRGR", ListText(p.bonusMarketRGR))
         .Text("BonusMarketGW", ListText(p.bonusMarketGW))
         .Int("MaxChatTime", p.maxChatTime)
-        .Int("MaxChatIdle", p.maxChatIdle);
+        .Int("MaxChatIdle", p.maxChatIdle)
+        .Real("CreditValue", p.creditValue)
+        .Real("MinPayout", p.minPayout)
+        .Real("MaxPayout", p.maxPayout);
 }
 
 std::string FirstDifference(const JournalEntry& journal, const JournalEntry& configuration) {
+    // Journals written before the pay rule could be configured were paid
+    // by the default rule.
+    GameParameters defaults;
+    JournalEntry before = JournalEntry("start", 0)
+                              .Real("CreditValue", defaults.creditValue)
+                              .Real("MinPayout", defaults.minPayout)
+                              .Real("MaxPayout", defaults.maxPayout);
     for (const JournalEntry::Field& field : configuration.Fields()) {
         if (field.key == "kind" || field.key == "t") continue;
         std::string saved = "(none)";
+        for (const JournalEntry::Field& old : before.Fields()) {
+            if (old.key == field.key) saved = old.value;
+        }
         for (const JournalEntry::Field& other : journal.Fields()) {
             if (other.key == field.key) saved = other.value;
         }

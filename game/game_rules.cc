@@ -56,9 +56,9 @@ Bonus RichGetRicherBonus(const std::vector<double>& earningsA, const std::vector
     return {50.0, 50.0};
 }
 
-double PayoutDollars(double totalCredits) {
-    double p = totalCredits * 0.0075;
-    double m = std::min(p, 25.0);
-    if (!(m > 10)) return 10.0;
-    return p < 25 ? p : 25.0;
+double PayoutDollars(double totalCredits, const GameParameters& params) {
+    double p = totalCredits * params.creditValue;
+    double m = std::min(p, params.maxPayout);
+    if (!(m > params.minPayout)) return params.minPayout;
+    return p < params.maxPayout ? p : params.maxPayout;
 }

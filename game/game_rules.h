@@ -47,6 +47,6 @@ struct Bonus {
 Bonus RichGetRicherBonus(const std::vector<double>& earningsA, const std::vector<double>& earningsB,
                          int32_t round, int32_t interval);
 
-// Dollars for a subject's total credits: 0.0075 a credit, held between 10
-// and 25.
-double PayoutDollars(double totalCredits);
+// Dollars for a subject's total credits: CreditValue a credit (0.0075
+// unless configured), held between MinPayout and MaxPayout (10 and 25).
+double PayoutDollars(double totalCredits, const GameParameters& p);

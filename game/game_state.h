@@ -21,6 +21,10 @@ struct GameParameters {
     std::vector<double> bonusMarketGW{0.0};
     int32_t maxChatTime = 0;
     int32_t maxChatIdle = 0;
+    // The lab's pay rule: dollars a credit, and the payout's bounds.
+    double creditValue = 0.0075;
+    double minPayout = 10.0;
+    double maxPayout = 25.0;
 };
 
 // One subject (team A is subject 1, team B subject 2).

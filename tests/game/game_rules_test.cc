@@ -91,11 +91,19 @@ TEST(BonusTest, ComparesExactlyTheLastIntervalRounds) {
 }
 
 TEST(PayoutTest, HeldBetweenTenAndTwentyFiveDollars) {
-    EXPECT_DOUBLE_EQ(PayoutDollars(1000), 10.0);
-    EXPECT_DOUBLE_EQ(PayoutDollars(2000), 15.0);
-    EXPECT_DOUBLE_EQ(PayoutDollars(4000), 25.0);
-    EXPECT_DOUBLE_EQ(PayoutDollars(0), 10.0);
-    EXPECT_DOUBLE_EQ(PayoutDollars(3333.0), 3333.0 * 0.0075);
+    GameParameters p;
+    EXPECT_DOUBLE_EQ(PayoutDollars(1000, p), 10.0);
+    EXPECT_DOUBLE_EQ(PayoutDollars(2000, p), 15.0);
+    EXPECT_DOUBLE_EQ(PayoutDollars(4000, p), 25.0);
+    EXPECT_DOUBLE_EQ(PayoutDollars(0, p), 10.0);
+    EXPECT_DOUBLE_EQ(PayoutDollars(3333.0, p), 3333.0 * 0.0075);
+    // A lab's own rule: a cent a credit, between 5 and 50 dollars.
+    p.creditValue = 0.01;
+    p.minPayout = 5;
+    p.maxPayout = 50;
+    EXPECT_DOUBLE_EQ(PayoutDollars(400, p), 5.0);
+    EXPECT_DOUBLE_EQ(PayoutDollars(1234, p), 12.34);
+    EXPECT_DOUBLE_EQ(PayoutDollars(6000, p), 50.0);
 }
 
 }  // namespace

@@ -154,6 +154,18 @@ TEST(GameTest, PayoutsFollowTheCreditsOfEachSubject) {
               std::string::npos);
     EXPECT_NE(run.wire.find("bob total credits earned: 2020.00, Total payout: $15.15"),
               std::string::npos);
+    // The lab's own pay rule: a cent a credit, between 5 and 50 dollars;
+    // the payouts file follows it.
+    run = RunScenario(scenario, MakeConfig({{"NRounds", "3"},
+                                            {"ConversationInterval", "3"},
+                                            {"MarketBase", "0.1"},
+                                            {"CreditValue", "0.01"},
+                                            {"MinPayout", "5"},
+                                            {"MaxPayout", "50"}}));
+    EXPECT_NE(run.wire.find("alice total credits earned: 1860.00, Total payout: $18.60"),
+              std::string::npos);
+    EXPECT_NE(run.wire.find("bob total credits earned: 2020.00, Total payout: $20.20"),
+              std::string::npos);
 }
 
 TEST(GameTest, ZeroRoundsStartsAndIgnoresEverything) {
