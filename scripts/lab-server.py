@@ -13,6 +13,9 @@ Prosody on ADDR:PORT (default: the HOST:PORT of the configuration's Service,
 else 127.0.0.1:5222) and prints what each participant types into their XMPP
 client. stop stops the server; resume starts it again with the same accounts.
 DIR/accounts.json holds the accounts for programs (the end-to-end tests).
+
+The lab's folders are for their owner alone, and every file holding a
+password or key is 0600.
 """
 
 import argparse
@@ -121,9 +124,18 @@ def new_password():
 
 
 def write_private(path, text):
+    """Writes text into path readable by its owner alone; a file that was
+    there already loses every other access before the text goes in."""
     fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
     with os.fdopen(fd, "w", encoding="utf-8") as f:
+        os.fchmod(fd, 0o600)
         f.write(text)
+
+
+def make_private_dir(path):
+    """Makes path, or takes an existing one, for its owner alone."""
+    os.makedirs(path, mode=0o700, exist_ok=True)
+    os.chmod(path, 0o700)
 
 
 def write_password_file(lab):
@@ -177,9 +189,10 @@ def prosody_config(lab, folder, allow_plain):
 
 def make_certificate(lab, folder):
     certs = os.path.join(folder, "certs")
-    os.makedirs(certs, mode=0o700, exist_ok=True)
+    make_private_dir(certs)
     key = os.path.join(certs, lab["domain"] + ".key")
     crt = os.path.join(certs, lab["domain"] + ".crt")
+    write_private(key, "")  # openssl keeps the mode of a file that exists
     run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "365",
          "-keyout", key, "-out", crt, "-subj", "/CN=" + lab["domain"],
          "-addext", "subjectAltName=DNS:" + lab["domain"]])
@@ -298,7 +311,7 @@ def command_start(args):
     folder = os.path.abspath(args.dir)
     if running_pid(folder) is not None:
         raise LabError(f"a lab server is already running from {folder}; stop it first")
-    os.makedirs(folder, mode=0o700, exist_ok=True)
+    make_private_dir(folder)
     shutil.rmtree(os.path.join(folder, "data"), ignore_errors=True)
     os.makedirs(os.path.join(folder, "data"), mode=0o700)
     fingerprint = make_certificate(lab, folder)

@@ -110,6 +110,7 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
                                   "continues it; a new session needs a new folder")
         if supervisor_pid(folder) is not None:
             raise lablib.LabError("a supervisor runs in this folder already")
+        lablib.lab_server.make_private_dir(folder)
         lab = lablib.load(folder)  # pairs' bots on a machine beside the server
         lab["bot_path"] = find_bot(bot_path)
         lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
@@ -121,7 +122,7 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         if lablib.lab_server.port_open(lab["address"], lab["port"]):
             raise lablib.LabError(f"something already listens on {lab['address']}:{lab['port']}"
                                   " (another lab server?); choose another port in the Service")
-        os.makedirs(folder, exist_ok=True)
+        lablib.lab_server.make_private_dir(folder)  # it holds every password
         lablib.set_up_server(lab, folder, lab["plain"])
         lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
         with open(os.path.join(folder, "matching.csv"), "w", encoding="utf-8") as f:

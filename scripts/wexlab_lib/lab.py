@@ -64,7 +64,7 @@ def set_up_server(lab, folder, plain):
     """A fresh Prosody folder with the certificate, the shared rosters and
     every account of the session; returns the lab with the passwords."""
     server = os.path.join(folder, "server")
-    os.makedirs(server, mode=0o700, exist_ok=True)
+    lab_server.make_private_dir(server)
     shutil.rmtree(os.path.join(server, "data"), ignore_errors=True)
     os.makedirs(os.path.join(server, "data"), mode=0o700)
     certificate = lab_server.make_certificate(lab, server)
@@ -122,7 +122,7 @@ def jid(lab, name):
 def write_pair_folders(lab, session, folder):
     for pair in lab["pairs"]:
         pair_dir = os.path.join(folder, pair["bot"])
-        os.makedirs(pair_dir, exist_ok=True)
+        lab_server.make_private_dir(pair_dir)
         with open(os.path.join(pair_dir, "wexbot.conf"), "w", encoding="utf-8") as f:
             f.write(sessionlib.bot_config(session, pair["bot"], pair["subject1"],
                                           pair["subject2"]))
