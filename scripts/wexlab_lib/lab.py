@@ -60,6 +60,20 @@ def groups_file(lab):
     return "\n".join(lines) + "\n"
 
 
+def policy_pairs(lab):
+    """The accounts that may talk: each subject with its own pair's bot, the
+    moderator with every bot, and wexlab's own account with every bot and
+    the moderator (its notices). The server refuses everything else."""
+    moderator = lab["moderator"]
+    pairs = []
+    for pair in lab["pairs"]:
+        bot = pair["bot"]
+        pairs += [(bot, pair["subject1"]), (bot, pair["subject2"]), (bot, moderator),
+                  (bot, NOTIFIER)]
+    pairs.append((moderator, NOTIFIER))
+    return pairs
+
+
 def set_up_server(lab, folder, plain):
     """A fresh Prosody folder with the certificate, the shared rosters and
     every account of the session; returns the lab with the passwords."""
@@ -72,6 +86,7 @@ def set_up_server(lab, folder, plain):
     lab["fingerprints"] = {digest: certificate[digest] for digest in ("sha256", "sha1")}
     roster = os.path.join(server, "groups.txt")
     lab_server.write_private(roster, groups_file(lab))
+    lab_server.write_policy(server, policy_pairs(lab))
     config = lab_server.prosody_config(lab, server, plain)
     config += f'  modules_enabled = {{ "groups" }}\n  groups_file = "{roster}"\n'
     cfg = os.path.join(server, "prosody.cfg.lua")

@@ -266,11 +266,14 @@ class SecretFileModesTest(unittest.TestCase):
         self.assertPrivate("passwords.txt")
         with open(os.path.join(self.root, "passwords.txt"), encoding="utf-8") as f:
             self.assertEqual(f.read(), "pw-bot\nKEY-TEXT\n")
-        for name in ("accounts.json", "prosody.cfg.lua",
+        for name in ("accounts.json", "prosody.cfg.lua", "allowed.txt",
                      os.path.join("certs", "lab.wex.key")):
             self.assertPrivate("server", name)
         for folder in ("server", os.path.join("server", "certs")):
             self.assertPrivate(folder, wanted=0o700)
+        with open(os.path.join(server, "allowed.txt"), encoding="utf-8") as f:
+            allowed = [line for line in f.read().splitlines() if not line.startswith("#")]
+        self.assertEqual(allowed, ["bot ann", "bot ben", "bot mod"])
 
     def test_wexlab_session_over_a_readable_folder(self):
         folder = os.path.join(self.root, "session")
@@ -288,13 +291,25 @@ class SecretFileModesTest(unittest.TestCase):
             self.assertPrivate("session", name)
         with open(os.path.join(folder, "logins.txt"), encoding="utf-8") as f:
             self.assertIn("password  pw-ann", f.read())
-        for name in ("prosody.cfg.lua", "groups.txt",
+        for name in ("prosody.cfg.lua", "groups.txt", "allowed.txt",
                      os.path.join("certs", "lab.wex.key")):
             self.assertPrivate("session", "server", name)
         self.assertPrivate("session", "server", wanted=0o700)
         for pair in started["pairs"]:
             self.assertPrivate("session", pair["bot"], wanted=0o700)
             self.assertPrivate("session", pair["bot"], "passwords.txt")
+
+
+class PolicyTest(unittest.TestCase):
+    def test_subjects_meet_only_their_own_bot(self):
+        record = {"moderator": "mod", "pairs": [
+            {"bot": "pair01", "subject1": "cy", "subject2": "ann"},
+            {"bot": "pair02", "subject1": "dee", "subject2": "bob"}]}
+        allowed = {frozenset(pair) for pair in lab.policy_pairs(record)}
+        self.assertEqual(allowed, {frozenset(p) for p in (
+            ("pair01", "cy"), ("pair01", "ann"), ("pair01", "mod"), ("pair01", "wexlab"),
+            ("pair02", "dee"), ("pair02", "bob"), ("pair02", "mod"), ("pair02", "wexlab"),
+            ("mod", "wexlab"))})
 
 
 class TerminateTest(unittest.TestCase):
