@@ -207,6 +207,9 @@ def command_status(args):
         answer = answers.get(pair["bot"], "no answer")
         answer = " | ".join(line for line in answer.split("\n") if line)
         say_line(f"{pair['bot']} ({pair['subject1']}, {pair['subject2']}), {state}: {answer}")
+    note = lablib.refusals_note(folder)
+    if note:
+        say_line(note)
     if supervisor_pid(folder) is None and mine:
         say_line("The supervisor is not running: wexlab resume starts it again.")
 
@@ -232,6 +235,9 @@ def stop_session(folder, quiet=False):
     if local(folder)["server"] and lablib.stop_server(folder):
         if not quiet:
             say_line("Lab server stopped.")
+    note = lablib.refusals_note(folder)
+    if note and not quiet:
+        say_line(note)
 
 
 def command_stop(args):

@@ -108,6 +108,20 @@ def stop_server(folder):
     return lab_server.stop_prosody(os.path.join(folder, "server"))
 
 
+def refusals_note(folder):
+    """A line on the stanzas the server refused so far, or None when none."""
+    path = os.path.join(folder, "server", lab_server.REFUSED_LOG)
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            count = sum(1 for line in f if line.strip())
+    except OSError:
+        return None
+    if not count:
+        return None
+    return (f"The server refused {count} message(s) or request(s) between participants "
+            f"outside their pairs; see {path}.")
+
+
 def new_lab(session, bot_path):
     domain, host, port, plain = service_parts(session)
     pairs = []

@@ -301,6 +301,18 @@ class SecretFileModesTest(unittest.TestCase):
 
 
 class PolicyTest(unittest.TestCase):
+    def test_refusals_are_counted_for_the_experimenter(self):
+        folder = tempfile.mkdtemp(prefix="wexlab-refused-")
+        self.addCleanup(shutil.rmtree, folder)
+        self.assertIsNone(lab.refusals_note(folder))
+        os.makedirs(os.path.join(folder, "server"))
+        log = os.path.join(folder, "server", "refused.log")
+        with open(log, "w", encoding="utf-8") as f:
+            f.write("2026-01-01T10:00:00Z\tmessage\tann@lab.wex/phone\tbob@lab.wex\n"
+                    "2026-01-01T10:00:01Z\tpresence\tann@lab.wex/phone\tbob@lab.wex\n")
+        self.assertIn("refused 2 message(s)", lab.refusals_note(folder))
+        self.assertIn(log, lab.refusals_note(folder))
+
     def test_subjects_meet_only_their_own_bot(self):
         record = {"moderator": "mod", "pairs": [
             {"bot": "pair01", "subject1": "cy", "subject2": "ann"},
