@@ -13,7 +13,9 @@ namespace platform {
 bool AppendFile::Open(const std::string& path, bool exclusive) {
     Close();
     int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : 0);
-    m_fd = ::open(path.c_str(), flags, 0644);
+    // Transcripts, journals and data files hold what the subjects wrote:
+    // nobody outside the owner's group reads them.
+    m_fd = ::open(path.c_str(), flags, 0640);
     return m_fd >= 0;
 }
 

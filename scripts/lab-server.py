@@ -13,6 +13,12 @@ Prosody on ADDR:PORT (default: the HOST:PORT of the configuration's Service,
 else 127.0.0.1:5222) and prints what each participant types into their XMPP
 client. stop stops the server; resume starts it again with the same accounts.
 DIR/accounts.json holds the accounts for programs (the end-to-end tests).
+
+The server lets accounts exchange messages only as DIR/allowed.txt says:
+here the bot with each subject and with the moderator (wexlab writes its
+own pairs). Everything else is refused with an error the sender sees, and
+each refusal is a line of DIR/refused.log. The lab's folders are for their
+owner alone, and every file holding a password or key is 0600.
 """
 
 import argparse
@@ -31,6 +37,10 @@ ROLES = [("bot", "BotUsername"), ("subject1", "Subject1Name"),
          ("subject2", "Subject2Name"), ("moderator", "ModeratorName")]
 ROLE_TITLES = {"subject1": "Subject 1", "subject2": "Subject 2", "moderator": "Moderator"}
 PASSWORD_LETTERS = "abcdefghjkmnpqrstuvwxyz23456789"
+# The Prosody module that keeps participants to their own conversations.
+PLUGINS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "prosody")
+POLICY_FILE = "allowed.txt"  # pairs of accounts that may talk, in the server's folder
+REFUSED_LOG = "refused.log"  # one line per refused stanza, in the server's folder
 
 
 class LabError(Exception):
@@ -121,9 +131,31 @@ def new_password():
 
 
 def write_private(path, text):
+    """Writes text into path readable by its owner alone; a file that was
+    there already loses every other access before the text goes in."""
     fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
     with os.fdopen(fd, "w", encoding="utf-8") as f:
+        os.fchmod(fd, 0o600)
         f.write(text)
+
+
+def make_private_dir(path):
+    """Makes path, or takes an existing one, for its owner alone."""
+    os.makedirs(path, mode=0o700, exist_ok=True)
+    os.chmod(path, 0o700)
+
+
+def write_policy(folder, pairs):
+    """The accounts that may talk to each other, two names a line; the
+    server's policy module reads it when it starts."""
+    lines = ["# Accounts that may exchange messages on this server; others are refused."]
+    lines += [f"{a} {b}" for a, b in pairs]
+    write_private(os.path.join(folder, POLICY_FILE), "\n".join(lines) + "\n")
+
+
+def default_policy(names):
+    """One pair's lab: the bot with each subject and with the moderator."""
+    return [(names["bot"], names[role]) for role in ("subject1", "subject2", "moderator")]
 
 
 def write_password_file(lab):
@@ -161,9 +193,12 @@ def prosody_config(lab, folder, allow_plain):
         f"c2s_require_encryption = {'false' if allow_plain else 'true'}",
         "allow_registration = false",
         'authentication = "internal_hashed"',
+        f'plugin_paths = {{ "{PLUGINS}" }}',
         'modules_enabled = { "roster"; "saslauth"; "tls"; "disco"; "ping"; "offline";',
-        '                    "carbons"; "smacks"; "blocklist"; "private" }',
+        '                    "carbons"; "smacks"; "blocklist"; "private"; "wex_lab_policy" }',
         'modules_disabled = { "s2s" }',
+        f'wex_lab_policy_file = "{d}/{POLICY_FILE}"',
+        f'wex_lab_refused_log = "{d}/{REFUSED_LOG}"',
     ]
     if os.geteuid() == 0:
         lines.append("run_as_root = true")
@@ -177,9 +212,10 @@ def prosody_config(lab, folder, allow_plain):
 
 def make_certificate(lab, folder):
     certs = os.path.join(folder, "certs")
-    os.makedirs(certs, mode=0o700, exist_ok=True)
+    make_private_dir(certs)
     key = os.path.join(certs, lab["domain"] + ".key")
     crt = os.path.join(certs, lab["domain"] + ".crt")
+    write_private(key, "")  # openssl keeps the mode of a file that exists
     run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "365",
          "-keyout", key, "-out", crt, "-subj", "/CN=" + lab["domain"],
          "-addext", "subjectAltName=DNS:" + lab["domain"]])
@@ -288,6 +324,8 @@ def print_instructions(lab, config_path, folder, fingerprint, allow_plain):
         print("Clients may also connect without encryption (--allow-plain).")
     print(f"Then each adds {a['bot']['jid']} as a contact and writes to it once the bot "
           "is running;\nthe bot accepts and asks back to see them: accept its request.")
+    print(f"The server refuses messages between any other two accounts and notes each "
+          f"refusal in\n{os.path.join(folder, REFUSED_LOG)}.")
     print()
     print(f"Start the bot:    wexbot {config_path}   (Ctrl+C stops it in order)")
     print(f"Stop the server:  {sys.argv[0]} stop --dir {folder}")
@@ -298,12 +336,13 @@ def command_start(args):
     folder = os.path.abspath(args.dir)
     if running_pid(folder) is not None:
         raise LabError(f"a lab server is already running from {folder}; stop it first")
-    os.makedirs(folder, mode=0o700, exist_ok=True)
+    make_private_dir(folder)
     shutil.rmtree(os.path.join(folder, "data"), ignore_errors=True)
     os.makedirs(os.path.join(folder, "data"), mode=0o700)
     fingerprint = make_certificate(lab, folder)
     cfg = os.path.join(folder, "prosody.cfg.lua")
     write_private(cfg, prosody_config(lab, folder, args.allow_plain))
+    write_policy(folder, default_policy(lab["names"]))
     lab["accounts"] = {}
     create_accounts(lab, cfg)
     write_password_file(lab)

@@ -110,6 +110,7 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
                                   "continues it; a new session needs a new folder")
         if supervisor_pid(folder) is not None:
             raise lablib.LabError("a supervisor runs in this folder already")
+        lablib.lab_server.make_private_dir(folder)
         lab = lablib.load(folder)  # pairs' bots on a machine beside the server
         lab["bot_path"] = find_bot(bot_path)
         lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
@@ -121,7 +122,7 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         if lablib.lab_server.port_open(lab["address"], lab["port"]):
             raise lablib.LabError(f"something already listens on {lab['address']}:{lab['port']}"
                                   " (another lab server?); choose another port in the Service")
-        os.makedirs(folder, exist_ok=True)
+        lablib.lab_server.make_private_dir(folder)  # it holds every password
         lablib.set_up_server(lab, folder, lab["plain"])
         lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
         with open(os.path.join(folder, "matching.csv"), "w", encoding="utf-8") as f:
@@ -206,6 +207,9 @@ def command_status(args):
         answer = answers.get(pair["bot"], "no answer")
         answer = " | ".join(line for line in answer.split("\n") if line)
         say_line(f"{pair['bot']} ({pair['subject1']}, {pair['subject2']}), {state}: {answer}")
+    note = lablib.refusals_note(folder)
+    if note:
+        say_line(note)
     if supervisor_pid(folder) is None and mine:
         say_line("The supervisor is not running: wexlab resume starts it again.")
 
@@ -231,6 +235,9 @@ def stop_session(folder, quiet=False):
     if local(folder)["server"] and lablib.stop_server(folder):
         if not quiet:
             say_line("Lab server stopped.")
+    note = lablib.refusals_note(folder)
+    if note and not quiet:
+        say_line(note)
 
 
 def command_stop(args):

@@ -60,11 +60,25 @@ def groups_file(lab):
     return "\n".join(lines) + "\n"
 
 
+def policy_pairs(lab):
+    """The accounts that may talk: each subject with its own pair's bot, the
+    moderator with every bot, and wexlab's own account with every bot and
+    the moderator (its notices). The server refuses everything else."""
+    moderator = lab["moderator"]
+    pairs = []
+    for pair in lab["pairs"]:
+        bot = pair["bot"]
+        pairs += [(bot, pair["subject1"]), (bot, pair["subject2"]), (bot, moderator),
+                  (bot, NOTIFIER)]
+    pairs.append((moderator, NOTIFIER))
+    return pairs
+
+
 def set_up_server(lab, folder, plain):
     """A fresh Prosody folder with the certificate, the shared rosters and
     every account of the session; returns the lab with the passwords."""
     server = os.path.join(folder, "server")
-    os.makedirs(server, mode=0o700, exist_ok=True)
+    lab_server.make_private_dir(server)
     shutil.rmtree(os.path.join(server, "data"), ignore_errors=True)
     os.makedirs(os.path.join(server, "data"), mode=0o700)
     certificate = lab_server.make_certificate(lab, server)
@@ -72,6 +86,7 @@ def set_up_server(lab, folder, plain):
     lab["fingerprints"] = {digest: certificate[digest] for digest in ("sha256", "sha1")}
     roster = os.path.join(server, "groups.txt")
     lab_server.write_private(roster, groups_file(lab))
+    lab_server.write_policy(server, policy_pairs(lab))
     config = lab_server.prosody_config(lab, server, plain)
     config += f'  modules_enabled = {{ "groups" }}\n  groups_file = "{roster}"\n'
     cfg = os.path.join(server, "prosody.cfg.lua")
@@ -91,6 +106,20 @@ def start_server(lab, folder):
 
 def stop_server(folder):
     return lab_server.stop_prosody(os.path.join(folder, "server"))
+
+
+def refusals_note(folder):
+    """A line on the stanzas the server refused so far, or None when none."""
+    path = os.path.join(folder, "server", lab_server.REFUSED_LOG)
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            count = sum(1 for line in f if line.strip())
+    except OSError:
+        return None
+    if not count:
+        return None
+    return (f"The server refused {count} message(s) or request(s) between participants "
+            f"outside their pairs; see {path}.")
 
 
 def new_lab(session, bot_path):
@@ -122,7 +151,7 @@ def jid(lab, name):
 def write_pair_folders(lab, session, folder):
     for pair in lab["pairs"]:
         pair_dir = os.path.join(folder, pair["bot"])
-        os.makedirs(pair_dir, exist_ok=True)
+        lab_server.make_private_dir(pair_dir)
         with open(os.path.join(pair_dir, "wexbot.conf"), "w", encoding="utf-8") as f:
             f.write(sessionlib.bot_config(session, pair["bot"], pair["subject1"],
                                           pair["subject2"]))

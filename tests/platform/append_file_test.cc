@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -42,6 +43,19 @@ TEST(AppendFileTest, ExclusiveOpenRefusesAnExistingFile) {
     platform::AppendFile second;
     EXPECT_FALSE(second.Open(dir / "f", true));
     EXPECT_TRUE(second.Open(dir / "f"));
+}
+
+TEST(AppendFileTest, NewFilesAreClosedToOthers) {
+    testutil::TempDir dir;
+    // With no umask the mode given to open(2) is the file's mode.
+    mode_t old = umask(0);
+    platform::AppendFile file;
+    bool opened = file.Open(dir / "f");
+    umask(old);
+    ASSERT_TRUE(opened);
+    struct stat info {};
+    ASSERT_EQ(stat((dir / "f").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
 }
 
 TEST(AppendFileTest, ReadWholeFileReadsEveryByteOrSaysWhy) {

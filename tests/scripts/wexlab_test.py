@@ -1,19 +1,26 @@
 #!/usr/bin/python3
 """Unit tests of wexlab's pieces that need no server: the session file, the
-matching, the merged data files and the report page."""
+matching, the merged data files, the report page, and the modes of the
+files that hold passwords."""
 
+import argparse
+import contextlib
 import csv
+import io
 import os
+import shutil
+import stat
 import subprocess
 import sys
 import tempfile
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "scripts"))
 sys.dont_write_bytecode = True
 
-from wexlab_lib import bots, collect, lab, report, session  # noqa: E402
+from wexlab_lib import bots, collect, commands, lab, lab_server, report, session  # noqa: E402
 
 GOOD = """# a lab session
 Service xmpp:lab.wex@10.0.0.5:5222;trust=any
@@ -193,6 +200,128 @@ class CollectTest(unittest.TestCase):
         self.assertEqual(chart.count("<circle"), 12)
         self.assertIn("<b>22.50</b>", page)
         self.assertNotIn("http", page.replace('xmlns="http://www.w3.org/2000/svg"', ""))
+
+
+def fake_accounts(lab_record, cfg):
+    """Stands in for prosodyctl: every account gets a known password."""
+    lab_record["accounts"] = {role: {"name": name, "jid": f"{name}@{lab_record['domain']}",
+                                     "password": f"pw-{name}"}
+                              for role, name in lab_record["names"].items()}
+
+
+def mode(path):
+    return stat.S_IMODE(os.stat(path).st_mode)
+
+
+def shared_file(path, text):
+    """A file that anybody may read, as an editor or a copy leaves it."""
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    os.chmod(path, 0o644)
+
+
+@unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
+class SecretFileModesTest(unittest.TestCase):
+    """The server's setup with its accounts and server start left out: what
+    it writes is its owner's alone, files that were there before included."""
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="wexlab-modes-")
+        self.old_umask = os.umask(0o022)
+        # No Prosody: the accounts are made up and the server never starts.
+        for name, fake in (("create_accounts", fake_accounts),
+                           ("start_prosody", lambda folder, lab_record: None),
+                           ("port_open", lambda address, port: False)):
+            patcher = mock.patch.object(lab_server, name, fake)
+            patcher.start()
+            self.addCleanup(patcher.stop)
+
+    def tearDown(self):
+        os.umask(self.old_umask)
+        shutil.rmtree(self.root)
+
+    def assertPrivate(self, *parts, wanted=0o600):
+        path = os.path.join(self.root, *parts)
+        self.assertEqual(oct(mode(path)), oct(wanted), path)
+
+    def test_lab_server_start_over_readable_files(self):
+        config = os.path.join(self.root, "bot.conf")
+        shared_file(config, "Service xmpp:lab.wex@127.0.0.1:5299;trust=any\nBotUsername bot\n"
+                    "Subject1Name ann\nSubject2Name ben\nModeratorName mod\n"
+                    "PasswordFile passwords.txt\nBotPasswordIndex 0\nKeyIndex 1\n")
+        shared_file(os.path.join(self.root, "passwords.txt"), "old\nKEY-TEXT\n")
+        server = os.path.join(self.root, "server")
+        os.makedirs(os.path.join(server, "certs"), mode=0o755)
+        os.chmod(server, 0o755)
+        shared_file(os.path.join(server, "certs", "lab.wex.key"), "an old key")
+        args = argparse.Namespace(config=config, address=None, port=None, dir=server,
+                                  allow_plain=False)
+        cwd = os.getcwd()
+        os.chdir(self.root)  # the configuration names its password file relative to here
+        try:
+            with contextlib.redirect_stdout(io.StringIO()):
+                lab_server.command_start(args)
+        finally:
+            os.chdir(cwd)
+        self.assertPrivate("passwords.txt")
+        with open(os.path.join(self.root, "passwords.txt"), encoding="utf-8") as f:
+            self.assertEqual(f.read(), "pw-bot\nKEY-TEXT\n")
+        for name in ("accounts.json", "prosody.cfg.lua", "allowed.txt",
+                     os.path.join("certs", "lab.wex.key")):
+            self.assertPrivate("server", name)
+        for folder in ("server", os.path.join("server", "certs")):
+            self.assertPrivate(folder, wanted=0o700)
+        with open(os.path.join(server, "allowed.txt"), encoding="utf-8") as f:
+            allowed = [line for line in f.read().splitlines() if not line.startswith("#")]
+        self.assertEqual(allowed, ["bot ann", "bot ben", "bot mod"])
+
+    def test_wexlab_session_over_a_readable_folder(self):
+        folder = os.path.join(self.root, "session")
+        os.makedirs(folder, mode=0o755)
+        os.chmod(folder, 0o755)
+        shared_file(os.path.join(folder, "logins.txt"), "left from before\n")
+        shared_file(os.path.join(folder, "lab.json.tmp"), "{}")
+        path = os.path.join(self.root, "lab.conf")
+        shared_file(path, GOOD)
+        with mock.patch.object(commands, "start_supervisor", lambda folder, indexes: None), \
+                contextlib.redirect_stdout(io.StringIO()):
+            started = commands.start_session(folder, path, sys.executable, "none", quiet=True)
+        self.assertPrivate("session", wanted=0o700)
+        for name in ("lab.json", "logins.txt"):
+            self.assertPrivate("session", name)
+        with open(os.path.join(folder, "logins.txt"), encoding="utf-8") as f:
+            self.assertIn("password  pw-ann", f.read())
+        for name in ("prosody.cfg.lua", "groups.txt", "allowed.txt",
+                     os.path.join("certs", "lab.wex.key")):
+            self.assertPrivate("session", "server", name)
+        self.assertPrivate("session", "server", wanted=0o700)
+        for pair in started["pairs"]:
+            self.assertPrivate("session", pair["bot"], wanted=0o700)
+            self.assertPrivate("session", pair["bot"], "passwords.txt")
+
+
+class PolicyTest(unittest.TestCase):
+    def test_refusals_are_counted_for_the_experimenter(self):
+        folder = tempfile.mkdtemp(prefix="wexlab-refused-")
+        self.addCleanup(shutil.rmtree, folder)
+        self.assertIsNone(lab.refusals_note(folder))
+        os.makedirs(os.path.join(folder, "server"))
+        log = os.path.join(folder, "server", "refused.log")
+        with open(log, "w", encoding="utf-8") as f:
+            f.write("2026-01-01T10:00:00Z\tmessage\tann@lab.wex/phone\tbob@lab.wex\n"
+                    "2026-01-01T10:00:01Z\tpresence\tann@lab.wex/phone\tbob@lab.wex\n")
+        self.assertIn("refused 2 message(s)", lab.refusals_note(folder))
+        self.assertIn(log, lab.refusals_note(folder))
+
+    def test_subjects_meet_only_their_own_bot(self):
+        record = {"moderator": "mod", "pairs": [
+            {"bot": "pair01", "subject1": "cy", "subject2": "ann"},
+            {"bot": "pair02", "subject1": "dee", "subject2": "bob"}]}
+        allowed = {frozenset(pair) for pair in lab.policy_pairs(record)}
+        self.assertEqual(allowed, {frozenset(p) for p in (
+            ("pair01", "cy"), ("pair01", "ann"), ("pair01", "mod"), ("pair01", "wexlab"),
+            ("pair02", "dee"), ("pair02", "bob"), ("pair02", "mod"), ("pair02", "wexlab"),
+            ("mod", "wexlab"))})
 
 
 class TerminateTest(unittest.TestCase):

@@ -1,0 +1,199 @@
+#!/usr/bin/python3
+"""End-to-end tests of the lab server's policy: subjects reach their own
+pair's bot and nobody else. Slixmpp clients sign on as every account (the
+bots' accounts too) of a Prosody set up as wexlab sets it up for two pairs,
+or as lab-server.py sets it up for one."""
+
+import asyncio
+import os
+import shutil
+import sys
+import tempfile
+
+from harness import Failure, Scene, _LabBase, check, free_port, run_case
+
+REFUSAL_TEXT = "Messages to this account are not allowed in this session."
+SESSION = """Service xmpp:lab.wex@127.0.0.1:{port};tls=off
+ModeratorName moderator
+LogFile transcript
+NRounds 2
+ConversationInterval 1
+MarketBase 1
+MarketNoiseScale 0.4
+MarketNoise 0.25,0.75
+MaxChatTime 300
+MaxChatIdle 60
+Subjects ann ben cat dan
+Seed 3
+"""
+
+
+def wexlab_lib(args):
+    sys.path.insert(0, os.path.dirname(os.path.abspath(args.lab_script)))
+    from wexlab_lib import lab
+    return lab
+
+
+class WexlabLab(_LabBase):
+    """A server of a two-pair wexlab session, set up by wexlab's own code,
+    with no bots running: the tests sign on as the bots' accounts. Roles
+    are account names."""
+
+    def __init__(self, args):
+        self.lablib = wexlab_lib(args)
+        self.root = tempfile.mkdtemp(prefix="wex-e2e-policy-")
+        self.dir = os.path.join(self.root, "server")
+        self.port = free_port()
+        self.plain = True
+        self.accounts = {}
+        self.lab = None
+
+    def start(self):
+        from wexlab_lib import session
+        path = os.path.join(self.root, "session.conf")
+        session_file = session.parse_session(SESSION.format(port=self.port), path)
+        self.lab = self.lablib.new_lab(session_file, None)
+        self.lablib.set_up_server(self.lab, self.root, self.lab["plain"])
+        self.lablib.start_server(self.lab, self.root)
+        self.accounts = {name: {"jid": self.lablib.jid(self.lab, name), "password": account[
+            "password"]} for name, account in self.lab["accounts"].items()}
+
+    def pair(self, index):
+        return self.lab["pairs"][index - 1]
+
+    def log_tail(self):
+        return read(os.path.join(self.dir, "prosody.log"))[-3000:]
+
+    def close(self):
+        self.lablib.stop_server(self.root)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def read(path):
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
+async def watched(scene, role):
+    """role's client, signed on, with its refusals in queues of their own."""
+    peer = await scene.peer(role)
+    peer.errors = asyncio.Queue()
+    peer.add_event_handler("message_error", peer.errors.put_nowait)
+    peer.add_event_handler("presence_error", peer.errors.put_nowait)
+    return peer
+
+
+async def refused(peer, to, kind="message"):
+    """Sends to `to` and returns the error the server answers with."""
+    if kind == "message":
+        peer.say(to, f"psst from {peer.boundjid.user}")
+    else:
+        peer.send_presence_subscription(pto=to)
+    try:
+        error = await asyncio.wait_for(peer.errors.get(), 10)
+    except asyncio.TimeoutError:
+        raise Failure(f"{peer.boundjid.bare} got no error for its {kind} to {to}")
+    check(error["from"].bare == to, f"the error comes from {error['from']}, not {to}")
+    check(error["error"]["condition"] == "not-allowed",
+          f"{kind} to {to}: condition {error['error']['condition']!r}")
+    return error
+
+
+async def delivered(sender, receiver, text):
+    sender.say(receiver.boundjid.bare, text)
+    msg = await receiver.message(timeout=10, sender=sender.boundjid.bare)
+    check(msg["body"] == text, f"{receiver.boundjid.bare} got {msg['body']!r}, not {text!r}")
+
+
+def refusal_lines(lab):
+    lines = read(os.path.join(lab.dir, "refused.log")).splitlines()
+    return [line.split("\t") for line in lines]
+
+
+def check_logged(lines, kind, sender, to):
+    found = [line for line in lines if len(line) == 4 and line[1] == kind and
+             line[2].split("/")[0] == sender.boundjid.bare and line[3] == to]
+    check(len(found) == 1, f"refused.log should have one {kind} line from "
+          f"{sender.boundjid.bare} to {to}: {lines}")
+    check(found[0][0].endswith("Z") and "T" in found[0][0], f"the time: {found[0][0]!r}")
+
+
+async def nothing_from(peer, refused_senders, marker_sender):
+    """Waits for a marker message from marker_sender, which the server
+    routes after every refused one; none of those may have arrived."""
+    await delivered(marker_sender, peer, "marker")
+    senders = {p.boundjid.bare for p in refused_senders}
+    check(not any(sender in senders for sender, _ in peer.received),
+          f"{peer.boundjid.bare} received {peer.received}")
+
+
+async def wexlab_pairs(args):
+    """Two pairs: subjects reach only their own bot; the moderator and
+    wexlab's account reach the bots; everything else is refused, answered
+    and logged."""
+    lab = WexlabLab(args)
+    async with Scene(args, lab=lab) as scene:
+        one, two = lab.pair(1), lab.pair(2)
+        s1 = await watched(scene, one["subject1"])
+        s2 = await watched(scene, one["subject2"])
+        other = await watched(scene, two["subject1"])
+        bot1 = await watched(scene, one["bot"])
+        bot2 = await watched(scene, two["bot"])
+        moderator = await watched(scene, lab.lab["moderator"])
+        wexlab = await watched(scene, "wexlab")
+
+        # A subject to its partner: refused with a text the client shows.
+        error = await refused(s1, s2.boundjid.bare)
+        check(error["error"]["text"] == REFUSAL_TEXT, f"the error's text: {error['error']['text']!r}")
+        await refused(s1, bot2.boundjid.bare)       # another pair's bot
+        await refused(s1, other.boundjid.bare)      # another pair's subject
+        await refused(s1, moderator.boundjid.bare)  # the moderator
+        await refused(bot1, bot2.boundjid.bare)     # bots do not talk to each other
+        await refused(s1, s2.boundjid.bare, "presence")  # nor see each other's presence
+
+        await delivered(s1, bot1, "hello own bot")
+        await delivered(bot1, s1, "hello subject")
+        await delivered(moderator, bot2, "b Hello from the moderator")
+        await delivered(bot2, moderator, "Status: round 1 of 2.")
+        await delivered(wexlab, moderator, "wexlab: pair02's bot has been restarted")
+
+        lines = refusal_lines(lab)
+        check(len(lines) == 6, f"refused.log should have 6 lines: {lines}")
+        check_logged(lines, "message", s1, s2.boundjid.bare)
+        check_logged(lines, "message", s1, bot2.boundjid.bare)
+        check_logged(lines, "presence", s1, s2.boundjid.bare)
+        # Nothing refused reached anyone.
+        await nothing_from(s2, [s1], bot1)
+        await nothing_from(other, [s1], bot2)
+        await nothing_from(moderator, [s1], bot1)
+        await nothing_from(bot2, [s1, bot1], moderator)
+
+
+async def single_pair(args):
+    """lab-server.py without wexlab: the bot with each subject and the
+    moderator, nothing else."""
+    async with Scene(args) as scene:
+        alice = await watched(scene, "subject1")
+        bob = await watched(scene, "subject2")
+        bot = await watched(scene, "bot")
+        moderator = await watched(scene, "moderator")
+        await refused(alice, bob.boundjid.bare)
+        await refused(moderator, alice.boundjid.bare)
+        await delivered(alice, bot, "hello bot")
+        await delivered(bot, bob, "hello bob")
+        await delivered(moderator, bot, "?")
+        lines = refusal_lines(scene.lab)
+        check(len(lines) == 2, f"refused.log should have 2 lines: {lines}")
+        check_logged(lines, "message", alice, bob.boundjid.bare)
+        check_logged(lines, "message", moderator, alice.boundjid.bare)
+        await nothing_from(bob, [alice], bot)
+        await nothing_from(alice, [moderator], bot)
+
+
+CASES = {f.__name__: f for f in (wexlab_pairs, single_pair)}
+
+if __name__ == "__main__":
+    sys.exit(run_case(CASES, sys.argv[1:]))
