@@ -130,6 +130,8 @@ private:
     // (or makes the final report that the interruption held back).
     void ContinueResumedGame();
     void Broadcast(IWexSession* piSession, IWexImSession* piImSession);
+    // The moderator's p: the game ends and the final report is made now.
+    void PayNow(IWexSession* piSession, IWexImSession* piImSession);
     // The worker's checks of a running break at one tick.
     void CheckBreak();
     // The team that FindUsernameSlot gives a screen name: 1 or 2, else 0.

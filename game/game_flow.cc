@@ -51,6 +51,9 @@ void CBotClient::HandlePlayerMsg(IWexSession* piSession, IWexImSession* piImSess
 }
 
 void CBotClient::HandleGameMsg(IWexSession* piSession, IWexImSession* piImSession) {
+    // After the final report (at the end, or paid early by p) nothing more
+    // is taken, not even a late join.
+    if (m_game.gameOver) return;
     if (m_game.round < 1) return HandleJoinMsg(piSession, piImSession);
     if (m_game.round > m_game.params.nRounds || m_game.stopFlag) return;
     HandleAnswerMsg(piSession, piImSession);

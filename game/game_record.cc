@@ -1,5 +1,6 @@
 #include "game/game_record.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "messaging/csv_writer.h"
@@ -124,13 +125,20 @@ void ApplyChat(const JournalEntry& e, GameRecord* game, DataRows* rows) {
         CsvRecord({TimeText(e.GetInt("t")), std::to_string(e.GetInt("round")), s.name, text}));
 }
 
+// Rounds closed so far: all of them at the end, fewer when the moderator's
+// p paid out early.
+int32_t RoundsClosed(const GameRecord& game) {
+    return std::clamp(game.round - 1, 0, std::max(game.params.nRounds, 0));
+}
+
 void ApplyReport(const JournalEntry& e, GameRecord* game, DataRows* rows) {
     game->reported = true;
     for (int subject = 1; subject <= 2; ++subject) {
         const SubjectRecord& s = game->Subject(subject);
         rows->records[DataFiles::kPayouts].push_back(
             CsvRecord({std::to_string(subject), s.name, ShortestDouble(s.totalCredits),
-                       platform::FormatText("%.2f", e.GetReal(Key("payout_", subject)))}));
+                       platform::FormatText("%.2f", e.GetReal(Key("payout_", subject))),
+                       std::to_string(RoundsClosed(*game))}));
     }
 }
 

@@ -11,8 +11,8 @@
 //   close      round, divisor, earnings_1, earnings_2, bonus_1 and bonus_2
 //              (bonus rounds only), total_1, total_2, break (a break began)
 //   chat       round, subject, text (a line sent during a break, "done" too)
-//   break_end  round, how ("done", "time", "moderator" or "resume")
-//   stop       round (the moderator's e)
+//   break_end  round, how ("done", "time", "moderator", "pay" or "resume")
+//   stop       round (the moderator's e, or p before its report)
 //   report     payout_1, payout_2 (the final report was made)
 //   resume     round (a restarted bot took the game up)
 #pragma once

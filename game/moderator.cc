@@ -1,6 +1,6 @@
 // The moderator's one-letter commands: s hurries the subjects, e ends the
 // game, n ends a break and prompts for the round, b broadcasts a text, ?
-// asks where the game stands.
+// asks where the game stands, p ends the game and pays at once.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
 #include "wexcore/utf8.h"
@@ -32,6 +32,9 @@ void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImS
         case u'?':
             ReportStatus(piSession, piImSession);
             break;
+        case u'p':
+            PayNow(piSession, piImSession);
+            break;
         default:
             break;
     }
@@ -61,4 +64,22 @@ void CBotClient::Broadcast(IWexSession* piSession, IWexImSession* piImSession) {
     }
     Post(3, text.substr(skip), piSession, piImSession);
     Reply("Message was broadcast.", piSession, piImSession);
+}
+
+// Ends the game as e does and makes the final report on the credits so far,
+// for a pair that can't finish (a subject who left, a session out of time).
+void CBotClient::PayNow(IWexSession* piSession, IWexImSession* piImSession) {
+    if (m_game.gameOver) {
+        Reply("The final report has been made already.", piSession, piImSession);
+        return;
+    }
+    if (!m_game.stopFlag) Journal(Entry("stop").Int("round", m_game.round));
+    m_game.stopFlag = true;
+    int32_t running = 1;
+    if (m_game.breakFlag.compare_exchange_strong(running, 0)) {
+        Journal(Entry("break_end").Int("round", m_game.round).Text("how", "pay"));
+    }
+    m_game.gameOver = true;
+    Reply("Okay, Ending Game and paying out now", piSession, piImSession);
+    ReportPayouts(piSession, piImSession);
 }

@@ -13,7 +13,7 @@ const char* DataFiles::Header(Kind kind) {
         case kChat:
             return "time,round,from,text\r\n";
         case kPayouts:
-            return "subject,name,total_credits,payout\r\n";
+            return "subject,name,total_credits,payout,rounds\r\n";
     }
     return "";
 }

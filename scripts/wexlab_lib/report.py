@@ -111,11 +111,11 @@ def payout_table(payouts):
         rows.append("<tr>" + "".join(
             f'<td{" class=n" if key in ("total_credits", "payout") else ""}>'
             f'{html.escape(shown.get(key, ""))}</td>'
-            for key in ("pair", "subject", "name", "total_credits", "payout")) + "</tr>")
+            for key in ("pair", "subject", "name", "total_credits", "payout", "rounds")) + "</tr>")
     if not rows:
         return "<p>No pair has reached its payouts yet.</p>"
     return ('<table id="payouts"><tr><th>pair</th><th>subject</th><th>name</th>'
-            '<th>total credits</th><th>payout ($)</th></tr>' + "".join(rows) +
+            '<th>total credits</th><th>payout ($)</th><th>rounds closed</th></tr>' + "".join(rows) +
             f'<tr><td colspan="4"><b>total</b></td><td class="n"><b>{total:.2f}</b></td></tr>'
             '</table>')
 

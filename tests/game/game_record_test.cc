@@ -106,7 +106,7 @@ TEST(GameRecordTest, BonusBreakChatAndReport) {
                &game, &rows);
     EXPECT_TRUE(game.reported);
     EXPECT_EQ(rows.records[DataFiles::kPayouts],
-              (std::vector<std::string>{"1,alice,265.5,10.00\r\n", "2,bob,185.5,10.12\r\n"}));
+              (std::vector<std::string>{"1,alice,265.5,10.00,2\r\n", "2,bob,185.5,10.12,2\r\n"}));
 }
 
 TEST(GameRecordTest, FirstDifferenceNamesTheKeyAndBothValues) {

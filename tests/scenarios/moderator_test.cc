@@ -2,6 +2,8 @@
 // subjects join, during rounds, during a break and after the end command.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "harness.h"
 
 namespace {
@@ -130,6 +132,57 @@ TEST(ModeratorTest, CommandsDuringABreakAreNotChat) {
                                         Sent(78, "bob", "hi all"), Sent(81, "mod", kHurried),
                                         Sent(82, "alice", kHurry), Sent(83, "bob", kHurry),
                                         Sent(91, "alice", kIdle), Sent(91, "bob", kIdle)}));
+}
+
+// The moderator's p in each phase: the game ends as with e, and the final
+// report is made at once on the credits so far.
+TEST(ModeratorTest, PayNowReportsTheCreditsSoFarInEveryPhase) {
+    struct Case {
+        const char* phase;
+        std::string scenario;
+        const char* aliceCredits;
+        int rounds;
+    };
+    const std::string stopped = std::string(kJoin) + "at 10 im mod e\n";
+    const Case cases[] = {
+        {"joining", "at 5 im alice hi\n", "0.00", 0},
+        {"asking", std::string(kJoin) + "at 10 im alice 10\n", "0.00", 0},
+        {"in a break", kToBreak, "330.00", 2},
+        {"after e", stopped, "0.00", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.phase);
+        std::string folder = MakeTestFolder();
+        BotRun run =
+            RunBotIn(folder,
+                     {{"bot.conf", MakeConfig()},
+                      {"sc.txt", "start 2008-11-05T14:30:00\nwirelog wire.jsonl\n" + c.scenario +
+                                     "at 30 im mod p\nat 40 im mod p\nat 45 im alice "
+                                     "10\nat 50 end\n"}},
+                     {"bot.conf"});
+        std::string payouts = ReadFileEndingWith(folder, "_payouts.csv");
+        std::string journal = ReadFileEndingWith(folder, ".journal");
+        std::filesystem::remove_all(folder);
+        std::vector<std::string> mod;
+        for (const std::string& sent : Sends(run, 30)) {
+            if (sent.find(" mod ") != std::string::npos) mod.push_back(sent);
+        }
+        ASSERT_EQ(mod.size(), 5u) << run.wire;
+        EXPECT_NE(mod[0].find("Okay, Ending Game and paying out now"), std::string::npos);
+        EXPECT_NE(mod[1].find(std::string("alice total credits earned: ") + c.aliceCredits +
+                              ", Total payout: $10.00"),
+                  std::string::npos)
+            << mod[1];
+        EXPECT_NE(mod[3].find("team 1:"), std::string::npos);
+        EXPECT_NE(mod[4].find("The final report has been made already."), std::string::npos);
+        // Every joined subject gets the closing text; later answers are ignored.
+        EXPECT_EQ(CountLines(run.wire, "The investment market has closed for the day"),
+                  c.scenario.find("bob") == std::string::npos ? 1 : 2);
+        EXPECT_EQ(run.transcript.find("RECV 10\n2008-11-05 14:30:4"), std::string::npos);
+        EXPECT_EQ(CountLines(payouts, ",10.00," + std::to_string(c.rounds) + "\r"), 2) << payouts;
+        EXPECT_EQ(CountLines(journal, "\"kind\":\"report\""), 1) << journal;
+        EXPECT_EQ(CountLines(journal, "\"kind\":\"stop\""), 1) << journal;
+    }
 }
 
 }  // namespace

@@ -152,13 +152,16 @@ TEST(ResumeTest, SubjectsAreToldTheRoundAndWhatTheyOwe) {
 TEST(ResumeTest, EndedGameIsRefusedAndItsFilesStayAsTheyWere) {
     std::vector<std::string> stopped = kGame;
     stopped.insert(stopped.begin() + 14, "at 45 im mod e");
+    std::vector<std::string> paid = kGame;
+    paid.insert(paid.begin() + 14, "at 45 im mod p");
     struct Case {
         std::vector<std::string> game;
         double crashAt;
         const char* why;
     };
     for (const Case& c : {Case{kGame, 70, "(the final report was made)"},
-                          Case{stopped, 46, "(the moderator ended it with e)"}}) {
+                          Case{stopped, 46, "(the moderator ended it with e)"},
+                          Case{paid, 46, "(the final report was made)"}}) {
         SCOPED_TRACE(c.why);
         Played whole = Play(c.game);
         Played p = Play(c.game, c.crashAt);
@@ -236,7 +239,7 @@ TEST(DataFilesTest, ReadBackWithPythonsCsvModule) {
              R"("2008-11-05T14:30:05", "2008-11-05T14:30:06"])",
              R"(["2", "1", "alice", "20", "25", "35", "0.5", "155", "100", "415", )",
              R"(["2", "2", "bob", "30", "35", "25", "0.5", "145", "0", "285", )",
-             R"(payouts.csv [["subject", "name", "total_credits", "payout"], )",
+             R"(payouts.csv [["subject", "name", "total_credits", "payout", "rounds"], )",
          }) {
         EXPECT_NE(rows.find(row), std::string::npos) << row << "\n" << rows;
     }

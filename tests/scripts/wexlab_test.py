@@ -190,7 +190,8 @@ class CollectTest(unittest.TestCase):
         self.rounds("pair01", ["cy", "ann"], [(1, 1, 10, 20, 90), (1, 2, 30, 40, 80),
                                               (2, 1, 10, 20, 190), (2, 2, 30, 40, 160)])
         self.write("pair01", "lab_20260101_100000_payouts.csv",
-                   "subject,name,total_credits,payout\r\n1,cy,190,10.00\r\n2,ann,160,12.50\r\n")
+                   "subject,name,total_credits,payout,rounds\r\n1,cy,190,10.00,2\r\n"
+                   "2,ann,160,12.50,2\r\n")
         page = report.render(self.lab, collect.collect(self.folder, self.lab), 2)
         self.assertEqual(page.count('<svg class="pair-chart"'), 2)
         self.assertEqual(page.count("no closed rounds"), 1)  # pair 2 has none yet
