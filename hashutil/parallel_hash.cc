@@ -25,12 +25,14 @@ unsigned Cores() {
 THashQueue::THashQueue(unsigned threads) : maxThreads_(std::max(threads, 1u)) {}
 
 THashQueue::~THashQueue() {
+    std::vector<std::jthread> workers;
     {
         const std::lock_guard lock(mutex_);
         stop_ = true;
+        workers.swap(workers_);
     }
     work_.notify_all();
-    workers_.clear();  // joins
+    workers.clear();  // joins
 }
 
 void THashQueue::Add(std::string path) {
