@@ -46,10 +46,10 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable work_;  // a job was added, or the queue stops
     std::condition_variable done_;  // the oldest job has its result
-    std::deque<TJob> jobs_;  // in the order added; the front is the oldest
-    size_t taken_ = 0;       // results taken, and so jobs popped, so far
-    size_t started_ = 0;     // jobs_[0, started_) are or were with a worker
-    unsigned idle_ = 0;      // workers waiting for a job
+    std::deque<TJob> jobs_;         // in the order added; the front is the oldest
+    size_t taken_ = 0;              // results taken, and so jobs popped, so far
+    size_t started_ = 0;            // jobs_[0, started_) are or were with a worker
+    unsigned idle_ = 0;             // workers waiting for a job
     bool stop_ = false;
     // Held while "-" is read, and taken before the job is handed out, so
     // that the entries for standard input get it in the order added.
