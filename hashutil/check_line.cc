@@ -16,9 +16,15 @@ void SkipBlanks(std::string_view& text) {
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
 }
 
-// Undoes the escaping of a name: \\, \n and \r; any other backslash makes
-// the line improper.
+// The text up to its first NUL: a name or digits read as a C string.
+std::string_view UpToNul(std::string_view text) {
+    return text.substr(0, text.find('\0'));
+}
+
+// Undoes the escaping of a name: \\, \n and \r; any other backslash, or a
+// NUL anywhere in the name, makes the line improper.
 std::optional<std::string> Unescape(std::string_view name) {
+    if (name.find('\0') != std::string_view::npos) return std::nullopt;
     std::string out;
     for (size_t i = 0; i < name.size(); ++i) {
         if (name[i] != '\\') {
@@ -44,7 +50,7 @@ std::optional<std::string> Unescape(std::string_view name) {
 }
 
 // "SHA256 (NAME) = HEX" with text at the "(" or the blank before it; NAME
-// runs to the last ')'.
+// runs to the last ')', and the digits end at a NUL.
 std::optional<TCheckEntry> ParseTagged(std::string_view text) {
     if (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     if (text.empty() || text.front() != '(') return std::nullopt;
@@ -55,6 +61,7 @@ std::optional<TCheckEntry> ParseTagged(std::string_view text) {
     if (rest.empty() || rest.front() != '=') return std::nullopt;
     rest.remove_prefix(1);
     SkipBlanks(rest);
+    rest = UpToNul(rest);
     if (!IsSha256Hex(rest)) return std::nullopt;
     return TCheckEntry{std::string(rest), std::string(text.substr(1, close - 1))};
 }
@@ -101,15 +108,19 @@ std::optional<TCheckEntry> TCheckParser::ParseUntagged(std::string_view text) {
 
 std::optional<TCheckEntry> TCheckParser::Parse(std::string_view line) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    // The line is a C string to the tool that wrote it: it ends at a NUL.
-    line = line.substr(0, line.find('\0'));
     SkipBlanks(line);
     const bool escaped = !line.empty() && line.front() == '\\';
     if (escaped) line.remove_prefix(1);
 
     std::optional<TCheckEntry> entry =
         line.starts_with(kTag) ? ParseTagged(line.substr(kTag.size())) : ParseUntagged(line);
-    if (!entry || !escaped) return entry;
+    if (!entry) return entry;
+    // A NUL ends a plain name, as in a C string; an escaped name cannot hold
+    // one at all.
+    if (!escaped) {
+        entry->name = std::string(UpToNul(entry->name));
+        return entry;
+    }
     std::optional<std::string> name = Unescape(entry->name);
     if (!name) return std::nullopt;
     entry->name = std::move(*name);

@@ -23,9 +23,11 @@ bool IsIgnoredLine(std::string_view line);
 // Reads checksum lines, one at a time, its line feed removed, in any of
 //   HEX  NAME     HEX *NAME     HEX NAME     SHA256 (NAME) = HEX
 // with blanks before it, a carriage return after it, and a leading backslash
-// when NAME is escaped (\\, \n, \r). Whether a mode mark (' ' or '*')
-// follows the blank after HEX is settled by the first such line and then
-// holds for every later one, also in later files, as sha256sum reads them.
+// when NAME is escaped (\\, \n, \r). A NUL ends a plain NAME (and the
+// digits of a tagged line) but makes an escaped NAME improper. Whether a
+// mode mark (' ' or '*') follows the blank after HEX is settled by the first
+// such line and then holds for every later one, also in later files, as
+// sha256sum reads them.
 class TCheckParser {
 public:
     // The entry, or nullopt for an improper line.

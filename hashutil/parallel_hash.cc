@@ -3,10 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <optional>
-#include <thread>
 
 #include "varn/sha256_digest.h"
 
@@ -18,72 +14,98 @@ THashResult HashOne(Varn::TSha256Digest& digest, const std::string& path, bool r
     return HashOpenFile(digest, TFile::Borrow(STDIN_FILENO), {}, readAhead);
 }
 
-// Results waiting to be reported, filled by the workers in any order.
-class TResults {
-public:
-    explicit TResults(size_t count) : slots_(count) {}
-
-    void Put(size_t index, THashResult result) {
-        {
-            const std::lock_guard lock(mutex_);
-            slots_[index] = std::move(result);
-        }
-        ready_.notify_all();
-    }
-
-    THashResult Take(size_t index) {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [&] { return slots_[index].has_value(); });
-        THashResult result = std::move(*slots_[index]);
-        slots_[index].reset();
-        return result;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::vector<std::optional<THashResult>> slots_;
-};
+}  // namespace
 
 unsigned Cores() {
-    return std::max(1u, std::thread::hardware_concurrency());
+    // Asked once: the library reads it from a file each time.
+    static const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    return cores;
 }
 
-}  // namespace
+THashQueue::THashQueue(unsigned threads) : maxThreads_(std::max(threads, 1u)) {}
+
+THashQueue::~THashQueue() {
+    std::vector<std::jthread> workers;
+    {
+        const std::lock_guard lock(mutex_);
+        stop_ = true;
+        workers.swap(workers_);
+    }
+    work_.notify_all();
+    workers.clear();  // joins
+}
+
+void THashQueue::Add(std::string path) {
+    {
+        const std::lock_guard lock(mutex_);
+        jobs_.push_back({std::move(path), std::nullopt});
+        // Another worker only when none is free for this job.
+        if (idle_ == 0 && workers_.size() < maxThreads_) {
+            workers_.emplace_back([this] { Work(); });
+        }
+    }
+    work_.notify_one();
+}
+
+size_t THashQueue::Waiting() const {
+    const std::lock_guard lock(mutex_);
+    return jobs_.size();
+}
+
+THashResult THashQueue::TakeOldest() {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return jobs_.front().result.has_value(); });
+    THashResult result = std::move(*jobs_.front().result);
+    jobs_.pop_front();
+    ++taken_;
+    --started_;
+    return result;
+}
+
+void THashQueue::Work() {
+    Varn::TSha256Digest digest;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        ++idle_;
+        work_.wait(lock, [&] { return stop_ || started_ < jobs_.size(); });
+        --idle_;
+        if (stop_) return;
+        // A job is popped only after its result is in, so its number stays
+        // good while this worker hashes.
+        const size_t number = taken_ + started_++;
+        const std::string path = jobs_[number - taken_].path;
+        std::unique_lock<std::mutex> input;
+        if (path == "-") input = std::unique_lock(standardInput_);
+        // While a core is left over, a worker reads ahead on a thread of its
+        // own beside its hashing; when every core hashes already, it reads
+        // for itself.
+        const bool readAhead = workers_.size() < Cores();
+        lock.unlock();
+        THashResult result = HashOne(digest, path, readAhead);
+        if (input) input.unlock();
+        lock.lock();
+        jobs_[number - taken_].result = std::move(result);
+        if (number == taken_) done_.notify_one();
+    }
+}
+
+void HashInOrder(const std::vector<std::string>& paths, unsigned threads,
+                 const std::function<void(size_t index, const THashResult& result)>& report) {
+    THashQueue queue(threads);
+    size_t reported = 0;
+    for (const std::string& path : paths) {
+        if (queue.Waiting() == WindowFor(threads)) report(reported++, queue.TakeOldest());
+        queue.Add(path);
+    }
+    while (reported < paths.size()) report(reported++, queue.TakeOldest());
+}
 
 unsigned ThreadsFor(size_t files) {
     return static_cast<unsigned>(std::min<size_t>(Cores(), std::max<size_t>(files, 1)));
 }
 
-void HashInOrder(const std::vector<std::string>& paths, unsigned threads,
-                 const std::function<void(size_t index, const THashResult& result)>& report) {
-    TResults results(paths.size());
-    std::mutex taking;  // hands out the next index
-    size_t next = 0;
-    // Standard input is one stream: a "-" listed twice is read once to its
-    // end and then found empty, as sha256sum does. Its lock is taken while
-    // the index is handed out, so that the entries get it in listed order.
-    std::mutex standardInput;
-    threads = std::max(threads, 1u);
-    // While a core is left over, each worker gets a reader thread beside its
-    // hashing; when every core hashes already, each worker reads for itself.
-    const bool readAhead = threads < Cores();
-    auto work = [&] {
-        Varn::TSha256Digest digest;
-        for (;;) {
-            std::unique_lock take(taking);
-            if (next == paths.size()) return;
-            const size_t index = next++;
-            std::unique_lock<std::mutex> input;
-            if (paths[index] == "-") input = std::unique_lock(standardInput);
-            take.unlock();
-            results.Put(index, HashOne(digest, paths[index], readAhead));
-        }
-    };
-
-    std::vector<std::jthread> workers;
-    for (unsigned i = 0; i < threads; ++i) workers.emplace_back(work);
-    for (size_t index = 0; index < paths.size(); ++index) report(index, results.Take(index));
+size_t WindowFor(unsigned threads) {
+    return 64 * static_cast<size_t>(std::max(threads, 1u));
 }
 
 }  // namespace wexhash

@@ -1,13 +1,17 @@
 #include "sum_mode.h"
 
-#include <algorithm>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstring>
-#include <memory>
+#include <deque>
 #include <optional>
 
 #include "check_line.h"
 #include "file_names.h"
+#include "file_reader.h"
+#include "line_reader.h"
 #include "parallel_hash.h"
 
 namespace wexhash {
@@ -31,49 +35,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// What one check file holds: its proper lines in order and how many were not.
-struct TCheckList {
-    std::vector<TCheckEntry> entries;
-    size_t improper = 0;
-};
-
-// Closes the file unless it is standard input.
-struct TCloser {
-    void operator()(std::FILE* file) const {
-        if (file != stdin) std::fclose(file);
-    }
-};
-
-// Reads a check file; nullopt after telling why it could not be read.
-std::optional<TCheckList> ReadCheckList(const std::string& path, const std::string& shownName,
-                                        TCheckParser& parser, const TConsole& console) {
-    const std::unique_ptr<std::FILE, TCloser> file(path == "-" ? stdin
-                                                               : std::fopen(path.c_str(), "r"));
-    if (!file) {
-        Complain(console, shownName, std::strerror(errno));
-        return std::nullopt;
-    }
-    TCheckList list;
-    char* buffer = nullptr;
-    size_t capacity = 0;
-    for (ssize_t length; (length = getline(&buffer, &capacity, file.get())) >= 0;) {
-        std::string_view line(buffer, static_cast<size_t>(length));
-        if (line.ends_with('\n')) line.remove_suffix(1);
-        if (IsIgnoredLine(line)) continue;
-        if (std::optional<TCheckEntry> entry = parser.Parse(line)) {
-            list.entries.push_back(std::move(*entry));
-        } else {
-            ++list.improper;
-        }
-    }
-    std::free(buffer);
-    if (std::ferror(file.get())) {
-        Complain(console, shownName, "read error");
-        return std::nullopt;
-    }
-    return list;
-}
-
 // "N thing is/are ..." and the like, only when there is something to count.
 void Warn(const TConsole& console, size_t count, const char* one, const char* many) {
     if (count == 0) return;
@@ -81,28 +42,105 @@ void Warn(const TConsole& console, size_t count, const char* one, const char* ma
                            (count == 1 ? one : many) + "\n");
 }
 
-int CheckList(const TCheckList& list, const TConsole& console) {
-    std::vector<std::string> names;
-    for (const TCheckEntry& entry : list.entries) names.push_back(entry.name);
-    size_t unreadable = 0, mismatched = 0;
-    HashInOrder(names, ThreadsFor(names.size()), [&](size_t index, const THashResult& result) {
-        const TCheckEntry& entry = list.entries[index];
+// Checks the entries of one check file as they are read: each is hashed on a
+// worker and its result printed, in order, as soon as it is in. Only a few
+// entries are held at once, however long the list.
+class TListCheck {
+public:
+    explicit TListCheck(const TConsole& console)
+        : console_(console), hashes_(Cores()), window_(WindowFor(Cores())) {}
+
+    void Add(TCheckEntry entry) {
+        if (entries_.size() == window_) ReportOldest();
+        hashes_.Add(entry.name);
+        entries_.push_back(std::move(entry));
+        ++checked_;
+    }
+
+    // Prints every result still to come; called before the list is read
+    // further, so that nothing waits on a list that is slow to arrive.
+    void ReportAll() {
+        while (!entries_.empty()) ReportOldest();
+    }
+
+    size_t checked() const { return checked_; }
+    size_t failures() const { return unreadable_ + mismatched_; }
+
+    void WarnAboutFailures() const {
+        Warn(console_, unreadable_, "listed file could not be read",
+             "listed files could not be read");
+        Warn(console_, mismatched_, "computed checksum did NOT match",
+             "computed checksums did NOT match");
+    }
+
+private:
+    void ReportOldest() {
+        const THashResult result = hashes_.TakeOldest();
+        const TCheckEntry& entry = entries_.front();
         const char* verdict = "OK";
         if (!result.Ok()) {
-            Complain(console, entry.name, std::strerror(result.error));
+            Complain(console_, entry.name, std::strerror(result.error));
             verdict = "FAILED open or read";
-            ++unreadable;
+            ++unreadable_;
         } else if (Lower(result.hex) != Lower(entry.hex)) {
             verdict = "FAILED";
-            ++mismatched;
+            ++mismatched_;
         }
-        Write(console.out, CheckResultName(entry.name) + ": " + verdict + "\n");
-    });
-    Warn(console, list.improper, "line is improperly formatted", "lines are improperly formatted");
-    Warn(console, unreadable, "listed file could not be read", "listed files could not be read");
-    Warn(console, mismatched, "computed checksum did NOT match",
-         "computed checksums did NOT match");
-    return unreadable + mismatched > 0 ? 1 : 0;
+        Write(console_.out, CheckResultName(entry.name) + ": " + verdict + "\n");
+        // Each result is seen as soon as it is known, also through a pipe.
+        std::fflush(console_.out);
+        entries_.pop_front();
+    }
+
+    const TConsole& console_;
+    THashQueue hashes_;
+    const size_t window_;
+    std::deque<TCheckEntry> entries_;  // added, result not yet printed
+    size_t checked_ = 0;
+    size_t unreadable_ = 0;
+    size_t mismatched_ = 0;
+};
+
+// Reads one check file and checks each proper line as it comes. Returns 0
+// when every listed file was read and matched, else 1.
+int CheckFile(const std::string& path, TCheckParser& parser, const TConsole& console) {
+    const bool standardInput = path == "-";
+    const std::string shownName = standardInput ? "standard input" : path;
+    const TFile file = standardInput ? TFile::Borrow(STDIN_FILENO) : TFile(path);
+    if (!file.IsOpen()) {
+        // A folder opens but cannot be read.
+        Complain(console, shownName,
+                 file.error() == EISDIR ? "read error" : std::strerror(file.error()));
+        return 1;
+    }
+    TLineReader reader(file.fd());
+    TListCheck check(console);
+    size_t improper = 0;
+    for (;;) {
+        if (!reader.LineBuffered()) check.ReportAll();
+        const std::optional<std::string_view> line = reader.Next();
+        if (!line) break;
+        if (IsIgnoredLine(*line)) continue;
+        std::optional<TCheckEntry> entry = parser.Parse(*line);
+        // A list read from standard input cannot also name it as a file.
+        if (!entry || (standardInput && entry->name == "-")) {
+            ++improper;
+        } else {
+            check.Add(std::move(*entry));
+        }
+    }
+    check.ReportAll();
+    if (reader.error() != 0) {
+        Complain(console, shownName, "read error");
+        return 1;
+    }
+    if (check.checked() == 0) {
+        Complain(console, shownName, "no properly formatted checksum lines found");
+        return 1;
+    }
+    Warn(console, improper, "line is improperly formatted", "lines are improperly formatted");
+    check.WarnAboutFailures();
+    return check.failures() > 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -127,16 +165,7 @@ int RunCheck(const std::vector<std::string>& checkFiles, const TConsole& console
     int status = 0;
     TCheckParser parser;  // one for all files: the mode marks carry over
     for (const std::string& path : OrStandardInput(checkFiles)) {
-        const std::string shownName = path == "-" ? "standard input" : path;
-        const std::optional<TCheckList> list = ReadCheckList(path, shownName, parser, console);
-        if (!list) {
-            status = 1;
-        } else if (list->entries.empty()) {
-            Complain(console, shownName, "no properly formatted checksum lines found");
-            status = 1;
-        } else {
-            status |= CheckList(*list, console);
-        }
+        status |= CheckFile(path, parser, console);
     }
     return status;
 }

@@ -141,6 +141,32 @@ TEST(HashInOrder, ReportsInListedOrder) {
     }
 }
 
+// Many more files than the queue holds at once, with a missing one now and
+// then: the order and the digests hold as the queue empties and refills.
+TEST(HashInOrder, MoreFilesThanItHoldsAtOnce) {
+    const TTempDir dir;
+    for (unsigned threads : {1u, 2u}) {
+        std::vector<std::string> paths, expected;
+        for (size_t i = 0; i < WindowFor(threads) + 70; ++i) {
+            const std::string name = std::to_string(threads) + "-" + std::to_string(i);
+            if (i % 50 == 7) {
+                paths.push_back(dir.path().string() + "/missing" + name);
+                expected.push_back("");
+                continue;
+            }
+            paths.push_back(dir.Write(name, name));
+            expected.push_back(Sha256sumUpper(paths.back()));
+        }
+        size_t next = 0;
+        HashInOrder(paths, threads, [&](size_t index, const THashResult& result) {
+            ASSERT_EQ(index, next++);
+            EXPECT_EQ(result.hex, expected[index]) << paths[index];
+            EXPECT_EQ(result.error, expected[index].empty() ? ENOENT : 0) << paths[index];
+        });
+        EXPECT_EQ(next, paths.size());
+    }
+}
+
 // Each case: the arguments, "", then the mode and the paths expected.
 TEST(CommandLine, ModesAndTokens) {
     const std::vector<std::vector<std::string>> cases = {
