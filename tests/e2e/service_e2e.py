@@ -7,7 +7,7 @@ import os
 import signal
 import sys
 
-from harness import Failure, Scene, check, run_case
+from harness import Scene, check, run_case
 
 OK = "00000000"
 USER_UNAVAILABLE = "80040271"
@@ -227,9 +227,46 @@ async def bumped(args):
         await driver.wait()
 
 
+def _raw_message(to, ident, text):
+    """A chat message as it goes over the wire, with an id of our choice."""
+    from xml.sax.saxutils import escape, quoteattr
+    return (f"<message to={quoteattr(to)} id={quoteattr(ident)} type='chat'>"
+            f"<body>{escape(text)}</body></message>")
+
+
+def _body(tag, size):
+    """A text of exactly size characters that starts with its tag."""
+    head = f"{tag}:"
+    return head + "x" * (size - len(head))
+
+
+async def _expect_body(driver, tag, size, timeout=3):
+    match = await driver.expect(rf"^im alice \d+ ({tag}:x*)$", timeout=timeout)
+    check(len(match.group(1)) == size, f"{tag}: {len(match.group(1))} characters, not {size}")
+
+
+async def tls_large_messages(args):
+    """Over TLS, a stanza whose end OpenSSL has already read off the socket
+    is handled at once, not when the next bytes arrive (the keepalive, a
+    minute later)."""
+    async with Scene(args, plain=False) as scene:
+        driver = await scene.driver()
+        await driver.expect(r"^state 500 ")
+        alice = await scene.peer("subject1")
+        for size in (100, 1000, 4500, 6000, 15000, 20000):
+            alice.say(BOT, _body(f"s{size}", size))
+            await _expect_body(driver, f"s{size}", size)
+        # Several stanzas in one write: the server passes them on together.
+        batch = [("b1", 300), ("b2", 5000), ("b3", 800), ("b4", 7000), ("b5", 200),
+                 ("b6", 17000), ("b7", 100)]
+        alice.send_raw("".join(_raw_message(BOT, tag, _body(tag, size)) for tag, size in batch))
+        for tag, size in batch:
+            await _expect_body(driver, tag, size)
+
+
 CASES = {f.__name__: f for f in (incoming_messages, sends_and_verdicts, wrong_password,
                                  unreachable_server, tls, requests, reconnect, frozen_server,
-                                 bumped)}
+                                 bumped, tls_large_messages)}
 
 if __name__ == "__main__":
     sys.exit(run_case(CASES, sys.argv[1:]))

@@ -53,6 +53,9 @@ private:
     void Run();
     // Sleeps until the socket, a wake-up or the next deadline needs the thread.
     void WaitForWork();
+    // Runs libstrophe until it has taken everything that has arrived.
+    void RunStrophe();
+    bool SocketReadable() const;
     Clock::time_point NextDeadline() const;
     void Tick();
     void BeginAttempt();
@@ -119,7 +122,10 @@ private:
     Phase m_phase = Phase::kConnecting;
     int m_sockFd = -1;        // the stream's socket, once libstrophe made it
     uint64_t m_activity = 0;  // counts what libstrophe did, to run it while it works
-    bool m_resumed = false;   // the server resumed the previous stream
+    // libstrophe was left with data that it may not have taken yet: the
+    // next wait does not sleep.
+    bool m_mayHoldData = false;
+    bool m_resumed = false;  // the server resumed the previous stream
     // Stream management asked for and not yet answered: no message goes out
     // until the stream can be resumed, or a stream lost now would leave its
     // messages neither known delivered nor safe to send again.
