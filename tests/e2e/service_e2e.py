@@ -264,9 +264,27 @@ async def tls_large_messages(args):
             await _expect_body(driver, tag, size)
 
 
+async def reused_ids(args):
+    """Ids are unique within one stream only: a client that signs on again
+    and counts its ids from the start again is still heard."""
+    async with Scene(args) as scene:
+        from harness import Peer
+        driver = await scene.driver()
+        await driver.expect(r"^state 500 ")
+        for text in ("5", "6"):
+            # The same full address each time: only the stream is new.
+            alice = Peer(scene.lab.jid("subject1") + "/lab", scene.lab.password("subject1"),
+                         scene.lab.port, scene.lab.plain)
+            scene.peers.append(alice)
+            await alice.online()
+            alice.send_raw(_raw_message(BOT, "x1", text))
+            await driver.expect(rf"^im alice \d+ {text}$", timeout=5)
+            await alice.close()
+
+
 CASES = {f.__name__: f for f in (incoming_messages, sends_and_verdicts, wrong_password,
                                  unreachable_server, tls, requests, reconnect, frozen_server,
-                                 bumped, tls_large_messages)}
+                                 bumped, tls_large_messages, reused_ids)}
 
 if __name__ == "__main__":
     sys.exit(run_case(CASES, sys.argv[1:]))

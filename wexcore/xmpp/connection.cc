@@ -368,9 +368,12 @@ void Connection::OnOnline() {
         // server what we had not: the sends in flight get their verdicts on
         // this stream.
         for (auto& [ticket, flight] : m_inFlight) flight.sentAt = now;
+        m_seen.Resumed();
     } else {
-        // A new session: nothing of the old stream will be answered.
+        // A new session: nothing of the old stream will be answered, and
+        // nothing handled on it comes again.
         m_inFlight.clear();
+        m_seen.NewSession();
         m_sends.RequeueInFlight();
         Send(Presence(m_ctx.get(), ""));
         Send(RosterRequest(m_ctx.get(), Id('r', 1)));

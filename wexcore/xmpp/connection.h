@@ -8,9 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <map>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -19,6 +17,7 @@
 #include "wexcore/xmpp/event_queue.h"
 #include "wexcore/xmpp/presence_book.h"
 #include "wexcore/xmpp/request_book.h"
+#include "wexcore/xmpp/seen_book.h"
 #include "wexcore/xmpp/send_box.h"
 #include "wexcore/xmpp/strophe_handles.h"
 #include "wexcore/xmpp/xmpp_service.h"
@@ -87,9 +86,6 @@ private:
     void KeepAlive();
     void OnAvailability(xmpp_stanza_t* stanza, bool available);
     void OnRoster(xmpp_stanza_t* iq);
-    // True for a message seen before (a server hands messages over again
-    // after a resumption that failed or that it could not confirm).
-    bool SeenBefore(const std::string& from, const std::string& id);
     void Send(const StanzaPtr& stanza);
     std::string Id(char kind, uint64_t number) const;
     bool ParseId(const std::string& id, char kind, uint64_t* number) const;
@@ -148,8 +144,7 @@ private:
     Clock::time_point m_keepaliveSent;
     std::map<uint64_t, InFlight> m_inFlight;     // by send ticket
     std::map<std::string, bool> m_subscribedTo;  // bare address -> subscribed or asked
-    std::set<std::string> m_seen;                // sender and id of messages handled
-    std::deque<std::string> m_seenOrder;         // the same, oldest first
+    SeenBook m_seen;                             // messages handled, to know a repeat
 };
 
 }  // namespace wexcore::xmpp
