@@ -4,10 +4,11 @@ Prosody of their own, with slixmpp clients as the other people."""
 
 import asyncio
 import os
+import re
 import signal
 import sys
 
-from harness import Failure, Scene, check, run_case
+from harness import Scene, check, run_case
 
 OK = "00000000"
 USER_UNAVAILABLE = "80040271"
@@ -227,9 +228,68 @@ async def bumped(args):
         await driver.wait()
 
 
+def _raw_message(to, ident, text):
+    """A chat message as it goes over the wire, with an id of our choice."""
+    from xml.sax.saxutils import escape, quoteattr
+    return (f"<message to={quoteattr(to)} id={quoteattr(ident)} type='chat'>"
+            f"<body>{escape(text)}</body></message>")
+
+
+def _body(tag, size):
+    """A text of exactly size characters that starts with its tag."""
+    head = f"{tag}:"
+    return head + "x" * (size - len(head))
+
+
+async def _expect_body(driver, tag, size, timeout=3):
+    match = await driver.expect(rf"^im alice \d+ ({re.escape(tag)}:x*)$", timeout=timeout)
+    check(len(match.group(1)) == size, f"{tag}: {len(match.group(1))} characters, not {size}")
+
+
+async def tls_large_messages(args):
+    """Over TLS, a stanza whose end OpenSSL has already read off the socket
+    is handled at once, not when the next bytes arrive (the keepalive, a
+    minute later). Whether the server writes a message's end together with
+    what follows it varies, so each size is sent a few times."""
+    async with Scene(args, plain=False) as scene:
+        driver = await scene.driver()
+        await driver.expect(r"^state 500 ")
+        alice = await scene.peer("subject1")
+        for turn in range(4):
+            for size in (100, 1000, 4500, 6000, 15000, 20000):
+                tag = f"s{turn}-{size}"
+                alice.say(BOT, _body(tag, size))
+                await _expect_body(driver, tag, size)
+        # Several stanzas in one write, the last a long one: the server
+        # passes them on together.
+        for turn in range(3):
+            batch = [(f"b{turn}-{i}", size) for i, size in enumerate((300, 5000, 800, 200, 9000))]
+            alice.send_raw("".join(_raw_message(BOT, tag, _body(tag, size))
+                                   for tag, size in batch))
+            for tag, size in batch:
+                await _expect_body(driver, tag, size)
+
+async def reused_ids(args):
+    """Ids are unique within one stream only: a client that signs on again
+    and counts its ids from the start again is still heard."""
+    async with Scene(args) as scene:
+        from harness import Peer
+        driver = await scene.driver()
+        await driver.expect(r"^state 500 ")
+        for text in ("5", "6"):
+            # The same full address each time: only the stream is new.
+            alice = Peer(scene.lab.jid("subject1") + "/lab", scene.lab.password("subject1"),
+                         scene.lab.port, scene.lab.plain)
+            scene.peers.append(alice)
+            await alice.online()
+            alice.send_raw(_raw_message(BOT, "x1", text))
+            await driver.expect(rf"^im alice \d+ {text}$", timeout=5)
+            await alice.close()
+
+
 CASES = {f.__name__: f for f in (incoming_messages, sends_and_verdicts, wrong_password,
                                  unreachable_server, tls, requests, reconnect, frozen_server,
-                                 bumped)}
+                                 bumped, tls_large_messages, reused_ids)}
 
 if __name__ == "__main__":
     sys.exit(run_case(CASES, sys.argv[1:]))

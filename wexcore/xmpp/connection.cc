@@ -24,9 +24,14 @@ namespace {
 constexpr int kCloseMs = 2000;  // longest wait for a clean close
 // An idle thread still looks at its deadlines this often.
 constexpr auto kLongestSleep = std::chrono::seconds(60);
-// libstrophe is run again at once while it keeps working (TLS may hold
-// data that the socket no longer shows), up to this many times.
-constexpr int kMaxRunsPerWake = 16;
+// libstrophe reads at most 4 KB a run, and OpenSSL keeps the rest of a
+// record it has decrypted where poll cannot see it. After the socket last
+// showed data, libstrophe is run this many more times: enough for the rest
+// of the largest record (16 KB) and one run to spare.
+constexpr int kRunsAfterData = 5;
+// Runs before the thread sees to its own work; whatever is left is taken
+// after that, without sleeping.
+constexpr int kMaxRunsPerWake = 64;
 
 // The certificate callback has no user data; each connection's thread
 // knows its own connection.
@@ -114,11 +119,7 @@ void Connection::Run() {
     BeginAttempt();
     while (!m_stop && m_phase != Phase::kOffline) {
         WaitForWork();
-        uint64_t before = 0;
-        for (int run = 0; run < kMaxRunsPerWake && m_conn && before != m_activity; ++run) {
-            before = m_activity;
-            xmpp_run_once(m_ctx.get(), 0);
-        }
+        RunStrophe();
         if (platform::StopRequested() && !m_stopping) BeginStop();
         Tick();
     }
@@ -154,12 +155,38 @@ void Connection::WaitForWork() {
     int timeout = static_cast<int>(std::clamp<int64_t>(wait.count(), 0, 60000));
     // Before libstrophe has a socket (name lookup, connect) it is run often.
     if (m_conn && m_sockFd < 0) timeout = std::min(timeout, 20);
+    if (m_mayHoldData) timeout = 0;
     poll(fds, count, timeout);
     uint64_t wakes = 0;
     if (read(m_wakeFd, &wakes, sizeof wakes) < 0) {
         // Nothing was pending.
     }
-    ++m_activity;  // run libstrophe at least once
+}
+
+// Runs libstrophe until it has nothing left to do now: while it works (a
+// stanza handled, a log line), and while the stream may hold data that the
+// socket no longer shows.
+void Connection::RunStrophe() {
+    int quiet = 0;      // runs in a row in which nothing happened
+    int sinceData = 0;  // runs since the socket last showed data
+    m_mayHoldData = false;
+    for (int run = 0; m_conn && quiet < kRunsAfterData; ++run) {
+        if (run == kMaxRunsPerWake) {
+            m_mayHoldData = sinceData < kRunsAfterData;
+            return;
+        }
+        uint64_t before = m_activity;
+        bool data = SocketReadable();
+        xmpp_run_once(m_ctx.get(), 0);
+        sinceData = data ? 0 : sinceData + 1;
+        quiet = data || m_activity != before ? 0 : quiet + 1;
+    }
+}
+
+bool Connection::SocketReadable() const {
+    if (m_sockFd < 0) return false;
+    pollfd fd{m_sockFd, POLLIN, 0};
+    return poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN) != 0;
 }
 
 Connection::Clock::time_point Connection::NextDeadline() const {
@@ -341,9 +368,12 @@ void Connection::OnOnline() {
         // server what we had not: the sends in flight get their verdicts on
         // this stream.
         for (auto& [ticket, flight] : m_inFlight) flight.sentAt = now;
+        m_seen.Resumed();
     } else {
-        // A new session: nothing of the old stream will be answered.
+        // A new session: nothing of the old stream will be answered, and
+        // nothing handled on it comes again.
         m_inFlight.clear();
+        m_seen.NewSession();
         m_sends.RequeueInFlight();
         Send(Presence(m_ctx.get(), ""));
         Send(RosterRequest(m_ctx.get(), Id('r', 1)));

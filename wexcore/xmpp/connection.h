@@ -8,9 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <map>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -19,6 +17,7 @@
 #include "wexcore/xmpp/event_queue.h"
 #include "wexcore/xmpp/presence_book.h"
 #include "wexcore/xmpp/request_book.h"
+#include "wexcore/xmpp/seen_book.h"
 #include "wexcore/xmpp/send_box.h"
 #include "wexcore/xmpp/strophe_handles.h"
 #include "wexcore/xmpp/xmpp_service.h"
@@ -53,6 +52,9 @@ private:
     void Run();
     // Sleeps until the socket, a wake-up or the next deadline needs the thread.
     void WaitForWork();
+    // Runs libstrophe until it has taken everything that has arrived.
+    void RunStrophe();
+    bool SocketReadable() const;
     Clock::time_point NextDeadline() const;
     void Tick();
     void BeginAttempt();
@@ -84,9 +86,6 @@ private:
     void KeepAlive();
     void OnAvailability(xmpp_stanza_t* stanza, bool available);
     void OnRoster(xmpp_stanza_t* iq);
-    // True for a message seen before (a server hands messages over again
-    // after a resumption that failed or that it could not confirm).
-    bool SeenBefore(const std::string& from, const std::string& id);
     void Send(const StanzaPtr& stanza);
     std::string Id(char kind, uint64_t number) const;
     bool ParseId(const std::string& id, char kind, uint64_t* number) const;
@@ -119,7 +118,10 @@ private:
     Phase m_phase = Phase::kConnecting;
     int m_sockFd = -1;        // the stream's socket, once libstrophe made it
     uint64_t m_activity = 0;  // counts what libstrophe did, to run it while it works
-    bool m_resumed = false;   // the server resumed the previous stream
+    // libstrophe was left with data that it may not have taken yet: the
+    // next wait does not sleep.
+    bool m_mayHoldData = false;
+    bool m_resumed = false;  // the server resumed the previous stream
     // Stream management asked for and not yet answered: no message goes out
     // until the stream can be resumed, or a stream lost now would leave its
     // messages neither known delivered nor safe to send again.
@@ -142,8 +144,7 @@ private:
     Clock::time_point m_keepaliveSent;
     std::map<uint64_t, InFlight> m_inFlight;     // by send ticket
     std::map<std::string, bool> m_subscribedTo;  // bare address -> subscribed or asked
-    std::set<std::string> m_seen;                // sender and id of messages handled
-    std::deque<std::string> m_seenOrder;         // the same, oldest first
+    SeenBook m_seen;                             // messages handled, to know a repeat
 };
 
 }  // namespace wexcore::xmpp

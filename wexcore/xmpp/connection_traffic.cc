@@ -104,7 +104,7 @@ void Connection::OnMessage(xmpp_stanza_t* stanza) {
         }
         case IncomingMessage::Kind::kIm:
             // A stopping session takes no new message.
-            if (m_stopping || SeenBefore(in.from.Bare(), in.id)) return;
+            if (m_stopping || m_seen.Repeated(in.from.Full(), in.id, in.text)) return;
             m_events.PushIm(PeerName(in.from, m_config.domain), in.text);
             return;
         case IncomingMessage::Kind::kInvitation: {
@@ -175,19 +175,6 @@ void Connection::OnIq(xmpp_stanza_t* stanza) {
 
 void Connection::OnRoster(xmpp_stanza_t* iq) {
     for (const auto& [address, sees] : RosterItems(iq)) m_subscribedTo[address] = sees;
-}
-
-bool Connection::SeenBefore(const std::string& from, const std::string& id) {
-    constexpr size_t kRemembered = 4096;
-    if (id.empty()) return false;
-    std::string key = from + "\n" + id;
-    if (!m_seen.insert(key).second) return true;
-    m_seenOrder.push_back(key);
-    if (m_seenOrder.size() > kRemembered) {
-        m_seen.erase(m_seenOrder.front());
-        m_seenOrder.pop_front();
-    }
-    return false;
 }
 
 int Connection::StanzaHandler(xmpp_conn_t*, xmpp_stanza_t* stanza, void* self) {

@@ -9,6 +9,7 @@ namespace wexcore::xmpp {
 struct Jid {
     std::string node, domain, resource;
     std::string Bare() const { return node.empty() ? domain : node + "@" + domain; }
+    std::string Full() const { return resource.empty() ? Bare() : Bare() + "/" + resource; }
 };
 
 Jid ParseJid(const std::string& text);
