@@ -68,6 +68,7 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
             platform::FormatText("Game resumed at round %i from %s.", m_recorder.Game().round,
                                  m_recorder.JournalPath().c_str()));
     }
+    JournalMessageCounts();
     // The researcher names this file in Resume after a crash.
     platform::Print("journal: " + m_recorder.JournalPath() + "\n");
     StartWorker();

@@ -123,6 +123,8 @@ private:
     // Starts the journal and data files of a new game beside the transcript.
     HRESULT StartRecord();
     JournalEntry ConfigurationEntry() const;
+    void TakeUpMessageCounts();
+    void JournalMessageCounts();
     // A resumed game: the rebuilt game becomes the game state.
     void TakeUpSavedGame();
     // Once online after a resume: tells each subject where the game stands
