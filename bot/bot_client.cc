@@ -47,7 +47,8 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
     HRESULT hr = PrepareMessagingService(config);
     if (Failed(hr)) return hr;
     if (!LoadAccountSettings(config, m_transcript, &m_account) ||
-        !m_transcript.SetUpLogFile(config) || !ReadGameParameters(config)) {
+        !m_transcript.SetUpLogFile(config) || !ReadGameParameters(config) ||
+        !ReadMessageLimit(config)) {
         return E_INVALIDARG;
     }
     // Before the transcript's first line: a resume that is refused writes

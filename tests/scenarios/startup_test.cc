@@ -42,6 +42,13 @@ TEST(StartupTest, RefusedConfigurationsSayWhy) {
         {{{"Subject2Name", "bob "}}, "Subject2Name: username holds a blank"},
         {{{"ModeratorName", "mod@lab"}}, "ModeratorName: username holds '@'"},
         {{{"LogFile", "no/such/folder/run"}}, "cannot write the transcript no/such/folder/run_"},
+        {{{"MaxMessageBytes", "abc"}},
+         "MaxMessageBytes must be a whole number from 64 to 1048576, found \"abc\""},
+        {{{"MaxMessageBytes", "63"}}, "MaxMessageBytes must be a whole number from 64"},
+        {{{"MaxMessageBytes", "1048577"}}, "found \"1048577\""},
+        {{{"MaxMessageBytes", "-4096"}}, "found \"-4096\""},
+        {{{"MaxMessageBytes", "4096 bytes"}}, "found \"4096 bytes\""},
+        {{{"MaxMessageBytes", "99999999999"}}, "found \"99999999999\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reasonMentions);
