@@ -48,7 +48,7 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
     if (Failed(hr)) return hr;
     if (!LoadAccountSettings(config, m_transcript, &m_account) ||
         !m_transcript.SetUpLogFile(config) || !ReadGameParameters(config) ||
-        !m_flood.Read(config)) {
+        !m_flood.Read(config) || !ReadMessageLimit(config)) {
         return E_INVALIDARG;
     }
     // Before the transcript's first line: a resume that is refused writes
@@ -69,6 +69,7 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
             platform::FormatText("Game resumed at round %i from %s.", m_recorder.Game().round,
                                  m_recorder.JournalPath().c_str()));
     }
+    JournalMessageCounts();
     // The researcher names this file in Resume after a crash.
     platform::Print("journal: " + m_recorder.JournalPath() + "\n");
     StartWorker();

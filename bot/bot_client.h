@@ -110,6 +110,15 @@ private:
     // Prompts both subjects for the current round.
     void PostRoundPrompt(IWexSession* piSession, IWexImSession* piImSession);
     void CloseRound(IWexSession* piSession, IWexImSession* piImSession);
+    // The game is past its last round, or the moderator ended it: answers
+    // are ignored.
+    bool AnswersEnded() const;
+    // Reads MaxMessageBytes; false, with a reason on standard error, for a
+    // bad value.
+    bool ReadMessageLimit(const PropertyFile& config);
+    // A message above MaxMessageBytes: records it cut short, asks the
+    // sender for a shorter one and returns true. Otherwise false.
+    bool RefuseOverlongMsg(IWexSession* piSession, IWexImSession* piImSession);
     // Journal entries of the game's changes (game/game_record.h lists
     // them), each on disk before the bot answers.
     JournalEntry Entry(const char* kind) const;
@@ -124,6 +133,8 @@ private:
     // Starts the journal and data files of a new game beside the transcript.
     HRESULT StartRecord();
     JournalEntry ConfigurationEntry() const;
+    void TakeUpMessageCounts();
+    void JournalMessageCounts();
     // A resumed game: the rebuilt game becomes the game state.
     void TakeUpSavedGame();
     // Once online after a resume: tells each subject where the game stands
@@ -173,6 +184,7 @@ private:
     // which both threads use.
     platform::Mutex sendLock{"sendLock"};
 
+    size_t m_maxMessageBytes = 0;  // MaxMessageBytes, set at start-up
     Transcript m_transcript;
     FloodGuard m_flood;
     GameRecorder m_recorder;

@@ -4,6 +4,7 @@
 #include "bot/string_ops.h"
 #include "game/break_texts.h"
 #include "messaging/username_slots.h"
+#include "messaging/visible_text.h"
 #include "platform/clock.h"
 #include "platform/format_text.h"
 
@@ -31,7 +32,9 @@ void CBotClient::HandleChatMsg(IWexSession* piSession, IWexImSession* piImSessio
         if (StrCompare(m_game.text, MakeBstr("done")) == 0) {
             subject.done = true;
         } else {
-            PrefixText(m_game.text, FormatText("(from %s) ", SlotName(team)));
+            // The subject's line ends start indented lines, so no line of the
+            // relay can pose as another "(from NAME)" line.
+            AssignText(m_game.text, PrefixedLines(FormatText("(from %s) ", SlotName(team)), line));
             PostMsg(team == 1 ? 2 : 1, m_game.text, piSession, piImSession);
             SendAdminMsg(m_game.text, piSession);
         }

@@ -43,11 +43,19 @@ void CBotClient::ReplyToSender(WEXSTR sender, WEXSTR text, IWexSession* piSessio
 }
 
 void CBotClient::HandlePlayerMsg(IWexSession* piSession, IWexImSession* piImSession) {
-    if (m_game.breakFlag != 0) {
+    bool inBreak = m_game.breakFlag != 0;
+    // Once the answers have ended, messages are ignored, however long.
+    if (!inBreak && AnswersEnded()) return;
+    if (RefuseOverlongMsg(piSession, piImSession)) return;
+    if (inBreak) {
         HandleChatMsg(piSession, piImSession);
     } else {
         HandleGameMsg(piSession, piImSession);
     }
+}
+
+bool CBotClient::AnswersEnded() const {
+    return m_game.round >= 1 && (m_game.round > m_game.params.nRounds || m_game.stopFlag);
 }
 
 void CBotClient::HandleGameMsg(IWexSession* piSession, IWexImSession* piImSession) {
@@ -55,7 +63,7 @@ void CBotClient::HandleGameMsg(IWexSession* piSession, IWexImSession* piImSessio
     // is taken, not even a late join.
     if (m_game.gameOver) return;
     if (m_game.round < 1) return HandleJoinMsg(piSession, piImSession);
-    if (m_game.round > m_game.params.nRounds || m_game.stopFlag) return;
+    if (AnswersEnded()) return;
     HandleAnswerMsg(piSession, piImSession);
     if (m_game.gameOver) ReportPayouts(piSession, piImSession);
 }

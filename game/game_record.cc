@@ -142,6 +142,13 @@ void ApplyReport(const JournalEntry& e, GameRecord* game, DataRows* rows) {
     }
 }
 
+void ApplyCount(const JournalEntry& e, GameRecord* game) {
+    int64_t slot = e.GetInt("slot");
+    game->countsMessages = true;
+    if (slot < 0 || slot >= 4) return;
+    ++(e.Kind() == "sent" ? game->sent : game->received)[slot];
+}
+
 }  // namespace
 
 void ApplyEntry(const JournalEntry& entry, GameRecord* game, DataRows* rows) {
@@ -162,6 +169,8 @@ void ApplyEntry(const JournalEntry& entry, GameRecord* game, DataRows* rows) {
         game->stopped = true;
     } else if (kind == "report") {
         ApplyReport(entry, game, rows);
+    } else if (kind == "sent" || kind == "received") {
+        ApplyCount(entry, game);
     }
     // "resume" changes nothing: it marks where a restarted bot took over.
 }

@@ -15,6 +15,8 @@
 //   stop       round (the moderator's e, or p before its report)
 //   report     payout_1, payout_2 (the final report was made)
 //   resume     round (a restarted bot took the game up)
+//   sent       slot (0 to 3): the transcript counted a message sent there
+//   received   slot: the transcript counted a message received from there
 #pragma once
 
 #include <cstdint>
@@ -47,6 +49,12 @@ struct GameRecord {
     bool stopped = false;
     bool reported = false;
     SubjectRecord subjects[2];  // subject 1, subject 2
+    // The messages the transcript counted, by slot, for the moderator's
+    // report; countsMessages is false for a journal of a bot that did not
+    // record them.
+    int64_t sent[4] = {};
+    int64_t received[4] = {};
+    bool countsMessages = false;
 
     SubjectRecord& Subject(int subject) { return subjects[subject == 2 ? 1 : 0]; }
     const SubjectRecord& Subject(int subject) const { return subjects[subject == 2 ? 1 : 0]; }

@@ -52,8 +52,29 @@ HRESULT CBotClient::ResumeRecord(const PropertyFile& config) {
         return RefuseStartUp("Resume: " + error);
     }
     m_transcript.ContinueLogFile(m_recorder.Base() + ".log");
+    TakeUpMessageCounts();
     m_resumed = true;
     return S_OK;
+}
+
+// The report's counts go on from the journal's: a record of checksummed
+// entries that no text a participant writes can add to. Only a journal
+// without counts (an older bot's) has them read from the transcript.
+void CBotClient::TakeUpMessageCounts() {
+    const GameRecord& saved = m_recorder.Game();
+    if (!saved.countsMessages) return m_transcript.CountEarlierLines();
+    for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+        m_transcript.Stats().SetCounts(slot, static_cast<size_t>(saved.sent[slot]),
+                                       static_cast<size_t>(saved.received[slot]));
+    }
+}
+
+// Each message the transcript counts is journaled, so that a resumed bot
+// takes the counts up from the journal.
+void CBotClient::JournalMessageCounts() {
+    m_transcript.SetCountHook([this](int slot, bool sent) {
+        Journal(Entry(sent ? "sent" : "received").Int("slot", slot));
+    });
 }
 
 void CBotClient::TakeUpSavedGame() {

@@ -2,32 +2,35 @@
 
 #include <cstdio>
 
-void MsgStats::AddSent(int64_t time, int slot, const std::string& text) {
-    Add(m_sent, time, slot, text);
+void MsgStats::AddSent(int slot) {
+    if (!InRange(slot)) return;
+    platform::MutexLock lock(m_lock);
+    ++m_sent[slot];
 }
 
-void MsgStats::AddReceived(int64_t time, int slot, const std::string& text) {
-    Add(m_received, time, slot, text);
+void MsgStats::AddReceived(int slot) {
+    if (!InRange(slot)) return;
+    platform::MutexLock lock(m_lock);
+    ++m_received[slot];
+}
+
+void MsgStats::SetCounts(int slot, size_t sent, size_t received) {
+    if (!InRange(slot)) return;
+    platform::MutexLock lock(m_lock);
+    m_sent[slot] = sent;
+    m_received[slot] = received;
 }
 
 size_t MsgStats::SentCount(int slot) const {
-    return Count(m_sent, slot);
+    if (!InRange(slot)) return 0;
+    platform::MutexLock lock(m_lock);
+    return m_sent[slot];
 }
 
 size_t MsgStats::ReceivedCount(int slot) const {
-    return Count(m_received, slot);
-}
-
-void MsgStats::Add(std::vector<Entry>* lists, int64_t time, int slot, const std::string& text) {
-    if (slot < 0 || slot >= kSlots) return;
+    if (!InRange(slot)) return 0;
     platform::MutexLock lock(m_lock);
-    lists[slot].push_back(Entry{time, slot, text});
-}
-
-size_t MsgStats::Count(const std::vector<Entry>* lists, int slot) const {
-    if (slot < 0 || slot >= kSlots) return 0;
-    platform::MutexLock lock(m_lock);
-    return lists[slot].size();
+    return m_received[slot];
 }
 
 std::string MsgStats::Report() const {
@@ -35,8 +38,8 @@ std::string MsgStats::Report() const {
     std::string report;
     char line[1024];
     for (int slot = 1; slot < kSlots; ++slot) {
-        std::snprintf(line, sizeof line, "team %d:\n%zu sent, %zu received.\n", slot,
-                      m_sent[slot].size(), m_received[slot].size());
+        std::snprintf(line, sizeof line, "team %d:\n%zu sent, %zu received.\n", slot, m_sent[slot],
+                      m_received[slot]);
         report += line;
     }
     return report;

@@ -1,19 +1,21 @@
-// Per-party counts of the messages the transcript recorded.
+// Per-party counts of the messages the transcript recorded. Only the
+// counts are kept: the report needs nothing else, and keeping each text
+// would let the bot's memory grow with every byte it receives.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "platform/sync.h"
 
 class MsgStats {
 public:
-    // Record a message sent to or received from a slot (0 to 3). Messages
+    // Count a message sent to or received from a slot (0 to 3). Messages
     // of any other slot are not counted.
-    void AddSent(int64_t time, int slot, const std::string& text);
-    void AddReceived(int64_t time, int slot, const std::string& text);
+    void AddSent(int slot);
+    void AddReceived(int slot);
+    // Sets a slot's counts: a resumed game takes up its earlier counts.
+    void SetCounts(int slot, size_t sent, size_t received);
 
     size_t SentCount(int slot) const;
     size_t ReceivedCount(int slot) const;
@@ -24,17 +26,11 @@ public:
 
 private:
     static constexpr int kSlots = 4;
-    struct Entry {
-        int64_t time;
-        int slot;
-        std::string text;
-    };
-    void Add(std::vector<Entry>* lists, int64_t time, int slot, const std::string& text);
-    size_t Count(const std::vector<Entry>* lists, int slot) const;
+    static bool InRange(int slot) { return slot >= 0 && slot < kSlots; }
 
     // Taken by every method, so counts read while another thread adds are
     // consistent.
     mutable platform::Mutex m_lock{"MsgStats lock"};
-    std::vector<Entry> m_sent[kSlots];
-    std::vector<Entry> m_received[kSlots];
+    size_t m_sent[kSlots] = {};
+    size_t m_received[kSlots] = {};
 };

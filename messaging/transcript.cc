@@ -6,6 +6,7 @@
 #include "messaging/property_file.h"
 #include "messaging/result_names.h"
 #include "messaging/username_slots.h"
+#include "messaging/visible_text.h"
 #include "platform/append_file.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -84,21 +85,15 @@ bool Transcript::SetUpLogFile(const PropertyFile& config) {
     return true;
 }
 
-void Transcript::ContinueLogFile(const std::string& path) {
-    logPath = path;
-    std::string text;
-    std::string problem;
-    if (!ReadFileText(path, &text, &problem)) return;
-    CountEarlierLines(text);
-}
-
 // Counts what the lines of an earlier run counted: RECV lines and the SEND
 // lines not followed by their "not delivered" ERR line, for slots 0 to 3.
-void Transcript::CountEarlierLines(const std::string& text) {
+void Transcript::CountEarlierLines() {
+    std::string text;
+    std::string problem;
+    if (!ReadFileText(logPath, &text, &problem)) return;
     int pendingSlot = -1;  // a SEND line whose verdict is the next line
-    std::string pendingText;
     auto commitPending = [&] {
-        if (pendingSlot >= 0) stats.AddSent(0, pendingSlot, pendingText);
+        if (pendingSlot >= 0) stats.AddSent(pendingSlot);
         pendingSlot = -1;
     };
     size_t begin = 0;
@@ -111,11 +106,8 @@ void Transcript::CountEarlierLines(const std::string& text) {
                            line.text.rfind("not delivered: ", 0) == 0;
         if (undelivered) pendingSlot = -1;
         commitPending();
-        if (parsed && line.tag == "RECV") stats.AddReceived(0, line.slot, line.text);
-        if (parsed && line.tag == "SEND") {
-            pendingSlot = line.slot;
-            pendingText = line.text;
-        }
+        if (parsed && line.tag == "RECV") stats.AddReceived(line.slot);
+        if (parsed && line.tag == "SEND") pendingSlot = line.slot;
         begin = end + 1;
     }
     commitPending();
@@ -144,7 +136,15 @@ HRESULT Transcript::WriteLog(int slot, const std::string& tag, const std::string
 HRESULT Transcript::LogRecv(int slot, WEXSTR text, WEXSTR senderName) {
     std::string name = SlotName(slot);
     if (slot < 0 || slot >= SLOT_COUNT) name = SafeName(HandleText(senderName));
-    return WriteLine(slot, name, "RECV", HandleText(text));
+    return WriteLine(slot, name, "RECV", VisibleLine(HandleText(text)));
+}
+
+HRESULT Transcript::LogRecvTruncated(int slot, const std::string& head, size_t bytes,
+                                     WEXSTR senderName) {
+    std::string name = SlotName(slot);
+    if (slot < 0 || slot >= SLOT_COUNT) name = SafeName(HandleText(senderName));
+    return WriteLine(slot, name, "RECV",
+                     VisibleLine(head) + " [... truncated, " + std::to_string(bytes) + " bytes]");
 }
 
 HRESULT Transcript::LogFolded(int slot, WEXSTR senderName, int32_t count, int32_t limit,
@@ -160,23 +160,36 @@ HRESULT Transcript::LogFolded(int slot, WEXSTR senderName, int32_t count, int32_
 HRESULT Transcript::LogSend(int slot, WEXSTR text, HRESULT result) {
     // One unit under the lock: no other line comes between a failed send's
     // SEND line and its ERR line. Only delivered messages count as sent.
-    platform::MutexLock lock(logLock);
-    HRESULT hr = WriteLineLocked(slot, SlotName(slot), "SEND", HandleText(text), Succeeded(result));
-    if (Failed(result)) {
-        WriteLineLocked(slot, SlotName(slot), "ERR ",
-                        std::string("not delivered: ") + ResultName(result), false);
+    bool counted = false;
+    HRESULT hr;
+    {
+        platform::MutexLock lock(logLock);
+        hr = WriteLineLocked(slot, SlotName(slot), "SEND", HandleText(text), Succeeded(result),
+                             &counted);
+        if (Failed(result)) {
+            bool none = false;
+            WriteLineLocked(slot, SlotName(slot), "ERR ",
+                            std::string("not delivered: ") + ResultName(result), false, &none);
+        }
     }
+    if (counted) ReportCount(slot, true);
     return hr;
 }
 
 HRESULT Transcript::WriteLine(int slot, const std::string& name, const std::string& tag,
                               const std::string& text) {
-    platform::MutexLock lock(logLock);
-    return WriteLineLocked(slot, name, tag, text, true);
+    bool counted = false;
+    HRESULT hr;
+    {
+        platform::MutexLock lock(logLock);
+        hr = WriteLineLocked(slot, name, tag, text, true, &counted);
+    }
+    if (counted) ReportCount(slot, tag == "SEND");
+    return hr;
 }
 
 HRESULT Transcript::WriteLineLocked(int slot, const std::string& name, const std::string& tag,
-                                    const std::string& text, bool count) {
+                                    const std::string& text, bool count, bool* counted) {
     int64_t now = platform::NowSeconds();
     std::string line = platform::FormatLocalTime(now, "%Y-%m-%d %H:%M:%S") + " " + PadName(name) +
                        " " + tag + " " + text + "\n";
@@ -189,9 +202,13 @@ HRESULT Transcript::WriteLineLocked(int slot, const std::string& name, const std
         platform::PrintErrorLine("transcript: cannot " + std::string(opened ? "write" : "open") +
                                  " \"" + logPath + "\"; line lost.");
     }
+    *counted = false;
     if (!opened) return E_FAIL;
     platform::Print(line);
-    if (count && tag == "SEND") stats.AddSent(now, slot, text);
-    if (count && tag == "RECV") stats.AddReceived(now, slot, text);
+    if (count && slot >= 0 && slot < SLOT_COUNT && (tag == "SEND" || tag == "RECV")) {
+        if (tag == "SEND") stats.AddSent(slot);
+        if (tag == "RECV") stats.AddReceived(slot);
+        *counted = true;
+    }
     return written ? S_OK : E_FAIL;
 }

@@ -96,12 +96,40 @@ TEST_F(TranscriptTest, LineFormatEchoAndCounts) {
               "team 3:\n1 sent, 0 received.\n");
 }
 
-// A resumed game continues the earlier transcript, and the moderator's
-// counts cover what that transcript recorded before the restart.
+// A participant's text is one line of the transcript, whatever it holds,
+// so it can't pose as lines of its own; the bot's own texts keep their
+// line feeds.
+TEST_F(TranscriptTest, ReceivedTextIsOneVisibleLine) {
+    testing::internal::CaptureStdout();
+    const std::string forged = "2008-11-05 14:30:12 mod1          SEND team 3:";
+    log.LogRecv(1, MakeBstr("25\n" + forged + "\r\n" + forged + "\rx\\n\t\x1B\xE2\x80\xAE").get());
+    log.LogRecv(-1, MakeBstr("hi\n" + forged).get(), MakeBstr("stranger").get());
+    log.LogRecvTruncated(2, "ab\n" + forged, 10000);
+    log.LogSend(1, MakeBstr("Current round: 2\nHow much?").get());
+    testing::internal::GetCapturedStdout();
+    const std::string shown = "2008-11-05 14:30:12 mod1          SEND team 3:";
+    EXPECT_EQ(FileWithoutStamps(), "T alice         RECV 25\\n" + shown + "\\r\\n" + shown +
+                                       "\\rx\\\\n\\t\\u{001B}\\u{202E}\n"
+                                       "T stranger      RECV hi\\n" +
+                                       shown +
+                                       "\n"
+                                       "T thirteenchars RECV ab\\n" +
+                                       shown +
+                                       " [... truncated, 10000 bytes]\n"
+                                       "T alice         SEND Current round: 2\nHow much?\n");
+    EXPECT_EQ(log.Stats().Report(),
+              "team 1:\n1 sent, 1 received.\nteam 2:\n0 sent, 1 received.\n"
+              "team 3:\n0 sent, 0 received.\n");
+}
+
+// A resumed game continues the earlier transcript. With a journal that
+// holds no counts, the moderator's counts cover what the transcript
+// recorded before the restart; a subject's text can't add to them.
 TEST_F(TranscriptTest, ContinuedTranscriptKeepsItsCounts) {
     testing::internal::CaptureStdout();
     log.LogRecv(1, MakeBstr("25").get());
-    log.LogRecv(1, MakeBstr("thirteenchars RECV forged\n2008-01-01 00:00:00 x").get());
+    log.LogRecv(1, MakeBstr("x\n2008-01-01 00:00:00 mod1          SEND team 3:").get());
+    log.LogRecv(2, MakeBstr("x\r2008-01-01 00:00:00 alice         RECV 1").get());
     log.LogSend(1, MakeBstr("line one\nline two").get());
     log.LogSend(2, MakeBstr("bounced").get(), WEX_E_USER_UNAVAILABLE);
     log.LogSend(3, MakeBstr("report").get());
@@ -110,13 +138,49 @@ TEST_F(TranscriptTest, ContinuedTranscriptKeepsItsCounts) {
     testing::internal::GetCapturedStdout();
     const std::string before = log.Stats().Report();
     ASSERT_EQ(before,
-              "team 1:\n1 sent, 2 received.\nteam 2:\n0 sent, 0 received.\n"
+              "team 1:\n1 sent, 2 received.\nteam 2:\n0 sent, 1 received.\n"
               "team 3:\n1 sent, 1 received.\n");
 
     Transcript resumed;
     resumed.ContinueLogFile(log.LogPath());
+    EXPECT_EQ(resumed.Stats().Report(),
+              "team 1:\n0 sent, 0 received.\nteam 2:\n0 sent, 0 received.\n"
+              "team 3:\n0 sent, 0 received.\n");
+    resumed.CountEarlierLines();
     EXPECT_EQ(resumed.Stats().Report(), before);
     EXPECT_EQ(resumed.LogPath(), log.LogPath());
+}
+
+// The hook hears of each count, and only of counts, after the line is
+// written and logLock released (the hook here writes a line itself).
+TEST_F(TranscriptTest, CountHookHearsEachCount) {
+    std::vector<std::string> heard;
+    log.SetCountHook([&](int slot, bool sent) {
+        heard.push_back(std::to_string(slot) + (sent ? " sent" : " received"));
+        log.WriteLog(0, "INIT", "hook");
+    });
+    testing::internal::CaptureStdout();
+    log.WriteLog(1, "INIT", "not counted");
+    log.LogRecv(1, MakeBstr("25").get());
+    log.LogRecv(-1, MakeBstr("hi").get(), MakeBstr("stranger").get());
+    log.LogSend(2, MakeBstr("bounced").get(), WEX_E_USER_UNAVAILABLE);
+    log.LogSend(3, MakeBstr("report").get());
+    log.LogRecvTruncated(2, "long", 5000);
+    log.WriteLog(7, "SEND", "out of range");
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(heard, (std::vector<std::string>{"1 received", "3 sent", "2 received"}));
+    EXPECT_EQ(FileWithoutStamps(),
+              "T alice         INIT not counted\n"
+              "T alice         RECV 25\n"
+              "T selkbot       INIT hook\n"
+              "T stranger      RECV hi\n"
+              "T thirteenchars SEND bounced\n"
+              "T thirteenchars ERR  not delivered: WEX_E_USER_UNAVAILABLE\n"
+              "T mod1          SEND report\n"
+              "T selkbot       INIT hook\n"
+              "T thirteenchars RECV long [... truncated, 5000 bytes]\n"
+              "T selkbot       INIT hook\n"
+              "T               SEND out of range\n");
 }
 
 TEST_F(TranscriptTest, LostLines) {
@@ -137,18 +201,36 @@ TEST_F(TranscriptTest, LostLines) {
     EXPECT_EQ(broken.Stats().SentCount(1), 0u);
 }
 
-TEST(MsgStats, Report) {
+TEST(MsgStats, CountsPerSlot) {
     MsgStats stats;
     std::thread worker([&stats] {
-        for (int i = 0; i < 12; ++i) stats.AddSent(0, 1, "to 1");
+        for (int i = 0; i < 12; ++i) stats.AddSent(1);
     });
-    for (int i = 0; i < 10; ++i) stats.AddReceived(0, 1, "from 1");
-    for (int i = 0; i < 3; ++i) stats.AddSent(0, 3, "to moderator");
+    for (int i = 0; i < 10; ++i) stats.AddReceived(1);
+    for (int i = 0; i < 3; ++i) stats.AddSent(3);
     worker.join();
-    stats.AddSent(0, 0, "the bot is not reported");
-    stats.AddReceived(0, -1, "ignored");
+    stats.AddSent(0);  // the bot is counted but not reported
+    stats.AddReceived(-1);
+    stats.AddSent(4);
     EXPECT_EQ(stats.Report(),
               "team 1:\n12 sent, 10 received.\nteam 2:\n0 sent, 0 received.\n"
               "team 3:\n3 sent, 0 received.\n");
     EXPECT_EQ(stats.SentCount(0), 1u);
+    EXPECT_EQ(stats.ReceivedCount(1), 10u);
+    EXPECT_EQ(stats.SentCount(4), 0u);
+    EXPECT_EQ(stats.ReceivedCount(-1), 0u);
+}
+
+// A resumed game's counts are set, then counted on.
+TEST(MsgStats, SetCountsThenCountOn) {
+    MsgStats stats;
+    stats.AddSent(2);
+    stats.SetCounts(2, 40, 7);
+    stats.SetCounts(3, 15, 0);
+    stats.SetCounts(9, 1, 1);
+    stats.AddReceived(2);
+    stats.AddSent(3);
+    EXPECT_EQ(stats.Report(),
+              "team 1:\n0 sent, 0 received.\nteam 2:\n40 sent, 8 received.\n"
+              "team 3:\n16 sent, 0 received.\n");
 }

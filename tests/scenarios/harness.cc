@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <gtest/gtest.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,11 +53,42 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-// Runs the program in folder with stdout and stderr sent to files.
-int Spawn(const fs::path& folder, const std::vector<std::string>& args) {
+// A number from a line "KEY:   N kB" of /proc/PID/status; 0 when absent.
+long StatusKb(pid_t pid, const std::string& key) {
+    std::string status = ReadAll("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find("\n" + key + ":");
+    return at == std::string::npos ? 0 : std::atol(status.c_str() + at + key.size() + 2);
+}
+
+// Waits for the traced child to end, stopping it on its way out (while its
+// memory is still there) to read its memory use into *run.
+int WaitTraced(pid_t pid, BotRun* run) {
+    int status = 0;
+    waitpid(pid, &status, 0);  // the stop at exec
+    if (WIFSTOPPED(status)) {
+        ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT);
+        ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+        while (waitpid(pid, &status, 0) == pid && WIFSTOPPED(status)) {
+            int signal = WSTOPSIG(status);
+            if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
+                run->exitPeakRssKb = StatusKb(pid, "VmHWM");
+                run->exitRssKb = StatusKb(pid, "VmRSS");
+                signal = 0;
+            }
+            ptrace(PTRACE_CONT, pid, nullptr, signal);
+        }
+    }
+    return status;
+}
+
+// Runs the program in folder with stdout and stderr sent to files; traced,
+// its memory at exit goes to *run.
+int Spawn(const fs::path& folder, const std::vector<std::string>& args, bool traced, BotRun* run) {
+    std::fflush(nullptr);  // else the child would write out what is buffered, too
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(folder.c_str()) != 0) _exit(127);
+        if (traced && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(127);
         setenv("TZ", "UTC", 1);
         setenv("WEX_SETTINGS_DIR", (folder / "settings").c_str(), 1);
         if (!freopen("stdout.txt", "w", stdout) || !freopen("stderr.txt", "w", stderr)) _exit(127);
@@ -70,8 +102,37 @@ int Spawn(const fs::path& folder, const std::vector<std::string>& args) {
         _exit(127);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    if (traced) {
+        status = WaitTraced(pid, run);
+    } else {
+        waitpid(pid, &status, 0);
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+BotRun RunIn(const std::string& folderName, const std::map<std::string, std::string>& files,
+             const std::vector<std::string>& args, bool traced) {
+    fs::path folder = folderName;
+    if (files.find("pw.txt") == files.end()) WriteAll(folder / "pw.txt", "secret\nK1\n");
+    for (const auto& [name, text] : files) WriteAll(folder / name, text);
+    BotRun run;
+    run.exitStatus = Spawn(folder, args, traced, &run);
+    run.out = ReadAll(folder / "stdout.txt");
+    run.err = ReadAll(folder / "stderr.txt");
+    // A sanitizer's report in the bot is a failure of whatever test ran it.
+    for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer",
+                               "ERROR: LeakSanitizer", "runtime error:"}) {
+        if (run.err.find(report) != std::string::npos) ADD_FAILURE() << run.err;
+    }
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("run_", 0) == 0 && entry.path().extension() == ".log") {
+            run.transcript = ReadAll(entry.path());
+        }
+    }
+    run.wire = ReadAll(folder / "wire.jsonl");
+    run.wireLines = SplitLines(run.wire);
+    return run;
 }
 
 }  // namespace
@@ -118,29 +179,14 @@ std::string ReadFileEndingWith(const std::string& folder, const std::string& suf
     return "";
 }
 
-BotRun RunBotIn(const std::string& folderName, const std::map<std::string, std::string>& files,
+BotRun RunBotIn(const std::string& folder, const std::map<std::string, std::string>& files,
                 const std::vector<std::string>& args) {
-    fs::path folder = folderName;
-    if (files.find("pw.txt") == files.end()) WriteAll(folder / "pw.txt", "secret\nK1\n");
-    for (const auto& [name, text] : files) WriteAll(folder / name, text);
-    BotRun run;
-    run.exitStatus = Spawn(folder, args);
-    run.out = ReadAll(folder / "stdout.txt");
-    run.err = ReadAll(folder / "stderr.txt");
-    // A sanitizer's report in the bot is a failure of whatever test ran it.
-    for (const char* report : {"ERROR: AddressSanitizer", "WARNING: ThreadSanitizer",
-                               "ERROR: LeakSanitizer", "runtime error:"}) {
-        if (run.err.find(report) != std::string::npos) ADD_FAILURE() << run.err;
-    }
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        std::string name = entry.path().filename().string();
-        if (name.rfind("run_", 0) == 0 && entry.path().extension() == ".log") {
-            run.transcript = ReadAll(entry.path());
-        }
-    }
-    run.wire = ReadAll(folder / "wire.jsonl");
-    run.wireLines = SplitLines(run.wire);
-    return run;
+    return RunIn(folder, files, args, false);
+}
+
+BotRun RunBotMeasured(const std::string& folder, const std::map<std::string, std::string>& files,
+                      const std::vector<std::string>& args) {
+    return RunIn(folder, files, args, true);
 }
 
 BotRun RunScenario(const std::string& scenario, const std::string& config) {

@@ -13,6 +13,10 @@ struct BotRun {
     std::string transcript;  // the transcript file, "" when none was written
     std::string wire;        // the wire log
     std::vector<std::string> wireLines;
+    // Set by RunBotMeasured: the process's peak and current resident
+    // memory as it exits (VmHWM and VmRSS of /proc/PID/status).
+    long exitPeakRssKb = 0;
+    long exitRssKb = 0;
 };
 
 // The configuration used by most tests; values can be replaced or removed
@@ -30,6 +34,10 @@ BotRun RunBotWith(const std::map<std::string, std::string>& files,
 BotRun RunBotIn(const std::string& folder, const std::map<std::string, std::string>& files,
                 const std::vector<std::string>& args);
 std::string MakeTestFolder();
+// RunBotIn, reading the bot's memory as it exits: the bot runs traced
+// (ptrace) and is stopped on its way out.
+BotRun RunBotMeasured(const std::string& folder, const std::map<std::string, std::string>& files,
+                      const std::vector<std::string>& args);
 // The text of the first file in folder whose name ends with suffix; "" when
 // there is none.
 std::string ReadFileEndingWith(const std::string& folder, const std::string& suffix);

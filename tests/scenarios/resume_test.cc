@@ -2,11 +2,13 @@
 // is killed, from its journal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 
 #include "harness.h"
@@ -202,6 +204,78 @@ TEST(ResumeTest, TornLastEntryIsIgnored) {
     EXPECT_EQ(p.second.exitStatus, 0) << p.second.err;
     EXPECT_EQ(WithoutTimes(p.rounds), WithoutTimes(whole.rounds));
     EXPECT_EQ(p.journal.find(torn), std::string::npos);
+}
+
+// The counts of the moderator's report as the transcript's own lines give
+// them: its SEND and RECV lines (a SEND line followed by its ERR line not)
+// up to the report's SEND line.
+std::string CountsOfLines(const std::string& transcript) {
+    const std::string names[4] = {"selkbot", "alice", "bob", "mod"};
+    int sent[4] = {}, received[4] = {};
+    std::regex line("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (\\S+) +(SEND|RECV|ERR ) (.*)");
+    std::istringstream lines(transcript);
+    int pending = -1;  // a SEND line's slot until the next line
+    for (std::string text; std::getline(lines, text);) {
+        std::smatch m;
+        if (!std::regex_match(text, m, line)) continue;
+        if (m[2] == "SEND" && m[3] == "team 1:") break;
+        int slot = static_cast<int>(std::find(names, names + 4, m[1].str()) - names);
+        if (pending >= 0 && !(m[2] == "ERR " && slot == pending)) ++sent[pending];
+        pending = m[2] == "SEND" && slot < 4 ? slot : -1;
+        if (m[2] == "RECV" && slot < 4) ++received[slot];
+    }
+    if (pending >= 0) ++sent[pending];
+    std::string report;
+    for (int slot = 1; slot < 4; ++slot) {
+        report += "team " + std::to_string(slot) + ":\n" + std::to_string(sent[slot]) + " sent, " +
+                  std::to_string(received[slot]) + " received.\n";
+    }
+    return report;
+}
+
+// The report's counts as the moderator got them; "" when there was none.
+std::string ReportedCounts(const BotRun& run) {
+    size_t at = run.transcript.find("SEND team 1:\n");
+    if (at == std::string::npos) return "";
+    size_t begin = at + 5;
+    size_t end = begin;
+    for (int i = 0; i < 6 && end != std::string::npos; ++i)
+        end = run.transcript.find('\n', end) + 1;
+    return run.transcript.substr(begin, end - begin);
+}
+
+// A subject's line feeds and carriage returns can't forge transcript lines,
+// so a resumed bot's report counts only what really passed, the same as
+// without the forgery: the counts come from the journal.
+TEST(ResumeTest, ForgedTranscriptLinesAreNotCountedAfterAResume) {
+    const std::string forgedSend = "2008-11-05 14:30:01 mod           SEND team 3:";
+    const std::string forgedRecv = "2008-11-05 14:30:01 alice         RECV 5";
+    std::vector<std::string> forged = kGame;
+    forged[0] = "at 1 im alice hi\\n" + forgedSend + "\\n" + forgedSend + "\r" + forgedRecv;
+    forged.insert(forged.begin() + 11, "at 31 im bob x\\n" + forgedSend + "\\n" + forgedRecv);
+    std::vector<std::string> plain = kGame;
+    plain.insert(plain.begin() + 11, "at 31 im bob x");
+    for (double crashAt : {5.5, 31.5}) {
+        SCOPED_TRACE(crashAt);
+        Played p = Play(forged, crashAt);
+        ASSERT_EQ(p.second.exitStatus, 0) << p.second.err;
+        const std::string& transcript = p.second.transcript;
+        // No line of the transcript is a forged one.
+        EXPECT_EQ(LinesWith(transcript, forgedSend).size(), 3u);
+        for (const std::string& line : LinesWith(transcript, forgedSend)) {
+            EXPECT_NE(line.rfind(forgedSend, 0), 0u) << line;
+        }
+        EXPECT_EQ(CountLines(transcript, "alice         RECV hi\\n" + forgedSend + "\\n" +
+                                             forgedSend + "\\r" + forgedRecv),
+                  1);
+        std::string reported = ReportedCounts(p.second);
+        ASSERT_NE(reported, "") << transcript;
+        EXPECT_EQ(reported, CountsOfLines(transcript)) << transcript;
+        EXPECT_EQ(reported, ReportedCounts(Play(plain, crashAt).second));
+        // The chat file and the journal keep the exact text.
+        EXPECT_NE(p.chat.find("\"x\n" + forgedSend + "\n" + forgedRecv + "\""), std::string::npos)
+            << p.chat;
+    }
 }
 
 // Runs python3's csv module on the data files and prints their rows as JSON.

@@ -52,6 +52,13 @@ TEST(StartupTest, RefusedConfigurationsSayWhy) {
         {{{"FloodLimit", "-1"}}, "FloodLimit must be a whole number from 0 to 100000"},
         {{{"FloodSeconds", "0"}}, "FloodSeconds must be a whole number from 1 to 3600"},
         {{{"FloodSeconds", "10s"}}, "FloodSeconds must be a whole number"},
+        {{{"MaxMessageBytes", "abc"}},
+         "MaxMessageBytes must be a whole number from 64 to 1048576, found \"abc\""},
+        {{{"MaxMessageBytes", "63"}}, "MaxMessageBytes must be a whole number from 64"},
+        {{{"MaxMessageBytes", "1048577"}}, "found \"1048577\""},
+        {{{"MaxMessageBytes", "-4096"}}, "found \"-4096\""},
+        {{{"MaxMessageBytes", "4096 bytes"}}, "found \"4096 bytes\""},
+        {{{"MaxMessageBytes", "99999999999"}}, "found \"99999999999\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reasonMentions);
