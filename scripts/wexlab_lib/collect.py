@@ -1,5 +1,6 @@
 """Merges the pairs' data files into the session's: each pair's rows with a
-leading pair column, pair 1 first."""
+leading pair column (and its treatment, when the session has treatments),
+pair 1 first."""
 
 import csv
 import glob
@@ -21,7 +22,9 @@ def read_rows(path):
 
 
 def merge(folder, lab, kind):
-    """Writes session_KIND.csv; returns (header, rows) as written."""
+    """Writes session_KIND.csv; returns (header, rows) as written. In a
+    session of treatments each row's treatment follows its pair."""
+    lead = ["pair", "treatment"] if lab.get("treatments") else ["pair"]
     header, merged = None, []
     for pair in lab["pairs"]:
         for path in pair_files(os.path.join(folder, pair["bot"]), lab["log_file"], kind):
@@ -29,11 +32,13 @@ def merge(folder, lab, kind):
             if file_header is None:
                 continue
             if header is None:
-                header = ["pair"] + file_header
-            elif header[1:] != file_header:
-                raise ValueError(f"{path} has the columns {file_header}, not {header[1:]}")
-            merged += [[str(pair["index"])] + row for row in rows]
-    header = header or ["pair"]
+                header = lead + file_header
+            elif header[len(lead):] != file_header:
+                raise ValueError(f"{path} has the columns {file_header}, "
+                                 f"not {header[len(lead):]}")
+            given = [str(pair["index"])] + ([pair["treatment"]] if len(lead) > 1 else [])
+            merged += [given + row for row in rows]
+    header = header or lead
     with open(os.path.join(folder, f"session_{kind}.csv"), "w", encoding="utf-8",
               newline="") as f:
         writer = csv.writer(f)

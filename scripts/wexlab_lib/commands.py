@@ -126,7 +126,7 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         lablib.set_up_server(lab, folder, lab["plain"])
         lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
         with open(os.path.join(folder, "matching.csv"), "w", encoding="utf-8") as f:
-            f.write(sessionlib.matching_csv([(p["subject1"], p["subject2"]) for p in lab["pairs"]]))
+            f.write(lablib.matching_text(lab))
         lablib.write_pair_folders(lab, session, folder)
         lablib.start_server(lab, folder)
         lablib.write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": True})
@@ -206,7 +206,9 @@ def command_status(args):
                  "bot NOT running" if index in mine else "bot on another machine")
         answer = answers.get(pair["bot"], "no answer")
         answer = " | ".join(line for line in answer.split("\n") if line)
-        say_line(f"{pair['bot']} ({pair['subject1']}, {pair['subject2']}), {state}: {answer}")
+        treatment = f", treatment {pair['treatment']}" if "treatment" in pair else ""
+        say_line(f"{pair['bot']} ({pair['subject1']}, {pair['subject2']}){treatment}, {state}: "
+                 f"{answer}")
     note = lablib.refusals_note(folder)
     if note:
         say_line(note)
@@ -266,23 +268,39 @@ def free_port():
         return s.getsockname()[1]
 
 
-REHEARSAL_KEYS = """MarketBase 1
-MarketNoiseScale 0.4
-MarketNoise 0.25,0.75
-MaxChatTime 300
-MaxChatIdle 60
-"""
+# A rehearsal's own session, without a session file.
+REHEARSAL_VALUES = {"ModeratorName": "moderator", "LogFile": "transcript", "MarketBase": "1",
+                    "MarketNoiseScale": "0.4", "MarketNoise": "0.25,0.75",
+                    "MaxChatTime": "300", "MaxChatIdle": "60"}
 
 
-def rehearsal_session(folder, pairs, rounds, seed):
-    names = " ".join(f"robot{i:02d}" for i in range(1, 2 * pairs + 1))
-    interval = max(1, rounds // 2)
-    text = (f"Service xmpp:lab.wex@127.0.0.1:{free_port()};trust=any\nModeratorName moderator\n"
-            f"LogFile transcript\nNRounds {rounds}\nConversationInterval {interval}\n"
-            f"{REHEARSAL_KEYS}Subjects {names}\nSeed {seed}\n")
+def robot_names(pairs):
+    return " ".join(f"robot{i:02d}" for i in range(1, 2 * pairs + 1))
+
+
+def rehearsal_session(folder, args):
+    """session.conf of a rehearsal: the keys, treatments, subjects and seed
+    of --session (else 3 pairs of robots, 4 rounds, seed 1) with --pairs,
+    --rounds and --seed over them, served on a free port of this machine."""
+    given = getattr(args, "session", None)
+    if given:
+        base = sessionlib.read_session(given)
+        values, treatments = dict(base.values), base.treatments
+    else:
+        values, treatments = dict(REHEARSAL_VALUES), []
+        values.update(Subjects=robot_names(3), NRounds="4", Seed="1")
+    if args.pairs is not None:
+        values["Subjects"] = robot_names(args.pairs)
+    if args.rounds is not None:
+        values["NRounds"] = str(args.rounds)
+    if not given:
+        values["ConversationInterval"] = str(max(1, int(values["NRounds"]) // 2))
+    if args.seed is not None:
+        values["Seed"] = str(args.seed)
+    values["Service"] = f"xmpp:lab.wex@127.0.0.1:{free_port()};trust=any"
     path = os.path.join(folder, "session.conf")
     with open(path, "w", encoding="utf-8") as f:
-        f.write(text)
+        f.write(sessionlib.session_text(values, treatments))
     return path
 
 
@@ -298,18 +316,20 @@ def play_session(args, kill_pair=None, blip_pair=None):
     """A fresh session played by robots: returns (folder, lab, pairs, notices,
     measurements)."""
     from . import robots
-    if args.pairs < 1 or args.rounds < 1:
+    if (args.pairs is not None and args.pairs < 1) or (args.rounds is not None and
+                                                        args.rounds < 1):
         raise lablib.LabError("--pairs and --rounds must be at least 1")
     folder = os.path.abspath(args.dir or time.strftime(f"{args.command}-%Y%m%d-%H%M%S"))
     if os.path.exists(os.path.join(folder, "lab.json")):
         raise lablib.LabError(f"{folder} holds a session already; name a new folder with --dir")
     os.makedirs(folder, exist_ok=True)
-    session_path = rehearsal_session(folder, args.pairs, args.rounds, args.seed)
+    session_path = rehearsal_session(folder, args)
     lab = None
     try:
         lab = start_session(folder, session_path, args.bot, None, quiet=True)
-        deadline = time.monotonic() + 90 + 30 * args.rounds + 2 * args.pairs
-        pairs, notices = asyncio.run(robots.play(lab, folder, args.seed, deadline, kill_pair,
+        rounds = max(lablib.pair_rounds(lab, pair) for pair in lab["pairs"])
+        deadline = time.monotonic() + 90 + 30 * rounds + 2 * len(lab["pairs"])
+        pairs, notices = asyncio.run(robots.play(lab, folder, lab["seed"], deadline, kill_pair,
                                                  blip_pair))
         measured = measure(folder, lab)
     finally:
@@ -336,11 +356,13 @@ def command_rehearse(args):
     # Pair 1's second subject goes offline in the first break and comes back.
     folder, lab, pairs, notices, _ = play_session(args, args.kill_pair, blip_pair=1)
     write_result(folder, pairs, notices)
+    treatments = {p["index"]: p["treatment"] for p in lab["pairs"] if "treatment" in p}
     for pair in pairs:
         state = "reached the payouts" if pair.complete() else "did NOT finish"
         paid = ", ".join(f"{name} ${dollars}"
                          for name, (_, dollars) in sorted(pair.payouts.items()))
-        say_line(f"{pair.bot}: {state}" + (f" ({paid})" if paid else ""))
+        treatment = f"; treatment {treatments[pair.index]}" if pair.index in treatments else ""
+        say_line(f"{pair.bot}: {state}" + (f" ({paid})" if paid else "") + treatment)
     for pair in pairs:
         for notice in pair.presence:
             say_line(f"{pair.bot} told the moderator: {notice}")
@@ -355,8 +377,8 @@ def command_bench(args):
     folder, lab, pairs, notices, (stats, server) = play_session(args)
     write_result(folder, pairs, notices, (stats, server))
     samples = [v * 1000 for p in pairs for v in p.latencies]
-    say_line(f"wexlab bench: {args.pairs} pairs, {args.rounds} rounds, {len(samples)} messages "
-             f"to subjects measured")
+    say_line(f"wexlab bench: {len(pairs)} pairs, {lab['rounds']} rounds, {len(samples)} "
+             f"messages to subjects measured")
     worst = max(samples, default=float("nan"))
     say_line(f"added latency beyond the bot's 1000 ms wait: p50 {percentile(samples, 0.5):.1f} ms,"
              f" p99 {percentile(samples, 0.99):.1f} ms, max {worst:.1f} ms")

@@ -126,18 +126,40 @@ def new_lab(session, bot_path):
     domain, host, port, plain = service_parts(session)
     pairs = []
     matched = sessionlib.match(session.subjects, session.seed)
+    assigned = sessionlib.assign_treatments([t.name for t in session.treatments], len(matched),
+                                            session.seed)
     for index, (first, second) in enumerate(matched, start=1):
-        pairs.append({"index": index, "bot": sessionlib.pair_name(index, len(matched)),
-                      "subject1": first, "subject2": second})
+        pair = {"index": index, "bot": sessionlib.pair_name(index, len(matched)),
+                "subject1": first, "subject2": second}
+        treatment = assigned[index - 1]
+        if treatment is not None:
+            pair["treatment"] = treatment
+            pair["rounds"] = int(session.game_values(treatment)["NRounds"])
+        pairs.append(pair)
     names = {pair["bot"]: pair["bot"] for pair in pairs}
     names.update({name: name for name in session.subjects})
     names[session.moderator] = session.moderator
     names[NOTIFIER] = NOTIFIER
-    return {"session": os.path.abspath(session.path), "domain": domain, "address": host,
-            "port": port, "plain": plain, "service": session.values["Service"],
-            "moderator": session.moderator, "seed": session.seed, "pairs": pairs,
-            "rounds": session.rounds,
-            "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"]}
+    lab = {"session": os.path.abspath(session.path), "domain": domain, "address": host,
+           "port": port, "plain": plain, "service": session.values["Service"],
+           "moderator": session.moderator, "seed": session.seed, "pairs": pairs,
+           "rounds": session.rounds,
+           "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"]}
+    if session.treatments:
+        lab["treatments"] = [{"name": t.name, "values": t.values} for t in session.treatments]
+    return lab
+
+
+def matching_text(lab):
+    """matching.csv: who plays whom and, in a session of treatments, under which."""
+    treatments = [p["treatment"] for p in lab["pairs"]] if lab.get("treatments") else None
+    return sessionlib.matching_csv([(p["subject1"], p["subject2"]) for p in lab["pairs"]],
+                                   treatments)
+
+
+def pair_rounds(lab, pair):
+    """The rounds a pair plays: its treatment's NRounds or the session's."""
+    return pair.get("rounds", lab["rounds"])
 
 
 def password(lab, name):
@@ -154,7 +176,7 @@ def write_pair_folders(lab, session, folder):
         lab_server.make_private_dir(pair_dir)
         with open(os.path.join(pair_dir, "wexbot.conf"), "w", encoding="utf-8") as f:
             f.write(sessionlib.bot_config(session, pair["bot"], pair["subject1"],
-                                          pair["subject2"]))
+                                          pair["subject2"], pair.get("treatment")))
         lab_server.write_private(os.path.join(pair_dir, "passwords.txt"),
                                  f"{password(lab, pair['bot'])}\nLAB-KEY-{pair['bot']}\n")
 

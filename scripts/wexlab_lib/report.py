@@ -1,8 +1,12 @@
 """report.html: one self-contained page (inline SVG and CSS, nothing
-fetched) with a chart per pair and the session's payout table."""
+fetched) with a chart per pair and the session's payout table; in a session
+of treatments, each treatment's mean investment per round and its pairs'
+charts under it."""
 
 import html
 import time
+
+from .lab import pair_rounds
 
 WIDTH, HEIGHT = 300, 200  # one panel
 MARGIN = 36
@@ -103,6 +107,8 @@ def pair_chart(pair, rows, rounds):
 def payout_table(payouts):
     rows = []
     total = 0.0
+    columns = ("pair", "treatment") if any("treatment" in r for r in payouts) else ("pair",)
+    columns += ("subject", "name", "total_credits", "payout", "rounds")
     for row in payouts:
         payout = _number(row.get("payout"))
         total += payout or 0.0
@@ -111,25 +117,84 @@ def payout_table(payouts):
         rows.append("<tr>" + "".join(
             f'<td{" class=n" if key in ("total_credits", "payout") else ""}>'
             f'{html.escape(shown.get(key, ""))}</td>'
-            for key in ("pair", "subject", "name", "total_credits", "payout", "rounds")) + "</tr>")
+            for key in columns) + "</tr>")
     if not rows:
         return "<p>No pair has reached its payouts yet.</p>"
-    return ('<table id="payouts"><tr><th>pair</th><th>subject</th><th>name</th>'
-            '<th>total credits</th><th>payout ($)</th><th>rounds closed</th></tr>' + "".join(rows) +
-            f'<tr><td colspan="4"><b>total</b></td><td class="n"><b>{total:.2f}</b></td></tr>'
-            '</table>')
+    titles = {"total_credits": "total credits", "payout": "payout ($)", "rounds": "rounds closed"}
+    return ('<table id="payouts"><tr>' +
+            "".join(f"<th>{titles.get(key, key)}</th>" for key in columns) + "</tr>" +
+            "".join(rows) +
+            f'<tr><td colspan="{len(columns) - 2}"><b>total</b></td>'
+            f'<td class="n"><b>{total:.2f}</b></td></tr></table>')
+
+
+def mean_investments(rows, pair_numbers):
+    """round -> the mean investment of the subjects of these pairs."""
+    sums = {}
+    for row in rows:
+        value, round_text = _number(row.get("investment")), row.get("round", "")
+        if row.get("pair") in pair_numbers and value is not None and round_text.isdigit():
+            total, count = sums.get(int(round_text), (0.0, 0))
+            sums[int(round_text)] = (total + value, count + 1)
+    return {r: total / count for r, (total, count) in sums.items()}
+
+
+def _settings(treatment):
+    return ", ".join(f"{key} {value}" for key, value in treatment["values"].items()) or \
+        "the session's values"
+
+
+def treatment_table(lab, rows):
+    """Per treatment: its settings, its pairs and the mean investment in
+    each round over both subjects of all its pairs."""
+    last = max(pair_rounds(lab, p) for p in lab["pairs"])
+    head = "".join(f"<th>{r}</th>" for r in range(1, last + 1))
+    lines = []
+    for treatment in lab["treatments"]:
+        pairs = [p for p in lab["pairs"] if p.get("treatment") == treatment["name"]]
+        means = mean_investments(rows, {str(p["index"]) for p in pairs})
+        cells = "".join(f'<td class="n">{means[r]:.1f}</td>' if r in means else "<td></td>"
+                        for r in range(1, last + 1))
+        lines.append(f'<tr data-treatment="{html.escape(treatment["name"])}">'
+                     f'<td>{html.escape(treatment["name"])}</td>'
+                     f'<td>{html.escape(_settings(treatment))}</td>'
+                     f'<td>{", ".join(str(p["index"]) for p in pairs)}</td>{cells}</tr>')
+    return ('<table id="treatments"><tr><th>treatment</th><th>settings</th><th>pairs</th>'
+            f'{head}</tr>' + "".join(lines) + "</table>"
+            "<p>Mean investment per round (columns: rounds) over both subjects of the "
+            "treatment's pairs.</p>")
+
+
+def charts(lab, by_pair, pairs):
+    return "".join(pair_chart(pair, by_pair.get(str(pair["index"]), []), pair_rounds(lab, pair))
+                   for pair in pairs)
+
+
+def grouped_charts(lab, by_pair):
+    """The pairs' charts, under a heading per treatment when there are any."""
+    if not lab.get("treatments"):
+        return charts(lab, by_pair, lab["pairs"])
+    parts = []
+    for treatment in lab["treatments"]:
+        pairs = [p for p in lab["pairs"] if p.get("treatment") == treatment["name"]]
+        parts.append(f'<section class="treatment" data-treatment="'
+                     f'{html.escape(treatment["name"])}"><h2>Treatment '
+                     f'{html.escape(treatment["name"])} ({html.escape(_settings(treatment))}):'
+                     f' {len(pairs)} pairs</h2>{charts(lab, by_pair, pairs)}</section>')
+    return "".join(parts)
 
 
 def render(lab, tables, rounds):
     by_pair = {}
     for row in tables["rounds"]:
         by_pair.setdefault(row["pair"], []).append(row)
-    charts = "".join(pair_chart(pair, by_pair.get(str(pair["index"]), []), rounds)
-                     for pair in lab["pairs"])
+    lab = dict(lab, rounds=rounds)
+    treatments = (f"<h2>Treatments</h2>{treatment_table(lab, tables['rounds'])}"
+                  if lab.get("treatments") else "")
     made = time.strftime("%Y-%m-%d %H:%M:%S")
     return ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
             f"<title>wex lab session report</title><style>{STYLE}</style></head><body>"
             f"<h1>wex lab session: {len(lab['pairs'])} pairs, seed {lab['seed']}</h1>"
             f"<p>Made {made} from session_rounds.csv and session_payouts.csv.</p>"
-            f"<h2>Payouts</h2>{payout_table(tables['payouts'])}"
-            f"{charts}</body></html>\n")
+            f"{treatments}<h2>Payouts</h2>{payout_table(tables['payouts'])}"
+            f"{grouped_charts(lab, by_pair)}</body></html>\n")

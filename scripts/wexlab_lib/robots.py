@@ -212,7 +212,6 @@ class Moderator(Client):
 async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None):
     """Plays every pair's game; returns (pairs, moderator's notices). Pair
     blip_pair's subject 2 goes offline and comes back at the first break."""
-    rounds = lab["rounds"]
     killed = []
 
     def close_round(pair, round_number):
@@ -220,7 +219,7 @@ async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None):
             killed.append(pair.index)
             asyncio.get_event_loop().call_later(0.3, kill_bot, folder, pair.index)
 
-    pairs = [Pair(p, rounds, close_round) for p in lab["pairs"]]
+    pairs = [Pair(p, lablib.pair_rounds(lab, p), close_round) for p in lab["pairs"]]
     moderator = await Moderator(lab, pairs).online()
     clients = [moderator]
     try:

@@ -3,7 +3,13 @@
 A session file has the bot's `Key value` format: the keys a pair's bot
 shares with every other pair (Service, ModeratorName, LogFile and the game
 keys) plus `Subjects NAME NAME ...` and `Seed N`. Lines that are blank or
-begin with # are comments. Every fault is reported with its line number."""
+begin with # are comments. Every fault is reported with its line number.
+
+Treatments: `Treatment NAME KEY VALUE` lines set a game key for the pairs
+of one treatment (over the session's value), `Treatment NAME` alone
+declares one that plays the session's values, and `Treatments NAME ...`
+lists them in order. The pairs are spread over the treatments evenly and
+at random from the seed."""
 
 import math
 import random
@@ -11,10 +17,15 @@ import re
 
 from . import lab_server
 
+# The keys of the game and the lab's pay rule: every pair's by default, and
+# what a treatment may set for its own pairs.
+GAME_KEYS = ("NRounds", "ConversationInterval", "MarketBase", "MarketNoiseScale", "MarketNoise",
+             "BonusMarketRGR", "BonusMarketGW", "MaxChatTime", "MaxChatIdle", "CreditValue",
+             "MinPayout", "MaxPayout", "FloodLimit", "FloodSeconds", "MaxMessageBytes")
 # Keys copied into every pair's bot configuration.
-BOT_KEYS = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInterval",
-            "MarketBase", "MarketNoiseScale", "MarketNoise", "BonusMarketRGR", "BonusMarketGW",
-            "MaxChatTime", "MaxChatIdle")
+BOT_KEYS = ("Service", "ModeratorName", "LogFile") + GAME_KEYS
+# The bot's pay bounds when the keys are absent.
+PAY_DEFAULTS = {"MinPayout": "10", "MaxPayout": "25"}
 REQUIRED = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInterval",
             "MarketBase", "MarketNoiseScale", "MarketNoise", "MaxChatTime", "MaxChatIdle",
             "Subjects", "Seed")
@@ -22,6 +33,7 @@ REQUIRED = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInter
 PER_PAIR_KEYS = ("BotUsername", "Subject1Name", "Subject2Name", "PasswordFile",
                  "BotPasswordIndex", "KeyIndex", "Resume")
 NAME = re.compile(r"[a-z0-9._-]{1,13}")
+TREATMENT_NAME = re.compile(r"[A-Za-z0-9._-]{1,24}")
 PAIR_NAME = re.compile(r"pair\d+")
 # Accounts that wexlab makes for itself.
 RESERVED_NAMES = ("wexlab",)
@@ -31,13 +43,34 @@ class SessionError(Exception):
     """A fault of the session file; the text names the line and the reason."""
 
 
+class Treatment:
+    """One treatment: its name, the game keys it sets and their lines."""
+
+    def __init__(self, name, line):
+        self.name = name
+        self.line = line  # the first Treatment line naming it
+        self.values = {}  # key -> value text, in the file's order
+        self.lines = {}   # key -> line number
+
+
 class Session:
-    def __init__(self, values, lines, path):
+    def __init__(self, values, lines, path, treatments=()):
         self.values = values  # key -> value text
         self.lines = lines    # key -> line number
         self.path = path
         self.subjects = values["Subjects"].split()
         self.seed = int(values["Seed"])
+        self.treatments = list(treatments)  # in the Treatments line's order
+
+    def treatment(self, name):
+        return next(t for t in self.treatments if t.name == name)
+
+    def game_values(self, treatment=None):
+        """The session's values with the treatment's over them."""
+        values = dict(self.values)
+        if treatment is not None:
+            values.update(self.treatment(treatment).values)
+        return values
 
     @property
     def moderator(self):
@@ -55,11 +88,22 @@ def _fault(path, number, reason):
     return SessionError(f"{path}:{number}: {reason}" if number else f"{path}: {reason}")
 
 
-def _check_int(value, low, what):
+def _check_int(value, low, what, high=None):
     if not re.fullmatch(r"[+-]?\d+", value):
         return f"{what} must be a whole number, not '{value}'"
     if int(value) < low:
         return f"{what} must be at least {low}"
+    if high is not None and int(value) > high:
+        return f"{what} must be at most {high}"
+    return None
+
+
+def _check_amount(value, what):
+    """A number of 0 or more, as the bot reads the pay rule's keys."""
+    if not re.fullmatch(r"\+?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?", value):
+        return f"{what} must be a number of 0 or more, not '{value}'"
+    if not math.isfinite(float(value)):
+        return f"{what} must be a finite number"
     return None
 
 
@@ -109,6 +153,13 @@ VALUE_CHECKS = {
     "MarketNoise": lambda v: _check_list(v, "MarketNoise"),
     "BonusMarketRGR": lambda v: _check_list(v, "BonusMarketRGR"),
     "BonusMarketGW": lambda v: _check_list(v, "BonusMarketGW"),
+    "CreditValue": lambda v: _check_amount(v, "CreditValue"),
+    "MinPayout": lambda v: _check_amount(v, "MinPayout"),
+    "MaxPayout": lambda v: _check_amount(v, "MaxPayout"),
+    "FloodLimit": lambda v: _check_int(v, 0, "FloodLimit", 100000),
+    "FloodSeconds": lambda v: _check_int(v, 1, "FloodSeconds", 3600),
+    "MaxMessageBytes": lambda v: _check_int(v, 64, "MaxMessageBytes", 1048576),
+    "Treatments": lambda v: None,  # checked with the Treatment lines
     "Seed": lambda v: _check_int(v, 0, "Seed"),
     "Subjects": lambda v: None,
 }
@@ -136,22 +187,107 @@ def _check_subjects(values, lines, path):
         seen.add(name)
 
 
-def _check_divisors(values, lines, path):
+def _divisor_fault(values):
     """The bot refuses a market divisor of 0; say so before any bot starts."""
     base = float(values["MarketBase"])
     scale = float(values["MarketNoiseScale"])
     for part in values["MarketNoise"].split(","):
         divisor = scale * float(part) - scale / 2 + base
         if divisor == 0 or not math.isfinite(divisor):
-            raise _fault(path, lines["MarketNoise"], f"the noise {part.strip()} gives a "
-                         "market divisor of 0")
+            return f"the noise {part.strip()} gives a market divisor of 0"
+    return None
+
+
+def _pay_fault(values):
+    low = float(values.get("MinPayout", PAY_DEFAULTS["MinPayout"]))
+    high = float(values.get("MaxPayout", PAY_DEFAULTS["MaxPayout"]))
+    if low > high:
+        return f"MinPayout ({low:g}) must not exceed MaxPayout ({high:g})"
+    return None
+
+
+def _check_values(values, lines, path):
+    fault = _divisor_fault(values)
+    if fault:
+        raise _fault(path, lines["MarketNoise"], fault)
+    fault = _pay_fault(values)
+    if fault:
+        raise _fault(path, lines.get("MinPayout", lines.get("MaxPayout")), fault)
+
+
+def _line_fault(path, number, line, reason):
+    return _fault(path, number, f"'{line.strip()}': {reason}")
+
+
+def _read_treatment(treatments, value, number, line, path):
+    """One `Treatment NAME [KEY VALUE]` line into treatments (name -> Treatment)."""
+    found = re.match(r"([^ \t]+)(?:[ \t]+([^ \t]+))?(?:[ \t]+(.*))?$", value)
+    if not found:
+        raise _line_fault(path, number, line, "a treatment line is Treatment NAME KEY VALUE")
+    name, key, setting = found.group(1, 2, 3)
+    if not TREATMENT_NAME.fullmatch(name):
+        raise _line_fault(path, number, line, f"'{name}' cannot be a treatment's name: use 1 "
+                          "to 24 letters, digits, '.', '_' or '-'")
+    treatment = treatments.setdefault(name, Treatment(name, number))
+    if key is None:
+        return  # a treatment that plays the session's values
+    if key not in GAME_KEYS:
+        raise _line_fault(path, number, line, f"unknown key '{key}' for a treatment; it may "
+                          f"set {', '.join(GAME_KEYS)}")
+    if not setting:
+        raise _line_fault(path, number, line, f"{key} needs a value")
+    if key in treatment.values:
+        raise _line_fault(path, number, line, f"{key} appears twice in treatment {name} "
+                          f"(first on line {treatment.lines[key]})")
+    fault = VALUE_CHECKS[key](setting)
+    if fault:
+        raise _line_fault(path, number, line, fault)
+    treatment.values[key], treatment.lines[key] = setting, number
+
+
+def _order_treatments(treatments, values, lines, raw_lines, path):
+    """The treatments in the Treatments line's order; every name there must
+    have Treatment lines and every treatment must be named there."""
+    if "Treatments" not in values:
+        if treatments:
+            first = min(t.line for t in treatments.values())
+            raise _line_fault(path, first, raw_lines[first], "Treatment lines need a "
+                              "Treatments line naming the treatments in order")
+        return []
+    number = lines["Treatments"]
+    names = values["Treatments"].split()
+    if not names:
+        raise _line_fault(path, number, raw_lines[number], "Treatments needs at least one name")
+    for name in names:
+        if names.count(name) > 1:
+            raise _line_fault(path, number, raw_lines[number], f"'{name}' appears twice")
+        if name not in treatments:
+            raise _line_fault(path, number, raw_lines[number], f"treatment '{name}' has no "
+                              f"Treatment lines (Treatment {name} KEY VALUE)")
+    for treatment in treatments.values():
+        if treatment.name not in names:
+            raise _line_fault(path, treatment.line, raw_lines[treatment.line],
+                              f"treatment '{treatment.name}' is not in the Treatments line "
+                              f"(line {number})")
+    return [treatments[name] for name in names]
+
+
+def _check_treatment(session, treatment, raw_lines):
+    """The session's values with the treatment's must make a game too."""
+    merged = session.game_values(treatment.name)
+    fault = _divisor_fault(merged) or _pay_fault(merged)
+    if fault:
+        number = min(treatment.lines.values(), default=treatment.line)
+        raise _line_fault(session.path, number, raw_lines[number],
+                          f"with treatment {treatment.name}'s values {fault}")
 
 
 def parse_session(text, path="session"):
     """Reads a session file's text; raises SessionError naming the line."""
-    values, lines = {}, {}
+    values, lines, treatments, raw_lines = {}, {}, {}, {}
     for number, raw in enumerate(text.replace("\r\n", "\n").split("\n"), start=1):
         line = raw.rstrip("\r")
+        raw_lines[number] = line
         stripped = line.strip(" \t")
         if not stripped or stripped.startswith("#"):
             continue
@@ -159,6 +295,9 @@ def parse_session(text, path="session"):
             raise _fault(path, number, "a line must begin with its key")
         key, value = re.match(r"([^ \t]*)[ \t]*(.*)", line).group(1, 2)
         value = value.rstrip(" \t")
+        if key == "Treatment":
+            _read_treatment(treatments, value, number, line, path)
+            continue
         if key in PER_PAIR_KEYS:
             raise _fault(path, number, f"{key} is written by wexlab for each pair; "
                          "leave it out of the session file")
@@ -174,8 +313,12 @@ def parse_session(text, path="session"):
         if key not in values:
             raise _fault(path, 0, f"{key} is missing")
     _check_subjects(values, lines, path)
-    _check_divisors(values, lines, path)
-    return Session(values, lines, path)
+    _check_values(values, lines, path)
+    ordered = _order_treatments(treatments, values, lines, raw_lines, path)
+    session = Session(values, lines, path, ordered)
+    for treatment in ordered:
+        _check_treatment(session, treatment, raw_lines)
+    return session
 
 
 def read_session(path):
@@ -203,20 +346,50 @@ def match(subjects, seed):
     return [(order[i], order[i + 1]) for i in range(0, len(order), 2)]
 
 
-def matching_csv(pairs):
-    rows = ["pair,bot,subject1,subject2"]
+def assign_treatments(names, count, seed):
+    """The treatment of each of count pairs, pair 1 first: each name as
+    often as any other, give or take one (the extra pairs go to the names
+    listed first), in an order drawn from the seed. The matching's own
+    draw is left alone, so treatments never change who plays whom."""
+    if not names:
+        return [None] * count
+    order = [names[i % len(names)] for i in range(count)]
+    random.Random(f"{seed}:treatments").shuffle(order)
+    return order
+
+
+def matching_csv(pairs, treatments=None):
+    """pair,bot,subject1,subject2 and, in a session of treatments, treatment."""
+    rows = ["pair,bot,subject1,subject2" + (",treatment" if treatments else "")]
     for index, (first, second) in enumerate(pairs, start=1):
         bot = pair_name(index, len(pairs))
-        rows.append(f"{index},{bot},{first},{second}")
+        treatment = f",{treatments[index - 1]}" if treatments else ""
+        rows.append(f"{index},{bot},{first},{second}{treatment}")
     return "\n".join(rows) + "\n"
 
 
-def bot_config(session, bot, subject1, subject2):
-    """The configuration of one pair's bot: the session's shared keys and the
-    pair's own names; the password file sits beside it."""
+def bot_config(session, bot, subject1, subject2, treatment=None):
+    """The configuration of one pair's bot: the session's shared keys, with
+    the treatment's over them, and the pair's own names; the password file
+    sits beside it."""
+    values = session.game_values(treatment)
     lines = [f"BotUsername {bot}", f"Subject1Name {subject1}", f"Subject2Name {subject2}",
              "PasswordFile passwords.txt", "BotPasswordIndex 0", "KeyIndex 1"]
-    lines += [f"{key} {session.values[key]}" for key in BOT_KEYS if key in session.values]
+    if treatment is not None:
+        lines.append(f"# treatment {treatment}")
+    lines += [f"{key} {values[key]}" for key in BOT_KEYS if key in values]
+    return "\n".join(lines) + "\n"
+
+
+def session_text(values, treatments=()):
+    """A session file of these values and treatments."""
+    order = BOT_KEYS + ("Subjects", "Seed")
+    lines = [f"{key} {values[key]}" for key in order if key in values]
+    for treatment in treatments:
+        lines += [f"Treatment {treatment.name} {key} {value}"
+                  for key, value in treatment.values.items()] or [f"Treatment {treatment.name}"]
+    if treatments:
+        lines.append("Treatments " + " ".join(t.name for t in treatments))
     return "\n".join(lines) + "\n"
 
 
