@@ -8,6 +8,7 @@ import contextlib
 import csv
 import io
 import os
+import re
 import shutil
 import stat
 import subprocess
@@ -91,6 +92,13 @@ class SessionFileTest(unittest.TestCase):
             (replaced("Service", "Service xmpp:lab.wex@10.0.0.5:5222"), 2, "trust=any"),
             (replaced("LogFile", "LogFile logs/lab"), 4, "file name"),
             (replaced("Seed", None), 0, "Seed is missing"),
+            (GOOD + "CreditValue -0.01\n", 15, "CreditValue must be a number of 0 or more"),
+            (GOOD + "MaxPayout lots\n", 15, "MaxPayout must be a number of 0 or more"),
+            (GOOD + "MinPayout 30\n", 15, "MinPayout (30) must not exceed MaxPayout (25)"),
+            (GOOD + "MaxPayout 5\nMinPayout 8\n", 16, "MinPayout (8) must not exceed"),
+            (GOOD + "FloodSeconds 0\n", 15, "FloodSeconds must be at least 1"),
+            (GOOD + "FloodLimit 100001\n", 15, "FloodLimit must be at most 100000"),
+            (GOOD + "MaxMessageBytes 63\n", 15, "MaxMessageBytes must be at least 64"),
         ]
         for text, line, reason in cases:
             with self.subTest(reason=reason):
@@ -133,6 +141,159 @@ class MatchingTest(unittest.TestCase):
         for bad in ("0-2", "3-7", "4-2", "x", "1,,2"):
             with self.subTest(bad=bad), self.assertRaises(session.SessionError):
                 session.parse_only(bad, 6)
+
+
+# GOOD with two treatments; lines 15 to 19.
+TREATED = GOOD + """Treatment low CreditValue 0.005
+Treatment high CreditValue 0.02
+Treatment high MaxPayout 40
+Treatment high NRounds 12
+Treatments high low
+"""
+
+
+def config_values(text):
+    """A bot configuration's keys as the bot reads them: the first entry counts."""
+    values = {}
+    for line in text.splitlines():
+        key, _, value = line.partition(" ")
+        values.setdefault(key, value)
+    return values
+
+
+class TreatmentTest(unittest.TestCase):
+    def test_assignment_is_balanced_and_reproducible_from_the_seed(self):
+        for pairs, names, wanted in ((5, ["a", "b"], [3, 2]), (1, ["a", "b"], [1, 0]),
+                                     (4, ["a", "b"], [2, 2]), (7, ["a", "b", "c"], [3, 2, 2]),
+                                     (9, ["a", "b", "c"], [3, 3, 3]), (3, ["a"], [3]),
+                                     (11, ["a", "b", "c", "d"], [3, 3, 3, 2])):
+            for seed in range(25):
+                with self.subTest(pairs=pairs, names=names, seed=seed):
+                    given = session.assign_treatments(names, pairs, seed)
+                    self.assertEqual([given.count(n) for n in names], wanted)
+                    self.assertEqual(given, session.assign_treatments(list(names), pairs, seed))
+        self.assertEqual(session.assign_treatments([], 3, 1), [None, None, None])
+
+    def test_the_seed_draws_the_assignment(self):
+        drawn = {tuple(session.assign_treatments(["a", "b"], 5, seed)) for seed in range(40)}
+        # 5 pairs, 3 a and 2 b: ten orders, and forty seeds meet most of them.
+        self.assertGreaterEqual(len(drawn), 8)
+        first = session.assign_treatments(["a", "b"], 5, 0)
+        other = next(seed for seed in range(1, 40)
+                     if session.assign_treatments(["a", "b"], 5, seed) != first)
+        self.assertNotEqual(session.assign_treatments(["a", "b"], 5, other), first)
+
+    def test_treatments_leave_the_matching_alone(self):
+        plain = lab.new_lab(session.parse_session(GOOD), "wexbot")
+        treated = lab.new_lab(session.parse_session(TREATED), "wexbot")
+        self.assertEqual([(p["subject1"], p["subject2"]) for p in plain["pairs"]],
+                         [(p["subject1"], p["subject2"]) for p in treated["pairs"]])
+        self.assertNotIn("treatments", plain)
+        self.assertTrue(all("treatment" not in p for p in plain["pairs"]))
+        self.assertEqual(lab.matching_text(plain).split("\n")[0], "pair,bot,subject1,subject2")
+
+    def test_each_pair_configuration_carries_its_treatment(self):
+        s = session.parse_session(TREATED, "lab.conf")
+        self.assertEqual([t.name for t in s.treatments], ["high", "low"])
+        record = lab.new_lab(s, "wexbot")
+        self.assertEqual(sorted(p["treatment"] for p in record["pairs"]), ["high", "low"])
+        wanted = {"high": {"CreditValue": "0.02", "MaxPayout": "40", "NRounds": "12"},
+                  "low": {"CreditValue": "0.005", "NRounds": "10"}}
+        for pair in record["pairs"]:
+            with self.subTest(pair=pair["bot"]):
+                values = config_values(session.bot_config(
+                    s, pair["bot"], pair["subject1"], pair["subject2"], pair["treatment"]))
+                for key, value in wanted[pair["treatment"]].items():
+                    self.assertEqual(values[key], value)
+                if pair["treatment"] == "low":
+                    self.assertNotIn("MaxPayout", values)  # the session sets none
+                # The session's other keys are there as before.
+                for key in ("MarketNoise", "MaxChatIdle", "Service", "LogFile"):
+                    self.assertEqual(values[key], s.values[key])
+                self.assertEqual(values["BotUsername"], pair["bot"])
+                self.assertEqual(pair["rounds"], int(wanted[pair["treatment"]]["NRounds"]))
+        self.assertEqual(lab.matching_text(record).split("\n")[0],
+                         "pair,bot,subject1,subject2,treatment")
+        # A treatment's key overrides a session's value of the same key.
+        s = session.parse_session(GOOD + "CreditValue 0.01\nTreatment a\n"
+                                  "Treatment b CreditValue 0.03\nTreatments a b\n")
+        self.assertEqual(config_values(session.bot_config(s, "p", "x", "y", "a"))["CreditValue"],
+                         "0.01")
+        self.assertEqual(config_values(session.bot_config(s, "p", "x", "y", "b"))["CreditValue"],
+                         "0.03")
+
+    def test_the_session_file_of_a_rehearsal(self):
+        folder = tempfile.mkdtemp(prefix="wexlab-rehearsal-")
+        self.addCleanup(shutil.rmtree, folder)
+        given = os.path.join(folder, "given.conf")
+        with open(given, "w", encoding="utf-8") as f:
+            f.write(TREATED)
+        args = argparse.Namespace(session=given, pairs=5, rounds=None, seed=None)
+        s = session.read_session(commands.rehearsal_session(folder, args))
+        self.assertEqual(s.subjects, [f"robot{i:02d}" for i in range(1, 11)])
+        self.assertEqual((s.seed, s.rounds), (42, 10))
+        self.assertEqual([(t.name, t.values) for t in s.treatments],
+                         [("high", {"CreditValue": "0.02", "MaxPayout": "40", "NRounds": "12"}),
+                          ("low", {"CreditValue": "0.005"})])
+        self.assertTrue(s.values["Service"].startswith("xmpp:lab.wex@127.0.0.1:"))
+        args = argparse.Namespace(session=None, pairs=None, rounds=None, seed=None)
+        s = session.read_session(commands.rehearsal_session(folder, args))
+        self.assertEqual((s.pair_count(), s.rounds, s.seed, s.treatments), (3, 4, 1, []))
+        self.assertEqual(s.values["ConversationInterval"], "2")
+        args = argparse.Namespace(session=given, pairs=None, rounds=3, seed=9)
+        s = session.read_session(commands.rehearsal_session(folder, args))
+        self.assertEqual((s.subjects, s.rounds, s.seed), (["ann", "bob", "cy", "dee"], 3, 9))
+        self.assertEqual(s.values["ConversationInterval"], "5")
+
+    def test_faults_of_treatments_name_the_line_and_its_text(self):
+        head = GOOD  # lines 1 to 14
+        cases = [
+            (head + "Treatment a CreditValue 0.01\nTreatment a Subjects x y\nTreatments a\n",
+             16, "'Treatment a Subjects x y': unknown key 'Subjects' for a treatment"),
+            (head + "Treatment a NRound 3\nTreatments a\n", 15, "unknown key 'NRound'"),
+            (head + "Treatment a NRounds 3\nTreatments a b\n", 16,
+             "'Treatments a b': treatment 'b' has no Treatment lines"),
+            (head + "Treatments a b\n", 15, "treatment 'a' has no Treatment lines"),
+            (head + "Treatment a NRounds 3\nTreatment b NRounds 4\nTreatments b\n", 15,
+             "'Treatment a NRounds 3': treatment 'a' is not in the Treatments line (line 17)"),
+            (head + "Treatment a NRounds 3\n", 15,
+             "'Treatment a NRounds 3': Treatment lines need a Treatments line"),
+            (head + "Treatment a NRounds 3\nTreatments a a\n", 16, "'a' appears twice"),
+            (head + "Treatment a NRounds 3\nTreatments a\nTreatments a\n", 17,
+             "Treatments appears twice (first on line 16)"),
+            (head + "Treatments\n", 15, "Treatments needs at least one name"),
+            (head + "Treatment a NRounds 3\nTreatment a NRounds 4\nTreatments a\n", 16,
+             "NRounds appears twice in treatment a (first on line 15)"),
+            (head + "Treatment a NRounds\nTreatments a\n", 15, "NRounds needs a value"),
+            (head + "Treatment a NRounds 0\nTreatments a\n", 15,
+             "'Treatment a NRounds 0': NRounds must be at least 1"),
+            (head + "Treatment a/b NRounds 3\nTreatments a/b\n", 15,
+             "'a/b' cannot be a treatment's name"),
+            (head + "Treatment a MinPayout 30\nTreatments a\n", 15,
+             "with treatment a's values MinPayout (30) must not exceed MaxPayout (25)"),
+            (head + "Treatment a CreditValue 1\nTreatment a MarketBase 0\n"
+             "Treatment a MarketNoise 0.5\nTreatments a\n", 15,
+             "with treatment a's values the noise 0.5 gives a market divisor of 0"),
+        ]
+        for text, line, reason in cases:
+            with self.subTest(reason=reason):
+                with self.assertRaises(session.SessionError) as caught:
+                    session.parse_session(text, "lab.conf")
+                self.assertTrue(str(caught.exception).startswith(f"lab.conf:{line}: "),
+                                str(caught.exception))
+                self.assertIn(reason, str(caught.exception))
+
+    def test_a_session_file_written_back_reads_the_same(self):
+        s = session.parse_session(TREATED)
+        again = session.parse_session(session.session_text(s.values, s.treatments))
+        self.assertEqual(again.values, s.values)
+        self.assertEqual([(t.name, t.values) for t in again.treatments],
+                         [(t.name, t.values) for t in s.treatments])
+        s = session.parse_session(GOOD + "Treatment ctl\nTreatment x FloodLimit 0\n"
+                                  "Treatments ctl x\n")
+        self.assertEqual([(t.name, t.values) for t in s.treatments],
+                         [("ctl", {}), ("x", {"FloodLimit": "0"})])
+        self.assertIn("\nTreatment ctl\n", session.session_text(s.values, s.treatments))
 
 
 ROUNDS_HEADER = ("round,subject,name,expectation,investment,partner_investment,divisor,"
@@ -201,6 +362,66 @@ class CollectTest(unittest.TestCase):
         self.assertEqual(chart.count("<circle"), 12)
         self.assertIn("<b>22.50</b>", page)
         self.assertNotIn("http", page.replace('xmlns="http://www.w3.org/2000/svg"', ""))
+        self.assertNotIn("treatment", page.lower())
+
+    def treated(self):
+        """Three pairs: pairs 1 and 3 in treatment a, pair 2 in b; rows of
+        pairs 1 and 2 and the payouts of pair 1."""
+        self.lab["pairs"][0]["treatment"] = "a"
+        self.lab["pairs"][1].update(treatment="b", rounds=3)
+        self.lab["pairs"].append({"index": 3, "bot": "pair03", "subject1": "eve",
+                                  "subject2": "fay", "treatment": "a"})
+        os.makedirs(os.path.join(self.folder, "pair03"))
+        self.lab["treatments"] = [{"name": "a", "values": {}},
+                                  {"name": "b", "values": {"CreditValue": "0.01",
+                                                           "NRounds": "3"}}]
+        self.rounds("pair01", ["cy", "ann"], [(1, 1, 10, 20, 90), (1, 2, 30, 41, 80),
+                                              (2, 1, 10, 0, 190), (2, 2, 30, 60, 160)])
+        self.rounds("pair02", ["dee", "bob"], [(1, 1, 5, 6, 70), (1, 2, 7, 8, 75)])
+        self.write("pair01", "lab_20260101_100000_payouts.csv",
+                   "subject,name,total_credits,payout,rounds\r\n1,cy,190,10.00,2\r\n"
+                   "2,ann,160,12.50,2\r\n")
+        return collect.collect(self.folder, self.lab)
+
+    def test_session_files_name_each_row_treatment_after_its_pair(self):
+        tables = self.treated()
+        for kind, columns in (("rounds", ROUNDS_HEADER.split(",")),
+                              ("payouts", ["subject", "name", "total_credits", "payout",
+                                           "rounds"]),
+                              ("chat", [])):
+            with open(os.path.join(self.folder, f"session_{kind}.csv"), newline="",
+                      encoding="utf-8") as f:
+                rows = list(csv.reader(f))
+            self.assertEqual(rows[0], ["pair", "treatment"] + columns, kind)
+        self.assertEqual([(r["pair"], r["treatment"]) for r in tables["rounds"]],
+                         [("1", "a")] * 4 + [("2", "b")] * 2)
+        self.assertEqual(tables["rounds"][0]["round"], "1")
+        self.assertEqual(tables["payouts"][1]["name"], "ann")
+        self.assertEqual(tables["payouts"][1]["treatment"], "a")
+
+    def test_report_groups_the_pairs_by_treatment_with_mean_investments(self):
+        page = report.render(self.lab, self.treated(), 2)
+        groups = re.findall(r'<section class="treatment" data-treatment="(\w)">(.*?)</section>',
+                            page, re.S)
+        self.assertEqual([(name, re.findall(r'data-pair="(\d)"', body)) for name, body in groups],
+                         [("a", ["1", "3"]), ("b", ["2"])])
+        self.assertIn("Treatment b (CreditValue 0.01, NRounds 3): 1 pairs", page)
+        self.assertIn("Treatment a (the session&#x27;s values): 2 pairs", page)
+        table = page.split('<table id="treatments">')[1].split("</table>")[0]
+        cells = {name: re.findall(r"<td[^>]*>([^<]*)</td>", row)
+                 for name, row in re.findall(r'<tr data-treatment="(\w)">(.*?)</tr>', table)}
+        # a: round 1 (20 + 41) / 2, round 2 (0 + 60) / 2 (pair 3 has no rows);
+        # b: round 1 (6 + 8) / 2, no round 2 yet; three round columns (b has 3).
+        self.assertEqual(cells["a"][2:], ["1, 3", "30.5", "30.0", ""])
+        self.assertEqual(cells["b"][2:], ["2", "7.0", "", ""])
+        payouts = page.split('<table id="payouts">')[1].split("</table>")[0]
+        self.assertIn("<th>pair</th><th>treatment</th><th>subject</th>", payouts)
+        self.assertIn("<td>1</td><td>a</td><td>2</td><td>ann</td>", payouts)
+        self.assertIn('<td colspan="5"><b>total</b></td><td class="n"><b>22.50</b>', payouts)
+        # Pair 2's chart spans its treatment's three rounds.
+        chart = page.split('data-pair="2"')[1].split("</svg>")[0]
+        self.assertIn('text-anchor="middle">3</text>', chart)
+        self.assertNotIn("http", page.replace('xmlns="http://www.w3.org/2000/svg"', ""))
 
 
 def fake_accounts(lab_record, cfg):
@@ -221,10 +442,8 @@ def shared_file(path, text):
     os.chmod(path, 0o644)
 
 
-@unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
-class SecretFileModesTest(unittest.TestCase):
-    """The server's setup with its accounts and server start left out: what
-    it writes is its owner's alone, files that were there before included."""
+class FakeServerTest(unittest.TestCase):
+    """The server's setup with its accounts and server start left out."""
 
     def setUp(self):
         self.root = tempfile.mkdtemp(prefix="wexlab-modes-")
@@ -240,6 +459,61 @@ class SecretFileModesTest(unittest.TestCase):
     def tearDown(self):
         os.umask(self.old_umask)
         shutil.rmtree(self.root)
+
+    def start(self, text):
+        """start_session of a session file of this text, without bots."""
+        folder = os.path.join(self.root, "session")
+        path = os.path.join(self.root, "lab.conf")
+        shared_file(path, text)
+        with mock.patch.object(commands, "start_supervisor", lambda folder, indexes: None), \
+                contextlib.redirect_stdout(io.StringIO()):
+            return folder, commands.start_session(folder, path, sys.executable, "none",
+                                                  quiet=True)
+
+
+@unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
+class TreatmentFolderTest(FakeServerTest):
+    def test_matching_and_pair_configurations_of_a_session_of_treatments(self):
+        names = " ".join(f"s{i:02d}" for i in range(1, 11))
+        folder, started = self.start(TREATED.replace("Subjects ann bob cy dee",
+                                                     f"Subjects {names}"))
+        with open(os.path.join(folder, "matching.csv"), encoding="utf-8") as f:
+            matching = list(csv.DictReader(f))
+        self.assertEqual([r["treatment"] for r in matching],
+                         [p["treatment"] for p in started["pairs"]])
+        self.assertEqual(sorted(r["treatment"] for r in matching), ["high"] * 3 + ["low"] * 2)
+        self.assertEqual(started["treatments"][0], {"name": "high", "values": {
+            "CreditValue": "0.02", "MaxPayout": "40", "NRounds": "12"}})
+        for row in matching:
+            with self.subTest(pair=row["bot"]):
+                with open(os.path.join(folder, row["bot"], "wexbot.conf"),
+                          encoding="utf-8") as f:
+                    values = config_values(f.read())
+                credit = "0.02" if row["treatment"] == "high" else "0.005"
+                self.assertEqual((values["CreditValue"], values["Subject1Name"],
+                                  values["Subject2Name"]),
+                                 (credit, row["subject1"], row["subject2"]))
+        # The same file and seed give the same matching.
+        shutil.rmtree(folder)
+        again, _ = self.start(TREATED.replace("Subjects ann bob cy dee", f"Subjects {names}"))
+        with open(os.path.join(again, "matching.csv"), encoding="utf-8") as f:
+            self.assertEqual([r for r in csv.DictReader(f)], matching)
+
+    def test_a_session_without_treatments_writes_what_it_did(self):
+        folder, started = self.start(GOOD)
+        with open(os.path.join(folder, "matching.csv"), encoding="utf-8") as f:
+            self.assertEqual(f.read(), session.matching_csv(session.match(
+                ["ann", "bob", "cy", "dee"], 42)))
+        with open(os.path.join(folder, "pair01", "wexbot.conf"), encoding="utf-8") as f:
+            text = f.read()
+        self.assertNotIn("treatment", text)
+        self.assertNotIn("treatments", started)
+
+
+@unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
+class SecretFileModesTest(FakeServerTest):
+    """What the server's setup writes is its owner's alone, files that were
+    there before included."""
 
     def assertPrivate(self, *parts, wanted=0o600):
         path = os.path.join(self.root, *parts)
