@@ -19,6 +19,7 @@ h1 { font-size: 1.4em; } h2 { font-size: 1.1em; margin-top: 1.6em; }
 svg text { font-size: 11px; fill: #444; }
 table { border-collapse: collapse; } td, th { padding: 2px 10px; text-align: left; }
 th { border-bottom: 1px solid #999; } td.n { text-align: right; }
+section.treatment > h2 { font-size: 1.25em; border-bottom: 1px solid #999; }
 """
 
 

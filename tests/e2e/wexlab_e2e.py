@@ -2,13 +2,16 @@
 """End-to-end test of scripts/wexlab: whole lab sessions of three pairs
 played by robot subjects and a robot moderator over a Prosody of their own.
 
-Run A (seed 5) must reach every pair's payouts, tell the moderator when a
-subject goes offline and comes back, and leave the merged data and a
-report that Chromium renders with one chart per pair. Run B has the
-same seed and SIGKILLs pair 2's bot as its first round closes: the
-supervisor must restart it with Resume, tell the moderator, and the pair
-must end with run A's payouts; its matching must be run A's. Run C, with
-another seed, must match the subjects differently."""
+Run A (seed 5) rehearses a session file of two treatments, one of them
+paying ten cents a credit: it must reach every pair's payouts at its
+treatment's rate, tell the moderator when a subject goes offline and
+comes back, and leave the merged data with each row's treatment and a
+report that Chromium renders with one chart per pair under its treatment.
+Run B has the same file and seed and SIGKILLs pair 2's bot as its first
+round closes: the supervisor must restart it with Resume, tell the
+moderator, and the pair must end with run A's payouts; its matching and
+treatments must be run A's. Run C, with another seed and no session file,
+must match the subjects differently and have no treatments."""
 
 import argparse
 import csv
@@ -46,12 +49,13 @@ def rehearse(args, root, name, seed, rounds, *extra):
     check(done.returncode == 0, f"rehearse {name} failed ({done.returncode}):\n{out}")
     for pair in ("pair01", "pair02", "pair03"):
         check(f"{pair}: reached the payouts" in out, f"{name}: {pair} did not finish:\n{out}")
+    kills = 1 if "--kill-pair" in extra else 0
     check(not os.path.exists(os.path.join(folder, "server", "prosody.pid")),
           f"{name}: the server still runs")
     # No bot stopped but the one killed on purpose, and none reported a
     # sanitizer finding.
     starts = read(folder, "supervisor.log").count(": bot started")
-    check(starts == 3 + (1 if extra else 0), f"{name}: {starts} bot starts:\n"
+    check(starts == 3 + kills, f"{name}: {starts} bot starts:\n"
           + read(folder, "supervisor.log"))
     for pair in ("pair01", "pair02", "pair03"):
         console = read(os.path.join(folder, pair), "console.log")
@@ -128,13 +132,20 @@ def check_report(args, folder):
     and the lines really drawn in both subjects' colours."""
     page = os.path.join(folder, "report.html")
     dom = chromium(args, page, "--dump-dom")
-    charts = re.findall(r'<svg class="pair-chart" data-pair="(\d)".*?</svg>', dom, re.S)
-    check(charts == ["1", "2", "3"], f"charts in the rendered page: {charts}")
+    groups = {name: re.findall(r'<svg class="pair-chart" data-pair="(\d)"', body)
+              for name, body in re.findall(r'<section class="treatment" data-treatment="(\w+)">'
+                                           r'(.*?)</section>', dom, re.S)}
+    matching = rows(folder, "matching.csv")
+    wanted = {t: [r["pair"] for r in matching if r["treatment"] == t] for t in TREATMENTS}
+    check(groups == wanted, f"charts by treatment in the rendered page: {groups}")
+    treatments = re.findall(r'<tr data-treatment="(\w+)">', dom)
+    check(treatments == list(TREATMENTS), f"the treatment table's rows: {treatments}")
     for chart in re.findall(r'<svg class="pair-chart".*?</svg>', dom, re.S):
         lines = re.findall(r'<polyline[^>]*points="([^"]*)"', chart)
         check(len(lines) == 6 and all(len(p.split()) == 2 for p in lines),
               f"a chart should hold 6 lines of 2 rounds: {lines}")
-    check(dom.count("<tr>") == 8, "the payout table should have a header, 6 rows and a total")
+    payouts = dom.split('<table id="payouts">')[1].split("</table>")[0]
+    check(payouts.count("<tr>") == 8, "the payout table should have a header, 6 rows and a total")
     shot = os.path.join(folder, "report.png")
     chromium(args, page, "--window-size=1200,2000", f"--screenshot={shot}")
     width, _, step, pixels = png_pixels(shot)
@@ -149,6 +160,50 @@ def check_report(args, folder):
     check(min(counts.values()) > 500, f"too few drawn pixels of the subjects' colours: {counts}")
 
 
+# Run A's session file: the rehearsal's keys, and two treatments in order
+# (3 pairs: two rich, one plain). Service, Subjects and NRounds are the
+# rehearsal's own.
+TREATMENTS = ("rich", "plain")
+SESSION = """Service xmpp:lab.wex@127.0.0.1:5222;trust=any
+ModeratorName moderator
+LogFile transcript
+NRounds 2
+ConversationInterval 1
+MarketBase 1
+MarketNoiseScale 0.4
+MarketNoise 0.25,0.75
+MaxChatTime 300
+MaxChatIdle 60
+Subjects a b
+Seed 5
+Treatment plain
+Treatment rich CreditValue 0.1
+Treatment rich MinPayout 0
+Treatment rich MaxPayout 100
+Treatments rich plain
+"""
+
+
+def check_treatments(folder):
+    """Two pairs rich and one plain; each bot paid at its treatment's rate."""
+    matching = {r["pair"]: r["treatment"] for r in rows(folder, "matching.csv")}
+    check(sorted(matching.values()) == ["plain", "rich", "rich"], f"treatments: {matching}")
+    for pair, treatment in matching.items():
+        config = read(os.path.join(folder, f"pair0{pair}"), "wexbot.conf")
+        check(("\nCreditValue 0.1\n" in config) == (treatment == "rich"),
+              f"pair {pair} ({treatment}) has the configuration:\n{config}")
+    payouts = rows(folder, "session_payouts.csv")
+    check(list(payouts[0])[:2] == ["pair", "treatment"], f"columns: {list(payouts[0])}")
+    for row in payouts:
+        credits, payout = float(row["total_credits"]), float(row["payout"])
+        check(row["treatment"] == matching[row["pair"]], f"the row's treatment: {row}")
+        wanted = credits * 0.1 if row["treatment"] == "rich" else min(max(credits * 0.0075,
+                                                                          10), 25)
+        check(abs(payout - wanted) < 0.006, f"{row}: the payout should be {wanted:.2f}")
+    check(list(rows(folder, "session_rounds.csv")[0])[:2] == ["pair", "treatment"],
+          "session_rounds.csv's columns")
+
+
 def without_times(table, pair):
     return [{k: v for k, v in row.items() if not k.endswith("_time")}
             for row in table if row["pair"] == pair]
@@ -157,7 +212,11 @@ def without_times(table, pair):
 def run(args):
     root = tempfile.mkdtemp(prefix="wexlab-e2e-")
     try:
-        a = rehearse(args, root, "a", 5, 2)
+        session = os.path.join(root, "treated.conf")
+        with open(session, "w", encoding="utf-8") as f:
+            f.write(SESSION)
+        a = rehearse(args, root, "a", 5, 2, "--session", session)
+        check_treatments(a)
         rounds_a = rows(a, "session_rounds.csv")
         check(len(rounds_a) == 12, f"session_rounds.csv has {len(rounds_a)} rows, not 12")
         check(sorted({r["pair"] for r in rounds_a}) == ["1", "2", "3"], "rows of every pair")
@@ -173,9 +232,9 @@ def run(args):
               f"pair01's presence notices: {result['pairs'][0]['presence']}")
         check_report(args, a)
 
-        b = rehearse(args, root, "b", 5, 2, "--kill-pair", "2")
+        b = rehearse(args, root, "b", 5, 2, "--session", session, "--kill-pair", "2")
         check(read(a, "matching.csv") == read(b, "matching.csv"),
-              "the same seed must give the same matching")
+              "the same seed must give the same matching and treatments")
         notices = json.loads(read(b, "rehearsal.json"))["notices"]
         check(any("pair02's bot was killed by SIGKILL and has been restarted" in n
                   for n in notices), f"the moderator's notices: {notices}")
@@ -192,8 +251,11 @@ def run(args):
               "the resumed pair's rounds differ from the uninterrupted game's")
 
         c = rehearse(args, root, "c", 6, 1)
-        check(read(a, "matching.csv") != read(c, "matching.csv"),
+        check([(r["subject1"], r["subject2"]) for r in rows(a, "matching.csv")] !=
+              [(r["subject1"], r["subject2"]) for r in rows(c, "matching.csv")],
               "another seed should give another matching")
+        check(read(c, "matching.csv").startswith("pair,bot,subject1,subject2\n"),
+              "a session without treatments has no treatment column")
     finally:
         shutil.rmtree(root, ignore_errors=True)
 

@@ -362,7 +362,8 @@ class CollectTest(unittest.TestCase):
         self.assertEqual(chart.count("<circle"), 12)
         self.assertIn("<b>22.50</b>", page)
         self.assertNotIn("http", page.replace('xmlns="http://www.w3.org/2000/svg"', ""))
-        self.assertNotIn("treatment", page.lower())
+        for part in ("data-treatment", "<th>treatment</th>", "Treatments"):
+            self.assertNotIn(part, page)
 
     def treated(self):
         """Three pairs: pairs 1 and 3 in treatment a, pair 2 in b; rows of
