@@ -319,6 +319,8 @@ def play_session(args, kill_pair=None, blip_pair=None):
     if (args.pairs is not None and args.pairs < 1) or (args.rounds is not None and
                                                         args.rounds < 1):
         raise lablib.LabError("--pairs and --rounds must be at least 1")
+    if getattr(args, "session", None):
+        sessionlib.read_session(args.session)  # its faults before any folder is made
     folder = os.path.abspath(args.dir or time.strftime(f"{args.command}-%Y%m%d-%H%M%S"))
     if os.path.exists(os.path.join(folder, "lab.json")):
         raise lablib.LabError(f"{folder} holds a session already; name a new folder with --dir")
