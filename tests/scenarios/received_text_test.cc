@@ -7,17 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../sanitized.h"
 #include "harness.h"
-
-// A sanitizer's own memory, and LeakSanitizer's use of ptrace, hide the
-// bot's.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define WEX_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define WEX_SANITIZED 1
-#endif
-#endif
 
 namespace {
 
