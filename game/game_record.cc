@@ -1,6 +1,7 @@
 #include "game/game_record.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "messaging/csv_writer.h"
@@ -107,7 +108,8 @@ void ApplyClose(const JournalEntry& e, GameRecord* game, DataRows* rows) {
             TimeText(s.investmentTime),
         }));
     }
-    game->round = round + 1;
+    // A round number no game reaches is damage; it must not overflow.
+    game->round = round < INT32_MAX ? round + 1 : round;
     for (SubjectRecord& s : game->subjects) {
         s.expectation = -1;
         s.investment = -1;

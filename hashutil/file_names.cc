@@ -119,6 +119,12 @@ std::string EscapeName(std::string_view name, bool* escaped) {
     return out;
 }
 
+std::string SumLine(std::string_view hex, std::string_view name) {
+    bool escaped = false;
+    const std::string written = EscapeName(name, &escaped);
+    return (escaped ? "\\" : "") + std::string(hex) + "  " + written + "\n";
+}
+
 std::string CheckResultName(std::string_view name) {
     if (name.find('\n') == std::string_view::npos) return std::string(name);
     bool escaped = false;

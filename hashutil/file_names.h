@@ -13,6 +13,10 @@ namespace wexhash {
 // whether it was escaped.
 std::string EscapeName(std::string_view name, bool* escaped);
 
+// The checksum line of a file, line feed included: "HEX  NAME", with a
+// leading backslash when NAME is escaped.
+std::string SumLine(std::string_view hex, std::string_view name);
+
 // The name in a check result ("NAME: OK"): escaped as above, with a leading
 // backslash, only when it holds a line feed; otherwise as it is.
 std::string CheckResultName(std::string_view name);

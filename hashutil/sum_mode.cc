@@ -154,9 +154,7 @@ int RunSum(const std::vector<std::string>& files, const TConsole& console) {
             status = 1;
             return;
         }
-        bool escaped = false;
-        const std::string name = EscapeName(paths[index], &escaped);
-        Write(console.out, (escaped ? "\\" : "") + Lower(result.hex) + "  " + name + "\n");
+        Write(console.out, SumLine(Lower(result.hex), paths[index]));
     });
     return status;
 }

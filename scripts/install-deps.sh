@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config clang-format
+  clang libclang-rt-14-dev
   libgtest-dev
   qt6-base-dev libgl-dev
   libstrophe-dev

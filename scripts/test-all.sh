@@ -2,7 +2,8 @@
 # Installs what is missing, builds wex three ways and runs the tests:
 #   1. warnings as errors: every test;
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer: every test;
-#   3. ThreadSanitizer: the bot's tests that run its worker thread.
+#   3. ThreadSanitizer: the bot's tests that run its worker thread;
+# then fuzzes each parser for 20 seconds with libFuzzer (clang).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -31,3 +32,6 @@ run_tests asan -LE e2e-long
 echo "== build: thread sanitizer"
 "$root/scripts/build.sh" tsan -DCMAKE_BUILD_TYPE=Debug -DWEX_SANITIZE=thread -DWEX_BUILD_HASH=OFF
 TSAN_OPTIONS="halt_on_error=1" run_tests tsan -L threaded
+
+echo "== fuzz: each harness for 20 s"
+"$root/scripts/fuzz.sh" 20

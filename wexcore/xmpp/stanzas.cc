@@ -114,8 +114,20 @@ StanzaPtr IqResult(xmpp_ctx_t* ctx, xmpp_stanza_t* iq) {
     return result;
 }
 
+// Built here rather than by libstrophe, which makes no reply to a request
+// without a sender: one that the account's own server sent, which must be
+// answered all the same.
 StanzaPtr IqError(xmpp_stanza_t* iq, const std::string& condition) {
-    return StanzaPtr(xmpp_stanza_reply_error(iq, "cancel", condition.c_str(), nullptr));
+    xmpp_ctx_t* ctx = xmpp_stanza_get_context(iq);
+    StanzaPtr reply(xmpp_iq_new(ctx, "error", Attribute(iq, "id").c_str()));
+    std::string from = Attribute(iq, "from");
+    if (!from.empty()) xmpp_stanza_set_to(reply.get(), from.c_str());
+    StanzaPtr error(NewElement(ctx, "error", nullptr));
+    xmpp_stanza_set_type(error.get(), "cancel");
+    StanzaPtr defined(NewElement(ctx, condition.c_str(), kStanzaErrorNs));
+    xmpp_stanza_add_child(error.get(), defined.get());
+    xmpp_stanza_add_child(reply.get(), error.get());
+    return reply;
 }
 
 StanzaPtr DeclineInvitation(xmpp_ctx_t* ctx, const std::string& room, const std::string& inviter) {

@@ -113,6 +113,32 @@ TEST(XmppText, InvalidSequencesAndForbiddenCharactersAreReplaced) {
     EXPECT_EQ(XmlSafeText("\xF4\x90\x80\x80"), r + r + r + r) << "beyond U+10FFFF";
 }
 
+TEST_F(XmppStanzas, UnknownRequestsGetAnErrorWithOrWithoutASender) {
+    StanzaPtr fromPeer(xmpp_stanza_new_from_string(
+        m_ctx.get(),
+        "<iq type='get' id='v1' from='x@lab.test/y'><query xmlns='jabber:iq:version'/></iq>"));
+    StanzaPtr error = IqError(fromPeer.get(), "service-unavailable");
+    ASSERT_TRUE(error);
+    std::string reply = Text(error);
+    EXPECT_NE(reply.find("type=\"error\""), std::string::npos) << reply;
+    EXPECT_NE(reply.find("id=\"v1\""), std::string::npos) << reply;
+    EXPECT_NE(reply.find("to=\"x@lab.test/y\""), std::string::npos) << reply;
+    EXPECT_NE(reply.find("<error type=\"cancel\"><service-unavailable "
+                         "xmlns=\"urn:ietf:params:xml:ns:xmpp-stanzas\"/></error>"),
+              std::string::npos)
+        << reply;
+
+    // No sender: the account's own server asks, and is answered too.
+    StanzaPtr fromServer(xmpp_stanza_new_from_string(
+        m_ctx.get(), "<iq type='set' id='s1'><query xmlns='urn:example'/></iq>"));
+    error = IqError(fromServer.get(), "service-unavailable");
+    ASSERT_TRUE(error);
+    reply = Text(error);
+    EXPECT_NE(reply.find("id=\"s1\""), std::string::npos) << reply;
+    EXPECT_EQ(reply.find("to="), std::string::npos) << reply;
+    EXPECT_NE(reply.find("<service-unavailable "), std::string::npos) << reply;
+}
+
 TEST(XmppJid, NamesAndAddresses) {
     Jid jid = ParseJid("Alice@Lab.Test/phone/2");
     EXPECT_EQ(jid.node, "Alice");
