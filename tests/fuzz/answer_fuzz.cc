@@ -1,6 +1,6 @@
 // Reading a subject's answer from arbitrary text, taken both as UTF-8 (as a
 // message arrives) and as raw 16-bit units. The reading must agree with the
-// rule: at most two decimal digits, the empty text being 0.
+// rule: one or two decimal digits (the empty text is not a number).
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -13,7 +13,7 @@ namespace {
 
 // The rule, written out plainly: the number, or -1 when it is none.
 int32_t Expected(const std::u16string& units) {
-    if (units.size() > 2) return -1;
+    if (units.empty() || units.size() > 2) return -1;
     int32_t number = 0;
     for (char16_t c : units) {
         if (c < u'0' || c > u'9') return -1;
