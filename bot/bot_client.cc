@@ -66,8 +66,8 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
     } else {
         m_transcript.WriteLog(
             0, "INIT",
-            platform::FormatText("Game resumed at round %i from %s.", m_recorder.Game().round,
-                                 m_recorder.JournalPath().c_str()));
+            platform::FormatText("Game resumed at round %i from %s.",
+                                 m_recorder.Game().round.load(), m_recorder.JournalPath().c_str()));
     }
     JournalMessageCounts();
     // The researcher names this file in Resume after a crash.

@@ -51,7 +51,7 @@ void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession
     }
     int32_t subject = SubjectOf(m_game.sender);
     if (subject != 0) {
-        (subject == 1 ? m_game.teamA : m_game.teamB).lastMessageTime = platform::NowSeconds();
+        m_game.Presence(subject).lastMessageTime = platform::NowSeconds();
     }
     teamABuffer.Reset();
     teamBBuffer.Reset();

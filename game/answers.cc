@@ -1,5 +1,6 @@
 // Recording a subject's expectation and investment.
 #include "bot/bot_client.h"
+#include "platform/clock.h"
 #include "platform/format_text.h"
 
 using platform::FormatText;
@@ -18,17 +19,19 @@ void CBotClient::RecordAnswer(int32_t value, IWexSession* piSession, IWexImSessi
         Reply("I don't know who you are.", piSession, piImSession);
         return;
     }
-    TeamState& subject = team == 1 ? m_game.teamA : m_game.teamB;
+    SubjectRecord& subject = team == 1 ? m_game.teamA : m_game.teamB;
     size_t index = static_cast<size_t>(m_game.round - 1);
     if (subject.expectation == -1) {
         subject.expectation = value;
         subject.expectations.at(index) = value;
+        subject.expectationTime = platform::NowSeconds();
         JournalAnswer(team, "expectation", value);
         Reply(FormatText("You expect your partner to invest: %i", value), piSession, piImSession);
         Reply("Now please tell me, how much would you like to invest?", piSession, piImSession);
     } else if (subject.investment == -1) {
         subject.investment = value;
         subject.investments.at(index) = value;
+        subject.investmentTime = platform::NowSeconds();
         JournalAnswer(team, "investment", value);
         Reply(FormatText("You invest: %i", value), piSession, piImSession);
     } else {

@@ -12,22 +12,22 @@ constexpr int64_t kTickMs = 10000;
 }  // namespace
 
 uint32_t CBotClient::BreakTimerLoop(CBotClient* bot) {
-    if (bot->m_game.stopFlag) return 0;
+    if (bot->m_game.stopped) return 0;
     // The stop flag is tested right after each sleep as well, so that after
     // the moderator's end command the worker ends no break by time.
-    while (bot->WorkerSleep(kTickMs) && !bot->m_game.stopFlag) {
+    while (bot->WorkerSleep(kTickMs) && !bot->m_game.stopped) {
         bot->CheckBreak();
     }
     return 0;
 }
 
 void CBotClient::CheckBreak() {
-    if (m_game.breakFlag != 1) return;
+    if (!m_game.breakRunning) return;
     int64_t t = platform::NowSeconds();
     if (t - m_game.breakStartTime > m_game.params.maxChatTime) {
         std::string text = BreakTimeUpText(m_game.params.maxChatTime, m_game.round.load());
-        int32_t running = 1;
-        if (m_game.breakFlag.compare_exchange_strong(running, 0)) {
+        bool running = true;
+        if (m_game.breakRunning.compare_exchange_strong(running, false)) {
             Journal(Entry("break_end").Int("round", m_game.round).Text("how", "time"));
             SendMsg(3, MakeBstr(text), m_spiSession, nullptr);
         }

@@ -43,7 +43,7 @@ void CBotClient::ReplyToSender(WEXSTR sender, WEXSTR text, IWexSession* piSessio
 }
 
 void CBotClient::HandlePlayerMsg(IWexSession* piSession, IWexImSession* piImSession) {
-    bool inBreak = m_game.breakFlag != 0;
+    bool inBreak = m_game.breakRunning;
     // Once the answers have ended, messages are ignored, however long.
     if (!inBreak && AnswersEnded()) return;
     if (RefuseOverlongMsg(piSession, piImSession)) return;
@@ -55,7 +55,7 @@ void CBotClient::HandlePlayerMsg(IWexSession* piSession, IWexImSession* piImSess
 }
 
 bool CBotClient::AnswersEnded() const {
-    return m_game.round >= 1 && (m_game.round > m_game.params.nRounds || m_game.stopFlag);
+    return m_game.round >= 1 && (m_game.round > m_game.params.nRounds || m_game.stopped);
 }
 
 void CBotClient::HandleGameMsg(IWexSession* piSession, IWexImSession* piImSession) {
@@ -71,7 +71,7 @@ void CBotClient::HandleGameMsg(IWexSession* piSession, IWexImSession* piImSessio
 void CBotClient::HandleJoinMsg(IWexSession* piSession, IWexImSession* piImSession) {
     m_transcript.LogRecv(FindUsernameSlot(m_game.sender), m_game.text, m_game.sender);
     int32_t team = SubjectOf(m_game.sender);
-    TeamState* subject = team == 1 ? &m_game.teamA : team == 2 ? &m_game.teamB : nullptr;
+    SubjectRecord* subject = team == 1 ? &m_game.teamA : team == 2 ? &m_game.teamB : nullptr;
     if (subject != nullptr && !subject->joined) {
         subject->joined = true;
         bool both = m_game.teamA.joined && m_game.teamB.joined;
@@ -138,11 +138,11 @@ void CBotClient::CloseRound(IWexSession* piSession, IWexImSession* piImSession) 
     JournalRoundClosed(bonusRound, breakFollows);
     if (breakFollows) StartBreak(piSession, piImSession);
     ++m_game.round;
-    for (TeamState* team : {&m_game.teamA, &m_game.teamB}) {
+    for (SubjectRecord* team : {&m_game.teamA, &m_game.teamB}) {
         team->expectation = -1;
         team->investment = -1;
     }
     if (m_game.round > m_game.params.nRounds) m_game.gameOver = true;
-    if (m_game.breakFlag == 1 || m_game.gameOver) return;
+    if (m_game.breakRunning || m_game.gameOver) return;
     PostRoundPrompt(piSession, piImSession);
 }

@@ -39,8 +39,8 @@ std::string Key(const char* name, int subject) {
 
 void ApplyStart(const JournalEntry& e, GameRecord* game) {
     game->botName = e.GetText("BotUsername");
-    game->subjects[0].name = e.GetText("Subject1Name");
-    game->subjects[1].name = e.GetText("Subject2Name");
+    game->teamA.name = e.GetText("Subject1Name");
+    game->teamB.name = e.GetText("Subject2Name");
     game->moderatorName = e.GetText("ModeratorName");
     GameParameters& p = game->params;
     p.nRounds = static_cast<int32_t>(e.GetInt("NRounds"));
@@ -52,17 +52,22 @@ void ApplyStart(const JournalEntry& e, GameRecord* game) {
     p.bonusMarketGW = ListFrom(e.GetText("BonusMarketGW"));
     p.maxChatTime = static_cast<int32_t>(e.GetInt("MaxChatTime"));
     p.maxChatIdle = static_cast<int32_t>(e.GetInt("MaxChatIdle"));
+    // A journal written before the pay rule could be configured was paid
+    // by the default rule.
+    if (e.Has("CreditValue")) p.creditValue = e.GetReal("CreditValue");
+    if (e.Has("MinPayout")) p.minPayout = e.GetReal("MinPayout");
+    if (e.Has("MaxPayout")) p.maxPayout = e.GetReal("MaxPayout");
     size_t rounds = p.nRounds > 0 ? static_cast<size_t>(p.nRounds) : 0;
-    for (SubjectRecord& s : game->subjects) {
-        s.expectations.assign(rounds, 0);
-        s.investments.assign(rounds, 0);
-        s.roundEarnings.assign(rounds, 0.0);
+    for (SubjectRecord* s : {&game->teamA, &game->teamB}) {
+        s->expectations.assign(rounds, 0);
+        s->investments.assign(rounds, 0);
+        s->roundEarnings.assign(rounds, 0.0);
     }
 }
 
 void ApplyJoin(const JournalEntry& e, GameRecord* game) {
     game->Subject(static_cast<int>(e.GetInt("subject"))).joined = true;
-    if (game->round == 0 && game->subjects[0].joined && game->subjects[1].joined) game->round = 1;
+    if (game->round == 0 && game->teamA.joined && game->teamB.joined) game->round = 1;
 }
 
 void ApplyAnswer(const JournalEntry& e, GameRecord* game) {
@@ -108,10 +113,10 @@ void ApplyClose(const JournalEntry& e, GameRecord* game, DataRows* rows) {
         }));
     }
     game->round = round + 1;
-    for (SubjectRecord& s : game->subjects) {
-        s.expectation = -1;
-        s.investment = -1;
-        s.done = false;
+    for (SubjectRecord* s : {&game->teamA, &game->teamB}) {
+        s->expectation = -1;
+        s->investment = -1;
+        s->done = false;
     }
     game->breakRunning = e.GetBool("break");
 }
