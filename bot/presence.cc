@@ -11,7 +11,8 @@ void CBotClient::OnPresence(IWexSession* piSession, IWexParticipant* piParticipa
     if (piParticipant == nullptr || Failed(piParticipant->GetParticipantName(name.Out()))) return;
     int32_t subject = SubjectOf(name);
     if (subject == 0) return;
-    SubjectPresence& team = m_game.Presence(subject);
+    platform::MutexLock lock(gameLock);
+    SubjectLive& team = m_game.Live(subject);
     int32_t was = team.online;
     team.online = online != 0 ? 1 : 0;
     // The first news of a client (the server's report at sign-on) and a

@@ -5,15 +5,18 @@
 
 using platform::FormatText;
 
-void CBotClient::JournalAnswer(int32_t team, const char* what, int32_t value) {
-    Journal(Entry("answer")
-                .Int("subject", team)
-                .Text("what", what)
-                .Int("value", value)
-                .Int("round", m_game.round));
+void CBotClient::JournalAnswer(int32_t team, const char* what, int32_t value, bool byTimeout) {
+    JournalEntry entry = Entry("answer")
+                             .Int("subject", team)
+                             .Text("what", what)
+                             .Int("value", value)
+                             .Int("round", m_game.round);
+    if (byTimeout) entry.Text("source", "timeout");
+    Journal(entry);
 }
 
-void CBotClient::RecordAnswer(int32_t value, IWexSession* piSession, IWexImSession* piImSession) {
+void CBotClient::RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSession,
+                              IWexImSession* piImSession) {
     int32_t team = SubjectOf(m_game.sender);
     if (team == 0) {
         Reply("I don't know who you are.", piSession, piImSession);
@@ -25,14 +28,18 @@ void CBotClient::RecordAnswer(int32_t value, IWexSession* piSession, IWexImSessi
         subject.expectation = value;
         subject.expectations.at(index) = value;
         subject.expectationTime = platform::NowSeconds();
-        JournalAnswer(team, "expectation", value);
+        subject.expectationTimedOut = byTimeout;
+        subject.askedTime = subject.expectationTime;  // for the investment
+        JournalAnswer(team, "expectation", value, byTimeout);
         Reply(FormatText("You expect your partner to invest: %i", value), piSession, piImSession);
         Reply("Now please tell me, how much would you like to invest?", piSession, piImSession);
     } else if (subject.investment == -1) {
         subject.investment = value;
         subject.investments.at(index) = value;
         subject.investmentTime = platform::NowSeconds();
-        JournalAnswer(team, "investment", value);
+        subject.investmentTimedOut = byTimeout;
+        subject.askedTime = 0;
+        JournalAnswer(team, "investment", value, byTimeout);
         Reply(FormatText("You invest: %i", value), piSession, piImSession);
     } else {
         Reply(

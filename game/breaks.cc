@@ -20,6 +20,14 @@ void CBotClient::StartBreak(IWexSession* piSession, IWexImSession* piImSession) 
     m_game.breakRunning = true;
 }
 
+// The break is over: journaled, and both subjects are asked for the round
+// from now on.
+void CBotClient::JournalBreakEnd(const char* how) {
+    JournalEntry entry = Entry("break_end").Int("round", m_game.round).Text("how", how);
+    Journal(entry);
+    m_game.AskBoth(entry.GetInt("t"));
+}
+
 void CBotClient::HandleChatMsg(IWexSession* piSession, IWexImSession* piImSession) {
     int32_t team = SubjectOf(m_game.sender);
     if (team != 0) {
@@ -44,7 +52,7 @@ void CBotClient::HandleChatMsg(IWexSession* piSession, IWexImSession* piImSessio
         // one of the two announces the next round.
         bool running = true;
         if (m_game.breakRunning.compare_exchange_strong(running, false)) {
-            Journal(Entry("break_end").Int("round", m_game.round).Text("how", "done"));
+            JournalBreakEnd("done");
             PostRoundPrompt(piSession, piImSession);
         }
     } else {

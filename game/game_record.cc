@@ -33,6 +33,11 @@ std::string TimeText(int64_t t) {
     return platform::FormatLocalTime(t, "%Y-%m-%dT%H:%M:%S");
 }
 
+// Who gave an answer, for the rounds file.
+const char* Source(bool timedOut) {
+    return timedOut ? "timeout" : "subject";
+}
+
 std::string Key(const char* name, int subject) {
     return name + std::to_string(subject);
 }
@@ -67,7 +72,10 @@ void ApplyStart(const JournalEntry& e, GameRecord* game) {
 
 void ApplyJoin(const JournalEntry& e, GameRecord* game) {
     game->Subject(static_cast<int>(e.GetInt("subject"))).joined = true;
-    if (game->round == 0 && game->teamA.joined && game->teamB.joined) game->round = 1;
+    if (game->round == 0 && game->teamA.joined && game->teamB.joined) {
+        game->round = 1;
+        game->AskBoth(e.GetInt("t"));
+    }
 }
 
 void ApplyAnswer(const JournalEntry& e, GameRecord* game) {
@@ -75,13 +83,19 @@ void ApplyAnswer(const JournalEntry& e, GameRecord* game) {
     int32_t value = static_cast<int32_t>(e.GetInt("value"));
     int64_t index = e.GetInt("round") - 1;
     bool stored = index >= 0 && static_cast<size_t>(index) < s.expectations.size();
+    // Only an answer the timeout took says where it came from.
+    bool timedOut = e.GetText("source") == "timeout";
     if (e.GetText("what") == "expectation") {
         s.expectation = value;
         s.expectationTime = e.GetInt("t");
+        s.expectationTimedOut = timedOut;
+        s.askedTime = e.GetInt("t");  // the investment is asked for at once
         if (stored) s.expectations[index] = value;
     } else {
         s.investment = value;
         s.investmentTime = e.GetInt("t");
+        s.investmentTimedOut = timedOut;
+        s.askedTime = 0;
         if (stored) s.investments[index] = value;
     }
 }
@@ -110,15 +124,21 @@ void ApplyClose(const JournalEntry& e, GameRecord* game, DataRows* rows) {
             ShortestDouble(s.totalCredits),
             TimeText(s.expectationTime),
             TimeText(s.investmentTime),
+            Source(s.expectationTimedOut),
+            Source(s.investmentTimedOut),
         }));
     }
     game->round = round + 1;
     for (SubjectRecord* s : {&game->teamA, &game->teamB}) {
         s->expectation = -1;
         s->investment = -1;
+        s->expectationTimedOut = false;
+        s->investmentTimedOut = false;
         s->done = false;
     }
     game->breakRunning = e.GetBool("break");
+    // The next round is asked for now, unless a break or the end comes first.
+    game->AskBoth(game->breakRunning || game->AllRoundsClosed() ? 0 : e.GetInt("t"));
 }
 
 void ApplyChat(const JournalEntry& e, GameRecord* game, DataRows* rows) {
@@ -170,6 +190,7 @@ void ApplyEntry(const JournalEntry& entry, GameRecord* game, DataRows* rows) {
         ApplyChat(entry, game, rows);
     } else if (kind == "break_end") {
         game->breakRunning = false;
+        game->AskBoth(entry.GetInt("t"));
     } else if (kind == "stop") {
         game->stopped = true;
     } else if (kind == "report") {

@@ -7,7 +7,9 @@
 //   start      the configuration: BotUsername, Subject1Name, Subject2Name,
 //              ModeratorName and the nine game keys (lists as text)
 //   join       subject (1 or 2), round (after the join)
-//   answer     subject, what ("expectation" or "investment"), value, round
+//   answer     subject, what ("expectation" or "investment"), value, round,
+//              source ("timeout" when the answer timeout took it; absent
+//              for the subject's own)
 //   close      round, divisor, earnings_1, earnings_2, bonus_1 and bonus_2
 //              (bonus rounds only), total_1, total_2, break (a break began)
 //   chat       round, subject, text (a line sent during a break, "done" too)

@@ -32,6 +32,12 @@ struct GameParameters {
     double creditValue = 0.0075;
     double minPayout = 10.0;
     double maxPayout = 25.0;
+    // AnswerTimeout: seconds a subject may owe an answer before one is
+    // taken for it; 0 = never. TimeoutAnswer: the answer taken, or
+    // kLastAnswer for the subject's own previous answer of that kind.
+    int32_t answerTimeout = 0;
+    int32_t timeoutAnswer = -1;
+    static constexpr int32_t kLastAnswer = -1;
 };
 
 // A field the worker thread reads: atomic, yet copied with the record it
@@ -57,6 +63,11 @@ struct SubjectRecord {
     int32_t investment = -1;      // this round's; -1 = not given yet
     int64_t expectationTime = 0;  // seconds since 1970 when given
     int64_t investmentTime = 0;
+    bool expectationTimedOut = false;  // taken by the answer timeout
+    bool investmentTimedOut = false;
+    // Seconds since 1970 when the answer it owes was asked for; 0 when it
+    // owes none (joining, a break, its round answered, the end).
+    Shared<int64_t> askedTime{0};
     double totalCredits = 0.0;
     std::vector<int32_t> expectations;  // entry r - 1 for round r
     std::vector<int32_t> investments;   // entry r - 1 for round r
@@ -84,14 +95,23 @@ struct GameRecord {
 
     SubjectRecord& Subject(int subject) { return subject == 2 ? teamB : teamA; }
     const SubjectRecord& Subject(int subject) const { return subject == 2 ? teamB : teamA; }
+    // Both subjects are asked for the round's first answer at t.
+    void AskBoth(int64_t t) {
+        teamA.askedTime = t;
+        teamB.askedTime = t;
+    }
     // Every round has been closed.
     bool AllRoundsClosed() const { return round > params.nRounds; }
 };
 
-// What the bot knows of a subject's client; not journaled.
-struct SubjectPresence {
+// What only the running bot knows of a subject; not journaled.
+struct SubjectLive {
     int64_t lastMessageTime = 0;  // seconds since 1970 of its last message; 0 = none
     int32_t online = -1;          // its client: 1 online, 0 offline, -1 not known yet
+    // The askedTime for which the answer timeout reminded the subject, and
+    // told the moderator that no earlier answer could be taken.
+    int64_t remindedFor = 0;
+    int64_t waitToldFor = 0;
 };
 
 // The live game: the record, and what only a running bot has.
@@ -104,12 +124,10 @@ struct GameState : GameRecord {
     bool gameOver = false;
     std::atomic<int64_t> breakStartTime{0};  // seconds since 1970
     std::atomic<int64_t> lastChatTime{0};
-    SubjectPresence presenceA;
-    SubjectPresence presenceB;
+    SubjectLive liveA;
+    SubjectLive liveB;
 
     GameRecord& Record() { return *this; }
-    SubjectPresence& Presence(int subject) { return subject == 2 ? presenceB : presenceA; }
-    const SubjectPresence& Presence(int subject) const {
-        return subject == 2 ? presenceB : presenceA;
-    }
+    SubjectLive& Live(int subject) { return subject == 2 ? liveB : liveA; }
+    const SubjectLive& Live(int subject) const { return subject == 2 ? liveB : liveA; }
 };

@@ -21,7 +21,7 @@ void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImS
         case u'n': {
             bool running = true;
             if (m_game.breakRunning.compare_exchange_strong(running, false)) {
-                Journal(Entry("break_end").Int("round", m_game.round).Text("how", "moderator"));
+                JournalBreakEnd("moderator");
             }
             PostRoundPrompt(piSession, piImSession);
             break;
@@ -77,7 +77,7 @@ void CBotClient::PayNow(IWexSession* piSession, IWexImSession* piImSession) {
     m_game.stopped = true;
     bool running = true;
     if (m_game.breakRunning.compare_exchange_strong(running, false)) {
-        Journal(Entry("break_end").Int("round", m_game.round).Text("how", "pay"));
+        JournalBreakEnd("pay");
     }
     m_game.gameOver = true;
     Reply("Okay, Ending Game and paying out now", piSession, piImSession);

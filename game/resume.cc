@@ -82,13 +82,16 @@ void CBotClient::TakeUpSavedGame() {
     // A break that was running ends below; the worker never sees it run.
     bool breakWasRunning = saved.breakRunning;
     saved.breakRunning = false;
+    // The configuration's, which the journal matched; the answer timeout's
+    // keys are the configuration's alone.
+    saved.params = m_game.params;
     m_game.Record() = saved;
     m_game.gameOver = saved.AllRoundsClosed();
     Journal(Entry("resume").Int("round", m_game.round));
     // A break that was running ends now, as the moderator's n would end it:
     // the subjects are prompted for the round once the bot is online.
     if (breakWasRunning) {
-        Journal(Entry("break_end").Int("round", m_game.round).Text("how", "resume"));
+        JournalBreakEnd("resume");
     }
     m_resumePending = true;
 }

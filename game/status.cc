@@ -23,13 +23,13 @@ std::string Owes(const GameState& game, const SubjectRecord& team) {
     return "has answered this round";
 }
 
-std::string Online(const SubjectPresence& team) {
+std::string Online(const SubjectLive& team) {
     if (team.online == 1) return "online";
     if (team.online == 0) return "offline";
     return "presence not known";
 }
 
-std::string LastMessage(const SubjectPresence& team, int64_t now) {
+std::string LastMessage(const SubjectLive& team, int64_t now) {
     if (team.lastMessageTime == 0) return "no message yet";
     long long ago = std::max<int64_t>(0, now - team.lastMessageTime);
     return FormatText("last message %lld s ago", ago);
@@ -49,7 +49,7 @@ std::string CBotClient::StatusText() {
         text = FormatText("Status: round %i of %i.", round, m_game.params.nRounds);
     }
     for (int slot : {SLOT_SUBJECT1, SLOT_SUBJECT2}) {
-        const SubjectPresence& presence = m_game.Presence(slot);
+        const SubjectLive& presence = m_game.Live(slot);
         text += FormatText("\n%s: %s; %s; %s.", SlotName(slot),
                            Owes(m_game, m_game.Subject(slot)).c_str(), Online(presence).c_str(),
                            LastMessage(presence, now).c_str());

@@ -69,10 +69,10 @@ TEST(GameRecordTest, EntriesRebuildTheGameAndItsRows) {
     ASSERT_EQ(rows.records[DataFiles::kRounds].size(), 2u);
     EXPECT_EQ(rows.records[DataFiles::kRounds][0],
               "1,1,alice,20,10,40,0.9,105.55555555555556,,105.55555555555556,"
-              "2008-11-05T14:30:03,2008-11-05T14:30:05\r\n");
+              "2008-11-05T14:30:03,2008-11-05T14:30:05,subject,subject\r\n");
     EXPECT_EQ(rows.records[DataFiles::kRounds][1],
               "1,2,bob,30,40,10,0.9,75.55555555555556,,75.55555555555556,"
-              "2008-11-05T14:30:04,2008-11-05T14:30:06\r\n");
+              "2008-11-05T14:30:04,2008-11-05T14:30:06,subject,subject\r\n");
 }
 
 TEST(GameRecordTest, BonusBreakChatAndReport) {
@@ -143,7 +143,7 @@ TEST(GameRecordTest, LiveGameTakesUpARecordWhole) {
     for (const JournalEntry& e : RoundOneGame()) ApplyEntry(e, &saved, &rows);
     GameState live;
     live.gameOver = true;
-    live.Presence(2).online = 1;
+    live.Live(2).online = 1;
     live.Record() = saved;
     EXPECT_EQ(live.round, 2);
     EXPECT_TRUE(live.teamA.joined && live.teamB.joined);
@@ -154,7 +154,7 @@ TEST(GameRecordTest, LiveGameTakesUpARecordWhole) {
     EXPECT_EQ(live.Subject(2).name, "bob");
     EXPECT_EQ(live.params.marketNoise, Params().marketNoise);
     EXPECT_TRUE(live.gameOver);
-    EXPECT_EQ(live.Presence(2).online, 1);
+    EXPECT_EQ(live.Live(2).online, 1);
 }
 
 TEST(GameRecordTest, FirstDifferenceNamesTheKeyAndBothValues) {
