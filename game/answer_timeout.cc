@@ -67,7 +67,6 @@ bool CBotClient::ReadAnswerTimeout(const PropertyFile& config) {
 }
 
 void CBotClient::CheckAnswerTimeouts() {
-    if (m_game.params.answerTimeout <= 0) return;
     platform::MutexLock lock(gameLock);
     // After a resume the subjects are asked again once the bot is online.
     if (m_resumePending) return;
@@ -82,10 +81,18 @@ void CBotClient::CheckAnswerTimeout(int32_t subject, int64_t now) {
     SubjectLive& live = m_game.Live(subject);
     int64_t asked = owing.askedTime;
     if (asked == 0) return;
+    bool expectation = owing.expectation == -1;
+    int32_t round = m_game.round;
+    int32_t value = m_game.params.timeoutAnswer;
+    // With "last", round 1 has no earlier answer to take.
+    bool takeable = value != GameParameters::kLastAnswer || round >= 2;
+    if (takeable && value == GameParameters::kLastAnswer) {
+        value = (expectation ? owing.expectations : owing.investments).at(round - 2);
+    }
     int64_t limit = m_game.params.answerTimeout;
     int64_t waited = now - asked;
     if (waited < limit) {
-        if (2 * waited < limit || live.remindedFor == asked) return;
+        if (!takeable || 2 * waited < limit || live.remindedFor == asked) return;
         live.remindedFor = asked;
         SendMsg(subject,
                 MakeBstr(FormatText("Please answer within %lld seconds.",
@@ -93,22 +100,16 @@ void CBotClient::CheckAnswerTimeout(int32_t subject, int64_t now) {
                 m_spiSession.get(), nullptr);
         return;
     }
-    bool expectation = owing.expectation == -1;
-    int32_t value = m_game.params.timeoutAnswer;
-    int32_t round = m_game.round;
-    if (value == GameParameters::kLastAnswer) {
-        if (round < 2) {
-            // No earlier answer of that kind: the bot waits for the subject.
-            if (live.waitToldFor == asked) return;
-            live.waitToldFor = asked;
-            SendAdminMsg(MakeBstr(FormatText("%s: no answer in time in round %i, and no earlier "
-                                             "%s to take; still waiting for it.",
-                                             SlotName(subject), round,
-                                             expectation ? "expectation" : "investment")),
-                         m_spiSession.get());
-            return;
-        }
-        value = (expectation ? owing.expectations : owing.investments).at(round - 2);
+    if (!takeable) {
+        // The bot waits for the subject; the moderator hears of it once.
+        if (live.waitToldFor == asked) return;
+        live.waitToldFor = asked;
+        SendAdminMsg(MakeBstr(FormatText("%s: no answer in time in round %i, and no earlier %s "
+                                         "to take; still waiting for it.",
+                                         SlotName(subject), round,
+                                         expectation ? "expectation" : "investment")),
+                     m_spiSession.get());
+        return;
     }
     TakeTimedOutAnswer(subject, value);
 }
