@@ -131,6 +131,29 @@ TEST(AnswerTimeoutTest, LastTakesThePreviousAnswerOrWaitsForTheSubject) {
         << r.rounds;
 }
 
+// No answer is owed once the moderator's e has ended the game, nor while
+// a chat break runs (the round after it is asked for when it ends).
+TEST(AnswerTimeoutTest, NothingIsTakenAfterEOrDuringABreak) {
+    std::map<std::string, std::string> keys = {{"AnswerTimeout", "10"}, {"TimeoutAnswer", "5"}};
+    Played ended = Play(
+        "start 2008-11-05T14:30:00\nwirelog wire.jsonl\n"
+        "at 1 im alice hi\nat 2 im bob hi\nat 3 im mod e\nat 60 end\n",
+        keys);
+    EXPECT_EQ(ended.bot.exitStatus, 0) << ended.bot.err;
+    EXPECT_EQ(CountLines(ended.bot.transcript, "answer"), 0) << ended.bot.transcript;
+    // Rounds 1 and 2 answered; the break after round 2 runs its 300 s.
+    Played inBreak = Play(
+        "start 2008-11-05T14:30:00\nwirelog wire.jsonl\n"
+        "at 1 im alice hi\nat 2 im bob hi\n"
+        "at 5 im alice 10\nat 6 im alice 10\nat 7 im bob 10\nat 8 im bob 10\n"
+        "at 17 im alice 20\nat 18 im alice 20\nat 19 im bob 30\n"
+        "at 20 im bob 30\nat 200 end\n",
+        keys);
+    EXPECT_EQ(inBreak.bot.exitStatus, 0) << inBreak.bot.err;
+    EXPECT_EQ(CountLines(inBreak.bot.transcript, "in time"), 0) << inBreak.bot.transcript;
+    EXPECT_EQ(CountLines(inBreak.rounds, "timeout"), 0);
+}
+
 // The bot is killed while bob owes his expectation (asked at 2, due at 32)
 // and resumed at 20: it reminds him at once (past half time) and takes the
 // answer at 32 by the journal's clock.
