@@ -48,7 +48,7 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
     if (Failed(hr)) return hr;
     if (!LoadAccountSettings(config, m_transcript, &m_account) ||
         !m_transcript.SetUpLogFile(config) || !ReadGameParameters(config) ||
-        !m_flood.Read(config) || !ReadMessageLimit(config)) {
+        !ReadAnswerTimeout(config) || !m_flood.Read(config) || !ReadMessageLimit(config)) {
         return E_INVALIDARG;
     }
     // Before the transcript's first line: a resume that is refused writes
@@ -66,8 +66,8 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
     } else {
         m_transcript.WriteLog(
             0, "INIT",
-            platform::FormatText("Game resumed at round %i from %s.", m_recorder.Game().round,
-                                 m_recorder.JournalPath().c_str()));
+            platform::FormatText("Game resumed at round %i from %s.",
+                                 m_recorder.Game().round.load(), m_recorder.JournalPath().c_str()));
     }
     JournalMessageCounts();
     // The researcher names this file in Resume after a crash.
@@ -76,7 +76,10 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
     if (!PrepareRoundStorage(m_game.params.nRounds)) {
         return RefuseStartUp("NRounds must not be negative");
     }
-    if (m_resumed) TakeUpSavedGame();
+    if (m_resumed) {
+        platform::MutexLock lock(gameLock);
+        TakeUpSavedGame();
+    }
     // A session that never signs on must not keep the bot attached to it;
     // an exception from Login is detached by the caller (see main).
     hr = Login();
@@ -126,7 +129,12 @@ void CBotClient::RunWorkerBody(const std::function<void()>& body) {
 
 void CBotClient::StartWorker() {
     try {
-        m_worker.Start([this] { RunWorkerBody([this] { BreakTimerLoop(this); }); });
+        // Read here: the worker never reads the parameters unlocked while
+        // a resume takes them up.
+        bool answerTimeout = m_game.params.answerTimeout > 0;
+        m_worker.Start([this, answerTimeout] {
+            RunWorkerBody([this, answerTimeout] { BreakTimerLoop(this, answerTimeout); });
+        });
     } catch (const std::system_error&) {
         // Without the worker, breaks end only by "done" or the moderator.
     }

@@ -83,14 +83,14 @@ public:
     void OnPresence(IWexSession* piSession, IWexParticipant* piParticipant, int32_t online);
     void ReplyToSender(WEXSTR sender, WEXSTR text, IWexSession* piSession,
                        IWexImSession* piImSession);
-    void RecordAnswer(int32_t value, IWexSession* piSession, IWexImSession* piImSession);
     void ComputeRoundEarnings(IWexSession* piSession, IWexImSession* piImSession);
     void PayRichGetRicherBonus(IWexSession* piSession, IWexImSession* piImSession);
     void ReportPayouts(IWexSession* piSession, IWexImSession* piImSession);
     void StartBreak(IWexSession* piSession, IWexImSession* piImSession);
 
     // Body of the worker thread.
-    static uint32_t BreakTimerLoop(CBotClient* bot);
+    // Body of the worker thread; answerTimeout: AnswerTimeout is on.
+    static uint32_t BreakTimerLoop(CBotClient* bot, bool answerTimeout);
     // Runs body as the worker does: an exception leaving it ends the
     // session with its code, as one leaving an event handler does.
     static void RunWorkerBody(const std::function<void()>& body);
@@ -125,8 +125,21 @@ private:
     void Journal(const JournalEntry& entry) {
         m_recorder.Record(entry);
     }
-    void JournalAnswer(int32_t team, const char* what, int32_t value);
-    void JournalRoundClosed(bool bonusRound, bool breakFollows);
+    void JournalAnswer(int32_t team, const char* what, int32_t value, bool byTimeout);
+    // Returns the entry's time.
+    int64_t JournalRoundClosed(bool bonusRound, bool breakFollows);
+    void JournalBreakEnd(const char* how);
+    // Takes value as the sender's next answer, with the replies and the
+    // round's close it brings; byTimeout when the answer timeout took it.
+    void TakeAnswer(int32_t value, bool byTimeout, IWexSession* piSession,
+                    IWexImSession* piImSession);
+    void RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSession,
+                      IWexImSession* piImSession);
+    // The answer timeout (game/answer_timeout.cc).
+    bool ReadAnswerTimeout(const PropertyFile& config);
+    void CheckAnswerTimeouts();
+    void CheckAnswerTimeout(int32_t subject, int64_t now);
+    void TakeTimedOutAnswer(int32_t subject, int32_t value);
     // With Resume, takes up the game of an earlier run's journal; refuses
     // start-up when it can't. Without it, does nothing.
     HRESULT ResumeRecord(const PropertyFile& config);
@@ -183,6 +196,11 @@ private:
     // Serialises every rate-limited send and guards the IM session members,
     // which both threads use.
     platform::Mutex sendLock{"sendLock"};
+    // Held by the event thread while it handles an event, and by the worker
+    // while it takes a timed-out answer: the game's plain fields, the reply
+    // buffers and m_game.sender/text/reply are theirs only under it. Taken
+    // before sendLock, logLock or the recorder lock, never while holding one.
+    platform::Mutex gameLock{"gameLock"};
 
     size_t m_maxMessageBytes = 0;  // MaxMessageBytes, set at start-up
     Transcript m_transcript;

@@ -25,7 +25,10 @@ void CBotClient::OnStateChange(IWexSession* piSession, int32_t state, HRESULT hr
             break;
         case WEX_STATE_ONLINE:
             platform::Print("wexbot online and ready.\n");
-            if (m_resumePending) ContinueResumedGame();
+            if (m_resumePending) {
+                platform::MutexLock lock(gameLock);
+                ContinueResumedGame();
+            }
             break;
         default:
             break;

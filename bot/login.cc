@@ -23,7 +23,7 @@ HRESULT CBotClient::Login() {
     imAdminSession.Reset();
     imTeamASession.Reset();
     imTeamBSession.Reset();
-    m_game.breakFlag = 0;
+    m_game.breakRunning = false;
 
     HRESULT hr = CreateComponentObject(CLSID_WexSession, m_spiSession.Out());
     if (Failed(hr)) return hr;

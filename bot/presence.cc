@@ -11,13 +11,14 @@ void CBotClient::OnPresence(IWexSession* piSession, IWexParticipant* piParticipa
     if (piParticipant == nullptr || Failed(piParticipant->GetParticipantName(name.Out()))) return;
     int32_t subject = SubjectOf(name);
     if (subject == 0) return;
-    TeamState& team = subject == 1 ? m_game.teamA : m_game.teamB;
+    platform::MutexLock lock(gameLock);
+    SubjectLive& team = m_game.Live(subject);
     int32_t was = team.online;
     team.online = online != 0 ? 1 : 0;
     // The first news of a client (the server's report at sign-on) and a
     // repeated state are no change.
     if (was == -1 || was == team.online) return;
-    if (!team.joined || m_game.gameOver) return;
+    if (!m_game.Subject(subject).joined || m_game.gameOver) return;
     const char* what = team.online == 1 ? "is back" : "went offline";
     m_transcript.WriteLog(subject, "PRES", what);
     SendAdminMsg(MakeBstr(platform::FormatText("%s %s", SlotName(subject), what)), piSession);

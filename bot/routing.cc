@@ -29,6 +29,7 @@ int32_t SkippedBefore(IWexIm* piIm) {
 
 void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession,
                               IWexParticipant* piParticipant, IWexIm* piIm) {
+    platform::MutexLock game(gameLock);
     if (piParticipant == nullptr || piIm == nullptr ||
         Failed(piParticipant->GetParticipantName(m_game.sender.Out())) ||
         Failed(piIm->GetImText(u"text/plain", m_game.text.Out()))) {
@@ -51,7 +52,7 @@ void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession
     }
     int32_t subject = SubjectOf(m_game.sender);
     if (subject != 0) {
-        (subject == 1 ? m_game.teamA : m_game.teamB).lastMessageTime = platform::NowSeconds();
+        m_game.Live(subject).lastMessageTime = platform::NowSeconds();
     }
     teamABuffer.Reset();
     teamBBuffer.Reset();

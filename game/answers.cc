@@ -1,35 +1,45 @@
 // Recording a subject's expectation and investment.
 #include "bot/bot_client.h"
+#include "platform/clock.h"
 #include "platform/format_text.h"
 
 using platform::FormatText;
 
-void CBotClient::JournalAnswer(int32_t team, const char* what, int32_t value) {
-    Journal(Entry("answer")
-                .Int("subject", team)
-                .Text("what", what)
-                .Int("value", value)
-                .Int("round", m_game.round));
+void CBotClient::JournalAnswer(int32_t team, const char* what, int32_t value, bool byTimeout) {
+    JournalEntry entry = Entry("answer")
+                             .Int("subject", team)
+                             .Text("what", what)
+                             .Int("value", value)
+                             .Int("round", m_game.round);
+    if (byTimeout) entry.Text("source", "timeout");
+    Journal(entry);
 }
 
-void CBotClient::RecordAnswer(int32_t value, IWexSession* piSession, IWexImSession* piImSession) {
+void CBotClient::RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSession,
+                              IWexImSession* piImSession) {
     int32_t team = SubjectOf(m_game.sender);
     if (team == 0) {
         Reply("I don't know who you are.", piSession, piImSession);
         return;
     }
-    TeamState& subject = team == 1 ? m_game.teamA : m_game.teamB;
+    SubjectRecord& subject = team == 1 ? m_game.teamA : m_game.teamB;
     size_t index = static_cast<size_t>(m_game.round - 1);
     if (subject.expectation == -1) {
         subject.expectation = value;
         subject.expectations.at(index) = value;
-        JournalAnswer(team, "expectation", value);
+        subject.expectationTime = platform::NowSeconds();
+        subject.expectationTimedOut = byTimeout;
+        subject.askedTime = subject.expectationTime;  // for the investment
+        JournalAnswer(team, "expectation", value, byTimeout);
         Reply(FormatText("You expect your partner to invest: %i", value), piSession, piImSession);
         Reply("Now please tell me, how much would you like to invest?", piSession, piImSession);
     } else if (subject.investment == -1) {
         subject.investment = value;
         subject.investments.at(index) = value;
-        JournalAnswer(team, "investment", value);
+        subject.investmentTime = platform::NowSeconds();
+        subject.investmentTimedOut = byTimeout;
+        subject.askedTime = 0;
+        JournalAnswer(team, "investment", value, byTimeout);
         Reply(FormatText("You invest: %i", value), piSession, piImSession);
     } else {
         Reply(

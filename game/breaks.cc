@@ -17,13 +17,21 @@ void CBotClient::StartBreak(IWexSession* piSession, IWexImSession* piImSession) 
     m_game.lastChatTime = now;
     m_game.teamA.done = false;
     m_game.teamB.done = false;
-    m_game.breakFlag = 1;
+    m_game.breakRunning = true;
+}
+
+// The break is over: journaled, and both subjects are asked for the round
+// from now on.
+void CBotClient::JournalBreakEnd(const char* how) {
+    JournalEntry entry = Entry("break_end").Int("round", m_game.round).Text("how", how);
+    Journal(entry);
+    m_game.AskBoth(entry.GetInt("t"));
 }
 
 void CBotClient::HandleChatMsg(IWexSession* piSession, IWexImSession* piImSession) {
     int32_t team = SubjectOf(m_game.sender);
     if (team != 0) {
-        TeamState& subject = team == 1 ? m_game.teamA : m_game.teamB;
+        SubjectRecord& subject = team == 1 ? m_game.teamA : m_game.teamB;
         // Each line is on disk (chat.csv's row comes from it) before it is
         // relayed.
         std::string line;
@@ -42,9 +50,9 @@ void CBotClient::HandleChatMsg(IWexSession* piSession, IWexImSession* piImSessio
     if (m_game.teamA.done && m_game.teamB.done) {
         // The worker may end the break by time at the same moment; only
         // one of the two announces the next round.
-        int32_t running = 1;
-        if (m_game.breakFlag.compare_exchange_strong(running, 0)) {
-            Journal(Entry("break_end").Int("round", m_game.round).Text("how", "done"));
+        bool running = true;
+        if (m_game.breakRunning.compare_exchange_strong(running, false)) {
+            JournalBreakEnd("done");
             PostRoundPrompt(piSession, piImSession);
         }
     } else {

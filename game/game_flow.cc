@@ -43,7 +43,7 @@ void CBotClient::ReplyToSender(WEXSTR sender, WEXSTR text, IWexSession* piSessio
 }
 
 void CBotClient::HandlePlayerMsg(IWexSession* piSession, IWexImSession* piImSession) {
-    bool inBreak = m_game.breakFlag != 0;
+    bool inBreak = m_game.breakRunning;
     // Once the answers have ended, messages are ignored, however long.
     if (!inBreak && AnswersEnded()) return;
     if (RefuseOverlongMsg(piSession, piImSession)) return;
@@ -55,7 +55,7 @@ void CBotClient::HandlePlayerMsg(IWexSession* piSession, IWexImSession* piImSess
 }
 
 bool CBotClient::AnswersEnded() const {
-    return m_game.round >= 1 && (m_game.round > m_game.params.nRounds || m_game.stopFlag);
+    return m_game.round >= 1 && (m_game.round > m_game.params.nRounds || m_game.stopped);
 }
 
 void CBotClient::HandleGameMsg(IWexSession* piSession, IWexImSession* piImSession) {
@@ -71,11 +71,13 @@ void CBotClient::HandleGameMsg(IWexSession* piSession, IWexImSession* piImSessio
 void CBotClient::HandleJoinMsg(IWexSession* piSession, IWexImSession* piImSession) {
     m_transcript.LogRecv(FindUsernameSlot(m_game.sender), m_game.text, m_game.sender);
     int32_t team = SubjectOf(m_game.sender);
-    TeamState* subject = team == 1 ? &m_game.teamA : team == 2 ? &m_game.teamB : nullptr;
+    SubjectRecord* subject = team == 1 ? &m_game.teamA : team == 2 ? &m_game.teamB : nullptr;
     if (subject != nullptr && !subject->joined) {
         subject->joined = true;
         bool both = m_game.teamA.joined && m_game.teamB.joined;
-        Journal(Entry("join").Int("subject", team).Int("round", both ? 1 : 0));
+        JournalEntry entry = Entry("join").Int("subject", team).Int("round", both ? 1 : 0);
+        Journal(entry);
+        if (both) m_game.AskBoth(entry.GetInt("t"));
     }
     if (!m_game.teamA.joined || !m_game.teamB.joined) {
         Reply("Waiting for the other player to join...", piSession, piImSession);
@@ -99,14 +101,19 @@ void CBotClient::HandleAnswerMsg(IWexSession* piSession, IWexImSession* piImSess
               piSession, piImSession);
         return;
     }
-    RecordAnswer(value, piSession, piImSession);
+    TakeAnswer(value, false, piSession, piImSession);
+}
+
+void CBotClient::TakeAnswer(int32_t value, bool byTimeout, IWexSession* piSession,
+                            IWexImSession* piImSession) {
+    RecordAnswer(value, byTimeout, piSession, piImSession);
     if (m_game.teamA.investment == -1 || m_game.teamB.investment == -1) return;
     CloseRound(piSession, piImSession);
 }
 
 // The closed round's entry: its earnings, bonus and totals, and whether a
 // break follows; the rounds file's rows come from it.
-void CBotClient::JournalRoundClosed(bool bonusRound, bool breakFollows) {
+int64_t CBotClient::JournalRoundClosed(bool bonusRound, bool breakFollows) {
     int32_t round = m_game.round;
     size_t index = static_cast<size_t>(round - 1);
     JournalEntry entry = Entry("close");
@@ -123,6 +130,7 @@ void CBotClient::JournalRoundClosed(bool bonusRound, bool breakFollows) {
         .Real("total_2", m_game.teamB.totalCredits)
         .Bool("break", breakFollows);
     Journal(entry);
+    return entry.GetInt("t");
 }
 
 // Both investments are in: earnings, the bonus when due, and the next round.
@@ -135,14 +143,17 @@ void CBotClient::CloseRound(IWexSession* piSession, IWexImSession* piImSession) 
         Post(3, "It's time to pay out the bonuses!", piSession, piImSession);
         PayRichGetRicherBonus(piSession, piImSession);
     }
-    JournalRoundClosed(bonusRound, breakFollows);
+    int64_t closed = JournalRoundClosed(bonusRound, breakFollows);
     if (breakFollows) StartBreak(piSession, piImSession);
     ++m_game.round;
-    for (TeamState* team : {&m_game.teamA, &m_game.teamB}) {
+    for (SubjectRecord* team : {&m_game.teamA, &m_game.teamB}) {
         team->expectation = -1;
         team->investment = -1;
+        team->expectationTimedOut = false;
+        team->investmentTimedOut = false;
     }
     if (m_game.round > m_game.params.nRounds) m_game.gameOver = true;
-    if (m_game.breakFlag == 1 || m_game.gameOver) return;
+    m_game.AskBoth(breakFollows || m_game.gameOver ? 0 : closed);
+    if (m_game.breakRunning || m_game.gameOver) return;
     PostRoundPrompt(piSession, piImSession);
 }

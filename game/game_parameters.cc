@@ -142,7 +142,7 @@ bool CBotClient::ReadGameParameters(const PropertyFile& config) {
 
 bool CBotClient::PrepareRoundStorage(int32_t nRounds) {
     if (nRounds < 0) return false;
-    for (TeamState* team : {&m_game.teamA, &m_game.teamB}) {
+    for (SubjectRecord* team : {&m_game.teamA, &m_game.teamB}) {
         team->investments.assign(nRounds, 0);
         team->expectations.assign(nRounds, 0);
         team->roundEarnings.assign(nRounds, 0.0);

@@ -34,14 +34,19 @@ std::string TimeText(int64_t t) {
     return platform::FormatLocalTime(t, "%Y-%m-%dT%H:%M:%S");
 }
 
+// Who gave an answer, for the rounds file.
+const char* Source(bool timedOut) {
+    return timedOut ? "timeout" : "subject";
+}
+
 std::string Key(const char* name, int subject) {
     return name + std::to_string(subject);
 }
 
 void ApplyStart(const JournalEntry& e, GameRecord* game) {
     game->botName = e.GetText("BotUsername");
-    game->subjects[0].name = e.GetText("Subject1Name");
-    game->subjects[1].name = e.GetText("Subject2Name");
+    game->teamA.name = e.GetText("Subject1Name");
+    game->teamB.name = e.GetText("Subject2Name");
     game->moderatorName = e.GetText("ModeratorName");
     GameParameters& p = game->params;
     p.nRounds = static_cast<int32_t>(e.GetInt("NRounds"));
@@ -53,17 +58,25 @@ void ApplyStart(const JournalEntry& e, GameRecord* game) {
     p.bonusMarketGW = ListFrom(e.GetText("BonusMarketGW"));
     p.maxChatTime = static_cast<int32_t>(e.GetInt("MaxChatTime"));
     p.maxChatIdle = static_cast<int32_t>(e.GetInt("MaxChatIdle"));
+    // A journal written before the pay rule could be configured was paid
+    // by the default rule.
+    if (e.Has("CreditValue")) p.creditValue = e.GetReal("CreditValue");
+    if (e.Has("MinPayout")) p.minPayout = e.GetReal("MinPayout");
+    if (e.Has("MaxPayout")) p.maxPayout = e.GetReal("MaxPayout");
     size_t rounds = p.nRounds > 0 ? static_cast<size_t>(p.nRounds) : 0;
-    for (SubjectRecord& s : game->subjects) {
-        s.expectations.assign(rounds, 0);
-        s.investments.assign(rounds, 0);
-        s.roundEarnings.assign(rounds, 0.0);
+    for (SubjectRecord* s : {&game->teamA, &game->teamB}) {
+        s->expectations.assign(rounds, 0);
+        s->investments.assign(rounds, 0);
+        s->roundEarnings.assign(rounds, 0.0);
     }
 }
 
 void ApplyJoin(const JournalEntry& e, GameRecord* game) {
     game->Subject(static_cast<int>(e.GetInt("subject"))).joined = true;
-    if (game->round == 0 && game->subjects[0].joined && game->subjects[1].joined) game->round = 1;
+    if (game->round == 0 && game->teamA.joined && game->teamB.joined) {
+        game->round = 1;
+        game->AskBoth(e.GetInt("t"));
+    }
 }
 
 void ApplyAnswer(const JournalEntry& e, GameRecord* game) {
@@ -71,13 +84,19 @@ void ApplyAnswer(const JournalEntry& e, GameRecord* game) {
     int32_t value = static_cast<int32_t>(e.GetInt("value"));
     int64_t index = e.GetInt("round") - 1;
     bool stored = index >= 0 && static_cast<size_t>(index) < s.expectations.size();
+    // Only an answer the timeout took says where it came from.
+    bool timedOut = e.GetText("source") == "timeout";
     if (e.GetText("what") == "expectation") {
         s.expectation = value;
         s.expectationTime = e.GetInt("t");
+        s.expectationTimedOut = timedOut;
+        s.askedTime = e.GetInt("t");  // the investment is asked for at once
         if (stored) s.expectations[index] = value;
     } else {
         s.investment = value;
         s.investmentTime = e.GetInt("t");
+        s.investmentTimedOut = timedOut;
+        s.askedTime = 0;
         if (stored) s.investments[index] = value;
     }
 }
@@ -106,16 +125,22 @@ void ApplyClose(const JournalEntry& e, GameRecord* game, DataRows* rows) {
             ShortestDouble(s.totalCredits),
             TimeText(s.expectationTime),
             TimeText(s.investmentTime),
+            Source(s.expectationTimedOut),
+            Source(s.investmentTimedOut),
         }));
     }
     // A round number no game reaches is damage; it must not overflow.
     game->round = round < INT32_MAX ? round + 1 : round;
-    for (SubjectRecord& s : game->subjects) {
-        s.expectation = -1;
-        s.investment = -1;
-        s.done = false;
+    for (SubjectRecord* s : {&game->teamA, &game->teamB}) {
+        s->expectation = -1;
+        s->investment = -1;
+        s->expectationTimedOut = false;
+        s->investmentTimedOut = false;
+        s->done = false;
     }
     game->breakRunning = e.GetBool("break");
+    // The next round is asked for now, unless a break or the end comes first.
+    game->AskBoth(game->breakRunning || game->AllRoundsClosed() ? 0 : e.GetInt("t"));
 }
 
 void ApplyChat(const JournalEntry& e, GameRecord* game, DataRows* rows) {
@@ -167,6 +192,7 @@ void ApplyEntry(const JournalEntry& entry, GameRecord* game, DataRows* rows) {
         ApplyChat(entry, game, rows);
     } else if (kind == "break_end") {
         game->breakRunning = false;
+        game->AskBoth(entry.GetInt("t"));
     } else if (kind == "stop") {
         game->stopped = true;
     } else if (kind == "report") {

@@ -1,16 +1,23 @@
-// The game's state: parameters, round, phase flags and one record per
-// subject. Fields that the worker thread reads or writes are atomic; the
-// rest belong to the event thread alone. The game has no lock of its own:
-// sendLock guards the IM sessions both threads send on.
+// The game's state, one model for the live game, the journal's record and
+// resume: GameRecord is what the journal's entries build up (ApplyEntry in
+// game/game_record.cc); GameState is the live game, a GameRecord with the
+// fields only a running bot has beside it. A resumed bot takes the record
+// up by assigning it to the live game's GameRecord, so a field added to the
+// record reaches all three.
+//
+// Fields that the worker thread reads or writes are atomic; the rest belong
+// to the event thread alone. The game has no lock of its own: sendLock
+// guards the IM sessions both threads send on.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "wexcore/wex_string.h"
 
-// The nine configured settings of the game.
+// The configured settings of the game.
 struct GameParameters {
     int32_t nRounds = 0;
     int32_t conversationInterval = 0;
@@ -25,33 +32,102 @@ struct GameParameters {
     double creditValue = 0.0075;
     double minPayout = 10.0;
     double maxPayout = 25.0;
+    // AnswerTimeout: seconds a subject may owe an answer before one is
+    // taken for it; 0 = never. TimeoutAnswer: the answer taken, or
+    // kLastAnswer for the subject's own previous answer of that kind.
+    int32_t answerTimeout = 0;
+    int32_t timeoutAnswer = -1;
+    static constexpr int32_t kLastAnswer = -1;
 };
 
-// One subject (team A is subject 1, team B subject 2).
-struct TeamState {
-    std::atomic<bool> joined{false};  // read by the worker's sends
-    int32_t investment = -1;          // this round's; -1 = not given yet
-    int32_t expectation = -1;         // this round's; -1 = not given yet
+// A field the worker thread reads: atomic, yet copied with the record it
+// belongs to (a copy loads and stores; it is not one atomic step).
+template <typename T>
+class Shared : public std::atomic<T> {
+public:
+    Shared(T value = T()) : std::atomic<T>(value) {}
+    Shared(const Shared& other) : std::atomic<T>(other.load()) {}
+    Shared& operator=(const Shared& other) {
+        this->store(other.load());
+        return *this;
+    }
+    using std::atomic<T>::operator=;
+};
+
+// One subject (team A is subject 1, team B subject 2) as the journal
+// records it.
+struct SubjectRecord {
+    std::string name;             // from the start entry; empty in a new live game
+    Shared<bool> joined{false};   // read by the worker's sends
+    int32_t expectation = -1;     // this round's; -1 = not given yet
+    int32_t investment = -1;      // this round's; -1 = not given yet
+    int64_t expectationTime = 0;  // seconds since 1970 when given
+    int64_t investmentTime = 0;
+    bool expectationTimedOut = false;  // taken by the answer timeout
+    bool investmentTimedOut = false;
+    // Seconds since 1970 when the answer it owes was asked for; 0 when it
+    // owes none (joining, a break, its round answered, the end).
+    Shared<int64_t> askedTime{0};
     double totalCredits = 0.0;
-    std::vector<int32_t> investments;   // entry r - 1 for round r
     std::vector<int32_t> expectations;  // entry r - 1 for round r
+    std::vector<int32_t> investments;   // entry r - 1 for round r
     std::vector<double> roundEarnings;  // entry r - 1 for round r
     bool done = false;                  // said "done" in the running break
-    int64_t lastMessageTime = 0;        // seconds since 1970 of its last message; 0 = none
-    int32_t online = -1;                // its client: 1 online, 0 offline, -1 not known yet
 };
 
-struct GameState {
+// The game as the journal records it.
+struct GameRecord {
+    std::string botName;  // from the start entry, as the subjects' names
+    std::string moderatorName;
+    GameParameters params;     // read-only once the game runs
+    Shared<int32_t> round{0};  // 0 while joining; nRounds + 1 once all closed
+    Shared<bool> breakRunning{false};
+    Shared<bool> stopped{false};  // the moderator ended the game (e, or p)
+    bool reported = false;        // the final report was made
+    SubjectRecord teamA;
+    SubjectRecord teamB;
+    // The messages the transcript counted, by slot, for the moderator's
+    // report; countsMessages is false for a journal of a bot that did not
+    // record them.
+    int64_t sent[4] = {};
+    int64_t received[4] = {};
+    bool countsMessages = false;
+
+    SubjectRecord& Subject(int subject) { return subject == 2 ? teamB : teamA; }
+    const SubjectRecord& Subject(int subject) const { return subject == 2 ? teamB : teamA; }
+    // Both subjects are asked for the round's first answer at t.
+    void AskBoth(int64_t t) {
+        teamA.askedTime = t;
+        teamB.askedTime = t;
+    }
+    // Every round has been closed.
+    bool AllRoundsClosed() const { return round > params.nRounds; }
+};
+
+// What only the running bot knows of a subject; not journaled.
+struct SubjectLive {
+    int64_t lastMessageTime = 0;  // seconds since 1970 of its last message; 0 = none
+    int32_t online = -1;          // its client: 1 online, 0 offline, -1 not known yet
+    // The askedTime for which the answer timeout reminded the subject, and
+    // told the moderator that no earlier answer could be taken.
+    int64_t remindedFor = 0;
+    int64_t waitToldFor = 0;
+};
+
+// The live game: the record, and what only a running bot has.
+struct GameState : GameRecord {
     CWexBstr sender;  // screen name of the message being handled
     CWexBstr text;    // its plain text
     CWexBstr reply;   // the text being posted
-    std::atomic<int32_t> breakFlag{0};
-    std::atomic<int32_t> round{0};
-    std::atomic<bool> stopFlag{false};
+    // The answers are over: the final report is due or made (every round
+    // closed, or the moderator's p).
     bool gameOver = false;
-    GameParameters params;
     std::atomic<int64_t> breakStartTime{0};  // seconds since 1970
     std::atomic<int64_t> lastChatTime{0};
-    TeamState teamA;
-    TeamState teamB;
+    SubjectLive liveA;
+    SubjectLive liveB;
+
+    GameRecord& Record() { return *this; }
+    SubjectLive& Live(int subject) { return subject == 2 ? liveB : liveA; }
+    const SubjectLive& Live(int subject) const { return subject == 2 ? liveB : liveA; }
 };

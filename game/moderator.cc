@@ -14,14 +14,14 @@ void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImS
             Reply("okay, sent speed up message.", piSession, piImSession);
             break;
         case u'e':
-            if (!m_game.stopFlag) Journal(Entry("stop").Int("round", m_game.round));
-            m_game.stopFlag = true;
+            if (!m_game.stopped) Journal(Entry("stop").Int("round", m_game.round));
+            m_game.stopped = true;
             Reply("Okay, Ending Game", piSession, piImSession);
             break;
         case u'n': {
-            int32_t running = 1;
-            if (m_game.breakFlag.compare_exchange_strong(running, 0)) {
-                Journal(Entry("break_end").Int("round", m_game.round).Text("how", "moderator"));
+            bool running = true;
+            if (m_game.breakRunning.compare_exchange_strong(running, false)) {
+                JournalBreakEnd("moderator");
             }
             PostRoundPrompt(piSession, piImSession);
             break;
@@ -73,11 +73,11 @@ void CBotClient::PayNow(IWexSession* piSession, IWexImSession* piImSession) {
         Reply("The final report has been made already.", piSession, piImSession);
         return;
     }
-    if (!m_game.stopFlag) Journal(Entry("stop").Int("round", m_game.round));
-    m_game.stopFlag = true;
-    int32_t running = 1;
-    if (m_game.breakFlag.compare_exchange_strong(running, 0)) {
-        Journal(Entry("break_end").Int("round", m_game.round).Text("how", "pay"));
+    if (!m_game.stopped) Journal(Entry("stop").Int("round", m_game.round));
+    m_game.stopped = true;
+    bool running = true;
+    if (m_game.breakRunning.compare_exchange_strong(running, false)) {
+        JournalBreakEnd("pay");
     }
     m_game.gameOver = true;
     Reply("Okay, Ending Game and paying out now", piSession, piImSession);

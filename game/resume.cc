@@ -11,7 +11,7 @@ using platform::FormatText;
 namespace {
 
 // What a subject still owes in the current round.
-const char* OwedQuestion(const TeamState& team) {
+const char* OwedQuestion(const SubjectRecord& team) {
     if (team.expectation == -1) {
         return "When you are ready, please tell me how much you think your partner will invest:";
     }
@@ -78,27 +78,20 @@ void CBotClient::JournalMessageCounts() {
 }
 
 void CBotClient::TakeUpSavedGame() {
-    const GameRecord& saved = m_recorder.Game();
-    m_game.round = saved.round;
+    GameRecord saved = m_recorder.Game();
+    // A break that was running ends below; the worker never sees it run.
+    bool breakWasRunning = saved.breakRunning;
+    saved.breakRunning = false;
+    // The configuration's, which the journal matched; the answer timeout's
+    // keys are the configuration's alone.
+    saved.params = m_game.params;
+    m_game.Record() = saved;
     m_game.gameOver = saved.AllRoundsClosed();
-    TeamState* teams[2] = {&m_game.teamA, &m_game.teamB};
-    for (int i = 0; i < 2; ++i) {
-        const SubjectRecord& from = saved.subjects[i];
-        TeamState& to = *teams[i];
-        to.joined = from.joined;
-        to.expectation = from.expectation;
-        to.investment = from.investment;
-        to.totalCredits = from.totalCredits;
-        to.expectations = from.expectations;
-        to.investments = from.investments;
-        to.roundEarnings = from.roundEarnings;
-        to.done = from.done;
-    }
     Journal(Entry("resume").Int("round", m_game.round));
     // A break that was running ends now, as the moderator's n would end it:
     // the subjects are prompted for the round once the bot is online.
-    if (saved.breakRunning) {
-        Journal(Entry("break_end").Int("round", m_game.round).Text("how", "resume"));
+    if (breakWasRunning) {
+        JournalBreakEnd("resume");
     }
     m_resumePending = true;
 }

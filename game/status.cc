@@ -14,22 +14,22 @@ using platform::FormatText;
 namespace {
 
 // What one subject still owes, or where it is, in the current phase.
-std::string Owes(const GameState& game, const TeamState& team) {
+std::string Owes(const GameState& game, const SubjectRecord& team) {
     if (game.round < 1) return team.joined ? "joined" : "not joined yet";
     if (game.gameOver) return "finished";
-    if (game.breakFlag != 0) return team.done ? "in the break, said done" : "in the break";
+    if (game.breakRunning) return team.done ? "in the break, said done" : "in the break";
     if (team.expectation == -1) return "owes the expectation and the investment";
     if (team.investment == -1) return "owes the investment";
     return "has answered this round";
 }
 
-std::string Online(const TeamState& team) {
+std::string Online(const SubjectLive& team) {
     if (team.online == 1) return "online";
     if (team.online == 0) return "offline";
     return "presence not known";
 }
 
-std::string LastMessage(const TeamState& team, int64_t now) {
+std::string LastMessage(const SubjectLive& team, int64_t now) {
     if (team.lastMessageTime == 0) return "no message yet";
     long long ago = std::max<int64_t>(0, now - team.lastMessageTime);
     return FormatText("last message %lld s ago", ago);
@@ -48,20 +48,20 @@ std::string CBotClient::StatusText() {
     } else {
         text = FormatText("Status: round %i of %i.", round, m_game.params.nRounds);
     }
-    const TeamState* teams[] = {&m_game.teamA, &m_game.teamB};
     for (int slot : {SLOT_SUBJECT1, SLOT_SUBJECT2}) {
-        const TeamState& team = *teams[slot - 1];
-        text += FormatText("\n%s: %s; %s; %s.", SlotName(slot), Owes(m_game, team).c_str(),
-                           Online(team).c_str(), LastMessage(team, now).c_str());
+        const SubjectLive& presence = m_game.Live(slot);
+        text += FormatText("\n%s: %s; %s; %s.", SlotName(slot),
+                           Owes(m_game, m_game.Subject(slot)).c_str(), Online(presence).c_str(),
+                           LastMessage(presence, now).c_str());
     }
-    if (m_game.breakFlag != 0) {
+    if (m_game.breakRunning) {
         long long left =
             std::max<int64_t>(0, m_game.params.maxChatTime - (now - m_game.breakStartTime.load()));
         text += FormatText("\nBreak: %lld s left.", left);
     } else {
         text += "\nBreak: none.";
     }
-    text += m_game.stopFlag ? "\nEnded by e: yes." : "\nEnded by e: no.";
+    text += m_game.stopped ? "\nEnded by e: yes." : "\nEnded by e: no.";
     return text;
 }
 

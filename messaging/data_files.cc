@@ -9,7 +9,8 @@ const char* DataFiles::Header(Kind kind) {
     switch (kind) {
         case kRounds:
             return "round,subject,name,expectation,investment,partner_investment,divisor,"
-                   "earnings,bonus,total_credits,expectation_time,investment_time\r\n";
+                   "earnings,bonus,total_credits,expectation_time,investment_time,"
+                   "expectation_source,investment_source\r\n";
         case kChat:
             return "time,round,from,text\r\n";
         case kPayouts:

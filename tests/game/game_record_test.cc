@@ -69,10 +69,10 @@ TEST(GameRecordTest, EntriesRebuildTheGameAndItsRows) {
     ASSERT_EQ(rows.records[DataFiles::kRounds].size(), 2u);
     EXPECT_EQ(rows.records[DataFiles::kRounds][0],
               "1,1,alice,20,10,40,0.9,105.55555555555556,,105.55555555555556,"
-              "2008-11-05T14:30:03,2008-11-05T14:30:05\r\n");
+              "2008-11-05T14:30:03,2008-11-05T14:30:05,subject,subject\r\n");
     EXPECT_EQ(rows.records[DataFiles::kRounds][1],
               "1,2,bob,30,40,10,0.9,75.55555555555556,,75.55555555555556,"
-              "2008-11-05T14:30:04,2008-11-05T14:30:06\r\n");
+              "2008-11-05T14:30:04,2008-11-05T14:30:06,subject,subject\r\n");
 }
 
 TEST(GameRecordTest, BonusBreakChatAndReport) {
@@ -107,6 +107,54 @@ TEST(GameRecordTest, BonusBreakChatAndReport) {
     EXPECT_TRUE(game.reported);
     EXPECT_EQ(rows.records[DataFiles::kPayouts],
               (std::vector<std::string>{"1,alice,265.5,10.00,2\r\n", "2,bob,185.5,10.12,2\r\n"}));
+}
+
+// The start entry gives back every game key, the pay rule included, so a
+// resumed game takes up the journal's parameters whole; an older journal
+// without the pay rule keeps the default one.
+TEST(GameRecordTest, StartEntryGivesBackEveryParameter) {
+    GameParameters p = Params();
+    p.bonusMarketRGR = {0.5, 1.5};
+    p.creditValue = 0.01;
+    p.minPayout = 5;
+    p.maxPayout = 50;
+    GameRecord game;
+    DataRows rows;
+    ApplyEntry(StartEntry(kStart, kNames, p), &game, &rows);
+    EXPECT_EQ(game.params.nRounds, 2);
+    EXPECT_EQ(game.params.marketNoise, p.marketNoise);
+    EXPECT_EQ(game.params.bonusMarketRGR, p.bonusMarketRGR);
+    EXPECT_EQ(game.params.maxChatIdle, 60);
+    EXPECT_EQ(game.params.creditValue, 0.01);
+    EXPECT_EQ(game.params.minPayout, 5.0);
+    EXPECT_EQ(game.params.maxPayout, 50.0);
+
+    GameRecord older;
+    ApplyEntry(JournalEntry("start", kStart).Int("NRounds", 3), &older, &rows);
+    EXPECT_EQ(older.params.creditValue, GameParameters().creditValue);
+    EXPECT_EQ(older.params.maxPayout, GameParameters().maxPayout);
+}
+
+// The live game is a GameRecord with more beside it: a record assigned to it
+// carries every field, the worker's atomics too, and leaves the rest alone.
+TEST(GameRecordTest, LiveGameTakesUpARecordWhole) {
+    GameRecord saved;
+    DataRows rows;
+    for (const JournalEntry& e : RoundOneGame()) ApplyEntry(e, &saved, &rows);
+    GameState live;
+    live.gameOver = true;
+    live.Live(2).online = 1;
+    live.Record() = saved;
+    EXPECT_EQ(live.round, 2);
+    EXPECT_TRUE(live.teamA.joined && live.teamB.joined);
+    EXPECT_EQ(live.Subject(2).expectation, 7);
+    EXPECT_EQ(live.Subject(2).expectationTime, kStart + 9);
+    EXPECT_EQ(live.Subject(1).investments, (std::vector<int32_t>{10, 0}));
+    EXPECT_EQ(live.Subject(1).totalCredits, saved.teamA.totalCredits);
+    EXPECT_EQ(live.Subject(2).name, "bob");
+    EXPECT_EQ(live.params.marketNoise, Params().marketNoise);
+    EXPECT_TRUE(live.gameOver);
+    EXPECT_EQ(live.Live(2).online, 1);
 }
 
 TEST(GameRecordTest, FirstDifferenceNamesTheKeyAndBothValues) {

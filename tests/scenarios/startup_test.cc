@@ -59,6 +59,14 @@ TEST(StartupTest, RefusedConfigurationsSayWhy) {
         {{{"MaxMessageBytes", "-4096"}}, "found \"-4096\""},
         {{{"MaxMessageBytes", "4096 bytes"}}, "found \"4096 bytes\""},
         {{{"MaxMessageBytes", "99999999999"}}, "found \"99999999999\""},
+        {{{"AnswerTimeout", "-5"}},
+         "AnswerTimeout must be a whole number of seconds from 0 (off) to 86400, found \"-5\""},
+        {{{"AnswerTimeout", "30s"}}, "AnswerTimeout must be a whole number"},
+        {{{"AnswerTimeout", "86401"}}, "found \"86401\""},
+        {{{"TimeoutAnswer", "61"}},
+         "TimeoutAnswer must be \"last\" or a whole number from 0 to 60, found \"61\""},
+        {{{"TimeoutAnswer", "previous"}}, "found \"previous\""},
+        {{{"TimeoutAnswer", "-1"}}, "found \"-1\""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.reasonMentions);
