@@ -20,8 +20,8 @@ run_tests() {
 }
 
 echo "== build: warnings as errors"
-"$root/scripts/build.sh" release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_tests release
+"$root/scripts/build.sh" dev
+run_tests dev
 
 echo "== build: address and undefined-behaviour sanitizers"
 "$root/scripts/build.sh" asan -DCMAKE_BUILD_TYPE=Debug -DWEX_SANITIZE=address,undefined
