@@ -2,7 +2,9 @@
 # Installs what is missing, builds wex three ways and runs the tests:
 #   1. warnings as errors: every test;
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer: every test;
-#   3. ThreadSanitizer: the bot's tests that run its worker thread.
+#   3. ThreadSanitizer: the bot's tests that run its worker thread;
+# then builds the Debian package from the programs-only release build and
+# checks it (not installed: that needs root and changes the machine).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -31,3 +33,7 @@ run_tests asan -LE e2e-long
 echo "== build: thread sanitizer"
 "$root/scripts/build.sh" tsan -DCMAKE_BUILD_TYPE=Debug -DWEX_SANITIZE=thread -DWEX_BUILD_HASH=OFF
 TSAN_OPTIONS="halt_on_error=1" run_tests tsan -L threaded
+
+echo "== package"
+"$root/scripts/package.sh"
+"$root/scripts/check-package.sh"
