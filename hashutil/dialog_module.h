@@ -5,7 +5,7 @@
 namespace wexhash {
 
 // Found through the program's run path: beside it in a build, in
-// ../lib/wexhash once installed.
+// ../lib/wex/wexhash once installed.
 inline constexpr char kDialogModuleName[] = "libwexhash_dialog.so";
 
 }  // namespace wexhash

@@ -11,6 +11,7 @@ packages=(
   libstrophe-dev
   prosody ejabberd python3-slixmpp
   openssl coreutils
+  dpkg-dev file scdoc lintian
   chromium
 )
 

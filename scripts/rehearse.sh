@@ -7,7 +7,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+"$root/scripts/build.sh" release
 
 run="$root/out/rehearsal"
 rm -rf "$run"

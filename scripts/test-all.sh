@@ -3,7 +3,9 @@
 #   1. warnings as errors: every test;
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer: every test;
 #   3. ThreadSanitizer: the bot's tests that run its worker thread;
-# then fuzzes each parser for 20 seconds with libFuzzer (clang).
+# then fuzzes each parser for 20 seconds with libFuzzer (clang), and builds
+# the Debian package from the programs-only release build and checks it
+# (not installed: that needs root and changes the machine).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/install-deps.sh"
@@ -21,8 +23,8 @@ run_tests() {
 }
 
 echo "== build: warnings as errors"
-"$root/scripts/build.sh" release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_tests release
+"$root/scripts/build.sh" dev
+run_tests dev
 
 echo "== build: address and undefined-behaviour sanitizers"
 "$root/scripts/build.sh" asan -DCMAKE_BUILD_TYPE=Debug -DWEX_SANITIZE=address,undefined
@@ -35,3 +37,6 @@ TSAN_OPTIONS="halt_on_error=1" run_tests tsan -L threaded
 
 echo "== fuzz: each harness for 20 s"
 "$root/scripts/fuzz.sh" 20
+echo "== package"
+"$root/scripts/package.sh"
+"$root/scripts/check-package.sh"

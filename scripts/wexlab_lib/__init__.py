@@ -4,7 +4,8 @@ accounts, the supervisor, the robots, and the merged data with its report."""
 import importlib.util
 import os
 
-SCRIPTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# scripts/ of the source tree, or PREFIX/lib/wex once installed.
+SCRIPTS = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
 
 
 def _load_lab_server():

@@ -19,8 +19,11 @@ def say_line(text):
 
 
 def find_bot(given):
+    # From the source tree, its release build; installed (SCRIPTS is
+    # PREFIX/lib/wex), the wexbot of the same PREFIX/bin.
     candidates = [given, os.environ.get("WEXBOT"),
                   os.path.join(os.path.dirname(SCRIPTS), "out", "release", "bot", "wexbot"),
+                  os.path.join(os.path.dirname(os.path.dirname(SCRIPTS)), "bin", "wexbot"),
                   shutil.which("wexbot")]
     for path in candidates:
         if path and os.path.isfile(path) and os.access(path, os.X_OK):

@@ -620,5 +620,59 @@ class TerminateTest(unittest.TestCase):
             stubborn.stdout.close()
 
 
+class InstalledLayoutTest(unittest.TestCase):
+    """wexlab as the package installs it: PREFIX/bin/wexlab a link to
+    PREFIX/lib/wex/wexlab, beside its package, lab-server.py and wexbot."""
+
+    def setUp(self):
+        scripts = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                               "scripts")
+        self.prefix = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.prefix)
+        lib = os.path.join(self.prefix, "lib", "wex")
+        os.makedirs(os.path.join(self.prefix, "bin"))
+        shutil.copytree(scripts, lib, ignore=shutil.ignore_patterns("__pycache__"))
+        os.symlink("../lib/wex/wexlab", os.path.join(self.prefix, "bin", "wexlab"))
+        self.bot = os.path.join(self.prefix, "bin", "wexbot")
+        with open(self.bot, "w") as f:
+            f.write("#!/bin/sh\n")
+        os.chmod(self.bot, 0o755)
+        # Neither $WEXBOT nor a wexbot on the PATH may answer for the
+        # installed one.
+        self.env = {k: v for k, v in os.environ.items() if k != "WEXBOT"}
+        self.env["PATH"] = "/nonexistent"
+
+    def run_python(self, code, *args):
+        return subprocess.run([sys.executable, "-c", code, *args], env=self.env,
+                              capture_output=True, text=True, timeout=30)
+
+    def test_the_link_runs_wexlab_with_its_package(self):
+        done = subprocess.run([sys.executable, os.path.join(self.prefix, "bin", "wexlab"),
+                               "rehearse", "--help"], env=self.env, capture_output=True,
+                              text=True, timeout=30)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("--pairs", done.stdout)
+
+    def test_installed_wexbot_and_lab_server_are_found_with_no_option(self):
+        done = self.run_python(
+            "import sys; sys.path.insert(0, sys.argv[1]); sys.dont_write_bytecode = True\n"
+            "from wexlab_lib import SCRIPTS, commands, lab_server\n"
+            "print(commands.find_bot(None)); print(SCRIPTS); print(lab_server.PLUGINS)",
+            os.path.join(self.prefix, "lib", "wex"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        lib = os.path.join(self.prefix, "lib", "wex")
+        self.assertEqual(done.stdout.split("\n")[:3],
+                         [self.bot, lib, os.path.join(lib, "prosody")])
+
+    def test_without_an_installed_wexbot_the_fault_is_named(self):
+        os.remove(self.bot)
+        done = self.run_python(
+            "import sys; sys.path.insert(0, sys.argv[1]); sys.dont_write_bytecode = True\n"
+            "from wexlab_lib import commands, lab\n"
+            "try:\n    commands.find_bot(None)\nexcept lab.LabError as e:\n    print(e)",
+            os.path.join(self.prefix, "lib", "wex"))
+        self.assertIn("wexbot not found", done.stdout)
+
+
 if __name__ == "__main__":
     unittest.main()
