@@ -8,7 +8,8 @@ import subprocess
 import sys
 import time
 
-from . import SCRIPTS, bots, collect as collectlib, lab as lablib, report, session as sessionlib
+from . import SCRIPTS, bots, collect as collectlib, lab as lablib, report, seats
+from . import session as sessionlib
 
 WEXLAB = os.path.join(SCRIPTS, "wexlab")
 ONLINE = "wexbot online and ready."
@@ -122,6 +123,9 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         if lablib.lab_server.port_open(lab["address"], lab["port"]):
             raise lablib.LabError(f"something already listens on {lab['address']}:{lab['port']}"
                                   " (another lab server?); choose another port in the Service")
+        if lab["web"] and lablib.lab_server.port_open(lab["address"], lab["web"]["port"]):
+            raise lablib.LabError(f"something already listens on {lab['address']}:"
+                                  f"{lab['web']['port']}; choose another Web port or Web off")
         lablib.lab_server.make_private_dir(folder)  # it holds every password
         lablib.set_up_server(lab, folder, lab["plain"])
         lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
@@ -132,10 +136,14 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         lablib.write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": True})
         cards = lablib.login_cards(lab)
         lablib.lab_server.write_private(os.path.join(folder, "logins.txt"), cards + "\n")
+        seats.write_seats(lab, folder)
         if not quiet:
             say_line(cards)
         say_line(f"Lab server running on {lab['address']}:{lab['port']}; the login cards are "
                  f"in {folder}/logins.txt; the matching in matching.csv.")
+        if lab["web"]:
+            say_line(f"Seats in a browser: {seats.origin(lab)}/ with each participant's link "
+                     f"in seats.csv (wexlab seats) and printable cards in {folder}/cards.html.")
     start_supervisor(folder, indexes)
     if indexes:
         ready = wait_online(folder, lab, indexes)
@@ -160,6 +168,10 @@ def command_resume(args):
     start_supervisor(folder, mine["pairs"])
     say_line("Supervisor running again: running bots are watched, stopped ones resume their "
              "games (see supervisor.log).")
+
+
+def command_seats(args):
+    say_line(seats.table(seats.read_seats(os.getcwd())))
 
 
 def choose_pairs(lab, which):
@@ -278,6 +290,7 @@ def rehearsal_session(folder, pairs, rounds, seed):
     names = " ".join(f"robot{i:02d}" for i in range(1, 2 * pairs + 1))
     interval = max(1, rounds // 2)
     text = (f"Service xmpp:lab.wex@127.0.0.1:{free_port()};trust=any\nModeratorName moderator\n"
+            f"Web {free_port()}\n"
             f"LogFile transcript\nNRounds {rounds}\nConversationInterval {interval}\n"
             f"{REHEARSAL_KEYS}Subjects {names}\nSeed {seed}\n")
     path = os.path.join(folder, "session.conf")

@@ -9,7 +9,7 @@ import math
 import random
 import re
 
-from . import lab_server
+from . import lab_server, seats
 
 # Keys copied into every pair's bot configuration.
 BOT_KEYS = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInterval",
@@ -111,6 +111,10 @@ VALUE_CHECKS = {
     "BonusMarketGW": lambda v: _check_list(v, "BonusMarketGW"),
     "Seed": lambda v: _check_int(v, 0, "Seed"),
     "Subjects": lambda v: None,
+    "Web": seats.check_web,
+    "WebTls": seats.check_switch("WebTls"),
+    "Certificate": lambda v: None if v else "Certificate needs the path of a PEM file",
+    "CertificateKey": lambda v: None if v else "CertificateKey needs the path of a PEM file",
 }
 
 
