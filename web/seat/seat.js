@@ -251,6 +251,11 @@ function send(event) {
 }
 
 async function start() {
+  // A new link opened in this tab changes only the fragment: sign in anew.
+  window.addEventListener("hashchange", () => {
+    readLogin();
+    location.reload();
+  });
   seat.login = readLogin();
   if (!seat.login) return showFault(BAD_LINK);
   try {
