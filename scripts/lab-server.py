@@ -203,8 +203,10 @@ def prosody_config(lab, folder, allow_plain, modules=(), extra=()):
         'modules_disabled = { "s2s" }',
         f'wex_lab_policy_file = "{d}/{POLICY_FILE}"',
         f'wex_lab_refused_log = "{d}/{REFUSED_LOG}"',
-        *extra,
     ]
+    # Prosody warns of an option set twice: extra lines replace the defaults.
+    replaced = {line.split("=")[0].strip() for line in extra}
+    lines = [line for line in lines if line.split(" = ")[0] not in replaced] + list(extra)
     if os.geteuid() == 0:
         lines.append("run_as_root = true")
     lines += [

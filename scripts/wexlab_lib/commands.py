@@ -307,7 +307,7 @@ def measure(folder, lab):
     return stats, server_stats
 
 
-def play_session(args, kill_pair=None, blip_pair=None):
+def play_session(args, kill_pair=None, blip_pair=None, browser=False):
     """A fresh session played by robots: returns (folder, lab, pairs, notices,
     measurements)."""
     from . import robots
@@ -322,8 +322,10 @@ def play_session(args, kill_pair=None, blip_pair=None):
     try:
         lab = start_session(folder, session_path, args.bot, None, quiet=True)
         deadline = time.monotonic() + 90 + 30 * args.rounds + 2 * args.pairs
+        if browser and not lab["web"]:
+            raise lablib.LabError("--browser needs the web seats")
         pairs, notices = asyncio.run(robots.play(lab, folder, args.seed, deadline, kill_pair,
-                                                 blip_pair))
+                                                 blip_pair, browser))
         measured = measure(folder, lab)
     finally:
         if lab is not None or os.path.exists(os.path.join(folder, "lab.json")):
@@ -347,8 +349,11 @@ def write_result(folder, pairs, notices, measured=None):
 
 def command_rehearse(args):
     # Pair 1's second subject goes offline in the first break and comes back.
-    folder, lab, pairs, notices, _ = play_session(args, args.kill_pair, blip_pair=1)
+    folder, lab, pairs, notices, _ = play_session(args, args.kill_pair, blip_pair=1,
+                                                  browser=args.browser)
     write_result(folder, pairs, notices)
+    if args.browser:
+        say_line(f"{pairs[0].bot}'s subjects played through the web page in Chromium.")
     for pair in pairs:
         state = "reached the payouts" if pair.complete() else "did NOT finish"
         paid = ", ".join(f"{name} ${dollars}"
