@@ -10,7 +10,7 @@ packages=(
   libstrophe-dev
   prosody ejabberd python3-slixmpp
   openssl coreutils
-  chromium chromium-driver python3-selenium python3-qrcode
+  chromium chromium-driver python3-selenium python3-qrcode zbar-tools
 )
 # npm comes with Node.js where that is installed from elsewhere.
 command -v npm >/dev/null || packages+=(npm)

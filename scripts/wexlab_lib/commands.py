@@ -8,7 +8,7 @@ import subprocess
 import sys
 import time
 
-from . import SCRIPTS, bots, collect as collectlib, lab as lablib, report, seats
+from . import SCRIPTS, bots, cards as cardslib, collect as collectlib, lab as lablib, report, seats
 from . import session as sessionlib
 
 WEXLAB = os.path.join(SCRIPTS, "wexlab")
@@ -137,6 +137,8 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         cards = lablib.login_cards(lab)
         lablib.lab_server.write_private(os.path.join(folder, "logins.txt"), cards + "\n")
         seats.write_seats(lab, folder)
+        if lab["web"]:
+            cardslib.write_cards(lab, folder)
         if not quiet:
             say_line(cards)
         say_line(f"Lab server running on {lab['address']}:{lab['port']}; the login cards are "

@@ -8,7 +8,7 @@ import json
 import os
 import shutil
 
-from . import lab_server, seats, session as sessionlib
+from . import certificate as certificatelib, lab_server, seats, session as sessionlib
 
 NOTIFIER = "wexlab"  # the supervisor's own account, for notices to the moderator
 LabError = lab_server.LabError
@@ -81,7 +81,7 @@ def set_up_server(lab, folder, plain):
     lab_server.make_private_dir(server)
     shutil.rmtree(os.path.join(server, "data"), ignore_errors=True)
     os.makedirs(os.path.join(server, "data"), mode=0o700)
-    certificate = lab_server.make_certificate(lab, server)
+    certificate = certificatelib.install(lab, server)
     lab["certificate"] = certificate["path"]
     lab["fingerprints"] = {digest: certificate[digest] for digest in ("sha256", "sha1")}
     roster = os.path.join(server, "groups.txt")
@@ -140,6 +140,7 @@ def new_lab(session, bot_path):
             "port": port, "plain": plain, "service": session.values["Service"],
             "moderator": session.moderator, "seed": session.seed, "pairs": pairs,
             "rounds": session.rounds, "web": seats.settings(session.values),
+            "certificate_files": certificatelib.session_files(session.values, session.path),
             "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"]}
 
 
