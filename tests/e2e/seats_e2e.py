@@ -4,7 +4,8 @@ participants play through the lab server's web page in headless Chromium.
 
 game: two subjects and the moderator, each in a Chromium, play a 3-round
 game with a break against the real wexbot; one subject reloads its page
-mid-round and finishes; a wrong link shows the plain message; a message
+mid-round and finishes; a restart of the server is seen and recovered from
+without a reload; a wrong link shows the plain message; a message
 to the other subject is refused by the server's policy (websocket sessions
 are held to it too); every request of every page goes to 127.0.0.1.
 rehearse: `wexlab rehearse --browser --pairs 2 --rounds 2` reaches every
@@ -195,6 +196,21 @@ def case_game(world):
     begun = [int(n) for kind, text in ben.messages("pair01") if kind == "theirs"
              for n in lib.robots.ROUND.findall(text)]
     check(begun == [1, 2, 3], f"ben's chat shows the rounds begin as {begun}")
+
+    # The server restarts: the page says it is down, comes back by itself
+    # and still shows the whole conversation.
+    def conversation():  # the page's own notes are not part of it
+        return [m for m in ann.messages("pair01") if m[0] != "note"]
+    shown = conversation()
+    lib.lab.stop_server(world.root)
+    ann.wait(lambda: ann.state()["status"] == "down", 30, "the page to see the server gone")
+    lib.lab.start_server(lib.lab.load(world.root), world.root)
+    ann.wait_ready(60)
+    try:
+        ann.wait(lambda: conversation() == shown, 30, "the conversation after reconnecting")
+    except lib.browser.BrowserError:
+        raise Failure(f"after reconnecting ann's chat shows {conversation()[-4:]} "
+                      f"of {len(conversation())}, not {shown[-4:]} of {len(shown)}")
     for name, seat in (("ann", ann), ("ben", ben), ("moderator", moderator)):
         urls = seat.requests()
         check(any(u.startswith("ws://127.0.0.1") for u in urls), f"{name}: no websocket seen")
@@ -227,7 +243,7 @@ def main(argv):
     sys.path.insert(0, os.path.dirname(os.path.abspath(args.wexlab)))
     missing = [p for p in ("prosody", "chromium", "chromedriver") if not shutil.which(p)]
     try:
-        from wexlab_lib import browser, robots, seats
+        from wexlab_lib import browser, lab, robots, seats
         if not os.path.exists(os.path.join(seats.web_root(), "node_modules")):
             missing.append("web/node_modules (scripts/install-deps.sh)")
     except ImportError as e:
@@ -236,7 +252,7 @@ def main(argv):
         print(f"skipped: missing {', '.join(missing)}")
         return SKIP
     world = World(args)
-    world.lib = argparse.Namespace(browser=browser, robots=robots)
+    world.lib = argparse.Namespace(browser=browser, lab=lab, robots=robots)
     started = time.monotonic()
     failed = True
     try:
