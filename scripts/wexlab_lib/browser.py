@@ -6,6 +6,7 @@ Chromium gets a fresh profile and a dead proxy for every address but
 would fail; requests() lists what the page asked for."""
 
 import json
+import os
 import shutil
 import tempfile
 import time
@@ -53,8 +54,13 @@ class Seat:
             options.add_argument(flag)
         options.add_argument(f"--user-data-dir={self.profile}")
         options.set_capability("goog:loggingPrefs", {"performance": "ALL", "browser": "ALL"})
+        # Chromium keeps its certificate store under HOME whatever the
+        # profile: give it the profile's folder instead.
+        env = dict(os.environ, HOME=self.profile, XDG_DATA_HOME=self.profile,
+                   XDG_CONFIG_HOME=self.profile, XDG_CACHE_HOME=self.profile)
         try:
-            self.driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+            self.driver = webdriver.Chrome(service=Service(CHROMEDRIVER, env=env),
+                                           options=options)
         except Exception as e:
             shutil.rmtree(self.profile, ignore_errors=True)
             raise BrowserError(f"Chromium did not start: {e}")

@@ -8,6 +8,8 @@ mid-round and finishes; a restart of the server is seen and recovered from
 without a reload; a wrong link shows the plain message; a message
 to the other subject is refused by the server's policy (websocket sessions
 are held to it too); every request of every page goes to 127.0.0.1.
+tls: with WebTls on the page and its websocket use HTTPS and wss, and a
+second session gets the same certificate.
 rehearse: `wexlab rehearse --browser --pairs 2 --rounds 2` reaches every
 pair's payouts with pair 1's subjects in Chromium."""
 
@@ -56,7 +58,9 @@ class World:
     def __init__(self, args):
         self.args = args
         self.root = tempfile.mkdtemp(prefix="wex-e2e-seats-")
-        self.env = dict(os.environ, WEX_DATA_DIR=os.path.join(self.root, "data"))
+        # wexlab's data folder, for wexlab here and in the programs started.
+        os.environ["WEX_DATA_DIR"] = os.path.join(self.root, "data")
+        self.env = dict(os.environ)
         self.seats = []
         self.started = False
 
@@ -220,6 +224,33 @@ def case_game(world):
     check(code == 0, f"wexlab stop failed:\n{out}")
 
 
+def case_tls(world):
+    """WebTls on: the page over HTTPS and its websocket over wss on the same
+    origin, with the machine's certificate, the same in a second session."""
+    text = SESSION.format(port=free_port(), web=free_port()) + "WebTls on\n"
+    rows = world.start(text)
+    check(rows["ann"]["link"].startswith("https://127.0.0.1:"), f"link {rows['ann']['link']}")
+    lib = world.lib
+    lib.browser.FLAGS += ("--ignore-certificate-errors",)
+    ann = world.seat()
+    ann.open(rows["ann"]["link"])
+    ann.wait_ready()
+    ann.say("pair01", "hello")
+    ann.wait(lambda: [m for m in ann.messages("pair01") if m[0] == "theirs"], 30, "the bot")
+    urls = ann.requests()
+    check(any(u.startswith("wss://127.0.0.1") for u in urls), f"no wss in {urls}")
+    check(not outside(urls), f"the page asked outside the lab: {outside(urls)}")
+    first = lib.lab.load(world.root)["fingerprints"]
+    code, out = world.wexlab("stop")
+    world.started = False
+    check(code == 0, f"wexlab stop failed:\n{out}")
+    again = os.path.join(world.root, "again")
+    os.makedirs(again)
+    lab = lib.lab.new_lab(lib.session.parse_session(text, os.path.join(again, "s.conf")), None)
+    lib.lab.set_up_server(lab, again, False)
+    check(lab["fingerprints"] == first, "the second session has another certificate")
+
+
 def case_rehearse(world):
     folder = os.path.join(world.root, "rehearsal")
     code, out = world.wexlab("rehearse", "--browser", "--pairs", "2", "--rounds", "2",
@@ -230,7 +261,7 @@ def case_rehearse(world):
     check("in Chromium" in out, f"rehearse did not say it used the browser:\n{out}")
 
 
-CASES = {"game": case_game, "rehearse": case_rehearse}
+CASES = {"game": case_game, "tls": case_tls, "rehearse": case_rehearse}
 
 
 def main(argv):
@@ -243,7 +274,7 @@ def main(argv):
     sys.path.insert(0, os.path.dirname(os.path.abspath(args.wexlab)))
     missing = [p for p in ("prosody", "chromium", "chromedriver") if not shutil.which(p)]
     try:
-        from wexlab_lib import browser, lab, robots, seats
+        from wexlab_lib import browser, lab, robots, seats, session
         if not os.path.exists(os.path.join(seats.web_root(), "node_modules")):
             missing.append("web/node_modules (scripts/install-deps.sh)")
     except ImportError as e:
@@ -252,7 +283,7 @@ def main(argv):
         print(f"skipped: missing {', '.join(missing)}")
         return SKIP
     world = World(args)
-    world.lib = argparse.Namespace(browser=browser, lab=lab, robots=robots)
+    world.lib = argparse.Namespace(browser=browser, lab=lab, robots=robots, session=session)
     started = time.monotonic()
     failed = True
     try:
