@@ -240,6 +240,9 @@ def case_tls(world):
     urls = ann.requests()
     check(any(u.startswith("wss://127.0.0.1") for u in urls), f"no wss in {urls}")
     check(not outside(urls), f"the page asked outside the lab: {outside(urls)}")
+    # A blocked script or style (the page's own policy) is a console error.
+    errors = [e["message"] for e in ann.driver.get_log("browser") if e["level"] == "SEVERE"]
+    check(not errors, f"the page's console shows errors: {errors}")
     first = lib.lab.load(world.root)["fingerprints"]
     code, out = world.wexlab("stop")
     world.started = False
