@@ -12,8 +12,10 @@ packages=(
   prosody ejabberd python3-slixmpp
   openssl coreutils
   dpkg-dev file scdoc lintian
-  chromium
+  chromium chromium-driver python3-selenium python3-qrcode zbar-tools
 )
+# npm comes with Node.js where that is installed from elsewhere.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,4 +26,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The web seats' XMPP library, exactly as package-lock.json pins it.
+web="$(cd "$(dirname "$0")/.." && pwd)/web"
+if ! cmp -s "$web/package-lock.json" "$web/node_modules/.wex-installed-lock" 2>/dev/null; then
+  (cd "$web" && npm ci --ignore-scripts --no-audit --no-fund)
+  cp "$web/package-lock.json" "$web/node_modules/.wex-installed-lock"
 fi

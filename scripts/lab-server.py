@@ -175,8 +175,11 @@ def write_password_file(lab):
     write_private(lab["password_file"], "\n".join(lines) + "\n")
 
 
-def prosody_config(lab, folder, allow_plain):
+def prosody_config(lab, folder, allow_plain, modules=(), extra=()):
+    """Prosody's configuration; modules are loaded besides the usual ones and
+    extra are more global lines (wexlab's web seats)."""
     d = folder
+    more = "".join(f' "{m}";' for m in modules)
     lines = [
         "-- Written by lab-server.py for one lab session of wexbot.",
         f'pidfile = "{d}/prosody.pid"',
@@ -195,11 +198,15 @@ def prosody_config(lab, folder, allow_plain):
         'authentication = "internal_hashed"',
         f'plugin_paths = {{ "{PLUGINS}" }}',
         'modules_enabled = { "roster"; "saslauth"; "tls"; "disco"; "ping"; "offline";',
-        '                    "carbons"; "smacks"; "blocklist"; "private"; "wex_lab_policy" }',
+        '                    "carbons"; "smacks"; "blocklist"; "private"; "wex_lab_policy";'
+        f'{more} }}',
         'modules_disabled = { "s2s" }',
         f'wex_lab_policy_file = "{d}/{POLICY_FILE}"',
         f'wex_lab_refused_log = "{d}/{REFUSED_LOG}"',
     ]
+    # Prosody warns of an option set twice: extra lines replace the defaults.
+    replaced = {line.split("=")[0].strip() for line in extra}
+    lines = [line for line in lines if line.split(" = ")[0] not in replaced] + list(extra)
     if os.geteuid() == 0:
         lines.append("run_as_root = true")
     lines += [

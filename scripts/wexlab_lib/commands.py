@@ -8,7 +8,8 @@ import subprocess
 import sys
 import time
 
-from . import SCRIPTS, bots, collect as collectlib, lab as lablib, report, session as sessionlib
+from . import SCRIPTS, bots, cards as cardslib, collect as collectlib, lab as lablib, report, seats
+from . import session as sessionlib
 
 WEXLAB = os.path.join(SCRIPTS, "wexlab")
 ONLINE = "wexbot online and ready."
@@ -125,6 +126,9 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         if lablib.lab_server.port_open(lab["address"], lab["port"]):
             raise lablib.LabError(f"something already listens on {lab['address']}:{lab['port']}"
                                   " (another lab server?); choose another port in the Service")
+        if lab["web"] and lablib.lab_server.port_open(lab["address"], lab["web"]["port"]):
+            raise lablib.LabError(f"something already listens on {lab['address']}:"
+                                  f"{lab['web']['port']}; choose another Web port or Web off")
         lablib.lab_server.make_private_dir(folder)  # it holds every password
         lablib.set_up_server(lab, folder, lab["plain"])
         lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
@@ -135,10 +139,16 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         lablib.write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": True})
         cards = lablib.login_cards(lab)
         lablib.lab_server.write_private(os.path.join(folder, "logins.txt"), cards + "\n")
+        seats.write_seats(lab, folder)
+        if lab["web"]:
+            cardslib.write_cards(lab, folder)
         if not quiet:
             say_line(cards)
         say_line(f"Lab server running on {lab['address']}:{lab['port']}; the login cards are "
                  f"in {folder}/logins.txt; the matching in matching.csv.")
+        if lab["web"]:
+            say_line(f"Seats in a browser: {seats.origin(lab)}/ with each participant's link "
+                     f"in seats.csv (wexlab seats) and printable cards in {folder}/cards.html.")
     start_supervisor(folder, indexes)
     if indexes:
         ready = wait_online(folder, lab, indexes)
@@ -163,6 +173,10 @@ def command_resume(args):
     start_supervisor(folder, mine["pairs"])
     say_line("Supervisor running again: running bots are watched, stopped ones resume their "
              "games (see supervisor.log).")
+
+
+def command_seats(args):
+    say_line(seats.table(seats.read_seats(os.getcwd())))
 
 
 def choose_pairs(lab, which):
@@ -301,6 +315,9 @@ def rehearsal_session(folder, args):
     if args.seed is not None:
         values["Seed"] = str(args.seed)
     values["Service"] = f"xmpp:lab.wex@127.0.0.1:{free_port()};trust=any"
+    # The web seats on a free port too, unless the session turned them off.
+    if values.get("Web", "").lower() != "off":
+        values["Web"] = str(free_port())
     path = os.path.join(folder, "session.conf")
     with open(path, "w", encoding="utf-8") as f:
         f.write(sessionlib.session_text(values, treatments))
@@ -315,7 +332,7 @@ def measure(folder, lab):
     return stats, server_stats
 
 
-def play_session(args, kill_pair=None, blip_pair=None):
+def play_session(args, kill_pair=None, blip_pair=None, browser=False):
     """A fresh session played by robots: returns (folder, lab, pairs, notices,
     measurements)."""
     from . import robots
@@ -334,8 +351,10 @@ def play_session(args, kill_pair=None, blip_pair=None):
         lab = start_session(folder, session_path, args.bot, None, quiet=True)
         rounds = max(lablib.pair_rounds(lab, pair) for pair in lab["pairs"])
         deadline = time.monotonic() + 90 + 30 * rounds + 2 * len(lab["pairs"])
+        if browser and not lab["web"]:
+            raise lablib.LabError("--browser needs the web seats")
         pairs, notices = asyncio.run(robots.play(lab, folder, lab["seed"], deadline, kill_pair,
-                                                 blip_pair))
+                                                 blip_pair, browser))
         measured = measure(folder, lab)
     finally:
         if lab is not None or os.path.exists(os.path.join(folder, "lab.json")):
@@ -359,9 +378,12 @@ def write_result(folder, pairs, notices, measured=None):
 
 def command_rehearse(args):
     # Pair 1's second subject goes offline in the first break and comes back.
-    folder, lab, pairs, notices, _ = play_session(args, args.kill_pair, blip_pair=1)
+    folder, lab, pairs, notices, _ = play_session(args, args.kill_pair, blip_pair=1,
+                                                  browser=args.browser)
     write_result(folder, pairs, notices)
     treatments = {p["index"]: p["treatment"] for p in lab["pairs"] if "treatment" in p}
+    if args.browser:
+        say_line(f"{pairs[0].bot}'s subjects played through the web page in Chromium.")
     for pair in pairs:
         state = "reached the payouts" if pair.complete() else "did NOT finish"
         paid = ", ".join(f"{name} ${dollars}"

@@ -8,7 +8,7 @@ import json
 import os
 import shutil
 
-from . import lab_server, session as sessionlib
+from . import certificate as certificatelib, lab_server, seats, session as sessionlib
 
 NOTIFIER = "wexlab"  # the supervisor's own account, for notices to the moderator
 LabError = lab_server.LabError
@@ -81,18 +81,21 @@ def set_up_server(lab, folder, plain):
     lab_server.make_private_dir(server)
     shutil.rmtree(os.path.join(server, "data"), ignore_errors=True)
     os.makedirs(os.path.join(server, "data"), mode=0o700)
-    certificate = lab_server.make_certificate(lab, server)
+    certificate = certificatelib.install(lab, server)
     lab["certificate"] = certificate["path"]
     lab["fingerprints"] = {digest: certificate[digest] for digest in ("sha256", "sha1")}
     roster = os.path.join(server, "groups.txt")
     lab_server.write_private(roster, groups_file(lab))
     lab_server.write_policy(server, policy_pairs(lab))
-    config = lab_server.prosody_config(lab, server, plain)
+    modules, web_lines = seats.prosody_settings(lab, server)
+    config = lab_server.prosody_config(lab, server, plain, modules, web_lines)
     config += f'  modules_enabled = {{ "groups" }}\n  groups_file = "{roster}"\n'
     cfg = os.path.join(server, "prosody.cfg.lua")
     lab_server.write_private(cfg, config)
     lab["accounts"] = {}
     lab_server.create_accounts(lab, cfg)
+    if lab.get("web"):
+        seats.install_page(lab, server)
     return lab
 
 
@@ -143,7 +146,8 @@ def new_lab(session, bot_path):
     lab = {"session": os.path.abspath(session.path), "domain": domain, "address": host,
            "port": port, "plain": plain, "service": session.values["Service"],
            "moderator": session.moderator, "seed": session.seed, "pairs": pairs,
-           "rounds": session.rounds,
+           "rounds": session.rounds, "web": seats.settings(session.values),
+           "certificate_files": certificatelib.session_files(session.values, session.path),
            "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"]}
     if session.treatments:
         lab["treatments"] = [{"name": t.name, "values": t.values} for t in session.treatments]

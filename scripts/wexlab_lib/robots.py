@@ -119,7 +119,10 @@ class Subject(Client):
     def _message(self, msg):
         if msg["from"].bare != self.bot_jid or not msg["body"]:
             return
-        text = msg["body"]
+        self.heard(msg["body"])
+
+    def heard(self, text):
+        """Answers one message of the pair's bot."""
         self.pair.bot_message(to_subject=True)
         for found in ROUND.finditer(text):
             self.round = int(found.group(1))
@@ -209,9 +212,10 @@ class Moderator(Client):
             lambda: self.send_message(mto=to, mbody=text, mtype="chat"), lambda: expected))
 
 
-async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None):
+async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, browser=False):
     """Plays every pair's game; returns (pairs, moderator's notices). Pair
-    blip_pair's subject 2 goes offline and comes back at the first break."""
+    blip_pair's subject 2 goes offline and comes back at the first break.
+    With browser, pair 1's subjects play through the web page."""
     killed = []
 
     def close_round(pair, round_number):
@@ -227,7 +231,10 @@ async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None):
             for number in (1, 2):
                 name = lab_pair[f"subject{number}"]
                 blip = pair.index == blip_pair and number == 2
-                clients.append(await Subject(lab, name, number, pair, seed, blip).online())
+                kind = Subject
+                if browser and pair.index == 1:
+                    from .seat_robots import BrowserSubject as kind
+                clients.append(await kind(lab, name, number, pair, seed, blip).online())
         asked = set()
         while time.monotonic() < deadline and not all(p.complete() for p in pairs):
             for pair in pairs:

@@ -15,7 +15,7 @@ import math
 import random
 import re
 
-from . import lab_server
+from . import lab_server, seats
 
 # The keys of the game and the lab's pay rule: every pair's by default, and
 # what a treatment may set for its own pairs.
@@ -162,6 +162,10 @@ VALUE_CHECKS = {
     "Treatments": lambda v: None,  # checked with the Treatment lines
     "Seed": lambda v: _check_int(v, 0, "Seed"),
     "Subjects": lambda v: None,
+    "Web": seats.check_web,
+    "WebTls": seats.check_switch("WebTls"),
+    "Certificate": lambda v: None if v else "Certificate needs the path of a PEM file",
+    "CertificateKey": lambda v: None if v else "CertificateKey needs the path of a PEM file",
 }
 
 

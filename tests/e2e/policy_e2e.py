@@ -25,6 +25,7 @@ MaxChatTime 300
 MaxChatIdle 60
 Subjects ann ben cat dan
 Seed 3
+Web off
 """
 
 

@@ -1,0 +1,305 @@
+#!/usr/bin/python3
+"""End-to-end tests of the seats in a browser: wexlab sessions whose
+participants play through the lab server's web page in headless Chromium.
+
+game: two subjects and the moderator, each in a Chromium, play a 3-round
+game with a break against the real wexbot; one subject reloads its page
+mid-round and finishes; a restart of the server is seen and recovered from
+without a reload; a wrong link shows the plain message; a message
+to the other subject is refused by the server's policy (websocket sessions
+are held to it too); every request of every page goes to 127.0.0.1.
+tls: with WebTls on the page and its websocket use HTTPS and wss, and a
+second session gets the same certificate.
+rehearse: `wexlab rehearse --browser --pairs 2 --rounds 2` reaches every
+pair's payouts with pair 1's subjects in Chromium."""
+
+import argparse
+import csv
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+
+SKIP = 77
+BAD_LINK = "This link does not work. Please ask the experimenter for a new card."
+REFUSAL = "Messages to this account are not allowed in this session."
+SESSION = """Service xmpp:lab.wex@127.0.0.1:{port};trust=any
+ModeratorName moderator
+LogFile transcript
+NRounds 3
+ConversationInterval 2
+MarketBase 1
+MarketNoiseScale 0.4
+MarketNoise 0.25,0.75
+MaxChatTime 300
+MaxChatIdle 60
+Subjects ann ben
+Seed 4
+Web {web}
+"""
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class World:
+    """A session folder under a temporary root, with wexlab's data folder
+    there too, and the Chromiums opened on it; all gone on close."""
+
+    def __init__(self, args):
+        self.args = args
+        self.root = tempfile.mkdtemp(prefix="wex-e2e-seats-")
+        # wexlab's data folder, for wexlab here and in the programs started.
+        os.environ["WEX_DATA_DIR"] = os.path.join(self.root, "data")
+        self.env = dict(os.environ)
+        self.seats = []
+        self.started = False
+
+    def wexlab(self, *argv, timeout=120):
+        done = subprocess.run([sys.executable, self.args.wexlab, *argv], cwd=self.root,
+                              env=self.env, capture_output=True, text=True, timeout=timeout)
+        return done.returncode, done.stdout + done.stderr
+
+    def start(self, text):
+        with open(os.path.join(self.root, "session.conf"), "w", encoding="utf-8") as f:
+            f.write(text)
+        self.started = True
+        code, out = self.wexlab("start", "session.conf", "--bot", self.args.bot)
+        check(code == 0, f"wexlab start failed:\n{out}")
+        with open(os.path.join(self.root, "seats.csv"), encoding="utf-8") as f:
+            return {row["name"]: row for row in csv.DictReader(f)}
+
+    def seat(self):
+        seat = self.lib.browser.Seat()
+        self.seats.append(seat)
+        return seat
+
+    def close(self, failed):
+        for seat in self.seats:
+            seat.close()
+        if self.started:
+            self.wexlab("stop")
+        if failed:
+            for name in ("supervisor.log", "server/prosody.err", "pair01/console.log"):
+                path = os.path.join(self.root, name)
+                if os.path.exists(path):
+                    with open(path, encoding="utf-8", errors="replace") as f:
+                        print(f"--- {name}\n{f.read()[-3000:]}")
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+class Player:
+    """A subject in its page: answers each question of the bot in turn and
+    writes done in a break, reading the chat from the DOM."""
+
+    def __init__(self, seat, robots, value):
+        self.seat, self.robots, self.value = seat, robots, value
+        self.handled = 0
+        self.closed = False
+        self.answers = 0
+
+    def step(self):
+        theirs = [text for kind, text in self.seat.messages("pair01") if kind == "theirs"]
+        for text in theirs[self.handled:]:
+            self.handled += 1
+            if self.robots.BREAK in text:
+                self.seat.say("pair01", "done")
+            if self.robots.ASKS_EXPECTATION.search(text):
+                self.seat.say("pair01", str(self.value))
+                self.answers += 1
+            elif self.robots.ASKS_INVESTMENT.search(text):
+                self.seat.say("pair01", str(self.value + 5))
+                self.answers += 1
+            if self.robots.CLOSED in text:
+                self.closed = True
+
+
+def outside(urls):
+    """The network requests that went anywhere but 127.0.0.1."""
+    bad = []
+    for url in urls:
+        parts = urllib.parse.urlsplit(url or "")
+        if parts.scheme in ("http", "https", "ws", "wss", "ftp") and parts.hostname != "127.0.0.1":
+            bad.append(url)
+    return bad
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def case_game(world):
+    rows = world.start(SESSION.format(port=free_port(), web=free_port()))
+    lib = world.lib
+    ann, ben, moderator = world.seat(), world.seat(), world.seat()
+
+    # A wrong password, then the right link in the same tab.
+    ann.open(rows["ann"]["link"].replace("&p=", "&p=x"))
+    ann.wait(lambda: ann.state()["fault"], 30, "the wrong link's message")
+    check(ann.state()["fault"] == BAD_LINK, f"wrong link shows {ann.state()}")
+    opened = time.monotonic()
+    ann.open(rows["ann"]["link"])
+    ann.wait_ready()
+    print(f"ann's link to a ready chat: {time.monotonic() - opened:.2f} s")
+    ben.open(rows["ben"]["link"])
+    moderator.open(rows["moderator"]["link"])
+    ben.wait_ready()
+    moderator.wait_ready()
+
+    # The server holds a web seat to the policy like any other client.
+    ann.driver.execute_script("seat.conn.send($msg({to: 'ben@lab.wex', type: 'chat'})"
+                              ".c('body').t('psst'))")
+    ann.wait(lambda: [m for m in ann.messages("pair01") if m[0] == "note" and REFUSAL in m[1]],
+             30, "the refusal of a message to the other subject")
+    with open(os.path.join(world.root, "server", "refused.log"), encoding="utf-8") as f:
+        check("ben@lab.wex" in f.read(), "refused.log does not name the refused message")
+
+    players = [Player(ann, lib.robots, 20), Player(ben, lib.robots, 30)]
+    ann.say("pair01", "hello")
+    ben.say("pair01", "hello")
+    reloaded = False
+    asked = False
+    deadline = time.monotonic() + 150
+    while not all(p.closed for p in players):
+        check(time.monotonic() < deadline, "the game did not end: "
+              f"{[m[1][:60] for m in ben.messages('pair01')[-6:]]}")
+        for player in players:
+            player.step()
+        if not reloaded and players[1].answers == 1:
+            # Mid-round: the bot's next question may come while ben is away.
+            before = len(ben.messages("pair01"))
+            ben.driver.refresh()
+            ben.wait_ready()
+            ben.wait(lambda: len(ben.messages("pair01")) >= before, 30, "the history")
+            reloaded = True
+        if not asked and players[0].answers >= 2:
+            moderator.say("pair01", "?")
+            asked = True
+        time.sleep(0.2)
+    check(reloaded, "ben never reloaded")
+
+    def payouts():
+        lines = [text for kind, text in moderator.messages("pair01") if kind == "theirs"]
+        return [line for line in lines if lib.robots.PAYOUT.match(line)]
+    moderator.wait(lambda: len(payouts()) == 2, 60, "both payouts in the moderator's chat")
+    statuses = [text for kind, text in moderator.messages("pair01") if text.startswith("Status")]
+    check(statuses, "the moderator's ? was not answered")
+    # Each round began once in ben's chat, reload or not.
+    begun = [int(n) for kind, text in ben.messages("pair01") if kind == "theirs"
+             for n in lib.robots.ROUND.findall(text)]
+    check(begun == [1, 2, 3], f"ben's chat shows the rounds begin as {begun}")
+
+    # The server restarts: the page says it is down, comes back by itself
+    # and still shows the whole conversation.
+    def conversation():  # the page's own notes are not part of it
+        return [m for m in ann.messages("pair01") if m[0] != "note"]
+    shown = conversation()
+    lib.lab.stop_server(world.root)
+    ann.wait(lambda: ann.state()["status"] == "down", 30, "the page to see the server gone")
+    lib.lab.start_server(lib.lab.load(world.root), world.root)
+    ann.wait_ready(60)
+    try:
+        ann.wait(lambda: conversation() == shown, 30, "the conversation after reconnecting")
+    except lib.browser.BrowserError:
+        raise Failure(f"after reconnecting ann's chat shows {conversation()[-4:]} "
+                      f"of {len(conversation())}, not {shown[-4:]} of {len(shown)}")
+    for name, seat in (("ann", ann), ("ben", ben), ("moderator", moderator)):
+        urls = seat.requests()
+        check(any(u.startswith("ws://127.0.0.1") for u in urls), f"{name}: no websocket seen")
+        check(not outside(urls), f"{name}'s page asked outside the lab: {outside(urls)}")
+    code, out = world.wexlab("stop")
+    world.started = False
+    check(code == 0, f"wexlab stop failed:\n{out}")
+
+
+def case_tls(world):
+    """WebTls on: the page over HTTPS and its websocket over wss on the same
+    origin, with the machine's certificate, the same in a second session."""
+    text = SESSION.format(port=free_port(), web=free_port()) + "WebTls on\n"
+    rows = world.start(text)
+    check(rows["ann"]["link"].startswith("https://127.0.0.1:"), f"link {rows['ann']['link']}")
+    lib = world.lib
+    lib.browser.FLAGS += ("--ignore-certificate-errors",)
+    ann = world.seat()
+    ann.open(rows["ann"]["link"])
+    ann.wait_ready()
+    ann.say("pair01", "hello")
+    ann.wait(lambda: [m for m in ann.messages("pair01") if m[0] == "theirs"], 30, "the bot")
+    urls = ann.requests()
+    check(any(u.startswith("wss://127.0.0.1") for u in urls), f"no wss in {urls}")
+    check(not outside(urls), f"the page asked outside the lab: {outside(urls)}")
+    # A blocked script or style (the page's own policy) is a console error.
+    errors = [e["message"] for e in ann.driver.get_log("browser") if e["level"] == "SEVERE"]
+    check(not errors, f"the page's console shows errors: {errors}")
+    first = lib.lab.load(world.root)["fingerprints"]
+    code, out = world.wexlab("stop")
+    world.started = False
+    check(code == 0, f"wexlab stop failed:\n{out}")
+    again = os.path.join(world.root, "again")
+    os.makedirs(again)
+    lab = lib.lab.new_lab(lib.session.parse_session(text, os.path.join(again, "s.conf")), None)
+    lib.lab.set_up_server(lab, again, False)
+    check(lab["fingerprints"] == first, "the second session has another certificate")
+
+
+def case_rehearse(world):
+    folder = os.path.join(world.root, "rehearsal")
+    code, out = world.wexlab("rehearse", "--browser", "--pairs", "2", "--rounds", "2",
+                             "--dir", folder, "--bot", world.args.bot, timeout=170)
+    check(code == 0, f"rehearse --browser failed ({code}):\n{out}")
+    for pair in ("pair01", "pair02"):
+        check(f"{pair}: reached the payouts" in out, f"{pair} did not finish:\n{out}")
+    check("in Chromium" in out, f"rehearse did not say it used the browser:\n{out}")
+
+
+CASES = {"game": case_game, "tls": case_tls, "rehearse": case_rehearse}
+
+
+def main(argv):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--case", required=True, choices=sorted(CASES))
+    parser.add_argument("--wexlab", required=True)
+    parser.add_argument("--bot", required=True)
+    args = parser.parse_args(argv)
+    args.wexlab, args.bot = os.path.abspath(args.wexlab), os.path.abspath(args.bot)
+    sys.path.insert(0, os.path.dirname(os.path.abspath(args.wexlab)))
+    missing = [p for p in ("prosody", "chromium", "chromedriver") if not shutil.which(p)]
+    try:
+        from wexlab_lib import browser, lab, robots, seats, session
+        if not os.path.exists(os.path.join(seats.web_root(), "node_modules")):
+            missing.append("web/node_modules (scripts/install-deps.sh)")
+    except ImportError as e:
+        missing.append(str(e))
+    if missing:
+        print(f"skipped: missing {', '.join(missing)}")
+        return SKIP
+    world = World(args)
+    world.lib = argparse.Namespace(browser=browser, lab=lab, robots=robots, session=session)
+    started = time.monotonic()
+    failed = True
+    try:
+        CASES[args.case](world)
+        failed = False
+    except (Failure, browser.BrowserError) as e:
+        print(f"FAILED: {e}")
+    finally:
+        world.close(failed)
+    if not failed:
+        print(f"passed in {time.monotonic() - started:.1f} s")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
