@@ -37,7 +37,8 @@ struct SubjectRecord {
     std::vector<int32_t> expectations;  // entry r - 1 for round r
     std::vector<int32_t> investments;
     std::vector<double> roundEarnings;
-    bool done = false;  // said "done" in the running break
+    bool done = false;            // said "done" in the running break
+    int64_t lastMessageTime = 0;  // t of its last received, join or chat entry; 0 = none
 };
 
 struct GameRecord {

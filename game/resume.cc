@@ -93,6 +93,7 @@ void CBotClient::TakeUpSavedGame() {
         to.investments = from.investments;
         to.roundEarnings = from.roundEarnings;
         to.done = from.done;
+        to.lastMessageTime = from.lastMessageTime;
     }
     Journal(Entry("resume").Int("round", m_game.round));
     // A break that was running ends now, as the moderator's n would end it:
