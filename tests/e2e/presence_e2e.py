@@ -8,7 +8,8 @@ Each case joins both subjects, optionally kills the bot and resumes it
 from its journal, stops and restarts the server with the clients back
 before or after the bot, and then has alice leave and come back twice (an
 unavailable presence on her live stream, then a closed connection): the
-moderator gets each notice and the transcript its PRES line."""
+moderator gets each notice, the transcript its PRES line, and ? tells her
+offline while she is."""
 
 import asyncio
 import glob
@@ -76,6 +77,8 @@ async def leave_and_come_back(scene, bot, alice, moderator):
     await moderator.expect_notice("alice is back")
     await alice.close()
     await moderator.expect_notice("alice went offline")
+    states = await moderator.status()  # as wexlab status asks
+    check(states["alice"] == "offline", f"? says alice is {states['alice']}")
     alice = await scene.peer("subject1")
     await moderator.expect_notice("alice is back")
     await bot.expect(r" alice +PRES is back$")
