@@ -15,9 +15,10 @@ void CBotClient::OnPresence(IWexSession* piSession, IWexParticipant* piParticipa
     SubjectLive& team = m_game.Live(subject);
     int32_t was = team.online;
     team.online = online != 0 ? 1 : 0;
-    // The first news of a client (the server's report at sign-on) and a
-    // repeated state are no change.
-    if (was == -1 || was == team.online) return;
+    // A repeated state is no change, nor is the first news of a client
+    // that is online (the server's report at sign-on). A joined subject
+    // first known offline has gone since joining: that is told.
+    if (was == team.online || (was == -1 && team.online == 1)) return;
     if (!m_game.Subject(subject).joined || m_game.gameOver) return;
     const char* what = team.online == 1 ? "is back" : "went offline";
     m_transcript.WriteLog(subject, "PRES", what);

@@ -52,7 +52,7 @@ void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession
     }
     int32_t subject = SubjectOf(m_game.sender);
     if (subject != 0) {
-        m_game.Live(subject).lastMessageTime = platform::NowSeconds();
+        m_game.Subject(subject).lastMessageTime = platform::NowSeconds();
     }
     teamABuffer.Reset();
     teamBBuffer.Reset();

@@ -176,6 +176,15 @@ void ApplyCount(const JournalEntry& e, GameRecord* game) {
     ++(e.Kind() == "sent" ? game->sent : game->received)[slot];
 }
 
+// A subject's last message: a message received from it, or (in a journal
+// without counts) its join or chat line.
+void NoteMessage(const JournalEntry& e, GameRecord* game) {
+    int64_t subject = e.GetInt(e.Kind() == "received" ? "slot" : "subject");
+    if (subject != 1 && subject != 2) return;
+    int64_t& last = game->Subject(static_cast<int>(subject)).lastMessageTime;
+    last = std::max(last, e.GetInt("t"));
+}
+
 }  // namespace
 
 void ApplyEntry(const JournalEntry& entry, GameRecord* game, DataRows* rows) {
@@ -200,6 +209,7 @@ void ApplyEntry(const JournalEntry& entry, GameRecord* game, DataRows* rows) {
     } else if (kind == "sent" || kind == "received") {
         ApplyCount(entry, game);
     }
+    if (kind == "received" || kind == "join" || kind == "chat") NoteMessage(entry, game);
     // "resume" changes nothing: it marks where a restarted bot took over.
 }
 

@@ -73,6 +73,9 @@ struct SubjectRecord {
     std::vector<int32_t> investments;   // entry r - 1 for round r
     std::vector<double> roundEarnings;  // entry r - 1 for round r
     bool done = false;                  // said "done" in the running break
+    // Seconds since 1970 of its last message (the journal's last received,
+    // join or chat entry of it); 0 = none.
+    int64_t lastMessageTime = 0;
 };
 
 // The game as the journal records it.
@@ -106,8 +109,7 @@ struct GameRecord {
 
 // What only the running bot knows of a subject; not journaled.
 struct SubjectLive {
-    int64_t lastMessageTime = 0;  // seconds since 1970 of its last message; 0 = none
-    int32_t online = -1;          // its client: 1 online, 0 offline, -1 not known yet
+    int32_t online = -1;  // its client: 1 online, 0 offline, -1 not known yet
     // The askedTime for which the answer timeout reminded the subject, and
     // told the moderator that no earlier answer could be taken.
     int64_t remindedFor = 0;

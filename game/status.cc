@@ -29,7 +29,7 @@ std::string Online(const SubjectLive& team) {
     return "presence not known";
 }
 
-std::string LastMessage(const SubjectLive& team, int64_t now) {
+std::string LastMessage(const SubjectRecord& team, int64_t now) {
     if (team.lastMessageTime == 0) return "no message yet";
     long long ago = std::max<int64_t>(0, now - team.lastMessageTime);
     return FormatText("last message %lld s ago", ago);
@@ -52,7 +52,7 @@ std::string CBotClient::StatusText() {
         const SubjectLive& presence = m_game.Live(slot);
         text += FormatText("\n%s: %s; %s; %s.", SlotName(slot),
                            Owes(m_game, m_game.Subject(slot)).c_str(), Online(presence).c_str(),
-                           LastMessage(presence, now).c_str());
+                           LastMessage(m_game.Subject(slot), now).c_str());
     }
     if (m_game.breakRunning) {
         long long left =

@@ -157,6 +157,26 @@ TEST(GameRecordTest, LiveGameTakesUpARecordWhole) {
     EXPECT_EQ(live.Live(2).online, 1);
 }
 
+TEST(GameRecordTest, LastMessageTimeOfEachSubject) {
+    GameRecord game;
+    DataRows rows;
+    // A journal without counts: joins and chat lines tell.
+    for (const JournalEntry& e : RoundOneGame()) ApplyEntry(e, &game, &rows);
+    ApplyEntry(
+        JournalEntry("chat", kStart + 12).Int("round", 2).Int("subject", 2).Text("text", "hi"),
+        &game, &rows);
+    EXPECT_EQ(game.teamA.lastMessageTime, kStart + 2);
+    EXPECT_EQ(game.teamB.lastMessageTime, kStart + 12);
+    // Received messages by slot; the moderator's and the bot's are no
+    // subject's, and an earlier time does not go back.
+    for (auto [slot, t] :
+         {std::pair{1, 20}, std::pair{3, 30}, std::pair{0, 31}, std::pair{2, 11}}) {
+        ApplyEntry(JournalEntry("received", kStart + t).Int("slot", slot), &game, &rows);
+    }
+    EXPECT_EQ(game.teamA.lastMessageTime, kStart + 20);
+    EXPECT_EQ(game.teamB.lastMessageTime, kStart + 12);
+}
+
 TEST(GameRecordTest, FirstDifferenceNamesTheKeyAndBothValues) {
     JournalEntry saved = StartEntry(kStart, kNames, Params());
     EXPECT_EQ(FirstDifference(saved, StartEntry(kStart + 999, kNames, Params())), "");

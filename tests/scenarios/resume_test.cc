@@ -154,6 +154,24 @@ TEST(ResumeTest, SubjectsAreToldTheRoundAndWhatTheyOwe) {
         (std::vector<std::string>{Sent(1, "alice", "Waiting for the other player to join...")}));
 }
 
+TEST(ResumeTest, QuestionMarkAfterAResumeTellsTheTrueAgeOfTheLastMessages) {
+    // Killed in the break after round 2; resumed an hour later. Alice last
+    // wrote at 14:30:18, bob at 14:30:20.
+    std::vector<std::string> game = {kGame.begin(), kGame.begin() + 10};
+    game.push_back("at 27 im mod ?");
+    game.push_back("at 30 end");
+    Played p = Play(game, 25);
+    ASSERT_EQ(p.second.exitStatus, 0) << p.second.err;
+    std::vector<std::string> mod = Sends(p.second, 27, 29);
+    ASSERT_EQ(mod.size(), 1u) << testing::PrintToString(Sends(p.second));
+    EXPECT_NE(mod[0].find("\\nalice: owes the expectation and the investment; presence not "
+                          "known; last message 3609 s ago.\\nbob: owes the expectation and "
+                          "the investment; presence not known; last message 3607 s ago."),
+              std::string::npos)
+        << mod[0];
+    EXPECT_EQ(mod[0].find("no message yet"), std::string::npos);
+}
+
 TEST(ResumeTest, EndedGameIsRefusedAndItsFilesStayAsTheyWere) {
     std::vector<std::string> stopped = kGame;
     stopped.insert(stopped.begin() + 14, "at 45 im mod e");

@@ -88,6 +88,19 @@ TEST(StatusTest, SubjectGoingOfflineAndComingBackIsToldToTheModerator) {
               1);
 }
 
+TEST(StatusTest, JoinedSubjectFirstKnownOfflineIsToldAsGone) {
+    // No news of alice until her client is gone: she left after joining.
+    BotRun run = RunScenario(
+        "at 1 im alice hi\nat 2 im bob hi\n"
+        "at 5 presence alice off\nat 8 presence alice on\nat 9 presence alice on\n"
+        "at 10 presence carol off\nat 20 end\n");
+    EXPECT_EQ(Sends(run, 5, 20), (std::vector<std::string>{Sent(5, "mod", "alice went offline"),
+                                                           Sent(8, "mod", "alice is back")}));
+    EXPECT_EQ(LinesWith(run.transcript, "PRES"),
+              (std::vector<std::string>{"2008-11-05 14:30:05 alice         PRES went offline",
+                                        "2008-11-05 14:30:08 alice         PRES is back"}));
+}
+
 TEST(StatusTest, AfterTheFinalReportTheGameIsOverAndPresenceIsNotReported) {
     std::string moves =
         "at 1 im alice hi\nat 2 im bob hi\n"

@@ -371,10 +371,13 @@ void Connection::OnOnline() {
         m_seen.Resumed();
     } else {
         // A new session: nothing of the old stream will be answered, and
-        // nothing handled on it comes again.
+        // nothing handled on it comes again. The peers' presence is rebuilt
+        // from what the server announces after our own; the answer to the
+        // roster request, sent after it, marks the end of that.
         m_inFlight.clear();
         m_seen.NewSession();
         m_sends.RequeueInFlight();
+        m_presence.NewStream();
         Send(Presence(m_ctx.get(), ""));
         Send(RosterRequest(m_ctx.get(), Id('r', 1)));
     }

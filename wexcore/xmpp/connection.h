@@ -85,6 +85,7 @@ private:
     void SendAnswers();
     void KeepAlive();
     void OnAvailability(xmpp_stanza_t* stanza, bool available);
+    void SettlePresence();
     void OnRoster(xmpp_stanza_t* iq);
     void Send(const StanzaPtr& stanza);
     std::string Id(char kind, uint64_t number) const;

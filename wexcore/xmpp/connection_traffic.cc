@@ -142,6 +142,14 @@ void Connection::OnAvailability(xmpp_stanza_t* stanza, bool available) {
     if (change) m_events.PushPresence(PeerName(from, m_config.domain), *change);
 }
 
+// The server has announced, before answering the roster request, every
+// peer online on the new stream: the others are offline now.
+void Connection::SettlePresence() {
+    for (const std::string& peer : m_presence.Settle()) {
+        m_events.PushPresence(PeerName(ParseJid(peer), m_config.domain), false);
+    }
+}
+
 void Connection::OnIq(xmpp_stanza_t* stanza) {
     std::string type = Attribute(stanza, "type");
     std::string id = Attribute(stanza, "id");
@@ -150,6 +158,7 @@ void Connection::OnIq(xmpp_stanza_t* stanza) {
     if (type == "result" || type == "error") {
         if (ParseId(id, 'k', &number) && number == m_keepalive) m_keepalive = 0;
         if (type == "result" && ParseId(id, 'r', &number)) OnRoster(stanza);
+        if (ParseId(id, 'r', &number)) SettlePresence();
         if (!ParseId(id, 'p', &number)) return;
         auto it = m_inFlight.find(number);
         if (it == m_inFlight.end()) return;

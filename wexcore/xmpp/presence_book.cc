@@ -6,17 +6,35 @@ std::optional<bool> PresenceBook::Update(const std::string& peer, const std::str
                                          bool available) {
     // The first news of a peer is reported whatever it says, later news
     // only when it changes whether any client is online.
-    auto [it, first] = m_online.try_emplace(peer);
-    std::set<std::string>& clients = it->second;
-    bool was = !clients.empty();
+    std::set<std::string>& clients = m_clients[peer];
     if (available) {
         clients.insert(resource);
     } else {
         clients.erase(resource);
     }
     bool now = !clients.empty();
-    if (first || now != was) return now;
-    return std::nullopt;
+    auto [it, first] = m_reported.try_emplace(peer, now);
+    if (!first && it->second == now) return std::nullopt;
+    it->second = now;
+    return now;
+}
+
+void PresenceBook::NewStream() {
+    m_clients.clear();
+    m_rebuilding = true;
+}
+
+std::vector<std::string> PresenceBook::Settle() {
+    std::vector<std::string> gone;
+    if (!m_rebuilding) return gone;
+    m_rebuilding = false;
+    for (auto& [peer, online] : m_reported) {
+        auto it = m_clients.find(peer);
+        if (!online || (it != m_clients.end() && !it->second.empty())) continue;
+        online = false;
+        gone.push_back(peer);
+    }
+    return gone;
 }
 
 }  // namespace wexcore::xmpp

@@ -1,0 +1,180 @@
+#!/usr/bin/python3
+"""End-to-end tests of the bot's presence notices across a restart of the
+lab server, on Prosody with TLS. The clients that sign on again get new
+resources and the server may never say that the old ones left: after its
+new stream the bot must still see a subject go offline and come back.
+
+Each case joins both subjects, optionally kills the bot and resumes it
+from its journal, stops and restarts the server with the clients back
+before or after the bot, and then has alice leave and come back twice (an
+unavailable presence on her live stream, then a closed connection): the
+moderator gets each notice, the transcript its PRES line, and ? tells her
+offline while she is."""
+
+import asyncio
+import glob
+import os
+import re
+import sys
+
+from bot_e2e import BOT, greet
+from harness import Scene, check, run_case
+
+NOTICE = re.compile(r"^(alice|bob) (went offline|is back)$")
+STATE = re.compile(r"^(alice|bob): .*; (online|offline|presence not known); ", re.M)
+
+
+class Moderator:
+    """The moderator's client, and every presence notice it got in order."""
+
+    def __init__(self, peer):
+        self.peer = peer
+        self.notices = []
+
+    async def next_message(self, timeout=20):
+        msg = await self.peer.message(timeout=timeout, sender=BOT)
+        if NOTICE.match(msg["body"]):
+            self.notices.append(msg["body"])
+        return msg["body"]
+
+    async def status(self):
+        """The subjects' presence as the bot's ? tells it."""
+        self.peer.say(BOT, "?")
+        while True:
+            body = await self.next_message()
+            if body.startswith("Status:"):
+                return dict(STATE.findall(body))
+
+    async def wait_online(self):
+        """Asks ? until both subjects are online, up to 20 times."""
+        for _ in range(20):
+            states = await self.status()
+            if states == {"alice": "online", "bob": "online"}:
+                return
+            await asyncio.sleep(1)
+        check(False, f"the subjects are not seen online: {states}")
+
+    async def expect_notice(self, text):
+        body = await self.next_message()
+        check(body == text, f"the moderator expected {text!r}, got {body!r}")
+
+
+async def subscribed(scene, role):
+    """role's client, signed on and seeing the bot as the bot sees it."""
+    peer = await scene.peer(role)
+    await peer.subscribe(BOT)
+    peer.send_presence_subscription(pto=BOT, ptype="subscribed")
+    return peer
+
+
+async def leave_and_come_back(scene, bot, alice, moderator):
+    """Alice leaves and comes back on her live stream, then by closing her
+    connection and signing on afresh; returns her last client."""
+    alice.send_presence(ptype="unavailable")
+    await moderator.expect_notice("alice went offline")
+    await bot.expect(r" alice +PRES went offline$")
+    alice.send_presence()
+    await moderator.expect_notice("alice is back")
+    await alice.close()
+    await moderator.expect_notice("alice went offline")
+    states = await moderator.status()  # as wexlab status asks
+    check(states["alice"] == "offline", f"? says alice is {states['alice']}")
+    alice = await scene.peer("subject1")
+    await moderator.expect_notice("alice is back")
+    await bot.expect(r" alice +PRES is back$")
+    return alice
+
+
+async def kill_and_resume(scene, bot):
+    """SIGKILLs the bot and starts it again with Resume naming its journal."""
+    bot.proc.kill()
+    await bot.wait()
+    journals = glob.glob(os.path.join(scene.lab.root, "transcript_*.journal"))
+    check(len(journals) == 1, f"one journal expected, found {journals}")
+    with open(scene.lab.config, "a") as f:
+        f.write(f"Resume {os.path.basename(journals[0])}\n")
+    bot = await scene.bot()
+    await bot.expect(r"^wexbot online and ready\.$", timeout=30)
+    return bot
+
+
+async def restart(kill, clients_first, args):
+    async with Scene(args, plain=False) as scene:
+        bot = await scene.bot()
+        await bot.expect(r"^wexbot online and ready\.$")
+        moderator = Moderator(await scene.peer("moderator"))
+        alice = await subscribed(scene, "subject1")
+        bob = await subscribed(scene, "subject2")
+        await greet(alice, bob)
+        await moderator.wait_online()
+        if kill:
+            bot = await kill_and_resume(scene, bot)
+            await moderator.wait_online()
+            alice = await leave_and_come_back(scene, bot, alice, moderator)
+        before = len(moderator.notices)
+
+        scene.lab.stop()
+        await bot.expect(r"^wexbot disconnected, reconnecting\.\.\.$")
+        for peer in (alice, bob, moderator.peer):
+            await peer.close()
+        # The waits between the bot's tries double from a second: resumed
+        # after the third try, the server has the clients for 8 s before
+        # the bot's next; after the first, the bot is back within 2 s.
+        for _ in range(3 if clients_first else 1):
+            await bot.expect(r"^wexbot connecting\.\.\.$", timeout=30)
+        await asyncio.sleep(0.5)  # the try fails before the server listens
+        scene.lab.resume()
+        roles = ("moderator", "subject1", "subject2")
+        if clients_first:
+            moderator.peer, alice, bob = [await scene.peer(role) for role in roles]
+            await bot.expect(r"^wexbot online and ready\.$", timeout=30)
+        else:
+            await bot.expect(r"^wexbot online and ready\.$", timeout=30)
+            moderator.peer, alice, bob = [await scene.peer(role) for role in roles]
+        await moderator.wait_online()
+
+        # Alice's notices since the restart began: either none (her client
+        # was back before the bot saw it gone) or her leaving and coming
+        # back. With the bot back first, she was gone when it looked.
+        seen = [n for n in moderator.notices[before:] if n.startswith("alice ")]
+        back = ["alice went offline", "alice is back"]
+        check(seen == back if not clients_first else seen in ([], back),
+              f"notices of alice across the restart: {seen}")
+        print(f"notices across the restart: {moderator.notices[before:]}")
+
+        await leave_and_come_back(scene, bot, alice, moderator)
+        check(await moderator.status() == {"alice": "online", "bob": "online"},
+              "both subjects online at the end")
+        paths = glob.glob(os.path.join(scene.lab.root, "transcript_*.log"))
+        with open(paths[0], encoding="utf-8") as f:
+            pres = re.findall(r" alice +PRES (.*)$", f.read(), re.M)
+        check(pres[-4:] == ["went offline", "is back"] * 2, f"alice's PRES lines: {pres}")
+
+
+async def restart_clients_first(args):
+    """The server restarts; the clients are back before the bot."""
+    await restart(False, True, args)
+
+
+async def restart_bot_first(args):
+    """The server restarts; the bot is back before the clients."""
+    await restart(False, False, args)
+
+
+async def killed_restart_clients_first(args):
+    """The bot is killed and resumed, then the server restarts; the clients
+    are back before the bot."""
+    await restart(True, True, args)
+
+
+async def killed_restart_bot_first(args):
+    """The bot is killed and resumed, then the server restarts; the bot is
+    back before the clients."""
+    await restart(True, False, args)
+
+
+CASES = {f.__name__: f for f in (restart_clients_first, restart_bot_first,
+                                 killed_restart_clients_first, killed_restart_bot_first)}
+
+if __name__ == "__main__":
+    sys.exit(run_case(CASES, sys.argv[1:]))
