@@ -54,7 +54,8 @@ TEST(DataFilesTest, NewFilesGetTheirHeaderAndRowsAppendWhole) {
     }
     EXPECT_EQ(testutil::ReadFile(base + "_chat.csv"),
               "time,round,from,text\r\nt,3,alice,\"a, \"\"b\"\"\"\r\n");
-    EXPECT_EQ(testutil::ReadFile(base + "_payouts.csv"), "subject,name,total_credits,payout,rounds\r\n");
+    EXPECT_EQ(testutil::ReadFile(base + "_payouts.csv"),
+              "subject,name,total_credits,payout,rounds\r\n");
     EXPECT_EQ(testutil::ReadFile(base + "_rounds.csv").substr(0, 18), "round,subject,name");
 
     // Reopened (a resumed game): no second header, rows counted, and a
