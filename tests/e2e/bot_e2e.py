@@ -251,7 +251,9 @@ async def flood(args):
         alice.say(BOT, "25")
         start = time.monotonic()
         moderator.say(BOT, "?")
-        await moderator.message(timeout=5, sender=BOT)
+        # Seconds, where it took 83 minutes before: the bound leaves room for
+        # a loaded machine; the simulated-time test holds the exact timing.
+        await moderator.message(timeout=30, sender=BOT)
         print(f"moderator answered {time.monotonic() - start:.2f} s after the ? "
               "sent behind 5,000 messages")
         bob.say(BOT, "30")
@@ -263,7 +265,7 @@ async def flood(args):
             msg = await alice.message(timeout=30, sender=BOT)
             if msg["body"] == reply:
                 break
-        await bot.expect(r" alice +DROP \d+ messages not answered one by one", timeout=5)
+        await bot.expect(r" alice +DROP \d+ messages not answered one by one", timeout=15)
         for i in range(5000):
             alice.say(BOT, f"more junk {i}")
         await bot.expect(r" alice +RECV more junk", timeout=10)
@@ -272,11 +274,11 @@ async def flood(args):
         print(f"bot's peak resident set: {int(peak) / 1024:.1f} MiB")
         stop = time.monotonic()
         bot.proc.send_signal(signal.SIGTERM)
-        code = await bot.wait(timeout=5)
+        code = await bot.wait(timeout=30)
         took = time.monotonic() - stop
         print(f"SIGTERM during a flood: bot ended in {took:.2f} s with status {code}")
         check(code == 0, f"exit status {code}")
-        check(took < 2.0, f"the bot took {took:.2f} s to stop")
+        check(took < 10.0, f"the bot took {took:.2f} s to stop")
         await bot.expect(r"^wexbot shutting down with hr=00000000", timeout=1)
 
 
