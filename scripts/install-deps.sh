@@ -10,7 +10,7 @@ packages=(
   libstrophe-dev
   prosody ejabberd python3-slixmpp
   openssl coreutils
-  chromium
+  chromium chromium-driver python3-selenium python3-aiohttp pyflakes3
 )
 
 missing=()
