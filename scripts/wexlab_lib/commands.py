@@ -7,7 +7,7 @@ import subprocess
 import sys
 import time
 
-from . import SCRIPTS, bots, collect as collectlib, lab as lablib, report
+from . import SCRIPTS, bots, collect as collectlib, lab as lablib, report, report_summary
 from . import session as sessionlib, status as statuslib
 
 WEXLAB = os.path.join(SCRIPTS, "wexlab")
@@ -349,7 +349,9 @@ def command_stop(args):
 def command_collect_in(folder, lab, quiet=False):
     tables = collectlib.collect(folder, lab)
     with open(os.path.join(folder, "report.html"), "w", encoding="utf-8") as f:
-        f.write(report.render(lab, tables, lab["rounds"]))
+        f.write(report.render(lab, tables, lab["rounds"],
+                              report_summary.render_top(folder, lab, tables),
+                              report_summary.render_bottom(lab, tables)))
     if not quiet:
         say_line(f"Collected {len(tables['rounds'])} round rows, {len(tables['chat'])} chat "
                  f"lines and {len(tables['payouts'])} payouts into session_*.csv; the report "

@@ -10,6 +10,7 @@ answers (also in desk_answers.json) and the dismissed alerts. Every
 action and every answer goes to desk.log."""
 
 import asyncio
+import glob
 import hmac
 import json
 import os
@@ -23,7 +24,7 @@ from . import SCRIPTS, lab as lablib, status, xmpp
 PAGE_DIR = os.path.join(os.path.dirname(SCRIPTS), "web", "desk")
 ASSETS = {"/": ("index.html", "text/html"), "/desk.js": ("desk.js", "text/javascript"),
           "/desk.css": ("desk.css", "text/css")}
-REBUILD_SECONDS = 0.5
+REBUILD_SECONDS = 0.25  # how often the files are looked at
 HEADERS = {"Content-Security-Policy": "default-src 'self'; object-src 'none'; "
            "base-uri 'none'; frame-ancestors 'none'",
            "X-Content-Type-Options": "nosniff", "Referrer-Policy": "no-referrer",
@@ -86,18 +87,41 @@ class Desk:
                              self.dismissed)
         self.state = state
 
+    def fingerprint(self):
+        """Sizes and times of every file the state is read from."""
+        paths = [os.path.join(self.folder, name) for name in
+                 ("supervisor.log", "bots.json", status.ANSWERS_FILE)]
+        for pair in self.lab["pairs"]:
+            paths += glob.glob(os.path.join(self.folder, pair["bot"], self.lab["log_file"] + "_*"))
+        found = []
+        for path in sorted(paths):
+            try:
+                info = os.stat(path)
+                found.append((path, info.st_size, info.st_mtime_ns))
+            except OSError:
+                pass
+        return found
+
     async def refresh_loop(self):
+        """Rebuilds the state when a file changed, and every second for the
+        clocks in it; the bots keep the CPU they need."""
         loop = asyncio.get_running_loop()
-        last_check = 0
+        last_check = last_build = 0
+        seen = None
         while True:
             if time.monotonic() - last_check > 3:
                 last_check = time.monotonic()
-                self.server_up = await loop.run_in_executor(
+                up = await loop.run_in_executor(
                     None, lablib.lab_server.port_open, self.lab["address"], self.lab["port"])
-            self.rebuild()
-            async with self.changed:
-                self.version += 1
-                self.changed.notify_all()
+                if up != self.server_up:
+                    self.server_up, seen = up, None
+            found = self.fingerprint()
+            if found != seen or time.monotonic() - last_build >= 1:
+                seen, last_build = found, time.monotonic()
+                self.rebuild()
+                async with self.changed:
+                    self.version += 1
+                    self.changed.notify_all()
             await asyncio.sleep(REBUILD_SECONDS)
 
     def answer(self, bot, text):
@@ -197,6 +221,9 @@ class Desk:
         self.dismissed.add(str(body.get("id")))
         log_line(self.folder, f"alert dismissed: {body.get('id')}")
         self.rebuild()
+        async with self.changed:
+            self.version += 1
+            self.changed.notify_all()
         return web.json_response({"dismissed": body.get("id")})
 
     def app(self):

@@ -2,7 +2,6 @@
 """End-to-end tests of wexbot on the xmpp service: the bot, a Prosody of
 their own, and slixmpp clients as the subjects and the moderator."""
 
-import asyncio
 import glob
 import os
 import re

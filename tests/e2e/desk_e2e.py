@@ -193,6 +193,14 @@ def row_text(driver, selector):
         return ""
 
 
+def alert_text(driver):
+    from selenium.common.exceptions import NoAlertPresentException
+    try:
+        return driver.switch_to.alert.text
+    except NoAlertPresentException:
+        return None
+
+
 def page_round(driver, pair):
     return row_text(driver, f"#pair-{pair} .round")
 
@@ -298,6 +306,13 @@ def run(args, root):
             check(all(set(s) >= {"name", "online", "owes", "last_message_s"}
                       for s in p["subjects"]), f"subjects: {p['subjects']}")
 
+        # End pair 2's game from its row, after the confirmation.
+        click(driver, "#pair-2 button[data-cmd='e']")
+        wait_for("the confirmation", lambda: alert_text(driver), 10)
+        driver.switch_to.alert.accept()
+        wait_for("pair 2 ended by e on the page", lambda: "ended by e" in
+                 row_text(driver, "#pair-2 .phase"), 15)
+
         # status reads the files: quick, and nothing reaches the moderator.
         started = time.monotonic()
         done = subprocess.run(wexlab + ["status"], cwd=folder, capture_output=True, text=True,
@@ -320,6 +335,13 @@ def run(args, root):
         subprocess.run(wexlab + ["stop"], cwd=folder, capture_output=True, timeout=120)
     check(subprocess.run(wexlab + ["desk"], cwd=folder, capture_output=True,
                          timeout=20).returncode == 1, "the desk still runs after wexlab stop")
+    # The report: a summary, and pair 2 flagged as ended by the moderator.
+    page = open(os.path.join(folder, "report.html"), encoding="utf-8").read()
+    check('<table id="summary">' in page and 'id="mean-investment"' in page,
+          "report.html has no summary")
+    line = page.split('<tr data-pair="2">', 1)[-1].split("</tr>", 1)[0]
+    check("ended by the moderator" in line and "NO PAYOUTS" in line,
+          f"report.html's line of pair 2: {line}")
 
 
 def main():

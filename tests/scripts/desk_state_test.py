@@ -17,7 +17,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "scripts"))
 sys.dont_write_bytecode = True
 
-from wexlab_lib import desk_state, session, status  # noqa: E402
+from wexlab_lib import desk_state, report, report_summary, session, status  # noqa: E402
 
 T0 = 1_800_000_000
 PAIR = {"index": 2, "bot": "pair02", "subject1": "ann", "subject2": "bob", "nrounds": 4}
@@ -187,7 +187,7 @@ class FolderTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="desk-state-")
         self.addCleanup(shutil.rmtree, self.folder)
-        self.lab = {"log_file": "lab", "rounds": 4, "pairs": [
+        self.lab = {"log_file": "lab", "rounds": 4, "seed": 1, "pairs": [
             {"index": 1, "bot": "pair01", "subject1": "cy", "subject2": "dee"},
             dict(PAIR)]}
         for pair in self.lab["pairs"]:
@@ -223,6 +223,53 @@ class FolderTest(unittest.TestCase):
         self.assertEqual([a["id"].split(":")[0] for a in later], ["stall", "offline", "stall"])
         kept = status.build(self.folder, self.lab, now=T0 + 200, dismissed={later[1]["id"]})
         self.assertEqual([a["id"].split(":")[0] for a in kept["alerts"]], ["stall", "stall"])
+
+
+class ReportTopTest(FolderTest):
+    """The report's summary, pair lines and incidents from the same files."""
+
+    def test_summary_flags_and_incidents(self):
+        closed = [start()] + joined()
+        for r in (1, 2):
+            closed += answers(r, T0 + 10 * r, 1, investment=10 * r)
+            closed += answers(r, T0 + 10 * r + 2, 2, investment=20 * r)
+            closed.append(journal_line("close", T0 + 10 * r + 4, round=r, **{"break": False}))
+        self.write("pair01/lab_20261207_100000.journal", closed + [
+            journal_line("report", T0 + 40, payout_1=10, payout_2=12)])
+        self.write("pair02/lab_20261207_100000.journal", closed[:-1 - 4] + [
+            journal_line("stop", T0 + 30, round=2)])
+        self.write("pair02/lab_20261207_100000.log",
+                   [transcript_line(T0 + 25, "bob", "ERR", "send failed")])
+        stamp = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(T0 + 28))
+        self.write("supervisor.log", [f"{stamp} pair02's bot was killed by SIGKILL and has "
+                                      "been restarted; it resumes the pair's game.\n"])
+        rounds = [{"pair": p, "round": str(r), "investment": str(v)}
+                  for p, r, v in (("1", 1, 10), ("1", 1, 20), ("1", 2, 20), ("1", 2, 40),
+                                  ("2", 1, 10), ("2", 1, 20))]
+        tables = {"rounds": rounds, "chat": [{"pair": "2", "time": "t", "round": "1",
+                                              "from": "ann", "text": "<hi>"}],
+                  "payouts": [{"pair": "1", "name": "cy", "payout": "10.00"},
+                              {"pair": "1", "name": "dee", "payout": "13.00"}]}
+        top = report_summary.render_top(self.folder, self.lab, tables)
+        for shown in ("<th>rounds played</th><td class=n>3 of 8</td>",
+                      "<th>total payout</th><td class=n>$23.00</td>",
+                      "<th>mean payout</th><td class=n>$11.50</td>",
+                      "<th>median payout</th><td class=n>$11.50</td>", 'id="mean-investment"'):
+            self.assertIn(shown, top)
+        self.assertEqual(report_summary.mean_investments(rounds, 4), [15, 30, None, None])
+        self.assertIn('<tr data-pair="1"><td>1</td><td>pair01</td><td class=n>2</td>'
+                      '<td>cy $10.00, dee $13.00</td><td class="flag"></td></tr>', top)
+        self.assertIn('<td class="flag">NO PAYOUTS, ended by the moderator, incidents</td>',
+                      top)
+        for incident in ("pair02&#x27;s bot was killed by SIGKILL and has been restarted",
+                         "failed: bob: send failed",
+                         "the moderator ended the game in round 2"):
+            self.assertIn(incident, top)
+        page = report.render(self.lab, tables, 4, top, report_summary.render_bottom(
+            self.lab, tables))
+        self.assertIn("&lt;hi&gt;", page)
+        self.assertNotIn("<script", page)
+        self.assertNotIn("http", page.replace('xmlns="http://www.w3.org/2000/svg"', ""))
 
 
 class DeskKeysTest(unittest.TestCase):
