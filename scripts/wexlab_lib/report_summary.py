@@ -38,7 +38,9 @@ def pair_records(folder, lab):
         found += [(t, f"{name} {text}") for t, name, tag, text in events if tag == "PRES"]
         found += [(e["t"], f"the moderator ended the game in round {e.get('round')}")
                   for e in entries if e.get("kind") == "stop"]
-        records.append((pair, state, sorted(found)))
+        # By time only: lines of the same second keep the order they were
+        # written in.
+        records.append((pair, state, sorted(found, key=lambda item: item[0])))
     return records
 
 
@@ -116,9 +118,10 @@ def pair_lines(tables, records):
 
 
 def incidents(records):
-    rows = [f"<tr><td>{_clock(t)}</td><td>{html.escape(pair['bot'])}</td>"
-            f"<td>{html.escape(text)}</td></tr>"
-            for pair, _, found in records for t, text in found]
+    every = sorted(((t, pair["bot"], text) for pair, _, found in records for t, text in found),
+                   key=lambda item: item[0])
+    rows = [f"<tr><td>{_clock(t)}</td><td>{html.escape(bot)}</td>"
+            f"<td>{html.escape(text)}</td></tr>" for t, bot, text in every]
     if not rows:
         return '<h2>Incidents</h2><p id="incidents">None.</p>'
     return ('<h2>Incidents</h2><table id="incidents"><tr><th>time</th><th>pair</th>'
