@@ -25,6 +25,7 @@ PAGE_DIR = os.path.join(os.path.dirname(SCRIPTS), "web", "desk")
 ASSETS = {"/": ("index.html", "text/html"), "/desk.js": ("desk.js", "text/javascript"),
           "/desk.css": ("desk.css", "text/css")}
 REBUILD_SECONDS = 0.25  # how often the files are looked at
+KEEP_ALIVE_SECONDS = 15
 HEADERS = {"Content-Security-Policy": "default-src 'self'; object-src 'none'; "
            "base-uri 'none'; frame-ancestors 'none'",
            "X-Content-Type-Options": "nosniff", "Referrer-Policy": "no-referrer",
@@ -79,6 +80,7 @@ class Desk:
         self.changed = asyncio.Condition()
         self.client = None
         self.waiters = {}  # bot -> futures waiting for its next answer
+        self.closing = False
 
     # The state, rebuilt from the files twice a second.
 
@@ -165,19 +167,36 @@ class Desk:
         return web.json_response(self.state)
 
     async def events(self, request):
+        """Server-sent events: the state each time it is rebuilt, a comment
+        now and then to keep the stream open, until the desk shuts."""
         response = web.StreamResponse(headers={"Content-Type": "text/event-stream"})
         response.headers.update(HEADERS)
         await response.prepare(request)
         seen = -1
-        while True:
+        while not self.closing:
             async with self.changed:
-                await self.changed.wait_for(lambda: self.version != seen)
+                try:
+                    await asyncio.wait_for(self.changed.wait_for(
+                        lambda: self.version != seen or self.closing), KEEP_ALIVE_SECONDS)
+                except asyncio.TimeoutError:
+                    pass
+            if self.closing:
+                break
+            payload = b": still here\n\n"
+            if self.version != seen:
                 seen = self.version
+                payload = f"data: {json.dumps(self.state)}\n\n".encode()
             try:
-                await response.write(f"data: {json.dumps(self.state)}\n\n".encode())
+                await response.write(payload)
             except (ConnectionResetError, RuntimeError):
                 break
         return response
+
+    async def shut(self):
+        """Ends the event streams, so the server can stop at once."""
+        self.closing = True
+        async with self.changed:
+            self.changed.notify_all()
 
     def choose(self, which):
         if which == "all":
@@ -254,6 +273,7 @@ async def serve(folder, lab, info):
     log_line(folder, f"desk running on {info['address']}:{info['port']} (pid {os.getpid()})")
     await stop.wait()
     refresher.cancel()
+    await desk.shut()
     if desk.client is not None:
         await desk.client.close()
     await runner.cleanup()

@@ -264,14 +264,32 @@ def read_lines(path):
         return []
 
 
+# path -> ((size, mtime), parsed): a file is parsed again only when it
+# changed, so the desk's rebuilds stay cheap in a long session.
+_parsed = {}
+
+
+def _read_parsed(path, parse):
+    try:
+        info = os.stat(path)
+    except OSError:
+        return []
+    key = (info.st_size, info.st_mtime_ns)
+    cached = _parsed.get((path, parse))
+    if cached is None or cached[0] != key:
+        cached = (key, parse(read_lines(path)))
+        _parsed[(path, parse)] = cached
+    return cached[1]
+
+
 def read_pair(folder, pair, log_file):
     """(journal entries, transcript events) of a pair's folder."""
     directory = os.path.join(folder, pair["bot"])
     journals = sorted(glob.glob(os.path.join(directory, f"{log_file}_*.journal")))
-    entries = journal_entries(read_lines(journals[-1])) if journals else []
+    entries = _read_parsed(journals[-1], journal_entries) if journals else []
     events = []
     for path in sorted(glob.glob(os.path.join(directory, f"{log_file}_*.log"))):
-        events += transcript_events(read_lines(path))
+        events += _read_parsed(path, transcript_events)
     return entries, events
 
 

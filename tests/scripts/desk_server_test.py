@@ -56,6 +56,7 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
         self.client = TestClient(TestServer(self.desk.app()))
         await self.client.start_server()
         self.addAsyncCleanup(self.client.close)
+        self.addAsyncCleanup(self.desk.shut)  # before the server stops
 
     async def test_every_path_needs_the_token(self):
         for path in ("/", "/desk.js", "/desk.css", "/api/pairs", "/api/events", "/nothing",
@@ -129,7 +130,10 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
         line = await asyncio.wait_for(response.content.readline(), 20)
         self.assertTrue(line.startswith(b"data: "), line)
         self.assertEqual(len(json.loads(line[6:])["pairs"]), 2)
-        response.close()
+        # The stream ends when the desk shuts, so the server can stop.
+        await self.desk.shut()
+        await asyncio.wait_for(response.content.read(), 20)
+        self.assertTrue(response.content.at_eof())
 
 
 if __name__ == "__main__":
