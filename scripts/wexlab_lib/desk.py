@@ -213,6 +213,8 @@ class Desk:
             body = await request.json()
         except ValueError:
             raise web.HTTPBadRequest(text="the body must be JSON")
+        if not isinstance(body, dict):
+            raise web.HTTPBadRequest(text='the body must be {"pairs": ..., "text": ...}')
         text = str(body.get("text", "")).strip()
         if not text:
             raise web.HTTPBadRequest(text="text is empty")
@@ -231,19 +233,26 @@ class Desk:
         if futures and not text.startswith("n"):
             done, _ = await asyncio.wait(futures.values(), timeout=8)
             answers = {bot: f.result() for bot, f in futures.items() if f in done}
+        for bot, future in futures.items():  # no answer in time: stop waiting
+            if future in self.waiters.get(bot, []):
+                self.waiters[bot].remove(future)
         return web.json_response({"sent": [{"pair": p["index"], "bot": p["bot"], "text": text,
                                             "answer": answers.get(p["bot"])}
                                            for p in chosen]})
 
     async def dismiss(self, request):
-        body = await request.json()
-        self.dismissed.add(str(body.get("id")))
-        log_line(self.folder, f"alert dismissed: {body.get('id')}")
+        try:
+            body = await request.json()
+            alert = str(body["id"])
+        except (ValueError, KeyError, TypeError):
+            raise web.HTTPBadRequest(text='the body must be {"id": ...}')
+        self.dismissed.add(alert)
+        log_line(self.folder, f"alert dismissed: {alert}")
         self.rebuild()
         async with self.changed:
             self.version += 1
             self.changed.notify_all()
-        return web.json_response({"dismissed": body.get("id")})
+        return web.json_response({"dismissed": alert})
 
     def app(self):
         application = web.Application(middlewares=[self.guard])

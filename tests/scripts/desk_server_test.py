@@ -97,7 +97,7 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
         self.desk.client = FakeClient(self.desk)
         for body in ("not json", json.dumps({"pairs": [2], "text": " "}),
                      json.dumps({"pairs": [3], "text": "s"}),
-                     json.dumps({"pairs": 2, "text": "s"})):
+                     json.dumps({"pairs": 2, "text": "s"}), json.dumps([1, 2])):
             response = await self.client.post(say, data=body)
             self.assertEqual(response.status, 400, body)
         self.assertEqual(self.desk.client.sent, [])
@@ -113,6 +113,20 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
             log = f.read()
         self.assertIn("sent to pair02: s", log)
         self.assertIn("pair02 answered: okay, sent speed up message.", log)
+        # n has no answer: nothing is left waiting for one.
+        self.assertEqual(sum(len(w) for w in self.desk.waiters.values()), 0)
+
+    async def test_an_alert_once_dismissed_stays_away(self):
+        dismiss = f"/api/dismiss?token={TOKEN}"
+        self.assertEqual((await self.client.post(dismiss, data="[]")).status, 400)
+        response = await self.client.post(dismiss, data=json.dumps({"id": "server"}))
+        self.assertEqual(await response.json(), {"dismissed": "server"})
+        self.desk.server_up = False
+        self.desk.rebuild()
+        self.assertEqual(self.desk.state["alerts"], [])
+        self.desk.dismissed.clear()
+        self.desk.rebuild()
+        self.assertEqual([a["id"] for a in self.desk.state["alerts"]], ["server"])
 
     async def test_a_status_answer_is_kept_for_the_row_and_for_wexlab_status(self):
         self.desk.answer("pair01", "Status: round 1 of 3.")
