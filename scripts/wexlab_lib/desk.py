@@ -183,6 +183,8 @@ class Desk:
             if self.closing:
                 break
             payload = b": still here\n\n"
+            if self.state is None:  # a stream opened before the first rebuild
+                self.rebuild()
             if self.version != seen:
                 seen = self.version
                 payload = f"data: {json.dumps(self.state)}\n\n".encode()
