@@ -26,6 +26,9 @@ ASSETS = {"/": ("index.html", "text/html"), "/desk.js": ("desk.js", "text/javasc
           "/desk.css": ("desk.css", "text/css")}
 REBUILD_SECONDS = 0.25  # how often the files are looked at
 KEEP_ALIVE_SECONDS = 15
+# Pairs whose bots run on another machine have no files here: their rows
+# come from their answers to ?, asked this often.
+ELSEWHERE_ASK_SECONDS = 30
 HEADERS = {"Content-Security-Policy": "default-src 'self'; object-src 'none'; "
            "base-uri 'none'; frame-ancestors 'none'",
            "X-Content-Type-Options": "nosniff", "Referrer-Policy": "no-referrer",
@@ -104,11 +107,26 @@ class Desk:
                 pass
         return found
 
+    def ask_elsewhere(self):
+        """Sends ? to the bots that run on other machines; False when it
+        could not (not signed on yet)."""
+        try:
+            mine = set(lablib.read_json(os.path.join(self.folder, "local.json"))["pairs"])
+        except (OSError, ValueError, KeyError):
+            return True
+        if self.client is None or not self.client.ready.is_set():
+            return False
+        for pair in self.lab["pairs"]:
+            if pair["index"] not in mine:
+                self.client.command(pair["bot"], "?")
+                log_line(self.folder, f"sent to {pair['bot']} (on another machine): ?")
+        return True
+
     async def refresh_loop(self):
         """Rebuilds the state when a file changed, and every second for the
         clocks in it; the bots keep the CPU they need."""
         loop = asyncio.get_running_loop()
-        last_check = last_build = 0
+        last_check = last_build = last_ask = 0
         seen = None
         while True:
             if time.monotonic() - last_check > 3:
@@ -117,6 +135,8 @@ class Desk:
                     None, lablib.lab_server.port_open, self.lab["address"], self.lab["port"])
                 if up != self.server_up:
                     self.server_up, seen = up, None
+            if time.monotonic() - last_ask > ELSEWHERE_ASK_SECONDS and self.ask_elsewhere():
+                last_ask = time.monotonic()
             found = self.fingerprint()
             if found != seen or time.monotonic() - last_build >= 1:
                 seen, last_build = found, time.monotonic()

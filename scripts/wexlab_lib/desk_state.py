@@ -168,6 +168,43 @@ def _apply_transcript(game, events, now):
     return errors
 
 
+STATUS_ROUND = re.compile(r"Status: round (\d+) of (\d+)\.")
+STATUS_OVER = re.compile(r"Status: game over after round (\d+)")
+STATUS_SUBJECT = re.compile(r"(.+?): ([^;]+); (online|offline|presence not known); "
+                            r"(?:last message (\d+) s ago|no message yet)\.")
+
+
+def from_answer(pair, answer, now):
+    """A pair's state from its bot's last ? answer alone: for a pair whose
+    files are on another machine. The answer's age is added to the
+    seconds it gives."""
+    text, age = answer["text"], max(0, int(now - answer["t"]))
+    state = {"round": 0, "closed": 0, "phase": "joining", "left": None, "subjects": []}
+    found = STATUS_ROUND.search(text)
+    if found:
+        state.update(round=int(found.group(1)), closed=int(found.group(1)) - 1, phase="asking")
+    over = STATUS_OVER.search(text)
+    if over:
+        state.update(round=int(over.group(1)), closed=int(over.group(1)), phase="reported")
+    left = re.search(r"Break: (\d+) s left", text)
+    if left and state["phase"] == "asking":
+        state.update(phase="break", left=max(0, int(left.group(1)) - age))
+    if "Ended by e: yes" in text and state["phase"] != "reported":
+        state["phase"] = "ended"
+    for line in text.split("\n")[1:]:
+        subject = STATUS_SUBJECT.fullmatch(line.strip())
+        if not subject:
+            continue
+        name, owes, presence, last = subject.groups()
+        state["subjects"].append({
+            "name": name, "online": {"online": True, "offline": False}.get(presence),
+            "since": None, "owes": [w for w in ("expectation", "investment") if w in owes
+                                    and owes.startswith("owes")],
+            "owes_since": None, "last_message_s": None if last is None else int(last) + age,
+            "investments": []})
+    return state
+
+
 def _bot_state(bot_info, restarts):
     if bot_info.get("given_up"):
         return "given up"
@@ -200,13 +237,19 @@ def pair_state(pair, entries, events, supervisor, bot_info, answer, now):
     left = None
     if game.break_since is not None and game.max_chat:
         left = max(0, int(game.break_since + game.max_chat - now))
-    return {"pair": pair["index"], "bot": pair["bot"], "round": min(game.round, game.nrounds)
-            if game.nrounds else game.round, "nrounds": game.nrounds,
-            "rounds_closed": game.closed, "phase": game.phase(), "break_left_s": left,
+    round_, closed, phase = game.round, game.closed, game.phase()
+    if game.nrounds:
+        round_ = min(round_, game.nrounds)
+    if not entries and answer and bot_info.get("elsewhere"):
+        told = from_answer(pair, answer, now)
+        round_, closed, phase, left = told["round"], told["closed"], told["phase"], told["left"]
+        subjects = told["subjects"] or subjects
+    return {"pair": pair["index"], "bot": pair["bot"], "round": round_, "nrounds": game.nrounds,
+            "rounds_closed": closed, "phase": phase, "break_left_s": left,
             "subjects": subjects, "bot_state": _bot_state(bot_info, restarts),
             "restarts": len(restarts), "restart_times": restarts,
             "given_up": bool(bot_info.get("given_up")),
-            "chat": game.chat if game.phase() == "break" else [],
+            "chat": game.chat if phase == "break" else [],
             "errors": errors, "answer": answer}
 
 

@@ -136,6 +136,20 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
         self.desk.rebuild()
         self.assertEqual(self.desk.state["pairs"][0]["answer"]["text"], "Status: round 1 of 3.")
 
+    async def test_pairs_on_another_machine_are_asked_and_shown_from_the_answer(self):
+        with open(os.path.join(self.folder, "local.json"), "w") as f:
+            json.dump({"pairs": [1], "server": True}, f)
+        self.assertFalse(self.desk.ask_elsewhere())  # not signed on yet
+        self.desk.client = FakeClient(self.desk)
+        self.assertTrue(self.desk.ask_elsewhere())
+        self.assertEqual(self.desk.client.sent, [("pair02", "?")])
+        self.desk.answer("pair02", "Status: round 2 of 3.\nBreak: none.\nEnded by e: no.")
+        self.desk.rebuild()
+        two = self.desk.state["pairs"][1]
+        self.assertEqual((two["round"], two["phase"], two["bot_state"]),
+                         (2, "asking", "elsewhere"))
+        self.assertEqual(self.desk.state["pairs"][0]["phase"], "joining")
+
     async def test_events_push_the_state(self):
         refresher = asyncio.ensure_future(self.desk.refresh_loop())
         self.addCleanup(refresher.cancel)

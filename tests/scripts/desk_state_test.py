@@ -117,6 +117,38 @@ class JournalTest(unittest.TestCase):
         self.assertEqual(state(damaged)["round"], 1)
 
 
+class ElsewhereTest(unittest.TestCase):
+    """A pair whose bot runs on another machine: its files are not here, so
+    its row comes from the bot's last ? answer."""
+
+    ANSWER = ("Status: round 3 of 4.\nann: in the break, said done; online; last message 8 s "
+              "ago.\nbob: in the break; offline; no message yet.\nBreak: 40 s left.\n"
+              "Ended by e: no.")
+
+    def test_the_answer_gives_round_phase_and_subjects(self):
+        s = state([], bot={"elsewhere": True}, answer={"t": T0 + 90, "text": self.ANSWER})
+        self.assertEqual((s["round"], s["rounds_closed"], s["phase"], s["break_left_s"],
+                          s["bot_state"]), (3, 2, "break", 30, "elsewhere"))
+        ann, bob = s["subjects"]
+        self.assertEqual((ann["name"], ann["online"], ann["last_message_s"], ann["owes"]),
+                         ("ann", True, 18, []))
+        self.assertEqual((bob["online"], bob["last_message_s"]), (False, None))
+        asking = ("Status: round 2 of 4.\nann: owes the investment; online; last message 1 s "
+                  "ago.\nbob: has answered this round; presence not known; last message 3 s "
+                  "ago.\nBreak: none.\nEnded by e: yes.")
+        s = state([], bot={"elsewhere": True}, answer={"t": T0 + 100, "text": asking})
+        self.assertEqual((s["round"], s["phase"]), (2, "ended"))
+        self.assertEqual([x["owes"] for x in s["subjects"]], [["investment"], []])
+        over = "Status: game over after round 4; payouts sent.\nBreak: none.\nEnded by e: no."
+        s = state([], bot={"elsewhere": True}, answer={"t": T0 + 100, "text": over})
+        self.assertEqual((s["round"], s["rounds_closed"], s["phase"]), (4, 4, "reported"))
+
+    def test_a_local_journal_wins_over_an_answer(self):
+        s = state([start()] + joined(), bot={"elsewhere": True},
+                  answer={"t": T0 + 90, "text": self.ANSWER})
+        self.assertEqual((s["round"], s["phase"]), (1, "asking"))
+
+
 class TranscriptTest(unittest.TestCase):
     def test_presence_lines_make_online_and_since(self):
         journal = [start()] + joined()
