@@ -163,6 +163,8 @@ private:
     // The subject whose configured name the library finds equal to name:
     // 1 or 2, else 0.
     int32_t SubjectOf(WEXSTR name);
+    // The moderator's name, or the desk's (DeskName) when one is set.
+    bool IsModerator(WEXSTR name) const;
     // False for a stranger already answered within the last minute.
     bool MayReplyToSender();
     // Calls the acting handler of an event; the others need nothing.

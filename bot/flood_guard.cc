@@ -47,10 +47,16 @@ bool FloodGuard::Read(const PropertyFile& config) {
            ReadWhole(config, "FloodSeconds", 1, 3600, &m_seconds);
 }
 
-HRESULT FloodGuard::Apply(IWexSession* session, const std::string& moderator) const {
+HRESULT FloodGuard::Apply(IWexSession* session, const std::string& moderator,
+                          const std::string& desk) const {
     CWexVariant name;
     MakeStringVariant(name.get(), moderator);
     HRESULT hr = session->SetSessionProperty(WEX_PROP_PRIORITY_PEER, name.value());
+    if (Succeeded(hr) && !desk.empty()) {
+        CWexVariant second;
+        MakeStringVariant(second.get(), desk);
+        hr = session->SetSessionProperty(WEX_PROP_PRIORITY_PEER2, second.value());
+    }
     if (Succeeded(hr)) hr = SetInt(session, WEX_PROP_FLOOD_LIMIT, m_limit);
     if (Succeeded(hr)) hr = SetInt(session, WEX_PROP_FLOOD_SECONDS, m_seconds);
     return hr;

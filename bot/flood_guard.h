@@ -1,6 +1,6 @@
 // The bot's guard against participants who write too much: how fast a
 // sender may write before the component folds its messages (keys
-// FloodLimit and FloodSeconds), the moderator's messages going first, and
+// FloodLimit and FloodSeconds), the moderator's (and the desk's) messages going first, and
 // at most one reply a minute to a stranger.
 #pragma once
 
@@ -17,8 +17,10 @@ public:
     // FloodSeconds (default 10); false, with a line on standard error, for
     // a value that is not a whole number in range.
     bool Read(const PropertyFile& config);
-    // Hands the rule and the moderator's name to the session before sign-on.
-    HRESULT Apply(IWexSession* session, const std::string& moderator) const;
+    // Hands the rule and the moderator's name, and the desk's ("" for
+    // none), to the session before sign-on: both go first.
+    HRESULT Apply(IWexSession* session, const std::string& moderator,
+                  const std::string& desk) const;
     // True when a stranger may be answered now: once a minute at most.
     bool MayAnswerStranger(const std::string& name, int64_t nowMs);
 

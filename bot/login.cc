@@ -49,7 +49,7 @@ HRESULT CBotClient::Login() {
     MakeStringVariant(service.get(), m_service);
     hr = m_spiSession->SetSessionProperty(WEX_PROP_SERVICE, service.value());
     if (Failed(hr)) return hr;
-    hr = m_flood.Apply(m_spiSession.get(), SlotName(SLOT_MODERATOR));
+    hr = m_flood.Apply(m_spiSession.get(), SlotName(SLOT_MODERATOR), m_account.deskName);
     if (Failed(hr)) return hr;
 
     hr = CClientPrefs::Create(m_spiSession.get(), m_spPrefs.Out());

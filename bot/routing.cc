@@ -1,6 +1,6 @@
-// Routing of incoming instant messages: the moderator's go to the command
-// handler, everyone else's to the game; what the handler posted for each
-// subject leaves afterwards as one message per subject.
+// Routing of incoming instant messages: the moderator's (and the desk's,
+// the second moderator account of DeskName) go to the command handler, everyone else's to the game;
+// what the handler posted for each subject leaves afterwards as one message per subject.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
 #include "messaging/username_slots.h"
@@ -26,6 +26,12 @@ int32_t SkippedBefore(IWexIm* piIm) {
 }
 
 }  // namespace
+
+bool CBotClient::IsModerator(WEXSTR name) const {
+    if (IsSlot(name, SLOT_MODERATOR)) return true;
+    return !m_account.deskName.empty() &&
+           StrCompare(name, MakeBstr(m_account.deskName.c_str())) == 0;
+}
 
 void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession,
                               IWexParticipant* piParticipant, IWexIm* piIm) {
@@ -56,7 +62,7 @@ void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession
     }
     teamABuffer.Reset();
     teamBBuffer.Reset();
-    if (IsSlot(m_game.sender, SLOT_MODERATOR)) {
+    if (IsModerator(m_game.sender)) {
         HandleModeratorMsg(piSession, piImSession);
     } else {
         HandlePlayerMsg(piSession, piImSession);

@@ -51,11 +51,30 @@ bool NamesDiffer() {
     return true;
 }
 
-bool LoadAllUsernames(const PropertyFile& config, Transcript& transcript) {
+// DeskName is optional; when given it is checked as the other names are
+// and must be an account of its own.
+bool LoadDeskName(const PropertyFile& config, std::string* desk) {
+    CWexBstr value;
+    if (config.GetString("DeskName", value) != S_OK) return true;
+    std::string error = ReadUsername(config, "DeskName", desk);
+    if (!error.empty()) {
+        platform::PrintErrorLine("DeskName: " + error);
+        return false;
+    }
+    for (int slot = 0; slot < SLOT_COUNT; ++slot) {
+        if (!SameAccount(*desk, SlotName(slot))) continue;
+        platform::PrintErrorLine("DeskName: username \"" + *desk + "\" is already " +
+                                 kNameKeys[slot] + "; every party needs an account of its own.");
+        return false;
+    }
+    return true;
+}
+
+bool LoadAllUsernames(const PropertyFile& config, Transcript& transcript, std::string* desk) {
     for (int slot = 0; slot < SLOT_COUNT; ++slot) {
         if (!LoadOneUsername(config, transcript, slot, kNameKeys[slot])) return false;
     }
-    return NamesDiffer();
+    return NamesDiffer() && LoadDeskName(config, desk);
 }
 
 // Says which password-file line is empty: the whole file, or the line
@@ -74,7 +93,7 @@ void ReportEmptyLine(const PropertyFile& config, const char* indexKey, int index
 
 bool LoadAccountSettings(const PropertyFile& config, Transcript& transcript,
                          AccountSettings* account) {
-    if (!LoadAllUsernames(config, transcript)) return false;
+    if (!LoadAllUsernames(config, transcript, &account->deskName)) return false;
     AssignText(account->botName, SlotName(SLOT_BOT));
 
     int passwordIndex = 0;

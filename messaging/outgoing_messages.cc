@@ -97,11 +97,11 @@ HRESULT CBotClient::SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSessi
     return S_OK;
 }
 
-// A stranger (neither subject nor moderator) is answered once a minute at
+// A stranger (neither subject nor moderator nor desk) is answered once a minute at
 // most, so that strangers can't keep the bot busy with its reply delay.
 bool CBotClient::MayReplyToSender() {
     int slot = FindUsernameSlot(m_game.sender);
-    if (slot == SLOT_SUBJECT1 || slot == SLOT_SUBJECT2 || slot == SLOT_MODERATOR) return true;
+    if (slot == SLOT_SUBJECT1 || slot == SLOT_SUBJECT2 || IsModerator(m_game.sender)) return true;
     std::string name;
     ToNarrow(name, m_game.sender);
     return m_flood.MayAnswerStranger(name, platform::NowMs());

@@ -72,6 +72,10 @@ std::string LoadUsername(const PropertyFile& config, int slot, const std::string
     return error;
 }
 
+std::string ReadUsername(const PropertyFile& config, const std::string& key, std::string* name) {
+    return CheckUsername(config, key, name);
+}
+
 void ResetUsernameSlots() {
     for (char* slot : g_slots) {
         std::memset(slot, ' ', SLOT_SIZE - 1);

@@ -28,5 +28,10 @@ const char* SlotName(int slot);
 // message for the transcript's "ERR " line, leaving the slot as it was.
 std::string LoadUsername(const PropertyFile& config, int slot, const std::string& key);
 
+// Reads the value of key as a screen name, with the checks LoadUsername
+// makes, into *name without storing it in a slot. Returns "" on success,
+// else the error message.
+std::string ReadUsername(const PropertyFile& config, const std::string& key, std::string* name);
+
 // Test hook: puts every slot back to 13 blanks.
 void ResetUsernameSlots();

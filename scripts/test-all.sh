@@ -15,6 +15,10 @@ echo "== format check"
 (cd "$root" && git ls-files -co --exclude-standard -- '*.cc' '*.h' |
     xargs clang-format --dry-run -Werror)
 
+echo "== Python check"
+# wexlab, the lab server and the Python tests, with Debian's pyflakes.
+(cd "$root" && pyflakes3 scripts/wexlab $(git ls-files -co --exclude-standard -- '*.py'))
+
 run_tests() {
   local dir="$1"
   shift

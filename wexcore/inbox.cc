@@ -4,6 +4,12 @@
 
 namespace wexcore {
 
+bool Inbox::IsPriority(const std::string& peer) const {
+    if (peer.empty()) return false;
+    const std::vector<std::string>& names = m_policy.priorityPeers;
+    return std::find(names.begin(), names.end(), peer) != names.end();
+}
+
 std::deque<int64_t>& Inbox::Window(const std::string& peer, int64_t nowMs) {
     std::deque<int64_t>& times = m_windows[peer];
     while (!times.empty() && times.front() + m_policy.windowMs <= nowMs) times.pop_front();
@@ -13,7 +19,7 @@ std::deque<int64_t>& Inbox::Window(const std::string& peer, int64_t nowMs) {
 void Inbox::Arrive(const std::string& peer, const std::string& text, int64_t nowMs,
                    uint64_t order) {
     InboxMessage message{peer, text, 0, order};
-    if (!m_policy.priorityPeer.empty() && peer == m_policy.priorityPeer) {
+    if (IsPriority(peer)) {
         m_queue.push_back(std::move(message));
         return;
     }
@@ -70,12 +76,9 @@ std::optional<InboxMessage> Inbox::Next(int64_t nowMs) {
     Release(nowMs);
     if (m_queue.empty()) return std::nullopt;
     auto first = m_queue.begin();
-    if (!m_policy.priorityPeer.empty()) {
-        auto priority = std::find_if(m_queue.begin(), m_queue.end(), [this](const auto& m) {
-            return m.peer == m_policy.priorityPeer;
-        });
-        if (priority != m_queue.end()) first = priority;
-    }
+    auto priority = std::find_if(m_queue.begin(), m_queue.end(),
+                                 [this](const auto& m) { return IsPriority(m.peer); });
+    if (priority != m_queue.end()) first = priority;
     InboxMessage message = std::move(*first);
     m_queue.erase(first);
     return message;
@@ -85,7 +88,7 @@ std::optional<uint64_t> Inbox::NextOrder(int64_t nowMs) const {
     // What Release would move into the queue counts as well.
     std::optional<uint64_t> order;
     for (const InboxMessage& m : m_queue) {
-        if (!m_policy.priorityPeer.empty() && m.peer == m_policy.priorityPeer) return m.order;
+        if (IsPriority(m.peer)) return m.order;
         if (!order) order = m.order;
     }
     if (order) return order;

@@ -1,7 +1,8 @@
 // Incoming instant messages waiting for the user of a service. It keeps a
 // participant who writes faster than the user can answer from holding up
 // everyone else:
-//   - the priority peer's messages (the moderator's) go before all others;
+//   - the priority peers' messages (the moderator's, and those of a second
+//     moderator account such as the lab's desk) go before all others;
 //   - beyond a rate (limit messages in window), a peer's further messages
 //     are folded into one held message: the last text, with the number of
 //     messages it stands for; it is delivered once the peer's window has
@@ -18,12 +19,13 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace wexcore {
 
 struct InboxPolicy {
-    std::string priorityPeer;  // empty: no peer goes first
-    int32_t limit = 0;         // messages a peer may send in window; 0: no limit
+    std::vector<std::string> priorityPeers;  // empty names are ignored
+    int32_t limit = 0;                       // messages a peer may send in window; 0: no limit
     int64_t windowMs = 10000;
     size_t capacity = 1000;
 };
@@ -56,6 +58,7 @@ public:
     size_t Clear();
 
 private:
+    bool IsPriority(const std::string& peer) const;
     struct Held {
         InboxMessage message;  // the last text; skipped counts those before it
         int64_t dueMs = 0;

@@ -69,10 +69,12 @@ constexpr int32_t WEX_PROP_SERVICE = 1000;
 // Session properties that guard the user against a flooding peer (see
 // wexcore/inbox.h): the peer whose messages go first (a string), and how
 // many messages a peer may send in how many seconds before the rest are
-// folded (integers; a limit of 0 turns the rule off).
+// folded (integers; a limit of 0 turns the rule off). A second priority
+// peer (a string) goes first as well; an empty name sets none.
 constexpr int32_t WEX_PROP_PRIORITY_PEER = 1001;
 constexpr int32_t WEX_PROP_FLOOD_LIMIT = 1002;
 constexpr int32_t WEX_PROP_FLOOD_SECONDS = 1003;
+constexpr int32_t WEX_PROP_PRIORITY_PEER2 = 1004;
 
 // Property of a received message (IWexIm2): how many earlier messages of
 // the same peer were folded into it, unanswered one by one (an integer).

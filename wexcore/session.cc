@@ -75,13 +75,17 @@ HRESULT SessionObject::GetSignedOnName(WEXSTR* name) {
 }
 
 HRESULT SessionObject::SetSessionProperty(int32_t property, const WexVariant& value) {
-    if (property == WEX_PROP_SERVICE || property == WEX_PROP_PRIORITY_PEER) {
+    if (property == WEX_PROP_SERVICE || property == WEX_PROP_PRIORITY_PEER ||
+        property == WEX_PROP_PRIORITY_PEER2) {
         if (value.vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
         std::string text = Utf8Of(value.bstrVal);
         if (property == WEX_PROP_SERVICE) {
             m_serviceDescription = text;
         } else {
-            m_inbox.priorityPeer = text;
+            // Slot 0 holds the first priority peer, slot 1 the second.
+            size_t slot = property == WEX_PROP_PRIORITY_PEER ? 0 : 1;
+            if (m_inbox.priorityPeers.size() < 2) m_inbox.priorityPeers.resize(2);
+            m_inbox.priorityPeers[slot] = text;
         }
     }
     if (property == WEX_PROP_FLOOD_LIMIT || property == WEX_PROP_FLOOD_SECONDS) {

@@ -1,5 +1,14 @@
-"""The parts of scripts/wexlab: the session file, the lab server and its
-accounts, the supervisor, the robots, and the merged data with its report."""
+"""The parts of scripts/wexlab, one module each:
+  session      the session file, the matching, each pair's wexbot.conf
+  lab          the lab server, its accounts and lab.json (over lab-server.py)
+  bots         the pairs' bots as processes
+  supervisor   the process that restarts a stopped bot (wexlab _supervise)
+  desk_state   a pair's state and the alerts from the bots' files (pure)
+  status       that state for a session folder (wexlab status, the desk)
+  desk         the live web page and its JSON (wexlab _desk; web/desk/)
+  collect, report, report_summary   the merged data and report.html
+  robots, xmpp the robot subjects of rehearse and bench; the XMPP clients
+  commands     the subcommands"""
 
 import importlib.util
 import os

@@ -1,6 +1,5 @@
 """The commands of wexlab; each works in the session folder."""
 
-import asyncio
 import os
 import shutil
 import socket
@@ -8,8 +7,9 @@ import subprocess
 import sys
 import time
 
-from . import SCRIPTS, bots, cards as cardslib, collect as collectlib, lab as lablib, report, seats
-from . import session as sessionlib
+from . import SCRIPTS, bots, cards as cardslib, collect as collectlib, lab as lablib, report
+from . import report_summary, seats
+from . import session as sessionlib, status as statuslib
 
 WEXLAB = os.path.join(SCRIPTS, "wexlab")
 ONLINE = "wexbot online and ready."
@@ -71,6 +71,51 @@ def start_supervisor(folder, indexes):
         time.sleep(0.1)
     if supervisor_pid(folder) is None:
         raise lablib.LabError(f"the supervisor did not start; see {folder}/supervisor.log")
+
+
+def desk_pid(folder):
+    info = statuslib.read_desk_info(folder)
+    pid = info and info.get("pid")
+    if not pid or not bots.alive(pid):
+        return None
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return pid if b"_desk" in f.read() else None
+    except OSError:
+        return None
+
+
+def start_desk(folder, lab):
+    """Starts the desk beside the session (a process of its own, like the
+    supervisor) with a new token; says where it is, or why not."""
+    if desk_pid(folder) is not None:
+        return True
+    settings = statuslib.desk_settings(lab)
+    if lablib.lab_server.port_open(settings["address"], settings["port"]):
+        say_line(f"The desk did not start: something already listens on {settings['address']}:"
+                 f"{settings['port']} (choose another port with the session key Desk).")
+        return False
+    info = {"address": settings["address"], "port": settings["port"], "token": statuslib.new_token()}
+    lablib.write_json(os.path.join(folder, statuslib.DESK_FILE), info, private=True)
+    with open(os.path.join(folder, "desk-console.log"), "ab") as log:
+        subprocess.Popen([sys.executable, WEXLAB, "_desk", "--dir", folder], cwd=folder,
+                         stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                         start_new_session=True)
+    deadline = time.monotonic() + 15
+    while time.monotonic() < deadline and not lablib.lab_server.port_open(info["address"],
+                                                                          info["port"]):
+        time.sleep(0.1)
+    if desk_pid(folder) is None:
+        say_line(f"The desk did not start; see {folder}/desk-console.log")
+        return False
+    say_line(f"The desk: {statuslib.desk_url(info)}")
+    return True
+
+
+def stop_desk(folder):
+    pid = desk_pid(folder)
+    if pid is not None:
+        bots.terminate([pid], 10)
 
 
 def last_line(path):
@@ -150,6 +195,8 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
             say_line(f"Seats in a browser: {seats.origin(lab)}/ with each participant's link "
                      f"in seats.csv (wexlab seats) and printable cards in {folder}/cards.html.")
     start_supervisor(folder, indexes)
+    if local(folder)["server"]:
+        start_desk(folder, lab)
     if indexes:
         ready = wait_online(folder, lab, indexes)
         say_line(f"{len(indexes)} bots started" + ("" if ready else " (see above)") +
@@ -167,6 +214,8 @@ def command_resume(args):
     mine = local(folder)
     if mine["server"] and lablib.start_server(lab, folder):
         say_line(f"Lab server running again on {lab['address']}:{lab['port']}.")
+    if mine["server"]:
+        start_desk(folder, lab)
     if supervisor_pid(folder) is not None:
         say_line("The supervisor runs already.")
         return
@@ -188,11 +237,43 @@ def choose_pairs(lab, which):
     raise lablib.LabError(f"no pair {which}: use a pair number, its bot's name or all")
 
 
+def say_through_desk(folder, pairs, text):
+    """Sends through the running desk: the bots' answers go to the desk's
+    account, not to the moderator's chat. None when no desk runs."""
+    import json
+    import urllib.request
+    info = statuslib.read_desk_info(folder)
+    if info is None or desk_pid(folder) is None:
+        return None
+    body = json.dumps({"pairs": [p["index"] for p in pairs], "text": text}).encode()
+    base = statuslib.desk_url(info).split("/?token=")[0]
+    request = urllib.request.Request(f"{base}/api/say?token={info['token']}", data=body,
+                                     method="POST",
+                                     headers={"Content-Type": "application/json"})
+    try:
+        with urllib.request.urlopen(request, timeout=30) as response:
+            return json.loads(response.read())["sent"]
+    except OSError as e:
+        say_line(f"(the desk did not take it: {e}; sending as the moderator)")
+        return None
+
+
 def command_say(args):
-    from . import xmpp
-    lab = lablib.load(os.getcwd())
+    folder = os.getcwd()
+    lab = lablib.load(folder)
     pairs = choose_pairs(lab, args.pair)
-    asyncio.run(xmpp.say(lab, [p["bot"] for p in pairs], " ".join(args.text)))
+    text = " ".join(args.text)
+    if not lablib.lab_server.port_open(lab["address"], lab["port"]):
+        raise lablib.LabError(f"the lab server at {lab['address']}:{lab['port']} is not "
+                              "running: wexlab resume starts it again")
+    sent = say_through_desk(folder, pairs, text)
+    if sent is not None:
+        for item in sent:
+            say_line(f"{item['bot']}: " + (item["answer"] or "sent").replace("\n", " | "))
+        return
+    import asyncio
+    from . import xmpp
+    asyncio.run(xmpp.say(lab, [p["bot"] for p in pairs], text))
     say_line(f"Sent to {len(pairs)} bot(s) as {lab['moderator']}.")
 
 
@@ -206,31 +287,49 @@ def running_bots(folder, lab):
     return pids
 
 
-def command_status(args):
-    from . import xmpp
+def command_desk(args):
     folder = os.getcwd()
-    lab = lablib.load(folder)
-    mine = set(local(folder)["pairs"])
-    running = running_bots(folder, lab)
-    answers = {}
-    try:
-        answers = asyncio.run(xmpp.ask_status(lab, [p["bot"] for p in lab["pairs"]], 15))
-    except ConnectionError as e:
-        say_line(f"(no answers: {e})")
-    for pair in lab["pairs"]:
-        index = pair["index"]
-        state = ("bot running" if index in running else
-                 "bot NOT running" if index in mine else "bot on another machine")
-        answer = answers.get(pair["bot"], "no answer")
-        answer = " | ".join(line for line in answer.split("\n") if line)
-        treatment = f", treatment {pair['treatment']}" if "treatment" in pair else ""
-        say_line(f"{pair['bot']} ({pair['subject1']}, {pair['subject2']}){treatment}, {state}: "
-                 f"{answer}")
+    lablib.load(folder)
+    info = statuslib.read_desk_info(folder)
+    if info is None or desk_pid(folder) is None:
+        say_line("The desk is not running: wexlab resume starts it again.")
+        return 1
+    say_line(statuslib.desk_url(info))
+
+
+def status_lines(folder, lab):
+    """The table of `wexlab status`, and what is down with what to run."""
+    server_up = lablib.lab_server.port_open(lab["address"], lab["port"])
+    state = statuslib.build(folder, lab, server_up=server_up)
+    lines = statuslib.table(state)
+    mine = local(folder)
+    if not server_up:
+        lines.append(f"The lab server at {lab['address']}:{lab['port']} is not running: "
+                     "wexlab resume starts it again.")
+    if supervisor_pid(folder) is None and mine["pairs"]:
+        lines.append("The supervisor is not running: wexlab resume starts it again.")
+    if mine["server"] and desk_pid(folder) is None:
+        lines.append("The desk is not running: wexlab resume starts it again.")
     note = lablib.refusals_note(folder)
     if note:
-        say_line(note)
-    if supervisor_pid(folder) is None and mine:
-        say_line("The supervisor is not running: wexlab resume starts it again.")
+        lines.append(note)
+    return lines
+
+
+def command_status(args):
+    """Reads the files only: nothing reaches the moderator's chat."""
+    folder = os.getcwd()
+    lab = lablib.load(folder)
+    if not args.watch:
+        for line in status_lines(folder, lab):
+            say_line(line)
+        return
+    while True:
+        lines = status_lines(folder, lab)
+        sys.stdout.write("\033[H\033[J" + time.strftime("%H:%M:%S  (Ctrl-C ends)\n") +
+                         "\n".join(lines) + "\n")
+        sys.stdout.flush()
+        time.sleep(1)
 
 
 def stop_session(folder, quiet=False):
@@ -251,6 +350,7 @@ def stop_session(folder, quiet=False):
         command_collect_in(folder, lab, quiet)
     except (OSError, ValueError) as e:
         say_line(f"wexlab: the data could not be merged ({e}); wexlab collect tries again")
+    stop_desk(folder)
     if local(folder)["server"] and lablib.stop_server(folder):
         if not quiet:
             say_line("Lab server stopped.")
@@ -266,7 +366,9 @@ def command_stop(args):
 def command_collect_in(folder, lab, quiet=False):
     tables = collectlib.collect(folder, lab)
     with open(os.path.join(folder, "report.html"), "w", encoding="utf-8") as f:
-        f.write(report.render(lab, tables, lab["rounds"]))
+        f.write(report.render(lab, tables, lab["rounds"],
+                              report_summary.render_top(folder, lab, tables),
+                              report_summary.render_bottom(lab, tables)))
     if not quiet:
         say_line(f"Collected {len(tables['rounds'])} round rows, {len(tables['chat'])} chat "
                  f"lines and {len(tables['payouts'])} payouts into session_*.csv; the report "
@@ -318,6 +420,7 @@ def rehearsal_session(folder, args):
     # The web seats on a free port too, unless the session turned them off.
     if values.get("Web", "").lower() != "off":
         values["Web"] = str(free_port())
+    values["Desk"] = str(free_port())
     path = os.path.join(folder, "session.conf")
     with open(path, "w", encoding="utf-8") as f:
         f.write(sessionlib.session_text(values, treatments))
@@ -351,6 +454,7 @@ def play_session(args, kill_pair=None, blip_pair=None, browser=False):
         lab = start_session(folder, session_path, args.bot, None, quiet=True)
         rounds = max(lablib.pair_rounds(lab, pair) for pair in lab["pairs"])
         deadline = time.monotonic() + 90 + 30 * rounds + 2 * len(lab["pairs"])
+        import asyncio
         if browser and not lab["web"]:
             raise lablib.LabError("--browser needs the web seats")
         pairs, notices = asyncio.run(robots.play(lab, folder, lab["seed"], deadline, kill_pair,

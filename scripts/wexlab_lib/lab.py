@@ -11,6 +11,7 @@ import shutil
 from . import certificate as certificatelib, lab_server, seats, session as sessionlib
 
 NOTIFIER = "wexlab"  # the supervisor's own account, for notices to the moderator
+DESK = "wexdesk"  # the desk's account: each bot takes it as a second moderator (DeskName)
 LabError = lab_server.LabError
 
 
@@ -57,19 +58,21 @@ def groups_file(lab):
     lines.append(f"{lab['moderator']}@{d}={lab['moderator']}")
     lines += [f"{pair['bot']}@{d}={pair['bot']}" for pair in lab["pairs"]]
     lines.append(f"{NOTIFIER}@{d}=wexlab")
+    lines.append(f"{DESK}@{d}={DESK}")
     return "\n".join(lines) + "\n"
 
 
 def policy_pairs(lab):
     """The accounts that may talk: each subject with its own pair's bot, the
     moderator with every bot, and wexlab's own account with every bot and
-    the moderator (its notices). The server refuses everything else."""
+    the moderator (its notices), and the desk's account with every bot. The
+    server refuses everything else."""
     moderator = lab["moderator"]
     pairs = []
     for pair in lab["pairs"]:
         bot = pair["bot"]
         pairs += [(bot, pair["subject1"]), (bot, pair["subject2"]), (bot, moderator),
-                  (bot, NOTIFIER)]
+                  (bot, NOTIFIER), (bot, DESK)]
     pairs.append((moderator, NOTIFIER))
     return pairs
 
@@ -143,12 +146,14 @@ def new_lab(session, bot_path):
     names.update({name: name for name in session.subjects})
     names[session.moderator] = session.moderator
     names[NOTIFIER] = NOTIFIER
+    names[DESK] = DESK
     lab = {"session": os.path.abspath(session.path), "domain": domain, "address": host,
            "port": port, "plain": plain, "service": session.values["Service"],
            "moderator": session.moderator, "seed": session.seed, "pairs": pairs,
            "rounds": session.rounds, "web": seats.settings(session.values),
            "certificate_files": certificatelib.session_files(session.values, session.path),
-           "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"]}
+           "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"],
+           "desk_account": DESK, "desk": session.desk_settings()}
     if session.treatments:
         lab["treatments"] = [{"name": t.name, "values": t.values} for t in session.treatments]
     return lab

@@ -185,7 +185,7 @@ def grouped_charts(lab, by_pair):
     return "".join(parts)
 
 
-def render(lab, tables, rounds):
+def render(lab, tables, rounds, top="", bottom=""):
     by_pair = {}
     for row in tables["rounds"]:
         by_pair.setdefault(row["pair"], []).append(row)
@@ -196,6 +196,6 @@ def render(lab, tables, rounds):
     return ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
             f"<title>wex lab session report</title><style>{STYLE}</style></head><body>"
             f"<h1>wex lab session: {len(lab['pairs'])} pairs, seed {lab['seed']}</h1>"
-            f"<p>Made {made} from session_rounds.csv and session_payouts.csv.</p>"
+            f"<p>Made {made} from session_rounds.csv and session_payouts.csv.</p>{top}"
             f"{treatments}<h2>Payouts</h2>{payout_table(tables['payouts'])}"
-            f"{grouped_charts(lab, by_pair)}</body></html>\n")
+            f"{grouped_charts(lab, by_pair)}{bottom}</body></html>\n")

@@ -31,12 +31,14 @@ REQUIRED = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInter
             "Subjects", "Seed")
 # Keys that wexlab writes for each pair itself.
 PER_PAIR_KEYS = ("BotUsername", "Subject1Name", "Subject2Name", "PasswordFile",
-                 "BotPasswordIndex", "KeyIndex", "Resume")
+                 "BotPasswordIndex", "KeyIndex", "Resume", "DeskName")
 NAME = re.compile(r"[a-z0-9._-]{1,13}")
 TREATMENT_NAME = re.compile(r"[A-Za-z0-9._-]{1,24}")
 PAIR_NAME = re.compile(r"pair\d+")
 # Accounts that wexlab makes for itself.
-RESERVED_NAMES = ("wexlab",)
+RESERVED_NAMES = ("wexlab", "wexdesk")
+# The desk's keys: its address and the alerts' thresholds in seconds.
+DESK_KEYS = ("Desk", "OfflineAlert", "StallAlert")
 
 
 class SessionError(Exception):
@@ -82,6 +84,14 @@ class Session:
 
     def pair_count(self):
         return len(self.subjects) // 2
+
+    def desk_settings(self):
+        """Desk PORT or Desk ADDRESS:PORT (default 127.0.0.1:5290) and the
+        alert thresholds."""
+        address, _, port = self.values.get("Desk", "5290").rpartition(":")
+        return {"address": address or "127.0.0.1", "port": int(port),
+                "offline_alert": int(self.values.get("OfflineAlert", 60)),
+                "stall_alert": int(self.values.get("StallAlert", 120))}
 
 
 def _fault(path, number, reason):
@@ -138,6 +148,15 @@ def _check_service(value):
     return None
 
 
+def _check_desk(value):
+    address, _, port = value.rpartition(":")
+    if not re.fullmatch(r"\d{1,5}", port) or not 1 <= int(port) <= 65535:
+        return "Desk takes PORT or ADDRESS:PORT, e.g. 5290 or 192.168.1.10:5290"
+    if ":" in value and not address:
+        return "Desk ADDRESS:PORT needs the address before the colon"
+    return None
+
+
 # The check of each key's value; None means any text.
 VALUE_CHECKS = {
     "Service": _check_service,
@@ -166,6 +185,9 @@ VALUE_CHECKS = {
     "WebTls": seats.check_switch("WebTls"),
     "Certificate": lambda v: None if v else "Certificate needs the path of a PEM file",
     "CertificateKey": lambda v: None if v else "CertificateKey needs the path of a PEM file",
+    "Desk": _check_desk,
+    "OfflineAlert": lambda v: _check_int(v, 1, "OfflineAlert"),
+    "StallAlert": lambda v: _check_int(v, 1, "StallAlert"),
 }
 
 
@@ -184,7 +206,7 @@ def _check_subjects(values, lines, path):
                          "lower-case letters, digits, '.', '_' or '-'")
         if PAIR_NAME.fullmatch(name) or name in RESERVED_NAMES:
             raise _fault(path, line, f"'{name}' is a name wexlab gives its own accounts "
-                         "(pair01, pair02, ..., wexlab)")
+                         "(pair01, pair02, ..., wexlab, wexdesk)")
         if name in seen:
             raise _fault(path, line, f"'{name}' appears twice among the subjects and the "
                          "moderator")
@@ -378,7 +400,8 @@ def bot_config(session, bot, subject1, subject2, treatment=None):
     sits beside it."""
     values = session.game_values(treatment)
     lines = [f"BotUsername {bot}", f"Subject1Name {subject1}", f"Subject2Name {subject2}",
-             "PasswordFile passwords.txt", "BotPasswordIndex 0", "KeyIndex 1"]
+             "PasswordFile passwords.txt", "BotPasswordIndex 0", "KeyIndex 1",
+             "DeskName wexdesk"]
     if treatment is not None:
         lines.append(f"# treatment {treatment}")
     lines += [f"{key} {values[key]}" for key in BOT_KEYS if key in values]

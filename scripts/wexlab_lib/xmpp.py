@@ -1,5 +1,6 @@
 """XMPP clients of wexlab: the supervisor's notices to the moderator, and
-the moderator's own account for `say` and `status`.
+the moderator's own account for `say` when the desk does not run (the
+desk has an account of its own, see desk.py).
 
 wexlab signs on as the moderator with a resource of its own at priority -1,
 so the moderator's real client still gets every message the bots send (and
@@ -130,23 +131,3 @@ async def say(lab, bots, text):
         moderator.command(bot, text)
     await asyncio.sleep(0.5)  # let the stream carry them before it closes
     await moderator.close()
-
-
-async def ask_status(lab, bots, timeout):
-    """Sends ? to each bot; returns {bot: answer} for those that answered
-    within timeout seconds."""
-    moderator = await Moderator(lab).online()
-    for bot in bots:
-        moderator.command(bot, "?")
-    found = {}
-    deadline = time.monotonic() + timeout
-    while len(found) < len(bots) and time.monotonic() < deadline:
-        try:
-            sender, body, _ = await asyncio.wait_for(moderator.answers.get(),
-                                                     deadline - time.monotonic())
-        except asyncio.TimeoutError:
-            break
-        if sender in bots and body.startswith("Status"):
-            found[sender] = body
-    await moderator.close()
-    return found

@@ -144,8 +144,9 @@ def check_report(args, folder):
         lines = re.findall(r'<polyline[^>]*points="([^"]*)"', chart)
         check(len(lines) == 6 and all(len(p.split()) == 2 for p in lines),
               f"a chart should hold 6 lines of 2 rounds: {lines}")
-    payouts = dom.split('<table id="payouts">')[1].split("</table>")[0]
-    check(payouts.count("<tr>") == 8, "the payout table should have a header, 6 rows and a total")
+    payouts = re.search(r'<table id="payouts">.*?</table>', dom, re.S)
+    check(payouts is not None and payouts.group(0).count("<tr>") == 8,
+          "the payout table should have a header, 6 rows and a total")
     shot = os.path.join(folder, "report.png")
     chromium(args, page, "--window-size=1200,2000", f"--screenshot={shot}")
     width, _, step, pixels = png_pixels(shot)

@@ -596,7 +596,9 @@ class PolicyTest(unittest.TestCase):
         allowed = {frozenset(pair) for pair in lab.policy_pairs(record)}
         self.assertEqual(allowed, {frozenset(p) for p in (
             ("pair01", "cy"), ("pair01", "ann"), ("pair01", "mod"), ("pair01", "wexlab"),
+            ("pair01", "wexdesk"),
             ("pair02", "dee"), ("pair02", "bob"), ("pair02", "mod"), ("pair02", "wexlab"),
+            ("pair02", "wexdesk"),
             ("mod", "wexlab"))})
 
 

@@ -14,7 +14,7 @@ using wexcore::InboxPolicy;
 
 InboxPolicy Policy(int32_t limit, size_t capacity = 1000) {
     InboxPolicy policy;
-    policy.priorityPeer = "mod";
+    policy.priorityPeers = {"mod", "desk"};
     policy.limit = limit;
     policy.windowMs = 10000;
     policy.capacity = capacity;
@@ -42,6 +42,29 @@ TEST(InboxTest, PriorityPeerGoesFirstOthersKeepTheirOrder) {
     EXPECT_EQ(inbox.NextOrder(3), 2u);
     EXPECT_EQ(Drain(inbox, 3), (std::vector<std::string>{"mod:?", "alice:1", "bob:2", "alice:3"}));
     EXPECT_TRUE(inbox.Empty());
+}
+
+TEST(InboxTest, BothPriorityPeersGoFirstAndAreNeverFolded) {
+    // The second priority peer (the desk) is treated as the first: ahead
+    // of everyone else, in arrival order with the first, never folded.
+    Inbox inbox;
+    inbox.SetPolicy(Policy(1, 2));
+    uint64_t order = 0;
+    inbox.Arrive("alice", "1", 0, order++);
+    inbox.Arrive("alice", "2", 1, order++);
+    for (int i = 0; i < 3; ++i) inbox.Arrive("desk", "s" + std::to_string(i), 2, order++);
+    inbox.Arrive("mod", "?", 3, order++);
+    inbox.Arrive("deskx", "x", 4, order++);
+    EXPECT_EQ(inbox.NextOrder(4), 2u);
+    EXPECT_EQ(Drain(inbox, 4), (std::vector<std::string>{"desk:s0", "desk:s1", "desk:s2", "mod:?",
+                                                         "alice:1", "deskx:x"}));
+    // An empty name in the list makes no peer with an empty name first.
+    InboxPolicy policy = Policy(0);
+    policy.priorityPeers = {"", "mod"};
+    inbox.SetPolicy(policy);
+    inbox.Arrive("", "e", 5, order++);
+    inbox.Arrive("mod", "m", 6, order++);
+    EXPECT_EQ(Drain(inbox, 20000).front(), "mod:m");
 }
 
 TEST(InboxTest, BeyondTheRateMessagesFoldIntoTheLastAndWaitForRoom) {

@@ -1,0 +1,385 @@
+#!/usr/bin/python3
+"""End-to-end test of wexlab's desk: a session of two pairs (by default)
+on a Prosody of its own, played by slow robot subjects, with the desk open
+in headless Chromium (Selenium).
+
+It checks that the page shows each pair's round soon after the journal
+entry that changes it (and prints the delays), that the hurry button of
+pair 2 reaches pair 2's subjects and not pair 1's while the human
+moderator's account gets nothing, that a subject going offline raises
+the alert (OfflineAlert 3), that a request without the token gets 403,
+that /api/pairs agrees with the journals, and that `wexlab status`
+answers quickly without sending anything."""
+
+import argparse
+import asyncio
+import glob
+import importlib.util
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.error
+import urllib.request
+import zlib
+
+SKIP = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
+sys.dont_write_bytecode = True
+
+ANSWER_DELAY = 2.5  # seconds a robot subject takes to answer
+HURRY = "I am on a tight schedule! Please send me your decision!"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def session_text(pairs, rounds):
+    names = " ".join(f"sub{i:02d}" for i in range(1, 2 * pairs + 1))
+    return (f"Service xmpp:lab.wex@127.0.0.1:{free_port()};trust=any\nModeratorName moderator\n"
+            f"LogFile transcript\nNRounds {rounds}\nConversationInterval 2\nMarketBase 1\n"
+            "MarketNoiseScale 0.4\nMarketNoise 0.25,0.75\nMaxChatTime 40\nMaxChatIdle 20\n"
+            f"Subjects {names}\nSeed 3\nDesk {free_port()}\nOfflineAlert 3\nStallAlert 600\n"
+            "Web off\n")
+
+
+# Robots: subjects that answer slowly, and the moderator's account, which
+# only listens.
+
+class Robots:
+    def __init__(self, lab):
+        from wexlab_lib import xmpp
+        self.xmpp = xmpp
+        self.lab = lab
+        self.loop = asyncio.new_event_loop()
+        self.received = {}  # account -> texts received
+        self.clients = {}
+        self.thread = threading.Thread(target=self.loop.run_forever, daemon=True)
+
+    def start(self):
+        self.thread.start()
+        return asyncio.run_coroutine_threadsafe(self._start(), self.loop).result(60)
+
+    async def _start(self):
+        for pair in self.lab["pairs"]:
+            for name in (pair["subject1"], pair["subject2"]):
+                await self._sign_on(name, pair["bot"])
+        await self._sign_on(self.lab["moderator"], None)
+
+    async def _sign_on(self, name, bot):
+        client = self.xmpp.Client(self.lab, name, self.lab["accounts"][name]["password"],
+                                  "robot")
+        self.received[name] = []
+        client.add_event_handler("message", lambda msg: self._message(client, name, bot, msg))
+        self.clients[name] = client
+        await client.online(30)
+        if bot:
+            self._say(client, bot, "hello", 0.2)
+
+    def _say(self, client, bot, text, delay):
+        self.loop.call_later(delay, lambda: client.send_message(
+            mto=f"{bot}@{self.lab['domain']}", mbody=text, mtype="chat"))
+
+    def _message(self, client, name, bot, msg):
+        if not msg["body"]:
+            return
+        self.received[name].append(msg["body"])
+        if bot is None or msg["from"].user != bot:
+            return
+        text = msg["body"]
+        if "type 'done'" in text:
+            self._say(client, bot, "done", ANSWER_DELAY)
+        elif text.rstrip().endswith(("?", ":")) and "invest" in text:
+            self._say(client, bot, str(len(self.received[name]) % 10 + 1), ANSWER_DELAY)
+
+    def go_offline(self, name):
+        client = self.clients[name]
+        asyncio.run_coroutine_threadsafe(client.close(), self.loop).result(20)
+
+    def stop(self):
+        async def close_all():
+            for client in self.clients.values():
+                await client.close()
+        try:
+            asyncio.run_coroutine_threadsafe(close_all(), self.loop).result(30)
+        finally:
+            self.loop.call_soon_threadsafe(self.loop.stop)
+
+
+# The journals, read here on their own (not through the desk's code).
+
+def journal(folder, bot):
+    found = sorted(glob.glob(os.path.join(folder, bot, "transcript_*.journal")))
+    entries = []
+    for line in open(found[-1], encoding="utf-8").read().splitlines() if found else []:
+        crc, _, text = line.partition(" ")
+        if int(crc, 16) == zlib.crc32(text.encode()):
+            entries.append(json.loads(text))
+    return entries
+
+
+def closed_rounds(folder, bot):
+    return max([e["round"] for e in journal(folder, bot) if e["kind"] == "close"], default=0)
+
+
+def get(url):
+    try:
+        with urllib.request.urlopen(url, timeout=10) as r:
+            return r.status, r.read().decode()
+    except urllib.error.HTTPError as e:
+        return e.code, e.read().decode()
+
+
+def browser(args, profile):
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    options.binary_location = args.chromium
+    for flag in ("--headless", "--no-sandbox", "--disable-gpu",
+                 "--disable-background-networking", "--disable-component-update",
+                 "--disable-sync", "--no-first-run", f"--user-data-dir={profile}",
+                 "--proxy-server=127.0.0.1:9", "--proxy-bypass-list=127.0.0.1",
+                 "--window-size=1400,900"):
+        options.add_argument(flag)
+    return webdriver.Chrome(service=Service(args.chromedriver), options=options)
+
+
+def wait_for(what, condition, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    raise Failure(f"timed out waiting for {what}")
+
+
+def click(driver, selector):
+    """Clicks the element, looking it up again if a row update replaced it."""
+    from selenium.common.exceptions import StaleElementReferenceException
+    from selenium.webdriver.common.by import By
+    for _ in range(20):
+        try:
+            driver.find_element(By.CSS_SELECTOR, selector).click()
+            return
+        except StaleElementReferenceException:
+            time.sleep(0.05)
+    raise Failure(f"could not click {selector}")
+
+
+def row_text(driver, selector):
+    from selenium.common.exceptions import StaleElementReferenceException
+    from selenium.webdriver.common.by import By
+    try:
+        return " ".join(e.text for e in driver.find_elements(By.CSS_SELECTOR, selector))
+    except StaleElementReferenceException:
+        return ""
+
+
+def alert_text(driver):
+    from selenium.common.exceptions import NoAlertPresentException
+    try:
+        return driver.switch_to.alert.text
+    except NoAlertPresentException:
+        return None
+
+
+def page_round(driver, pair):
+    return row_text(driver, f"#pair-{pair} .round")
+
+
+def measure_round_delays(args, driver, folder, lab, until_round):
+    """For each round close seen in a journal, the seconds until the page
+    shows the next round; returns the delays."""
+    delays = []
+    seen = {p["index"]: 0 for p in lab["pairs"]}
+    deadline = time.monotonic() + args.play_seconds
+    while min(seen.values()) < until_round and time.monotonic() < deadline:
+        for pair in lab["pairs"]:
+            closed = closed_rounds(folder, pair["bot"])
+            if closed > seen[pair["index"]]:
+                seen[pair["index"]] = closed
+                noticed = time.monotonic()
+                shown = f"{min(closed + 1, lab['rounds'])} / {lab['rounds']}"
+                wait_for(f"pair {pair['index']}'s round {shown} on the page",
+                         lambda: page_round(driver, pair["index"]) == shown, 10)
+                delays.append(time.monotonic() - noticed)
+        time.sleep(0.02)
+    check(min(seen.values()) >= until_round, f"rounds closed only {seen}")
+    return delays
+
+
+def run(args, root):
+    from selenium.webdriver.common.by import By
+    folder = os.path.join(root, "session")
+    os.makedirs(folder)
+    with open(os.path.join(folder, "lab.conf"), "w") as f:
+        f.write(session_text(args.pairs, args.rounds))
+    wexlab = [sys.executable, args.wexlab]
+    done = subprocess.run(wexlab + ["start", "lab.conf", "--bot", args.bot], cwd=folder,
+                          capture_output=True, text=True, timeout=90)
+    check(done.returncode == 0, f"wexlab start failed:\n{done.stdout}{done.stderr}")
+    check("The desk: http://127.0.0.1:" in done.stdout, f"no desk address:\n{done.stdout}")
+    url = subprocess.run(wexlab + ["desk"], cwd=folder, capture_output=True, text=True,
+                         timeout=20).stdout.strip()
+    check(url.startswith("http://127.0.0.1:") and "?token=" in url, f"wexlab desk: {url}")
+    base, token = url.split("/?token=")
+    from wexlab_lib import lab as lablib
+    lab = lablib.load(folder)
+
+    # The token guards everything.
+    for path in ("/", "/api/pairs", "/desk.js", "/api/events", "/api/pairs?token=wrong"):
+        code, _ = get(base + path)
+        check(code == 403, f"{path} without the token gave {code}")
+    code, body = get(f"{base}/?token={token}")
+    check(code == 200 and "desk.js" in body, f"the page gave {code}")
+
+    robots = Robots(lab)
+    robots.start()
+    profile = tempfile.mkdtemp(prefix="desk-chromium-", dir=root)
+    driver = browser(args, profile)
+    try:
+        driver.get(url)
+        wait_for("a row per pair", lambda: len(driver.find_elements(
+            By.CSS_SELECTOR, "#pairs tbody tr")) == args.pairs, 20)
+        delays = measure_round_delays(args, driver, folder, lab, 1)
+
+        # Hurry pair 2 from its row.
+        before = {name: len(texts) for name, texts in robots.received.items()}
+        click(driver, "#pair-2 button[data-cmd='s']")
+        pair1, pair2 = lab["pairs"][0], lab["pairs"][1]
+        for name in (pair2["subject1"], pair2["subject2"]):
+            wait_for(f"the hurry at {name}", lambda: HURRY in robots.received[name][before[name]:],
+                     15)
+        wait_for("the hurry's answer in the row", lambda: "okay, sent speed up message" in
+                 row_text(driver, "#pair-2 .result"), 15)
+        # Ask pair 1 through the API: its answer comes back and into the row.
+        request = urllib.request.Request(f"{base}/api/say?token={token}", method="POST",
+                                         data=json.dumps({"pairs": [1], "text": "?"}).encode(),
+                                         headers={"Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=20) as r:
+            said = json.loads(r.read())
+        check(said["sent"][0]["bot"] == pair1["bot"] and
+              said["sent"][0]["answer"].startswith("Status"), f"/api/say: {said}")
+        wait_for("pair 1's ? answer in its row", lambda: "Status:" in row_text(driver,
+                                                                             "#pair-1"), 10)
+        delays += measure_round_delays(args, driver, folder, lab, 2)
+        for name in (pair1["subject1"], pair1["subject2"]):
+            check(HURRY not in robots.received[name], f"{name} of pair 1 was hurried")
+        moderator = robots.received[lab["moderator"]]
+        check(moderator == [], f"the moderator's account got: {moderator}")
+
+        # A subject goes offline: the alert shows within OfflineAlert and a bit.
+        gone = pair1["subject2"]
+        robots.go_offline(gone)
+        wait_for("the offline alert", lambda: f"{gone} (pair 1) offline" in
+                 row_text(driver, "#alerts .alert"), 30)
+        if args.screenshot:
+            driver.save_screenshot(args.screenshot)
+
+        # /api/pairs agrees with the journals.
+        code, body = get(f"{base}/api/pairs?token={token}")
+        check(code == 200, f"/api/pairs gave {code}")
+        for p in json.loads(body)["pairs"]:
+            bot = lab["pairs"][p["pair"] - 1]["bot"]
+            closed = closed_rounds(folder, bot)
+            check(p["rounds_closed"] == closed and p["round"] == min(closed + 1, lab["rounds"])
+                  and p["nrounds"] == lab["rounds"] and p["bot"] == bot,
+                  f"/api/pairs says {p}, the journal {closed} rounds closed")
+            check(all(set(s) >= {"name", "online", "owes", "last_message_s"}
+                      for s in p["subjects"]), f"subjects: {p['subjects']}")
+
+        # End pair 2's game from its row, after the confirmation.
+        click(driver, "#pair-2 button[data-cmd='e']")
+        wait_for("the confirmation", lambda: alert_text(driver), 10)
+        driver.switch_to.alert.accept()
+        wait_for("pair 2 ended by e on the page", lambda: "ended by e" in
+                 row_text(driver, "#pair-2 .phase"), 15)
+
+        # status reads the files: quick, and nothing reaches the moderator.
+        started = time.monotonic()
+        done = subprocess.run(wexlab + ["status"], cwd=folder, capture_output=True, text=True,
+                              timeout=30)
+        took = time.monotonic() - started
+        check(done.returncode == 0 and "rounds closed" in done.stdout,
+              f"wexlab status:\n{done.stdout}{done.stderr}")
+        check(took < 10, f"wexlab status took {took:.1f} s")
+        time.sleep(1.5)
+        check(robots.received[lab["moderator"]] == [] or all(
+            "went offline" in t or "wexlab:" in t for t in robots.received[lab["moderator"]]),
+            f"the moderator's account got: {robots.received[lab['moderator']]}")
+        print(f"desk: journal entry to page, {len(delays)} rounds: "
+              f"max {max(delays):.2f} s, mean {sum(delays) / len(delays):.2f} s; "
+              f"wexlab status took {took:.2f} s")
+        print(done.stdout)
+    finally:
+        driver.quit()
+        robots.stop()
+        subprocess.run(wexlab + ["stop"], cwd=folder, capture_output=True, timeout=120)
+    check(subprocess.run(wexlab + ["desk"], cwd=folder, capture_output=True,
+                         timeout=20).returncode == 1, "the desk still runs after wexlab stop")
+    # The report: a summary, and pair 2 flagged as ended by the moderator.
+    page = open(os.path.join(folder, "report.html"), encoding="utf-8").read()
+    check('<table id="summary">' in page and 'id="mean-investment"' in page,
+          "report.html has no summary")
+    line = page.split('<tr data-pair="2">', 1)[-1].split("</tr>", 1)[0]
+    check("ended by the moderator" in line and "NO PAYOUTS" in line,
+          f"report.html's line of pair 2: {line}")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--wexlab", required=True)
+    parser.add_argument("--bot", required=True)
+    parser.add_argument("--pairs", type=int, default=2)
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--play-seconds", type=float, default=60)
+    parser.add_argument("--screenshot", help="save the page mid-session here")
+    parser.add_argument("--keep", action="store_true", help="keep the session folder")
+    parser.add_argument("--chromium", default=shutil.which("chromium") or "chromium")
+    parser.add_argument("--chromedriver", default=shutil.which("chromedriver") or "chromedriver")
+    args = parser.parse_args()
+    missing = [m for m in ("aiohttp", "selenium", "slixmpp") if importlib.util.find_spec(m) is None]
+    if missing:
+        print(f"skipped: needs the Python modules {', '.join(missing)}")
+        return SKIP
+    if not all(shutil.which(p) for p in ("prosody", "prosodyctl", args.chromium,
+                                          args.chromedriver)):
+        print("skipped: needs prosody, chromium and chromedriver")
+        return SKIP
+    root = tempfile.mkdtemp(prefix="desk-e2e-")
+    os.environ["WEX_SETTINGS_DIR"] = os.path.join(root, "settings")
+    try:
+        run(args, root)
+    except Failure as e:
+        print(f"FAILED: {e}")
+        return 1
+    finally:
+        if args.keep:
+            print(f"kept {root}")
+        else:
+            shutil.rmtree(root, ignore_errors=True)
+    print("desk e2e: passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
