@@ -21,7 +21,8 @@ from . import lab_server, seats
 # what a treatment may set for its own pairs.
 GAME_KEYS = ("NRounds", "ConversationInterval", "MarketBase", "MarketNoiseScale", "MarketNoise",
              "BonusMarketRGR", "BonusMarketGW", "MaxChatTime", "MaxChatIdle", "CreditValue",
-             "MinPayout", "MaxPayout", "FloodLimit", "FloodSeconds", "MaxMessageBytes")
+             "MinPayout", "MaxPayout", "FloodLimit", "FloodSeconds", "MaxMessageBytes",
+             "AnswerTimeout", "TimeoutAnswer")
 # Keys copied into every pair's bot configuration.
 BOT_KEYS = ("Service", "ModeratorName", "LogFile") + GAME_KEYS
 # The bot's pay bounds when the keys are absent.
@@ -178,6 +179,8 @@ VALUE_CHECKS = {
     "FloodLimit": lambda v: _check_int(v, 0, "FloodLimit", 100000),
     "FloodSeconds": lambda v: _check_int(v, 1, "FloodSeconds", 3600),
     "MaxMessageBytes": lambda v: _check_int(v, 64, "MaxMessageBytes", 1048576),
+    "AnswerTimeout": lambda v: _check_int(v, 0, "AnswerTimeout", 86400),
+    "TimeoutAnswer": lambda v: None if v == "last" else _check_int(v, 0, "TimeoutAnswer", 60),
     "Treatments": lambda v: None,  # checked with the Treatment lines
     "Seed": lambda v: _check_int(v, 0, "Seed"),
     "Subjects": lambda v: None,
@@ -411,6 +414,9 @@ def bot_config(session, bot, subject1, subject2, treatment=None):
 def session_text(values, treatments=()):
     """A session file of these values and treatments."""
     order = BOT_KEYS + ("Subjects", "Seed")
+    # Then the session's own keys (the web seats, the desk, ...), so that none is lost.
+    order += tuple(key for key in VALUE_CHECKS
+                   if key not in order and key not in ("Treatment", "Treatments"))
     lines = [f"{key} {values[key]}" for key in order if key in values]
     for treatment in treatments:
         lines += [f"Treatment {treatment.name} {key} {value}"

@@ -456,6 +456,10 @@ class FakeServerTest(unittest.TestCase):
             patcher = mock.patch.object(lab_server, name, fake)
             patcher.start()
             self.addCleanup(patcher.stop)
+        # No desk either: its process would wait for a server that never runs.
+        patcher = mock.patch.object(commands, "start_desk", lambda folder, lab: True)
+        patcher.start()
+        self.addCleanup(patcher.stop)
 
     def tearDown(self):
         os.umask(self.old_umask)
