@@ -268,7 +268,7 @@ async def flood(args):
         await bot.expect(r" alice +DROP \d+ messages not answered one by one", timeout=15)
         for i in range(5000):
             alice.say(BOT, f"more junk {i}")
-        await bot.expect(r" alice +RECV more junk", timeout=10)
+        await bot.expect(r" alice +RECV more junk", timeout=30)
         with open(f"/proc/{bot.proc.pid}/status") as f:
             peak = [line.split()[1] for line in f if line.startswith("VmHWM:")][0]
         print(f"bot's peak resident set: {int(peak) / 1024:.1f} MiB")
