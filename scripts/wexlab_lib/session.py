@@ -162,6 +162,9 @@ VALUE_CHECKS = {
     "Treatments": lambda v: None,  # checked with the Treatment lines
     "Seed": lambda v: _check_int(v, 0, "Seed"),
     "Subjects": lambda v: None,
+    "Server": lambda v: None if v in ("prosody", "ejabberd") else
+    f"Server must be prosody or ejabberd, not '{v}'",
+    "ServerNodes": lambda v: _check_int(v, 1, "ServerNodes", 16),
     "Web": seats.check_web,
     "WebTls": seats.check_switch("WebTls"),
     "Certificate": lambda v: None if v else "Certificate needs the path of a PEM file",
@@ -387,7 +390,7 @@ def bot_config(session, bot, subject1, subject2, treatment=None):
 
 def session_text(values, treatments=()):
     """A session file of these values and treatments."""
-    order = BOT_KEYS + ("Subjects", "Seed")
+    order = BOT_KEYS + ("Subjects", "Seed", "Server", "ServerNodes")
     lines = [f"{key} {values[key]}" for key in order if key in values]
     for treatment in treatments:
         lines += [f"Treatment {treatment.name} {key} {value}"

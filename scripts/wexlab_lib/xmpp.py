@@ -18,6 +18,8 @@ logging.getLogger("slixmpp").setLevel(logging.CRITICAL)
 
 import slixmpp  # noqa: E402
 
+from . import ejabberd  # noqa: E402
+
 
 class Client(slixmpp.ClientXMPP):
     """A client of the lab server that trusts exactly its certificate."""
@@ -39,7 +41,9 @@ class Client(slixmpp.ClientXMPP):
         self.ready.set()
 
     def open(self):
-        self.connect((self.lab["address"], self.lab["port"]), force_starttls=not self.lab["plain"],
+        # On a cluster, each account signs on to its own node.
+        port = ejabberd.port_of(self.lab, self.boundjid.user)
+        self.connect((self.lab["address"], port), force_starttls=not self.lab["plain"],
                      disable_starttls=self.lab["plain"])
 
     async def online(self, timeout=20):
