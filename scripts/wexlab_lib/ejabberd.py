@@ -11,6 +11,7 @@ placement gives it."""
 
 import concurrent.futures
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -71,7 +72,10 @@ def _env(lab, folder):
 
 def ctl(lab, folder, index, *args, timeout=60):
     d = _node_dir(folder, index)
-    argv = ["ejabberdctl", "--config-dir", d, "--ctl-config", os.path.join(d, "ejabberdctl.cfg"),
+    program = shutil.which("ejabberdctl") or "/usr/sbin/ejabberdctl"
+    if not os.path.exists(program):
+        raise LabError("ejabberdctl is not installed (apt-get install ejabberd)")
+    argv = [program, "--config-dir", d, "--ctl-config", os.path.join(d, "ejabberdctl.cfg"),
             "--spool", os.path.join(d, "spool"), "--logs", os.path.join(d, "logs"),
             "--node", lab["nodes"][index]["name"], *args]
     return subprocess.run(argv, env=_env(lab, folder), capture_output=True, text=True,
