@@ -353,7 +353,7 @@ def measure(folder, lab):
     return stats, server_stats
 
 
-def play_session(args, kill_pair=None, blip_pair=None, browser=False):
+def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=None):
     """A fresh session played by robots: returns (folder, lab, pairs, notices,
     measurements)."""
     from . import robots
@@ -374,8 +374,11 @@ def play_session(args, kill_pair=None, blip_pair=None, browser=False):
         deadline = time.monotonic() + 90 + 30 * rounds + 2 * len(lab["pairs"])
         if browser and not lab["web"]:
             raise lablib.LabError("--browser needs the web seats")
-        pairs, notices = asyncio.run(robots.play(lab, folder, lab["seed"], deadline, kill_pair,
-                                                 blip_pair, browser))
+        if kill_node is not None and not 1 <= kill_node <= lablib.ejabberd.node_count(lab):
+            raise lablib.LabError("--kill-node names one of the session's ejabberd nodes")
+        pairs, notices = asyncio.run(robots.play(
+            lab, folder, lab["seed"], deadline, kill_pair, blip_pair, browser,
+            None if kill_node is None else kill_node - 1))
         measured = measure(folder, lab)
     finally:
         if lab is not None or os.path.exists(os.path.join(folder, "lab.json")):
@@ -400,7 +403,11 @@ def write_result(folder, pairs, notices, measured=None):
 def command_rehearse(args):
     # Pair 1's second subject goes offline in the first break and comes back.
     folder, lab, pairs, notices, _ = play_session(args, args.kill_pair, blip_pair=1,
-                                                  browser=args.browser)
+                                                  browser=args.browser,
+                                                  kill_node=args.kill_node)
+    if args.kill_node:
+        say_line(f"ejabberd node {args.kill_node} was SIGKILLed as the first round closed "
+                 "and started again.")
     write_result(folder, pairs, notices)
     treatments = {p["index"]: p["treatment"] for p in lab["pairs"] if "treatment" in p}
     if args.browser:
