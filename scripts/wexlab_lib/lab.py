@@ -140,7 +140,8 @@ def start_server(lab, folder):
 
 
 def stop_server(folder):
-    lab = load(folder)
+    lab = read_json(os.path.join(folder, "lab.json")) if os.path.exists(
+        os.path.join(folder, "lab.json")) else {}
     if is_ejabberd(lab):
         return ejabberd.stop(lab, folder)
     return lab_server.stop_prosody(os.path.join(folder, "server"))
