@@ -387,6 +387,16 @@ def free_port():
         return s.getsockname()[1]
 
 
+def free_ports(count):
+    """The first of count consecutive free ports of 127.0.0.1."""
+    for _ in range(100):
+        first = free_port()
+        if first + count <= 65536 and all(
+                not lablib.lab_server.port_open("127.0.0.1", first + k) for k in range(1, count)):
+            return first
+    raise lablib.LabError(f"found no {count} consecutive free ports")
+
+
 # A rehearsal's own session, without a session file.
 REHEARSAL_VALUES = {"ModeratorName": "moderator", "LogFile": "transcript", "MarketBase": "1",
                     "MarketNoiseScale": "0.4", "MarketNoise": "0.25,0.75",
@@ -416,7 +426,13 @@ def rehearsal_session(folder, args):
         values["ConversationInterval"] = str(max(1, int(values["NRounds"]) // 2))
     if args.seed is not None:
         values["Seed"] = str(args.seed)
-    values["Service"] = f"xmpp:lab.wex@127.0.0.1:{free_port()};trust=any"
+    nodes = getattr(args, "nodes", None) or 1
+    server = getattr(args, "server", None) or values.get("Server", "prosody")
+    if server == "ejabberd":
+        values.update(Server="ejabberd", ServerNodes=str(nodes))
+    elif nodes != 1:
+        raise lablib.LabError("--nodes needs --server ejabberd")
+    values["Service"] = f"xmpp:lab.wex@127.0.0.1:{free_ports(nodes)};trust=any"
     # The web seats on a free port too, unless the session turned them off.
     if values.get("Web", "").lower() != "off":
         values["Web"] = str(free_port())
@@ -430,12 +446,17 @@ def rehearsal_session(folder, args):
 def measure(folder, lab):
     """Each running bot's (peak RSS KiB, CPU s) and the server's CPU s."""
     stats = {index: bots.proc_stats(pid) for index, pid in running_bots(folder, lab).items()}
+    if lablib.is_ejabberd(lab):
+        nodes = [bots.proc_stats(pid) for pid in lablib.ejabberd.pids(lab, folder)]
+        nodes = [n for n in nodes if n]
+        server_stats = (sum(n[0] for n in nodes), sum(n[1] for n in nodes)) if nodes else None
+        return stats, server_stats
     server = lablib.lab_server.running_pid(os.path.join(folder, "server"))
     server_stats = bots.proc_stats(server) if server else None
     return stats, server_stats
 
 
-def play_session(args, kill_pair=None, blip_pair=None, browser=False):
+def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=None):
     """A fresh session played by robots: returns (folder, lab, pairs, notices,
     measurements)."""
     from . import robots
@@ -457,8 +478,11 @@ def play_session(args, kill_pair=None, blip_pair=None, browser=False):
         import asyncio
         if browser and not lab["web"]:
             raise lablib.LabError("--browser needs the web seats")
-        pairs, notices = asyncio.run(robots.play(lab, folder, lab["seed"], deadline, kill_pair,
-                                                 blip_pair, browser))
+        if kill_node is not None and not 1 <= kill_node <= lablib.ejabberd.node_count(lab):
+            raise lablib.LabError("--kill-node names one of the session's ejabberd nodes")
+        pairs, notices = asyncio.run(robots.play(
+            lab, folder, lab["seed"], deadline, kill_pair, blip_pair, browser,
+            None if kill_node is None else kill_node - 1))
         measured = measure(folder, lab)
     finally:
         if lab is not None or os.path.exists(os.path.join(folder, "lab.json")):
@@ -483,7 +507,11 @@ def write_result(folder, pairs, notices, measured=None):
 def command_rehearse(args):
     # Pair 1's second subject goes offline in the first break and comes back.
     folder, lab, pairs, notices, _ = play_session(args, args.kill_pair, blip_pair=1,
-                                                  browser=args.browser)
+                                                  browser=args.browser,
+                                                  kill_node=args.kill_node)
+    if args.kill_node:
+        say_line(f"ejabberd node {args.kill_node} was SIGKILLed as the first round closed "
+                 "and started again.")
     write_result(folder, pairs, notices)
     treatments = {p["index"]: p["treatment"] for p in lab["pairs"] if "treatment" in p}
     if args.browser:

@@ -1,14 +1,16 @@
 """The session folder: the lab server and its accounts, the pairs' folders,
 the login cards, and the record of it all in lab.json.
 
-The server is set up and started through scripts/lab-server.py, the one
-place that writes Prosody's configuration and makes accounts."""
+The server is Prosody, set up and started through scripts/lab-server.py
+(the one place that writes Prosody's configuration and makes accounts), or
+with `Server ejabberd` one ejabberd node or a cluster of them (ejabberd.py)."""
 
 import json
 import os
 import shutil
 
-from . import certificate as certificatelib, lab_server, seats, session as sessionlib
+from . import certificate as certificatelib, ejabberd, lab_server, seats
+from . import session as sessionlib
 
 NOTIFIER = "wexlab"  # the supervisor's own account, for notices to the moderator
 DESK = "wexdesk"  # the desk's account: each bot takes it as a second moderator (DeskName)
@@ -77,9 +79,32 @@ def policy_pairs(lab):
     return pairs
 
 
+def is_ejabberd(lab):
+    return lab.get("server") == "ejabberd"
+
+
+def set_up_ejabberd(lab, folder):
+    """The nodes' folders and every account's password; the accounts are
+    made once the cluster runs (start_server)."""
+    server = os.path.join(folder, "server")
+    lab_server.make_private_dir(server)
+    certificate = certificatelib.install(lab, server)
+    lab["certificate"] = certificate["path"]
+    lab["fingerprints"] = {digest: certificate[digest] for digest in ("sha256", "sha1")}
+    key = certificate["path"][:-len(".crt")] + ".key"
+    ejabberd.set_up(lab, folder, certificate["path"], key)
+    lab["accounts"] = {}
+    for role, name in lab["names"].items():
+        lab["accounts"][role] = {"name": name, "jid": f"{name}@{lab['domain']}",
+                                 "password": lab_server.new_password()}
+    return lab
+
+
 def set_up_server(lab, folder, plain):
     """A fresh Prosody folder with the certificate, the shared rosters and
     every account of the session; returns the lab with the passwords."""
+    if is_ejabberd(lab):
+        return set_up_ejabberd(lab, folder)
     server = os.path.join(folder, "server")
     lab_server.make_private_dir(server)
     shutil.rmtree(os.path.join(server, "data"), ignore_errors=True)
@@ -103,6 +128,13 @@ def set_up_server(lab, folder, plain):
 
 
 def start_server(lab, folder):
+    """Starts the server unless it runs; returns whether it started."""
+    if is_ejabberd(lab):
+        marker = os.path.join(folder, "server", "accounts-made")
+        started = ejabberd.start(lab, folder, fresh=not os.path.exists(marker))
+        with open(marker, "w") as f:
+            f.write("the cluster holds every account\n")
+        return started
     server = os.path.join(folder, "server")
     if lab_server.running_pid(server) is None:
         lab_server.start_prosody(server, lab)
@@ -111,6 +143,10 @@ def start_server(lab, folder):
 
 
 def stop_server(folder):
+    lab = read_json(os.path.join(folder, "lab.json")) if os.path.exists(
+        os.path.join(folder, "lab.json")) else {}
+    if is_ejabberd(lab):
+        return ejabberd.stop(lab, folder)
     return lab_server.stop_prosody(os.path.join(folder, "server"))
 
 
@@ -130,6 +166,12 @@ def refusals_note(folder):
 
 def new_lab(session, bot_path):
     domain, host, port, plain = service_parts(session)
+    server = session.values.get("Server", "prosody")
+    count = int(session.values.get("ServerNodes", "1"))
+    if server == "prosody" and count != 1:
+        raise LabError("ServerNodes needs Server ejabberd: Prosody runs as one server")
+    if server == "ejabberd" and plain:
+        raise LabError("Server ejabberd requires TLS: leave tls=off out of the Service")
     pairs = []
     matched = sessionlib.match(session.subjects, session.seed)
     assigned = sessionlib.assign_treatments([t.name for t in session.treatments], len(matched),
@@ -153,7 +195,10 @@ def new_lab(session, bot_path):
            "rounds": session.rounds, "web": seats.settings(session.values),
            "certificate_files": certificatelib.session_files(session.values, session.path),
            "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"],
-           "desk_account": DESK, "desk": session.desk_settings()}
+           "desk_account": DESK, "desk": session.desk_settings(), "server": server}
+    if server == "ejabberd":
+        lab["web"] = None  # the browser seats are served by Prosody only, so far
+        ejabberd.plan_nodes(lab, count)
     if session.treatments:
         lab["treatments"] = [{"name": t.name, "values": t.values} for t in session.treatments]
     return lab
@@ -179,13 +224,24 @@ def jid(lab, name):
     return f"{name}@{lab['domain']}"
 
 
+def on_own_node(lab, bot, text):
+    """The bot's configuration with its Service on the port of its node."""
+    port = ejabberd.port_of(lab, bot)
+    if port == lab["port"]:
+        return text
+    at = f"@{lab['address']}:{lab['port']}"
+    return "\n".join(line.replace(at, f"@{lab['address']}:{port}", 1)
+                     if line.startswith("Service ") else line for line in text.split("\n"))
+
+
 def write_pair_folders(lab, session, folder):
     for pair in lab["pairs"]:
         pair_dir = os.path.join(folder, pair["bot"])
         lab_server.make_private_dir(pair_dir)
+        text = sessionlib.bot_config(session, pair["bot"], pair["subject1"], pair["subject2"],
+                                     pair.get("treatment"))
         with open(os.path.join(pair_dir, "wexbot.conf"), "w", encoding="utf-8") as f:
-            f.write(sessionlib.bot_config(session, pair["bot"], pair["subject1"],
-                                          pair["subject2"], pair.get("treatment")))
+            f.write(on_own_node(lab, pair["bot"], text))
         lab_server.write_private(os.path.join(pair_dir, "passwords.txt"),
                                  f"{password(lab, pair['bot'])}\nLAB-KEY-{pair['bot']}\n")
 
@@ -194,7 +250,9 @@ def login_cards(lab):
     """What each participant types into an XMPP client."""
     a, p = lab["address"], lab["port"]
     fp = lab["fingerprints"]
-    lines = [f"Server {a}, port {p}, domain {lab['domain']}. Its certificate is self-signed;",
+    where = f"port {p}" if not lab.get("nodes") or len(lab["nodes"]) == 1 else \
+        "the port on each card"
+    lines = [f"Server {a}, {where}, domain {lab['domain']}. Its certificate is self-signed;",
              "accept it after comparing its fingerprint:",
              f"  SHA-256 {fp['sha256']}", f"  SHA-1   {fp['sha1']}",
              f"  (the certificate file: {lab['certificate']})", ""]
@@ -202,7 +260,8 @@ def login_cards(lab):
     def card(name, title, write_to):
         lines.extend([f"{title}", f"  address   {jid(lab, name)}",
                       f"  password  {password(lab, name)}",
-                      f"  server    {a}   port {p}", f"  write to  {write_to}", ""])
+                      f"  server    {a}   port {ejabberd.port_of(lab, name)}",
+                      f"  write to  {write_to}", ""])
 
     for pair in lab["pairs"]:
         for number in (1, 2):

@@ -15,7 +15,7 @@ import re
 import signal
 import time
 
-from . import bots, lab as lablib
+from . import bots, ejabberd, lab as lablib
 from .xmpp import Client
 
 SEND_WAIT = 1.0  # the bot's deliberate wait before each message to a subject
@@ -94,9 +94,35 @@ class Pair:
         return len(self.finished) == 2 and len(self.payouts) == 2
 
 
-class Subject(Client):
+class Robot(Client):
+    """A robot's client that signs on again whenever its server drops it
+    (a cluster node killed and started again), until it is closed."""
+
+    def __init__(self, lab, name, password):
+        super().__init__(lab, name, password, "robot")
+        self.staying_off = False  # offline on purpose
+        self.add_event_handler("disconnected", self._dropped)
+
+    def _dropped(self, _):
+        if not self.staying_off:
+            asyncio.ensure_future(self._sign_on_again())
+
+    async def _sign_on_again(self):
+        await asyncio.sleep(1)
+        if self.staying_off or self.is_connected():
+            return
+        self.ready.clear()
+        self.open()  # a failed attempt ends in another disconnected event
+
+    async def close(self):
+        self.staying_off = True
+        await super().close()
+
+
+class Subject(Robot):
     def __init__(self, lab, name, number, pair, seed, blip=False):
-        super().__init__(lab, name, lab["accounts"][name]["password"], "robot")
+        super().__init__(lab, name, lab["accounts"][name]["password"])
+        self.greeted = False
         self.blip = blip  # goes offline and comes back at the first break
         self.number = number
         self.pair = pair
@@ -107,7 +133,9 @@ class Subject(Client):
 
     async def _started(self, event):
         await super()._started(event)
-        asyncio.ensure_future(self.pair.act(lambda: self.say("hello"), self._join_expects))
+        if not self.greeted:  # not again when signed on again
+            self.greeted = True
+            asyncio.ensure_future(self.pair.act(lambda: self.say("hello"), self._join_expects))
 
     def _join_expects(self):
         self.pair.joined += 1
@@ -143,10 +171,12 @@ class Subject(Client):
 
     async def _go_offline(self):
         gone = self.disconnected
+        self.staying_off = True
         self.disconnect()
         await asyncio.wait_for(gone, 10)
 
     async def _come_back(self):
+        self.staying_off = False
         self.ready.clear()
         self.open()
         await asyncio.wait_for(self.ready.wait(), 20)
@@ -176,13 +206,12 @@ class Subject(Client):
         return 2 + (3 if round_number >= self.pair.rounds else 0)
 
 
-class Moderator(Client):
+class Moderator(Robot):
     """Sends each pair's bot b once and ? once; collects the payouts, the
     status answers and wexlab's notices."""
 
     def __init__(self, lab, pairs):
-        super().__init__(lab, lab["moderator"], lab["accounts"][lab["moderator"]]["password"],
-                         "robot")
+        super().__init__(lab, lab["moderator"], lab["accounts"][lab["moderator"]]["password"])
         self.pairs = {pair.bot: pair for pair in pairs}
         self.notices = []
         self.add_event_handler("message", self._message)
@@ -212,16 +241,22 @@ class Moderator(Client):
             lambda: self.send_message(mto=to, mbody=text, mtype="chat"), lambda: expected))
 
 
-async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, browser=False):
+async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, browser=False,
+               kill_node=None):
     """Plays every pair's game; returns (pairs, moderator's notices). Pair
     blip_pair's subject 2 goes offline and comes back at the first break.
-    With browser, pair 1's subjects play through the web page."""
+    With browser, pair 1's subjects play through the web page. With
+    kill_node, that cluster node is SIGKILLed as the first round closes
+    and started again."""
     killed = []
+    node_killed = []
 
     def close_round(pair, round_number):
         if pair.index == kill_pair and round_number == 1 and not killed:
             killed.append(pair.index)
             asyncio.get_event_loop().call_later(0.3, kill_bot, folder, pair.index)
+        if kill_node is not None and round_number == 1 and not node_killed:
+            node_killed.append(asyncio.ensure_future(crash_node(lab, folder, kill_node)))
 
     pairs = [Pair(p, lablib.pair_rounds(lab, p), close_round) for p in lab["pairs"]]
     moderator = await Moderator(lab, pairs).online()
@@ -244,10 +279,27 @@ async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, brow
                     moderator.command(pair, "?", 1)
             await asyncio.sleep(0.2)
         await asyncio.sleep(1.0)  # the last notices
+        if node_killed:
+            await node_killed[0]  # its faults, and the node running again
     finally:
         for client in clients:
             await client.close()
     return pairs, moderator.notices
+
+
+async def crash_node(lab, folder, index):
+    """SIGKILLs a cluster node, then starts it again: it rejoins the
+    cluster from its spool."""
+    await asyncio.sleep(0.3)
+    pid = ejabberd.node_pid(folder, index)
+    if pid is None:
+        raise lablib.LabError(f"node {index + 1} is not running")
+    os.kill(pid, signal.SIGKILL)
+    while ejabberd.node_pid(folder, index) is not None:
+        await asyncio.sleep(0.1)
+    await asyncio.sleep(2)
+    await asyncio.get_event_loop().run_in_executor(None, ejabberd.start_node, lab, folder,
+                                                   index)
 
 
 def kill_bot(folder, index):

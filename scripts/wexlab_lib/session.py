@@ -184,6 +184,9 @@ VALUE_CHECKS = {
     "Treatments": lambda v: None,  # checked with the Treatment lines
     "Seed": lambda v: _check_int(v, 0, "Seed"),
     "Subjects": lambda v: None,
+    "Server": lambda v: None if v in ("prosody", "ejabberd") else
+    f"Server must be prosody or ejabberd, not '{v}'",
+    "ServerNodes": lambda v: _check_int(v, 1, "ServerNodes", 16),
     "Web": seats.check_web,
     "WebTls": seats.check_switch("WebTls"),
     "Certificate": lambda v: None if v else "Certificate needs the path of a PEM file",
@@ -413,7 +416,7 @@ def bot_config(session, bot, subject1, subject2, treatment=None):
 
 def session_text(values, treatments=()):
     """A session file of these values and treatments."""
-    order = BOT_KEYS + ("Subjects", "Seed")
+    order = BOT_KEYS + ("Subjects", "Seed", "Server", "ServerNodes")
     # Then the session's own keys (the web seats, the desk, ...), so that none is lost.
     order += tuple(key for key in VALUE_CHECKS
                    if key not in order and key not in ("Treatment", "Treatments"))

@@ -19,6 +19,8 @@ logging.getLogger("slixmpp").setLevel(logging.CRITICAL)
 
 import slixmpp  # noqa: E402
 
+from . import ejabberd  # noqa: E402
+
 
 class Client(slixmpp.ClientXMPP):
     """A client of the lab server that trusts exactly its certificate."""
@@ -40,7 +42,9 @@ class Client(slixmpp.ClientXMPP):
         self.ready.set()
 
     def open(self):
-        self.connect((self.lab["address"], self.lab["port"]), force_starttls=not self.lab["plain"],
+        # On a cluster, each account signs on to its own node.
+        port = ejabberd.port_of(self.lab, self.boundjid.user)
+        self.connect((self.lab["address"], port), force_starttls=not self.lab["plain"],
                      disable_starttls=self.lab["plain"])
 
     async def online(self, timeout=20):
@@ -101,11 +105,16 @@ class Moderator(Client):
 
     def __init__(self, lab):
         name = lab["moderator"]
+        # ejabberd neither delivers to a resource of negative priority nor
+        # copies to carbons what it stores offline: there wexlab's resource
+        # takes priority 0 and reads the answers sent to it as well.
+        priority = 0 if lab.get("server") == "ejabberd" else -1
         super().__init__(lab, name, lab["accounts"][name]["password"],
-                         f"wexlab-{os.getpid()}", priority=-1)
+                         f"wexlab-{os.getpid()}", priority=priority)
         self.register_plugin("xep_0280")
         self.answers = asyncio.Queue()
         self.add_event_handler("carbon_received", self._carbon)
+        self.add_event_handler("message", self._direct)
 
     async def _started(self, event):
         try:
@@ -118,6 +127,10 @@ class Moderator(Client):
         inner = msg["carbon_received"]
         if inner["body"]:
             self.answers.put_nowait((inner["from"].user, inner["body"], time.monotonic()))
+
+    def _direct(self, msg):
+        if msg["type"] in ("chat", "normal") and msg["body"]:
+            self.answers.put_nowait((msg["from"].user, msg["body"], time.monotonic()))
 
     def command(self, bot, text):
         msg = self.make_message(mto=f"{bot}@{self.lab['domain']}", mbody=text, mtype="chat")

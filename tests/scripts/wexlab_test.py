@@ -21,7 +21,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "scripts"))
 sys.dont_write_bytecode = True
 
-from wexlab_lib import bots, collect, commands, lab, lab_server, report, session  # noqa: E402
+from wexlab_lib import bots, collect, commands, ejabberd, lab, lab_server, report  # noqa: E402
+from wexlab_lib import session  # noqa: E402
 
 GOOD = """# a lab session
 Service xmpp:lab.wex@10.0.0.5:5222;trust=any
@@ -513,6 +514,83 @@ class TreatmentFolderTest(FakeServerTest):
             text = f.read()
         self.assertNotIn("treatment", text)
         self.assertNotIn("treatments", started)
+
+
+@unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
+class ClusterSetupTest(FakeServerTest):
+    """A session on three ejabberd nodes, the nodes never started."""
+
+    CLUSTER = GOOD.replace("Subjects ann bob cy dee", "Subjects ann bob cy dee eve fay\n"
+                           "Server ejabberd\nServerNodes 3")
+
+    def start_cluster(self, text):
+        calls = []
+        with mock.patch.object(ejabberd, "start", lambda *a, **k: calls.append(k) or True):
+            folder, started = self.start(text)
+        return folder, started, calls
+
+    def test_pairs_span_two_nodes_and_each_bot_uses_its_own(self):
+        folder, started, calls = self.start_cluster(self.CLUSTER)
+        self.assertEqual(calls, [{"fresh": True}])
+        ports = [node["port"] for node in started["nodes"]]
+        self.assertEqual(ports, [5222, 5223, 5224])
+        placement = started["placement"]
+        self.assertEqual(sorted({placement[p["bot"]] for p in started["pairs"]}), [0, 1, 2])
+        with open(os.path.join(folder, "logins.txt"), encoding="utf-8") as f:
+            cards = f.read()
+        for pair in started["pairs"]:
+            with self.subTest(pair=pair["bot"]):
+                home = placement[pair["bot"]]
+                self.assertEqual(placement[pair["subject1"]], home)
+                self.assertEqual(placement[pair["subject2"]], (home + 1) % 3)
+                with open(os.path.join(folder, pair["bot"], "wexbot.conf"),
+                          encoding="utf-8") as f:
+                    values = config_values(f.read())
+                self.assertEqual(values["Service"],
+                                 f"xmpp:lab.wex@10.0.0.5:{ports[home]};trust=any")
+                card = cards.split(f"{pair['subject2']}: subject 2")[1].split("\n\n")[0]
+                self.assertIn(f"port {ports[(home + 1) % 3]}", card)
+        self.assertIsNone(started["web"])
+
+    def test_node_folders_configuration_and_secrets(self):
+        folder, started, _ = self.start_cluster(self.CLUSTER)
+        cookie = os.path.join(folder, "server", "home", ".erlang.cookie")
+        self.assertEqual(mode(cookie), 0o600)
+        self.assertGreater(started["epmd_port"], 0)
+        for index, node in enumerate(started["nodes"]):
+            d = os.path.join(folder, "server", f"node{index + 1}")
+            with open(os.path.join(d, "ejabberd.yml"), encoding="utf-8") as f:
+                config = f.read()
+            self.assertIn(f"port: {node['port']}\n", config)
+            self.assertIn('ip: "10.0.0.5"', config)
+            self.assertIn("starttls_required: true", config)
+            self.assertNotIn("ejabberd_s2s_in", config)
+            self.assertNotIn("mod_register", config)
+            self.assertIn(started["certificate"], config)
+            with open(os.path.join(d, "ejabberdctl.cfg"), encoding="utf-8") as f:
+                self.assertNotIn("inet_dist_listen", f.read())  # ejabberdctl would inherit it
+            self.assertEqual(mode(os.path.join(d, "ejabberd.yml")), 0o600)
+        self.assertEqual(len({n["name"] for n in started["nodes"]}), 3)
+        self.assertEqual(sorted(started["accounts"]), sorted(started["names"]))
+
+    def test_server_keys_are_checked(self):
+        for text, fault in (
+                (GOOD + "Server openfire\n", "Server must be prosody or ejabberd"),
+                (GOOD + "Server ejabberd\nServerNodes 0\n", "ServerNodes must be at least 1"),
+                (GOOD + "Server ejabberd\nServerNodes 17\n", "ServerNodes must be at most 16")):
+            with self.subTest(fault=fault):
+                path = os.path.join(self.root, "bad.conf")
+                shared_file(path, text)
+                with self.assertRaisesRegex(session.SessionError, fault):
+                    session.read_session(path)
+        with self.assertRaisesRegex(lab.LabError, "ServerNodes needs Server ejabberd"):
+            self.start(GOOD + "ServerNodes 2\n")
+
+    def test_a_prosody_session_has_no_nodes(self):
+        folder, started = self.start(GOOD + "Web off\n")
+        self.assertEqual(started["server"], "prosody")
+        self.assertNotIn("nodes", started)
+        self.assertEqual(ejabberd.port_of(started, "ann"), 5222)
 
 
 @unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")

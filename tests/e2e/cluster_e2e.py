@@ -1,0 +1,155 @@
+#!/usr/bin/python3
+"""End-to-end test of wexlab on a cluster of two ejabberd nodes on
+127.0.0.1: `wexlab rehearse --server ejabberd --nodes 2 --pairs 4
+--rounds 2` must reach every pair's payouts with every pair spanning both
+nodes (its bot and first subject on one, its second subject on the
+other), each bot's Service on its own node's port, bots on both nodes,
+and leave no Erlang VM and no epmd of the session running. Skips (77)
+when ejabberd is not installed."""
+
+import argparse
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+PAIRS = 4
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def live_processes():
+    """pid -> (argv bytes, environ bytes) of every live process."""
+    found = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat") as f:
+                if f.read().rsplit(")", 1)[-1].split()[0] == "Z":
+                    continue
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                argv = f.read()
+            try:
+                with open(f"/proc/{entry}/environ", "rb") as f:
+                    environ = f.read()
+            except OSError:
+                environ = b""
+            found[int(entry)] = (argv, environ)
+        except (OSError, IndexError):
+            continue
+    return found
+
+
+def leftovers(folder, epmd_port):
+    """The session's processes still running: anything naming its folder
+    (the nodes' VMs, the bots) and any epmd on its port."""
+    mark = folder.encode()
+    port = f"ERL_EPMD_PORT={epmd_port}\0".encode()
+    return [(pid, argv.replace(b"\0", b" ")[:120]) for pid, (argv, environ)
+            in live_processes().items()
+            if mark in argv or (b"epmd" in argv.split(b"\0")[0] and port in environ)]
+
+
+def listening(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=1):
+            return True
+    except OSError:
+        return False
+
+
+def wait_gone(folder, epmd_port, seconds=30):
+    deadline = time.monotonic() + seconds
+    while True:
+        left = leftovers(folder, epmd_port)
+        if not left or time.monotonic() > deadline:
+            return left
+        time.sleep(0.5)
+
+
+def two_nodes(args, root):
+    folder = os.path.join(root, "cluster")
+    done = subprocess.run([sys.executable, args.wexlab, "rehearse", "--server", "ejabberd",
+                           "--nodes", "2", "--pairs", str(PAIRS), "--rounds", "2", "--dir",
+                           folder, "--bot", args.bot], cwd=root, capture_output=True, text=True,
+                          timeout=args.seconds)
+    out = done.stdout + done.stderr
+    print(out)
+    with open(os.path.join(folder, "lab.json")) as f:
+        lab = json.load(f)
+    try:
+        check(done.returncode == 0, f"rehearse failed ({done.returncode})")
+        nodes, placement = lab["nodes"], lab["placement"]
+        check(len(nodes) == 2 and nodes[0]["port"] != nodes[1]["port"],
+              f"not two nodes on two ports: {nodes}")
+        with open(os.path.join(folder, "rehearsal.json")) as f:
+            result = json.load(f)
+        check(len(result["pairs"]) == PAIRS, f"{len(result['pairs'])} pairs played")
+        for played, pair in zip(result["pairs"], lab["pairs"]):
+            bot = pair["bot"]
+            check(played["complete"], f"{bot} did not reach the payouts")
+            check(sorted(played["payouts"]) == sorted([pair["subject1"], pair["subject2"]]),
+                  f"{bot}: payouts {played['payouts']}")
+            check(f"{bot}: reached the payouts" in out, f"{bot}: not said to have finished")
+            home = placement[bot]
+            check(placement[pair["subject1"]] == home and placement[pair["subject2"]] != home,
+                  f"{bot} does not span two nodes: {placement}")
+            with open(os.path.join(folder, bot, "wexbot.conf")) as f:
+                service = next(line for line in f if line.startswith("Service "))
+            check(f"@127.0.0.1:{nodes[home]['port']};" in service,
+                  f"{bot}'s {service.strip()} is not its node's")
+        check({placement[p["bot"]] for p in lab["pairs"]} == {0, 1},
+              "the bots are not on both nodes")
+        with open(os.path.join(folder, "logins.txt")) as f:
+            cards = f.read()
+        check(f"port {nodes[1]['port']}" in cards, "no login card names node 2's port")
+    finally:
+        left = wait_gone(folder, lab["epmd_port"])
+    check(not left, f"still running after the session: {left}")
+    for node in lab["nodes"]:
+        check(not listening(node["port"]), f"port {node['port']} still open")
+    check(not listening(lab["epmd_port"]), "the session's epmd still listens")
+
+
+CASES = {f.__name__: f for f in (two_nodes,)}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--case", required=True, choices=sorted(CASES))
+    parser.add_argument("--wexlab", required=True)
+    parser.add_argument("--bot", required=True)
+    parser.add_argument("--seconds", type=float, default=400)
+    args = parser.parse_args()
+    if not shutil.which("ejabberdctl") and not os.path.exists("/usr/sbin/ejabberdctl"):
+        print("ejabberd is not installed; skipped")
+        return SKIP
+    root = tempfile.mkdtemp(prefix="wex-e2e-cluster-")
+    env_dir = os.path.join(root, "data")
+    os.environ["WEX_DATA_DIR"] = env_dir  # the lab certificate, not the home folder
+    try:
+        CASES[args.case](args, root)
+    except (Failure, subprocess.TimeoutExpired) as e:
+        print(f"FAIL: {e}")
+        return 1
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
