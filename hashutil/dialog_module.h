@@ -4,8 +4,8 @@
 
 namespace wexhash {
 
-// Found through the program's run path: beside it in a build, in
-// ../lib/wex/wexhash once installed.
+// Found beside the program in a build, in ../lib/wex/wexhash once
+// installed (see TDialogModule in main.cc).
 inline constexpr char kDialogModuleName[] = "libwexhash_dialog.so";
 
 }  // namespace wexhash

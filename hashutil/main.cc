@@ -5,6 +5,8 @@
 
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
+#include <string>
 
 #include "command_line.h"
 #include "console_mode.h"
@@ -22,7 +24,7 @@ constexpr int kExitStatus = 1;
 // does not expect to be unloaded.
 class TDialogModule {
 public:
-    TDialogModule() : handle_(dlopen(kDialogModuleName, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
+    TDialogModule() : handle_(Open()) {
         if (!handle_) std::fprintf(stderr, "%s\n", dlerror());
     }
     ~TDialogModule() {
@@ -38,6 +40,23 @@ public:
     }
 
 private:
+    // Looked for beside the program (a build), then where the package puts
+    // it, by full path: a run path would be searched for the caller of
+    // dlopen, which a sanitizer's interceptor replaces with its own library.
+    static void* Open() {
+        std::error_code error;
+        const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+        const int flags = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+        if (!error) {
+            for (const char* folder : {"", "../lib/wex/wexhash/"}) {
+                const std::string path =
+                    (self.parent_path() / folder / kDialogModuleName).lexically_normal().string();
+                if (void* handle = dlopen(path.c_str(), flags)) return handle;
+            }
+        }
+        return dlopen(kDialogModuleName, flags);
+    }
+
     void* handle_;
 };
 
