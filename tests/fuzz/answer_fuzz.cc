@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(MakeBstr(bytes));
 
     std::u16string units(size / 2, u'\0');
-    std::memcpy(units.data(), data, units.size() * 2);
+    if (!units.empty()) std::memcpy(units.data(), data, units.size() * 2);
     CWexBstr raw;
     FUZZ_CHECK(!Failed(StrFromUnits(units.data(), units.size(), raw.Out())));
     Check(raw);
