@@ -39,6 +39,10 @@ void InstallStopSignals() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A peer that has closed its end (the server's socket, the console's
+    // pipe) makes a write fail with EPIPE, which the caller handles; the
+    // signal would end the program mid-session instead.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool StopRequested() {

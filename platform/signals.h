@@ -5,7 +5,8 @@
 
 namespace platform {
 
-// Installs the handlers for SIGINT and SIGTERM; call once, early in main.
+// Installs the handlers for SIGINT and SIGTERM and ignores SIGPIPE; call
+// once, early in main.
 void InstallStopSignals();
 bool StopRequested();
 // Readable once a stop has been requested (for poll); -1 before install.
