@@ -17,17 +17,10 @@ import sys
 import tempfile
 import time
 
+from harness import Failure, check  # noqa: E402  (beside this file)
+
 SKIP = 77
 PAIRS = 4
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 def live_processes():

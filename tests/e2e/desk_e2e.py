@@ -18,7 +18,6 @@ import importlib.util
 import json
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -28,6 +27,8 @@ import urllib.error
 import urllib.request
 import zlib
 
+from harness import Failure, check, free_port  # noqa: E402  (beside this file)
+
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
@@ -35,21 +36,6 @@ sys.dont_write_bytecode = True
 
 ANSWER_DELAY = 2.5  # seconds a robot subject takes to answer
 HURRY = "I am on a tight schedule! Please send me your decision!"
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def session_text(pairs, rounds):
