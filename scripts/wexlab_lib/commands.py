@@ -456,7 +456,8 @@ def measure(folder, lab):
     return stats, server_stats
 
 
-def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=None):
+def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=None,
+                 lag=None):
     """A fresh session played by robots: returns (folder, lab, pairs, notices,
     measurements)."""
     from . import robots
@@ -482,7 +483,7 @@ def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=
             raise lablib.LabError("--kill-node names one of the session's ejabberd nodes")
         pairs, notices = asyncio.run(robots.play(
             lab, folder, lab["seed"], deadline, kill_pair, blip_pair, browser,
-            None if kill_node is None else kill_node - 1))
+            None if kill_node is None else kill_node - 1, lag))
         measured = measure(folder, lab)
     finally:
         if lab is not None or os.path.exists(os.path.join(folder, "lab.json")):
@@ -531,9 +532,16 @@ def command_rehearse(args):
     return 0 if all(p.complete() for p in pairs) else 1
 
 
+def own_cpu_seconds():
+    import resource
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+
+
 def command_bench(args):
     from .robots import percentile
-    folder, lab, pairs, notices, (stats, server) = play_session(args)
+    lag = []
+    folder, lab, pairs, notices, (stats, server) = play_session(args, lag=lag)
     write_result(folder, pairs, notices, (stats, server))
     samples = [v * 1000 for p in pairs for v in p.latencies]
     say_line(f"wexlab bench: {len(pairs)} pairs, {lab['rounds']} rounds, {len(samples)} "
@@ -549,6 +557,10 @@ def command_bench(args):
                  f"({sum(cpu):.2f} s in all)")
     if server:
         say_line(f"server: CPU {server[1]:.2f} s, peak RSS {server[0] / 1024:.1f} MiB")
+    lag = [v * 1000 for v in lag]
+    say_line(f"robots (this process, setup included): CPU {own_cpu_seconds():.2f} s; "
+             f"their event loop late by p50 {percentile(lag, 0.5):.1f} ms, "
+             f"p99 {percentile(lag, 0.99):.1f} ms, max {max(lag, default=float('nan')):.1f} ms")
     unfinished = [p.bot for p in pairs if not p.complete()]
     if unfinished:
         say_line(f"did not finish: {', '.join(unfinished)}")

@@ -241,8 +241,17 @@ class Moderator(Robot):
             lambda: self.send_message(mto=to, mbody=text, mtype="chat"), lambda: expected))
 
 
+async def watch_loop(lag, tick=0.01):
+    """Records how late each tick of the robots' own event loop comes: the
+    time a message that reached the robots waits before they see it."""
+    while True:
+        start = time.monotonic()
+        await asyncio.sleep(tick)
+        lag.append(time.monotonic() - start - tick)
+
+
 async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, browser=False,
-               kill_node=None):
+               kill_node=None, lag=None):
     """Plays every pair's game; returns (pairs, moderator's notices). Pair
     blip_pair's subject 2 goes offline and comes back at the first break.
     With browser, pair 1's subjects play through the web page. With
@@ -259,6 +268,7 @@ async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, brow
             node_killed.append(asyncio.ensure_future(crash_node(lab, folder, kill_node)))
 
     pairs = [Pair(p, lablib.pair_rounds(lab, p), close_round) for p in lab["pairs"]]
+    watch = asyncio.ensure_future(watch_loop(lag)) if lag is not None else None
     moderator = await Moderator(lab, pairs).online()
     clients = [moderator]
     try:
@@ -282,6 +292,8 @@ async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, brow
         if node_killed:
             await node_killed[0]  # its faults, and the node running again
     finally:
+        if watch is not None:
+            watch.cancel()
         for client in clients:
             await client.close()
     return pairs, moderator.notices
