@@ -457,7 +457,7 @@ def measure(folder, lab):
 
 
 def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=None,
-                 lag=None):
+                 lag=None, stagger=0.0):
     """A fresh session played by robots: returns (folder, lab, pairs, notices,
     measurements)."""
     from . import robots
@@ -483,7 +483,7 @@ def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=
             raise lablib.LabError("--kill-node names one of the session's ejabberd nodes")
         pairs, notices = asyncio.run(robots.play(
             lab, folder, lab["seed"], deadline, kill_pair, blip_pair, browser,
-            None if kill_node is None else kill_node - 1, lag))
+            None if kill_node is None else kill_node - 1, lag, stagger))
         measured = measure(folder, lab)
     finally:
         if lab is not None or os.path.exists(os.path.join(folder, "lab.json")):
@@ -541,11 +541,14 @@ def own_cpu_seconds():
 def command_bench(args):
     from .robots import percentile
     lag = []
-    folder, lab, pairs, notices, (stats, server) = play_session(args, lag=lag)
+    if args.stagger < 0:
+        raise lablib.LabError("--stagger must not be negative")
+    folder, lab, pairs, notices, (stats, server) = play_session(args, lag=lag,
+                                                                stagger=args.stagger / 1000)
     write_result(folder, pairs, notices, (stats, server))
     samples = [v * 1000 for p in pairs for v in p.latencies]
-    say_line(f"wexlab bench: {len(pairs)} pairs, {lab['rounds']} rounds, {len(samples)} "
-             f"messages to subjects measured")
+    say_line(f"wexlab bench: {len(pairs)} pairs, {lab['rounds']} rounds, pairs started "
+             f"{args.stagger:g} ms apart, {len(samples)} messages to subjects measured")
     worst = max(samples, default=float("nan"))
     say_line(f"added latency beyond the bot's 1000 ms wait: p50 {percentile(samples, 0.5):.1f} ms,"
              f" p99 {percentile(samples, 0.99):.1f} ms, max {worst:.1f} ms")

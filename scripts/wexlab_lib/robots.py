@@ -57,6 +57,10 @@ class Pair:
         self.on_close_round = on_close_round
         self.moderator_asked = False
         self.presence = []  # the bot's notices of a subject offline or back
+        # Set once every robot is online: a robot's sign-on (SCRAM in Python,
+        # tens of ms) would otherwise hold up pairs that already play.
+        self.go = asyncio.Event()
+        self.stagger = 0.0  # seconds between one pair's start and the next
 
     async def act(self, send, expected):
         """Waits for the pair to settle, then sends; expected() says how many
@@ -79,6 +83,11 @@ class Pair:
             done = send()
             if asyncio.iscoroutine(done):
                 await done
+
+    async def greet(self, send, expected):
+        await self.go.wait()
+        await asyncio.sleep((self.index - 1) * self.stagger)
+        await self.act(send, expected)
 
     def bot_message(self, to_subject):
         now = time.monotonic()
@@ -135,7 +144,7 @@ class Subject(Robot):
         await super()._started(event)
         if not self.greeted:  # not again when signed on again
             self.greeted = True
-            asyncio.ensure_future(self.pair.act(lambda: self.say("hello"), self._join_expects))
+            asyncio.ensure_future(self.pair.greet(lambda: self.say("hello"), self._join_expects))
 
     def _join_expects(self):
         self.pair.joined += 1
@@ -251,7 +260,7 @@ async def watch_loop(lag, tick=0.01):
 
 
 async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, browser=False,
-               kill_node=None, lag=None):
+               kill_node=None, lag=None, stagger=0.0):
     """Plays every pair's game; returns (pairs, moderator's notices). Pair
     blip_pair's subject 2 goes offline and comes back at the first break.
     With browser, pair 1's subjects play through the web page. With
@@ -268,7 +277,7 @@ async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, brow
             node_killed.append(asyncio.ensure_future(crash_node(lab, folder, kill_node)))
 
     pairs = [Pair(p, lablib.pair_rounds(lab, p), close_round) for p in lab["pairs"]]
-    watch = asyncio.ensure_future(watch_loop(lag)) if lag is not None else None
+    watch = None
     moderator = await Moderator(lab, pairs).online()
     clients = [moderator]
     try:
@@ -280,6 +289,11 @@ async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, brow
                 if browser and pair.index == 1:
                     from .seat_robots import BrowserSubject as kind
                 clients.append(await kind(lab, name, number, pair, seed, blip).online())
+        if lag is not None:
+            watch = asyncio.ensure_future(watch_loop(lag))
+        for pair in pairs:
+            pair.stagger = stagger
+            pair.go.set()
         asked = set()
         while time.monotonic() < deadline and not all(p.complete() for p in pairs):
             for pair in pairs:

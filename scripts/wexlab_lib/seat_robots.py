@@ -36,7 +36,7 @@ class BrowserSubject(robots.Subject):
         except browser.BrowserError as e:
             raise ConnectionError(f"{self.boundjid.user}'s page: {e}")
         self.poller = asyncio.ensure_future(self._poll())
-        asyncio.ensure_future(self.pair.act(lambda: self.say("hello"), self._join_expects))
+        asyncio.ensure_future(self.pair.greet(lambda: self.say("hello"), self._join_expects))
         return self
 
     async def _poll(self):
