@@ -867,6 +867,15 @@ class RemoteNodesTest(FakeServerTest):
         self.assertEqual(lines[0], "ejabberd node 2 on 10.0.0.6 stopped.")
         self.assertIn("if wexlab node serve still runs on lab-b, Ctrl-C there", lines[1])
 
+    def test_status_names_a_node_that_does_not_answer(self):
+        folder, started = self.start(self.REMOTE)
+        with mock.patch.object(lab_server, "port_open",
+                               lambda address, port: address != "10.0.0.7"):
+            lines = commands.status_lines(folder, started)
+        self.assertIn("ejabberd node 3 on lab-b does not answer on 10.0.0.7:5300: run wexlab "
+                      "node serve there again.", lines)
+        self.assertFalse([line for line in lines if "node 2" in line], lines)
+
     def test_a_node_counts_as_joined_when_node_1_runs_it(self):
         _, started = self.start(self.REMOTE)
         cluster = "wex5222@10.0.0.5\nwex5222@10.0.0.6\n"
