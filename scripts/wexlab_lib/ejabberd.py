@@ -253,6 +253,11 @@ def start_node(lab, folder, index):
     port = lab["nodes"][index]["port"]
     if lab_server.port_open(node_address(lab, index), port):
         raise LabError(f"something already listens on {node_address(lab, index)}:{port}")
+    cluster = lab.get("cluster_port")
+    if cluster and lab_server.port_open(node_address(lab, index), cluster):
+        raise LabError(f"something already listens on {node_address(lab, index)}:{cluster}, "
+                       "the cluster's port (another session's node?); choose another "
+                       "ClusterPort")
     done = ctl(lab, folder, index, "start")
     if done.returncode != 0:
         raise LabError(f"ejabberdctl start of node {index + 1} failed: "

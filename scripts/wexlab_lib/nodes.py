@@ -330,9 +330,6 @@ def serve(kit_path_given, folder, say):
     lab = prepare(kit, folder)
     node = kit["node"]
     running = ejabberd.node_pid(folder, 0) is not None
-    if not running and lab_server.port_open(node["address"], kit["cluster_port"]):
-        raise LabError(f"something already listens on {node['address']}:"
-                       f"{kit['cluster_port']}, the cluster's port (another session's node?)")
     previous = signal.signal(signal.SIGTERM, _raise_stop)
     try:
         if not running:

@@ -876,6 +876,13 @@ class RemoteNodesTest(FakeServerTest):
                       "node serve there again.", lines)
         self.assertFalse([line for line in lines if "node 2" in line], lines)
 
+    def test_a_busy_cluster_port_is_named_before_the_node_starts(self):
+        _, started = self.start(self.REMOTE)
+        with mock.patch.object(lab_server, "port_open", lambda address, port: port == 4400), \
+                mock.patch.object(ejabberd, "ctl", lambda *a, **k: self.fail("started")):
+            with self.assertRaisesRegex(lab.LabError, "10.0.0.5:4400, the cluster's port"):
+                ejabberd.start_node(started, self.root, 0)
+
     def test_a_node_counts_as_joined_when_node_1_runs_it(self):
         _, started = self.start(self.REMOTE)
         cluster = "wex5222@10.0.0.5\nwex5222@10.0.0.6\n"
