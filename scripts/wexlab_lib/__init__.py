@@ -1,6 +1,8 @@
 """The parts of scripts/wexlab, one module each:
   session      the session file, the matching, each pair's wexbot.conf
   lab          the lab server, its accounts and lab.json (over lab-server.py)
+  ejabberd     the lab server as ejabberd nodes of this machine
+  nodes        ejabberd nodes of other machines (wexlab node add|serve)
   bots         the pairs' bots as processes
   supervisor   the process that restarts a stopped bot (wexlab _supervise)
   desk_state   a pair's state and the alerts from the bots' files (pure)

@@ -8,7 +8,7 @@ import sys
 import time
 
 from . import SCRIPTS, bots, cards as cardslib, collect as collectlib, lab as lablib, report
-from . import report_summary, seats
+from . import nodes as nodeslib, report_summary, seats
 from . import session as sessionlib, status as statuslib
 
 WEXLAB = os.path.join(SCRIPTS, "wexlab")
@@ -194,6 +194,7 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         if lab["web"]:
             say_line(f"Seats in a browser: {seats.origin(lab)}/ with each participant's link "
                      f"in seats.csv (wexlab seats) and printable cards in {folder}/cards.html.")
+        nodeslib.wait_joined(lab, folder, say_line)  # other machines' nodes, before any bot
     start_supervisor(folder, indexes)
     if local(folder)["server"]:
         start_desk(folder, lab)
@@ -215,6 +216,8 @@ def command_resume(args):
     if mine["server"] and lablib.start_server(lab, folder):
         say_line(f"Lab server running again on {lab['address']}:{lab['port']}.")
     if mine["server"]:
+        nodeslib.wait_joined(lab, folder, say_line)
+    if mine["server"]:
         start_desk(folder, lab)
     if supervisor_pid(folder) is not None:
         say_line("The supervisor runs already.")
@@ -222,6 +225,29 @@ def command_resume(args):
     start_supervisor(folder, mine["pairs"])
     say_line("Supervisor running again: running bots are watched, stopped ones resume their "
              "games (see supervisor.log).")
+
+
+def command_node(args):
+    if args.node_command == "serve":
+        nodeslib.serve(args.kit, args.dir, say_line)
+        return
+    folder = os.getcwd()
+    lab = lablib.load(folder)
+    if not local(folder)["server"]:
+        raise lablib.LabError("wexlab node add runs in the session folder of the server's "
+                              "machine")
+    if not lab.get("cluster_port"):
+        raise lablib.LabError("this session's server is not open to other machines: name them "
+                              "in the session file's Nodes (or set ClusterPort) before "
+                              "wexlab start")
+    index, new = nodeslib.add(lab, folder, args.host)
+    if new:
+        lablib.write_json(os.path.join(folder, "lab.json"), lab, private=True)
+    nodeslib.wait_joined(lab, folder, say_line, [index], again=f"wexlab node add {args.host}")
+    node = lab["nodes"][index]
+    say_line(f"ejabberd node {index + 1} ({node['name']}) is in the session's cluster" +
+             ("; no participant signs on to it: where each one signs on was fixed when the "
+              "session started (the session file's Nodes places participants)." if new else "."))
 
 
 def command_seats(args):
@@ -308,6 +334,11 @@ def status_lines(folder, lab):
                      "wexlab resume starts it again.")
     if supervisor_pid(folder) is None and mine["pairs"]:
         lines.append("The supervisor is not running: wexlab resume starts it again.")
+    for index in nodeslib.remote_nodes(lab) if mine["server"] else ():
+        node = lab["nodes"][index]
+        if not lablib.lab_server.port_open(node["address"], node["port"]):
+            lines.append(f"ejabberd node {index + 1} on {node['host']} does not answer on "
+                         f"{node['address']}:{node['port']}: run wexlab node serve there again.")
     if mine["server"] and desk_pid(folder) is None:
         lines.append("The desk is not running: wexlab resume starts it again.")
     note = lablib.refusals_note(folder)
@@ -351,6 +382,11 @@ def stop_session(folder, quiet=False):
     except (OSError, ValueError) as e:
         say_line(f"wexlab: the data could not be merged ({e}); wexlab collect tries again")
     stop_desk(folder)
+    if local(folder)["server"] and lablib.is_ejabberd(lab):
+        # The other machines' nodes first: node 1, stopping last, keeps the
+        # newest copy of the cluster's tables for its next start.
+        for line in nodeslib.stop_remote(lab, folder):
+            say_line(line)
     if local(folder)["server"] and lablib.stop_server(folder):
         if not quiet:
             say_line("Lab server stopped.")
@@ -433,6 +469,8 @@ def rehearsal_session(folder, args):
     elif nodes != 1:
         raise lablib.LabError("--nodes needs --server ejabberd")
     values["Service"] = f"xmpp:lab.wex@127.0.0.1:{free_ports(nodes)};trust=any"
+    if "Nodes" in values or "ClusterPort" in values:
+        values["ClusterPort"] = str(free_port())
     # The web seats on a free port too, unless the session turned them off.
     if values.get("Web", "").lower() != "off":
         values["Web"] = str(free_port())

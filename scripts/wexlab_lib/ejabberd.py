@@ -7,7 +7,8 @@ sees these nodes and they see nothing else).
 Node 1 listens on the Service's port, node k on that port + k - 1. Every
 account is made once on node 1 after the others have joined its cluster;
 the cluster shares them. Each participant signs on to the node lab.json's
-placement gives it."""
+placement gives it. Nodes of other machines (nodes.py) are in lab.json's
+nodes too, marked remote: this machine neither starts nor watches them."""
 
 import concurrent.futures
 import os
@@ -43,13 +44,34 @@ def port_of(lab, name):
     return nodes[node_of(lab, name)]["port"] if nodes else lab["port"]
 
 
+def address_of(lab, name):
+    """The address of a participant's node: another machine's for a node
+    there, else the Service's."""
+    nodes = lab.get("nodes")
+    return nodes[node_of(lab, name)].get("address", lab["address"]) if nodes else lab["address"]
+
+
+def is_remote(lab, index):
+    return bool(lab["nodes"][index].get("remote"))
+
+
+def local_nodes(lab):
+    """The indexes of the nodes that run on this machine, in the session folder."""
+    return [i for i in range(node_count(lab)) if not is_remote(lab, i)]
+
+
 def plan_nodes(lab, count):
-    """The nodes and where each participant signs on: pair i's bot and its
-    first subject on node (i - 1) mod N, its second subject on the next
-    node, so with two nodes or more every pair spans two; the moderator and
-    wexlab's own account on node 1."""
+    """This machine's nodes and where each participant signs on."""
     lab["nodes"] = [{"name": f"wex{lab['port'] + k}@localhost", "port": lab["port"] + k}
                     for k in range(count)]
+    place(lab)
+
+
+def place(lab):
+    """Pair i's bot and its first subject on node (i - 1) mod N, its second
+    subject on the next node, so with two nodes or more every pair spans
+    two; the moderator and wexlab's own accounts on node 1."""
+    count = node_count(lab)
     placement = {}
     for pair in lab["pairs"]:
         home = (pair["index"] - 1) % count
@@ -64,8 +86,9 @@ def _node_dir(folder, index):
 
 
 def _env(lab, folder):
-    env = dict(os.environ, HOME=os.path.join(folder, "server", "home"),
-               ERL_EPMD_ADDRESS="127.0.0.1", ERL_EPMD_PORT=str(lab["epmd_port"]))
+    env = dict(os.environ, HOME=os.path.join(folder, "server", "home"))
+    if lab.get("epmd_port"):  # none when the nodes talk on the cluster port
+        env.update(ERL_EPMD_ADDRESS="127.0.0.1", ERL_EPMD_PORT=str(lab["epmd_port"]))
     env.pop("XDG_CONFIG_HOME", None)
     return env
 
@@ -92,7 +115,7 @@ log_rotate_count: 0
 certfiles: ["{certificate}", "{key}"]
 listen:
   - port: {node['port']}
-    ip: "{lab['address']}"
+    ip: "{node.get('address', lab['address'])}"
     module: ejabberd_c2s
     max_stanza_size: 262144
     shaper: c2s_shaper
@@ -147,21 +170,40 @@ def set_up(lab, folder, certificate, key):
     home = os.path.join(server, "home")
     lab_server.make_private_dir(home)
     lab_server.write_private(os.path.join(home, ".erlang.cookie"), os.urandom(16).hex().upper())
-    lab["epmd_port"] = free_port()
+    # A cluster open to other machines needs no epmd (see ctl_config).
+    lab["epmd_port"] = None if lab.get("cluster_port") else free_port()
     for index, node in enumerate(lab["nodes"]):
-        d = _node_dir(folder, index)
-        for sub in ("", "spool", "logs"):
-            lab_server.make_private_dir(os.path.join(d, sub))
-        lab_server.write_private(os.path.join(d, "ejabberd.yml"),
-                                 config_text(lab, node, certificate, key))
-        lab_server.write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
-                                 '{host,{127,0,0,1}, ["localhost"]}.\n')
-        # Read by ejabberdctl as shell: run as the caller (also as root),
-        # distribution on loopback only.
-        lab_server.write_private(os.path.join(d, "ejabberdctl.cfg"),
-                                 "EXEC_CMD=as_current_user\n"
-                                 'ERL_OPTIONS="-env ERL_CRASH_DUMP_BYTES 0 '
-                                 '-kernel inet_dist_use_interface {127,0,0,1}"\n')
+        write_node_files(lab, folder, index, certificate, key)
+
+
+def write_node_files(lab, folder, index, certificate, key):
+    """One node's folder. A node of another machine has one here too: its
+    ejabberdctl.cfg is what this machine's ejabberdctl needs to reach it."""
+    node = lab["nodes"][index]
+    d = _node_dir(folder, index)
+    for sub in ("", "spool", "logs"):
+        lab_server.make_private_dir(os.path.join(d, sub))
+    lab_server.write_private(os.path.join(d, "ejabberd.yml"),
+                             config_text(lab, node, certificate, key))
+    lab_server.write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
+                             '{host,{127,0,0,1}, ["localhost"]}.\n')
+    lab_server.write_private(os.path.join(d, "ejabberdctl.cfg"), ctl_config(lab, node))
+
+
+def ctl_config(lab, node):
+    """ejabberdctl.cfg, read by ejabberdctl as shell: run as the caller
+    (also as root). On this machine alone the nodes talk on loopback beside
+    the private epmd. A cluster open to other machines talks on one TCP port
+    of each node's address and no epmd (ERL_DIST_PORT: ejabberdctl's own
+    control VM then does not listen, so the pinned port is the node's)."""
+    address = node.get("address", "127.0.0.1") if lab.get("cluster_port") else "127.0.0.1"
+    lines = ["EXEC_CMD=as_current_user"]
+    if lab.get("cluster_port"):
+        lines.append(f"ERL_DIST_PORT={lab['cluster_port']}")
+    interface = "{" + address.replace(".", ",") + "}"
+    lines.append(f'ERL_OPTIONS="-env ERL_CRASH_DUMP_BYTES 0 '
+                 f'-kernel inet_dist_use_interface {interface}"')
+    return "\n".join(lines) + "\n"
 
 
 def node_pid(folder, index):
@@ -186,24 +228,36 @@ def node_pid(folder, index):
 
 
 def pids(lab, folder):
-    return [pid for pid in (node_pid(folder, i) for i in range(node_count(lab))) if pid]
+    return [pid for pid in (node_pid(folder, i) for i in local_nodes(lab)) if pid]
+
+
+def node_address(lab, index):
+    return lab["nodes"][index].get("address", lab["address"])
 
 
 def _wait_port(lab, folder, index):
     port = lab["nodes"][index]["port"]
     deadline = time.monotonic() + START_SECONDS
     while time.monotonic() < deadline:
-        if node_pid(folder, index) and lab_server.port_open(lab["address"], port):
+        if node_pid(folder, index) and lab_server.port_open(node_address(lab, index), port):
             return
         time.sleep(0.2)
     raise LabError(f"ejabberd node {index + 1} did not open port {port} within "
                    f"{START_SECONDS} s; see {_node_dir(folder, index)}/logs/ejabberd.log")
 
 
+wait_port = _wait_port
+
+
 def start_node(lab, folder, index):
     port = lab["nodes"][index]["port"]
-    if lab_server.port_open(lab["address"], port):
-        raise LabError(f"something already listens on {lab['address']}:{port}")
+    if lab_server.port_open(node_address(lab, index), port):
+        raise LabError(f"something already listens on {node_address(lab, index)}:{port}")
+    cluster = lab.get("cluster_port")
+    if cluster and lab_server.port_open(node_address(lab, index), cluster):
+        raise LabError(f"something already listens on {node_address(lab, index)}:{cluster}, "
+                       "the cluster's port (another session's node?); choose another "
+                       "ClusterPort")
     done = ctl(lab, folder, index, "start")
     if done.returncode != 0:
         raise LabError(f"ejabberdctl start of node {index + 1} failed: "
@@ -217,12 +271,12 @@ def start(lab, folder, fresh):
     restarted node rejoins by itself: its spool knows the cluster."""
     started = False
     try:
-        for index in range(node_count(lab)):
+        for index in local_nodes(lab):
             if node_pid(folder, index) is None:
                 start_node(lab, folder, index)
                 started = True
         if fresh:
-            for index in range(1, node_count(lab)):
+            for index in local_nodes(lab)[1:]:
                 join(lab, folder, index)
             register(lab, folder)
     except BaseException:

@@ -9,7 +9,7 @@ import json
 import os
 import shutil
 
-from . import certificate as certificatelib, ejabberd, lab_server, seats
+from . import certificate as certificatelib, ejabberd, lab_server, nodes, seats
 from . import session as sessionlib
 
 NOTIFIER = "wexlab"  # the supervisor's own account, for notices to the moderator
@@ -93,6 +93,7 @@ def set_up_ejabberd(lab, folder):
     lab["fingerprints"] = {digest: certificate[digest] for digest in ("sha256", "sha1")}
     key = certificate["path"][:-len(".crt")] + ".key"
     ejabberd.set_up(lab, folder, certificate["path"], key)
+    nodes.write_kits(lab, folder)
     lab["accounts"] = {}
     for role, name in lab["names"].items():
         lab["accounts"][role] = {"name": name, "jid": f"{name}@{lab['domain']}",
@@ -170,6 +171,9 @@ def new_lab(session, bot_path):
     count = int(session.values.get("ServerNodes", "1"))
     if server == "prosody" and count != 1:
         raise LabError("ServerNodes needs Server ejabberd: Prosody runs as one server")
+    if server == "prosody" and ("Nodes" in session.values or "ClusterPort" in session.values):
+        raise LabError("Nodes and ClusterPort need Server ejabberd: Prosody runs on one "
+                       "machine")
     if server == "ejabberd" and plain:
         raise LabError("Server ejabberd requires TLS: leave tls=off out of the Service")
     pairs = []
@@ -199,6 +203,7 @@ def new_lab(session, bot_path):
     if server == "ejabberd":
         lab["web"] = None  # the browser seats are served by Prosody only, so far
         ejabberd.plan_nodes(lab, count)
+        nodes.plan(lab, session.values)  # other machines' nodes, if any
     if session.treatments:
         lab["treatments"] = [{"name": t.name, "values": t.values} for t in session.treatments]
     return lab
@@ -225,12 +230,13 @@ def jid(lab, name):
 
 
 def on_own_node(lab, bot, text):
-    """The bot's configuration with its Service on the port of its node."""
-    port = ejabberd.port_of(lab, bot)
-    if port == lab["port"]:
+    """The bot's configuration with its Service on the address and port of
+    its node."""
+    address, port = ejabberd.address_of(lab, bot), ejabberd.port_of(lab, bot)
+    if (address, port) == (lab["address"], lab["port"]):
         return text
     at = f"@{lab['address']}:{lab['port']}"
-    return "\n".join(line.replace(at, f"@{lab['address']}:{port}", 1)
+    return "\n".join(line.replace(at, f"@{address}:{port}", 1)
                      if line.startswith("Service ") else line for line in text.split("\n"))
 
 
@@ -252,6 +258,8 @@ def login_cards(lab):
     fp = lab["fingerprints"]
     where = f"port {p}" if not lab.get("nodes") or len(lab["nodes"]) == 1 else \
         "the port on each card"
+    if any(ejabberd.is_remote(lab, i) for i in range(ejabberd.node_count(lab))):
+        a, where = "and port", "as each card says"
     lines = [f"Server {a}, {where}, domain {lab['domain']}. Its certificate is self-signed;",
              "accept it after comparing its fingerprint:",
              f"  SHA-256 {fp['sha256']}", f"  SHA-1   {fp['sha1']}",
@@ -260,7 +268,8 @@ def login_cards(lab):
     def card(name, title, write_to):
         lines.extend([f"{title}", f"  address   {jid(lab, name)}",
                       f"  password  {password(lab, name)}",
-                      f"  server    {a}   port {ejabberd.port_of(lab, name)}",
+                      f"  server    {ejabberd.address_of(lab, name)}   port "
+                      f"{ejabberd.port_of(lab, name)}",
                       f"  write to  {write_to}", ""])
 
     for pair in lab["pairs"]:

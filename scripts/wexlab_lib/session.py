@@ -15,7 +15,7 @@ import math
 import random
 import re
 
-from . import lab_server, seats
+from . import lab_server, nodes, seats
 
 # The keys of the game and the lab's pay rule: every pair's by default, and
 # what a treatment may set for its own pairs.
@@ -187,6 +187,8 @@ VALUE_CHECKS = {
     "Server": lambda v: None if v in ("prosody", "ejabberd") else
     f"Server must be prosody or ejabberd, not '{v}'",
     "ServerNodes": lambda v: _check_int(v, 1, "ServerNodes", 16),
+    "Nodes": nodes.check_nodes_value,
+    "ClusterPort": lambda v: _check_int(v, 1, "ClusterPort", 65535),
     "Web": seats.check_web,
     "WebTls": seats.check_switch("WebTls"),
     "Certificate": lambda v: None if v else "Certificate needs the path of a PEM file",

@@ -55,17 +55,18 @@ class Client(slixmpp.ClientXMPP):
 
     def open(self):
         # On a cluster, each account signs on to its own node.
-        port = ejabberd.port_of(self.lab, self.boundjid.user)
-        self.connect((self.lab["address"], port), force_starttls=not self.lab["plain"],
-                     disable_starttls=self.lab["plain"])
+        name = self.boundjid.user
+        self.connect((ejabberd.address_of(self.lab, name), ejabberd.port_of(self.lab, name)),
+                     force_starttls=not self.lab["plain"], disable_starttls=self.lab["plain"])
 
     async def online(self, timeout=20):
         self.open()
         try:
             await asyncio.wait_for(self.ready.wait(), timeout)
         except asyncio.TimeoutError:
-            raise ConnectionError(f"could not sign on to {self.lab['address']}:"
-                                  f"{self.lab['port']} as {self.boundjid.bare}")
+            name = self.boundjid.user
+            raise ConnectionError(f"could not sign on to {ejabberd.address_of(self.lab, name)}:"
+                                  f"{ejabberd.port_of(self.lab, name)} as {self.boundjid.bare}")
         return self
 
     async def close(self):

@@ -1,11 +1,18 @@
 #!/usr/bin/python3
-"""End-to-end test of wexlab on a cluster of two ejabberd nodes on
-127.0.0.1: `wexlab rehearse --server ejabberd --nodes 2 --pairs 4
---rounds 2` must reach every pair's payouts with every pair spanning both
-nodes (its bot and first subject on one, its second subject on the
-other), each bot's Service on its own node's port, bots on both nodes,
-and leave no Erlang VM and no epmd of the session running. Skips (77)
-when ejabberd is not installed."""
+"""End-to-end tests of wexlab on a cluster of two ejabberd nodes. Skip
+(77) when ejabberd is not installed.
+
+two_nodes: both nodes on 127.0.0.1: `wexlab rehearse --server ejabberd
+--nodes 2 --pairs 4 --rounds 2` must reach every pair's payouts with every
+pair spanning both nodes (its bot and first subject on one, its second
+subject on the other), each bot's Service on its own node's port, bots on
+both nodes, and leave no Erlang VM and no epmd of the session running.
+
+remote_node: 127.0.0.2 stands for another machine. A session file with
+`Nodes 127.0.0.2` is rehearsed; as wexlab asks, `wexlab node serve` runs
+with the copied kit in a folder of its own; the node joins, two pairs play
+a round with participants on both nodes, and `wexlab stop` (the
+rehearsal's end) stops the other node too, which ends `node serve`."""
 
 import argparse
 import json
@@ -15,6 +22,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 from harness import Failure, check  # noqa: E402  (beside this file)
@@ -48,17 +56,20 @@ def live_processes():
 
 def leftovers(folder, epmd_port):
     """The session's processes still running: anything naming its folder
-    (the nodes' VMs, the bots) and any epmd on its port."""
+    (the nodes' VMs, the bots), any epmd on its port and any process whose
+    home is in the folder (an epmd a node started, ejabberdctl)."""
     mark = folder.encode()
     port = f"ERL_EPMD_PORT={epmd_port}\0".encode()
+    home = f"HOME={folder}/".encode()
     return [(pid, argv.replace(b"\0", b" ")[:120]) for pid, (argv, environ)
             in live_processes().items()
-            if mark in argv or (b"epmd" in argv.split(b"\0")[0] and port in environ)]
+            if mark in argv or home in environ or
+            (epmd_port and b"epmd" in argv.split(b"\0")[0] and port in environ)]
 
 
-def listening(port):
+def listening(port, address="127.0.0.1"):
     try:
-        with socket.create_connection(("127.0.0.1", port), timeout=1):
+        with socket.create_connection((address, port), timeout=1):
             return True
     except OSError:
         return False
@@ -117,7 +128,122 @@ def two_nodes(args, root):
     check(not listening(lab["epmd_port"]), "the session's epmd still listens")
 
 
-CASES = {f.__name__: f for f in (two_nodes,)}
+REMOTE_SESSION = """Service xmpp:lab.wex@127.0.0.1:5222;trust=any
+ModeratorName moderator
+LogFile transcript
+NRounds 1
+ConversationInterval 1
+MarketBase 1
+MarketNoiseScale 0.4
+MarketNoise 0.25,0.75
+MaxChatTime 300
+MaxChatIdle 60
+Subjects robot01 robot02 robot03 robot04
+Seed 1
+Web off
+Server ejabberd
+Nodes 127.0.0.2
+"""
+
+
+class Lines:
+    """A process's output lines, read as they come."""
+
+    def __init__(self, proc):
+        self.proc = proc
+        self.lines = []
+        self.thread = threading.Thread(target=self._read, args=(proc,), daemon=True)
+        self.thread.start()
+
+    def _read(self, proc):
+        for line in proc.stdout:
+            self.lines.append(line)
+
+    def wait_for(self, text, seconds):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            found = [line for line in self.lines if text in line]
+            if found:
+                return found[0]
+            if self.proc.poll() is not None:
+                break
+            time.sleep(0.2)
+        self.thread.join(10)
+        raise Failure(f"no line with '{text}' (within {seconds} s, or before the end): "
+                      f"{''.join(self.lines)}")
+
+    def text(self):
+        self.thread.join(10)
+        return "".join(self.lines)
+
+
+def remote_node(args, root):
+    folder, there = os.path.join(root, "main"), os.path.join(root, "there")
+    session = os.path.join(root, "remote.conf")
+    with open(session, "w") as f:
+        f.write(REMOTE_SESSION)
+    rehearse = subprocess.Popen([sys.executable, args.wexlab, "rehearse", "--session", session,
+                                 "--pairs", "2", "--rounds", "1", "--dir", folder, "--bot",
+                                 args.bot], cwd=root, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, text=True)
+    main_out, serve, serve_out = Lines(rehearse), None, None
+    try:
+        # wexlab names the kit and the command for the other machine.
+        line = main_out.wait_for("wexlab node serve ", 150)
+        kit_name = line.split("wexlab node serve ")[1].strip()
+        os.makedirs(there, mode=0o700)
+        shutil.copy(os.path.join(folder, "nodes", kit_name), there)  # as scp would
+        serve = subprocess.Popen([sys.executable, args.wexlab, "node", "serve", kit_name,
+                                  "--dir", os.path.join(there, "node")], cwd=there,
+                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        serve_out = Lines(serve)
+        code = rehearse.wait(args.seconds)
+        out = main_out.text()
+        print(out)
+        check(code == 0, f"rehearse failed ({code})")
+        code = serve.wait(60)  # wexlab stop stopped its node
+        said = serve_out.text()
+        print(said)
+        check(code == 0, f"node serve ended with {code}")
+        check("joined the cluster of wex" in said, "the node did not say it joined")
+        check("The node stopped." in said, "the node did not say it stopped")
+        with open(os.path.join(folder, "lab.json")) as f:
+            lab = json.load(f)
+        nodes, placement = lab["nodes"], lab["placement"]
+        check([n.get("address") for n in nodes] == ["127.0.0.1", "127.0.0.2"],
+              f"nodes: {nodes}")
+        check(nodes[1].get("remote") and lab["epmd_port"] is None, f"lab: {nodes}")
+        check("ejabberd node 2 on 127.0.0.2 stopped." in out, "node 2 not said to stop")
+        with open(os.path.join(folder, "rehearsal.json")) as f:
+            result = json.load(f)
+        for played, pair in zip(result["pairs"], lab["pairs"]):
+            bot = pair["bot"]
+            check(played["complete"], f"{bot} did not reach the payouts")
+            check(sorted(played["payouts"]) == sorted([pair["subject1"], pair["subject2"]]),
+                  f"{bot}: payouts {played['payouts']}")
+            home = nodes[placement[bot]]
+            with open(os.path.join(folder, bot, "wexbot.conf")) as f:
+                service = next(line for line in f if line.startswith("Service "))
+            check(f"@{home['address']}:{home['port']};" in service,
+                  f"{bot}'s {service.strip()} is not its node's")
+        check({placement[p["bot"]] for p in lab["pairs"]} == {0, 1},
+              "the bots are not on both nodes")
+    finally:
+        for proc in (rehearse, serve):
+            if proc is not None and proc.poll() is None:
+                proc.terminate()  # both stop their nodes on SIGTERM
+                try:
+                    proc.wait(60)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+        left = wait_gone(folder, None) + wait_gone(there, None)
+    check(not left, f"still running after the session: {left}")
+    for address, node in (("127.0.0.1", nodes[0]), ("127.0.0.2", nodes[1])):
+        check(not listening(node["port"], address), f"{address}:{node['port']} still open")
+        check(not listening(lab["cluster_port"], address), f"{address}: cluster port open")
+
+
+CASES = {f.__name__: f for f in (two_nodes, remote_node)}
 
 
 def main():
