@@ -5,22 +5,32 @@ loopback address and a port of its own, so nothing else on the machine
 sees these nodes and they see nothing else).
 
 Node 1 listens on the Service's port, node k on that port + k - 1. Every
-account is made once on node 1 after the others have joined its cluster;
-the cluster shares them. Each participant signs on to the node lab.json's
-placement gives it."""
+account is made once, by node 1 as it starts, before the others join its
+cluster; the cluster shares them. Each participant signs on to the node
+lab.json's placement gives it.
 
-import concurrent.futures
+Every node loads the lab's own module (scripts/ejabberd/, built with erlc
+into server/ebin as the session is set up): it lets only the pairs of
+accounts in server/allowed.txt talk, logs each refusal to
+server/refused.log, and makes the accounts from a file, so no password is
+ever on a command line."""
+
+import json
 import os
+import re
 import shutil
 import signal
 import socket
 import subprocess
 import time
 
-from . import lab_server
+from . import SCRIPTS, lab_server
 
 LabError = lab_server.LabError
 START_SECONDS = 90  # an Erlang VM is slow to start on a busy machine
+MODULE = "mod_wex_lab_policy"
+SOURCE = os.path.join(SCRIPTS, "ejabberd", MODULE + ".erl")
+ACCOUNTS_FILE = "accounts.txt"  # name<TAB>password, read by node 1 as it starts
 
 
 def free_port():
@@ -82,10 +92,22 @@ def ctl(lab, folder, index, *args, timeout=60):
                           timeout=timeout, stdin=subprocess.DEVNULL)
 
 
-def config_text(lab, node, certificate, key):
+def policy_options(server, first):
+    """The lab module's options: the policy and its log in the server
+    folder; the first node also makes the accounts."""
+    options = {"policy_file": os.path.join(server, lab_server.POLICY_FILE),
+               "refused_log": os.path.join(server, lab_server.REFUSED_LOG)}
+    if first:
+        options["accounts_file"] = os.path.join(server, ACCOUNTS_FILE)
+    # A JSON string is a YAML string, whatever the path holds.
+    return "".join(f"    {k}: {json.dumps(v)}\n" for k, v in options.items())
+
+
+def config_text(lab, node, certificate, key, policy):
     """One node's ejabberd.yml: STARTTLS required on the client port, no
     registration and no server-to-server listener, the presence counter
-    raised far above what a session's rosters need."""
+    raised far above what a session's rosters need, the lab's module with
+    its options (policy, from policy_options)."""
     return f"""hosts: ["{lab['domain']}"]
 loglevel: info
 log_rotate_count: 0
@@ -137,31 +159,55 @@ modules:
   mod_roster:
     versioning: true
   mod_stream_mgmt: {{}}
-"""
+  {MODULE}:
+{policy}"""
+
+
+def build_module(ebin):
+    """Compiles the lab's module into ebin (a second or so: erlc is a VM)."""
+    erlc = shutil.which("erlc")
+    if erlc is None:
+        raise LabError("erlc is not installed (apt-get install erlang-base)")
+    done = subprocess.run([erlc, "-o", ebin, SOURCE], capture_output=True, text=True,
+                          timeout=120, stdin=subprocess.DEVNULL)
+    if done.returncode != 0 or not os.path.exists(os.path.join(ebin, MODULE + ".beam")):
+        raise LabError(f"erlc could not build {SOURCE}: {done.stderr}{done.stdout}")
+
+
+SHELL_SAFE = re.compile(r"[A-Za-z0-9_./,+:@%=-]+")
 
 
 def set_up(lab, folder, certificate, key):
-    """Writes every node's folder and the shared cookie; chooses the epmd
-    port."""
+    """Writes every node's folder and the shared cookie, builds the lab's
+    module; chooses the epmd port."""
     server = os.path.join(folder, "server")
+    ebin = os.path.join(server, "ebin")
+    # ejabberdctl splits its Erlang options at spaces and reads its
+    # configuration as shell.
+    if not SHELL_SAFE.fullmatch(ebin):
+        raise LabError(f"ejabberd needs a session folder without spaces or shell "
+                       f"characters in its path: {folder}")
     home = os.path.join(server, "home")
     lab_server.make_private_dir(home)
     lab_server.write_private(os.path.join(home, ".erlang.cookie"), os.urandom(16).hex().upper())
+    lab_server.make_private_dir(ebin)
+    build_module(ebin)
     lab["epmd_port"] = free_port()
     for index, node in enumerate(lab["nodes"]):
         d = _node_dir(folder, index)
         for sub in ("", "spool", "logs"):
             lab_server.make_private_dir(os.path.join(d, sub))
         lab_server.write_private(os.path.join(d, "ejabberd.yml"),
-                                 config_text(lab, node, certificate, key))
+                                 config_text(lab, node, certificate, key,
+                                             policy_options(server, index == 0)))
         lab_server.write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
                                  '{host,{127,0,0,1}, ["localhost"]}.\n')
         # Read by ejabberdctl as shell: run as the caller (also as root),
-        # distribution on loopback only.
+        # distribution on loopback only, the lab's module on the code path.
         lab_server.write_private(os.path.join(d, "ejabberdctl.cfg"),
                                  "EXEC_CMD=as_current_user\n"
                                  'ERL_OPTIONS="-env ERL_CRASH_DUMP_BYTES 0 '
-                                 '-kernel inet_dist_use_interface {127,0,0,1}"\n')
+                                 f'-kernel inet_dist_use_interface {{127,0,0,1}} -pa {ebin}"\n')
 
 
 def node_pid(folder, index):
@@ -212,22 +258,27 @@ def start_node(lab, folder, index):
 
 
 def start(lab, folder, fresh):
-    """Starts the nodes that are not running; a fresh cluster is joined to
-    node 1 and gets every account. Returns whether any node started. A
-    restarted node rejoins by itself: its spool knows the cluster."""
+    """Starts the nodes that are not running; on a fresh cluster node 1
+    makes every account as it starts, then the others join it. Returns
+    whether any node started. A restarted node rejoins by itself: its spool
+    knows the cluster."""
     started = False
     try:
+        if fresh:
+            write_accounts(lab, folder)
         for index in range(node_count(lab)):
             if node_pid(folder, index) is None:
                 start_node(lab, folder, index)
                 started = True
         if fresh:
+            wait_accounts(folder)
             for index in range(1, node_count(lab)):
                 join(lab, folder, index)
-            register(lab, folder)
     except BaseException:
         stop(lab, folder)
         raise
+    finally:
+        forget_accounts(folder)
     return started
 
 
@@ -238,17 +289,41 @@ def join(lab, folder, index):
     _wait_port(lab, folder, index)  # joining restarts the node's services
 
 
-def register(lab, folder):
-    """Every account of lab['accounts'], made on node 1; each ejabberdctl
-    call is a VM of its own, so a few at once."""
-    def one(name):
-        return name, ctl(lab, folder, 0, "register", name, lab["domain"],
-                         lab["accounts"][name]["password"])
+def _accounts_path(folder):
+    return os.path.join(folder, "server", ACCOUNTS_FILE)
 
-    with concurrent.futures.ThreadPoolExecutor(4) as pool:
-        for name, done in pool.map(one, list(lab["accounts"])):
-            if done.returncode != 0:
-                raise LabError(f"ejabberdctl register {name} failed: {done.stderr}{done.stdout}")
+
+def accounts_text(lab):
+    return "".join(f"{account['name']}\t{account['password']}\n"
+                   for account in lab["accounts"].values())
+
+
+def write_accounts(lab, folder):
+    """The accounts for node 1 to make as it starts, its owner's alone."""
+    forget_accounts(folder)
+    lab_server.write_private(_accounts_path(folder), accounts_text(lab))
+
+
+def forget_accounts(folder):
+    for path in (_accounts_path(folder), _accounts_path(folder) + ".done"):
+        if os.path.exists(path):
+            os.remove(path)
+
+
+def wait_accounts(folder):
+    """Waits for node 1's word on the accounts: "made N", else a line for
+    each account it could not make."""
+    done = _accounts_path(folder) + ".done"
+    deadline = time.monotonic() + START_SECONDS
+    while not os.path.exists(done):
+        if time.monotonic() > deadline:
+            raise LabError(f"ejabberd node 1 made no accounts within {START_SECONDS} s; see "
+                           f"{_node_dir(folder, 0)}/logs/ejabberd.log")
+        time.sleep(0.1)
+    with open(done, encoding="utf-8", errors="replace") as f:
+        text = f.read().strip()
+    if not text.startswith("made "):
+        raise LabError(f"ejabberd could not make the accounts: {text}")
 
 
 def stop(lab, folder):
