@@ -13,6 +13,7 @@ import argparse
 import asyncio
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -253,6 +254,8 @@ def side_channel(args, root):
     got = [(kind, to) for _, kind, sender, to in lines if sender.split("/")[0] == prober]
     check(sorted(got) == sorted(wanted) and len(lines) == len(wanted),
           f"refused.log: {lines}, not {wanted}")
+    check(all(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", line[0]) for line in lines),
+          f"refused.log's times are not UTC: {lines}")
 
 
 CASES = {f.__name__: f for f in (two_nodes, side_channel)}
