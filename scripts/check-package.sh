@@ -15,6 +15,7 @@ for path in /usr/bin/wexbot /usr/bin/wexhash /usr/bin/wexlab \
     /usr/lib/wex/wexhash/libwexhash_dialog.so \
     /usr/lib/wex/wexlab /usr/lib/wex/lab-server.py \
     /usr/lib/wex/prosody/mod_wex_lab_policy.lua \
+    /usr/lib/wex/ejabberd/mod_wex_lab_policy.erl \
     /usr/lib/wex/wexlab_lib/__init__.py /usr/lib/wex/wexlab_lib/commands.py \
     /usr/share/applications/wexhash.desktop \
     /usr/share/man/man1/wexbot.1.gz /usr/share/man/man1/wexhash.1.gz \
@@ -60,10 +61,12 @@ echo -n abc >"$tree/abc"
 # wexlab, through its link, loads its package and finds the wexbot beside it.
 "$tree/usr/bin/wexlab" --help >/dev/null || fail "the unpacked wexlab does not start"
 found="$(env -u WEXBOT python3 -c "import sys; sys.path.insert(0, sys.argv[1])
-from wexlab_lib import commands, lab_server
-print(commands.find_bot(None)); print(lab_server.PLUGINS)" "$tree/usr/lib/wex")" || true
+from wexlab_lib import commands, ejabberd, lab_server
+print(commands.find_bot(None)); print(lab_server.PLUGINS); print(ejabberd.SOURCE)" \
+  "$tree/usr/lib/wex")" || true
 [ "$found" = "$tree/usr/bin/wexbot
-$tree/usr/lib/wex/prosody" ] || fail "the unpacked wexlab finds '$found', not its own wexbot and lab server"
+$tree/usr/lib/wex/prosody
+$tree/usr/lib/wex/ejabberd/mod_wex_lab_policy.erl" ] || fail "the unpacked wexlab finds '$found', not its own wexbot and lab server"
 # The man pages are well formed.
 for page in wexbot wexhash wexlab; do
   warnings="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \

@@ -5,23 +5,34 @@ loopback address and a port of its own, so nothing else on the machine
 sees these nodes and they see nothing else).
 
 Node 1 listens on the Service's port, node k on that port + k - 1. Every
-account is made once on node 1 after the others have joined its cluster;
-the cluster shares them. Each participant signs on to the node lab.json's
-placement gives it. Nodes of other machines (nodes.py) are in lab.json's
-nodes too, marked remote: this machine neither starts nor watches them."""
+account is made once, by node 1 as it starts, before the others join its
+cluster; the cluster shares them. Each participant signs on to the node
+lab.json's placement gives it. Nodes of other machines (nodes.py) are in
+lab.json's nodes too, marked remote: this machine neither starts nor
+watches them.
 
-import concurrent.futures
+Every node loads the lab's own module (scripts/ejabberd/, built with erlc
+into server/ebin as the session is set up): it lets only the pairs of
+accounts in server/allowed.txt talk, logs each refusal to
+server/refused.log, and makes the accounts from a file, so no password is
+ever on a command line."""
+
+import json
 import os
+import re
 import shutil
 import signal
 import socket
 import subprocess
 import time
 
-from . import lab_server
+from . import SCRIPTS, lab_server
 
 LabError = lab_server.LabError
 START_SECONDS = 90  # an Erlang VM is slow to start on a busy machine
+MODULE = "mod_wex_lab_policy"
+SOURCE = os.path.join(SCRIPTS, "ejabberd", MODULE + ".erl")
+ACCOUNTS_FILE = "accounts.txt"  # name<TAB>password, read by node 1 as it starts
 
 
 def free_port():
@@ -105,10 +116,22 @@ def ctl(lab, folder, index, *args, timeout=60):
                           timeout=timeout, stdin=subprocess.DEVNULL)
 
 
-def config_text(lab, node, certificate, key):
+def policy_options(server, first):
+    """The lab module's options: the policy and its log in the server
+    folder; the first node also makes the accounts."""
+    options = {"policy_file": os.path.join(server, lab_server.POLICY_FILE),
+               "refused_log": os.path.join(server, lab_server.REFUSED_LOG)}
+    if first:
+        options["accounts_file"] = os.path.join(server, ACCOUNTS_FILE)
+    # A JSON string is a YAML string, whatever the path holds.
+    return "".join(f"    {k}: {json.dumps(v)}\n" for k, v in options.items())
+
+
+def config_text(lab, node, certificate, key, policy):
     """One node's ejabberd.yml: STARTTLS required on the client port, no
     registration and no server-to-server listener, the presence counter
-    raised far above what a session's rosters need."""
+    raised far above what a session's rosters need, the lab's module with
+    its options (policy, from policy_options)."""
     return f"""hosts: ["{lab['domain']}"]
 loglevel: info
 log_rotate_count: 0
@@ -160,49 +183,89 @@ modules:
   mod_roster:
     versioning: true
   mod_stream_mgmt: {{}}
-"""
+  {MODULE}:
+{policy}"""
+
+
+def build_module(ebin):
+    """Compiles the lab's module into ebin (a second or so: erlc is a VM)."""
+    erlc = shutil.which("erlc")
+    if erlc is None:
+        raise LabError("erlc is not installed (apt-get install erlang-base)")
+    done = subprocess.run([erlc, "-o", ebin, SOURCE], capture_output=True, text=True,
+                          timeout=120, stdin=subprocess.DEVNULL)
+    if done.returncode != 0 or not os.path.exists(os.path.join(ebin, MODULE + ".beam")):
+        raise LabError(f"erlc could not build {SOURCE}: {done.stderr}{done.stdout}")
+
+
+SHELL_SAFE = re.compile(r"[A-Za-z0-9_./,+:@%=-]+")
+
+
+def check_folder(folder):
+    """ejabberdctl splits its Erlang options at spaces and reads its
+    configuration as shell: the folder's path must hold neither."""
+    if not SHELL_SAFE.fullmatch(os.path.join(folder, "server", "ebin")):
+        raise LabError(f"ejabberd needs a session folder without spaces or shell "
+                       f"characters in its path: {folder}")
+
+
+def prepare_module(server):
+    """The lab's module, built into server/ebin."""
+    ebin = os.path.join(server, "ebin")
+    lab_server.make_private_dir(ebin)
+    build_module(ebin)
 
 
 def set_up(lab, folder, certificate, key):
-    """Writes every node's folder and the shared cookie; chooses the epmd
-    port."""
+    """Writes every node's folder and the shared cookie, builds the lab's
+    module; chooses the epmd port."""
     server = os.path.join(folder, "server")
+    check_folder(folder)
     home = os.path.join(server, "home")
     lab_server.make_private_dir(home)
     lab_server.write_private(os.path.join(home, ".erlang.cookie"), os.urandom(16).hex().upper())
+    prepare_module(server)
     # A cluster open to other machines needs no epmd (see ctl_config).
     lab["epmd_port"] = None if lab.get("cluster_port") else free_port()
     for index, node in enumerate(lab["nodes"]):
         write_node_files(lab, folder, index, certificate, key)
 
 
-def write_node_files(lab, folder, index, certificate, key):
+def write_node_files(lab, folder, index, certificate, key, makes_accounts=None):
     """One node's folder. A node of another machine has one here too: its
-    ejabberdctl.cfg is what this machine's ejabberdctl needs to reach it."""
+    ejabberdctl.cfg is what this machine's ejabberdctl needs to reach it.
+    Each node judges its own clients by the policy in its machine's server/
+    folder; node 1 (unless told otherwise) also makes the accounts."""
+    if makes_accounts is None:
+        makes_accounts = index == 0
     node = lab["nodes"][index]
+    server = os.path.join(folder, "server")
     d = _node_dir(folder, index)
     for sub in ("", "spool", "logs"):
         lab_server.make_private_dir(os.path.join(d, sub))
     lab_server.write_private(os.path.join(d, "ejabberd.yml"),
-                             config_text(lab, node, certificate, key))
+                             config_text(lab, node, certificate, key,
+                                         policy_options(server, makes_accounts)))
     lab_server.write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
                              '{host,{127,0,0,1}, ["localhost"]}.\n')
-    lab_server.write_private(os.path.join(d, "ejabberdctl.cfg"), ctl_config(lab, node))
+    lab_server.write_private(os.path.join(d, "ejabberdctl.cfg"),
+                             ctl_config(lab, node, os.path.join(server, "ebin")))
 
 
-def ctl_config(lab, node):
+def ctl_config(lab, node, ebin):
     """ejabberdctl.cfg, read by ejabberdctl as shell: run as the caller
-    (also as root). On this machine alone the nodes talk on loopback beside
-    the private epmd. A cluster open to other machines talks on one TCP port
-    of each node's address and no epmd (ERL_DIST_PORT: ejabberdctl's own
-    control VM then does not listen, so the pinned port is the node's)."""
+    (also as root), the lab's module on the code path. On this machine alone
+    the nodes talk on loopback beside the private epmd. A cluster open to
+    other machines talks on one TCP port of each node's address and no epmd
+    (ERL_DIST_PORT: ejabberdctl's own control VM then does not listen, so
+    the pinned port is the node's)."""
     address = node.get("address", "127.0.0.1") if lab.get("cluster_port") else "127.0.0.1"
     lines = ["EXEC_CMD=as_current_user"]
     if lab.get("cluster_port"):
         lines.append(f"ERL_DIST_PORT={lab['cluster_port']}")
     interface = "{" + address.replace(".", ",") + "}"
     lines.append(f'ERL_OPTIONS="-env ERL_CRASH_DUMP_BYTES 0 '
-                 f'-kernel inet_dist_use_interface {interface}"')
+                 f'-kernel inet_dist_use_interface {interface} -pa {ebin}"')
     return "\n".join(lines) + "\n"
 
 
@@ -266,22 +329,27 @@ def start_node(lab, folder, index):
 
 
 def start(lab, folder, fresh):
-    """Starts the nodes that are not running; a fresh cluster is joined to
-    node 1 and gets every account. Returns whether any node started. A
-    restarted node rejoins by itself: its spool knows the cluster."""
+    """Starts the nodes that are not running; on a fresh cluster node 1
+    makes every account as it starts, then the others join it. Returns
+    whether any node started. A restarted node rejoins by itself: its spool
+    knows the cluster."""
     started = False
     try:
+        if fresh:
+            write_accounts(lab, folder)
         for index in local_nodes(lab):
             if node_pid(folder, index) is None:
                 start_node(lab, folder, index)
                 started = True
         if fresh:
+            wait_accounts(folder)
             for index in local_nodes(lab)[1:]:
                 join(lab, folder, index)
-            register(lab, folder)
     except BaseException:
         stop(lab, folder)
         raise
+    finally:
+        forget_accounts(folder)
     return started
 
 
@@ -292,17 +360,41 @@ def join(lab, folder, index):
     _wait_port(lab, folder, index)  # joining restarts the node's services
 
 
-def register(lab, folder):
-    """Every account of lab['accounts'], made on node 1; each ejabberdctl
-    call is a VM of its own, so a few at once."""
-    def one(name):
-        return name, ctl(lab, folder, 0, "register", name, lab["domain"],
-                         lab["accounts"][name]["password"])
+def _accounts_path(folder):
+    return os.path.join(folder, "server", ACCOUNTS_FILE)
 
-    with concurrent.futures.ThreadPoolExecutor(4) as pool:
-        for name, done in pool.map(one, list(lab["accounts"])):
-            if done.returncode != 0:
-                raise LabError(f"ejabberdctl register {name} failed: {done.stderr}{done.stdout}")
+
+def accounts_text(lab):
+    return "".join(f"{account['name']}\t{account['password']}\n"
+                   for account in lab["accounts"].values())
+
+
+def write_accounts(lab, folder):
+    """The accounts for node 1 to make as it starts, its owner's alone."""
+    forget_accounts(folder)
+    lab_server.write_private(_accounts_path(folder), accounts_text(lab))
+
+
+def forget_accounts(folder):
+    for path in (_accounts_path(folder), _accounts_path(folder) + ".done"):
+        if os.path.exists(path):
+            os.remove(path)
+
+
+def wait_accounts(folder):
+    """Waits for node 1's word on the accounts: "made N", else a line for
+    each account it could not make."""
+    done = _accounts_path(folder) + ".done"
+    deadline = time.monotonic() + START_SECONDS
+    while not os.path.exists(done):
+        if time.monotonic() > deadline:
+            raise LabError(f"ejabberd node 1 made no accounts within {START_SECONDS} s; see "
+                           f"{_node_dir(folder, 0)}/logs/ejabberd.log")
+        time.sleep(0.1)
+    with open(done, encoding="utf-8", errors="replace") as f:
+        text = f.read().strip()
+    if not text.startswith("made "):
+        raise LabError(f"ejabberd could not make the accounts: {text}")
 
 
 def stop(lab, folder):

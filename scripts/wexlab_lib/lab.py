@@ -3,7 +3,8 @@ the login cards, and the record of it all in lab.json.
 
 The server is Prosody, set up and started through scripts/lab-server.py
 (the one place that writes Prosody's configuration and makes accounts), or
-with `Server ejabberd` one ejabberd node or a cluster of them (ejabberd.py)."""
+with `Server ejabberd` one ejabberd node or a cluster of them (ejabberd.py).
+Either refuses what policy_pairs does not allow."""
 
 import json
 import os
@@ -84,8 +85,8 @@ def is_ejabberd(lab):
 
 
 def set_up_ejabberd(lab, folder):
-    """The nodes' folders and every account's password; the accounts are
-    made once the cluster runs (start_server)."""
+    """The nodes' folders, the policy and every account's password; the
+    accounts are made as the cluster starts (start_server)."""
     server = os.path.join(folder, "server")
     lab_server.make_private_dir(server)
     certificate = certificatelib.install(lab, server)
@@ -93,7 +94,8 @@ def set_up_ejabberd(lab, folder):
     lab["fingerprints"] = {digest: certificate[digest] for digest in ("sha256", "sha1")}
     key = certificate["path"][:-len(".crt")] + ".key"
     ejabberd.set_up(lab, folder, certificate["path"], key)
-    nodes.write_kits(lab, folder)
+    lab_server.write_policy(server, policy_pairs(lab))
+    nodes.write_kits(lab, folder)  # each carries the policy for its node
     lab["accounts"] = {}
     for role, name in lab["names"].items():
         lab["accounts"][role] = {"name": name, "jid": f"{name}@{lab['domain']}",

@@ -127,7 +127,8 @@ def write_kit(lab, folder, index):
            "node": {"name": node["name"], "address": node["address"], "port": node["port"]},
            "join": lab["nodes"][0]["name"],
            "cookie": read(os.path.join(folder, "server", "home", ".erlang.cookie")).strip(),
-           "certificate": read(lab["certificate"]), "key": read(key_path(lab))}
+           "certificate": read(lab["certificate"]), "key": read(key_path(lab)),
+           "policy": read(os.path.join(folder, "server", lab_server.POLICY_FILE))}
     lab_server.make_private_dir(os.path.join(folder, "nodes"))
     lab_server.write_private(kit_path(folder, lab, index), json.dumps(kit, indent=1) + "\n")
 
@@ -277,17 +278,24 @@ def prepare(kit, folder):
             if json.load(f) != this:
                 raise LabError(f"{folder} holds a node of another session; name a new folder "
                                "with --dir")
+    ejabberd.check_folder(folder)
     lab_server.make_private_dir(folder)
     server = os.path.join(folder, "server")
     for sub in ("", "home", "certs"):
         lab_server.make_private_dir(os.path.join(server, sub))
+    # This node judges its own clients by the session's policy.
+    if not isinstance(kit.get("policy"), str):
+        raise LabError("the node kit has no policy (made by an older wexlab); make it again "
+                       "with wexlab node add on the main machine")
+    lab_server.write_private(os.path.join(server, lab_server.POLICY_FILE), kit["policy"])
+    ejabberd.prepare_module(server)
     lab_server.write_private(os.path.join(server, "home", ".erlang.cookie"), kit["cookie"])
     certificate = os.path.join(server, "certs", kit["domain"] + ".crt")
     key = os.path.join(server, "certs", kit["domain"] + ".key")
     lab_server.write_private(certificate, kit["certificate"])
     lab_server.write_private(key, kit["key"])
     lab = serve_lab(kit)
-    ejabberd.write_node_files(lab, folder, 0, certificate, key)
+    ejabberd.write_node_files(lab, folder, 0, certificate, key, makes_accounts=False)
     lab_server.write_private(mark, json.dumps(this, indent=1) + "\n")
     return lab
 
@@ -351,5 +359,11 @@ def serve(kit_path_given, folder, say):
         raise
     finally:
         signal.signal(signal.SIGTERM, previous)
+    refused = os.path.join(folder, "server", lab_server.REFUSED_LOG)
+    if os.path.exists(refused):
+        with open(refused, encoding="utf-8", errors="replace") as f:
+            count = sum(1 for _ in f)
+        say(f"This node refused {count} message(s) between participants who may not talk; "
+            f"each is a line of {refused}: copy it to the main machine with the data.")
     say(f"{folder} keeps the node's logs, and the session's cookie and certificate key: "
         "remove it and the kit when the session is over.")

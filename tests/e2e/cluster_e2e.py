@@ -6,7 +6,11 @@ two_nodes: both nodes on 127.0.0.1: `wexlab rehearse --server ejabberd
 --nodes 2 --pairs 4 --rounds 2` must reach every pair's payouts with every
 pair spanning both nodes (its bot and first subject on one, its second
 subject on the other), each bot's Service on its own node's port, bots on
-both nodes, and leave no Erlang VM and no epmd of the session running.
+both nodes, nothing refused, and leave no Erlang VM and no epmd of the
+session running.
+
+side_channel: while two pairs' bots run, a subject's messages to anyone
+but its own bot are refused, answered with an error and logged.
 
 remote_node: 127.0.0.2 stands for another machine. A session file with
 `Nodes 127.0.0.2` is rehearsed; as wexlab asks, `wexlab node serve` runs
@@ -15,8 +19,10 @@ a round with participants on both nodes, and `wexlab stop` (the
 rehearsal's end) stops the other node too, which ends `node serve`."""
 
 import argparse
+import asyncio
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -120,6 +126,9 @@ def two_nodes(args, root):
         with open(os.path.join(folder, "logins.txt")) as f:
             cards = f.read()
         check(f"port {nodes[1]['port']}" in cards, "no login card names node 2's port")
+        refused = os.path.join(folder, "server", "refused.log")
+        check(not os.path.exists(refused), f"the server refused allowed stanzas: "
+              f"{open(refused).read() if os.path.exists(refused) else ''}")
     finally:
         left = wait_gone(folder, lab["epmd_port"])
     check(not left, f"still running after the session: {left}")
@@ -243,7 +252,141 @@ def remote_node(args, root):
         check(not listening(lab["cluster_port"], address), f"{address}: cluster port open")
 
 
-CASES = {f.__name__: f for f in (two_nodes, remote_node)}
+SESSION = """Service xmpp:lab.wex@127.0.0.1:{port};trust=any
+Server ejabberd
+ServerNodes 2
+ModeratorName moderator
+LogFile transcript
+NRounds 2
+ConversationInterval 1
+MarketBase 1
+MarketNoiseScale 0.4
+MarketNoise 0.25,0.75
+MaxChatTime 300
+MaxChatIdle 60
+Subjects ann ben cat dan
+Seed 3
+Web off
+Desk {desk}
+"""
+REFUSED = "not-allowed"
+
+
+async def within(awaitable, seconds, fault):
+    try:
+        return await asyncio.wait_for(awaitable, seconds)
+    except asyncio.TimeoutError:
+        raise Failure(fault)
+
+
+async def probe(lab, xmpp):
+    """Pair 1's second subject, on the node its bot is not on, while the
+    bots run: its own bot answers it; its partner, pair 2's subject and
+    pair 2's bot are out of its reach, and each refusal comes back to it.
+    Pair 2's subject, signed on all along, hears nothing of it."""
+    from slixmpp.exceptions import IqError
+    one, two = lab["pairs"]
+    domain = lab["domain"]
+
+    class Probe(xmpp.Client):
+        def __init__(self, name):
+            super().__init__(lab, name, lab["accounts"][name]["password"], "probe")
+            self.register_plugin("xep_0199")
+            self.inbox = asyncio.Queue()
+            self.errors = asyncio.Queue()
+            self.heard = []
+            self.add_event_handler("message", self._got)
+            self.add_event_handler("message_error", self.errors.put_nowait)
+            self.add_event_handler("presence_error", self.errors.put_nowait)
+
+        def _got(self, msg):
+            if msg["type"] in ("chat", "normal") and msg["body"]:
+                self.heard.append(msg["from"].bare)
+                self.inbox.put_nowait(msg)
+
+        async def from_bot(self, bot):
+            while True:
+                msg = await within(self.inbox.get(), 60, f"no answer from {bot}")
+                if msg["from"].bare == bot:
+                    return msg["body"]
+
+        async def refused(self, to):
+            error = await within(self.errors.get(), 20, f"no error for what went to {to}")
+            check(error["from"].bare == to, f"an error from {error['from']}, not {to}")
+            check(error["error"]["condition"] == REFUSED,
+                  f"to {to}: {error['error']['condition']!r}, not {REFUSED}")
+
+    bot1, bot2 = f"{one['bot']}@{domain}", f"{two['bot']}@{domain}"
+    partner = f"{one['subject1']}@{domain}"
+    stranger_name = two["subject1"]
+    stranger_jid = f"{stranger_name}@{domain}"
+    check(lab["placement"][one["subject2"]] != lab["placement"][one["bot"]],
+          "the probe is on its bot's node")
+    stranger = await Probe(stranger_name).online()
+    subject = await Probe(one["subject2"]).online()
+    try:
+        subject.send_message(mto=bot1, mbody="hello", mtype="chat")
+        print(f"{one['bot']} answered: {(await subject.from_bot(bot1))[:60]!r}")
+        for to in (stranger_jid, bot2, partner):
+            subject.send_message(mto=to, mbody="psst, what do you invest?", mtype="chat")
+            await subject.refused(to)
+        subject.send_presence_subscription(pto=stranger_jid)
+        await subject.refused(stranger_jid)
+        try:
+            await subject.plugin["xep_0199"].send_ping(bot2, timeout=20)
+            raise Failure(f"{bot2} answered a ping from another pair's subject")
+        except IqError as e:
+            check(e.iq["error"]["condition"] == REFUSED, f"ping: {e.iq['error']['condition']}")
+        # Pair 2's game goes on; nothing of the above reached its subject.
+        stranger.send_message(mto=bot2, mbody="hello", mtype="chat")
+        await stranger.from_bot(bot2)
+        check(f"{one['subject2']}@{domain}" not in stranger.heard,
+              f"{stranger_jid} heard {stranger.heard}")
+    finally:
+        await subject.close()
+        await stranger.close()
+    return [("message", stranger_jid), ("message", bot2), ("message", partner),
+            ("presence", stranger_jid), ("iq", bot2)]
+
+
+def side_channel(args, root):
+    sys.path.insert(0, os.path.dirname(os.path.realpath(args.wexlab)))
+    from wexlab_lib import commands, xmpp
+    folder = os.path.join(root, "session")
+    os.makedirs(folder)
+    session = os.path.join(root, "side.conf")
+    with open(session, "w") as f:
+        f.write(SESSION.format(port=commands.free_ports(2), desk=commands.free_port()))
+    lab = None
+    try:
+        started = subprocess.run([sys.executable, args.wexlab, "start", session, "--bot",
+                                  args.bot], cwd=folder, capture_output=True, text=True,
+                                 timeout=args.seconds)
+        print(started.stdout[-2000:] + started.stderr)
+        check(started.returncode == 0, f"wexlab start failed ({started.returncode})")
+        with open(os.path.join(folder, "lab.json")) as f:
+            lab = json.load(f)
+        wanted = asyncio.run(asyncio.wait_for(probe(lab, xmpp), args.seconds))
+    finally:
+        stopped = subprocess.run([sys.executable, args.wexlab, "stop"], cwd=folder,
+                                 capture_output=True, text=True, timeout=120)
+        print(stopped.stdout + stopped.stderr)
+        left = wait_gone(folder, lab["epmd_port"]) if lab else []
+    check(not left, f"still running after the session: {left}")
+    log = os.path.join(folder, "server", "refused.log")
+    check(f"refused {len(wanted)} message(s) or request(s)" in stopped.stdout and
+          log in stopped.stdout, "wexlab stop does not report the refusals")
+    with open(log) as f:
+        lines = [line.rstrip("\n").split("\t") for line in f]
+    prober = f"{lab['pairs'][0]['subject2']}@{lab['domain']}"
+    got = [(kind, to) for _, kind, sender, to in lines if sender.split("/")[0] == prober]
+    check(sorted(got) == sorted(wanted) and len(lines) == len(wanted),
+          f"refused.log: {lines}, not {wanted}")
+    check(all(re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", line[0]) for line in lines),
+          f"refused.log's times are not UTC: {lines}")
+
+
+CASES = {f.__name__: f for f in (two_nodes, side_channel, remote_node)}
 
 
 def main():

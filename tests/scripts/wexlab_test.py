@@ -26,6 +26,11 @@ sys.dont_write_bytecode = True
 from wexlab_lib import bots, collect, commands, ejabberd, lab, lab_server, report  # noqa: E402
 from wexlab_lib import nodes, session  # noqa: E402
 
+try:
+    import yaml
+except ImportError:
+    yaml = None
+
 GOOD = """# a lab session
 Service xmpp:lab.wex@10.0.0.5:5222;trust=any
 ModeratorName mod
@@ -526,14 +531,17 @@ class ClusterSetupTest(FakeServerTest):
                            "Server ejabberd\nServerNodes 3")
 
     def start_cluster(self, text):
+        """The session set up with the nodes never started and the lab's
+        module not built (EjabberdModuleTest builds it)."""
         calls = []
-        with mock.patch.object(ejabberd, "start", lambda *a, **k: calls.append(k) or True):
+        with mock.patch.object(ejabberd, "start", lambda *a, **k: calls.append(k) or True), \
+                mock.patch.object(ejabberd, "build_module", lambda ebin: calls.append(ebin)):
             folder, started = self.start(text)
         return folder, started, calls
 
     def test_pairs_span_two_nodes_and_each_bot_uses_its_own(self):
         folder, started, calls = self.start_cluster(self.CLUSTER)
-        self.assertEqual(calls, [{"fresh": True}])
+        self.assertEqual(calls, [os.path.join(folder, "server", "ebin"), {"fresh": True}])
         ports = [node["port"] for node in started["nodes"]]
         self.assertEqual(ports, [5222, 5223, 5224])
         placement = started["placement"]
@@ -570,10 +578,45 @@ class ClusterSetupTest(FakeServerTest):
             self.assertNotIn("mod_register", config)
             self.assertIn(started["certificate"], config)
             with open(os.path.join(d, "ejabberdctl.cfg"), encoding="utf-8") as f:
-                self.assertNotIn("inet_dist_listen", f.read())  # ejabberdctl would inherit it
+                control = f.read()
+            self.assertNotIn("inet_dist_listen", control)  # ejabberdctl would inherit it
+            self.assertIn(f" -pa {os.path.join(folder, 'server', 'ebin')}\"", control)
             self.assertEqual(mode(os.path.join(d, "ejabberd.yml")), 0o600)
         self.assertEqual(len({n["name"] for n in started["nodes"]}), 3)
         self.assertEqual(sorted(started["accounts"]), sorted(started["names"]))
+
+    @unittest.skipIf(yaml is None, "python3-yaml is not installed")
+    def test_every_node_loads_the_policy_and_node_1_makes_the_accounts(self):
+        folder, started, _ = self.start_cluster(self.CLUSTER)
+        server = os.path.join(folder, "server")
+        for index in range(3):
+            with open(os.path.join(server, f"node{index + 1}", "ejabberd.yml"),
+                      encoding="utf-8") as f:
+                config = yaml.safe_load(f)
+            options = config["modules"]["mod_wex_lab_policy"]
+            wanted = {"policy_file": os.path.join(server, "allowed.txt"),
+                      "refused_log": os.path.join(server, "refused.log")}
+            if index == 0:
+                wanted["accounts_file"] = os.path.join(server, "accounts.txt")
+            self.assertEqual(options, wanted, f"node {index + 1}")
+            # No registration of any kind, no server-to-server.
+            self.assertEqual(config["s2s_access"], "none")
+            self.assertFalse({"mod_register", "mod_register_web"} & set(config["modules"]))
+        with open(os.path.join(server, "allowed.txt"), encoding="utf-8") as f:
+            pairs = {frozenset(line.split()) for line in f if not line.startswith("#")}
+        self.assertEqual(pairs, {frozenset(p) for p in lab.policy_pairs(started)})
+        self.assertEqual(mode(os.path.join(server, "allowed.txt")), 0o600)
+        # The passwords wait for the start, in no file yet.
+        self.assertFalse(os.path.exists(os.path.join(server, "accounts.txt")))
+
+    def test_a_folder_ejabberdctl_cannot_take_is_refused(self):
+        with mock.patch.object(ejabberd, "build_module", lambda ebin: None):
+            for name in ("with space", "dollar$x", 'quote"d'):
+                with self.subTest(name=name):
+                    root = os.path.join(self.root, name)
+                    with self.assertRaisesRegex(lab.LabError, "without spaces or shell"):
+                        ejabberd.set_up({"nodes": []}, root, "c.crt", "c.key")
+                    self.assertFalse(os.path.exists(root))
 
     def test_server_keys_are_checked(self):
         for text, fault in (
@@ -593,6 +636,153 @@ class ClusterSetupTest(FakeServerTest):
         self.assertEqual(started["server"], "prosody")
         self.assertNotIn("nodes", started)
         self.assertEqual(ejabberd.port_of(started, "ann"), 5222)
+
+
+class ClusterStartTest(unittest.TestCase):
+    """The order of a fresh cluster's start, the nodes faked: node 1 finds
+    the accounts in a file of its owner's alone as it starts, the others
+    join once it has made them, and the file is gone afterwards."""
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="wexlab-cluster-")
+        self.addCleanup(shutil.rmtree, self.folder)
+        os.makedirs(os.path.join(self.folder, "server"))
+        self.lab = {"nodes": [{"name": "a"}, {"name": "b"}, {"name": "c"}], "accounts": {
+            "ann": {"name": "ann", "password": "pw-ann"},
+            "pair01": {"name": "pair01", "password": "pw-pair01"}}}
+        self.events = []
+        self.answer = "made 2\n"
+        self.accounts = os.path.join(self.folder, "server", "accounts.txt")
+
+    def fake_start_node(self, lab_record, folder, index):
+        self.events.append(("start", index))
+        if index == 0:
+            self.events.append(("mode", mode(self.accounts)))
+            with open(self.accounts, encoding="utf-8") as f:
+                self.events.append(("read", f.read()))
+            with open(self.accounts + ".done", "w", encoding="utf-8") as f:
+                f.write(self.answer)
+
+    def run_start(self, fresh):
+        with mock.patch.object(ejabberd, "node_pid", lambda folder, index: None), \
+                mock.patch.object(ejabberd, "start_node", self.fake_start_node), \
+                mock.patch.object(ejabberd, "join", lambda lab_record, folder, index:
+                                  self.events.append(("join", index))), \
+                mock.patch.object(ejabberd, "stop", lambda lab_record, folder:
+                                  self.events.append(("stop",))):
+            return ejabberd.start(self.lab, self.folder, fresh)
+
+    def test_a_fresh_cluster_makes_the_accounts_before_the_joins(self):
+        self.assertTrue(self.run_start(fresh=True))
+        self.assertEqual(self.events, [
+            ("start", 0), ("mode", 0o600), ("read", "ann\tpw-ann\npair01\tpw-pair01\n"),
+            ("start", 1), ("start", 2), ("join", 1), ("join", 2)])
+        self.assertEqual(os.listdir(os.path.join(self.folder, "server")), [])
+
+    def test_a_restarted_cluster_makes_no_accounts(self):
+        self.events = []
+        with mock.patch.object(ejabberd, "start_node", lambda lab_record, folder, index:
+                               self.events.append(("start", index))):
+            with mock.patch.object(ejabberd, "node_pid", lambda folder, index: None), \
+                    mock.patch.object(ejabberd, "join", lambda *a: self.events.append("join")):
+                ejabberd.start(self.lab, self.folder, fresh=False)
+        self.assertEqual(self.events, [("start", 0), ("start", 1), ("start", 2)])
+        self.assertFalse(os.path.exists(self.accounts))
+
+    def test_accounts_node_1_could_not_make_stop_the_cluster(self):
+        self.answer = "failed ann invalid_password\n"
+        with self.assertRaisesRegex(lab.LabError, "could not make the accounts: failed ann"):
+            self.run_start(fresh=True)
+        self.assertEqual(self.events[-1], ("stop",))
+        self.assertNotIn(("join", 1), self.events)
+        self.assertEqual(os.listdir(os.path.join(self.folder, "server")), [])
+
+
+@unittest.skipIf(shutil.which("erlc") is None, "erlc is not installed")
+class EjabberdModuleTest(unittest.TestCase):
+    """The lab's ejabberd module, built as a session builds it, its rules
+    run in an Erlang VM of their own (no ejabberd running)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.ebin = tempfile.mkdtemp(prefix="wexlab-ebin-")
+        done = subprocess.run(["erlc", "-Werror", "-o", cls.ebin, ejabberd.SOURCE],
+                              capture_output=True, text=True, timeout=120)
+        cls.built = done.stdout + done.stderr
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.ebin)
+
+    def evaluate(self, expression):
+        """The printed value of an Erlang expression over the module."""
+        self.assertTrue(os.path.exists(os.path.join(self.ebin, "mod_wex_lab_policy.beam")),
+                        self.built)
+        # Names are compared in stringprep's form: its NIF comes with its
+        # application.
+        done = subprocess.run(["erl", "-noshell", "-pa", self.ebin, "-eval",
+                               "{ok, _} = application:ensure_all_started(stringprep), "
+                               f"io:format(\"~p~n\", [{expression}]), halt()."],
+                              capture_output=True, text=True, timeout=60, cwd=self.ebin,
+                              env=dict(os.environ, ERL_CRASH_DUMP_BYTES="0"))
+        self.assertEqual(done.returncode, 0, done.stderr + done.stdout)
+        return done.stdout.strip()
+
+    def test_builds_without_a_warning(self):
+        self.assertEqual(self.built.strip(), "")
+        ejabberd.build_module(self.ebin)  # as a session builds it
+
+    def test_the_policy_file_is_read_as_on_prosody(self):
+        text = ("# Accounts that may talk\\npair01 ann\\n  pair01\\tBob  # a comment\\n"
+                "\\npair01 ann cy\\nlonely\\n")
+        got = self.evaluate(f'mod_wex_lab_policy:parse_policy(<<"{text}">>)')
+        self.assertEqual(re.sub(r"\s+", "", got),
+                         '{#{{<<"ann">>,<<"pair01">>}=>true,{<<"bob">>,<<"pair01">>}=>true,'
+                         '{<<"pair01">>,<<"ann">>}=>true,{<<"pair01">>,<<"bob">>}=>true},'
+                         '[<<"lonely">>,<<"pair01anncy">>]}')
+
+    def test_the_accounts_file_is_read_line_by_line(self):
+        got = self.evaluate('mod_wex_lab_policy:parse_accounts('
+                            '<<"ann\\tpw-1\\npair01\\tp w\\n\\nnotab\\n">>)')
+        self.assertEqual(got, '[{<<"ann">>,<<"pw-1">>},{<<"pair01">>,<<"p w">>}]')
+
+    def test_subjects_reach_their_own_bot_and_nobody_else(self):
+        # pair01: ann and bob; pair02: cy and dee; the moderator with both bots.
+        cases = [
+            ("message", "chat", "ann", ("pair01", "lab.wex"), "allow"),
+            ("message", "chat", "pair01", ("bob", "lab.wex"), "allow"),
+            ("message", "chat", "mod", ("pair02", "lab.wex"), "allow"),
+            ("iq", "get", "ann", ("ann", "lab.wex"), "allow"),  # its own account
+            ("iq", "get", "ann", ("", "lab.wex"), "allow"),  # the server
+            ("message", "chat", "ann", ("nobody", "lab.wex"), "allow"),  # the server answers
+            ("message", "chat", "ann", ("bob", "lab.wex"), "refuse"),  # the partner
+            ("message", "chat", "ann", ("cy", "lab.wex"), "refuse"),  # another pair's subject
+            ("message", "chat", "ann", ("pair02", "lab.wex"), "refuse"),  # another pair's bot
+            ("message", "chat", "ann", ("mod", "lab.wex"), "refuse"),
+            ("message", "chat", "pair01", ("pair02", "lab.wex"), "refuse"),
+            ("message", "chat", "ann", ("pair01", "elsewhere.org"), "refuse"),
+            ("iq", "get", "ann", ("cy", "lab.wex"), "refuse"),
+            ("iq", "result", "ann", ("cy", "lab.wex"), "refuse"),
+            ("presence", "subscribe", "ann", ("bob", "lab.wex"), "refuse"),
+            ("presence", "unsubscribed", "ann", ("bob", "lab.wex"), "refuse"),
+            ("presence", "available", "ann", ("bob", "lab.wex"), "drop"),
+            ("presence", "probe", "ann", ("cy", "lab.wex"), "drop"),
+            ("presence", "available", "ann", ("pair01", "lab.wex"), "allow"),
+        ]
+        allowed = ("#{{<<\"ann\">>,<<\"pair01\">>}=>t,{<<\"pair01\">>,<<\"ann\">>}=>t,"
+                   "{<<\"bob\">>,<<\"pair01\">>}=>t,{<<\"pair01\">>,<<\"bob\">>}=>t,"
+                   "{<<\"mod\">>,<<\"pair02\">>}=>t,{<<\"pair02\">>,<<\"mod\">>}=>t}")
+        known = "fun(U) -> U /= <<\"nobody\">> end"
+        calls = ", ".join(
+            f'mod_wex_lab_policy:verdict({kind}, {kind_type}, {{<<"{sender}">>, <<"lab.wex">>}}, '
+            f'{{<<"{user}">>, <<"{server}">>}}, {allowed}, {known})'
+            for kind, kind_type, sender, (user, server), _ in cases)
+        got = self.evaluate(f"[{calls}]").strip("[]").replace("\n", "").split(",")
+        self.assertEqual([g.strip() for g in got], [wanted for *_, wanted in cases])
+        # A stanza sent to its own server or account passes whatever the policy.
+        self.assertEqual(self.evaluate(
+            'mod_wex_lab_policy:verdict(message, chat, {<<"ann">>, <<"lab.wex">>}, '
+            '{<<"">>, <<"lab.wex">>}, #{}, fun(_) -> true end)'), "allow")
 
 
 @unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
@@ -981,13 +1171,15 @@ class InstalledLayoutTest(unittest.TestCase):
     def test_installed_wexbot_and_lab_server_are_found_with_no_option(self):
         done = self.run_python(
             "import sys; sys.path.insert(0, sys.argv[1]); sys.dont_write_bytecode = True\n"
-            "from wexlab_lib import SCRIPTS, commands, lab_server\n"
-            "print(commands.find_bot(None)); print(SCRIPTS); print(lab_server.PLUGINS)",
+            "from wexlab_lib import SCRIPTS, commands, ejabberd, lab_server\n"
+            "print(commands.find_bot(None)); print(SCRIPTS); print(lab_server.PLUGINS)\n"
+            "print(ejabberd.SOURCE)",
             os.path.join(self.prefix, "lib", "wex"))
         self.assertEqual(done.returncode, 0, done.stderr)
         lib = os.path.join(self.prefix, "lib", "wex")
-        self.assertEqual(done.stdout.split("\n")[:3],
-                         [self.bot, lib, os.path.join(lib, "prosody")])
+        self.assertEqual(done.stdout.split("\n")[:4],
+                         [self.bot, lib, os.path.join(lib, "prosody"),
+                          os.path.join(lib, "ejabberd", "mod_wex_lab_policy.erl")])
 
     def test_without_an_installed_wexbot_the_fault_is_named(self):
         os.remove(self.bot)

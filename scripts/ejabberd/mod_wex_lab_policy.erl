@@ -1,0 +1,215 @@
+%% Lets two accounts of a lab's ejabberd exchange stanzas only when the
+%% lab's policy file names them together, so subjects reach their own
+%% pair's bot and nobody else; makes the lab's accounts from a file, so no
+%% password is ever on a command line.
+%%
+%% Options:
+%%   policy_file    lines of two account names that may talk to each other
+%%                  ("pair01 alice"); # begins a comment
+%%   refused_log    each refusal is appended here as one line: time (UTC),
+%%                  kind, from, to, separated by tabs
+%%   accounts_file  (optional) lines of "name<TAB>password": once the node
+%%                  has started, each account is made unless it exists,
+%%                  and FILE.done says "made N" or "failed NAME REASON"
+%%
+%% Only stanzas a client sends to another account are judged; stanzas to the
+%% server itself or between one account's own clients pass. A refused
+%% message, subscription request or query is answered with a not-allowed
+%% error the sender's client shows; other presence (broadcasts, probes) and
+%% errors or results are dropped without an answer. A stanza to an account
+%% the server does not have goes on to the server's usual answer. Without a
+%% readable policy file every stanza between two accounts is refused.
+%%
+%% Each node of a cluster judges what its own clients send, so every node
+%% loads the module; it needs no ejabberd header to build.
+-module(mod_wex_lab_policy).
+
+-export([start/2, stop/1, reload/3, depends/2, mod_options/1, mod_opt_type/1,
+         mod_doc/0]).
+-export([user_send_packet/1, make_accounts/0]).
+-export([parse_policy/1, parse_accounts/1, verdict/6]).
+
+-define(SUBSCRIPTION, [subscribe, subscribed, unsubscribe, unsubscribed]).
+
+start(Host, Opts) ->
+    load_policy(Host, Opts),
+    ejabberd_hooks:add(user_send_packet, Host, ?MODULE, user_send_packet, 10),
+    case gen_mod:get_opt(accounts_file, Opts) of
+        <<>> -> ok;
+        File ->
+            persistent_term:put({?MODULE, accounts}, {Host, File}),
+            ejabberd_hooks:add(ejabberd_started, ?MODULE, make_accounts, 90)
+    end,
+    ok.
+
+stop(Host) ->
+    ejabberd_hooks:delete(user_send_packet, Host, ?MODULE, user_send_packet, 10),
+    ejabberd_hooks:delete(ejabberd_started, ?MODULE, make_accounts, 90),
+    _ = persistent_term:erase({?MODULE, Host}),
+    ok.
+
+reload(Host, NewOpts, _OldOpts) ->
+    load_policy(Host, NewOpts),
+    ok.
+
+depends(_Host, _Opts) -> [].
+
+mod_opt_type(policy_file) -> econf:binary();
+mod_opt_type(refused_log) -> econf:binary();
+mod_opt_type(accounts_file) -> econf:binary().
+
+mod_options(_Host) ->
+    [{policy_file, <<>>}, {refused_log, <<>>}, {accounts_file, <<>>}].
+
+mod_doc() ->
+    #{desc => <<"Lets only the pairs of accounts that a lab's policy file names "
+                "exchange stanzas; logs each refusal.">>}.
+
+%% The policy ------------------------------------------------------------
+
+load_policy(Host, Opts) ->
+    Path = gen_mod:get_opt(policy_file, Opts),
+    Allowed = case file:read_file(Path) of
+                  {ok, Text} ->
+                      {Set, Ignored} = parse_policy(Text),
+                      [logger:warning("Lab policy ~ts: ignored line ~p", [Path, L])
+                       || L <- Ignored],
+                      logger:info("Lab policy ~ts: ~B pairs of accounts may talk",
+                                  [Path, maps:size(Set) div 2]),
+                      Set;
+                  {error, Why} ->
+                      logger:error("No lab policy (~ts: ~p): every stanza between "
+                                   "accounts is refused", [Path, Why]),
+                      #{}
+              end,
+    persistent_term:put({?MODULE, Host},
+                        #{allowed => Allowed, log => gen_mod:get_opt(refused_log, Opts)}).
+
+%% {Set of {A, B} in both orders, lines that name no pair}.
+parse_policy(Text) ->
+    lists:foldl(
+      fun(Line, {Set, Ignored}) ->
+              case string:lexemes(uncomment(Line), " \t\r") of
+                  [] -> {Set, Ignored};
+                  [A0, B0] ->
+                      A = name(A0), B = name(B0),
+                      {Set#{{A, B} => true, {B, A} => true}, Ignored};
+                  _ -> {Set, [Line | Ignored]}
+              end
+      end, {#{}, []}, binary:split(Text, <<"\n">>, [global])).
+
+uncomment(Line) ->
+    hd(binary:split(Line, <<"#">>)).
+
+%% An account name as the server compares it.
+name(Raw) ->
+    case jid:nodeprep(iolist_to_binary(Raw)) of
+        error -> iolist_to_binary(Raw);
+        Name -> Name
+    end.
+
+%% allow | refuse | drop (refused without an answer or a log line). From and
+%% To are {User, Server} in the server's form; Known(User) says whether the
+%% server has that account.
+verdict(Kind, Type, {FromUser, Server}, {ToUser, ToServer}, Allowed, Known) ->
+    Pass = ToUser == <<>>
+        orelse (ToServer == Server andalso
+                (ToUser == FromUser orelse maps:is_key({FromUser, ToUser}, Allowed)
+                 orelse not Known(ToUser))),
+    if Pass -> allow;
+       Kind == presence -> case lists:member(Type, ?SUBSCRIPTION) of
+                               true -> refuse;
+                               false -> drop
+                           end;
+       true -> refuse
+    end.
+
+%% The hook ---------------------------------------------------------------
+
+user_send_packet({Pkt, State} = Acc) ->
+    case {xmpp:get_from(Pkt), xmpp:get_to(Pkt)} of
+        {undefined, _} -> Acc;
+        {_, undefined} -> Acc;
+        {From, To} -> judge(Pkt, State, Acc, From, To)
+    end.
+
+judge(Pkt, State, Acc, From, To) ->
+    {FromUser, Server, _} = jid:tolower(From),
+    {ToUser, ToServer, _} = jid:tolower(To),
+    #{allowed := Allowed, log := Log} =
+        persistent_term:get({?MODULE, Server}, #{allowed => #{}, log => <<>>}),
+    Kind = element(1, Pkt),
+    Type = xmpp:get_type(Pkt),
+    Known = fun(User) -> ejabberd_auth:user_exists(User, Server) end,
+    case verdict(Kind, Type, {FromUser, Server}, {ToUser, ToServer}, Allowed, Known) of
+        allow -> Acc;
+        drop -> {stop, {drop, State}};
+        refuse ->
+            record(Log, Kind, From, To),
+            answer(Pkt, Kind, Type),
+            {stop, {drop, State}}
+    end.
+
+answer(_Pkt, _Kind, Type) when Type == error; Type == result -> ok;
+answer(Pkt, Kind, _Type) ->
+    ejabberd_router:route_error(Pkt, xmpp:err_not_allowed(text(Kind), <<"en">>)).
+
+text(message) -> <<"Messages to this account are not allowed in this session.">>;
+text(presence) -> <<"Contact requests to this account are not allowed in this session.">>;
+text(iq) -> <<"Requests to this account are not allowed in this session.">>.
+
+record(Log, Kind, From, To) ->
+    logger:info("Refused ~ts from ~ts to ~ts", [Kind, jid:encode(From), jid:encode(To)]),
+    Time = calendar:system_time_to_rfc3339(erlang:system_time(second), [{offset, "Z"}]),
+    Line = [Time, $\t, atom_to_binary(Kind), $\t, jid:encode(From), $\t, jid:encode(To), $\n],
+    case Log of
+        <<>> -> ok;
+        _ -> case file:write_file(Log, Line, [append]) of
+                 ok -> ok;
+                 {error, Why} -> logger:error("Cannot write ~ts: ~p", [Log, Why])
+             end
+    end.
+
+%% The accounts -------------------------------------------------------------
+
+%% Runs once the node has started (the accounts' store is up by then).
+make_accounts() ->
+    case persistent_term:get({?MODULE, accounts}, none) of
+        none -> ok;
+        {Host, File} -> make_accounts(Host, File)
+    end.
+
+make_accounts(Host, File) ->
+    case file:read_file(File) of
+        {error, enoent} -> ok; % made before; wexlab removes the file then
+        {error, Why} -> report(File, [io_lib:format("failed - ~p~n", [Why])]);
+        {ok, Text} ->
+            Failed = [io_lib:format("failed ~ts ~p~n", [Name, Why])
+                      || {Name, Password} <- parse_accounts(Text),
+                         Why <- [make_account(Name, Host, Password)], Why /= ok],
+            report(File, case Failed of
+                             [] -> [io_lib:format("made ~B~n",
+                                                  [length(parse_accounts(Text))])];
+                             _ -> Failed
+                         end)
+    end.
+
+make_account(Name, Host, Password) ->
+    case ejabberd_auth:try_register(Name, Host, Password) of
+        ok -> ok;
+        {error, exists} -> ok;
+        {error, Why} -> Why
+    end.
+
+%% [{Name, Password}] of the lines "name<TAB>password".
+parse_accounts(Text) ->
+    [{Name, Password} || Line <- binary:split(Text, <<"\n">>, [global]),
+                         [Name, Password] <- [binary:split(Line, <<"\t">>)],
+                         Name /= <<>>].
+
+%% FILE.done, whole or not at all.
+report(File, Lines) ->
+    Done = <<File/binary, ".done">>,
+    Temporary = <<Done/binary, ".tmp">>,
+    ok = file:write_file(Temporary, Lines),
+    ok = file:rename(Temporary, Done).
