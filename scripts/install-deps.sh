@@ -13,7 +13,7 @@ packages=(
   openssl coreutils
   dpkg-dev file scdoc lintian
   chromium chromium-driver python3-selenium python3-qrcode zbar-tools
-  python3-aiohttp pyflakes3
+  python3-aiohttp python3-yaml pyflakes3
 )
 # npm comes with Node.js where that is installed from elsewhere.
 command -v npm >/dev/null || packages+=(npm)

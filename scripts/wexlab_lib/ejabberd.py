@@ -4,10 +4,11 @@ configuration, spool and logs; one Erlang cookie; one private epmd on the
 loopback address and a port of its own, so nothing else on the machine
 sees these nodes and they see nothing else).
 
-Node 1 listens on the Service's port, node k on that port + k - 1. Every
-account is made once on node 1 after the others have joined its cluster;
-the cluster shares them. Each participant signs on to the node lab.json's
-placement gives it."""
+Node 1 listens on the Service's port, node k on that port + k - 1, and
+with the web seats node k serves their page and websocket on the Web port
++ k - 1. Every account is made once on node 1 after the others have joined
+its cluster; the cluster shares them. Each participant signs on to the node
+lab.json's placement gives it, its seat's link too."""
 
 import concurrent.futures
 import os
@@ -15,12 +16,14 @@ import shutil
 import signal
 import socket
 import subprocess
+import textwrap
 import time
 
 from . import lab_server
 
 LabError = lab_server.LabError
 START_SECONDS = 90  # an Erlang VM is slow to start on a busy machine
+WEBSOCKET_PATH = "/xmpp-websocket"  # the web seats' (seat.json names it to the page)
 
 
 def free_port():
@@ -43,13 +46,30 @@ def port_of(lab, name):
     return nodes[node_of(lab, name)]["port"] if nodes else lab["port"]
 
 
+def web_port_of(lab, name=None):
+    """The web seats' port of the node name signs on to (node 1's without
+    a name)."""
+    nodes = lab.get("nodes")
+    if nodes and name is not None:
+        return nodes[node_of(lab, name)]["web_port"]
+    return nodes[0]["web_port"] if nodes else lab["web"]["port"]
+
+
 def plan_nodes(lab, count):
     """The nodes and where each participant signs on: pair i's bot and its
     first subject on node (i - 1) mod N, its second subject on the next
     node, so with two nodes or more every pair spans two; the moderator and
-    wexlab's own account on node 1."""
+    wexlab's own account on node 1. With the web seats, node k serves them
+    on the Web port + k - 1."""
     lab["nodes"] = [{"name": f"wex{lab['port'] + k}@localhost", "port": lab["port"] + k}
                     for k in range(count)]
+    if lab.get("web"):
+        for k, node in enumerate(lab["nodes"]):
+            node["web_port"] = lab["web"]["port"] + k
+        clash = {n["web_port"] for n in lab["nodes"]} & {n["port"] for n in lab["nodes"]}
+        if clash:
+            raise LabError(f"the Web ports of the nodes and their client ports overlap "
+                           f"({min(clash)}): choose a Web port further away")
     placement = {}
     for pair in lab["pairs"]:
         home = (pair["index"] - 1) % count
@@ -82,11 +102,57 @@ def ctl(lab, folder, index, *args, timeout=60):
                           timeout=timeout, stdin=subprocess.DEVNULL)
 
 
-def config_text(lab, node, certificate, key):
+def web_origins(lab):
+    """The origin of each node's seat page."""
+    scheme = "https" if lab["web"]["tls"] else "http"
+    host = f"[{lab['address']}]" if ":" in lab["address"] else lab["address"]
+    return [f"{scheme}://{host}:{node['web_port']}" for node in lab["nodes"]]
+
+
+def web_parts(lab, node, www):
+    """(listener, global lines, module lines, host lines) that serve the seat
+    page from www and the XMPP websocket on the node's web port; all empty
+    without the web seats. The browser names the lab's address as Host, and
+    the file server answers 410 to a Host that is no host of ejabberd's: the
+    address is a host of its own that has the file server alone (no account
+    can exist there). The archive (mam, kept for everyone) gives a page that
+    reloads or reconnects the conversation so far."""
+    if not lab.get("web"):
+        return "", "", "", ""
+    listener = f"""  - port: {node['web_port']}
+    ip: "{lab['address']}"
+    module: ejabberd_http
+    tls: {"true" if lab["web"]["tls"] else "false"}
+    request_handlers:
+      {WEBSOCKET_PATH}: ejabberd_http_ws
+      /: mod_http_fileserver
+"""
+    origins = ", ".join(f'"{o}"' for o in web_origins(lab))
+    files = f"""  mod_http_fileserver:
+    docroot: "{www}"
+    directory_indices: [index.html]
+    custom_headers:
+      Cache-Control: no-store
+      X-Content-Type-Options: nosniff
+"""
+    modules = "  mod_mam:\n    default: always\n"
+    if lab["address"] == lab["domain"]:
+        return listener, f"websocket_origin: [{origins}]\n", modules + files, ""
+    hosts = f"""host_config:
+  "{lab['address']}":
+    modules:
+{textwrap.indent(files, "    ")}"""
+    return listener, f"websocket_origin: [{origins}]\n", modules, hosts
+
+
+def config_text(lab, node, certificate, key, www=None):
     """One node's ejabberd.yml: STARTTLS required on the client port, no
     registration and no server-to-server listener, the presence counter
-    raised far above what a session's rosters need."""
-    return f"""hosts: ["{lab['domain']}"]
+    raised far above what a session's rosters need; with the web seats,
+    their page and websocket (web_parts)."""
+    listener, web_global, web_modules, web_hosts = web_parts(lab, node, www)
+    hosts = [lab["domain"]] + ([lab["address"]] if web_hosts else [])
+    return f"""hosts: [{", ".join(f'"{h}"' for h in hosts)}]
 loglevel: info
 log_rotate_count: 0
 certfiles: ["{certificate}", "{key}"]
@@ -98,8 +164,8 @@ listen:
     shaper: c2s_shaper
     access: c2s
     starttls_required: true
-s2s_access: none
-auth_method: internal
+{listener}s2s_access: none
+{web_global}{web_hosts}auth_method: internal
 auth_password_format: scram
 acl:
   local:
@@ -137,7 +203,7 @@ modules:
   mod_roster:
     versioning: true
   mod_stream_mgmt: {{}}
-"""
+{web_modules}"""
 
 
 def set_up(lab, folder, certificate, key):
@@ -153,7 +219,8 @@ def set_up(lab, folder, certificate, key):
         for sub in ("", "spool", "logs"):
             lab_server.make_private_dir(os.path.join(d, sub))
         lab_server.write_private(os.path.join(d, "ejabberd.yml"),
-                                 config_text(lab, node, certificate, key))
+                                 config_text(lab, node, certificate, key,
+                                             os.path.join(server, "www")))
         lab_server.write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
                                  '{host,{127,0,0,1}, ["localhost"]}.\n')
         # Read by ejabberdctl as shell: run as the caller (also as root),
@@ -190,20 +257,24 @@ def pids(lab, folder):
 
 
 def _wait_port(lab, folder, index):
-    port = lab["nodes"][index]["port"]
+    node = lab["nodes"][index]
+    ports = [p for p in (node["port"], node.get("web_port")) if p]
     deadline = time.monotonic() + START_SECONDS
     while time.monotonic() < deadline:
-        if node_pid(folder, index) and lab_server.port_open(lab["address"], port):
+        if node_pid(folder, index) and all(lab_server.port_open(lab["address"], p)
+                                           for p in ports):
             return
         time.sleep(0.2)
-    raise LabError(f"ejabberd node {index + 1} did not open port {port} within "
-                   f"{START_SECONDS} s; see {_node_dir(folder, index)}/logs/ejabberd.log")
+    raise LabError(f"ejabberd node {index + 1} did not open port "
+                   f"{' and '.join(map(str, ports))} within {START_SECONDS} s; "
+                   f"see {_node_dir(folder, index)}/logs/ejabberd.log")
 
 
 def start_node(lab, folder, index):
-    port = lab["nodes"][index]["port"]
-    if lab_server.port_open(lab["address"], port):
-        raise LabError(f"something already listens on {lab['address']}:{port}")
+    node = lab["nodes"][index]
+    for port in (node["port"], node.get("web_port")):
+        if port and lab_server.port_open(lab["address"], port):
+            raise LabError(f"something already listens on {lab['address']}:{port}")
     done = ctl(lab, folder, index, "start")
     if done.returncode != 0:
         raise LabError(f"ejabberdctl start of node {index + 1} failed: "

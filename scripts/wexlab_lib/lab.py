@@ -97,6 +97,8 @@ def set_up_ejabberd(lab, folder):
     for role, name in lab["names"].items():
         lab["accounts"][role] = {"name": name, "jid": f"{name}@{lab['domain']}",
                                  "password": lab_server.new_password()}
+    if lab.get("web"):
+        seats.install_page(lab, server)
     return lab
 
 
@@ -197,7 +199,6 @@ def new_lab(session, bot_path):
            "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"],
            "desk_account": DESK, "desk": session.desk_settings(), "server": server}
     if server == "ejabberd":
-        lab["web"] = None  # the browser seats are served by Prosody only, so far
         ejabberd.plan_nodes(lab, count)
     if session.treatments:
         lab["treatments"] = [{"name": t.name, "values": t.values} for t in session.treatments]

@@ -4,12 +4,16 @@
 --rounds 2` must reach every pair's payouts with every pair spanning both
 nodes (its bot and first subject on one, its second subject on the
 other), each bot's Service on its own node's port, bots on both nodes,
-and leave no Erlang VM and no epmd of the session running. Skips (77)
-when ejabberd is not installed."""
+and leave no Erlang VM and no epmd of the session running; with
+--browser on two nodes (browser_seats), pair 1's subjects play through the
+seat pages of their own nodes in headless Chromium. Skips (77) when
+ejabberd (or Chromium, its driver or web/node_modules) is missing."""
 
 import argparse
+import csv
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -117,7 +121,56 @@ def two_nodes(args, root):
     check(not listening(lab["epmd_port"]), "the session's epmd still listens")
 
 
-CASES = {f.__name__: f for f in (two_nodes,)}
+def browser_seats(args, root):
+    """`wexlab rehearse --browser` on two nodes: pair 1's subjects play
+    through the seat page in headless Chromium, each on its own node's page
+    and websocket (the second subject on node 2's)."""
+    missing = [p for p in ("chromium", "chromedriver") if not shutil.which(p)]
+    web = os.environ.get("WEX_WEB_DIR") or os.path.join(
+        os.path.dirname(os.path.abspath(args.wexlab)), "..", "web")
+    if not os.path.exists(os.path.join(web, "node_modules")):
+        missing.append("web/node_modules (scripts/install-deps.sh)")
+    if missing:
+        raise Skipped(f"missing {', '.join(missing)}")
+    folder = os.path.join(root, "seats")
+    done = subprocess.run([sys.executable, args.wexlab, "rehearse", "--browser", "--server",
+                           "ejabberd", "--nodes", "2", "--pairs", "2", "--rounds", "1",
+                           "--dir", folder, "--bot", args.bot], cwd=root, capture_output=True,
+                          text=True, timeout=args.seconds)
+    out = done.stdout + done.stderr
+    print(out)
+    with open(os.path.join(folder, "lab.json")) as f:
+        lab = json.load(f)
+    try:
+        check(done.returncode == 0, f"rehearse --browser failed ({done.returncode})")
+        check("played through the web page in Chromium" in out, "no seat in Chromium")
+        for pair in lab["pairs"]:
+            check(f"{pair['bot']}: reached the payouts" in out, f"{pair['bot']} did not finish")
+        nodes, first = lab["nodes"], lab["pairs"][0]
+        with open(os.path.join(folder, "seats.csv")) as f:
+            links = {row["name"]: row["link"] for row in csv.DictReader(f)}
+        for name, node in ((first["subject1"], nodes[0]), (first["subject2"], nodes[1])):
+            check(links[name].startswith(f"http://127.0.0.1:{node['web_port']}/#"),
+                  f"{name}'s link {links[name]} is not its node's page")
+            # The node's log shows the page's websocket session.
+            with open(os.path.join(folder, "server", f"node{nodes.index(node) + 1}", "logs",
+                                   "ejabberd.log"), errors="replace") as f:
+                signed = re.search(rf"\(websocket\|.*authentication for {name}@lab\.wex",
+                                   f.read())
+            check(signed, f"{name} never signed on to its node through the websocket")
+    finally:
+        left = wait_gone(folder, lab["epmd_port"])
+    check(not left, f"still running after the session: {left}")
+    for node in lab["nodes"]:
+        for port in (node["port"], node["web_port"]):
+            check(not listening(port), f"port {port} still open")
+
+
+class Skipped(Exception):
+    pass
+
+
+CASES = {f.__name__: f for f in (two_nodes, browser_seats)}
 
 
 def main():
@@ -138,6 +191,9 @@ def main():
     except (Failure, subprocess.TimeoutExpired) as e:
         print(f"FAIL: {e}")
         return 1
+    except Skipped as e:
+        print(f"skipped: {e}")
+        return SKIP
     finally:
         shutil.rmtree(root, ignore_errors=True)
     print("ok")
