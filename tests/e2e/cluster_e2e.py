@@ -6,8 +6,10 @@ nodes (its bot and first subject on one, its second subject on the
 other), each bot's Service on its own node's port, bots on both nodes,
 and leave no Erlang VM and no epmd of the session running; with
 --browser on two nodes (browser_seats), pair 1's subjects play through the
-seat pages of their own nodes in headless Chromium. Skips (77) when
-ejabberd (or Chromium, its driver or web/node_modules) is missing."""
+seat pages of their own nodes in headless Chromium; with WebTls on
+(browser_tls), each node's page is HTTPS with the lab certificate and a
+seat on node 2 talks over wss. Skips (77) when ejabberd (or Chromium, its
+driver or web/node_modules) is missing."""
 
 import argparse
 import csv
@@ -16,12 +18,14 @@ import os
 import re
 import shutil
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 
-from harness import Failure, check  # noqa: E402  (beside this file)
+from harness import Failure, check, free_port  # noqa: E402  (beside this file)
 
 SKIP = 77
 PAIRS = 4
@@ -166,11 +170,99 @@ def browser_seats(args, root):
             check(not listening(port), f"port {port} still open")
 
 
+TLS_SESSION = """Service xmpp:lab.wex@127.0.0.1:{port};trust=any
+ModeratorName moderator
+LogFile transcript
+NRounds 1
+ConversationInterval 1
+MarketBase 1
+MarketNoiseScale 0.4
+MarketNoise 0.25,0.75
+MaxChatTime 300
+MaxChatIdle 60
+Subjects ann ben
+Seed 4
+Server ejabberd
+ServerNodes 2
+Web {web}
+WebTls on
+Desk {desk}
+"""
+
+
+def consecutive_ports(count, avoid=()):
+    for _ in range(100):
+        first = free_port()
+        ports = range(first, first + count)
+        if not set(ports) & set(avoid) and not any(listening(p) for p in ports):
+            return first
+    raise Failure(f"no {count} consecutive free ports")
+
+
+def browser_tls(args, root):
+    """WebTls on, two nodes: each node's page is HTTPS with the lab
+    certificate (verified against it), and a seat on node 2's page signs in
+    over wss and hears its bot."""
+    missing = [p for p in ("chromium", "chromedriver") if not shutil.which(p)]
+    if missing:
+        raise Skipped(f"missing {', '.join(missing)}")
+    sys.path.insert(0, os.path.dirname(os.path.abspath(args.wexlab)))
+    from wexlab_lib import browser, seats
+    if not os.path.exists(os.path.join(seats.web_root(), "node_modules")):
+        raise Skipped("missing web/node_modules (scripts/install-deps.sh)")
+    folder = os.path.join(root, "tls")
+    os.makedirs(folder)
+    port = consecutive_ports(2)
+    web = consecutive_ports(2, range(port, port + 2))
+    with open(os.path.join(folder, "lab.conf"), "w") as f:
+        f.write(TLS_SESSION.format(port=port, web=web, desk=consecutive_ports(1, (
+            port, port + 1, web, web + 1))))
+    wexlab = [sys.executable, args.wexlab]
+    done = subprocess.run(wexlab + ["start", "lab.conf", "--bot", args.bot], cwd=folder,
+                          capture_output=True, text=True, timeout=args.seconds)
+    print(done.stdout + done.stderr)
+    seat = lab = None
+    try:
+        check(done.returncode == 0, f"wexlab start failed ({done.returncode})")
+        with open(os.path.join(folder, "lab.json")) as f:
+            lab = json.load(f)
+        context = ssl.create_default_context(cafile=lab["certificate"])
+        for node in lab["nodes"]:
+            url = f"https://127.0.0.1:{node['web_port']}/"
+            with urllib.request.urlopen(url, context=context, timeout=30) as page:
+                check(b"strophe.min.js" in page.read(), f"{url} is not the seat page")
+        with open(os.path.join(folder, "seats.csv")) as f:
+            links = {row["name"]: row["link"] for row in csv.DictReader(f)}
+        pair = lab["pairs"][0]
+        name = pair["subject2"]
+        second = f"127.0.0.1:{lab['nodes'][1]['web_port']}"
+        check(links[name].startswith(f"https://{second}/#"), f"{name}'s link {links[name]}")
+        browser.FLAGS += ("--ignore-certificate-errors",)  # the fingerprint was checked above
+        seat = browser.Seat()
+        seat.open(links[name])
+        seat.wait_ready(60)
+        seat.say(pair["bot"], "hello")
+        seat.wait(lambda: [m for m in seat.messages(pair["bot"]) if m[0] == "theirs"], 60,
+                  "the bot's answer")
+        check(f"wss://{second}/xmpp-websocket" in seat.requests(), "no wss to node 2")
+    except browser.BrowserError as e:
+        raise Failure(str(e))
+    finally:
+        if seat:
+            seat.close()
+        subprocess.run(wexlab + ["stop"], cwd=folder, capture_output=True, timeout=120)
+        if lab is None and os.path.exists(os.path.join(folder, "lab.json")):
+            with open(os.path.join(folder, "lab.json")) as f:
+                lab = json.load(f)
+        left = wait_gone(folder, lab["epmd_port"]) if lab else []
+    check(not left, f"still running after the session: {left}")
+
+
 class Skipped(Exception):
     pass
 
 
-CASES = {f.__name__: f for f in (two_nodes, browser_seats)}
+CASES = {f.__name__: f for f in (two_nodes, browser_seats, browser_tls)}
 
 
 def main():
