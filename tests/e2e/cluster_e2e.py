@@ -8,7 +8,7 @@ and leave no Erlang VM and no epmd of the session running; with
 --browser on two nodes (browser_seats), pair 1's subjects play through the
 seat pages of their own nodes in headless Chromium; with WebTls on
 (browser_tls), each node's page is HTTPS with the lab certificate and a
-seat on node 2 talks over wss. Skips (77) when ejabberd (or Chromium, its
+seat on node 2 talks over wss, also after the nodes restart. Skips (77) when ejabberd (or Chromium, its
 driver or web/node_modules) is missing."""
 
 import argparse
@@ -202,12 +202,13 @@ def consecutive_ports(count, avoid=()):
 def browser_tls(args, root):
     """WebTls on, two nodes: each node's page is HTTPS with the lab
     certificate (verified against it), and a seat on node 2's page signs in
-    over wss and hears its bot."""
+    over wss and hears its bot, and signs in again after the nodes
+    restart."""
     missing = [p for p in ("chromium", "chromedriver") if not shutil.which(p)]
     if missing:
         raise Skipped(f"missing {', '.join(missing)}")
     sys.path.insert(0, os.path.dirname(os.path.abspath(args.wexlab)))
-    from wexlab_lib import browser, seats
+    from wexlab_lib import browser, lab as lablib, seats
     if not os.path.exists(os.path.join(seats.web_root(), "node_modules")):
         raise Skipped("missing web/node_modules (scripts/install-deps.sh)")
     folder = os.path.join(root, "tls")
@@ -245,6 +246,18 @@ def browser_tls(args, root):
         seat.wait(lambda: [m for m in seat.messages(pair["bot"]) if m[0] == "theirs"], 60,
                   "the bot's answer")
         check(f"wss://{second}/xmpp-websocket" in seat.requests(), "no wss to node 2")
+        # The nodes stop and start again: the page sees it, signs in again
+        # by itself and shows the conversation from the archive.
+        shown = [m for m in seat.messages(pair["bot"]) if m[0] != "note"]
+        lablib.stop_server(folder)
+        seat.wait(lambda: seat.state()["status"] == "down", 30, "the page to see the nodes gone")
+        restarted = time.monotonic()
+        lablib.start_server(lablib.load(folder), folder)
+        seat.wait_ready(90)
+        print(f"nodes restarted, the page ready again in {time.monotonic() - restarted:.1f} s "
+              f"with {len(shown)} messages shown")
+        seat.wait(lambda: [m for m in seat.messages(pair["bot"]) if m[0] != "note"] == shown,
+                  30, "the conversation after the restart")
     except browser.BrowserError as e:
         raise Failure(str(e))
     finally:
