@@ -5,7 +5,7 @@ the certificate's fingerprints and three lines on how to play."""
 import html
 import os
 
-from . import lab_server, seats
+from . import ejabberd, lab_server, seats
 
 PLAY = ("Write anything to the bot to join the game.",
         "Answers are whole numbers from 0 to 60.",
@@ -52,7 +52,8 @@ def own_client(lab, name):
     account = f"{name}@{lab['domain']}"
     return (f'<div class="own"><b>With your own XMPP client</b> instead of the link: address '
             f'<code>{e(account)}</code>, password <code>{e(lab["accounts"][name]["password"])}'
-            f'</code>, server <code>{e(lab["address"])}</code> port <code>{lab["port"]}</code>.'
+            f'</code>, server <code>{e(lab["address"])}</code> port '
+            f'<code>{ejabberd.port_of(lab, name)}</code>.'
             f'<br>The lab certificate is the lab\'s own: when the browser or client asks, check '
             f'that it shows one of these fingerprints and <b>accept it permanently</b>.<br>'
             f'SHA-256 <code class="fp">{e(fp["sha256"])}</code><br>'

@@ -192,8 +192,11 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         say_line(f"Lab server running on {lab['address']}:{lab['port']}; the login cards are "
                  f"in {folder}/logins.txt; the matching in matching.csv.")
         if lab["web"]:
-            say_line(f"Seats in a browser: {seats.origin(lab)}/ with each participant's link "
-                     f"in seats.csv (wexlab seats) and printable cards in {folder}/cards.html.")
+            where = " (and each ejabberd node on the next ports)" if \
+                lablib.ejabberd.node_count(lab) > 1 else ""
+            say_line(f"Seats in a browser: {seats.origin(lab)}/{where} with each participant's "
+                     f"link in seats.csv (wexlab seats) and printable cards in "
+                     f"{folder}/cards.html.")
         nodeslib.wait_joined(lab, folder, say_line)  # other machines' nodes, before any bot
     start_supervisor(folder, indexes)
     if local(folder)["server"]:
@@ -423,12 +426,14 @@ def free_port():
         return s.getsockname()[1]
 
 
-def free_ports(count):
-    """The first of count consecutive free ports of 127.0.0.1."""
+def free_ports(count, avoid=()):
+    """The first of count consecutive free ports of 127.0.0.1, none of them
+    in avoid (ports chosen already but not yet listened on)."""
     for _ in range(100):
         first = free_port()
-        if first + count <= 65536 and all(
-                not lablib.lab_server.port_open("127.0.0.1", first + k) for k in range(1, count)):
+        ports = range(first, first + count)
+        if first + count <= 65536 and not set(ports) & set(avoid) and all(
+                not lablib.lab_server.port_open("127.0.0.1", p) for p in ports[1:]):
             return first
     raise lablib.LabError(f"found no {count} consecutive free ports")
 
@@ -468,13 +473,20 @@ def rehearsal_session(folder, args):
         values.update(Server="ejabberd", ServerNodes=str(nodes))
     elif nodes != 1:
         raise lablib.LabError("--nodes needs --server ejabberd")
-    values["Service"] = f"xmpp:lab.wex@127.0.0.1:{free_ports(nodes)};trust=any"
+    service = free_ports(nodes)
+    taken = set(range(service, service + nodes))
+    values["Service"] = f"xmpp:lab.wex@127.0.0.1:{service};trust=any"
     if "Nodes" in values or "ClusterPort" in values:
-        values["ClusterPort"] = str(free_port())
-    # The web seats on a free port too, unless the session turned them off.
+        cluster = free_ports(1, taken)
+        taken.add(cluster)
+        values["ClusterPort"] = str(cluster)
+    # The web seats on free ports too (one a node), unless the session
+    # turned them off.
     if values.get("Web", "").lower() != "off":
-        values["Web"] = str(free_port())
-    values["Desk"] = str(free_port())
+        web = free_ports(nodes, taken)
+        taken.update(range(web, web + nodes))
+        values["Web"] = str(web)
+    values["Desk"] = str(free_ports(1, taken))
     path = os.path.join(folder, "session.conf")
     with open(path, "w", encoding="utf-8") as f:
         f.write(sessionlib.session_text(values, treatments))

@@ -4,12 +4,13 @@ configuration, spool and logs; one Erlang cookie; one private epmd on the
 loopback address and a port of its own, so nothing else on the machine
 sees these nodes and they see nothing else).
 
-Node 1 listens on the Service's port, node k on that port + k - 1. Every
-account is made once, by node 1 as it starts, before the others join its
-cluster; the cluster shares them. Each participant signs on to the node
-lab.json's placement gives it. Nodes of other machines (nodes.py) are in
-lab.json's nodes too, marked remote: this machine neither starts nor
-watches them.
+Node 1 listens on the Service's port, node k on that port + k - 1, and
+with the web seats node k serves their page and websocket on the Web port
++ k - 1. Every account is made once, by node 1 as it starts, before the
+others join its cluster; the cluster shares them. Each participant signs on
+to the node lab.json's placement gives it, its seat's link too. Nodes of
+other machines (nodes.py) are in lab.json's nodes too, marked remote: this
+machine neither starts nor watches them.
 
 Every node loads the lab's own module (scripts/ejabberd/, built with erlc
 into server/ebin as the session is set up): it lets only the pairs of
@@ -24,6 +25,7 @@ import shutil
 import signal
 import socket
 import subprocess
+import textwrap
 import time
 
 from . import SCRIPTS, lab_server
@@ -33,6 +35,7 @@ START_SECONDS = 90  # an Erlang VM is slow to start on a busy machine
 MODULE = "mod_wex_lab_policy"
 SOURCE = os.path.join(SCRIPTS, "ejabberd", MODULE + ".erl")
 ACCOUNTS_FILE = "accounts.txt"  # name<TAB>password, read by node 1 as it starts
+WEBSOCKET_PATH = "/xmpp-websocket"  # the web seats' (seat.json names it to the page)
 
 
 def free_port():
@@ -55,6 +58,15 @@ def port_of(lab, name):
     return nodes[node_of(lab, name)]["port"] if nodes else lab["port"]
 
 
+def web_port_of(lab, name=None):
+    """The web seats' port of the node name signs on to (node 1's without
+    a name)."""
+    nodes = lab.get("nodes")
+    if nodes and name is not None:
+        return nodes[node_of(lab, name)]["web_port"]
+    return nodes[0]["web_port"] if nodes else lab["web"]["port"]
+
+
 def address_of(lab, name):
     """The address of a participant's node: another machine's for a node
     there, else the Service's."""
@@ -72,9 +84,17 @@ def local_nodes(lab):
 
 
 def plan_nodes(lab, count):
-    """This machine's nodes and where each participant signs on."""
+    """This machine's nodes and where each participant signs on. With the
+    web seats, node k serves them on the Web port + k - 1."""
     lab["nodes"] = [{"name": f"wex{lab['port'] + k}@localhost", "port": lab["port"] + k}
                     for k in range(count)]
+    if lab.get("web"):
+        for k, node in enumerate(lab["nodes"]):
+            node["web_port"] = lab["web"]["port"] + k
+        clash = {n["web_port"] for n in lab["nodes"]} & {n["port"] for n in lab["nodes"]}
+        if clash:
+            raise LabError(f"the Web ports of the nodes and their client ports overlap "
+                           f"({min(clash)}): choose a Web port further away")
     place(lab)
 
 
@@ -127,12 +147,58 @@ def policy_options(server, first):
     return "".join(f"    {k}: {json.dumps(v)}\n" for k, v in options.items())
 
 
-def config_text(lab, node, certificate, key, policy):
+def web_origins(lab):
+    """The origin of each node's seat page."""
+    scheme = "https" if lab["web"]["tls"] else "http"
+    host = f"[{lab['address']}]" if ":" in lab["address"] else lab["address"]
+    return [f"{scheme}://{host}:{node['web_port']}" for node in lab["nodes"]]
+
+
+def web_parts(lab, node, www):
+    """(listener, global lines, module lines, host lines) that serve the seat
+    page from www and the XMPP websocket on the node's web port; all empty
+    without the web seats. The browser names the lab's address as Host, and
+    the file server answers 410 to a Host that is no host of ejabberd's: the
+    address is a host of its own that has the file server alone (no account
+    can exist there). The archive (mam, kept for everyone) gives a page that
+    reloads or reconnects the conversation so far."""
+    if not lab.get("web"):
+        return "", "", "", ""
+    listener = f"""  - port: {node['web_port']}
+    ip: "{node.get('address', lab['address'])}"
+    module: ejabberd_http
+    tls: {"true" if lab["web"]["tls"] else "false"}
+    request_handlers:
+      {WEBSOCKET_PATH}: ejabberd_http_ws
+      /: mod_http_fileserver
+"""
+    origins = ", ".join(f'"{o}"' for o in web_origins(lab))
+    files = f"""  mod_http_fileserver:
+    docroot: "{www}"
+    directory_indices: [index.html]
+    custom_headers:
+      Cache-Control: no-store
+      X-Content-Type-Options: nosniff
+"""
+    modules = "  mod_mam:\n    default: always\n"
+    if lab["address"] == lab["domain"]:
+        return listener, f"websocket_origin: [{origins}]\n", modules + files, ""
+    hosts = f"""host_config:
+  "{lab['address']}":
+    modules:
+{textwrap.indent(files, "    ")}"""
+    return listener, f"websocket_origin: [{origins}]\n", modules, hosts
+
+
+def config_text(lab, node, certificate, key, policy, www=None):
     """One node's ejabberd.yml: STARTTLS required on the client port, no
     registration and no server-to-server listener, the presence counter
     raised far above what a session's rosters need, the lab's module with
-    its options (policy, from policy_options)."""
-    return f"""hosts: ["{lab['domain']}"]
+    its options (policy, from policy_options); with the web seats, their
+    page and websocket (web_parts)."""
+    listener, web_global, web_modules, web_hosts = web_parts(lab, node, www)
+    hosts = [lab["domain"]] + ([lab["address"]] if web_hosts else [])
+    return f"""hosts: [{", ".join(f'"{h}"' for h in hosts)}]
 loglevel: info
 log_rotate_count: 0
 certfiles: ["{certificate}", "{key}"]
@@ -144,8 +210,8 @@ listen:
     shaper: c2s_shaper
     access: c2s
     starttls_required: true
-s2s_access: none
-auth_method: internal
+{listener}s2s_access: none
+{web_global}{web_hosts}auth_method: internal
 auth_password_format: scram
 acl:
   local:
@@ -184,7 +250,7 @@ modules:
     versioning: true
   mod_stream_mgmt: {{}}
   {MODULE}:
-{policy}"""
+{policy}{web_modules}"""
 
 
 def build_module(ebin):
@@ -245,7 +311,8 @@ def write_node_files(lab, folder, index, certificate, key, makes_accounts=None):
         lab_server.make_private_dir(os.path.join(d, sub))
     lab_server.write_private(os.path.join(d, "ejabberd.yml"),
                              config_text(lab, node, certificate, key,
-                                         policy_options(server, makes_accounts)))
+                                         policy_options(server, makes_accounts),
+                                         os.path.join(server, "www")))
     lab_server.write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
                              '{host,{127,0,0,1}, ["localhost"]}.\n')
     lab_server.write_private(os.path.join(d, "ejabberdctl.cfg"),
@@ -299,26 +366,31 @@ def node_address(lab, index):
 
 
 def _wait_port(lab, folder, index):
-    port = lab["nodes"][index]["port"]
+    node = lab["nodes"][index]
+    ports = [p for p in (node["port"], node.get("web_port")) if p]
     deadline = time.monotonic() + START_SECONDS
     while time.monotonic() < deadline:
-        if node_pid(folder, index) and lab_server.port_open(node_address(lab, index), port):
+        if node_pid(folder, index) and all(
+                lab_server.port_open(node_address(lab, index), p) for p in ports):
             return
         time.sleep(0.2)
-    raise LabError(f"ejabberd node {index + 1} did not open port {port} within "
-                   f"{START_SECONDS} s; see {_node_dir(folder, index)}/logs/ejabberd.log")
+    raise LabError(f"ejabberd node {index + 1} did not open port "
+                   f"{' and '.join(map(str, ports))} within {START_SECONDS} s; "
+                   f"see {_node_dir(folder, index)}/logs/ejabberd.log")
 
 
 wait_port = _wait_port
 
 
 def start_node(lab, folder, index):
-    port = lab["nodes"][index]["port"]
-    if lab_server.port_open(node_address(lab, index), port):
-        raise LabError(f"something already listens on {node_address(lab, index)}:{port}")
+    node = lab["nodes"][index]
+    address = node_address(lab, index)
+    for port in (node["port"], node.get("web_port")):
+        if port and lab_server.port_open(address, port):
+            raise LabError(f"something already listens on {address}:{port}")
     cluster = lab.get("cluster_port")
-    if cluster and lab_server.port_open(node_address(lab, index), cluster):
-        raise LabError(f"something already listens on {node_address(lab, index)}:{cluster}, "
+    if cluster and lab_server.port_open(address, cluster):
+        raise LabError(f"something already listens on {address}:{cluster}, "
                        "the cluster's port (another session's node?); choose another "
                        "ClusterPort")
     done = ctl(lab, folder, index, "start")

@@ -100,6 +100,8 @@ def set_up_ejabberd(lab, folder):
     for role, name in lab["names"].items():
         lab["accounts"][role] = {"name": name, "jid": f"{name}@{lab['domain']}",
                                  "password": lab_server.new_password()}
+    if lab.get("web"):
+        seats.install_page(lab, server)
     return lab
 
 
@@ -203,7 +205,6 @@ def new_lab(session, bot_path):
            "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"],
            "desk_account": DESK, "desk": session.desk_settings(), "server": server}
     if server == "ejabberd":
-        lab["web"] = None  # the browser seats are served by Prosody only, so far
         ejabberd.plan_nodes(lab, count)
         nodes.plan(lab, session.values)  # other machines' nodes, if any
     if session.treatments:

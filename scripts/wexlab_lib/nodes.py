@@ -81,6 +81,15 @@ def plan(lab, values):
     if len(lab["nodes"]) != 1:
         raise LabError("ServerNodes counts the nodes of a cluster of this machine alone; with "
                        "Nodes or ClusterPort this machine runs one node (leave ServerNodes out)")
+    if lab.get("web"):
+        if values.get("Web"):
+            raise LabError("the web seats do not work with nodes of other machines yet: "
+                           "remove the Web key (the participants then use an XMPP client), "
+                           "or leave Nodes and ClusterPort out")
+        # Not asked for: a session with other machines' nodes has no seats.
+        lab["web"] = None
+        for node in lab["nodes"]:
+            node.pop("web_port", None)
     lab["cluster_port"] = int(values.get("ClusterPort", CLUSTER_PORT))
     main = lab["nodes"][0]
     address = resolve(lab["address"])

@@ -18,7 +18,7 @@ class BrowserSubject(robots.Subject):
     def __init__(self, lab, name, number, pair, seed, blip=False):
         super().__init__(lab, name, number, pair, seed, blip)
         self.link = seats.link(lab, name)
-        self.page = seats.origin(lab) + "/"
+        self.page = seats.origin(lab, name) + "/"
         self.worker = concurrent.futures.ThreadPoolExecutor(1)
         self.seat = None
         self.handled = 0

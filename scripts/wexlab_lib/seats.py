@@ -1,11 +1,13 @@
 """Seats in a browser: the lab server's web page, each participant's
 sign-in link and seats.csv.
 
-Prosody serves the page (web/seat/ with the XMPP library that npm put under
-web/node_modules) from the session's server/www and carries the page's
-XMPP over a websocket on the same origin, so a seat needs nothing but a
-browser. A link holds the account and password in its fragment (after #),
-which the browser never sends to a server; the page keeps it for the tab."""
+The lab server serves the page (web/seat/ with the XMPP library that npm
+put under web/node_modules) from the session's server/www and carries the
+page's XMPP over a websocket on the same origin, so a seat needs nothing
+but a browser: Prosody on the Web port, each ejabberd node on a port of
+its own (ejabberd.py), a participant's link naming its node's. A link
+holds the account and password in its fragment (after #), which the
+browser never sends to a server; the page keeps it for the tab."""
 
 import csv
 import io
@@ -14,10 +16,10 @@ import os
 import shutil
 import urllib.parse
 
-from . import SCRIPTS, lab_server
+from . import SCRIPTS, ejabberd, lab_server
 
 DEFAULT_PORT = 5280
-WEBSOCKET_PATH = "/xmpp-websocket"
+WEBSOCKET_PATH = ejabberd.WEBSOCKET_PATH  # the same on Prosody
 PAGE_FILES = ("index.html", "seat.css", "seat.js")
 # The one file of the npm package that the page loads (MIT, about 70 kB).
 LIBRARY = os.path.join("strophe.js", "dist", "strophe.umd.min.js")
@@ -51,13 +53,15 @@ def settings(values):
     return {"port": int(web), "tls": values.get("WebTls", "off") == "on"}
 
 
-def origin(lab):
+def origin(lab, name=None):
+    """The page's origin; on an ejabberd cluster, that of the node name
+    signs on to (node 1's without a name)."""
     web = lab["web"]
     scheme = "https" if web["tls"] else "http"
     host = lab["address"]
     if ":" in host:
         host = f"[{host}]"
-    return f"{scheme}://{host}:{web['port']}"
+    return f"{scheme}://{host}:{ejabberd.web_port_of(lab, name)}"
 
 
 def link(lab, name):
@@ -67,7 +71,7 @@ def link(lab, name):
     for pair in lab["pairs"]:
         if name in (pair["subject1"], pair["subject2"]):
             fields["c"] = pair["bot"]  # a subject's one chat
-    return f"{origin(lab)}/#{urllib.parse.urlencode(fields)}"
+    return f"{origin(lab, name)}/#{urllib.parse.urlencode(fields)}"
 
 
 def prosody_settings(lab, server):

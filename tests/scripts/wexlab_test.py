@@ -27,7 +27,7 @@ from wexlab_lib import bots, collect, commands, ejabberd, lab, lab_server, repor
 from wexlab_lib import nodes, session  # noqa: E402
 
 try:
-    import yaml
+    import yaml  # the nodes' configuration is YAML
 except ImportError:
     yaml = None
 
@@ -530,6 +530,18 @@ class ClusterSetupTest(FakeServerTest):
     CLUSTER = GOOD.replace("Subjects ann bob cy dee", "Subjects ann bob cy dee eve fay\n"
                            "Server ejabberd\nServerNodes 3")
 
+    def setUp(self):
+        super().setUp()
+        # The seat page's files, as web/ and npm would hold them.
+        web = os.path.join(self.root, "web")
+        for name in ("seat/index.html", "seat/seat.css", "seat/seat.js",
+                     "node_modules/strophe.js/dist/strophe.umd.min.js"):
+            os.makedirs(os.path.dirname(os.path.join(web, name)), exist_ok=True)
+            shared_file(os.path.join(web, name), f"/* {name} */\n")
+        patcher = mock.patch.dict(os.environ, {"WEX_WEB_DIR": web})
+        patcher.start()
+        self.addCleanup(patcher.stop)
+
     def start_cluster(self, text):
         """The session set up with the nodes never started and the lab's
         module not built (EjabberdModuleTest builds it)."""
@@ -560,7 +572,6 @@ class ClusterSetupTest(FakeServerTest):
                                  f"xmpp:lab.wex@10.0.0.5:{ports[home]};trust=any")
                 card = cards.split(f"{pair['subject2']}: subject 2")[1].split("\n\n")[0]
                 self.assertIn(f"port {ports[(home + 1) % 3]}", card)
-        self.assertIsNone(started["web"])
 
     def test_node_folders_configuration_and_secrets(self):
         folder, started, _ = self.start_cluster(self.CLUSTER)
@@ -617,6 +628,81 @@ class ClusterSetupTest(FakeServerTest):
                     with self.assertRaisesRegex(lab.LabError, "without spaces or shell"):
                         ejabberd.set_up({"nodes": []}, root, "c.crt", "c.key")
                     self.assertFalse(os.path.exists(root))
+
+    def node_config(self, folder, index):
+        with open(os.path.join(folder, "server", f"node{index + 1}", "ejabberd.yml"),
+                  encoding="utf-8") as f:
+            return yaml.safe_load(f)
+
+    @unittest.skipIf(yaml is None, "python3-yaml is not installed")
+    def test_each_node_serves_the_seats_page_and_websocket(self):
+        for tls in (False, True):
+            with self.subTest(tls=tls):
+                shutil.rmtree(os.path.join(self.root, "session"), ignore_errors=True)
+                folder, started, _ = self.start_cluster(self.CLUSTER +
+                                                        ("WebTls on\n" if tls else ""))
+                scheme = "https" if tls else "http"
+                origins = [f"{scheme}://10.0.0.5:{port}" for port in (5280, 5281, 5282)]
+                www = os.path.join(folder, "server", "www")
+                for name in ("index.html", "seat.css", "seat.js", "strophe.min.js", "seat.json"):
+                    self.assertTrue(os.path.exists(os.path.join(www, name)), name)
+                for index, node in enumerate(started["nodes"]):
+                    config = self.node_config(folder, index)
+                    self.assertEqual(node["web_port"], 5280 + index)
+                    # The address is a host of its own with the file server
+                    # alone: the browser names it as Host.
+                    self.assertEqual(config["hosts"], ["lab.wex", "10.0.0.5"])
+                    only = config["host_config"]["10.0.0.5"]["modules"]
+                    self.assertEqual(list(only), ["mod_http_fileserver"])
+                    self.assertEqual(only["mod_http_fileserver"]["docroot"], www)
+                    self.assertNotIn("mod_http_fileserver", config["modules"])
+                    self.assertEqual(config["modules"]["mod_mam"], {"default": "always"})
+                    self.assertEqual(config["websocket_origin"], origins)
+                    c2s, http = config["listen"]
+                    self.assertEqual((c2s["module"], c2s["port"]), ("ejabberd_c2s", node["port"]))
+                    self.assertEqual(http, {
+                        "port": 5280 + index, "ip": "10.0.0.5", "module": "ejabberd_http",
+                        "tls": tls, "request_handlers": {
+                            "/xmpp-websocket": "ejabberd_http_ws", "/": "mod_http_fileserver"}})
+                with open(os.path.join(www, "seat.json"), encoding="utf-8") as f:
+                    self.assertIn('"websocket": "/xmpp-websocket"', f.read())
+                # Each seat's link is its node's page.
+                with open(os.path.join(folder, "seats.csv"), encoding="utf-8") as f:
+                    links = {row["name"]: row["link"] for row in csv.DictReader(f)}
+                for name, link in links.items():
+                    node = started["placement"].get(name, 0)
+                    self.assertTrue(link.startswith(origins[node] + "/#n=" + name), link)
+                self.assertEqual(len({link.split("/#")[0] for link in links.values()}), 3)
+
+    @unittest.skipIf(yaml is None, "python3-yaml is not installed")
+    def test_without_web_seats_no_web_listener_and_no_archive(self):
+        folder, started, _ = self.start_cluster(self.CLUSTER + "Web off\n")
+        self.assertNotIn("web_port", started["nodes"][0])
+        config = self.node_config(folder, 1)
+        self.assertEqual(config["hosts"], ["lab.wex"])
+        self.assertEqual([c["module"] for c in config["listen"]], ["ejabberd_c2s"])
+        for key in ("host_config", "websocket_origin"):
+            self.assertNotIn(key, config)
+        self.assertNotIn("mod_mam", config["modules"])
+        with open(os.path.join(folder, "seats.csv"), encoding="utf-8") as f:
+            self.assertTrue(all(not row["link"] for row in csv.DictReader(f)))
+
+    @unittest.skipIf(yaml is None, "python3-yaml is not installed")
+    def test_a_lab_named_by_its_domain_serves_the_files_on_that_host(self):
+        record = {"domain": "lab.example.org", "address": "lab.example.org", "port": 5222,
+                  "web": {"port": 5280, "tls": True}, "pairs": []}
+        ejabberd.plan_nodes(record, 1)
+        config = yaml.safe_load(ejabberd.config_text(record, record["nodes"][0], "/c.crt",
+                                                     "/c.key", "", "/www"))
+        self.assertEqual(config["hosts"], ["lab.example.org"])
+        self.assertNotIn("host_config", config)
+        self.assertEqual(config["modules"]["mod_http_fileserver"]["docroot"], "/www")
+        self.assertEqual(config["websocket_origin"], ["https://lab.example.org:5280"])
+
+    def test_web_ports_must_not_meet_the_client_ports(self):
+        with self.assertRaisesRegex(lab.LabError, "Web ports of the nodes and their client "
+                                    "ports overlap"):
+            self.start_cluster(self.CLUSTER + "Web 5224\n")
 
     def test_server_keys_are_checked(self):
         for text, fault in (
@@ -920,7 +1006,9 @@ class RemoteNodesTest(FakeServerTest):
                 (GOOD + "Server ejabberd\nServerNodes 2\nNodes 10.0.0.6\n", "ServerNodes counts"),
                 (loopback + "Server ejabberd\nNodes 10.0.0.6\n", "name this machine's lab"),
                 (GOOD + "Server ejabberd\nNodes 10.0.0.6 10.0.0.6:5300\n", "has node 2 already"),
-                (GOOD + "Server ejabberd\nNodes 10.0.0.5:5300\n", "has node 1 already")):
+                (GOOD + "Server ejabberd\nNodes 10.0.0.5:5300\n", "has node 1 already"),
+                (GOOD + "Server ejabberd\nNodes 10.0.0.6\nWeb 5280\n",
+                 "web seats do not work with nodes of other machines")):
             with self.subTest(fault=fault):
                 with self.assertRaisesRegex(lab.LabError, fault):
                     self.start(text)
@@ -930,6 +1018,9 @@ class RemoteNodesTest(FakeServerTest):
         self.assertEqual([n["name"] for n in started["nodes"]],
                          ["wex5222@127.0.0.1", "wex5222@127.0.0.2"])
         self.assertEqual(started["cluster_port"], nodes.CLUSTER_PORT)
+        # No Web key: such a session has no seats rather than half of them.
+        self.assertIsNone(started["web"])
+        self.assertFalse(any("web_port" in n for n in started["nodes"]))
 
     def test_kits_carry_the_cluster_and_stay_private(self):
         folder, started = self.start(self.REMOTE)
