@@ -17,6 +17,10 @@ for path in /usr/bin/wexbot /usr/bin/wexhash /usr/bin/wexlab \
     /usr/lib/wex/prosody/mod_wex_lab_policy.lua \
     /usr/lib/wex/ejabberd/mod_wex_lab_policy.erl \
     /usr/lib/wex/wexlab_lib/__init__.py /usr/lib/wex/wexlab_lib/commands.py \
+    /usr/lib/wex/web/seat/index.html /usr/lib/wex/web/seat/seat.js \
+    /usr/lib/wex/web/desk/index.html /usr/lib/wex/web/desk/desk.js \
+    /usr/lib/wex/web/node_modules/strophe.js/dist/strophe.umd.min.js \
+    /usr/lib/wex/web/node_modules/strophe.js/LICENSE.txt \
     /usr/share/applications/wexhash.desktop \
     /usr/share/man/man1/wexbot.1.gz /usr/share/man/man1/wexhash.1.gz \
     /usr/share/man/man1/wexlab.1.gz \
@@ -34,7 +38,8 @@ grep -E '__pycache__|\.pyc$|/tests?/|CMake' <<<"$list" && fail "build or test fi
 
 echo "== fields"
 field() { dpkg-deb -f "$deb" "$1"; }
-for dep in python3 python3-slixmpp openssl libstrophe0 libqt6widgets6 libc6; do
+for dep in python3 python3-slixmpp python3-aiohttp python3-qrcode openssl libstrophe0 \
+    libqt6widgets6 libc6; do
   grep -qE "(^|, )$dep( |,|$)" <<<"$(field Depends)" || fail "Depends lacks $dep"
 done
 [ "$(field Recommends)" = prosody ] || fail "Recommends is '$(field Recommends)', not prosody"
@@ -60,13 +65,17 @@ echo -n abc >"$tree/abc"
   fail "the unpacked wexhash /console gives a wrong fingerprint"
 # wexlab, through its link, loads its package and finds the wexbot beside it.
 "$tree/usr/bin/wexlab" --help >/dev/null || fail "the unpacked wexlab does not start"
-found="$(env -u WEXBOT python3 -c "import sys; sys.path.insert(0, sys.argv[1])
-from wexlab_lib import commands, ejabberd, lab_server
-print(commands.find_bot(None)); print(lab_server.PLUGINS); print(ejabberd.SOURCE)" \
+found="$(env -u WEXBOT /usr/bin/python3 -c "import sys; sys.path.insert(0, sys.argv[1])
+from wexlab_lib import commands, desk, ejabberd, lab_server, seats
+print(commands.find_bot(None)); print(lab_server.PLUGINS); print(ejabberd.SOURCE)
+print(seats.web_root()); print(desk.PAGE_DIR)" \
   "$tree/usr/lib/wex")" || true
 [ "$found" = "$tree/usr/bin/wexbot
 $tree/usr/lib/wex/prosody
-$tree/usr/lib/wex/ejabberd/mod_wex_lab_policy.erl" ] || fail "the unpacked wexlab finds '$found', not its own wexbot and lab server"
+$tree/usr/lib/wex/ejabberd/mod_wex_lab_policy.erl
+$tree/usr/lib/wex/web
+$tree/usr/lib/wex/web/desk" ] ||
+  fail "the unpacked wexlab finds '$found', not its own wexbot, lab server and pages"
 # The man pages are well formed.
 for page in wexbot wexhash wexlab; do
   warnings="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \

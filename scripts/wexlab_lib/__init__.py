@@ -17,6 +17,10 @@ import os
 
 # scripts/ of the source tree, or PREFIX/lib/wex once installed.
 SCRIPTS = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
+# The pages (seat/, desk/) and the seat's library (node_modules/): web/ of
+# the source tree beside scripts/, or PREFIX/lib/wex/web once installed.
+WEB = (os.path.join(SCRIPTS, "web") if os.path.isdir(os.path.join(SCRIPTS, "web"))
+       else os.path.join(os.path.dirname(SCRIPTS), "web"))
 
 
 def _load_lab_server():

@@ -19,9 +19,9 @@ import time
 
 from aiohttp import web
 
-from . import SCRIPTS, lab as lablib, status, xmpp
+from . import WEB, lab as lablib, status, xmpp
 
-PAGE_DIR = os.path.join(os.path.dirname(SCRIPTS), "web", "desk")
+PAGE_DIR = os.path.join(WEB, "desk")
 ASSETS = {"/": ("index.html", "text/html"), "/desk.js": ("desk.js", "text/javascript"),
           "/desk.css": ("desk.css", "text/css")}
 REBUILD_SECONDS = 0.25  # how often the files are looked at

@@ -16,7 +16,7 @@ import os
 import shutil
 import urllib.parse
 
-from . import SCRIPTS, ejabberd, lab_server
+from . import WEB, ejabberd, lab_server
 
 DEFAULT_PORT = 5280
 WEBSOCKET_PATH = ejabberd.WEBSOCKET_PATH  # the same on Prosody
@@ -28,8 +28,8 @@ ARCHIVE_PAGE = 500  # messages per archive query; a game has fewer per seat
 
 def web_root():
     """The folder with seat/ and node_modules/: $WEX_WEB_DIR, else the
-    source tree's (or the package's) web/ beside scripts/."""
-    return os.environ.get("WEX_WEB_DIR") or os.path.join(os.path.dirname(SCRIPTS), "web")
+    source tree's (or the package's) web/."""
+    return os.environ.get("WEX_WEB_DIR") or WEB
 
 
 def check_web(value):
