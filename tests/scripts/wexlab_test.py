@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
@@ -531,7 +532,7 @@ class ClusterSetupTest(FakeServerTest):
 
     def test_pairs_span_two_nodes_and_each_bot_uses_its_own(self):
         folder, started, calls = self.start_cluster(self.CLUSTER)
-        self.assertEqual(calls, [{"fresh": True}])
+        self.assertEqual([call["fresh"] for call in calls], [True])
         ports = [node["port"] for node in started["nodes"]]
         self.assertEqual(ports, [5222, 5223, 5224])
         placement = started["placement"]
@@ -572,6 +573,40 @@ class ClusterSetupTest(FakeServerTest):
             self.assertEqual(mode(os.path.join(d, "ejabberd.yml")), 0o600)
         self.assertEqual(len({n["name"] for n in started["nodes"]}), 3)
         self.assertEqual(sorted(started["accounts"]), sorted(started["names"]))
+
+    def test_accounts_and_contacts_are_one_import(self):
+        """As Prosody's shared rosters: each subject has its pair's bot, each
+        bot its subjects and the moderator's group (the moderator, the other
+        bots, wexlab and the desk), both ways subscribed."""
+        _, started, calls = self.start_cluster(self.CLUSTER)
+        started["accounts"]["ann"]["password"] = "a\"<&'b"
+        root = ElementTree.fromstring(ejabberd.accounts_xml(started, calls[0]["groups"]))
+        users = {u.get("name"): u for u in root.iter("{urn:xmpp:pie:0}user")}
+        self.assertEqual(sorted(users), sorted(started["accounts"]))
+        for name, user in users.items():
+            self.assertEqual(user.get("password"), started["accounts"][name]["password"])
+        items = {name: [i for i in user.iter("{jabber:iq:roster}item")]
+                 for name, user in users.items()}
+        self.assertEqual({i.get("subscription") for found in items.values() for i in found},
+                         {"both"})
+
+        def roster(name):
+            return sorted(i.get("jid") for i in items[name])
+
+        bots = [p["bot"] for p in started["pairs"]]
+        moderator_side = [started["moderator"], lab.NOTIFIER, lab.DESK]
+        for pair in started["pairs"]:
+            bot = pair["bot"]
+            with self.subTest(pair=bot):
+                for subject in (pair["subject1"], pair["subject2"]):
+                    self.assertEqual(roster(subject), [f"{bot}@lab.wex"])
+                others = [b for b in bots if b != bot]
+                self.assertEqual(roster(bot), sorted(
+                    f"{n}@lab.wex"
+                    for n in [pair["subject1"], pair["subject2"]] + moderator_side + others))
+        self.assertEqual(roster(lab.NOTIFIER), sorted(
+            f"{n}@lab.wex" for n in [p["bot"] for p in started["pairs"]] +
+            [started["moderator"], lab.DESK]))
 
     def test_server_keys_are_checked(self):
         for text, fault in (
