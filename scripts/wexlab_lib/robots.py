@@ -21,9 +21,10 @@ from .xmpp import Client
 
 SEND_WAIT = 1.0  # the bot's deliberate wait before each message to a subject
 QUIET = 8.0      # a pair that stays silent this long is taken as settled
-# A question heard again this soon after its answer left crossed the answer
-# on its way (the bot asks again when a client signs on anew); one heard
-# later means the answer was lost and is given again.
+# A question heard again this soon after its answer left, on the same
+# connection, crossed the answer on its way (the bot asks again when a
+# client signs on anew); one heard later, or after this robot's connection
+# was lost, means the answer may have been lost and is given again.
 CROSSING = 5.0
 ROUND = re.compile(r"(?:This is round|Current round:) (\d+)")
 ASKS_EXPECTATION = re.compile(r"how much (?:do )?you think (?:your partner|the other player) "
@@ -133,12 +134,18 @@ class Subject(Robot):
         self.pair = pair
         self.seed = seed
         self.round = 0
-        # (round, kind) -> when its answer left; None while it waits to leave
+        # (round, kind) -> (when its answer left, on which connection); None
+        # while it waits to leave
         self.answers = {}
+        self.connections = 0  # sign-ons so far
+        self.live = False  # signed on now
+        self.add_event_handler("disconnected", self._gone)
         self.bot_jid = lablib.jid(lab, pair.bot)
         self.add_event_handler("message", self._message)
 
     async def _started(self, event):
+        self.connections += 1
+        self.live = True
         await super()._started(event)
         if not self.greeted:  # not again when signed on again
             self.greeted = True
@@ -147,6 +154,9 @@ class Subject(Robot):
     def _join_expects(self):
         self.pair.joined += 1
         return 1 if self.pair.joined == 1 else 2
+
+    def _gone(self, _):
+        self.live = False
 
     def say(self, text):
         self.send_message(mto=self.bot_jid, mbody=text, mtype="chat")
@@ -200,7 +210,8 @@ class Subject(Robot):
         key = (round_number, kind)
         if key in self.answers:
             left = self.answers[key]
-            if left is None or time.monotonic() - left < CROSSING:
+            if left is None or (left[1] == self.connections and
+                                time.monotonic() - left[0] < CROSSING):
                 return
         self.answers[key] = None
         value = answer(self.seed, self.pair.index, self.number, round_number, kind)
@@ -209,7 +220,9 @@ class Subject(Robot):
 
         def send():
             self.say(str(value))
-            self.answers[key] = time.monotonic()
+            # Sent while signed off, it waits for the next connection.
+            connection = self.connections if self.live else self.connections + 1
+            self.answers[key] = (time.monotonic(), connection)
         asyncio.ensure_future(self.pair.act(send, expected))
 
     def _done_expects(self):
