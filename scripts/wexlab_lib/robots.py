@@ -219,10 +219,10 @@ class Subject(Robot):
             self.pair.moderator_asked = True  # the moderator's b and ? follow
 
         def send():
-            self.say(str(value))
             # Sent while signed off, it waits for the next connection.
             connection = self.connections if self.live else self.connections + 1
             self.answers[key] = (time.monotonic(), connection)
+            return self.say(str(value))  # a browser seat's is a coroutine
         asyncio.ensure_future(self.pair.act(send, expected))
 
     def _done_expects(self):

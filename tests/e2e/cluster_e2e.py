@@ -244,7 +244,7 @@ def killed_node(args, root):
                 text = f.read()
             asked_again += text.count("PRES signed on again") + text.count("PRES is back")
             check(" ERR " not in text, f"{bot}: a message was not delivered")
-        print(f"subjects asked again on their return: {asked_again}; "
+        print(f"PRES lines of subjects back or signed on again: {asked_again}; "
               f"the rehearsal took {seconds:.1f} s")
     finally:
         check_stopped(folder, lab)
