@@ -79,8 +79,10 @@ public:
     // The moderator's ?: where the game stands, in one message.
     void ReportStatus(IWexSession* piSession, IWexImSession* piImSession);
     std::string StatusText();
-    // A subject's client went offline (online 0) or came back (1).
-    void OnPresence(IWexSession* piSession, IWexParticipant* piParticipant, int32_t online);
+    // A subject's client went offline (online 0) or came back (1); again 1:
+    // it was online and a client of it announced itself anew.
+    void OnPresence(IWexSession* piSession, IWexParticipant* piParticipant, int32_t online,
+                    int32_t again);
     void ReplyToSender(WEXSTR sender, WEXSTR text, IWexSession* piSession,
                        IWexImSession* piImSession);
     void ComputeRoundEarnings(IWexSession* piSession, IWexImSession* piImSession);
@@ -154,6 +156,11 @@ private:
     // (or makes the final report that the interruption held back).
     void ContinueResumedGame();
     void Broadcast(IWexSession* piSession, IWexImSession* piImSession);
+    // The subject owes an answer that the bot waits for: the game asks,
+    // no break runs, and no resume has yet to tell the subjects.
+    bool WaitsForAnswer(int32_t subject) const;
+    // Sends the subject the round and the question it owes once more.
+    void AskAgain(int32_t subject, IWexSession* piSession);
     // The moderator's p: the game ends and the final report is made now.
     void PayNow(IWexSession* piSession, IWexImSession* piImSession);
     // The worker's checks of a running break at one tick.

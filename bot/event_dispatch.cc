@@ -68,7 +68,7 @@ void CBotClient::Act(int32_t event, const WexVariant* args) {
         case 300: {
             auto session = ObjectArg<IWexSession>(args[0], IID_IWexSession);
             auto participant = ObjectArg<IWexParticipant>(args[1], IID_IWexParticipant);
-            OnPresence(session.get(), participant.get(), IntArg(args[2]));
+            OnPresence(session.get(), participant.get(), IntArg(args[2]), IntArg(args[3]));
             break;
         }
         case 604: {

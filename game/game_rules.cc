@@ -34,6 +34,14 @@ RoundEarnings ComputeEarnings(const GameParameters& p, int32_t round, int32_t in
     return {(kEndowment - investmentA) + marketReturn, (kEndowment - investmentB) + marketReturn};
 }
 
+const char* OwedQuestion(const SubjectRecord& team) {
+    if (team.expectation == -1) {
+        return "When you are ready, please tell me how much you think your partner will invest:";
+    }
+    if (team.investment == -1) return "Now please tell me, how much would you like to invest?";
+    return nullptr;
+}
+
 int32_t RoundsUntilNextBonus(int32_t round, int32_t interval) {
     return interval - 1 - ((round - 1) % interval);
 }

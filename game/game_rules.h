@@ -31,6 +31,10 @@ struct RoundEarnings {
 RoundEarnings ComputeEarnings(const GameParameters& p, int32_t round, int32_t investmentA,
                               int32_t investmentB);
 
+// The question of the round that a subject owes the answer to: the
+// expectation's, else the investment's; nullptr when it owes neither.
+const char* OwedQuestion(const SubjectRecord& team);
+
 // Rounds left until the next bonus, paid every interval rounds: 0 in the
 // round that pays it.
 int32_t RoundsUntilNextBonus(int32_t round, int32_t interval);

@@ -2,6 +2,7 @@
 // or, with Resume, the game of an interrupted run taken up where it stood.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
+#include "game/game_rules.h"
 #include "messaging/username_slots.h"
 #include "platform/clock.h"
 #include "platform/format_text.h"
@@ -10,12 +11,10 @@ using platform::FormatText;
 
 namespace {
 
-// What a subject still owes in the current round.
-const char* OwedQuestion(const SubjectRecord& team) {
-    if (team.expectation == -1) {
-        return "When you are ready, please tell me how much you think your partner will invest:";
-    }
-    if (team.investment == -1) return "Now please tell me, how much would you like to invest?";
+// What a subject still owes in the current round, or that it owes nothing.
+const char* OwedText(const SubjectRecord& team) {
+    const char* question = OwedQuestion(team);
+    if (question != nullptr) return question;
     return "Your partner has not completed his/her investment. Please wait for the next round to "
            "start.";
 }
@@ -110,7 +109,7 @@ void CBotClient::ContinueResumedGame() {
                 continue;
             }
             Post(team, FormatText("Current round: %i", m_game.round.load()), piSession, nullptr);
-            Post(team, OwedQuestion(team == 1 ? m_game.teamA : m_game.teamB), piSession, nullptr);
+            Post(team, OwedText(team == 1 ? m_game.teamA : m_game.teamB), piSession, nullptr);
         }
     }
     // A subject who has not joined is sent nothing.

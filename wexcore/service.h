@@ -34,8 +34,11 @@ public:
     // skipped counts the peer's messages folded into it by the inbox.
     virtual void OnIm(const std::string& peer, uint32_t imSession, const std::string& text,
                       int32_t skipped) = 0;
-    // peer's client went offline or came back online.
-    virtual void OnPresence(const std::string& /*peer*/, bool /*online*/) {}
+    // peer's client went offline or came back online. again: no change,
+    // the peer was online and one of its clients announced itself active
+    // anew (it signed on again without the server saying it had left, or
+    // the user's own stream is new), so what was sent to it may be lost.
+    virtual void OnPresence(const std::string& /*peer*/, bool /*online*/, bool /*again*/) {}
 
 protected:
     ~ServiceSink() = default;

@@ -190,14 +190,15 @@ void SessionObject::OnIm(const std::string& peer, uint32_t imSession, const std:
 }
 
 // Event 300: the session, the participant, 1 when it came online or 0 when
-// it went offline, and 0.
-void SessionObject::OnPresence(const std::string& peer, bool online) {
+// it went offline, and 1 when the peer was online already and a client of
+// it announced itself again, else 0.
+void SessionObject::OnPresence(const std::string& peer, bool online, bool again) {
     WexVariant args[4];
     SetVariantUnknown(&args[0], static_cast<IWexSession*>(this));
     WexPtr<IWexParticipant> participant(new ParticipantObject(peer));
     SetVariantUnknown(&args[1], participant.get());
     SetVariantInt(&args[2], online ? 1 : 0);
-    SetVariantInt(&args[3], 0);
+    SetVariantInt(&args[3], again ? 1 : 0);
     Fire(300, args, 4);
 }
 

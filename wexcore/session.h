@@ -39,7 +39,7 @@ private:
     void OnRequest(const std::shared_ptr<RequestRecord>& request) override;
     void OnIm(const std::string& peer, uint32_t imSession, const std::string& text,
               int32_t skipped) override;
-    void OnPresence(const std::string& peer, bool online) override;
+    void OnPresence(const std::string& peer, bool online, bool again) override;
     void Fire(int32_t dispId, WexVariant* args, uint32_t argCount);
 
     std::mutex m_mu;  // guards the service pointer

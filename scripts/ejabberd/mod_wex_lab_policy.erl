@@ -1,16 +1,12 @@
 %% Lets two accounts of a lab's ejabberd exchange stanzas only when the
 %% lab's policy file names them together, so subjects reach their own
-%% pair's bot and nobody else; makes the lab's accounts from a file, so no
-%% password is ever on a command line.
+%% pair's bot and nobody else.
 %%
 %% Options:
 %%   policy_file    lines of two account names that may talk to each other
 %%                  ("pair01 alice"); # begins a comment
 %%   refused_log    each refusal is appended here as one line: time (UTC),
 %%                  kind, from, to, separated by tabs
-%%   accounts_file  (optional) lines of "name<TAB>password": once the node
-%%                  has started, each account is made unless it exists,
-%%                  and FILE.done says "made N" or "failed NAME REASON"
 %%
 %% Only stanzas a client sends to another account are judged; stanzas to the
 %% server itself or between one account's own clients pass. A refused
@@ -26,25 +22,18 @@
 
 -export([start/2, stop/1, reload/3, depends/2, mod_options/1, mod_opt_type/1,
          mod_doc/0]).
--export([user_send_packet/1, make_accounts/0]).
--export([parse_policy/1, parse_accounts/1, verdict/6]).
+-export([user_send_packet/1]).
+-export([parse_policy/1, verdict/6]).
 
 -define(SUBSCRIPTION, [subscribe, subscribed, unsubscribe, unsubscribed]).
 
 start(Host, Opts) ->
     load_policy(Host, Opts),
     ejabberd_hooks:add(user_send_packet, Host, ?MODULE, user_send_packet, 10),
-    case gen_mod:get_opt(accounts_file, Opts) of
-        <<>> -> ok;
-        File ->
-            persistent_term:put({?MODULE, accounts}, {Host, File}),
-            ejabberd_hooks:add(ejabberd_started, ?MODULE, make_accounts, 90)
-    end,
     ok.
 
 stop(Host) ->
     ejabberd_hooks:delete(user_send_packet, Host, ?MODULE, user_send_packet, 10),
-    ejabberd_hooks:delete(ejabberd_started, ?MODULE, make_accounts, 90),
     _ = persistent_term:erase({?MODULE, Host}),
     ok.
 
@@ -55,11 +44,10 @@ reload(Host, NewOpts, _OldOpts) ->
 depends(_Host, _Opts) -> [].
 
 mod_opt_type(policy_file) -> econf:binary();
-mod_opt_type(refused_log) -> econf:binary();
-mod_opt_type(accounts_file) -> econf:binary().
+mod_opt_type(refused_log) -> econf:binary().
 
 mod_options(_Host) ->
-    [{policy_file, <<>>}, {refused_log, <<>>}, {accounts_file, <<>>}].
+    [{policy_file, <<>>}, {refused_log, <<>>}].
 
 mod_doc() ->
     #{desc => <<"Lets only the pairs of accounts that a lab's policy file names "
@@ -169,47 +157,3 @@ record(Log, Kind, From, To) ->
                  {error, Why} -> logger:error("Cannot write ~ts: ~p", [Log, Why])
              end
     end.
-
-%% The accounts -------------------------------------------------------------
-
-%% Runs once the node has started (the accounts' store is up by then).
-make_accounts() ->
-    case persistent_term:get({?MODULE, accounts}, none) of
-        none -> ok;
-        {Host, File} -> make_accounts(Host, File)
-    end.
-
-make_accounts(Host, File) ->
-    case file:read_file(File) of
-        {error, enoent} -> ok; % made before; wexlab removes the file then
-        {error, Why} -> report(File, [io_lib:format("failed - ~p~n", [Why])]);
-        {ok, Text} ->
-            Failed = [io_lib:format("failed ~ts ~p~n", [Name, Why])
-                      || {Name, Password} <- parse_accounts(Text),
-                         Why <- [make_account(Name, Host, Password)], Why /= ok],
-            report(File, case Failed of
-                             [] -> [io_lib:format("made ~B~n",
-                                                  [length(parse_accounts(Text))])];
-                             _ -> Failed
-                         end)
-    end.
-
-make_account(Name, Host, Password) ->
-    case ejabberd_auth:try_register(Name, Host, Password) of
-        ok -> ok;
-        {error, exists} -> ok;
-        {error, Why} -> Why
-    end.
-
-%% [{Name, Password}] of the lines "name<TAB>password".
-parse_accounts(Text) ->
-    [{Name, Password} || Line <- binary:split(Text, <<"\n">>, [global]),
-                         [Name, Password] <- [binary:split(Line, <<"\t">>)],
-                         Name /= <<>>].
-
-%% FILE.done, whole or not at all.
-report(File, Lines) ->
-    Done = <<File/binary, ".done">>,
-    Temporary = <<Done/binary, ".tmp">>,
-    ok = file:write_file(Temporary, Lines),
-    ok = file:rename(Temporary, Done).

@@ -159,7 +159,8 @@ def _apply_transcript(game, events, now):
         if subject is None:
             continue
         if tag == "PRES":
-            subject["online"] = text == "is back"
+            # "is back", or "signed on again" (asked again on its return)
+            subject["online"] = text != "went offline"
             subject["since"] = t
         elif tag in ("RECV", "DROP"):
             _heard(subject, t)

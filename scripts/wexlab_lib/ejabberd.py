@@ -14,9 +14,10 @@ machine neither starts nor watches them.
 
 Every node loads the lab's own module (scripts/ejabberd/, built with erlc
 into server/ebin as the session is set up): it lets only the pairs of
-accounts in server/allowed.txt talk, logs each refusal to
-server/refused.log, and makes the accounts from a file, so no password is
-ever on a command line."""
+accounts in server/allowed.txt talk and logs each refusal to
+server/refused.log. The accounts, with the contacts Prosody's shared
+rosters would give, are imported on node 1 from a private file, so no
+password is ever on a command line."""
 
 import json
 import os
@@ -27,6 +28,7 @@ import socket
 import subprocess
 import textwrap
 import time
+from xml.sax.saxutils import quoteattr
 
 from . import SCRIPTS, lab_server
 
@@ -34,7 +36,6 @@ LabError = lab_server.LabError
 START_SECONDS = 90  # an Erlang VM is slow to start on a busy machine
 MODULE = "mod_wex_lab_policy"
 SOURCE = os.path.join(SCRIPTS, "ejabberd", MODULE + ".erl")
-ACCOUNTS_FILE = "accounts.txt"  # name<TAB>password, read by node 1 as it starts
 WEBSOCKET_PATH = "/xmpp-websocket"  # the web seats' (seat.json names it to the page)
 
 
@@ -136,13 +137,11 @@ def ctl(lab, folder, index, *args, timeout=60):
                           timeout=timeout, stdin=subprocess.DEVNULL)
 
 
-def policy_options(server, first):
+def policy_options(server):
     """The lab module's options: the policy and its log in the server
-    folder; the first node also makes the accounts."""
+    folder."""
     options = {"policy_file": os.path.join(server, lab_server.POLICY_FILE),
                "refused_log": os.path.join(server, lab_server.REFUSED_LOG)}
-    if first:
-        options["accounts_file"] = os.path.join(server, ACCOUNTS_FILE)
     # A JSON string is a YAML string, whatever the path holds.
     return "".join(f"    {k}: {json.dumps(v)}\n" for k, v in options.items())
 
@@ -297,13 +296,11 @@ def set_up(lab, folder, certificate, key):
         write_node_files(lab, folder, index, certificate, key)
 
 
-def write_node_files(lab, folder, index, certificate, key, makes_accounts=None):
+def write_node_files(lab, folder, index, certificate, key):
     """One node's folder. A node of another machine has one here too: its
     ejabberdctl.cfg is what this machine's ejabberdctl needs to reach it.
     Each node judges its own clients by the policy in its machine's server/
-    folder; node 1 (unless told otherwise) also makes the accounts."""
-    if makes_accounts is None:
-        makes_accounts = index == 0
+    folder."""
     node = lab["nodes"][index]
     server = os.path.join(folder, "server")
     d = _node_dir(folder, index)
@@ -311,7 +308,7 @@ def write_node_files(lab, folder, index, certificate, key, makes_accounts=None):
         lab_server.make_private_dir(os.path.join(d, sub))
     lab_server.write_private(os.path.join(d, "ejabberd.yml"),
                              config_text(lab, node, certificate, key,
-                                         policy_options(server, makes_accounts),
+                                         policy_options(server),
                                          os.path.join(server, "www")))
     lab_server.write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
                              '{host,{127,0,0,1}, ["localhost"]}.\n')
@@ -400,28 +397,24 @@ def start_node(lab, folder, index):
     _wait_port(lab, folder, index)
 
 
-def start(lab, folder, fresh):
-    """Starts the nodes that are not running; on a fresh cluster node 1
-    makes every account as it starts, then the others join it. Returns
+def start(lab, folder, fresh, groups=()):
+    """Starts the nodes that are not running; a fresh cluster is joined to
+    node 1 and gets every account, with the contacts of groups. Returns
     whether any node started. A restarted node rejoins by itself: its spool
     knows the cluster."""
     started = False
     try:
-        if fresh:
-            write_accounts(lab, folder)
         for index in local_nodes(lab):
             if node_pid(folder, index) is None:
                 start_node(lab, folder, index)
                 started = True
         if fresh:
-            wait_accounts(folder)
             for index in local_nodes(lab)[1:]:
                 join(lab, folder, index)
+            register(lab, folder, groups)
     except BaseException:
         stop(lab, folder)
         raise
-    finally:
-        forget_accounts(folder)
     return started
 
 
@@ -432,41 +425,42 @@ def join(lab, folder, index):
     _wait_port(lab, folder, index)  # joining restarts the node's services
 
 
-def _accounts_path(folder):
-    return os.path.join(folder, "server", ACCOUNTS_FILE)
+def accounts_xml(lab, groups):
+    """Every account of lab['accounts'] with its contacts, as one XEP-0227
+    file: each member of a group (name, [members]) has the others in its
+    roster, each seeing the other's presence, as Prosody's shared rosters
+    give them; so each bot sees its subjects come and go."""
+    domain = lab["domain"]
+    contacts = {name: [] for name in lab["accounts"]}
+    for _, members in groups:
+        for name in members:
+            known = contacts.setdefault(name, [])
+            known += [other for other in members if other != name and other not in known]
+    lines = ["<?xml version='1.0' encoding='UTF-8'?>", "<server-data xmlns='urn:xmpp:pie:0'>",
+             f"<host jid={quoteattr(domain)}>"]
+    for name, account in lab["accounts"].items():
+        lines.append(f"<user name={quoteattr(name)} password={quoteattr(account['password'])}>")
+        items = "".join(f"<item jid={quoteattr(f'{other}@{domain}')} name={quoteattr(other)} "
+                        "subscription='both'/>" for other in contacts.get(name, []))
+        if items:
+            lines.append(f"<query xmlns='jabber:iq:roster'>{items}</query>")
+        lines.append("</user>")
+    lines += ["</host>", "</server-data>"]
+    return "\n".join(lines) + "\n"
 
 
-def accounts_text(lab):
-    return "".join(f"{account['name']}\t{account['password']}\n"
-                   for account in lab["accounts"].values())
-
-
-def write_accounts(lab, folder):
-    """The accounts for node 1 to make as it starts, its owner's alone."""
-    forget_accounts(folder)
-    lab_server.write_private(_accounts_path(folder), accounts_text(lab))
-
-
-def forget_accounts(folder):
-    for path in (_accounts_path(folder), _accounts_path(folder) + ".done"):
-        if os.path.exists(path):
-            os.remove(path)
-
-
-def wait_accounts(folder):
-    """Waits for node 1's word on the accounts: "made N", else a line for
-    each account it could not make."""
-    done = _accounts_path(folder) + ".done"
-    deadline = time.monotonic() + START_SECONDS
-    while not os.path.exists(done):
-        if time.monotonic() > deadline:
-            raise LabError(f"ejabberd node 1 made no accounts within {START_SECONDS} s; see "
-                           f"{_node_dir(folder, 0)}/logs/ejabberd.log")
-        time.sleep(0.1)
-    with open(done, encoding="utf-8", errors="replace") as f:
-        text = f.read().strip()
-    if not text.startswith("made "):
-        raise LabError(f"ejabberd could not make the accounts: {text}")
+def register(lab, folder, groups=()):
+    """Every account and its contacts, imported on node 1 in one ejabberdctl
+    call (one VM) from a private file that is removed at once: no password
+    on a command line."""
+    path = os.path.join(folder, "server", "accounts.xml")
+    lab_server.write_private(path, accounts_xml(lab, groups))
+    try:
+        done = ctl(lab, folder, 0, "import_piefxis", path, timeout=120)
+    finally:
+        os.remove(path)
+    if done.returncode != 0 or done.stdout.strip() or done.stderr.strip():
+        raise LabError(f"ejabberdctl import_piefxis failed: {done.stderr}{done.stdout}")
 
 
 def stop(lab, folder):

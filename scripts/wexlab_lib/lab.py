@@ -47,21 +47,27 @@ def service_parts(session):
     return service["domain"], service["host"], service["port"], service["tls"] == "off"
 
 
-def groups_file(lab):
-    """Shared rosters: each subject sees only its pair's bot, the moderator
-    sees every bot, so nobody has to add contacts by hand and each bot sees
-    its subjects' presence."""
-    d = lab["domain"]
-    lines = []
+def contact_groups(lab):
+    """Shared rosters as (group, [members]): each member sees the others.
+    Each subject sees only its pair's bot, the moderator sees every bot, so
+    nobody has to add contacts by hand and each bot sees its subjects'
+    presence."""
+    groups = []
     for pair in lab["pairs"]:
         for subject in (pair["subject1"], pair["subject2"]):
-            lines += [f"[{pair['bot']}-{subject}]", f"{pair['bot']}@{d}={pair['bot']}",
-                      f"{subject}@{d}={subject}"]
-    lines.append("[moderator]")
-    lines.append(f"{lab['moderator']}@{d}={lab['moderator']}")
-    lines += [f"{pair['bot']}@{d}={pair['bot']}" for pair in lab["pairs"]]
-    lines.append(f"{NOTIFIER}@{d}=wexlab")
-    lines.append(f"{DESK}@{d}={DESK}")
+            groups.append((f"{pair['bot']}-{subject}", [pair["bot"], subject]))
+    groups.append(("moderator", [lab["moderator"]] + [p["bot"] for p in lab["pairs"]] +
+                   [NOTIFIER, DESK]))
+    return groups
+
+
+def groups_file(lab):
+    """Prosody's shared rosters (mod_groups)."""
+    d = lab["domain"]
+    lines = []
+    for group, members in contact_groups(lab):
+        lines.append(f"[{group}]")
+        lines += [f"{name}@{d}={name}" for name in members]
     return "\n".join(lines) + "\n"
 
 
@@ -136,7 +142,8 @@ def start_server(lab, folder):
     """Starts the server unless it runs; returns whether it started."""
     if is_ejabberd(lab):
         marker = os.path.join(folder, "server", "accounts-made")
-        started = ejabberd.start(lab, folder, fresh=not os.path.exists(marker))
+        started = ejabberd.start(lab, folder, fresh=not os.path.exists(marker),
+                                 groups=contact_groups(lab))
         with open(marker, "w") as f:
             f.write("the cluster holds every account\n")
         return started

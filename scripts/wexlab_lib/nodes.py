@@ -304,7 +304,7 @@ def prepare(kit, folder):
     lab_server.write_private(certificate, kit["certificate"])
     lab_server.write_private(key, kit["key"])
     lab = serve_lab(kit)
-    ejabberd.write_node_files(lab, folder, 0, certificate, key, makes_accounts=False)
+    ejabberd.write_node_files(lab, folder, 0, certificate, key)
     lab_server.write_private(mark, json.dumps(this, indent=1) + "\n")
     return lab
 

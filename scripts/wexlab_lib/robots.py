@@ -3,7 +3,8 @@
 Each robot answers what the bot's texts ask for: an expectation or an
 investment drawn from the seed (the same seed, pair, subject and round
 always give the same answer, so a resumed game ends as an uninterrupted one
-would), a line of chat and "done" in a break. Within a pair one message is
+would), a line of chat and "done" in a break. A question heard again is
+answered again only when the first answer may have been lost. Within a pair one message is
 in flight at a time: a robot speaks only once the pair's bot has sent all
 that the previous message called for, so each bot message has one cause and
 its latency can be measured."""
@@ -20,6 +21,11 @@ from .xmpp import Client
 
 SEND_WAIT = 1.0  # the bot's deliberate wait before each message to a subject
 QUIET = 8.0      # a pair that stays silent this long is taken as settled
+# A question heard again this soon after its answer left, on the same
+# connection, crossed the answer on its way (the bot asks again when a
+# client signs on anew); one heard later, or after this robot's connection
+# was lost, means the answer may have been lost and is given again.
+CROSSING = 5.0
 ROUND = re.compile(r"(?:This is round|Current round:) (\d+)")
 ASKS_EXPECTATION = re.compile(r"how much (?:do )?you think (?:your partner|the other player) "
                               r"will invest", re.I)
@@ -137,10 +143,18 @@ class Subject(Robot):
         self.pair = pair
         self.seed = seed
         self.round = 0
+        # (round, kind) -> (when its answer left, on which connection); None
+        # while it waits to leave
+        self.answers = {}
+        self.connections = 0  # sign-ons so far
+        self.live = False  # signed on now
+        self.add_event_handler("disconnected", self._gone)
         self.bot_jid = lablib.jid(lab, pair.bot)
         self.add_event_handler("message", self._message)
 
     async def _started(self, event):
+        self.connections += 1
+        self.live = True
         await super()._started(event)
         if not self.greeted:  # not again when signed on again
             self.greeted = True
@@ -149,6 +163,9 @@ class Subject(Robot):
     def _join_expects(self):
         self.pair.joined += 1
         return 1 if self.pair.joined == 1 else 2
+
+    def _gone(self, _):
+        self.live = False
 
     def say(self, text):
         self.send_message(mto=self.bot_jid, mbody=text, mtype="chat")
@@ -194,11 +211,28 @@ class Subject(Robot):
         asyncio.ensure_future(self.pair.act(lambda: self.say(text), expected))
 
     def _answer(self, kind, expected):
+        """Answers a question once, as a person would: the same question
+        again (a copy the server kept while this robot was offline, and the
+        bot asking again as it came back) is answered only when the answer
+        that left for it may have been lost."""
         round_number = max(self.round, 1)
+        key = (round_number, kind)
+        if key in self.answers:
+            left = self.answers[key]
+            if left is None or (left[1] == self.connections and
+                                time.monotonic() - left[0] < CROSSING):
+                return
+        self.answers[key] = None
         value = answer(self.seed, self.pair.index, self.number, round_number, kind)
         if kind == "expectation" and round_number == 1 and self.number == 1:
             self.pair.moderator_asked = True  # the moderator's b and ? follow
-        self._schedule(str(value), expected)
+
+        def send():
+            # Sent while signed off, it waits for the next connection.
+            connection = self.connections if self.live else self.connections + 1
+            self.answers[key] = (time.monotonic(), connection)
+            return self.say(str(value))  # a browser seat's is a coroutine
+        asyncio.ensure_future(self.pair.act(send, expected))
 
     def _done_expects(self):
         round_number = self.round

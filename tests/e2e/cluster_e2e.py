@@ -12,6 +12,11 @@ session running.
 side_channel: while two pairs' bots run, a subject's messages to anyone
 but its own bot are refused, answered with an error and logged.
 
+killed_node: as two_nodes with node 2 SIGKILLed as the first round
+closes and started again: every game must still end, each answer taken
+once, with the rounds and payouts that the same answers give a game nobody
+disturbed (replayed here by wexbot on the simulated service).
+
 remote_node: 127.0.0.2 stands for another machine. A session file with
 `Nodes 127.0.0.2` is rehearsed; as wexlab asks, `wexlab node serve` runs
 with the copied kit in a folder of its own; the node joins, two pairs play
@@ -27,6 +32,7 @@ Chromium, its driver or web/node_modules is missing."""
 import argparse
 import asyncio
 import csv
+import glob
 import json
 import os
 import re
@@ -44,6 +50,7 @@ from harness import Failure, check, free_port  # noqa: E402  (beside this file)
 
 SKIP = 77
 PAIRS = 4
+ROUNDS = 2
 
 
 def live_processes():
@@ -99,18 +106,37 @@ def wait_gone(folder, epmd_port, seconds=30):
         time.sleep(0.5)
 
 
-def two_nodes(args, root):
+def rehearse(args, root, *more):
+    """Runs the rehearsal; returns (folder, its output, lab.json, return code,
+    seconds)."""
     folder = os.path.join(root, "cluster")
+    started = time.monotonic()
     done = subprocess.run([sys.executable, args.wexlab, "rehearse", "--server", "ejabberd",
-                           "--nodes", "2", "--pairs", str(PAIRS), "--rounds", "2", "--dir",
-                           folder, "--bot", args.bot], cwd=root, capture_output=True, text=True,
-                          timeout=args.seconds)
+                           "--nodes", "2", "--pairs", str(PAIRS), "--rounds", str(ROUNDS),
+                           "--dir", folder, "--bot", args.bot, *more], cwd=root,
+                          capture_output=True, text=True, timeout=args.seconds)
+    seconds = time.monotonic() - started
     out = done.stdout + done.stderr
     print(out)
+    print(f"rehearsal took {seconds:.1f} s")
     with open(os.path.join(folder, "lab.json")) as f:
         lab = json.load(f)
+    return folder, out, lab, done.returncode, seconds
+
+
+def check_stopped(folder, lab):
+    """No VM, bot or epmd of the session left, no port of it open."""
+    left = wait_gone(folder, lab["epmd_port"])
+    check(not left, f"still running after the session: {left}")
+    for node in lab["nodes"]:
+        check(not listening(node["port"]), f"port {node['port']} still open")
+    check(not listening(lab["epmd_port"]), "the session's epmd still listens")
+
+
+def two_nodes(args, root):
+    folder, out, lab, returncode, _ = rehearse(args, root)
     try:
-        check(done.returncode == 0, f"rehearse failed ({done.returncode})")
+        check(returncode == 0, f"rehearse failed ({returncode})")
         nodes, placement = lab["nodes"], lab["placement"]
         check(len(nodes) == 2 and nodes[0]["port"] != nodes[1]["port"],
               f"not two nodes on two ports: {nodes}")
@@ -139,11 +165,118 @@ def two_nodes(args, root):
         check(not os.path.exists(refused), f"the server refused allowed stanzas: "
               f"{open(refused).read() if os.path.exists(refused) else ''}")
     finally:
-        left = wait_gone(folder, lab["epmd_port"])
-    check(not left, f"still running after the session: {left}")
-    for node in lab["nodes"]:
-        check(not listening(node["port"]), f"port {node['port']} still open")
-    check(not listening(lab["epmd_port"]), "the session's epmd still listens")
+        check_stopped(folder, lab)
+
+
+def read_csv(folder, suffix):
+    paths = glob.glob(os.path.join(folder, f"*{suffix}"))
+    check(len(paths) == 1, f"one *{suffix} expected in {folder}, found {paths}")
+    with open(paths[0], newline="", encoding="utf-8") as f:
+        return list(csv.DictReader(f))
+
+
+# The columns that the answers decide; times differ between two games.
+ROUND_COLUMNS = ("round", "subject", "name", "expectation", "investment", "partner_investment",
+                 "divisor", "earnings", "bonus", "total_credits")
+PAYOUT_COLUMNS = ("subject", "name", "total_credits", "payout", "rounds")
+
+
+def journal_answers(folder):
+    """The journal's answer entries as (subject, round, what, value)."""
+    paths = glob.glob(os.path.join(folder, "*.journal"))
+    check(len(paths) == 1, f"one journal expected in {folder}, found {paths}")
+    found = []
+    with open(paths[0], encoding="utf-8") as f:
+        for line in f:
+            entry = json.loads(line[9:])
+            if entry["kind"] == "answer":
+                found.append((entry["subject"], entry["round"], entry["what"], entry["value"]))
+    return found
+
+
+def replay_scenario(lab, pair, answer):
+    """The pair's game undisturbed, on the simulated service: both join,
+    answer as the robots do, and say done in each break."""
+    names = {1: pair["subject1"], 2: pair["subject2"]}
+    lines, t = [f"at 1 im {names[1]} hello", f"at 2 im {names[2]} hello"], 10
+    interval = max(1, ROUNDS // 2)
+    for number in range(1, ROUNDS + 1):
+        for kind in ("expectation", "investment"):
+            for subject in (1, 2):
+                value = answer(lab["seed"], pair["index"], subject, number, kind)
+                lines.append(f"at {t} im {names[subject]} {value}")
+                t += 5
+        if number % interval == 0 and number < ROUNDS:
+            lines += [f"at {t} im {names[1]} done", f"at {t + 5} im {names[2]} done"]
+            t += 10
+    return "\n".join(lines + [f"at {t + 30} end"]) + "\n"
+
+
+def replay(args, root, lab, pair, answer):
+    """Plays the pair's configuration and answers without the network;
+    returns its folder."""
+    here = os.path.join(root, "replay", pair["bot"])
+    os.makedirs(here)
+    played = os.path.join(args.folder, pair["bot"])
+    with open(os.path.join(played, "wexbot.conf")) as f:
+        conf = [line for line in f if not line.startswith(("Service ", "Resume "))]
+    with open(os.path.join(here, "wexbot.conf"), "w") as f:
+        f.writelines(conf + ["Service sim:replay.txt\n"])
+    shutil.copy(os.path.join(played, "passwords.txt"), here)
+    with open(os.path.join(here, "replay.txt"), "w") as f:
+        f.write(replay_scenario(lab, pair, answer))
+    done = subprocess.run([args.bot, "wexbot.conf"], cwd=here, capture_output=True, text=True,
+                          timeout=60, env=dict(os.environ, TZ="UTC",
+                                               WEX_SETTINGS_DIR=os.path.join(here, "settings")))
+    check(done.returncode == 0, f"the replay of {pair['bot']} failed: {done.stderr}")
+    return here
+
+
+def killed_node(args, root):
+    sys.path.insert(0, os.path.dirname(os.path.abspath(args.wexlab)))
+    from wexlab_lib.robots import answer
+    folder, out, lab, returncode, seconds = rehearse(args, root, "--kill-node", "2")
+    args.folder = folder
+    try:
+        check(returncode == 0, f"rehearse failed ({returncode})")
+        check("ejabberd node 2 was SIGKILLed" in out, "the node was not killed")
+        asked_again = 0
+        for pair in lab["pairs"]:
+            bot, played = pair["bot"], os.path.join(folder, pair["bot"])
+            check(f"{bot}: reached the payouts" in out, f"{bot}: not said to have finished")
+            rows = read_csv(played, "_rounds.csv")
+            # Each stage's answer once, and the robot's answer for it.
+            check(len(rows) == 2 * ROUNDS, f"{bot}: {len(rows)} round rows")
+            for row in rows:
+                subject, number = int(row["subject"]), int(row["round"])
+                for kind in ("expectation", "investment"):
+                    wanted = answer(lab["seed"], pair["index"], subject, number, kind)
+                    check(int(row[kind]) == wanted,
+                          f"{bot}: round {number} subject {subject} {kind} {row[kind]}, "
+                          f"the robot's is {wanted}")
+                    check(row[f"{kind}_source"] != "timeout", f"{bot}: {kind} timed out")
+            wanted = sorted((s, r, k, answer(lab["seed"], pair["index"], s, r, k))
+                            for s in (1, 2) for r in range(1, ROUNDS + 1)
+                            for k in ("expectation", "investment"))
+            got = sorted(journal_answers(played))
+            check(got == wanted, f"{bot}: journaled answers {got}, the robots' {wanted}")
+            # The same rounds and payouts as the game undisturbed.
+            calm = replay(args, root, lab, pair, answer)
+            for suffix, columns in (("_rounds.csv", ROUND_COLUMNS),
+                                    ("_payouts.csv", PAYOUT_COLUMNS)):
+                got = [[r[c] for c in columns] for r in read_csv(played, suffix)]
+                want = [[r[c] for c in columns] for r in read_csv(calm, suffix)]
+                check(got == want, f"{bot}{suffix}: {got}, undisturbed {want}")
+            transcripts = glob.glob(os.path.join(played, f"{lab['log_file']}_*.log"))
+            check(len(transcripts) == 1, f"{bot}: transcripts {transcripts}")
+            with open(transcripts[0], encoding="utf-8") as f:
+                text = f.read()
+            asked_again += text.count("PRES signed on again") + text.count("PRES is back")
+            check(" ERR " not in text, f"{bot}: a message was not delivered")
+        print(f"PRES lines of subjects back or signed on again: {asked_again}; "
+              f"the rehearsal took {seconds:.1f} s")
+    finally:
+        check_stopped(folder, lab)
 
 
 def browser_seats(args, root):
@@ -545,8 +678,8 @@ class Skipped(Exception):
     pass
 
 
-CASES = {f.__name__: f for f in (two_nodes, side_channel, remote_node, browser_seats,
-                                   browser_tls)}
+CASES = {f.__name__: f for f in (two_nodes, killed_node, side_channel, remote_node,
+                                   browser_seats, browser_tls)}
 
 
 def main():

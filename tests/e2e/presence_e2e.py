@@ -9,7 +9,8 @@ from its journal, stops and restarts the server with the clients back
 before or after the bot, and then has alice leave and come back twice (an
 unavailable presence on her live stream, then a closed connection): the
 moderator gets each notice, the transcript its PRES line, and ? tells her
-offline while she is."""
+offline while she is. Each time she comes back owing her expectation, the
+bot asks her for it again."""
 
 import asyncio
 import glob
@@ -75,14 +76,22 @@ async def leave_and_come_back(scene, bot, alice, moderator):
     await bot.expect(r" alice +PRES went offline$")
     alice.send_presence()
     await moderator.expect_notice("alice is back")
+    await asked_again(bot)
     await alice.close()
     await moderator.expect_notice("alice went offline")
     states = await moderator.status()  # as wexlab status asks
     check(states["alice"] == "offline", f"? says alice is {states['alice']}")
     alice = await scene.peer("subject1")
     await moderator.expect_notice("alice is back")
-    await bot.expect(r" alice +PRES is back$")
+    await asked_again(bot)
     return alice
+
+
+async def asked_again(bot):
+    """Back while she owes her expectation, alice is asked for it again;
+    the send is over before anything else happens to the server."""
+    await bot.expect(r" alice +PRES is back$")
+    await bot.expect(r" alice +SEND Current round: 1$")
 
 
 async def kill_and_resume(scene, bot):

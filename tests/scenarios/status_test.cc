@@ -74,9 +74,14 @@ TEST(StatusTest, QuestionMarkTellsWhereTheGameStandsInEachPhase) {
 TEST(StatusTest, SubjectGoingOfflineAndComingBackIsToldToTheModerator) {
     BotRun run = RunScenario(kGame);
     // Bob's changes before he joined, alice's first news, a repeat and a
-    // stranger are no notices.
-    EXPECT_EQ(Sends(run, 40, 48), (std::vector<std::string>{Sent(41, "mod", "alice went offline"),
-                                                            Sent(45, "mod", "alice is back")}));
+    // stranger are no notices. Back owing her investment, alice is asked
+    // for it again.
+    EXPECT_EQ(Sends(run, 40, 48),
+              (std::vector<std::string>{
+                  Sent(41, "mod", "alice went offline"), Sent(45, "mod", "alice is back"),
+                  Sent(46, "alice",
+                       "Current round: 1\\nNow please tell me, how much would you like to "
+                       "invest?")}));
     EXPECT_EQ(LinesWith(run.transcript, "PRES"),
               (std::vector<std::string>{"2008-11-05 14:30:41 alice         PRES went offline",
                                         "2008-11-05 14:30:45 alice         PRES is back"}));
@@ -94,8 +99,12 @@ TEST(StatusTest, JoinedSubjectFirstKnownOfflineIsToldAsGone) {
         "at 1 im alice hi\nat 2 im bob hi\n"
         "at 5 presence alice off\nat 8 presence alice on\nat 9 presence alice on\n"
         "at 10 presence carol off\nat 20 end\n");
-    EXPECT_EQ(Sends(run, 5, 20), (std::vector<std::string>{Sent(5, "mod", "alice went offline"),
-                                                           Sent(8, "mod", "alice is back")}));
+    EXPECT_EQ(Sends(run, 5, 20),
+              (std::vector<std::string>{
+                  Sent(5, "mod", "alice went offline"), Sent(8, "mod", "alice is back"),
+                  Sent(9, "alice",
+                       "Current round: 1\\nWhen you are ready, please tell me how much you "
+                       "think your partner will invest:")}));
     EXPECT_EQ(LinesWith(run.transcript, "PRES"),
               (std::vector<std::string>{"2008-11-05 14:30:05 alice         PRES went offline",
                                         "2008-11-05 14:30:08 alice         PRES is back"}));

@@ -158,6 +158,9 @@ class TranscriptTest(unittest.TestCase):
         self.assertEqual((ann["online"], bob["online"], bob["since"]), (True, False, T0 + 40))
         back = lines + [transcript_line(T0 + 90, "bob", "PRES", "is back")]
         self.assertEqual(state(journal, back)["subjects"][1]["online"], True)
+        again = [transcript_line(T0 + 95, "ann", "PRES", "signed on again")]
+        ann = state(journal, lines + again)["subjects"][0]
+        self.assertEqual((ann["online"], ann["since"]), (True, T0 + 95))
         # No line of a subject: its presence is not known.
         self.assertIsNone(state(journal)["subjects"][1]["online"])
 

@@ -17,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import xml.etree.ElementTree as ElementTree
 from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
@@ -553,7 +554,8 @@ class ClusterSetupTest(FakeServerTest):
 
     def test_pairs_span_two_nodes_and_each_bot_uses_its_own(self):
         folder, started, calls = self.start_cluster(self.CLUSTER)
-        self.assertEqual(calls, [os.path.join(folder, "server", "ebin"), {"fresh": True}])
+        self.assertEqual(calls[0], os.path.join(folder, "server", "ebin"))
+        self.assertTrue(calls[1]["fresh"])
         ports = [node["port"] for node in started["nodes"]]
         self.assertEqual(ports, [5222, 5223, 5224])
         placement = started["placement"]
@@ -597,7 +599,7 @@ class ClusterSetupTest(FakeServerTest):
         self.assertEqual(sorted(started["accounts"]), sorted(started["names"]))
 
     @unittest.skipIf(yaml is None, "python3-yaml is not installed")
-    def test_every_node_loads_the_policy_and_node_1_makes_the_accounts(self):
+    def test_every_node_loads_the_policy(self):
         folder, started, _ = self.start_cluster(self.CLUSTER)
         server = os.path.join(folder, "server")
         for index in range(3):
@@ -607,8 +609,6 @@ class ClusterSetupTest(FakeServerTest):
             options = config["modules"]["mod_wex_lab_policy"]
             wanted = {"policy_file": os.path.join(server, "allowed.txt"),
                       "refused_log": os.path.join(server, "refused.log")}
-            if index == 0:
-                wanted["accounts_file"] = os.path.join(server, "accounts.txt")
             self.assertEqual(options, wanted, f"node {index + 1}")
             # No registration of any kind, no server-to-server.
             self.assertEqual(config["s2s_access"], "none")
@@ -617,8 +617,6 @@ class ClusterSetupTest(FakeServerTest):
             pairs = {frozenset(line.split()) for line in f if not line.startswith("#")}
         self.assertEqual(pairs, {frozenset(p) for p in lab.policy_pairs(started)})
         self.assertEqual(mode(os.path.join(server, "allowed.txt")), 0o600)
-        # The passwords wait for the start, in no file yet.
-        self.assertFalse(os.path.exists(os.path.join(server, "accounts.txt")))
 
     def test_a_folder_ejabberdctl_cannot_take_is_refused(self):
         with mock.patch.object(ejabberd, "build_module", lambda ebin: None):
@@ -704,6 +702,40 @@ class ClusterSetupTest(FakeServerTest):
                                     "ports overlap"):
             self.start_cluster(self.CLUSTER + "Web 5224\n")
 
+    def test_accounts_and_contacts_are_one_import(self):
+        """As Prosody's shared rosters: each subject has its pair's bot, each
+        bot its subjects and the moderator's group (the moderator, the other
+        bots, wexlab and the desk), both ways subscribed."""
+        _, started, calls = self.start_cluster(self.CLUSTER)
+        started["accounts"]["ann"]["password"] = "a\"<&'b"
+        root = ElementTree.fromstring(ejabberd.accounts_xml(started, calls[1]["groups"]))
+        users = {u.get("name"): u for u in root.iter("{urn:xmpp:pie:0}user")}
+        self.assertEqual(sorted(users), sorted(started["accounts"]))
+        for name, user in users.items():
+            self.assertEqual(user.get("password"), started["accounts"][name]["password"])
+        items = {name: [i for i in user.iter("{jabber:iq:roster}item")]
+                 for name, user in users.items()}
+        self.assertEqual({i.get("subscription") for found in items.values() for i in found},
+                         {"both"})
+
+        def roster(name):
+            return sorted(i.get("jid") for i in items[name])
+
+        bots = [p["bot"] for p in started["pairs"]]
+        moderator_side = [started["moderator"], lab.NOTIFIER, lab.DESK]
+        for pair in started["pairs"]:
+            bot = pair["bot"]
+            with self.subTest(pair=bot):
+                for subject in (pair["subject1"], pair["subject2"]):
+                    self.assertEqual(roster(subject), [f"{bot}@lab.wex"])
+                others = [b for b in bots if b != bot]
+                self.assertEqual(roster(bot), sorted(
+                    f"{n}@lab.wex"
+                    for n in [pair["subject1"], pair["subject2"]] + moderator_side + others))
+        self.assertEqual(roster(lab.NOTIFIER), sorted(
+            f"{n}@lab.wex" for n in [p["bot"] for p in started["pairs"]] +
+            [started["moderator"], lab.DESK]))
+
     def test_server_keys_are_checked(self):
         for text, fault in (
                 (GOOD + "Server openfire\n", "Server must be prosody or ejabberd"),
@@ -725,62 +757,54 @@ class ClusterSetupTest(FakeServerTest):
 
 
 class ClusterStartTest(unittest.TestCase):
-    """The order of a fresh cluster's start, the nodes faked: node 1 finds
-    the accounts in a file of its owner's alone as it starts, the others
-    join once it has made them, and the file is gone afterwards."""
+    """The order of a fresh cluster's start, the nodes faked: the nodes
+    start, the others join node 1, then one import makes every account from
+    a file of its owner's alone that is gone afterwards."""
 
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="wexlab-cluster-")
         self.addCleanup(shutil.rmtree, self.folder)
         os.makedirs(os.path.join(self.folder, "server"))
-        self.lab = {"nodes": [{"name": "a"}, {"name": "b"}, {"name": "c"}], "accounts": {
-            "ann": {"name": "ann", "password": "pw-ann"},
-            "pair01": {"name": "pair01", "password": "pw-pair01"}}}
+        self.lab = {"domain": "lab.wex", "nodes": [{"name": "a"}, {"name": "b"}, {"name": "c"}],
+                    "accounts": {"ann": {"name": "ann", "password": "pw-ann"},
+                                 "pair01": {"name": "pair01", "password": "pw-pair01"}}}
         self.events = []
-        self.answer = "made 2\n"
-        self.accounts = os.path.join(self.folder, "server", "accounts.txt")
+        self.returncode = 0
 
-    def fake_start_node(self, lab_record, folder, index):
-        self.events.append(("start", index))
-        if index == 0:
-            self.events.append(("mode", mode(self.accounts)))
-            with open(self.accounts, encoding="utf-8") as f:
-                self.events.append(("read", f.read()))
-            with open(self.accounts + ".done", "w", encoding="utf-8") as f:
-                f.write(self.answer)
+    def fake_ctl(self, lab_record, folder, index, *args, timeout=60):
+        path = args[-1]
+        with open(path, encoding="utf-8") as f:
+            self.events.append((args[0], index, mode(path), "pw-pair01" in f.read()))
+        return subprocess.CompletedProcess(args, self.returncode, "", "")
 
     def run_start(self, fresh):
         with mock.patch.object(ejabberd, "node_pid", lambda folder, index: None), \
-                mock.patch.object(ejabberd, "start_node", self.fake_start_node), \
+                mock.patch.object(ejabberd, "start_node", lambda lab_record, folder, index:
+                                  self.events.append(("start", index))), \
                 mock.patch.object(ejabberd, "join", lambda lab_record, folder, index:
                                   self.events.append(("join", index))), \
+                mock.patch.object(ejabberd, "ctl", self.fake_ctl), \
                 mock.patch.object(ejabberd, "stop", lambda lab_record, folder:
                                   self.events.append(("stop",))):
-            return ejabberd.start(self.lab, self.folder, fresh)
+            return ejabberd.start(self.lab, self.folder, fresh,
+                                  groups=[("pair01-ann", ["pair01", "ann"])])
 
-    def test_a_fresh_cluster_makes_the_accounts_before_the_joins(self):
+    def test_a_fresh_cluster_joins_then_imports_the_accounts(self):
         self.assertTrue(self.run_start(fresh=True))
         self.assertEqual(self.events, [
-            ("start", 0), ("mode", 0o600), ("read", "ann\tpw-ann\npair01\tpw-pair01\n"),
-            ("start", 1), ("start", 2), ("join", 1), ("join", 2)])
+            ("start", 0), ("start", 1), ("start", 2), ("join", 1), ("join", 2),
+            ("import_piefxis", 0, 0o600, True)])
         self.assertEqual(os.listdir(os.path.join(self.folder, "server")), [])
 
     def test_a_restarted_cluster_makes_no_accounts(self):
-        self.events = []
-        with mock.patch.object(ejabberd, "start_node", lambda lab_record, folder, index:
-                               self.events.append(("start", index))):
-            with mock.patch.object(ejabberd, "node_pid", lambda folder, index: None), \
-                    mock.patch.object(ejabberd, "join", lambda *a: self.events.append("join")):
-                ejabberd.start(self.lab, self.folder, fresh=False)
+        self.run_start(fresh=False)
         self.assertEqual(self.events, [("start", 0), ("start", 1), ("start", 2)])
-        self.assertFalse(os.path.exists(self.accounts))
 
-    def test_accounts_node_1_could_not_make_stop_the_cluster(self):
-        self.answer = "failed ann invalid_password\n"
-        with self.assertRaisesRegex(lab.LabError, "could not make the accounts: failed ann"):
+    def test_a_failed_import_stops_the_cluster_and_leaves_no_passwords(self):
+        self.returncode = 1
+        with self.assertRaisesRegex(lab.LabError, "import_piefxis failed"):
             self.run_start(fresh=True)
         self.assertEqual(self.events[-1], ("stop",))
-        self.assertNotIn(("join", 1), self.events)
         self.assertEqual(os.listdir(os.path.join(self.folder, "server")), [])
 
 
@@ -826,11 +850,6 @@ class EjabberdModuleTest(unittest.TestCase):
                          '{#{{<<"ann">>,<<"pair01">>}=>true,{<<"bob">>,<<"pair01">>}=>true,'
                          '{<<"pair01">>,<<"ann">>}=>true,{<<"pair01">>,<<"bob">>}=>true},'
                          '[<<"lonely">>,<<"pair01anncy">>]}')
-
-    def test_the_accounts_file_is_read_line_by_line(self):
-        got = self.evaluate('mod_wex_lab_policy:parse_accounts('
-                            '<<"ann\\tpw-1\\npair01\\tp w\\n\\nnotab\\n">>)')
-        self.assertEqual(got, '[{<<"ann">>,<<"pw-1">>},{<<"pair01">>,<<"p w">>}]')
 
     def test_subjects_reach_their_own_bot_and_nobody_else(self):
         # pair01: ann and bob; pair02: cy and dee; the moderator with both bots.

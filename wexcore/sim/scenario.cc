@@ -243,11 +243,12 @@ bool Parser::TimedBody(const std::string& op, std::string rest, Directive* d, st
         d->op = Op::kPresence;
         if (!arity(2, 2)) return false;
         d->name = args[0];
-        if (args[1] == "on" || args[1] == "off") {
-            d->state = args[1] == "on" ? 1 : 0;
+        // again: an online peer's client announces itself anew (state 2).
+        if (args[1] == "on" || args[1] == "off" || args[1] == "again") {
+            d->state = args[1] == "on" ? 1 : args[1] == "again" ? 2 : 0;
             return true;
         }
-        *fault = "presence needs on or off";
+        *fault = "presence needs on, off or again";
         return false;
     }
     if (op == "end") {

@@ -200,12 +200,14 @@ void SimService::Deliver(const Directive& d, ServiceSink& sink) {
         case Op::kEnd:
             DeliverState({WEX_STATE_OFFLINE, d.code}, sink);
             break;
-        case Op::kPresence:
+        case Op::kPresence: {
+            static const char* const kStates[] = {"off", "on", "again"};
             Log(WireLine(Seconds(), "presence")
                     .Text("name", d.name)
-                    .Text("state", d.state == 1 ? "on" : "off"));
-            sink.OnPresence(d.name, d.state == 1);
+                    .Text("state", kStates[d.state]));
+            sink.OnPresence(d.name, d.state != 0, d.state == 2);
             break;
+        }
         case Op::kCrash:
             // The process ends at once, as if killed: no handler, destructor
             // or buffer gets another word out.

@@ -134,12 +134,19 @@ void Connection::OnPresence(xmpp_stanza_t* stanza) {
 }
 
 // A peer is online while any of its clients is; the user hears of the
-// changes only.
+// changes, and of an online peer's client that announces itself active
+// again: a client that signed on again after its server node died, or
+// the server's announcement on the user's own new stream. Either may
+// follow a loss of what was in flight to or from that peer.
 void Connection::OnAvailability(xmpp_stanza_t* stanza, bool available) {
     Jid from = ParseJid(Attribute(stanza, "from"));
     if (from.node.empty() || strcasecmp(from.Bare().c_str(), m_bareJid.c_str()) == 0) return;
     std::optional<bool> change = m_presence.Update(from.Bare(), from.resource, available);
-    if (change) m_events.PushPresence(PeerName(from, m_config.domain), *change);
+    if (change) {
+        m_events.PushPresence(PeerName(from, m_config.domain), *change);
+    } else if (available && IsActivePresence(stanza)) {
+        m_events.PushPresence(PeerName(from, m_config.domain), true, true);
+    }
 }
 
 // The server has announced, before answering the roster request, every

@@ -59,11 +59,12 @@ void EventQueue::PushIm(const std::string& peer, const std::string& text) {
     Push(std::move(event));
 }
 
-void EventQueue::PushPresence(const std::string& peer, bool online) {
+void EventQueue::PushPresence(const std::string& peer, bool online, bool again) {
     Event event;
     event.kind = Event::Kind::kPresence;
     event.peer = peer;
     event.online = online;
+    event.again = again;
     Push(std::move(event));
 }
 
@@ -141,7 +142,7 @@ void EventQueue::Deliver(ServiceSink& sink, const Event& event) {
             sink.OnIm(event.peer, m_sessions.Incoming(event.peer), event.text, event.skipped);
             break;
         case Event::Kind::kPresence:
-            sink.OnPresence(event.peer, event.online);
+            sink.OnPresence(event.peer, event.online, event.again);
             break;
     }
 }

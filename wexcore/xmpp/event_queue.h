@@ -26,7 +26,7 @@ public:
     void PushIm(const std::string& peer, const std::string& text);
     // How instant messages wait; set before the network thread starts.
     void SetInboxPolicy(InboxPolicy policy);
-    void PushPresence(const std::string& peer, bool online);
+    void PushPresence(const std::string& peer, bool online, bool again = false);
 
     // Delivers events to sink, in order, until End; returns End's code.
     HRESULT Run(ServiceSink& sink);
@@ -38,6 +38,7 @@ private:
     struct Event {
         enum class Kind { kState, kRequest, kIm, kPresence } kind = Kind::kState;
         bool online = false;
+        bool again = false;  // kPresence: an online peer announced again
         int32_t state = 0;
         HRESULT code = S_OK;
         std::shared_ptr<RequestRecord> request;

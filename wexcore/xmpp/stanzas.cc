@@ -165,6 +165,14 @@ std::vector<std::pair<std::string, bool>> RosterItems(xmpp_stanza_t* iq) {
     return items;
 }
 
+bool IsActivePresence(xmpp_stanza_t* presence) {
+    if (!Attribute(presence, "type").empty()) return false;
+    xmpp_stanza_t* show = xmpp_stanza_get_child_by_name(presence, "show");
+    if (show == nullptr) return true;
+    std::string value = TextOf(show);
+    return value.empty() || value == "chat";
+}
+
 bool IsPing(xmpp_stanza_t* iq) {
     return HasChild(iq, "ping", kPingNs);
 }

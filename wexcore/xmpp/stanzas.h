@@ -50,6 +50,10 @@ StanzaPtr RosterRequest(xmpp_ctx_t* ctx, const std::string& id);
 // ask="subscribe").
 std::vector<std::pair<std::string, bool>> RosterItems(xmpp_stanza_t* iq);
 
+// An available presence of a client at its keyboard: no <show/>, or
+// "chat" (not away, xa or dnd).
+bool IsActivePresence(xmpp_stanza_t* presence);
+
 // True for <iq/> requests that carry a ping or a roster push.
 bool IsPing(xmpp_stanza_t* iq);
 bool IsRosterPush(xmpp_stanza_t* iq);

@@ -94,6 +94,29 @@ TEST_F(XmppStanzas, InvitationsAreOffersNotIms) {
     EXPECT_NE(decline.find("<decline to=\"carol@lab.test\"/>"), std::string::npos) << decline;
 }
 
+// Only a client at its keyboard announcing itself again may mean the
+// person came back; away, xa and dnd are status news.
+TEST_F(XmppStanzas, ActivePresenceIsAvailableWithoutAwayShow) {
+    auto active = [&](const std::string& xml) {
+        StanzaPtr stanza(xmpp_stanza_new_from_string(m_ctx.get(), xml.c_str()));
+        EXPECT_TRUE(stanza) << xml;
+        return IsActivePresence(stanza.get());
+    };
+    EXPECT_TRUE(active("<presence from='alice@lab.test/a'/>"));
+    EXPECT_TRUE(
+        active("<presence from='alice@lab.test/a'><priority>0</priority>"
+               "<status>here</status></presence>"));
+    EXPECT_TRUE(active("<presence from='alice@lab.test/a'><show>chat</show></presence>"));
+    EXPECT_TRUE(active("<presence from='alice@lab.test/a'><show/></presence>"));
+    for (const char* show : {"away", "xa", "dnd"}) {
+        EXPECT_FALSE(active(std::string("<presence from='alice@lab.test/a'><show>") + show +
+                            "</show></presence>"))
+            << show;
+    }
+    EXPECT_FALSE(active("<presence from='alice@lab.test/a' type='unavailable'/>"));
+    EXPECT_FALSE(active("<presence from='alice@lab.test' type='subscribe'/>"));
+}
+
 TEST_F(XmppStanzas, OutgoingTextIsEscapedAndXmlSafe) {
     std::string xml = Text(ChatMessage(m_ctx.get(), "alice@lab.test", "id1", "a<b>&c\x01"));
     EXPECT_NE(xml.find("<body>a&lt;b&gt;&amp;c\xEF\xBF\xBD</body>"), std::string::npos) << xml;
