@@ -196,10 +196,14 @@ def case_game(world):
     moderator.wait(lambda: len(payouts()) == 2, 60, "both payouts in the moderator's chat")
     statuses = [text for kind, text in moderator.messages("pair01") if text.startswith("Status")]
     check(statuses, "the moderator's ? was not answered")
-    # Each round began once in ben's chat, reload or not.
+    # Each round began once in ben's chat; the reload while the bot waited
+    # for ben's answer may add the one question asked again ("Current
+    # round: 1"), never more.
     begun = [int(n) for kind, text in ben.messages("pair01") if kind == "theirs"
              for n in lib.robots.ROUND.findall(text)]
-    check(begun == [1, 2, 3], f"ben's chat shows the rounds begin as {begun}")
+    collapsed = [n for i, n in enumerate(begun) if i == 0 or n != begun[i - 1]]
+    check(collapsed == [1, 2, 3] and len(begun) <= 4,
+          f"ben's chat shows the rounds begin as {begun}")
 
     # The server restarts: the page says it is down, comes back by itself
     # and still shows the whole conversation.
