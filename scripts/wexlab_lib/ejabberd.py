@@ -380,6 +380,12 @@ wait_port = _wait_port
 
 
 def start_node(lab, folder, index):
+    launch_node(lab, folder, index)
+    _wait_port(lab, folder, index)
+
+
+def launch_node(lab, folder, index):
+    """Has ejabberdctl start a node's VM, which goes on in the background."""
     node = lab["nodes"][index]
     address = node_address(lab, index)
     for port in (node["port"], node.get("web_port")):
@@ -394,7 +400,6 @@ def start_node(lab, folder, index):
     if done.returncode != 0:
         raise LabError(f"ejabberdctl start of node {index + 1} failed: "
                        f"{done.stderr}{done.stdout}")
-    _wait_port(lab, folder, index)
 
 
 def start(lab, folder, fresh, groups=()):
@@ -402,12 +407,14 @@ def start(lab, folder, fresh, groups=()):
     node 1 and gets every account, with the contacts of groups. Returns
     whether any node started. A restarted node rejoins by itself: its spool
     knows the cluster."""
-    started = False
     try:
-        for index in local_nodes(lab):
-            if node_pid(folder, index) is None:
-                start_node(lab, folder, index)
-                started = True
+        # All at once: a node that stopped before another waits for that
+        # one's tables as it starts, so one at a time can wait for ever.
+        launched = [index for index in local_nodes(lab) if node_pid(folder, index) is None]
+        for index in launched:
+            launch_node(lab, folder, index)
+        for index in launched:
+            _wait_port(lab, folder, index)
         if fresh:
             for index in local_nodes(lab)[1:]:
                 join(lab, folder, index)
@@ -415,7 +422,7 @@ def start(lab, folder, fresh, groups=()):
     except BaseException:
         stop(lab, folder)
         raise
-    return started
+    return bool(launched)
 
 
 def join(lab, folder, index):

@@ -779,8 +779,10 @@ class ClusterStartTest(unittest.TestCase):
 
     def run_start(self, fresh):
         with mock.patch.object(ejabberd, "node_pid", lambda folder, index: None), \
-                mock.patch.object(ejabberd, "start_node", lambda lab_record, folder, index:
+                mock.patch.object(ejabberd, "launch_node", lambda lab_record, folder, index:
                                   self.events.append(("start", index))), \
+                mock.patch.object(ejabberd, "_wait_port", lambda lab_record, folder, index:
+                                  self.events.append(("up", index))), \
                 mock.patch.object(ejabberd, "join", lambda lab_record, folder, index:
                                   self.events.append(("join", index))), \
                 mock.patch.object(ejabberd, "ctl", self.fake_ctl), \
@@ -792,13 +794,16 @@ class ClusterStartTest(unittest.TestCase):
     def test_a_fresh_cluster_joins_then_imports_the_accounts(self):
         self.assertTrue(self.run_start(fresh=True))
         self.assertEqual(self.events, [
-            ("start", 0), ("start", 1), ("start", 2), ("join", 1), ("join", 2),
-            ("import_piefxis", 0, 0o600, True)])
+            ("start", 0), ("start", 1), ("start", 2), ("up", 0), ("up", 1), ("up", 2),
+            ("join", 1), ("join", 2), ("import_piefxis", 0, 0o600, True)])
         self.assertEqual(os.listdir(os.path.join(self.folder, "server")), [])
 
-    def test_a_restarted_cluster_makes_no_accounts(self):
-        self.run_start(fresh=False)
-        self.assertEqual(self.events, [("start", 0), ("start", 1), ("start", 2)])
+    def test_a_restarted_cluster_starts_every_node_before_waiting_and_makes_no_accounts(self):
+        # A node waits for the tables of the node that stopped after it:
+        # waiting for node 1 before node 2 is launched could wait for ever.
+        self.assertTrue(self.run_start(fresh=False))
+        self.assertEqual(self.events, [("start", 0), ("start", 1), ("start", 2),
+                                       ("up", 0), ("up", 1), ("up", 2)])
 
     def test_a_failed_import_stops_the_cluster_and_leaves_no_passwords(self):
         self.returncode = 1
