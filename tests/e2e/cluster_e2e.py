@@ -129,7 +129,8 @@ def check_stopped(folder, lab):
     left = wait_gone(folder, lab["epmd_port"])
     check(not left, f"still running after the session: {left}")
     for node in lab["nodes"]:
-        check(not listening(node["port"]), f"port {node['port']} still open")
+        for port in (node["port"], node.get("web_port")):
+            check(not port or not listening(port), f"port {port} still open")
     check(not listening(lab["epmd_port"]), "the session's epmd still listens")
 
 
@@ -317,24 +318,24 @@ def browser_seats(args, root):
                                    f.read())
             check(signed, f"{name} never signed on to its node through the websocket")
     finally:
-        left = wait_gone(folder, lab["epmd_port"])
-    check(not left, f"still running after the session: {left}")
-    for node in lab["nodes"]:
-        for port in (node["port"], node["web_port"]):
-            check(not listening(port), f"port {port} still open")
+        check_stopped(folder, lab)
+
+
+# The game's market and break keys, the same in every session here.
+MARKET = """ConversationInterval 1
+MarketBase 1
+MarketNoiseScale 0.4
+MarketNoise 0.25,0.75
+MaxChatTime 300
+MaxChatIdle 60
+"""
 
 
 TLS_SESSION = """Service xmpp:lab.wex@127.0.0.1:{port};trust=any
 ModeratorName moderator
 LogFile transcript
 NRounds 1
-ConversationInterval 1
-MarketBase 1
-MarketNoiseScale 0.4
-MarketNoise 0.25,0.75
-MaxChatTime 300
-MaxChatIdle 60
-Subjects ann ben
+{market}Subjects ann ben
 Seed 4
 Server ejabberd
 ServerNodes 2
@@ -370,7 +371,7 @@ def browser_tls(args, root):
     port = consecutive_ports(2)
     web = consecutive_ports(2, range(port, port + 2))
     with open(os.path.join(folder, "lab.conf"), "w") as f:
-        f.write(TLS_SESSION.format(port=port, web=web, desk=consecutive_ports(1, (
+        f.write(TLS_SESSION.format(market=MARKET, port=port, web=web, desk=consecutive_ports(1, (
             port, port + 1, web, web + 1))))
     wexlab = [sys.executable, args.wexlab]
     done = subprocess.run(wexlab + ["start", "lab.conf", "--bot", args.bot], cwd=folder,
@@ -429,13 +430,7 @@ REMOTE_SESSION = """Service xmpp:lab.wex@127.0.0.1:5222;trust=any
 ModeratorName moderator
 LogFile transcript
 NRounds 1
-ConversationInterval 1
-MarketBase 1
-MarketNoiseScale 0.4
-MarketNoise 0.25,0.75
-MaxChatTime 300
-MaxChatIdle 60
-Subjects robot01 robot02 robot03 robot04
+{market}Subjects robot01 robot02 robot03 robot04
 Seed 1
 Web off
 Server ejabberd
@@ -478,7 +473,7 @@ def remote_node(args, root):
     folder, there = os.path.join(root, "main"), os.path.join(root, "there")
     session = os.path.join(root, "remote.conf")
     with open(session, "w") as f:
-        f.write(REMOTE_SESSION)
+        f.write(REMOTE_SESSION.format(market=MARKET))
     rehearse = subprocess.Popen([sys.executable, args.wexlab, "rehearse", "--session", session,
                                  "--pairs", "2", "--rounds", "1", "--dir", folder, "--bot",
                                  args.bot], cwd=root, stdout=subprocess.PIPE,
@@ -546,13 +541,7 @@ ServerNodes 2
 ModeratorName moderator
 LogFile transcript
 NRounds 2
-ConversationInterval 1
-MarketBase 1
-MarketNoiseScale 0.4
-MarketNoise 0.25,0.75
-MaxChatTime 300
-MaxChatIdle 60
-Subjects ann ben cat dan
+{market}Subjects ann ben cat dan
 Seed 3
 Web off
 Desk {desk}
@@ -644,7 +633,8 @@ def side_channel(args, root):
     os.makedirs(folder)
     session = os.path.join(root, "side.conf")
     with open(session, "w") as f:
-        f.write(SESSION.format(port=commands.free_ports(2), desk=commands.free_port()))
+        f.write(SESSION.format(market=MARKET, port=commands.free_ports(2),
+                                desk=commands.free_port()))
     lab = None
     try:
         started = subprocess.run([sys.executable, args.wexlab, "start", session, "--bot",
