@@ -17,7 +17,7 @@ for path in /usr/bin/wexbot /usr/bin/wexhash /usr/bin/wexlab \
     /usr/lib/wex/prosody/mod_wex_lab_policy.lua \
     /usr/lib/wex/ejabberd/mod_wex_lab_policy.erl \
     /usr/lib/wex/wexlab_lib/__init__.py /usr/lib/wex/wexlab_lib/commands.py \
-    /usr/lib/wex/web/seat/index.html /usr/lib/wex/web/seat/seat.js \
+    /usr/lib/wex/web/seat/index.html /usr/lib/wex/web/seat/main.js \
     /usr/lib/wex/web/desk/index.html /usr/lib/wex/web/desk/desk.js \
     /usr/lib/wex/web/node_modules/strophe.js/dist/strophe.umd.min.js \
     /usr/lib/wex/web/node_modules/strophe.js/LICENSE.txt \
@@ -31,6 +31,11 @@ done
 # Every module of wexlab's package goes in.
 for module in "$root"/scripts/wexlab_lib/*.py; do
   path="/usr/lib/wex/wexlab_lib/$(basename "$module")"
+  grep -qxF "$path" <<<"$list" || fail "$path is not in the package"
+done
+# Every file of the seat page goes in: its modules import one another.
+for file in "$root"/web/seat/*; do
+  path="/usr/lib/wex/web/seat/$(basename "$file")"
   grep -qxF "$path" <<<"$list" || fail "$path is not in the package"
 done
 # Nothing of a build or a test run goes in.

@@ -20,7 +20,6 @@ from . import WEB, ejabberd, lab_server
 
 DEFAULT_PORT = 5280
 WEBSOCKET_PATH = ejabberd.WEBSOCKET_PATH  # the same on Prosody
-PAGE_FILES = ("index.html", "seat.css", "seat.js")
 # The one file of the npm package that the page loads (MIT, about 70 kB).
 LIBRARY = os.path.join("strophe.js", "dist", "strophe.umd.min.js")
 ARCHIVE_PAGE = 500  # messages per archive query; a game has fewer per seat
@@ -114,9 +113,8 @@ def install_page(lab, server):
                                   "file")
     www = os.path.join(server, "www")
     shutil.rmtree(www, ignore_errors=True)
-    os.makedirs(www)
-    for name in PAGE_FILES:
-        shutil.copy(os.path.join(root, "seat", name), os.path.join(www, name))
+    # The whole folder: the page and each of its modules.
+    shutil.copytree(os.path.join(root, "seat"), www, copy_function=shutil.copy)
     shutil.copy(library, os.path.join(www, "strophe.min.js"))
     bots = [pair["bot"] for pair in lab["pairs"]]
     seat = {"domain": lab["domain"], "websocket": WEBSOCKET_PATH, "bots": bots,

@@ -1,0 +1,123 @@
+// The seat's XMPP connection over the lab server's websocket (strophe.js,
+// loaded before the page's modules as the global Strophe): signing in,
+// signing in again after a lost connection, and reading the archive.
+
+import { MAM, PAGE_SIZE, RSM, Results, newQueryId, readPages } from "./archive.js";
+
+export const IQ_TIMEOUT = 30000; // ms an archive page may take
+const LONGEST_WAIT = 10000; // ms between attempts, at most
+
+// The wait before the next attempt after `retries` failed ones: 1 s, then
+// twice as long each time, at most 10 s.
+export function retryDelay(retries) {
+  return Math.min(1000 * 2 ** retries, LONGEST_WAIT);
+}
+
+// The websocket's URL on the page's own origin.
+export function websocketUrl(location, path) {
+  const scheme = location.protocol === "https:" ? "wss" : "ws";
+  return `${scheme}://${location.host}${path}`;
+}
+
+// A resource of its own for each sign-in of the page.
+export function newResource(random = Math.random) {
+  return "web-" + random().toString(36).slice(2, 8);
+}
+
+// One account's connection, made anew for every attempt. hooks.connected
+// (conn) runs on each sign-in, hooks.refused() when the server refuses the
+// password (the connection then stops for good), hooks.lost() when the
+// connection fails or drops (another attempt follows by itself).
+export class Connection {
+  constructor(url, jid, password, hooks, strophe = globalThis.Strophe, timers = globalThis) {
+    this.url = url;
+    this.jid = jid;
+    this.password = password;
+    this.hooks = hooks;
+    this.strophe = strophe;
+    this.timers = timers;
+    this.conn = null; // the Strophe connection of the latest attempt
+    this.retries = 0;
+    this.timer = null;
+    this.stopped = false;
+  }
+
+  get connected() {
+    return Boolean(this.conn && this.conn.connected);
+  }
+
+  connect() {
+    if (this.conn) this.conn.reset();
+    this.conn = new this.strophe.Connection(this.url);
+    this.conn.connect(`${this.jid}/${newResource()}`, this.password,
+      (status) => this.onStatus(status));
+  }
+
+  // The network is back: try at once rather than wait for the timer.
+  retryNow() {
+    if (this.conn && !this.conn.connected) this.connect();
+  }
+
+  onStatus(status) {
+    const S = this.strophe.Status;
+    if (status === S.CONNECTED) {
+      this.retries = 0;
+      this.hooks.connected(this.conn);
+    } else if (status === S.AUTHFAIL) {
+      this.stopped = true;
+      this.hooks.refused();
+      this.conn.reset();
+    } else if (status === S.CONNFAIL || status === S.DISCONNECTED || status === S.ERROR) {
+      if (this.stopped) return;
+      this.hooks.lost();
+      this.reconnectLater();
+    }
+  }
+
+  reconnectLater() {
+    if (this.timer) return;
+    const wait = retryDelay(this.retries);
+    this.retries += 1;
+    this.timer = this.timers.setTimeout(() => {
+      this.timer = null;
+      this.connect();
+    }, wait);
+  }
+}
+
+function sendIq(conn, iq) {
+  return new Promise((resolve, reject) => conn.sendIQ(iq, resolve, reject, IQ_TIMEOUT));
+}
+
+// The end of an archive page, as nextAfter reads it.
+function finOf(answer) {
+  const fin = answer.getElementsByTagNameNS(MAM, "fin")[0];
+  if (!fin) return null;
+  const last = fin.getElementsByTagName("last")[0];
+  return { complete: fin.getAttribute("complete") === "true", last: last ? last.textContent : null };
+}
+
+// The whole conversation of this account, page by page, oldest first:
+// [message, archive id] of each result.
+export async function loadArchive(conn) {
+  const results = new Results(newQueryId());
+  const handler = conn.addHandler((message) => {
+    const result = message.getElementsByTagNameNS(MAM, "result")[0];
+    if (result) {
+      const inner = result.getElementsByTagName("message")[0];
+      results.take(result.getAttribute("queryid"), inner, result.getAttribute("id"));
+    }
+    return true;
+  }, MAM, "message");
+  try {
+    await readPages(async (after) => {
+      const iq = $iq({ type: "set" }).c("query", { xmlns: MAM, queryid: results.query })
+        .c("set", { xmlns: RSM }).c("max").t(String(PAGE_SIZE));
+      if (after) iq.up().c("after").t(after);
+      return finOf(await sendIq(conn, iq));
+    });
+  } finally {
+    conn.deleteHandler(handler);
+  }
+  return results.entries;
+}

@@ -1,0 +1,104 @@
+// The page's DOM (index.html): the status line, one chat per contact with
+// a button to pick it, the entry, and the fault that replaces them all.
+
+export class View {
+  constructor(doc = document) {
+    this.doc = doc;
+    this.chats = new Map(); // contact name -> {log, button}
+    this.current = null;
+    this.subject = false; // a subject's chat names its contact "Game"
+  }
+
+  byId(id) {
+    return this.doc.getElementById(id);
+  }
+
+  showFault(text) {
+    this.byId("main").hidden = true;
+    this.byId("status").hidden = true;
+    this.byId("fault").textContent = text;
+    this.byId("fault").hidden = false;
+  }
+
+  setStatus(up, text) {
+    this.byId("status").className = up ? "up" : "down";
+    this.byId("status").textContent = text;
+    this.byId("entry").disabled = !up;
+    this.byId("send").disabled = !up;
+  }
+
+  // One chat per name, the first one open; the buttons only for two or more.
+  build(names, subject) {
+    this.subject = subject;
+    for (const name of names) {
+      const log = this.doc.createElement("ol");
+      log.className = "log";
+      log.dataset.chat = name;
+      log.hidden = true;
+      this.byId("logs").append(log);
+      const button = this.doc.createElement("button");
+      button.type = "button";
+      button.textContent = name;
+      button.addEventListener("click", () => this.select(name));
+      this.byId("chats").append(button);
+      this.chats.set(name, { log, button });
+    }
+    this.byId("chats").hidden = names.length < 2;
+    this.select(names[0]);
+    this.byId("main").hidden = false;
+  }
+
+  select(name) {
+    this.current = name;
+    for (const [other, chat] of this.chats) {
+      chat.log.hidden = other !== name;
+      chat.button.classList.toggle("current", other === name);
+      if (other === name) chat.button.classList.remove("unread");
+    }
+    const chat = this.chats.get(name);
+    chat.log.scrollTop = chat.log.scrollHeight;
+    this.byId("entry").focus();
+  }
+
+  has(name) {
+    return this.chats.has(name);
+  }
+
+  // Adds a message to name's chat: kind is mine, theirs or note (the
+  // page's own). The chat follows it when it was at its end; another
+  // chat's button is marked unread.
+  show(name, kind, text) {
+    const chat = this.chats.get(name);
+    if (!chat) return;
+    const item = this.doc.createElement("li");
+    item.className = `msg ${kind}`;
+    const who = this.doc.createElement("span");
+    who.className = "who";
+    who.textContent = kind === "mine" ? "You" : kind === "note" ? "Note" :
+      this.subject ? "Game" : name;
+    const body = this.doc.createElement("span");
+    body.className = "text";
+    body.textContent = text;
+    item.append(who, body);
+    const log = chat.log;
+    const atEnd = log.scrollHeight - log.scrollTop - log.clientHeight < 80;
+    log.append(item);
+    if (atEnd || kind === "mine") log.scrollTop = log.scrollHeight;
+    if (name !== this.current) chat.button.classList.add("unread");
+  }
+
+  clear() {
+    for (const chat of this.chats.values()) chat.log.replaceChildren();
+  }
+
+  // send(text) runs for each trimmed, non-empty entry; the entry is
+  // emptied when it returns true (the text went out).
+  onSend(send) {
+    this.byId("form").addEventListener("submit", (event) => {
+      event.preventDefault();
+      const entry = this.byId("entry");
+      const text = entry.value.trim();
+      if (text && send(text)) entry.value = "";
+    });
+  }
+}
