@@ -1,8 +1,10 @@
 // wexbot --keys and --check-config from the command line: their output and
-// exit statuses, and that a check leaves nothing behind.
+// exit statuses, that a check leaves nothing behind, and the documents made
+// from the key table.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <sstream>
 
@@ -16,6 +18,13 @@ const char kUsage[] =
     "usage: wexbot <path_to_config_file>\n"
     "       wexbot --keys[=text|json|markdown]\n"
     "       wexbot --check-config <path_to_config_file>\n";
+
+std::string ReadSource(const std::string& path) {
+    std::ifstream in(std::string(SOURCE_DIR) + "/" + path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 // The key names, from the first column of `wexbot --keys`.
 std::vector<std::string> KeyNames() {
@@ -101,6 +110,22 @@ TEST(KeyCommandsTest, CheckConfigExitsWithWhetherThereAreFaultsAndLeavesNothing)
     EXPECT_EQ(left, (std::set<std::string>{"bad.conf", "bot.conf", "pw.txt", "sc.txt", "stderr.txt",
                                            "stdout.txt"}));
     fs::remove_all(folder);
+}
+
+// The reference page is what the generator writes now, and the man page
+// names every key and both switches.
+TEST(KeyCommandsTest, DocumentsFollowTheKeyTable) {
+    BotRun markdown = RunBotWith({}, {"--keys=markdown"});
+    EXPECT_EQ(ReadSource("docs/reference/configuration.md"), markdown.out)
+        << "docs/reference/configuration.md is out of date: run scripts/config-keys-doc.sh";
+    std::string man = ReadSource("docs/man/wexbot.1.scd");
+    for (const std::string& name : KeyNames()) {
+        EXPECT_NE(markdown.out.find("| `" + name + "` |"), std::string::npos) << name;
+        EXPECT_NE(man.find("*" + name + "*"), std::string::npos)
+            << name << " is missing from docs/man/wexbot.1.scd";
+    }
+    EXPECT_NE(man.find("*--keys*"), std::string::npos);
+    EXPECT_NE(man.find("*--check-config*"), std::string::npos);
 }
 
 }  // namespace
