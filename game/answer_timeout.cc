@@ -18,8 +18,9 @@ bool CBotClient::ReadAnswerTimeout(const PropertyFile& config) {
     std::string fault = ReadSeconds(timeout, ValueOrDefault(config, timeout), &p.answerTimeout);
     const ConfigKey& answer = ConfigKeyNamed("TimeoutAnswer");
     std::string choice;
-    if (fault.empty())
+    if (fault.empty()) {
         fault = ReadAnswer(answer, ValueOrDefault(config, answer), &choice, &p.timeoutAnswer);
+    }
     if (!fault.empty()) {
         platform::PrintErrorLine("wexbot: " + fault);
         return false;
