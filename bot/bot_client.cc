@@ -6,6 +6,7 @@
 #include "bot/client_prefs.h"
 #include "bot/guarded_call.h"
 #include "bot/string_ops.h"
+#include "messaging/config_values.h"
 #include "messaging/result_names.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -74,7 +75,7 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
     platform::Print("journal: " + m_recorder.JournalPath() + "\n");
     StartWorker();
     if (!PrepareRoundStorage(m_game.params.nRounds)) {
-        return RefuseStartUp("NRounds must not be negative");
+        return RefuseStartUp(BelowMin(ConfigKeyNamed("NRounds"), m_game.params.nRounds));
     }
     if (m_resumed) {
         platform::MutexLock lock(gameLock);
@@ -99,8 +100,7 @@ HRESULT CBotClient::PrepareMessagingService(const PropertyFile& config) {
     CWexBstr value;
     if (Failed(config.GetString("Service", value)) || Failed(ToNarrow(m_service, value)) ||
         m_service.empty()) {
-        return RefuseStartUp(
-            "Service is missing from the configuration (use sim:PATH or xmpp:DOMAIN)");
+        return RefuseStartUp(kNoServiceText);
     }
     std::string reason;
     if (Failed(PrepareService(m_service, &reason))) return RefuseStartUp(reason);

@@ -1,6 +1,7 @@
 #include "bot/flood_guard.h"
 
 #include "bot/string_ops.h"
+#include "messaging/config_values.h"
 #include "platform/console.h"
 
 namespace {
@@ -9,29 +10,14 @@ constexpr int64_t kStrangerReplyMs = 60000;
 // Strangers remembered at most; older entries go first when it is reached.
 constexpr size_t kMaxStrangers = 1000;
 
-// Reads key as a whole number from low to high; an absent key keeps *value.
-bool ReadWhole(const PropertyFile& config, const char* key, int32_t low, int32_t high,
-               int32_t* value) {
-    std::string text;
-    CWexBstr raw;
-    if (config.GetString(key, raw) != S_OK) return true;
-    ToNarrow(text, raw);
-    size_t used = 0;
-    long long number = 0;
-    try {
-        number = std::stoll(text, &used);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (used == 0 || text.find_first_not_of(" \t\r", used) != std::string::npos || number < low ||
-        number > high) {
-        platform::PrintErrorLine("wexbot: " + std::string(key) + " must be a whole number from " +
-                                 std::to_string(low) + " to " + std::to_string(high) +
-                                 ", found \"" + text + "\"");
-        return false;
-    }
-    *value = static_cast<int32_t>(number);
-    return true;
+// Reads the key as a whole number in its range; an absent key reads as its
+// default.
+bool ReadWhole(const PropertyFile& config, const char* name, int32_t* value) {
+    const ConfigKey& key = ConfigKeyNamed(name);
+    std::string fault = ReadSignedWhole(key, ValueOrDefault(config, key), value);
+    if (fault.empty()) return true;
+    platform::PrintErrorLine("wexbot: " + fault);
+    return false;
 }
 
 HRESULT SetInt(IWexSession* session, int32_t property, int32_t value) {
@@ -43,8 +29,8 @@ HRESULT SetInt(IWexSession* session, int32_t property, int32_t value) {
 }  // namespace
 
 bool FloodGuard::Read(const PropertyFile& config) {
-    return ReadWhole(config, "FloodLimit", 0, 100000, &m_limit) &&
-           ReadWhole(config, "FloodSeconds", 1, 3600, &m_seconds);
+    return ReadWhole(config, "FloodLimit", &m_limit) &&
+           ReadWhole(config, "FloodSeconds", &m_seconds);
 }
 
 HRESULT FloodGuard::Apply(IWexSession* session, const std::string& moderator,

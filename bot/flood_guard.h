@@ -13,9 +13,9 @@
 
 class FloodGuard {
 public:
-    // Reads FloodLimit (default 10 messages; 0 turns the rule off) and
-    // FloodSeconds (default 10); false, with a line on standard error, for
-    // a value that is not a whole number in range.
+    // Reads FloodLimit (messages; 0 turns the rule off) and FloodSeconds;
+    // false, with a line on standard error, for a value that is not a whole
+    // number in range. Their ranges and defaults are the key table's.
     bool Read(const PropertyFile& config);
     // Hands the rule and the moderator's name, and the desk's ("" for
     // none), to the session before sign-on: both go first.
@@ -28,7 +28,7 @@ public:
     int32_t Seconds() const { return m_seconds; }
 
 private:
-    int32_t m_limit = 10;
-    int32_t m_seconds = 10;
+    int32_t m_limit = 0;
+    int32_t m_seconds = 0;
     std::map<std::string, int64_t> m_lastStrangerReplyMs;
 };

@@ -1,10 +1,13 @@
 // wexbot: runs the investment experiment over instant messaging.
 #include <new>
+#include <string>
 
 #include "bot/bot_client.h"
+#include "bot/config_check.h"
 #include "bot/exit_status.h"
 #include "bot/guarded_call.h"
 #include "bot/string_ops.h"
+#include "messaging/config_key_listing.h"
 #include "messaging/property_file.h"
 #include "messaging/result_names.h"
 #include "platform/console.h"
@@ -29,9 +32,44 @@ HRESULT RunBot(const PropertyFile& config) {
     return hr;
 }
 
+int CommandLineFault() {
+    platform::Print(
+        "usage: wexbot <path_to_config_file>\n"
+        "       wexbot --keys[=text|json|markdown]\n"
+        "       wexbot --check-config <path_to_config_file>\n");
+    return ExitStatusForCommandLine();
+}
+
+// The switches that read the key table instead of running the bot:
+// --keys[=FORMAT] prints it, --check-config FILE checks a configuration
+// by it. The exit status, or -1 when argv names neither.
+int RunKeyTableCommand(int argc, char** argv) {
+    std::string command = argv[1];
+    if (command == "--check-config") {
+        return argc == 3 ? CheckConfigFile(argv[2]) : CommandLineFault();
+    }
+    if (command != "--keys" && command.rfind("--keys=", 0) != 0) return -1;
+    std::string format = command == "--keys" ? "text" : command.substr(7);
+    if (argc != 2) return CommandLineFault();
+    if (format == "text") {
+        platform::Print(KeysAsText());
+    } else if (format == "json") {
+        platform::Print(KeysAsJson());
+    } else if (format == "markdown") {
+        platform::Print(KeysAsMarkdown());
+    } else {
+        return CommandLineFault();
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2) {
+        int status = RunKeyTableCommand(argc, argv);
+        if (status >= 0) return status;
+    }
     if (argc != 2) {
         platform::Print("usage: wexbot <path_to_config_file>\n");
         return ExitStatusForCommandLine();

@@ -2,10 +2,9 @@
 // an answer for AnswerTimeout seconds since being asked is reminded at half
 // the time, and at the time the answer is taken for it, as its own would be.
 // The worker thread looks every second, under gameLock.
-#include <cstdlib>
-
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
+#include "messaging/config_values.h"
 #include "messaging/username_slots.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -13,56 +12,22 @@
 
 using platform::FormatText;
 
-namespace {
-
-// A day: longer than any session, and far from overflowing.
-constexpr int32_t kMaxAnswerTimeout = 86400;
-
-bool Refuse(const std::string& reason) {
-    platform::PrintErrorLine("wexbot: " + reason);
-    return false;
-}
-
-// A whole number from 0 to max, blanks around it allowed.
-bool ReadWhole(const std::string& text, int32_t max, int32_t* value) {
-    size_t begin = text.find_first_not_of(" \t\r");
-    if (begin == std::string::npos || text[begin] < '0' || text[begin] > '9') return false;
-    char* end = nullptr;
-    long long number = std::strtoll(text.c_str() + begin, &end, 10);
-    if (std::string(end).find_first_not_of(" \t\r") != std::string::npos || number > max) {
-        return false;
-    }
-    *value = static_cast<int32_t>(number);
-    return true;
-}
-
-std::string ValueOf(const PropertyFile& config, const char* key, bool* present) {
-    CWexBstr raw;
-    std::string text;
-    *present = config.GetString(key, raw) == S_OK;
-    if (*present) ToNarrow(text, raw);
-    return text;
-}
-
-}  // namespace
-
 bool CBotClient::ReadAnswerTimeout(const PropertyFile& config) {
     GameParameters& p = m_game.params;
-    bool present = false;
-    std::string text = ValueOf(config, "AnswerTimeout", &present);
-    if (present && !ReadWhole(text, kMaxAnswerTimeout, &p.answerTimeout)) {
-        return Refuse("AnswerTimeout must be a whole number of seconds from 0 (off) to " +
-                      std::to_string(kMaxAnswerTimeout) + ", found \"" + text + "\"");
+    const ConfigKey& timeout = ConfigKeyNamed("AnswerTimeout");
+    std::string fault = ReadSeconds(timeout, ValueOrDefault(config, timeout), &p.answerTimeout);
+    const ConfigKey& answer = ConfigKeyNamed("TimeoutAnswer");
+    std::string choice;
+    if (fault.empty()) {
+        fault = ReadAnswer(answer, ValueOrDefault(config, answer), &choice, &p.timeoutAnswer);
     }
-    text = ValueOf(config, "TimeoutAnswer", &present);
-    size_t begin = text.find_first_not_of(" \t\r");
-    size_t end = text.find_last_not_of(" \t\r");
-    if (!present || (begin != std::string::npos && text.substr(begin, end - begin + 1) == "last")) {
-        p.timeoutAnswer = GameParameters::kLastAnswer;
-    } else if (!ReadWhole(text, 60, &p.timeoutAnswer)) {
-        return Refuse("TimeoutAnswer must be \"last\" or a whole number from 0 to 60, found \"" +
-                      text + "\"");
+    if (!fault.empty()) {
+        platform::PrintErrorLine("wexbot: " + fault);
+        return false;
     }
+    // The one choice: the subject's own answer of that kind in the round
+    // before.
+    if (!choice.empty()) p.timeoutAnswer = GameParameters::kLastAnswer;
     return true;
 }
 

@@ -1,12 +1,11 @@
 // The game's settings, read once at start-up, and the per-round storage.
-#include <cmath>
 #include <cstdlib>
 
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
-#include "game/game_rules.h"
+#include "game/parameter_checks.h"
+#include "messaging/config_values.h"
 #include "platform/console.h"
-#include "platform/format_text.h"
 
 namespace {
 
@@ -29,10 +28,6 @@ HRESULT ReadNumberList(const PropertyFile& config, const char* key, std::vector<
     return S_OK;
 }
 
-// More rounds than any session plays; the per-round storage is made for
-// all of them before sign-on, so a mistyped count must not reach it.
-constexpr int32_t kMaxRounds = 100000;
-
 bool Refuse(const std::string& reason) {
     platform::PrintErrorLine("wexbot: " + reason);
     return false;
@@ -49,58 +44,36 @@ bool ReadsAsNumber(const PropertyFile& config, const char* key) {
     return i < text.size() && text[i] >= '0' && text[i] <= '9';
 }
 
-// Refuses settings with which the game can't be played soundly.
+// Refuses settings with which the game can't be played soundly. A negative
+// NRounds is refused later, once the transcript has its first lines.
 bool CheckGameParameters(const GameParameters& p) {
-    if (p.nRounds > kMaxRounds) {
-        return Refuse("NRounds must be at most " + std::to_string(kMaxRounds) + ", found " +
-                      std::to_string(p.nRounds));
+    const ConfigKey& rounds = ConfigKeyNamed("NRounds");
+    if (p.nRounds > *rounds.max) return Refuse(AboveMax(rounds, p.nRounds));
+    const ConfigKey& interval = ConfigKeyNamed("ConversationInterval");
+    if (p.conversationInterval < *interval.min) {
+        return Refuse(BelowMin(interval, p.conversationInterval));
     }
-    if (p.conversationInterval < 1) {
-        return Refuse("ConversationInterval must be 1 or more, found " +
-                      std::to_string(p.conversationInterval));
-    }
-    for (size_t i = 0; i < p.marketNoise.size(); ++i) {
-        double divisor = DivisorForNoise(p, p.marketNoise[i]);
-        if (divisor == 0 || !std::isfinite(divisor)) {
-            return Refuse("MarketNoise element " + std::to_string(i + 1) +
-                          " gives a market divisor of 0 or one that is not finite "
-                          "(check MarketBase, MarketNoiseScale and MarketNoise)");
-        }
-    }
-    return true;
+    std::string fault = MarketFault(p);
+    return fault.empty() || Refuse(fault);
 }
 
-// Reads an optional key of the pay rule: a real number of 0 or more; an
-// absent key keeps *value.
-bool ReadAmount(const PropertyFile& config, const char* key, double* value) {
-    CWexBstr raw;
-    std::string text;
-    if (config.GetString(key, raw) != S_OK) return true;
-    ToNarrow(text, raw);
-    char* end = nullptr;
-    double number = std::strtod(text.c_str(), &end);
-    bool whole =
-        end != text.c_str() && std::string(end).find_first_not_of(" \t\r") == std::string::npos;
-    if (!whole || !std::isfinite(number) || number < 0) {
-        return Refuse(std::string(key) + " must be a number of 0 or more, found \"" + text + "\"");
-    }
-    *value = number;
-    return true;
+// Reads an optional key of the pay rule; an absent key reads as its
+// default.
+bool ReadPayAmount(const PropertyFile& config, const char* name, double* value) {
+    const ConfigKey& key = ConfigKeyNamed(name);
+    std::string fault = ReadAmount(key, ValueOrDefault(config, key), value);
+    return fault.empty() || Refuse(fault);
 }
 
 // The lab's pay rule: CreditValue, MinPayout and MaxPayout.
 bool ReadPayRule(const PropertyFile& config, GameParameters* p) {
-    if (!ReadAmount(config, "CreditValue", &p->creditValue) ||
-        !ReadAmount(config, "MinPayout", &p->minPayout) ||
-        !ReadAmount(config, "MaxPayout", &p->maxPayout)) {
+    if (!ReadPayAmount(config, "CreditValue", &p->creditValue) ||
+        !ReadPayAmount(config, "MinPayout", &p->minPayout) ||
+        !ReadPayAmount(config, "MaxPayout", &p->maxPayout)) {
         return false;
     }
-    if (p->minPayout > p->maxPayout) {
-        return Refuse("MinPayout (" + platform::FormatText("%g", p->minPayout) +
-                      ") must not exceed MaxPayout (" + platform::FormatText("%g", p->maxPayout) +
-                      ")");
-    }
-    return true;
+    std::string fault = PayBoundsFault(*p);
+    return fault.empty() || Refuse(fault);
 }
 
 }  // namespace
@@ -111,7 +84,7 @@ bool CBotClient::ReadGameParameters(const PropertyFile& config) {
     if (Failed(config.GetInt("NRounds", &p.nRounds))) return failed("NRounds");
     // A value without a number would read as 0 rounds: a game that never
     // begins.
-    if (!ReadsAsNumber(config, "NRounds")) return Refuse("NRounds is not a whole number");
+    if (!ReadsAsNumber(config, "NRounds")) return Refuse(NotWholeNumber(ConfigKeyNamed("NRounds")));
     if (Failed(config.GetInt("ConversationInterval", &p.conversationInterval))) {
         return failed("ConversationInterval");
     }

@@ -3,31 +3,12 @@
 // that no body, however long, is handled, relayed or kept whole.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
+#include "messaging/config_values.h"
 #include "messaging/username_slots.h"
 #include "platform/console.h"
 #include "platform/format_text.h"
 
 namespace {
-
-constexpr size_t kDefaultMaxMessageBytes = 4096;
-// Room for any answer and a few lines of chat; above a megabyte the cap no
-// longer bounds the bot's memory in any useful way.
-constexpr size_t kLeastMaxMessageBytes = 64;
-constexpr size_t kMostMaxMessageBytes = 1048576;
-
-// The whole number that text holds (blanks around it allowed); false when
-// it holds anything else.
-bool ParseCount(const std::string& text, size_t* value) {
-    size_t begin = text.find_first_not_of(" \t\r");
-    size_t end = text.find_last_not_of(" \t\r");
-    if (begin == std::string::npos) return false;
-    std::string digits = text.substr(begin, end + 1 - begin);
-    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    *value = std::stoul(digits);
-    return true;
-}
 
 // The length of text's longest start of at most limit bytes that ends on a
 // character boundary.
@@ -41,19 +22,14 @@ size_t CutAtCharacter(const std::string& text, size_t limit) {
 }  // namespace
 
 bool CBotClient::ReadMessageLimit(const PropertyFile& config) {
-    m_maxMessageBytes = kDefaultMaxMessageBytes;
-    CWexBstr value;
-    if (config.GetString("MaxMessageBytes", value) != S_OK) return true;
-    std::string text;
-    size_t limit = 0;
-    if (Failed(ToNarrow(text, value)) || !ParseCount(text, &limit) ||
-        limit < kLeastMaxMessageBytes || limit > kMostMaxMessageBytes) {
-        platform::PrintErrorLine(platform::FormatText(
-            "wexbot: MaxMessageBytes must be a whole number from %zu to %zu, found \"%s\"",
-            kLeastMaxMessageBytes, kMostMaxMessageBytes, text.c_str()));
+    const ConfigKey& key = ConfigKeyNamed("MaxMessageBytes");
+    int32_t limit = 0;
+    std::string fault = ReadCount(key, ValueOrDefault(config, key), &limit);
+    if (!fault.empty()) {
+        platform::PrintErrorLine("wexbot: " + fault);
         return false;
     }
-    m_maxMessageBytes = limit;
+    m_maxMessageBytes = static_cast<size_t>(limit);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "bot/string_ops.h"
+#include "messaging/config_values.h"
 #include "messaging/property_file.h"
 #include "messaging/transcript.h"
 #include "messaging/username_slots.h"
@@ -24,9 +25,8 @@ bool LoadOneUsername(const PropertyFile& config, Transcript& transcript, int slo
 const char* const kNameKeys[SLOT_COUNT] = {"BotUsername", "Subject1Name", "Subject2Name",
                                            "ModeratorName"};
 
-// Two slots with one name would route one party's messages as the other's
-// (a subject's as the moderator's commands). Addresses ignore the case of
-// ASCII letters, so names that differ only so are one account.
+// Addresses ignore the case of ASCII letters, so names that differ only
+// so are one account.
 bool SameAccount(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -38,17 +38,21 @@ bool SameAccount(const std::string& a, const std::string& b) {
     return true;
 }
 
-bool NamesDiffer() {
-    for (int a = 0; a < SLOT_COUNT; ++a) {
-        for (int b = a + 1; b < SLOT_COUNT; ++b) {
-            if (!SameAccount(SlotName(a), SlotName(b))) continue;
-            platform::PrintErrorLine(std::string(kNameKeys[b]) + ": username \"" + SlotName(b) +
-                                     "\" is already " + kNameKeys[a] +
-                                     "; every party needs an account of its own.");
-            return false;
-        }
-    }
-    return true;
+// The four names loaded into their slots.
+std::vector<NamedAccount> SlotAccounts() {
+    std::vector<NamedAccount> parties;
+    for (int slot = 0; slot < SLOT_COUNT; ++slot)
+        parties.push_back({kNameKeys[slot], SlotName(slot)});
+    return parties;
+}
+
+// Two slots with one name would route one party's messages as the other's
+// (a subject's as the moderator's commands).
+bool NamesDiffer(const NamedAccount* desk) {
+    std::vector<std::string> faults = SharedAccountFaults(SlotAccounts(), desk);
+    if (faults.empty()) return true;
+    platform::PrintErrorLine(faults.front());
+    return false;
 }
 
 // DeskName is optional; when given it is checked as the other names are
@@ -61,28 +65,22 @@ bool LoadDeskName(const PropertyFile& config, std::string* desk) {
         platform::PrintErrorLine("DeskName: " + error);
         return false;
     }
-    for (int slot = 0; slot < SLOT_COUNT; ++slot) {
-        if (!SameAccount(*desk, SlotName(slot))) continue;
-        platform::PrintErrorLine("DeskName: username \"" + *desk + "\" is already " +
-                                 kNameKeys[slot] + "; every party needs an account of its own.");
-        return false;
-    }
-    return true;
+    NamedAccount named{"DeskName", *desk};
+    return NamesDiffer(&named);
 }
 
 bool LoadAllUsernames(const PropertyFile& config, Transcript& transcript, std::string* desk) {
     for (int slot = 0; slot < SLOT_COUNT; ++slot) {
         if (!LoadOneUsername(config, transcript, slot, kNameKeys[slot])) return false;
     }
-    return NamesDiffer() && LoadDeskName(config, desk);
+    return NamesDiffer(nullptr) && LoadDeskName(config, desk);
 }
 
 // Says which password-file line is empty: the whole file, or the line
 // chosen by indexKey.
 void ReportEmptyLine(const PropertyFile& config, const char* indexKey, int index) {
     if (config.passwordText.Empty()) {
-        platform::PrintErrorLine(
-            "PasswordFile: password file is missing or empty. Check config file.");
+        platform::PrintErrorLine(kNoPasswordFileText);
         return;
     }
     platform::PrintErrorLine(std::string(indexKey) + ": line " + std::to_string(index) +
@@ -118,4 +116,21 @@ bool LoadAccountSettings(const PropertyFile& config, Transcript& transcript,
     }
     account->keyText = std::string(SlotName(SLOT_BOT)) + " (Key:" + key + ")";
     return true;
+}
+
+std::vector<std::string> SharedAccountFaults(const std::vector<NamedAccount>& parties,
+                                             const NamedAccount* desk) {
+    std::vector<std::string> faults;
+    auto check = [&](const NamedAccount& first, const NamedAccount& later) {
+        if (!SameAccount(first.name, later.name)) return;
+        faults.push_back(later.key + ": username \"" + later.name + "\" is already " + first.key +
+                         "; every party needs an account of its own.");
+    };
+    for (size_t a = 0; a < parties.size(); ++a) {
+        for (size_t b = a + 1; b < parties.size(); ++b) check(parties[a], parties[b]);
+    }
+    if (desk != nullptr) {
+        for (const NamedAccount& party : parties) check(party, *desk);
+    }
+    return faults;
 }

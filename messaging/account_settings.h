@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "wexcore/wex_string.h"
 
@@ -22,3 +23,16 @@ struct AccountSettings {
 // standard error; fields set before it keep their values.
 bool LoadAccountSettings(const PropertyFile& config, Transcript& transcript,
                          AccountSettings* account);
+
+// A party's screen name and the key that names it.
+struct NamedAccount {
+    std::string key;
+    std::string name;
+};
+
+// Every two parties that would be one account (addresses ignore the case
+// of ASCII letters), as "KEY: username "NAME" is already OTHER; ...", in
+// the order the bot checks them: the parties pair by pair, then the desk
+// (when given) against each.
+std::vector<std::string> SharedAccountFaults(const std::vector<NamedAccount>& parties,
+                                             const NamedAccount* desk);

@@ -87,6 +87,7 @@ HRESULT PropertyFile::Load(const std::string& path) {
 }
 
 HRESULT PropertyFile::GetString(const std::string& key, CWexBstr& value) const {
+    if (keysAsked != nullptr) keysAsked->insert(key);
     std::string text;
     if (Failed(ToNarrow(text, configText))) return S_FALSE;
     size_t pos = FindEntry(text, key);

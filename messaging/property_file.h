@@ -2,6 +2,7 @@
 // file's text, and lookups of "Key value" entries and password lines.
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "wexcore/result_codes.h"
@@ -19,6 +20,8 @@ struct PropertyFile {
     // Set when the configuration file itself could not be read: one line
     // naming the file and why. Start-up is refused with it.
     std::string loadProblem;
+    // Test hook: when set, every key looked up is added to it.
+    std::set<std::string>* keysAsked = nullptr;
 
     // Prints the working directory, then reads the configuration file at
     // path and the password file it names. A missing file leaves its text

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "bot/string_ops.h"
+#include "messaging/config_values.h"
 #include "messaging/property_file.h"
 #include "messaging/result_names.h"
 #include "messaging/username_slots.h"
@@ -78,7 +79,7 @@ bool Transcript::SetUpLogFile(const PropertyFile& config) {
     std::string base;
     if (Failed(config.GetString("LogFile", value)) || Failed(ToNarrow(base, value)) ||
         base.empty()) {
-        platform::PrintErrorLine("LogFile: log file name is missing or empty. Check config file.");
+        platform::PrintErrorLine(kNoLogFileText);
         return false;
     }
     logPath = base + platform::FormatLocalTime(now, "_%Y%m%d_%H%M%S") + ".log";

@@ -34,18 +34,23 @@ std::string CheckUsername(const PropertyFile& config, const std::string& key, st
     if (Failed(ToNarrow(*name, value))) {
         return "failed to convert username from CWexBstr to string.";
     }
-    if (value.Length() == 0) return "username is missing or zero length. Check config file.";
+    return UsernameFault(*name);
+}
+
+}  // namespace
+
+std::string UsernameFault(const std::string& name) {
+    size_t units = MakeBstr(name).Length();
+    if (units == 0) return "username is missing or zero length. Check config file.";
     // Counted in 16-bit units, and as UTF-8 it must fit the slot.
-    if (value.Length() >= SLOT_SIZE || name->size() >= SLOT_SIZE) return "username is too long.";
-    for (unsigned char c : *name) {
+    if (units >= SLOT_SIZE || name.size() >= SLOT_SIZE) return "username is too long.";
+    for (unsigned char c : name) {
         if (ForbiddenInAddress(c)) {
             return "username holds " + DescribeChar(c) + ", which cannot be in an address.";
         }
     }
     return std::string();
 }
-
-}  // namespace
 
 int FindUsernameSlot(const std::string& name) {
     if (name.empty()) return -1;

@@ -33,5 +33,9 @@ std::string LoadUsername(const PropertyFile& config, int slot, const std::string
 // else the error message.
 std::string ReadUsername(const PropertyFile& config, const std::string& key, std::string* name);
 
+// Why name cannot be a screen name ("username is too long."...); "" when
+// it can.
+std::string UsernameFault(const std::string& name);
+
 // Test hook: puts every slot back to 13 blanks.
 void ResetUsernameSlots();

@@ -20,16 +20,20 @@ std::mutex g_preparedMu;
 std::string g_preparedDescription;
 std::unique_ptr<Service> g_preparedService;
 
-HRESULT PrepareSim(const std::string& path, std::string* reason) {
+bool ReadScenario(const std::string& path, sim::Scenario* scenario, std::string* reason) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         *reason = "cannot read the scenario file " + path;
-        return E_INVALIDARG;
+        return false;
     }
     std::stringstream text;
     text << file.rdbuf();
+    return sim::ParseScenario(text.str(), path, scenario, reason);
+}
+
+HRESULT PrepareSim(const std::string& path, std::string* reason) {
     sim::Scenario scenario;
-    if (!sim::ParseScenario(text.str(), path, &scenario, reason)) return E_INVALIDARG;
+    if (!ReadScenario(path, &scenario, reason)) return E_INVALIDARG;
     auto log = std::make_unique<sim::WireLog>();
     if (!scenario.wireLogPath.empty() && !log->Open(scenario.wireLogPath)) {
         *reason = "cannot create the wire log " + scenario.wireLogPath;
@@ -47,6 +51,25 @@ HRESULT PrepareXmpp(const std::string& value, std::string* reason) {
     if (!ParseXmppService(value, &config, reason)) return E_INVALIDARG;
     g_preparedService = CreateXmppService(config);
     return g_preparedService ? S_OK : E_FAIL;
+}
+
+enum class Scheme { kNone, kSim, kXmpp };
+
+// The description's scheme and, in *value, what follows "scheme:". kNone,
+// with *reason set, when it names no service or a simulated one without
+// its scenario.
+Scheme SchemeOf(const std::string& description, std::string* value, std::string* reason) {
+    size_t colon = description.find(':');
+    std::string scheme = description.substr(0, colon);
+    *value = colon == std::string::npos ? std::string() : description.substr(colon + 1);
+    if (scheme == "sim" && colon != std::string::npos) {
+        if (!value->empty()) return Scheme::kSim;
+        *reason = "Service sim: needs the path of a scenario file (sim:PATH)";
+        return Scheme::kNone;
+    }
+    if (scheme == "xmpp" && colon != std::string::npos) return Scheme::kXmpp;
+    *reason = "Service '" + description + "' is not known (use sim:PATH or xmpp:DOMAIN)";
+    return Scheme::kNone;
 }
 
 }  // namespace
@@ -84,17 +107,32 @@ HRESULT PrepareService(const std::string& description, std::string* reason) {
     std::lock_guard<std::mutex> lk(g_preparedMu);
     g_preparedService.reset();
     g_preparedDescription = description;
-    size_t colon = description.find(':');
-    std::string scheme = description.substr(0, colon);
-    std::string value = colon == std::string::npos ? std::string() : description.substr(colon + 1);
-    if (scheme == "sim" && colon != std::string::npos) {
-        if (value.empty()) {
-            *reason = "Service sim: needs the path of a scenario file (sim:PATH)";
-            return E_INVALIDARG;
-        }
-        return PrepareSim(value, reason);
+    std::string value;
+    switch (SchemeOf(description, &value, reason)) {
+        case Scheme::kSim:
+            return PrepareSim(value, reason);
+        case Scheme::kXmpp:
+            return PrepareXmpp(value, reason);
+        case Scheme::kNone:
+            break;
     }
-    if (scheme == "xmpp" && colon != std::string::npos) return PrepareXmpp(value, reason);
-    *reason = "Service '" + description + "' is not known (use sim:PATH or xmpp:DOMAIN)";
     return E_INVALIDARG;
+}
+
+bool CheckService(const std::string& description, std::string* reason) {
+    using namespace wexcore;
+    std::string value;
+    switch (SchemeOf(description, &value, reason)) {
+        case Scheme::kSim: {
+            sim::Scenario scenario;
+            return ReadScenario(value, &scenario, reason);
+        }
+        case Scheme::kXmpp: {
+            XmppConfig config;
+            return ParseXmppService(value, &config, reason);
+        }
+        case Scheme::kNone:
+            break;
+    }
+    return false;
 }

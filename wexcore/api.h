@@ -24,3 +24,9 @@ void EndEventLoop(HRESULT code);
 // simulated time, so it must come before anything reads the clock. On
 // failure *reason holds one line saying why.
 HRESULT PrepareService(const std::string& description, std::string* reason);
+
+// Checks a service description as PrepareService does, the simulated
+// service's scenario included, but prepares nothing: no simulated time, no
+// wire log, no service. False, with the reason PrepareService would give
+// in *reason, when start-up would be refused.
+bool CheckService(const std::string& description, std::string* reason);
