@@ -27,12 +27,11 @@ import urllib.error
 import urllib.request
 import zlib
 
-from harness import Failure, check, free_port  # noqa: E402  (beside this file)
+from harness import Failure, check, free_port, load_wexlab  # noqa: E402  (beside this file)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
-sys.dont_write_bytecode = True
+load_wexlab(os.path.join(HERE, "..", "..", "scripts", "wexlab"))
 
 ANSWER_DELAY = 2.5  # seconds a robot subject takes to answer
 HURRY = "I am on a tight schedule! Please send me your decision!"
@@ -52,7 +51,7 @@ def session_text(pairs, rounds):
 
 class Robots:
     def __init__(self, lab):
-        from wexlab_lib import xmpp
+        from wexlab.runtime import xmpp
         self.xmpp = xmpp
         self.lab = lab
         self.loop = asyncio.new_event_loop()
@@ -228,8 +227,8 @@ def run(args, root):
                          timeout=20).stdout.strip()
     check(url.startswith("http://127.0.0.1:") and "?token=" in url, f"wexlab desk: {url}")
     base, token = url.split("/?token=")
-    from wexlab_lib import lab as lablib
-    lab = lablib.load(folder)
+    from wexlab.model import record
+    lab = record.load(folder)
 
     # The token guards everything.
     for path in ("/", "/api/pairs", "/desk.js", "/api/events", "/api/pairs?token=wrong"):

@@ -464,6 +464,20 @@ class Peer(slixmpp.ClientXMPP):
                 pass
 
 
+def load_wexlab(launcher):
+    """The package wexlab (lab/), loaded by the code of the launcher at this
+    path (scripts/wexlab), as the program itself loads it."""
+    import importlib.machinery
+    import importlib.util
+    if "wexlab" in sys.modules:
+        return sys.modules["wexlab"]
+    sys.dont_write_bytecode = True
+    loader = importlib.machinery.SourceFileLoader("wexlab_launcher", launcher)
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+    loader.exec_module(module)
+    return module.load_wexlab()
+
+
 def run_case(cases, argv):
     """Runs the case named by --case with the paths given on the command
     line; the exit status says pass (0), fail (1) or skip (77)."""
