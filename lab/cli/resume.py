@@ -7,17 +7,17 @@ from ..model import record
 from ..runtime import processes
 from ..runtime.processes import say_line
 from ..servers import server as serverlib
-from ..servers.ejabberd import remote
 
 
 def run(args):
     folder = os.getcwd()
     lab = record.load(folder)
     mine = processes.local(folder)
-    if mine["server"] and serverlib.start_server(lab, folder):
+    server = serverlib.for_lab(lab, folder)
+    if mine["server"] and server.start():
         say_line(f"Lab server running again on {lab['address']}:{lab['port']}.")
     if mine["server"]:
-        remote.wait_joined(lab, folder, say_line)
+        server.wait_other_machines(say_line)
     if mine["server"]:
         processes.start_desk(folder, lab)
     if processes.supervisor_pid(folder) is not None:

@@ -11,7 +11,7 @@ from ..model import record
 from ..model.errors import LabError
 from ..runtime import processes, status as statuslib, xmpp
 from ..runtime.processes import say_line
-from ..servers import net
+from ..servers import server as serverlib
 
 
 def choose_pairs(lab, which):
@@ -47,7 +47,7 @@ def run(args):
     lab = record.load(folder)
     pairs = choose_pairs(lab, args.pair)
     text = " ".join(args.text)
-    if not net.port_open(lab["address"], lab["port"]):
+    if not serverlib.for_lab(lab, folder).answers():
         raise LabError(f"the lab server at {lab['address']}:{lab['port']} is not "
                        "running: wexlab resume starts it again")
     sent = say_through_desk(folder, pairs, text)

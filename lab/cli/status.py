@@ -8,12 +8,12 @@ import time
 from ..model import placement, record
 from ..runtime import processes, status as statuslib
 from ..runtime.processes import say_line
-from ..servers import net, policy
+from ..servers import net, policy, server as serverlib
 
 
 def status_lines(folder, lab):
     """The table of `wexlab status`, and what is down with what to run."""
-    server_up = net.port_open(lab["address"], lab["port"])
+    server_up = serverlib.for_lab(lab, folder).answers()
     state = statuslib.build(folder, lab, server_up=server_up)
     lines = statuslib.table(state)
     mine = processes.local(folder)

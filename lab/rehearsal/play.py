@@ -11,8 +11,6 @@ from ..model.errors import LabError
 from ..model.files import write_json
 from ..runtime import bots, processes
 from ..servers import net, server as serverlib
-from ..servers.ejabberd import cluster
-from ..servers.prosody import control as prosody_control
 from ..web import lifecycle
 
 # A rehearsal's own session, without a session file.
@@ -74,13 +72,10 @@ def measure(folder, lab):
     """Each running bot's (peak RSS KiB, CPU s) and the server's CPU s."""
     running = processes.running_bots(folder, lab)
     stats = {index: bots.proc_stats(pid) for index, pid in running.items()}
-    if serverlib.is_ejabberd(lab):
-        nodes = [bots.proc_stats(pid) for pid in cluster.pids(lab, folder)]
-        nodes = [n for n in nodes if n]
-        server_stats = (sum(n[0] for n in nodes), sum(n[1] for n in nodes)) if nodes else None
-        return stats, server_stats
-    server = prosody_control.running_pid(os.path.join(folder, "server"))
-    server_stats = bots.proc_stats(server) if server else None
+    # An ejabberd cluster's nodes count together.
+    parts = [bots.proc_stats(pid) for pid in serverlib.for_lab(lab, folder).pids()]
+    parts = [p for p in parts if p]
+    server_stats = (sum(p[0] for p in parts), sum(p[1] for p in parts)) if parts else None
     return stats, server_stats
 
 

@@ -20,6 +20,7 @@ logging.getLogger("slixmpp").setLevel(logging.CRITICAL)
 import slixmpp  # noqa: E402
 
 from ..model.placement import address_of, port_of  # noqa: E402
+from ..servers import server  # noqa: E402
 
 
 _contexts = {}
@@ -118,10 +119,9 @@ class Moderator(Client):
 
     def __init__(self, lab):
         name = lab["moderator"]
-        # ejabberd neither delivers to a resource of negative priority nor
-        # copies to carbons what it stores offline: there wexlab's resource
-        # takes priority 0 and reads the answers sent to it as well.
-        priority = 0 if lab.get("server") == "ejabberd" else -1
+        # Where a negative priority would keep the answers from wexlab's
+        # resource (ejabberd), the server's kind says so.
+        priority = server.server_class(lab).moderator_priority
         super().__init__(lab, name, lab["accounts"][name]["password"],
                          f"wexlab-{os.getpid()}", priority=priority)
         self.register_plugin("xep_0280")

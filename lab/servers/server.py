@@ -1,88 +1,100 @@
-"""The lab server of a session: set up, started and stopped as Prosody
-(prosody/) or, with `Server ejabberd`, one ejabberd node or a cluster of
-them (ejabberd/). Either refuses what policy.policy_pairs does not allow."""
+"""The lab server of a session, one interface over its two kinds: Prosody
+(prosody/server.py) or, with `Server ejabberd`, one ejabberd node or a
+cluster of them (ejabberd/server.py). for_lab makes the one lab.json names.
+
+Either kind refuses what policy.policy_pairs does not allow, gives each
+account the contacts of policy.contact_groups, and serves the web seats'
+page and websocket when the session has them."""
 
 import os
-import shutil
 
 from ..model import record
-from ..model.accounts import new_password
-from ..model.files import make_private_dir, write_private
-from . import certificate as certificatelib, policy, web_page
-from .ejabberd import cluster, remote
-from .prosody import config as prosody_config, control as prosody_control
+from ..model.files import make_private_dir
+from . import certificate as certificatelib, net, policy, web_page
 
 
-def is_ejabberd(lab):
-    return lab.get("server") == "ejabberd"
+class Server:
+    """A session's server on this machine, in the session folder's server/."""
+
+    # The priority of wexlab's own resource of the moderator's account.
+    moderator_priority = -1
+
+    def __init__(self, lab, folder):
+        self.lab = lab
+        self.folder = folder
+        self.dir = os.path.join(folder, "server")
+
+    def set_up(self, plain):
+        """A fresh server folder with the certificate, the policy and every
+        account's password in lab["accounts"]; returns the lab."""
+        raise NotImplementedError
+
+    def start(self):
+        """Starts the server unless it runs; returns whether it started."""
+        raise NotImplementedError
+
+    def stop(self):
+        """Stops this machine's server; returns whether it ran."""
+        raise NotImplementedError
+
+    def stop_other_machines(self):
+        """Asks the server's parts on other machines to stop; a line for the
+        researcher about each."""
+        return []
+
+    def wait_other_machines(self, say):
+        """Waits until the server's parts on other machines have joined,
+        saying what to do there meanwhile."""
+
+    def pids(self):
+        """The running processes of this machine's server."""
+        raise NotImplementedError
+
+    def answers(self):
+        """Whether the server answers on the Service's address and port."""
+        return net.port_open(self.lab["address"], self.lab["port"])
+
+    def web_origins(self):
+        """The origin of each web listener of the seats (none without them)."""
+        raise NotImplementedError
+
+    # The steps both kinds take as they are set up.
+
+    def make_folder(self):
+        make_private_dir(self.dir)
+
+    def install_certificate(self):
+        """The lab's certificate in server/certs, recorded in the lab."""
+        installed = certificatelib.install(self.lab, self.dir)
+        self.lab["certificate"] = installed["path"]
+        self.lab["fingerprints"] = {digest: installed[digest] for digest in ("sha256", "sha1")}
+        return installed["path"], installed["path"][:-len(".crt")] + ".key"
+
+    def write_policy(self):
+        policy.write_policy(self.dir, policy.policy_pairs(self.lab))
+
+    def install_page(self):
+        if self.lab.get("web"):
+            web_page.install_page(self.lab, self.dir)
 
 
-def set_up_ejabberd(lab, folder):
-    """The nodes' folders, the policy and every account's password; the
-    accounts are made as the cluster starts (start_server)."""
-    server = os.path.join(folder, "server")
-    make_private_dir(server)
-    certificate = certificatelib.install(lab, server)
-    lab["certificate"] = certificate["path"]
-    lab["fingerprints"] = {digest: certificate[digest] for digest in ("sha256", "sha1")}
-    key = certificate["path"][:-len(".crt")] + ".key"
-    cluster.set_up(lab, folder, certificate["path"], key)
-    policy.write_policy(server, policy.policy_pairs(lab))
-    remote.write_kits(lab, folder)  # each carries the policy for its node
-    lab["accounts"] = {}
-    for role, name in lab["names"].items():
-        lab["accounts"][role] = {"name": name, "jid": f"{name}@{lab['domain']}",
-                                 "password": new_password()}
-    if lab.get("web"):
-        web_page.install_page(lab, server)
-    return lab
+def server_class(lab):
+    # The two kinds import this module for Server, so they are imported
+    # here rather than at the top.
+    if lab.get("server") == "ejabberd":
+        from .ejabberd.server import EjabberdServer
+        return EjabberdServer
+    from .prosody.server import ProsodyServer
+    return ProsodyServer
 
 
-def set_up_server(lab, folder, plain):
-    """A fresh Prosody folder with the certificate, the shared rosters and
-    every account of the session; returns the lab with the passwords."""
-    if is_ejabberd(lab):
-        return set_up_ejabberd(lab, folder)
-    server = os.path.join(folder, "server")
-    make_private_dir(server)
-    shutil.rmtree(os.path.join(server, "data"), ignore_errors=True)
-    os.makedirs(os.path.join(server, "data"), mode=0o700)
-    certificate = certificatelib.install(lab, server)
-    lab["certificate"] = certificate["path"]
-    lab["fingerprints"] = {digest: certificate[digest] for digest in ("sha256", "sha1")}
-    roster = os.path.join(server, "groups.txt")
-    write_private(roster, prosody_config.groups_file(lab))
-    policy.write_policy(server, policy.policy_pairs(lab))
-    modules, web_lines = prosody_config.web_settings(lab, server)
-    config = prosody_config.prosody_config(lab, server, plain, modules, web_lines)
-    config += f'  modules_enabled = {{ "groups" }}\n  groups_file = "{roster}"\n'
-    cfg = os.path.join(server, "prosody.cfg.lua")
-    write_private(cfg, config)
-    lab["accounts"] = {}
-    prosody_control.create_accounts(lab, cfg)
-    if lab.get("web"):
-        web_page.install_page(lab, server)
-    return lab
+def for_lab(lab, folder):
+    """The server of the session in folder whose record is lab."""
+    return server_class(lab)(lab, folder)
 
 
-def start_server(lab, folder):
-    """Starts the server unless it runs; returns whether it started."""
-    if is_ejabberd(lab):
-        marker = os.path.join(folder, "server", "accounts-made")
-        started = cluster.start(lab, folder, fresh=not os.path.exists(marker),
-                                groups=policy.contact_groups(lab))
-        with open(marker, "w") as f:
-            f.write("the cluster holds every account\n")
-        return started
-    server = os.path.join(folder, "server")
-    if prosody_control.running_pid(server) is None:
-        prosody_control.start_prosody(server, lab)
-        return True
-    return False
-
-
-def stop_server(folder):
+def stop_folder(folder):
+    """Stops the server of the session in folder, as its lab.json says (a
+    Prosody when there is none); returns whether it ran."""
     lab = record.load(folder) if record.exists(folder) else {}
-    if is_ejabberd(lab):
-        return cluster.stop(lab, folder)
-    return prosody_control.stop_prosody(os.path.join(folder, "server"))
+    return for_lab(lab, folder).stop()

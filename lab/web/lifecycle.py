@@ -15,7 +15,6 @@ from ..model.files import make_private_dir, write_json, write_private
 from ..runtime import bots, processes
 from ..runtime.processes import say_line
 from ..servers import net, policy, server as serverlib
-from ..servers.ejabberd import remote
 from . import cards as cardslib, seats
 
 
@@ -45,12 +44,13 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
             raise LabError(f"something already listens on {lab['address']}:"
                            f"{lab['web']['port']}; choose another Web port or Web off")
         make_private_dir(folder)  # it holds every password
-        serverlib.set_up_server(lab, folder, lab["plain"])
+        server = serverlib.for_lab(lab, folder)
+        server.set_up(lab["plain"])
         record.save(folder, lab)
         with open(os.path.join(folder, "matching.csv"), "w", encoding="utf-8") as f:
             f.write(matching.matching_text(lab))
         write_pair_folders(lab, session, folder)
-        serverlib.start_server(lab, folder)
+        server.start()
         write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": True})
         cards = cardslib.login_cards(lab)
         write_private(os.path.join(folder, "logins.txt"), cards + "\n")
@@ -67,7 +67,7 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
             say_line(f"Seats in a browser: {placement.origin(lab)}/{where} with each "
                      f"participant's link in seats.csv (wexlab seats) and printable cards in "
                      f"{folder}/cards.html.")
-        remote.wait_joined(lab, folder, say_line)  # other machines' nodes, before any bot
+        server.wait_other_machines(say_line)  # before any bot
     processes.start_supervisor(folder, indexes)
     if processes.local(folder)["server"]:
         processes.start_desk(folder, lab)
@@ -97,12 +97,11 @@ def stop_session(folder, quiet=False):
     except (OSError, ValueError) as e:
         say_line(f"wexlab: the data could not be merged ({e}); wexlab collect tries again")
     processes.stop_desk(folder)
-    if processes.local(folder)["server"] and serverlib.is_ejabberd(lab):
-        # The other machines' nodes first: node 1, stopping last, keeps the
-        # newest copy of the cluster's tables for its next start.
-        for line in remote.stop_remote(lab, folder):
+    server = serverlib.for_lab(lab, folder)
+    if processes.local(folder)["server"]:
+        for line in server.stop_other_machines():
             say_line(line)
-    if processes.local(folder)["server"] and serverlib.stop_server(folder):
+    if processes.local(folder)["server"] and server.stop():
         if not quiet:
             say_line("Lab server stopped.")
     note = policy.refusals_note(folder)

@@ -406,10 +406,10 @@ def browser_tls(args, root):
         # The nodes stop and start again: the page sees it, signs in again
         # by itself and shows the conversation from the archive.
         shown = [m for m in seat.messages(pair["bot"]) if m[0] != "note"]
-        server.stop_server(folder)
+        server.stop_folder(folder)
         seat.wait(lambda: seat.state()["status"] == "down", 30, "the page to see the nodes gone")
         restarted = time.monotonic()
-        server.start_server(record.load(folder), folder)
+        server.for_lab(record.load(folder), folder).start()
         seat.wait_ready(90)
         print(f"nodes restarted, the page ready again in {time.monotonic() - restarted:.1f} s "
               f"with {len(shown)} messages shown")

@@ -56,8 +56,9 @@ class WexlabLab(_LabBase):
         path = os.path.join(self.root, "session.conf")
         session_file = self.session_file.parse_session(SESSION.format(port=self.port), path)
         self.lab = self.plan.new_lab(session_file, None)
-        self.server.set_up_server(self.lab, self.root, self.lab["plain"])
-        self.server.start_server(self.lab, self.root)
+        server = self.server.for_lab(self.lab, self.root)
+        server.set_up(self.lab["plain"])
+        server.start()
         self.accounts = {name: {"jid": self.accountslib.jid(self.lab, name), "password": account[
             "password"]} for name, account in self.lab["accounts"].items()}
 
@@ -68,7 +69,7 @@ class WexlabLab(_LabBase):
         return read(os.path.join(self.dir, "prosody.log"))[-3000:]
 
     def close(self):
-        self.server.stop_server(self.root)
+        self.server.stop_folder(self.root)
         shutil.rmtree(self.root, ignore_errors=True)
 
 

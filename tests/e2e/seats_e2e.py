@@ -210,9 +210,9 @@ def case_game(world):
     def conversation():  # the page's own notes are not part of it
         return [m for m in ann.messages("pair01") if m[0] != "note"]
     shown = conversation()
-    lib.server.stop_server(world.root)
+    lib.server.stop_folder(world.root)
     ann.wait(lambda: ann.state()["status"] == "down", 30, "the page to see the server gone")
-    lib.server.start_server(lib.record.load(world.root), world.root)
+    lib.server.for_lab(lib.record.load(world.root), world.root).start()
     ann.wait_ready(60)
     try:
         ann.wait(lambda: conversation() == shown, 30, "the conversation after reconnecting")
@@ -254,7 +254,7 @@ def case_tls(world):
     again = os.path.join(world.root, "again")
     os.makedirs(again)
     lab = lib.plan.new_lab(lib.session.parse_session(text, os.path.join(again, "s.conf")), None)
-    lib.server.set_up_server(lab, again, False)
+    lib.server.for_lab(lab, again).set_up(False)
     check(lab["fingerprints"] == first, "the second session has another certificate")
 
 

@@ -43,7 +43,6 @@ def replaced(key, line):
     return "\n".join(l for l in lines if l is not None)
 
 
-
 TREATED = GOOD + """Treatment low CreditValue 0.005
 Treatment high CreditValue 0.02
 Treatment high MaxPayout 40
@@ -59,7 +58,6 @@ def config_values(text):
         key, _, value = line.partition(" ")
         values.setdefault(key, value)
     return values
-
 
 
 def fake_accounts(lab_record, cfg):
@@ -111,4 +109,4 @@ class FakeServerTest(unittest.TestCase):
         with mock.patch.object(processes, "start_supervisor", lambda folder, indexes: None), \
                 contextlib.redirect_stdout(io.StringIO()):
             return folder, lifecycle.start_session(folder, path, sys.executable, "none",
-                                                  quiet=True)
+                                                   quiet=True)

@@ -320,7 +320,7 @@ class DeskKeysTest(unittest.TestCase):
                          {"address": "127.0.0.1", "port": 5290, "offline_alert": 60,
                           "stall_alert": 120})
         parsed = session_file.parse_session(self.BASE + "Desk 10.0.0.5:8080\nOfflineAlert 5\n"
-                                       "StallAlert 30\n")
+                                            "StallAlert 30\n")
         self.assertEqual(parsed.desk_settings(), {"address": "10.0.0.5", "port": 8080,
                                                   "offline_alert": 5, "stall_alert": 30})
         self.assertEqual(session_file.parse_session(self.BASE + "Desk 6000\n")

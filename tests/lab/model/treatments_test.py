@@ -74,7 +74,7 @@ class TreatmentTest(unittest.TestCase):
                          "pair,bot,subject1,subject2,treatment")
         # A treatment's key overrides a session's value of the same key.
         s = session_file.parse_session(GOOD + "CreditValue 0.01\nTreatment a\n"
-                                  "Treatment b CreditValue 0.03\nTreatments a b\n")
+                                       "Treatment b CreditValue 0.03\nTreatments a b\n")
         self.assertEqual(config_values(bot_config.bot_config(s, "p", "x", "y", "a"))["CreditValue"],
                          "0.01")
         self.assertEqual(config_values(bot_config.bot_config(s, "p", "x", "y", "b"))["CreditValue"],
@@ -148,7 +148,7 @@ class TreatmentTest(unittest.TestCase):
         self.assertEqual([(t.name, t.values) for t in again.treatments],
                          [(t.name, t.values) for t in s.treatments])
         s = session_file.parse_session(GOOD + "Treatment ctl\nTreatment x FloodLimit 0\n"
-                                  "Treatments ctl x\n")
+                                       "Treatments ctl x\n")
         self.assertEqual([(t.name, t.values) for t in s.treatments],
                          [("ctl", {}), ("x", {"FloodLimit": "0"})])
         self.assertIn("\nTreatment ctl\n", session_file.session_text(s.values, s.treatments))

@@ -67,7 +67,7 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
             self.assertEqual(response.status, 403, path)
             self.assertIn("default-src 'self'", response.headers["Content-Security-Policy"])
         response = await self.client.post("/api/say", data=json.dumps({"pairs": "all",
-                                                                        "text": "e"}))
+                                                                       "text": "e"}))
         self.assertEqual(response.status, 403)
         self.assertEqual(self.desk.client, None)
 

@@ -29,7 +29,6 @@ except ImportError:
     yaml = None
 
 
-
 @unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
 class ClusterSetupTest(FakeServerTest):
     """A session on three ejabberd nodes, the nodes never started."""
@@ -197,7 +196,7 @@ class ClusterSetupTest(FakeServerTest):
                   "web": {"port": 5280, "tls": True}, "pairs": []}
         placement.plan_nodes(record, 1)
         config = yaml.safe_load(ejabberd_config.config_text(record, record["nodes"][0], "/c.crt",
-                                                     "/c.key", "", "/www"))
+                                                            "/c.key", "", "/www"))
         self.assertEqual(config["hosts"], ["lab.example.org"])
         self.assertNotIn("host_config", config)
         self.assertEqual(config["modules"]["mod_http_fileserver"]["docroot"], "/www")
@@ -295,7 +294,7 @@ class ClusterStartTest(unittest.TestCase):
                 mock.patch.object(cluster, "stop", lambda lab_record, folder:
                                   self.events.append(("stop",))):
             return cluster.start(self.lab, self.folder, fresh,
-                                  groups=[("pair01-ann", ["pair01", "ann"])])
+                                 groups=[("pair01-ann", ["pair01", "ann"])])
 
     def test_a_fresh_cluster_joins_then_imports_the_accounts(self):
         self.assertTrue(self.run_start(fresh=True))
