@@ -105,20 +105,19 @@ def set_up(lab, folder, certificate, key):
         write_node_files(lab, folder, index, certificate, key)
 
 
-def write_node_files(lab, folder, index, certificate, key):
+def write_node_files(lab, folder, index, certificate, key, overrides=None):
     """One node's folder. A node of another machine has one here too: its
     ejabberdctl.cfg is what this machine's ejabberdctl needs to reach it.
     Each node judges its own clients by the policy in its machine's server/
-    folder."""
+    folder. overrides are config_text's (tests' changes alone)."""
     node = lab["nodes"][index]
     server = os.path.join(folder, "server")
     d = _node_dir(folder, index)
     for sub in ("", "spool", "logs"):
         make_private_dir(os.path.join(d, sub))
     write_private(os.path.join(d, "ejabberd.yml"),
-                  config_text(lab, node, certificate, key,
-                              policy_options(server),
-                              os.path.join(server, "www")))
+                  config_text(lab, node, certificate, key, policy_options(server),
+                              os.path.join(server, "www"), overrides))
     write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
                   '{host,{127,0,0,1}, ["localhost"]}.\n')
     write_private(os.path.join(d, "ejabberdctl.cfg"),

@@ -66,12 +66,34 @@ def web_parts(lab, node, www):
     return listener, f"websocket_origin: [{origins}]\n", modules, hosts
 
 
-def config_text(lab, node, certificate, key, policy, www=None):
+# ejabberd's modules of every node and their options (YAML, after the
+# name's colon), the lab's own module and the web seats' after them.
+MODULES = (("mod_caps", " {}"), ("mod_carboncopy", " {}"), ("mod_disco", " {}"),
+           ("mod_offline", "\n    access_max_user_messages: max_user_offline_messages"),
+           ("mod_ping", " {}"),
+           # Far above what a session's rosters need.
+           ("mod_pres_counter", "\n    count: 10000\n    interval: 60"),
+           ("mod_privacy", " {}"), ("mod_blocking", " {}"),
+           ("mod_roster", "\n    versioning: true"), ("mod_stream_mgmt", " {}"))
+
+
+def modules_text(overrides=None):
+    """MODULES as ejabberd.yml lines; overrides maps a module's name to its
+    options in their place (" {}" for ejabberd's defaults)."""
+    overrides = overrides or {}
+    unknown = set(overrides) - {name for name, _ in MODULES}
+    if unknown:
+        raise ValueError(f"no module {', '.join(sorted(unknown))} to override")
+    return "".join(f"  {name}:{overrides.get(name, options)}\n" for name, options in MODULES)
+
+
+def config_text(lab, node, certificate, key, policy, www=None, overrides=None):
     """One node's ejabberd.yml: STARTTLS required on the client port, no
     registration and no server-to-server listener, the presence counter
     raised far above what a session's rosters need, the lab's module with
     its options (policy, from policy_options); with the web seats, their
-    page and websocket (web_parts)."""
+    page and websocket (web_parts). overrides are modules_text's: what a
+    test changes, and nothing else."""
     listener, web_global, web_modules, web_hosts = web_parts(lab, node, www)
     hosts = [lab["domain"]] + ([lab["address"]] if web_hosts else [])
     return f"""hosts: [{", ".join(f'"{h}"' for h in hosts)}]
@@ -111,21 +133,7 @@ shaper_rules:
   max_user_offline_messages: 1000
   c2s_shaper: normal
 modules:
-  mod_caps: {{}}
-  mod_carboncopy: {{}}
-  mod_disco: {{}}
-  mod_offline:
-    access_max_user_messages: max_user_offline_messages
-  mod_ping: {{}}
-  mod_pres_counter:
-    count: 10000
-    interval: 60
-  mod_privacy: {{}}
-  mod_blocking: {{}}
-  mod_roster:
-    versioning: true
-  mod_stream_mgmt: {{}}
-  {MODULE}:
+{modules_text(overrides)}  {MODULE}:
 {policy}{web_modules}"""
 
 

@@ -202,6 +202,26 @@ class ClusterSetupTest(FakeServerTest):
         self.assertEqual(config["modules"]["mod_http_fileserver"]["docroot"], "/www")
         self.assertEqual(config["websocket_origin"], ["https://lab.example.org:5280"])
 
+    @unittest.skipIf(yaml is None, "python3-yaml is not installed")
+    def test_overrides_change_the_named_module_alone(self):
+        # The end-to-end tests run the production configuration with their
+        # changes named: here ejabberd's own presence-flood counter.
+        record = {"domain": "lab.wex", "address": "127.0.0.1", "port": 5222, "web": None,
+                  "pairs": []}
+        placement.plan_nodes(record, 1)
+        node = record["nodes"][0]
+        production = ejabberd_config.config_text(record, node, "/c.crt", "/c.key", "")
+        changed = ejabberd_config.config_text(record, node, "/c.crt", "/c.key", "",
+                                              overrides={"mod_pres_counter": " {}"})
+        self.assertEqual(yaml.safe_load(production)["modules"]["mod_pres_counter"],
+                         {"count": 10000, "interval": 60})
+        self.assertEqual(yaml.safe_load(changed)["modules"]["mod_pres_counter"], {})
+        self.assertEqual([line for line in changed.splitlines()
+                          if line not in production.splitlines()], ["  mod_pres_counter: {}"])
+        with self.assertRaisesRegex(ValueError, "no module mod_nothing to override"):
+            ejabberd_config.config_text(record, node, "/c.crt", "/c.key", "",
+                                        overrides={"mod_nothing": " {}"})
+
     def test_web_ports_must_not_meet_the_client_ports(self):
         with self.assertRaisesRegex(errors.LabError, "Web ports of the nodes and their client "
                                     "ports overlap"):
