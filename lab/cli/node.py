@@ -19,7 +19,7 @@ def run(args):
     if not processes.local(folder)["server"]:
         raise LabError("wexlab node add runs in the session folder of the server's "
                        "machine")
-    if not lab.get("cluster_port"):
+    if not lab.cluster_port:
         raise LabError("this session's server is not open to other machines: name them "
                        "in the session file's Nodes (or set ClusterPort) before "
                        "wexlab start")
@@ -27,7 +27,7 @@ def run(args):
     if new:
         record.save(folder, lab)
     remote.wait_joined(lab, folder, say_line, [index], again=f"wexlab node add {args.host}")
-    node = lab["nodes"][index]
-    say_line(f"ejabberd node {index + 1} ({node['name']}) is in the session's cluster" +
+    node = lab.nodes[index]
+    say_line(f"ejabberd node {index + 1} ({node.name}) is in the session's cluster" +
              ("; no participant signs on to it: where each one signs on was fixed when the "
               "session started (the session file's Nodes places participants)." if new else "."))

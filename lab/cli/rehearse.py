@@ -14,7 +14,7 @@ def run(args):
         say_line(f"ejabberd node {args.kill_node} was SIGKILLed as the first round closed "
                  "and started again.")
     play.write_result(folder, pairs, notices)
-    treatments = {p["index"]: p["treatment"] for p in lab["pairs"] if "treatment" in p}
+    treatments = {p.index: p.treatment for p in lab.pairs if p.treatment is not None}
     if args.browser:
         say_line(f"{pairs[0].bot}'s subjects played through the web page in Chromium.")
     for pair in pairs:

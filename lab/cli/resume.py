@@ -15,7 +15,7 @@ def run(args):
     mine = processes.local(folder)
     server = serverlib.for_lab(lab, folder)
     if mine["server"] and server.start():
-        say_line(f"Lab server running again on {lab['address']}:{lab['port']}.")
+        say_line(f"Lab server running again on {lab.address}:{lab.port}.")
     if mine["server"]:
         server.wait_other_machines(say_line)
     if mine["server"]:

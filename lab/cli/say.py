@@ -16,9 +16,9 @@ from ..servers import server as serverlib
 
 def choose_pairs(lab, which):
     if which == "all":
-        return lab["pairs"]
-    for pair in lab["pairs"]:
-        if which in (pair["bot"], str(pair["index"])):
+        return lab.pairs
+    for pair in lab.pairs:
+        if which in (pair.bot, str(pair.index)):
             return [pair]
     raise LabError(f"no pair {which}: use a pair number, its bot's name or all")
 
@@ -29,7 +29,7 @@ def say_through_desk(folder, pairs, text):
     info = statuslib.read_desk_info(folder)
     if info is None or processes.desk_pid(folder) is None:
         return None
-    body = json.dumps({"pairs": [p["index"] for p in pairs], "text": text}).encode()
+    body = json.dumps({"pairs": [p.index for p in pairs], "text": text}).encode()
     base = statuslib.desk_url(info).split("/?token=")[0]
     request = urllib.request.Request(f"{base}/api/say?token={info['token']}", data=body,
                                      method="POST",
@@ -48,12 +48,12 @@ def run(args):
     pairs = choose_pairs(lab, args.pair)
     text = " ".join(args.text)
     if not serverlib.for_lab(lab, folder).answers():
-        raise LabError(f"the lab server at {lab['address']}:{lab['port']} is not "
+        raise LabError(f"the lab server at {lab.address}:{lab.port} is not "
                        "running: wexlab resume starts it again")
     sent = say_through_desk(folder, pairs, text)
     if sent is not None:
         for item in sent:
             say_line(f"{item['bot']}: " + (item["answer"] or "sent").replace("\n", " | "))
         return
-    asyncio.run(xmpp.say(lab, [p["bot"] for p in pairs], text))
-    say_line(f"Sent to {len(pairs)} bot(s) as {lab['moderator']}.")
+    asyncio.run(xmpp.say(lab, [p.bot for p in pairs], text))
+    say_line(f"Sent to {len(pairs)} bot(s) as {lab.moderator}.")

@@ -18,15 +18,15 @@ def status_lines(folder, lab):
     lines = statuslib.table(state)
     mine = processes.local(folder)
     if not server_up:
-        lines.append(f"The lab server at {lab['address']}:{lab['port']} is not running: "
+        lines.append(f"The lab server at {lab.address}:{lab.port} is not running: "
                      "wexlab resume starts it again.")
     if processes.supervisor_pid(folder) is None and mine["pairs"]:
         lines.append("The supervisor is not running: wexlab resume starts it again.")
     for index in placement.remote_nodes(lab) if mine["server"] else ():
-        node = lab["nodes"][index]
-        if not net.port_open(node["address"], node["port"]):
-            lines.append(f"ejabberd node {index + 1} on {node['host']} does not answer on "
-                         f"{node['address']}:{node['port']}: run wexlab node serve there again.")
+        node = lab.nodes[index]
+        if not net.port_open(node.address, node.port):
+            lines.append(f"ejabberd node {index + 1} on {node.host} does not answer on "
+                         f"{node.address}:{node.port}: run wexlab node serve there again.")
     if mine["server"] and processes.desk_pid(folder) is None:
         lines.append("The desk is not running: wexlab resume starts it again.")
     note = policy.refusals_note(folder)

@@ -24,10 +24,10 @@ def read_rows(path):
 def merge(folder, lab, kind):
     """Writes session_KIND.csv; returns (header, rows) as written. In a
     session of treatments each row's treatment follows its pair."""
-    lead = ["pair", "treatment"] if lab.get("treatments") else ["pair"]
+    lead = ["pair", "treatment"] if lab.treatments else ["pair"]
     header, merged = None, []
-    for pair in lab["pairs"]:
-        for path in pair_files(os.path.join(folder, pair["bot"]), lab["log_file"], kind):
+    for pair in lab.pairs:
+        for path in pair_files(os.path.join(folder, pair.bot), lab.log_file, kind):
             file_header, rows = read_rows(path)
             if file_header is None:
                 continue
@@ -36,7 +36,7 @@ def merge(folder, lab, kind):
             elif header[len(lead):] != file_header:
                 raise ValueError(f"{path} has the columns {file_header}, "
                                  f"not {header[len(lead):]}")
-            given = [str(pair["index"])] + ([pair["treatment"]] if len(lead) > 1 else [])
+            given = [str(pair.index)] + ([pair.treatment] if len(lead) > 1 else [])
             merged += [given + row for row in rows]
     header = header or lead
     with open(os.path.join(folder, f"session_{kind}.csv"), "w", encoding="utf-8",

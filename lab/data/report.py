@@ -3,6 +3,7 @@ fetched) with a chart per pair and the session's payout table; in a session
 of treatments, each treatment's mean investment per round and its pairs'
 charts under it."""
 
+import dataclasses
 import html
 import time
 
@@ -86,14 +87,14 @@ def pair_chart(pair, rows, rounds):
                    if number(r.get("total_credits")) is not None]
         top_credits = max([top_credits] + [v for _, v in credits])
         right.append((credits, color, False))
-    title = (f"Pair {pair['index']}: {pair['subject1']} (blue) and {pair['subject2']} (red)")
+    title = (f"Pair {pair.index}: {pair.subject1} (blue) and {pair.subject2} (red)")
     body = (_panel(0, "expectation (dashed), investment (solid)", rounds, 60, left) +
             _panel(WIDTH, "cumulative credits", rounds, top_credits * 1.05, right))
     if not rows:
         body += (f'<text x="{WIDTH}" y="{HEIGHT / 2}" text-anchor="middle">'
                  'no closed rounds</text>')
     return (f'<div class="pair"><h2>{html.escape(title)}</h2>'
-            f'<svg class="pair-chart" data-pair="{pair["index"]}" '
+            f'<svg class="pair-chart" data-pair="{pair.index}" '
             'xmlns="http://www.w3.org/2000/svg" '
             f'width="{2 * WIDTH}" height="{HEIGHT}" viewBox="0 0 {2 * WIDTH} {HEIGHT}">'
             f'{body}</svg></div>')
@@ -124,25 +125,25 @@ def payout_table(payouts):
 
 
 def _settings(treatment):
-    return ", ".join(f"{key} {value}" for key, value in treatment["values"].items()) or \
+    return ", ".join(f"{key} {value}" for key, value in treatment.values.items()) or \
         "the session's values"
 
 
 def treatment_table(lab, rows):
     """Per treatment: its settings, its pairs and the mean investment in
     each round over both subjects of all its pairs."""
-    last = max(pair_rounds(lab, p) for p in lab["pairs"])
+    last = max(pair_rounds(lab, p) for p in lab.pairs)
     head = "".join(f"<th>{r}</th>" for r in range(1, last + 1))
     lines = []
-    for treatment in lab["treatments"]:
-        pairs = [p for p in lab["pairs"] if p.get("treatment") == treatment["name"]]
-        means = mean_investments(rows, {str(p["index"]) for p in pairs})
+    for treatment in lab.treatments:
+        pairs = [p for p in lab.pairs if p.treatment == treatment.name]
+        means = mean_investments(rows, {str(p.index) for p in pairs})
         cells = "".join(f'<td class="n">{means[r]:.1f}</td>' if r in means else "<td></td>"
                         for r in range(1, last + 1))
-        lines.append(f'<tr data-treatment="{html.escape(treatment["name"])}">'
-                     f'<td>{html.escape(treatment["name"])}</td>'
+        lines.append(f'<tr data-treatment="{html.escape(treatment.name)}">'
+                     f'<td>{html.escape(treatment.name)}</td>'
                      f'<td>{html.escape(_settings(treatment))}</td>'
-                     f'<td>{", ".join(str(p["index"]) for p in pairs)}</td>{cells}</tr>')
+                     f'<td>{", ".join(str(p.index) for p in pairs)}</td>{cells}</tr>')
     return ('<table id="treatments"><tr><th>treatment</th><th>settings</th><th>pairs</th>'
             f'{head}</tr>' + "".join(lines) + "</table>"
             "<p>Mean investment per round (columns: rounds) over both subjects of the "
@@ -150,20 +151,20 @@ def treatment_table(lab, rows):
 
 
 def charts(lab, by_pair, pairs):
-    return "".join(pair_chart(pair, by_pair.get(str(pair["index"]), []), pair_rounds(lab, pair))
+    return "".join(pair_chart(pair, by_pair.get(str(pair.index), []), pair_rounds(lab, pair))
                    for pair in pairs)
 
 
 def grouped_charts(lab, by_pair):
     """The pairs' charts, under a heading per treatment when there are any."""
-    if not lab.get("treatments"):
-        return charts(lab, by_pair, lab["pairs"])
+    if not lab.treatments:
+        return charts(lab, by_pair, lab.pairs)
     parts = []
-    for treatment in lab["treatments"]:
-        pairs = [p for p in lab["pairs"] if p.get("treatment") == treatment["name"]]
+    for treatment in lab.treatments:
+        pairs = [p for p in lab.pairs if p.treatment == treatment.name]
         parts.append(f'<section class="treatment" data-treatment="'
-                     f'{html.escape(treatment["name"])}"><h2>Treatment '
-                     f'{html.escape(treatment["name"])} ({html.escape(_settings(treatment))}):'
+                     f'{html.escape(treatment.name)}"><h2>Treatment '
+                     f'{html.escape(treatment.name)} ({html.escape(_settings(treatment))}):'
                      f' {len(pairs)} pairs</h2>{charts(lab, by_pair, pairs)}</section>')
     return "".join(parts)
 
@@ -172,13 +173,13 @@ def render(lab, tables, rounds, top="", bottom=""):
     by_pair = {}
     for row in tables["rounds"]:
         by_pair.setdefault(row["pair"], []).append(row)
-    lab = dict(lab, rounds=rounds)
+    lab = dataclasses.replace(lab, rounds=rounds)
     treatments = (f"<h2>Treatments</h2>{treatment_table(lab, tables['rounds'])}"
-                  if lab.get("treatments") else "")
+                  if lab.treatments else "")
     made = time.strftime("%Y-%m-%d %H:%M:%S")
     return ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
             f"<title>wex lab session report</title><style>{STYLE}</style></head><body>"
-            f"<h1>wex lab session: {len(lab['pairs'])} pairs, seed {lab['seed']}</h1>"
+            f"<h1>wex lab session: {len(lab.pairs)} pairs, seed {lab.seed}</h1>"
             f"<p>Made {made} from session_rounds.csv and session_payouts.csv.</p>{top}"
             f"{treatments}<h2>Payouts</h2>{payout_table(tables['payouts'])}"
             f"{grouped_charts(lab, by_pair)}{bottom}</body></html>\n")

@@ -9,6 +9,7 @@ import statistics
 import time
 
 from ..model import pair_state
+from ..model.record import pair_json
 from .numbers import mean_investments, number
 
 CHART_W, CHART_H, PAD = 420, 160, 32
@@ -22,11 +23,11 @@ def pair_records(folder, lab):
     """Each pair's state (pair_state) and its incidents [(t, text)]."""
     supervisor = pair_state.read_lines(f"{folder}/supervisor.log")
     records = []
-    for pair in lab["pairs"]:
-        entries, events = pair_state.read_pair(folder, pair, lab["log_file"])
-        sup = pair_state.supervisor_events(supervisor, pair["bot"])
-        state = pair_state.pair_state(dict(pair, nrounds=lab["rounds"]), entries, events, sup,
-                                      {}, None, time.time())
+    for pair in lab.pairs:
+        entries, events = pair_state.read_pair(folder, pair, lab.log_file)
+        sup = pair_state.supervisor_events(supervisor, pair.bot)
+        state = pair_state.pair_state(dict(pair_json(pair), nrounds=lab.rounds), entries, events,
+                                      sup, {}, None, time.time())
         found = [(t, text) for t, text in sup if "restarted" in text]
         found += [(e["t"], f"failed: {e['text']}") for e in state["errors"]]
         found += [(t, f"{name} {text}") for t, name, tag, text in events if tag == "PRES"]
@@ -74,13 +75,13 @@ def investment_chart(means):
 def summary(lab, tables, records):
     payouts = [v for v in (number(r.get("payout")) for r in tables["payouts"]) if v is not None]
     played = sum(state["rounds_closed"] for _, state, _ in records)
-    cells = [("pairs", len(lab["pairs"])), ("subjects", 2 * len(lab["pairs"])),
-             ("rounds played", f"{played} of {len(lab['pairs']) * lab['rounds']}"),
+    cells = [("pairs", len(lab.pairs)), ("subjects", 2 * len(lab.pairs)),
+             ("rounds played", f"{played} of {len(lab.pairs) * lab.rounds}"),
              ("total payout", f"${sum(payouts):.2f}"),
              ("mean payout", f"${statistics.mean(payouts):.2f}" if payouts else "-"),
              ("median payout", f"${statistics.median(payouts):.2f}" if payouts else "-")]
     rows = "".join(f"<tr><th>{name}</th><td class=n>{value}</td></tr>" for name, value in cells)
-    chart = investment_chart(means_per_round(tables["rounds"], lab["rounds"]))
+    chart = investment_chart(means_per_round(tables["rounds"], lab.rounds))
     return f'<h2>Summary</h2><table id="summary">{rows}</table>{chart}'
 
 
@@ -91,15 +92,15 @@ def pair_lines(tables, records):
     rows = []
     for pair, state, found in records:
         flags = []
-        if str(pair["index"]) not in paid:
+        if str(pair.index) not in paid:
             flags.append("NO PAYOUTS")
         if any("ended the game" in text for _, text in found):
             flags.append("ended by the moderator")
         if any("restarted" in text or text.startswith("failed") for _, text in found):
             flags.append("incidents")
-        rows.append(f'<tr data-pair="{pair["index"]}"><td>{pair["index"]}</td>'
-                    f'<td>{html.escape(pair["bot"])}</td><td class=n>{state["rounds_closed"]}</td>'
-                    f'<td>{html.escape(", ".join(paid.get(str(pair["index"]), [])) or "-")}</td>'
+        rows.append(f'<tr data-pair="{pair.index}"><td>{pair.index}</td>'
+                    f'<td>{html.escape(pair.bot)}</td><td class=n>{state["rounds_closed"]}</td>'
+                    f'<td>{html.escape(", ".join(paid.get(str(pair.index), [])) or "-")}</td>'
                     f'<td class="flag">{html.escape(", ".join(flags))}</td></tr>')
     return ('<h2>Pairs</h2><table id="pair-lines"><tr><th>pair</th><th>bot</th>'
             '<th>rounds closed</th><th>payouts</th><th>flags</th></tr>' + "".join(rows) +
@@ -107,7 +108,7 @@ def pair_lines(tables, records):
 
 
 def incidents(records):
-    every = sorted(((t, pair["bot"], text) for pair, _, found in records for t, text in found),
+    every = sorted(((t, pair.bot, text) for pair, _, found in records for t, text in found),
                    key=lambda item: item[0])
     rows = [f"<tr><td>{_clock(t)}</td><td>{html.escape(bot)}</td>"
             f"<td>{html.escape(text)}</td></tr>" for t, bot, text in every]
@@ -119,13 +120,13 @@ def incidents(records):
 
 def chats(lab, tables):
     parts = ["<h2>Chat</h2>"]
-    for pair in lab["pairs"]:
-        lines = [r for r in tables["chat"] if r.get("pair") == str(pair["index"])]
+    for pair in lab.pairs:
+        lines = [r for r in tables["chat"] if r.get("pair") == str(pair.index)]
         body = "".join(f"<tr><td>{html.escape(r.get('time', ''))}</td>"
                        f"<td class=n>{html.escape(r.get('round', ''))}</td>"
                        f"<td>{html.escape(r.get('from', ''))}</td>"
                        f"<td>{html.escape(r.get('text', ''))}</td></tr>" for r in lines)
-        parts.append(f"<h3>{html.escape(pair['bot'])}</h3>" +
+        parts.append(f"<h3>{html.escape(pair.bot)}</h3>" +
                      (f'<table class="chat">{body}</table>' if lines else "<p>No chat.</p>"))
     return "".join(parts)
 

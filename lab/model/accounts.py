@@ -13,8 +13,8 @@ def new_password():
 
 
 def password(lab, name):
-    return lab["accounts"][name]["password"]
+    return lab.accounts[name].password
 
 
 def jid(lab, name):
-    return f"{name}@{lab['domain']}"
+    return f"{name}@{lab.domain}"

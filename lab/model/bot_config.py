@@ -28,20 +28,20 @@ def on_own_node(lab, bot, text):
     """The bot's configuration with its Service on the address and port of
     its node."""
     address, port = address_of(lab, bot), port_of(lab, bot)
-    if (address, port) == (lab["address"], lab["port"]):
+    if (address, port) == (lab.address, lab.port):
         return text
-    at = f"@{lab['address']}:{lab['port']}"
+    at = f"@{lab.address}:{lab.port}"
     return "\n".join(line.replace(at, f"@{address}:{port}", 1)
                      if line.startswith("Service ") else line for line in text.split("\n"))
 
 
 def write_pair_folders(lab, session, folder):
-    for pair in lab["pairs"]:
-        pair_dir = os.path.join(folder, pair["bot"])
+    for pair in lab.pairs:
+        pair_dir = os.path.join(folder, pair.bot)
         make_private_dir(pair_dir)
-        text = bot_config(session, pair["bot"], pair["subject1"], pair["subject2"],
-                          pair.get("treatment"))
+        text = bot_config(session, pair.bot, pair.subject1, pair.subject2,
+                          pair.treatment)
         with open(os.path.join(pair_dir, "wexbot.conf"), "w", encoding="utf-8") as f:
-            f.write(on_own_node(lab, pair["bot"], text))
+            f.write(on_own_node(lab, pair.bot, text))
         write_private(os.path.join(pair_dir, "passwords.txt"),
-                      f"{password(lab, pair['bot'])}\nLAB-KEY-{pair['bot']}\n")
+                      f"{password(lab, pair.bot)}\nLAB-KEY-{pair.bot}\n")

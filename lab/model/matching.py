@@ -33,8 +33,8 @@ def matching_csv(pairs, treatments=None):
 
 def matching_text(lab):
     """matching.csv: who plays whom and, in a session of treatments, under which."""
-    treatments = [p["treatment"] for p in lab["pairs"]] if lab.get("treatments") else None
-    return matching_csv([(p["subject1"], p["subject2"]) for p in lab["pairs"]], treatments)
+    treatments = [p.treatment for p in lab.pairs] if lab.treatments else None
+    return matching_csv([(p.subject1, p.subject2) for p in lab.pairs], treatments)
 
 
 def parse_only(text, count):

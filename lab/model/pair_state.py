@@ -284,7 +284,7 @@ def _read_parsed(path, parse):
 
 def read_pair(folder, pair, log_file):
     """(journal entries, transcript events) of a pair's folder."""
-    directory = os.path.join(folder, pair["bot"])
+    directory = os.path.join(folder, pair.bot)
     journals = sorted(glob.glob(os.path.join(directory, f"{log_file}_*.journal")))
     entries = _read_parsed(journals[-1], journal_entries) if journals else []
     events = []

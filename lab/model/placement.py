@@ -15,43 +15,43 @@ import re
 import socket
 
 from .errors import LabError
+from .record import Node
 
 CLUSTER_PORT = 4370
 HOST = re.compile(r"[A-Za-z0-9][A-Za-z0-9.-]*")
 
 
 def node_count(lab):
-    return len(lab.get("nodes") or [])
+    return len(lab.nodes or [])
 
 
 def node_of(lab, name):
     """The node a participant signs on to (0 = the first)."""
-    return lab.get("placement", {}).get(name, 0)
+    return (lab.placement or {}).get(name, 0)
 
 
 def port_of(lab, name):
-    nodes = lab.get("nodes")
-    return nodes[node_of(lab, name)]["port"] if nodes else lab["port"]
+    return lab.nodes[node_of(lab, name)].port if lab.nodes else lab.port
 
 
 def web_port_of(lab, name=None):
     """The web seats' port of the node name signs on to (node 1's without
     a name)."""
-    nodes = lab.get("nodes")
-    if nodes and name is not None:
-        return nodes[node_of(lab, name)]["web_port"]
-    return nodes[0]["web_port"] if nodes else lab["web"]["port"]
+    if lab.nodes and name is not None:
+        return lab.nodes[node_of(lab, name)].web_port
+    return lab.nodes[0].web_port if lab.nodes else lab.web.port
 
 
 def address_of(lab, name):
     """The address of a participant's node: another machine's for a node
     there, else the Service's."""
-    nodes = lab.get("nodes")
-    return nodes[node_of(lab, name)].get("address", lab["address"]) if nodes else lab["address"]
+    if not lab.nodes:
+        return lab.address
+    return lab.nodes[node_of(lab, name)].address or lab.address
 
 
 def is_remote(lab, index):
-    return bool(lab["nodes"][index].get("remote"))
+    return lab.nodes[index].remote
 
 
 def local_nodes(lab):
@@ -62,12 +62,11 @@ def local_nodes(lab):
 def plan_nodes(lab, count):
     """This machine's nodes and where each participant signs on. With the
     web seats, node k serves them on the Web port + k - 1."""
-    lab["nodes"] = [{"name": f"wex{lab['port'] + k}@localhost", "port": lab["port"] + k}
-                    for k in range(count)]
-    if lab.get("web"):
-        for k, node in enumerate(lab["nodes"]):
-            node["web_port"] = lab["web"]["port"] + k
-        clash = {n["web_port"] for n in lab["nodes"]} & {n["port"] for n in lab["nodes"]}
+    lab.nodes = [Node(f"wex{lab.port + k}@localhost", lab.port + k) for k in range(count)]
+    if lab.web:
+        for k, node in enumerate(lab.nodes):
+            node.web_port = lab.web.port + k
+        clash = {n.web_port for n in lab.nodes} & {n.port for n in lab.nodes}
         if clash:
             raise LabError(f"the Web ports of the nodes and their client ports overlap "
                            f"({min(clash)}): choose a Web port further away")
@@ -80,12 +79,12 @@ def place(lab):
     two; the moderator and wexlab's own accounts on node 1."""
     count = node_count(lab)
     placement = {}
-    for pair in lab["pairs"]:
-        home = (pair["index"] - 1) % count
-        placement[pair["bot"]] = home
-        placement[pair["subject1"]] = home
-        placement[pair["subject2"]] = (home + 1) % count
-    lab["placement"] = placement
+    for pair in lab.pairs:
+        home = (pair.index - 1) % count
+        placement[pair.bot] = home
+        placement[pair.subject1] = home
+        placement[pair.subject2] = (home + 1) % count
+    lab.placement = placement
 
 
 def check_nodes_value(value):
@@ -132,22 +131,22 @@ def plan_remote(lab, values):
     hosts = values.get("Nodes", "").split()
     if not hosts and not values.get("ClusterPort"):
         return
-    if len(lab["nodes"]) != 1:
+    if len(lab.nodes) != 1:
         raise LabError("ServerNodes counts the nodes of a cluster of this machine alone; with "
                        "Nodes or ClusterPort this machine runs one node (leave ServerNodes out)")
-    if lab.get("web"):
+    if lab.web:
         if values.get("Web"):
             raise LabError("the web seats do not work with nodes of other machines yet: "
                            "remove the Web key (the participants then use an XMPP client), "
                            "or leave Nodes and ClusterPort out")
         # Not asked for: a session with other machines' nodes has no seats.
-        lab["web"] = None
-        for node in lab["nodes"]:
-            node.pop("web_port", None)
-    lab["cluster_port"] = int(values.get("ClusterPort", CLUSTER_PORT))
-    main = lab["nodes"][0]
-    address = resolve(lab["address"])
-    main.update(name=f"wex{main['port']}@{address}", address=address)
+        lab.web = None
+        for node in lab.nodes:
+            node.web_port = None
+    lab.cluster_port = int(values.get("ClusterPort", CLUSTER_PORT))
+    main = lab.nodes[0]
+    address = resolve(lab.address)
+    main.name, main.address = f"wex{main.port}@{address}", address
     for host in hosts:
         add_node(lab, host)
     place(lab)
@@ -155,27 +154,26 @@ def plan_remote(lab, values):
 
 def add_node(lab, text):
     """Appends the node of HOST[:PORT] to lab's nodes; returns its index."""
-    host, port = parse_host(text, lab["port"])
+    host, port = parse_host(text, lab.port)
     address = resolve(host)
-    main = lab["nodes"][0]["address"]
+    main = lab.nodes[0].address
     if is_loopback(main) and not is_loopback(address):
-        raise LabError(f"the Service names {lab['address']}, which {host} cannot reach: "
+        raise LabError(f"the Service names {lab.address}, which {host} cannot reach: "
                        "name this machine's lab address in the Service")
-    for index, node in enumerate(lab["nodes"]):
-        if node["address"] == address:
+    for index, node in enumerate(lab.nodes):
+        if node.address == address:
             raise LabError(f"{host} ({address}) has node {index + 1} already: each machine "
                            "(address) runs one node of the session")
-    lab["nodes"].append({"name": f"wex{port}@{address}", "port": port, "address": address,
-                         "remote": True, "host": host})
-    return len(lab["nodes"]) - 1
+    lab.nodes.append(Node(f"wex{port}@{address}", port, address=address, remote=True,
+                          host=host))
+    return len(lab.nodes) - 1
 
 
 def origin(lab, name=None):
     """The page's origin; on an ejabberd cluster, that of the node name
     signs on to (node 1's without a name)."""
-    web = lab["web"]
-    scheme = "https" if web["tls"] else "http"
-    host = lab["address"]
+    scheme = "https" if lab.web.tls else "http"
+    host = lab.address
     if ":" in host:
         host = f"[{host}]"
     return f"{scheme}://{host}:{web_port_of(lab, name)}"

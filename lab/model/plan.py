@@ -7,6 +7,7 @@ import os
 from . import matching, placement, treatments
 from .accounts import DESK, NOTIFIER
 from .errors import LabError
+from .record import Desk, Lab, Pair, Treatment, Web
 from .service import parse_service
 
 DEFAULT_WEB_PORT = 5280
@@ -54,28 +55,27 @@ def new_lab(session, bot_path):
     assigned = treatments.assign_treatments([t.name for t in session.treatments],
                                             len(matched), session.seed)
     for index, (first, second) in enumerate(matched, start=1):
-        pair = {"index": index, "bot": matching.pair_name(index, len(matched)),
-                "subject1": first, "subject2": second}
+        pair = Pair(index, matching.pair_name(index, len(matched)), first, second)
         treatment = assigned[index - 1]
         if treatment is not None:
-            pair["treatment"] = treatment
-            pair["rounds"] = int(session.game_values(treatment)["NRounds"])
+            pair.treatment = treatment
+            pair.rounds = int(session.game_values(treatment)["NRounds"])
         pairs.append(pair)
-    names = {pair["bot"]: pair["bot"] for pair in pairs}
+    names = {pair.bot: pair.bot for pair in pairs}
     names.update({name: name for name in session.subjects})
     names[session.moderator] = session.moderator
     names[NOTIFIER] = NOTIFIER
     names[DESK] = DESK
-    lab = {"session": os.path.abspath(session.path), "domain": domain, "address": host,
-           "port": port, "plain": plain, "service": session.values["Service"],
-           "moderator": session.moderator, "seed": session.seed, "pairs": pairs,
-           "rounds": session.rounds, "web": web_settings(session.values),
-           "certificate_files": session_files(session.values, session.path),
-           "names": names, "bot_path": bot_path, "log_file": session.values["LogFile"],
-           "desk_account": DESK, "desk": session.desk_settings(), "server": server}
+    web = web_settings(session.values)
+    lab = Lab(session=os.path.abspath(session.path), domain=domain, address=host, port=port,
+              plain=plain, service=session.values["Service"], moderator=session.moderator,
+              seed=session.seed, pairs=pairs, rounds=session.rounds,
+              web=Web(**web) if web else None,
+              certificate_files=session_files(session.values, session.path), names=names,
+              bot_path=bot_path, log_file=session.values["LogFile"], desk_account=DESK,
+              desk=Desk(**session.desk_settings()), server=server,
+              treatments=[Treatment(t.name, dict(t.values)) for t in session.treatments])
     if server == "ejabberd":
         placement.plan_nodes(lab, count)
         placement.plan_remote(lab, session.values)  # other machines' nodes, if any
-    if session.treatments:
-        lab["treatments"] = [{"name": t.name, "values": t.values} for t in session.treatments]
     return lab

@@ -16,7 +16,7 @@ def report_lines(lab, pairs, measured, lag, stagger_ms):
     robots' event loop's lateness in seconds."""
     stats, server = measured
     samples = [v * 1000 for p in pairs for v in p.latencies]
-    lines = [f"wexlab bench: {len(pairs)} pairs, {lab['rounds']} rounds, pairs started "
+    lines = [f"wexlab bench: {len(pairs)} pairs, {lab.rounds} rounds, pairs started "
              f"{stagger_ms:g} ms apart, {len(samples)} messages to subjects measured"]
     worst = max(samples, default=float("nan"))
     lines.append(f"added latency beyond the bot's 1000 ms wait: p50 "

@@ -97,15 +97,15 @@ def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=
     lab = None
     try:
         lab = lifecycle.start_session(folder, session_path, args.bot, None, quiet=True)
-        rounds = max(record.pair_rounds(lab, pair) for pair in lab["pairs"])
-        deadline = time.monotonic() + 90 + 30 * rounds + 2 * len(lab["pairs"])
+        rounds = max(record.pair_rounds(lab, pair) for pair in lab.pairs)
+        deadline = time.monotonic() + 90 + 30 * rounds + 2 * len(lab.pairs)
         import asyncio
-        if browser and not lab["web"]:
+        if browser and not lab.web:
             raise LabError("--browser needs the web seats")
         if kill_node is not None and not 1 <= kill_node <= placement.node_count(lab):
             raise LabError("--kill-node names one of the session's ejabberd nodes")
         pairs, notices = asyncio.run(robots.play(
-            lab, folder, lab["seed"], deadline, kill_pair, blip_pair, browser,
+            lab, folder, lab.seed, deadline, kill_pair, blip_pair, browser,
             None if kill_node is None else kill_node - 1, lag, stagger))
         measured = measure(folder, lab)
     finally:

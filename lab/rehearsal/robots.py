@@ -49,8 +49,8 @@ class Pair:
     """The robots' side of one pair: whose turn it is and what was measured."""
 
     def __init__(self, lab_pair, rounds, on_close_round=None):
-        self.index = lab_pair["index"]
-        self.bot = lab_pair["bot"]
+        self.index = lab_pair.index
+        self.bot = lab_pair.bot
         self.rounds = rounds
         self.lock = asyncio.Lock()
         self.pending = 0
@@ -141,7 +141,7 @@ class Robot(Client):
 
 class Subject(Robot):
     def __init__(self, lab, name, number, pair, seed, blip=False):
-        super().__init__(lab, name, lab["accounts"][name]["password"])
+        super().__init__(lab, name, lab.accounts[name].password)
         self.greeted = False
         self.blip = blip  # goes offline and comes back at the first break
         self.number = number
@@ -259,7 +259,7 @@ class Moderator(Robot):
     status answers and wexlab's notices."""
 
     def __init__(self, lab, pairs):
-        super().__init__(lab, lab["moderator"], lab["accounts"][lab["moderator"]]["password"])
+        super().__init__(lab, lab.moderator, lab.accounts[lab.moderator].password)
         self.pairs = {pair.bot: pair for pair in pairs}
         self.notices = []
         self.add_event_handler("message", self._message)
@@ -315,14 +315,14 @@ async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, brow
         if kill_node is not None and round_number == 1 and not node_killed:
             node_killed.append(asyncio.ensure_future(crash_node(lab, folder, kill_node)))
 
-    pairs = [Pair(p, pair_rounds(lab, p), close_round) for p in lab["pairs"]]
+    pairs = [Pair(p, pair_rounds(lab, p), close_round) for p in lab.pairs]
     watch = None
     moderator = await Moderator(lab, pairs).online()
     clients = [moderator]
     try:
-        for pair, lab_pair in zip(pairs, lab["pairs"]):
+        for pair, lab_pair in zip(pairs, lab.pairs):
             for number in (1, 2):
-                name = lab_pair[f"subject{number}"]
+                name = lab_pair.subjects()[number - 1]
                 blip = pair.index == blip_pair and number == 2
                 kind = Subject
                 if browser and pair.index == 1:

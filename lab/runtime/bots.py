@@ -11,7 +11,7 @@ RUN_FILE = "bots.json"  # pair number -> pid of the bot this machine runs
 
 
 def pair_dir(folder, pair):
-    return os.path.join(folder, pair["bot"])
+    return os.path.join(folder, pair.bot)
 
 
 def alive(pid, pair_folder=None):

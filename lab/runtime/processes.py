@@ -93,12 +93,12 @@ def start_desk(folder, lab):
     supervisor) with a new token; says where it is, or why not."""
     if desk_pid(folder) is not None:
         return True
-    settings = statuslib.desk_settings(lab)
-    if net.port_open(settings["address"], settings["port"]):
-        say_line(f"The desk did not start: something already listens on {settings['address']}:"
-                 f"{settings['port']} (choose another port with the session key Desk).")
+    settings = lab.desk
+    if net.port_open(settings.address, settings.port):
+        say_line(f"The desk did not start: something already listens on {settings.address}:"
+                 f"{settings.port} (choose another port with the session key Desk).")
         return False
-    info = {"address": settings["address"], "port": settings["port"], "token": statuslib.new_token()}
+    info = {"address": settings.address, "port": settings.port, "token": statuslib.new_token()}
     write_json(os.path.join(folder, statuslib.DESK_FILE), info, private=True)
     with open(os.path.join(folder, "desk-console.log"), "ab") as log:
         subprocess.Popen([sys.executable, paths.launcher(), "_desk", "--dir", folder], cwd=folder,
@@ -133,10 +133,10 @@ def wait_online(folder, lab, indexes, timeout=30):
     """Waits until each of these pairs' bots has signed on; says which did not."""
     waiting = {i for i in indexes}
     deadline = time.monotonic() + timeout
-    pairs = {p["index"]: p for p in lab["pairs"]}
+    pairs = {p.index: p for p in lab.pairs}
     while waiting and time.monotonic() < deadline:
         for index in list(waiting):
-            path = os.path.join(folder, pairs[index]["bot"], "console.log")
+            path = os.path.join(folder, pairs[index].bot, "console.log")
             try:
                 with open(path, encoding="utf-8", errors="replace") as f:
                     if ONLINE in f.read():
@@ -145,7 +145,7 @@ def wait_online(folder, lab, indexes, timeout=30):
                 pass
         time.sleep(0.2)
     for index in sorted(waiting):
-        bot = pairs[index]["bot"]
+        bot = pairs[index].bot
         say_line(f"{bot}: bot not online yet; its console says: "
                  f"{last_line(os.path.join(folder, bot, 'console.log'))}")
     return not waiting
@@ -155,7 +155,7 @@ def running_bots(folder, lab):
     """pair number -> pid of the bots running on this machine."""
     pids = {}
     for index, pid in run_file(folder)["bots"].items():
-        pair = lab["pairs"][int(index) - 1]
+        pair = lab.pairs[int(index) - 1]
         if bots.alive(pid, bots.pair_dir(folder, pair)):
             pids[int(index)] = pid
     return pids

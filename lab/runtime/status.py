@@ -9,17 +9,11 @@ import secrets
 import time
 
 from ..model import pair_state, summary
+from ..model.record import pair_json
 from . import bots
 
 ANSWERS_FILE = "desk_answers.json"
 DESK_FILE = "desk.json"  # pid, address, port and token of the running desk
-DEFAULTS = {"address": "127.0.0.1", "port": 5290, "offline_alert": 60, "stall_alert": 120}
-
-
-def desk_settings(lab):
-    """The desk's address, port and alert thresholds (lab.json's, or the
-    defaults for a session started before they were recorded)."""
-    return dict(DEFAULTS, **lab.get("desk", {}))
 
 
 def new_token():
@@ -50,12 +44,12 @@ def read_answers(folder):
 
 
 def bot_info(folder, lab, pair, run, mine):
-    index = pair["index"]
+    index = pair.index
     pid = run.get("bots", {}).get(str(index))
     running = bool(pid) and bots.alive(pid, bots.pair_dir(folder, pair))
     return {"running": running, "given_up": index in run.get("given_up", []),
             "elsewhere": mine is not None and index not in mine,
-            "ended": bots.game_ended(folder, pair, lab["log_file"])}
+            "ended": bots.game_ended(folder, pair, lab.log_file)}
 
 
 def build(folder, lab, answers=None, now=None, server_up=True, dismissed=()):
@@ -67,14 +61,13 @@ def build(folder, lab, answers=None, now=None, server_up=True, dismissed=()):
     mine = set(local["pairs"]) if local else None
     supervisor = pair_state.read_lines(os.path.join(folder, "supervisor.log"))
     pairs = []
-    for pair in lab["pairs"]:
-        entries, events = pair_state.read_pair(folder, pair, lab["log_file"])
-        record = dict(pair, nrounds=lab["rounds"])
+    for pair in lab.pairs:
+        entries, events = pair_state.read_pair(folder, pair, lab.log_file)
+        record = dict(pair_json(pair), nrounds=lab.rounds)
         pairs.append(pair_state.pair_state(
-            record, entries, events, pair_state.supervisor_events(supervisor, pair["bot"]),
-            bot_info(folder, lab, pair, run, mine), answers.get(pair["bot"]), now))
-    settings = desk_settings(lab)
-    found = summary.alerts(pairs, now, settings["offline_alert"], settings["stall_alert"],
+            record, entries, events, pair_state.supervisor_events(supervisor, pair.bot),
+            bot_info(folder, lab, pair, run, mine), answers.get(pair.bot), now))
+    found = summary.alerts(pairs, now, lab.desk.offline_alert, lab.desk.stall_alert,
                            server_up)
     return {"now": now,
             "session": summary.session_line(pairs, pair_state.first_start(folder), now),

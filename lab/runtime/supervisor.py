@@ -39,10 +39,10 @@ class Supervisor:
     def __init__(self, folder, lab, indexes):
         self.folder = folder
         self.lab = lab
-        self.pairs = [p for p in lab["pairs"] if p["index"] in indexes]
+        self.pairs = [p for p in lab.pairs if p.index in indexes]
         self.children = {}  # index -> Popen of the bots this process started
         self.pids = {}      # index -> pid of every bot it watches
-        self.restarts = {p["index"]: [] for p in self.pairs}
+        self.restarts = {p.index: [] for p in self.pairs}
         self.given_up = set()
         self.stop = asyncio.Event()
         self.notifier = None
@@ -59,31 +59,31 @@ class Supervisor:
     def tell_moderator(self, text):
         log(text)
         if self.notifier is not None:
-            self.notifier.tell(jid(self.lab, self.lab["moderator"]), f"wexlab: {text}")
+            self.notifier.tell(jid(self.lab, self.lab.moderator), f"wexlab: {text}")
 
     def launch(self, pair):
         """Starts a pair's bot, resuming its game when it has a journal."""
-        journal = bots.journal(self.folder, pair, self.lab["log_file"])
+        journal = bots.journal(self.folder, pair, self.lab.log_file)
         config = "wexbot.conf"
         if journal is not None:
             config = bots.resume_config(self.folder, pair, journal)
-        proc = bots.start(self.folder, pair, self.lab["bot_path"], config)
-        self.children[pair["index"]] = proc
-        self.pids[pair["index"]] = proc.pid
-        log(f"{pair['bot']}: bot started (pid {proc.pid}, {config})")
+        proc = bots.start(self.folder, pair, self.lab.bot_path, config)
+        self.children[pair.index] = proc
+        self.pids[pair.index] = proc.pid
+        log(f"{pair.bot}: bot started (pid {proc.pid}, {config})")
         return journal
 
     def adopt_or_launch(self, previous):
         for pair in self.pairs:
-            index = pair["index"]
+            index = pair.index
             pid = previous.get(str(index))
             if pid and bots.alive(pid, bots.pair_dir(self.folder, pair)):
                 self.pids[index] = pid
-                log(f"{pair['bot']}: bot running (pid {pid}), watching it")
-            elif not bots.game_ended(self.folder, pair, self.lab["log_file"]):
+                log(f"{pair.bot}: bot running (pid {pid}), watching it")
+            elif not bots.game_ended(self.folder, pair, self.lab.log_file):
                 journal = self.launch(pair)
                 if journal is not None and pid:
-                    self.tell_moderator(f"{pair['bot']}'s bot was not running and has been "
+                    self.tell_moderator(f"{pair.bot}'s bot was not running and has been "
                                         "restarted; it resumes the pair's game.")
 
     def running(self, index):
@@ -94,7 +94,7 @@ class Supervisor:
         return bots.alive(self.pids[index], bots.pair_dir(self.folder, self.pair(index)))
 
     def pair(self, index):
-        return next(p for p in self.pairs if p["index"] == index)
+        return next(p for p in self.pairs if p.index == index)
 
     def check(self):
         changed = False
@@ -106,21 +106,21 @@ class Supervisor:
             proc = self.children.pop(index, None)
             code = proc.returncode if proc is not None else None  # unknown for an adopted bot
             changed = True
-            if bots.game_ended(self.folder, pair, self.lab["log_file"]):
-                log(f"{pair['bot']}: bot {describe_exit(code)} after its game ended")
+            if bots.game_ended(self.folder, pair, self.lab.log_file):
+                log(f"{pair.bot}: bot {describe_exit(code)} after its game ended")
                 continue
             now = time.monotonic()
             recent = [t for t in self.restarts[index] if now - t < RESTART_WINDOW]
             if len(recent) >= MAX_RESTARTS:
                 self.given_up.add(index)
-                self.tell_moderator(f"{pair['bot']}'s bot {describe_exit(code)} and keeps "
+                self.tell_moderator(f"{pair.bot}'s bot {describe_exit(code)} and keeps "
                                     f"stopping; it is no longer restarted (see "
-                                    f"{pair['bot']}/console.log).")
+                                    f"{pair.bot}/console.log).")
                 continue
             self.restarts[index] = recent + [now]
             journal = self.launch(pair)
             resumed = "it resumes the pair's game" if journal else "it starts the game afresh"
-            self.tell_moderator(f"{pair['bot']}'s bot {describe_exit(code)} and has been "
+            self.tell_moderator(f"{pair.bot}'s bot {describe_exit(code)} and has been "
                                 f"restarted; {resumed}.")
         if changed:
             self.save()

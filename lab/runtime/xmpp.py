@@ -40,14 +40,14 @@ class Client(slixmpp.ClientXMPP):
     """A client of the lab server that trusts exactly its certificate."""
 
     def __init__(self, lab, name, password, resource, priority=0):
-        super().__init__(f"{name}@{lab['domain']}/{resource}", password)
+        super().__init__(f"{name}@{lab.domain}/{resource}", password)
         self.lab = lab
         self.priority = priority
         self.ready = asyncio.Event()
         self.ssl_context.check_hostname = False
         self.ssl_context.verify_mode = ssl.CERT_NONE
-        if lab.get("certificate") and os.path.exists(lab["certificate"]):
-            self.ssl_context = trusting(lab["certificate"])
+        if lab.certificate and os.path.exists(lab.certificate):
+            self.ssl_context = trusting(lab.certificate)
         self.add_event_handler("session_start", self._started)
 
     async def _started(self, _):
@@ -58,7 +58,7 @@ class Client(slixmpp.ClientXMPP):
         # On a cluster, each account signs on to its own node.
         name = self.boundjid.user
         self.connect((address_of(self.lab, name), port_of(self.lab, name)),
-                     force_starttls=not self.lab["plain"], disable_starttls=self.lab["plain"])
+                     force_starttls=not self.lab.plain, disable_starttls=self.lab.plain)
 
     async def online(self, timeout=20):
         self.open()
@@ -84,7 +84,7 @@ class Notifier(Client):
     reconnects by itself."""
 
     def __init__(self, lab, name):
-        super().__init__(lab, name, lab["accounts"][name]["password"], "supervisor")
+        super().__init__(lab, name, lab.accounts[name].password, "supervisor")
         self.pending = []
         self.closing = False
         self.add_event_handler("disconnected", self._lost)
@@ -118,11 +118,11 @@ class Moderator(Client):
     """The moderator's account under wexlab's own resource."""
 
     def __init__(self, lab):
-        name = lab["moderator"]
+        name = lab.moderator
         # Where a negative priority would keep the answers from wexlab's
         # resource (ejabberd), the server's kind says so.
         priority = server.server_class(lab).moderator_priority
-        super().__init__(lab, name, lab["accounts"][name]["password"],
+        super().__init__(lab, name, lab.accounts[name].password,
                          f"wexlab-{os.getpid()}", priority=priority)
         self.register_plugin("xep_0280")
         self.answers = asyncio.Queue()
@@ -146,7 +146,7 @@ class Moderator(Client):
             self.answers.put_nowait((msg["from"].user, msg["body"], time.monotonic()))
 
     def command(self, bot, text):
-        msg = self.make_message(mto=f"{bot}@{self.lab['domain']}", mbody=text, mtype="chat")
+        msg = self.make_message(mto=f"{bot}@{self.lab.domain}", mbody=text, mtype="chat")
         msg.enable("carbon_private")
         msg.send()
 

@@ -32,8 +32,8 @@ def machine_certificate(lab):
     """The paths of this machine's own certificate for the lab's domain,
     made the first time it is needed."""
     folder = os.path.join(data_dir(), "certs")
-    crt = os.path.join(folder, lab["domain"] + ".crt")
-    key = os.path.join(folder, lab["domain"] + ".key")
+    crt = os.path.join(folder, lab.domain + ".crt")
+    key = os.path.join(folder, lab.domain + ".key")
     if os.path.exists(crt) and os.path.exists(key):
         return crt, key
     os.makedirs(data_dir(), mode=0o700, exist_ok=True)
@@ -47,15 +47,15 @@ def machine_certificate(lab):
 
 
 def make_pair(lab, crt, key):
-    names = "DNS:" + lab["domain"]
+    names = "DNS:" + lab.domain
     try:
-        names += ",IP:" + str(ipaddress.ip_address(lab["address"]))
+        names += ",IP:" + str(ipaddress.ip_address(lab.address))
     except ValueError:
-        names += ",DNS:" + lab["address"]
+        names += ",DNS:" + lab.address
     temporary = key + ".new"
     write_private(temporary, "")  # openssl keeps the mode of a file that exists
     run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", str(DAYS),
-         "-keyout", temporary, "-out", crt + ".new", "-subj", "/CN=" + lab["domain"],
+         "-keyout", temporary, "-out", crt + ".new", "-subj", "/CN=" + lab.domain,
          "-addext", "subjectAltName=" + names])
     os.replace(temporary, key)
     os.replace(crt + ".new", crt)
@@ -72,7 +72,7 @@ def fingerprints(crt):
 def install(lab, server):
     """Copies the lab's certificate into server/certs where the Prosody
     configuration expects it; returns {"path", "sha256", "sha1"}."""
-    given = lab.get("certificate_files")
+    given = lab.certificate_files
     crt, key = given if given else machine_certificate(lab)
     for path in (crt, key):
         if not os.path.isfile(path) or not os.access(path, os.R_OK):
@@ -80,7 +80,7 @@ def install(lab, server):
     prints = fingerprints(crt)  # also checks that it is a certificate
     certs = os.path.join(server, "certs")
     make_private_dir(certs)
-    target = os.path.join(certs, lab["domain"])
+    target = os.path.join(certs, lab.domain)
     shutil.copyfile(crt, target + ".crt")
     with open(key, encoding="utf-8") as f:
         write_private(target + ".key", f.read())

@@ -30,10 +30,10 @@ def contact_groups(lab):
     nobody has to add contacts by hand and each bot sees its subjects'
     presence."""
     groups = []
-    for pair in lab["pairs"]:
-        for subject in (pair["subject1"], pair["subject2"]):
-            groups.append((f"{pair['bot']}-{subject}", [pair["bot"], subject]))
-    groups.append(("moderator", [lab["moderator"]] + [p["bot"] for p in lab["pairs"]] +
+    for pair in lab.pairs:
+        for subject in (pair.subject1, pair.subject2):
+            groups.append((f"{pair.bot}-{subject}", [pair.bot, subject]))
+    groups.append(("moderator", [lab.moderator] + [p.bot for p in lab.pairs] +
                    [NOTIFIER, DESK]))
     return groups
 
@@ -43,11 +43,11 @@ def policy_pairs(lab):
     moderator with every bot, and wexlab's own account with every bot and
     the moderator (its notices), and the desk's account with every bot. The
     server refuses everything else."""
-    moderator = lab["moderator"]
+    moderator = lab.moderator
     pairs = []
-    for pair in lab["pairs"]:
-        bot = pair["bot"]
-        pairs += [(bot, pair["subject1"]), (bot, pair["subject2"]), (bot, moderator),
+    for pair in lab.pairs:
+        bot = pair.bot
+        pairs += [(bot, pair.subject1), (bot, pair.subject2), (bot, moderator),
                   (bot, NOTIFIER), (bot, DESK)]
     pairs.append((moderator, NOTIFIER))
     return pairs

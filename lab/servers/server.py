@@ -26,7 +26,7 @@ class Server:
 
     def set_up(self, plain):
         """A fresh server folder with the certificate, the policy and every
-        account's password in lab["accounts"]; returns the lab."""
+        account's password in lab.accounts; returns the lab."""
         raise NotImplementedError
 
     def start(self):
@@ -52,7 +52,7 @@ class Server:
 
     def answers(self):
         """Whether the server answers on the Service's address and port."""
-        return net.port_open(self.lab["address"], self.lab["port"])
+        return net.port_open(self.lab.address, self.lab.port)
 
     def web_origins(self):
         """The origin of each web listener of the seats (none without them)."""
@@ -66,22 +66,22 @@ class Server:
     def install_certificate(self):
         """The lab's certificate in server/certs, recorded in the lab."""
         installed = certificatelib.install(self.lab, self.dir)
-        self.lab["certificate"] = installed["path"]
-        self.lab["fingerprints"] = {digest: installed[digest] for digest in ("sha256", "sha1")}
+        self.lab.certificate = installed["path"]
+        self.lab.fingerprints = {digest: installed[digest] for digest in ("sha256", "sha1")}
         return installed["path"], installed["path"][:-len(".crt")] + ".key"
 
     def write_policy(self):
         policy.write_policy(self.dir, policy.policy_pairs(self.lab))
 
     def install_page(self):
-        if self.lab.get("web"):
+        if self.lab.web:
             web_page.install_page(self.lab, self.dir)
 
 
 def server_class(lab):
     # The two kinds import this module for Server, so they are imported
     # here rather than at the top.
-    if lab.get("server") == "ejabberd":
+    if lab.server == "ejabberd":
         from .ejabberd.server import EjabberdServer
         return EjabberdServer
     from .prosody.server import ProsodyServer
@@ -96,5 +96,5 @@ def for_lab(lab, folder):
 def stop_folder(folder):
     """Stops the server of the session in folder, as its lab.json says (a
     Prosody when there is none); returns whether it ran."""
-    lab = record.load(folder) if record.exists(folder) else {}
+    lab = record.load(folder) if record.exists(folder) else record.Lab()
     return for_lab(lab, folder).stop()

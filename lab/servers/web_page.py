@@ -37,8 +37,8 @@ def install_page(lab, server):
     for name in PAGE_FILES:
         shutil.copy(os.path.join(root, "seat", name), os.path.join(www, name))
     shutil.copy(library, os.path.join(www, "strophe.min.js"))
-    bots = [pair["bot"] for pair in lab["pairs"]]
-    seat = {"domain": lab["domain"], "websocket": WEBSOCKET_PATH, "bots": bots,
+    bots = [pair.bot for pair in lab.pairs]
+    seat = {"domain": lab.domain, "websocket": WEBSOCKET_PATH, "bots": bots,
             "notifier": NOTIFIER}
     with open(os.path.join(www, "seat.json"), "w", encoding="utf-8") as f:
         json.dump(seat, f, indent=1)

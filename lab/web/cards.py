@@ -53,11 +53,11 @@ def qr_svg(text):
 def own_client(lab, name):
     """The details for a participant who uses an XMPP client of their own."""
     e = html.escape
-    fp = lab["fingerprints"]
-    account = f"{name}@{lab['domain']}"
+    fp = lab.fingerprints
+    account = f"{name}@{lab.domain}"
     return (f'<div class="own"><b>With your own XMPP client</b> instead of the link: address '
-            f'<code>{e(account)}</code>, password <code>{e(lab["accounts"][name]["password"])}'
-            f'</code>, server <code>{e(lab["address"])}</code> port '
+            f'<code>{e(account)}</code>, password <code>{e(lab.accounts[name].password)}'
+            f'</code>, server <code>{e(lab.address)}</code> port '
             f'<code>{port_of(lab, name)}</code>.'
             f'<br>The lab certificate is the lab\'s own: when the browser or client asks, check '
             f'that it shows one of these fingerprints and <b>accept it permanently</b>.<br>'
@@ -94,16 +94,16 @@ def write_cards(lab, folder):
 
 def login_cards(lab):
     """What each participant types into an XMPP client."""
-    a, p = lab["address"], lab["port"]
-    fp = lab["fingerprints"]
-    where = f"port {p}" if not lab.get("nodes") or len(lab["nodes"]) == 1 else \
+    a, p = lab.address, lab.port
+    fp = lab.fingerprints
+    where = f"port {p}" if not lab.nodes or len(lab.nodes) == 1 else \
         "the port on each card"
     if any(is_remote(lab, i) for i in range(node_count(lab))):
         a, where = "and port", "as each card says"
-    lines = [f"Server {a}, {where}, domain {lab['domain']}. Its certificate is self-signed;",
+    lines = [f"Server {a}, {where}, domain {lab.domain}. Its certificate is self-signed;",
              "accept it after comparing its fingerprint:",
              f"  SHA-256 {fp['sha256']}", f"  SHA-1   {fp['sha1']}",
-             f"  (the certificate file: {lab['certificate']})", ""]
+             f"  (the certificate file: {lab.certificate})", ""]
 
     def card(name, title, write_to):
         lines.extend([f"{title}", f"  address   {jid(lab, name)}",
@@ -112,11 +112,11 @@ def login_cards(lab):
                       f"{port_of(lab, name)}",
                       f"  write to  {write_to}", ""])
 
-    for pair in lab["pairs"]:
+    for pair in lab.pairs:
         for number in (1, 2):
-            name = pair[f"subject{number}"]
-            card(name, f"{name}: subject {number} of pair {pair['index']}",
-                 jid(lab, pair["bot"]))
-    bots = ", ".join(jid(lab, pair["bot"]) for pair in lab["pairs"])
-    card(lab["moderator"], f"{lab['moderator']}: the moderator", f"each pair's bot: {bots}")
+            name = pair.subjects()[number - 1]
+            card(name, f"{name}: subject {number} of pair {pair.index}",
+                 jid(lab, pair.bot))
+    bots = ", ".join(jid(lab, pair.bot) for pair in lab.pairs)
+    card(lab.moderator, f"{lab.moderator}: the moderator", f"each pair's bot: {bots}")
     return "\n".join(lines)

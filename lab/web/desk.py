@@ -50,8 +50,8 @@ class DeskClient(xmpp.Client):
     reconnects by itself."""
 
     def __init__(self, lab, desk):
-        name = lab["desk_account"]
-        super().__init__(lab, name, lab["accounts"][name]["password"], "desk")
+        name = lab.desk_account
+        super().__init__(lab, name, lab.accounts[name].password, "desk")
         self.desk = desk
         self.closing = False
         self.add_event_handler("message", self._message)
@@ -67,7 +67,7 @@ class DeskClient(xmpp.Client):
             self.desk.answer(msg["from"].user, msg["body"])
 
     def command(self, bot, text):
-        self.send_message(mto=f"{bot}@{self.lab['domain']}", mbody=text, mtype="chat")
+        self.send_message(mto=f"{bot}@{self.lab.domain}", mbody=text, mtype="chat")
 
     async def close(self):
         self.closing = True
@@ -100,8 +100,8 @@ class Desk:
         """Sizes and times of every file the state is read from."""
         paths = [os.path.join(self.folder, name) for name in
                  ("supervisor.log", "bots.json", status.ANSWERS_FILE)]
-        for pair in self.lab["pairs"]:
-            paths += glob.glob(os.path.join(self.folder, pair["bot"], self.lab["log_file"] + "_*"))
+        for pair in self.lab.pairs:
+            paths += glob.glob(os.path.join(self.folder, pair.bot, self.lab.log_file + "_*"))
         found = []
         for path in sorted(paths):
             try:
@@ -120,10 +120,10 @@ class Desk:
             return True
         if self.client is None or not self.client.ready.is_set():
             return False
-        for pair in self.lab["pairs"]:
-            if pair["index"] not in mine:
-                self.client.command(pair["bot"], "?")
-                log_line(self.folder, f"sent to {pair['bot']} (on another machine): ?")
+        for pair in self.lab.pairs:
+            if pair.index not in mine:
+                self.client.command(pair.bot, "?")
+                log_line(self.folder, f"sent to {pair.bot} (on another machine): ?")
         return True
 
     async def refresh_loop(self):
@@ -136,7 +136,7 @@ class Desk:
             if time.monotonic() - last_check > 3:
                 last_check = time.monotonic()
                 up = await loop.run_in_executor(
-                    None, net.port_open, self.lab["address"], self.lab["port"])
+                    None, net.port_open, self.lab.address, self.lab.port)
                 if up != self.server_up:
                     self.server_up, seen = up, None
             if time.monotonic() - last_ask > ELSEWHERE_ASK_SECONDS and self.ask_elsewhere():
@@ -151,7 +151,7 @@ class Desk:
             await asyncio.sleep(REBUILD_SECONDS)
 
     def answer(self, bot, text):
-        if bot not in {p["bot"] for p in self.lab["pairs"]}:
+        if bot not in {p.bot for p in self.lab.pairs}:
             return
         log_line(self.folder, f"{bot} answered: {text}")
         if text.startswith("Status"):
@@ -226,10 +226,10 @@ class Desk:
 
     def choose(self, which):
         if which == "all":
-            return self.lab["pairs"]
+            return self.lab.pairs
         if not isinstance(which, list):
             raise web.HTTPBadRequest(text="pairs must be a list of pair numbers or \"all\"")
-        chosen = [p for p in self.lab["pairs"] if p["index"] in which]
+        chosen = [p for p in self.lab.pairs if p.index in which]
         if len(chosen) != len(set(which)):
             raise web.HTTPBadRequest(text=f"no such pair among {which}")
         return chosen
@@ -250,10 +250,10 @@ class Desk:
         loop = asyncio.get_running_loop()
         futures = {}
         for pair in chosen:
-            futures[pair["bot"]] = loop.create_future()
-            self.waiters.setdefault(pair["bot"], []).append(futures[pair["bot"]])
-            self.client.command(pair["bot"], text)
-            log_line(self.folder, f"sent to {pair['bot']}: {text}")
+            futures[pair.bot] = loop.create_future()
+            self.waiters.setdefault(pair.bot, []).append(futures[pair.bot])
+            self.client.command(pair.bot, text)
+            log_line(self.folder, f"sent to {pair.bot}: {text}")
         answers = {}
         # n has no answer for the sender; the others' come after a second.
         if futures and not text.startswith("n"):
@@ -262,8 +262,8 @@ class Desk:
         for bot, future in futures.items():  # no answer in time: stop waiting
             if future in self.waiters.get(bot, []):
                 self.waiters[bot].remove(future)
-        return web.json_response({"sent": [{"pair": p["index"], "bot": p["bot"], "text": text,
-                                            "answer": answers.get(p["bot"])}
+        return web.json_response({"sent": [{"pair": p.index, "bot": p.bot, "text": text,
+                                            "answer": answers.get(p.bot)}
                                            for p in chosen]})
 
     async def dismiss(self, request):
@@ -302,7 +302,7 @@ async def serve(folder, lab, info):
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, stop.set)
     refresher = asyncio.ensure_future(desk.refresh_loop())
-    if lab.get("desk_account") in lab.get("accounts", {}):
+    if lab.desk_account in (lab.accounts or {}):
         desk.client = DeskClient(lab, desk)
         desk.client.open()
     log_line(folder, f"desk running on {info['address']}:{info['port']} (pid {os.getpid()})")

@@ -30,22 +30,22 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
             raise LabError("a supervisor runs in this folder already")
         make_private_dir(folder)
         lab = record.load(folder)  # pairs' bots on a machine beside the server
-        lab["bot_path"] = processes.find_bot(bot_path)
+        lab.bot_path = processes.find_bot(bot_path)
         record.save(folder, lab)
         write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": False})
         if os.path.exists(os.path.join(folder, bots.RUN_FILE)):
             os.remove(os.path.join(folder, bots.RUN_FILE))
     else:
         lab = plan.new_lab(session, processes.find_bot(bot_path))
-        if net.port_open(lab["address"], lab["port"]):
-            raise LabError(f"something already listens on {lab['address']}:{lab['port']}"
+        if net.port_open(lab.address, lab.port):
+            raise LabError(f"something already listens on {lab.address}:{lab.port}"
                            " (another lab server?); choose another port in the Service")
-        if lab["web"] and net.port_open(lab["address"], lab["web"]["port"]):
-            raise LabError(f"something already listens on {lab['address']}:"
-                           f"{lab['web']['port']}; choose another Web port or Web off")
+        if lab.web and net.port_open(lab.address, lab.web.port):
+            raise LabError(f"something already listens on {lab.address}:"
+                           f"{lab.web.port}; choose another Web port or Web off")
         make_private_dir(folder)  # it holds every password
         server = serverlib.for_lab(lab, folder)
-        server.set_up(lab["plain"])
+        server.set_up(lab.plain)
         record.save(folder, lab)
         with open(os.path.join(folder, "matching.csv"), "w", encoding="utf-8") as f:
             f.write(matching.matching_text(lab))
@@ -55,13 +55,13 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         cards = cardslib.login_cards(lab)
         write_private(os.path.join(folder, "logins.txt"), cards + "\n")
         seats.write_seats(lab, folder)
-        if lab["web"]:
+        if lab.web:
             cardslib.write_cards(lab, folder)
         if not quiet:
             say_line(cards)
-        say_line(f"Lab server running on {lab['address']}:{lab['port']}; the login cards are "
+        say_line(f"Lab server running on {lab.address}:{lab.port}; the login cards are "
                  f"in {folder}/logins.txt; the matching in matching.csv.")
-        if lab["web"]:
+        if lab.web:
             where = " (and each ejabberd node on the next ports)" if \
                 placement.node_count(lab) > 1 else ""
             say_line(f"Seats in a browser: {placement.origin(lab)}/{where} with each "
@@ -112,7 +112,7 @@ def stop_session(folder, quiet=False):
 def collect(folder, lab, quiet=False):
     tables = collectlib.collect(folder, lab)
     with open(os.path.join(folder, "report.html"), "w", encoding="utf-8") as f:
-        f.write(report.render(lab, tables, lab["rounds"],
+        f.write(report.render(lab, tables, lab.rounds,
                               report_summary.render_top(folder, lab, tables),
                               report_summary.render_bottom(lab, tables)))
     if not quiet:

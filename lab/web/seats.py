@@ -20,10 +20,10 @@ from ..model.placement import origin
 def link(lab, name):
     """The link that signs name in: the page, with the account, the password
     and, for a subject, its pair's bot in the fragment."""
-    fields = {"n": name, "p": lab["accounts"][name]["password"]}
-    for pair in lab["pairs"]:
-        if name in (pair["subject1"], pair["subject2"]):
-            fields["c"] = pair["bot"]  # a subject's one chat
+    fields = {"n": name, "p": lab.accounts[name].password}
+    for pair in lab.pairs:
+        if name in (pair.subject1, pair.subject2):
+            fields["c"] = pair.bot  # a subject's one chat
     return f"{origin(lab, name)}/#{urllib.parse.urlencode(fields)}"
 
 
@@ -31,14 +31,14 @@ def rows(lab):
     """name, role, pair, link of every participant: the subjects pair by
     pair, then the moderator (no pair)."""
     out = []
-    for pair in lab["pairs"]:
+    for pair in lab.pairs:
         for number in (1, 2):
-            name = pair[f"subject{number}"]
-            out.append({"name": name, "role": "subject", "pair": str(pair["index"]),
-                        "link": link(lab, name) if lab.get("web") else ""})
-    moderator = lab["moderator"]
+            name = pair.subjects()[number - 1]
+            out.append({"name": name, "role": "subject", "pair": str(pair.index),
+                        "link": link(lab, name) if lab.web else ""})
+    moderator = lab.moderator
     out.append({"name": moderator, "role": "moderator", "pair": "",
-                "link": link(lab, moderator) if lab.get("web") else ""})
+                "link": link(lab, moderator) if lab.web else ""})
     return out
 
 

@@ -564,12 +564,14 @@ async def probe(lab, xmpp):
     pair 2's bot are out of its reach, and each refusal comes back to it.
     Pair 2's subject, signed on all along, hears nothing of it."""
     from slixmpp.exceptions import IqError
+    from wexlab.model import record
     one, two = lab["pairs"]
     domain = lab["domain"]
 
     class Probe(xmpp.Client):
         def __init__(self, name):
-            super().__init__(lab, name, lab["accounts"][name]["password"], "probe")
+            super().__init__(record.from_json(lab), name, lab["accounts"][name]["password"],
+                             "probe")
             self.register_plugin("xep_0199")
             self.inbox = asyncio.Queue()
             self.errors = asyncio.Queue()

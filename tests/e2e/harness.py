@@ -150,13 +150,14 @@ class EjabberdLab(_LabBase):
         self.accounts = {}
         # What wexlab's ejabberd code reads of a session's record: one node,
         # talking Erlang distribution on a port of its own without epmd.
-        self.record = {"domain": self.DOMAIN, "address": "127.0.0.1", "port": self.port,
-                       "web": None, "nodes": [{"name": f"wex{self.port}@localhost",
-                                               "port": self.port}],
-                       "cluster_port": free_port(), "epmd_port": None}
+        from wexlab.model.record import Lab, Node
+        self.record = Lab(domain=self.DOMAIN, address="127.0.0.1", port=self.port,
+                          nodes=[Node(f"wex{self.port}@localhost", self.port)],
+                          cluster_port=free_port(), epmd_port=None)
 
     def start(self):
         from wexlab.model.files import make_private_dir, write_private
+        from wexlab.model.record import Account
         from wexlab.servers import policy
         from wexlab.servers.ejabberd import cluster
         lab = self.record
@@ -178,8 +179,8 @@ class EjabberdLab(_LabBase):
         except Exception as e:
             raise Failure(f"ejabberd did not start: {e}\n{self.server_log()}")
         passwords = {role: secrets.token_hex(8) for role in self.NAMES}
-        lab["accounts"] = {name: {"name": name, "password": passwords[role]}
-                           for role, name in self.NAMES.items()}
+        lab.accounts = {name: Account(name, f"{name}@{self.DOMAIN}", passwords[role])
+                        for role, name in self.NAMES.items()}
         cluster.register(lab, self.root)
         for role, name in self.NAMES.items():
             self.accounts[role] = {"jid": f"{name}@{self.DOMAIN}", "password": passwords[role]}

@@ -57,13 +57,14 @@ class WexlabLab(_LabBase):
         session_file = self.session_file.parse_session(SESSION.format(port=self.port), path)
         self.lab = self.plan.new_lab(session_file, None)
         server = self.server.for_lab(self.lab, self.root)
-        server.set_up(self.lab["plain"])
+        server.set_up(self.lab.plain)
         server.start()
-        self.accounts = {name: {"jid": self.accountslib.jid(self.lab, name), "password": account[
-            "password"]} for name, account in self.lab["accounts"].items()}
+        self.accounts = {name: {"jid": self.accountslib.jid(self.lab, name),
+                                "password": account.password}
+                         for name, account in self.lab.accounts.items()}
 
     def pair(self, index):
-        return self.lab["pairs"][index - 1]
+        return self.lab.pairs[index - 1]
 
     def log_tail(self):
         return read(os.path.join(self.dir, "prosody.log"))[-3000:]
@@ -141,12 +142,12 @@ async def wexlab_pairs(args):
     lab = WexlabLab(args)
     async with Scene(args, lab=lab) as scene:
         one, two = lab.pair(1), lab.pair(2)
-        s1 = await watched(scene, one["subject1"])
-        s2 = await watched(scene, one["subject2"])
-        other = await watched(scene, two["subject1"])
-        bot1 = await watched(scene, one["bot"])
-        bot2 = await watched(scene, two["bot"])
-        moderator = await watched(scene, lab.lab["moderator"])
+        s1 = await watched(scene, one.subject1)
+        s2 = await watched(scene, one.subject2)
+        other = await watched(scene, two.subject1)
+        bot1 = await watched(scene, one.bot)
+        bot2 = await watched(scene, two.bot)
+        moderator = await watched(scene, lab.lab.moderator)
         wexlab = await watched(scene, "wexlab")
 
         # A subject to its partner: refused with a text the client shows.

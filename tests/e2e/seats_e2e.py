@@ -247,7 +247,7 @@ def case_tls(world):
     # A blocked script or style (the page's own policy) is a console error.
     errors = [e["message"] for e in ann.driver.get_log("browser") if e["level"] == "SEVERE"]
     check(not errors, f"the page's console shows errors: {errors}")
-    first = lib.record.load(world.root)["fingerprints"]
+    first = lib.record.load(world.root).fingerprints
     code, out = world.wexlab("stop")
     world.started = False
     check(code == 0, f"wexlab stop failed:\n{out}")
@@ -255,7 +255,7 @@ def case_tls(world):
     os.makedirs(again)
     lab = lib.plan.new_lab(lib.session.parse_session(text, os.path.join(again, "s.conf")), None)
     lib.server.for_lab(lab, again).set_up(False)
-    check(lab["fingerprints"] == first, "the second session has another certificate")
+    check(lab.fingerprints == first, "the second session has another certificate")
 
 
 def case_rehearse(world):

@@ -60,11 +60,10 @@ def config_values(text):
     return values
 
 
-def fake_accounts(lab_record, cfg):
+def fake_accounts(names, domain, cfg):
     """Stands in for prosodyctl: every account gets a known password."""
-    lab_record["accounts"] = {role: {"name": name, "jid": f"{name}@{lab_record['domain']}",
-                                     "password": f"pw-{name}"}
-                              for role, name in lab_record["names"].items()}
+    return {role: {"name": name, "jid": f"{name}@{domain}", "password": f"pw-{name}"}
+            for role, name in names.items()}
 
 
 def mode(path):
@@ -87,7 +86,7 @@ class FakeServerTest(unittest.TestCase):
         # No Prosody: the accounts are made up and the server never starts.
         for target, name, fake in ((prosody_control, "create_accounts", fake_accounts),
                                    (prosody_control, "start_prosody",
-                                    lambda folder, lab_record: None),
+                                    lambda folder, address, port: None),
                                    (net, "port_open", lambda address, port: False)):
             patcher = mock.patch.object(target, name, fake)
             patcher.start()

@@ -43,8 +43,8 @@ def _node_dir(folder, index):
 
 def _env(lab, folder):
     env = dict(os.environ, HOME=os.path.join(folder, "server", "home"))
-    if lab.get("epmd_port"):  # none when the nodes talk on the cluster port
-        env.update(ERL_EPMD_ADDRESS="127.0.0.1", ERL_EPMD_PORT=str(lab["epmd_port"]))
+    if lab.epmd_port:  # none when the nodes talk on the cluster port
+        env.update(ERL_EPMD_ADDRESS="127.0.0.1", ERL_EPMD_PORT=str(lab.epmd_port))
     env.pop("XDG_CONFIG_HOME", None)
     return env
 
@@ -56,7 +56,7 @@ def ctl(lab, folder, index, *args, timeout=60):
         raise LabError("ejabberdctl is not installed (apt-get install ejabberd)")
     argv = [program, "--config-dir", d, "--ctl-config", os.path.join(d, "ejabberdctl.cfg"),
             "--spool", os.path.join(d, "spool"), "--logs", os.path.join(d, "logs"),
-            "--node", lab["nodes"][index]["name"], *args]
+            "--node", lab.nodes[index].name, *args]
     return subprocess.run(argv, env=_env(lab, folder), capture_output=True, text=True,
                           timeout=timeout, stdin=subprocess.DEVNULL)
 
@@ -100,8 +100,8 @@ def set_up(lab, folder, certificate, key):
     write_private(os.path.join(home, ".erlang.cookie"), os.urandom(16).hex().upper())
     prepare_module(server)
     # A cluster open to other machines needs no epmd (see ctl_config).
-    lab["epmd_port"] = None if lab.get("cluster_port") else net.free_port()
-    for index, node in enumerate(lab["nodes"]):
+    lab.epmd_port = None if lab.cluster_port else net.free_port()
+    for index, node in enumerate(lab.nodes):
         write_node_files(lab, folder, index, certificate, key)
 
 
@@ -110,7 +110,7 @@ def write_node_files(lab, folder, index, certificate, key, overrides=None):
     ejabberdctl.cfg is what this machine's ejabberdctl needs to reach it.
     Each node judges its own clients by the policy in its machine's server/
     folder. overrides are config_text's (tests' changes alone)."""
-    node = lab["nodes"][index]
+    node = lab.nodes[index]
     server = os.path.join(folder, "server")
     d = _node_dir(folder, index)
     for sub in ("", "spool", "logs"):
@@ -150,12 +150,12 @@ def pids(lab, folder):
 
 
 def node_address(lab, index):
-    return lab["nodes"][index].get("address", lab["address"])
+    return lab.nodes[index].address or lab.address
 
 
 def _wait_port(lab, folder, index):
-    node = lab["nodes"][index]
-    ports = [p for p in (node["port"], node.get("web_port")) if p]
+    node = lab.nodes[index]
+    ports = [p for p in (node.port, node.web_port) if p]
     deadline = time.monotonic() + START_SECONDS
     while time.monotonic() < deadline:
         if node_pid(folder, index) and all(
@@ -177,12 +177,12 @@ def start_node(lab, folder, index):
 
 def launch_node(lab, folder, index):
     """Has ejabberdctl start a node's VM, which goes on in the background."""
-    node = lab["nodes"][index]
+    node = lab.nodes[index]
     address = node_address(lab, index)
-    for port in (node["port"], node.get("web_port")):
+    for port in (node.port, node.web_port):
         if port and net.port_open(address, port):
             raise LabError(f"something already listens on {address}:{port}")
-    cluster = lab.get("cluster_port")
+    cluster = lab.cluster_port
     if cluster and net.port_open(address, cluster):
         raise LabError(f"something already listens on {address}:{cluster}, "
                        "the cluster's port (another session's node?); choose another "
@@ -218,7 +218,7 @@ def start(lab, folder, fresh, groups=()):
 
 
 def join(lab, folder, index):
-    done = ctl(lab, folder, index, "join_cluster", lab["nodes"][0]["name"], timeout=120)
+    done = ctl(lab, folder, index, "join_cluster", lab.nodes[0].name, timeout=120)
     if done.returncode != 0:
         raise LabError(f"node {index + 1} could not join the cluster: {done.stderr}{done.stdout}")
     _wait_port(lab, folder, index)  # joining restarts the node's services
@@ -254,7 +254,7 @@ def stop(lab, folder):
 
 
 def stop_epmd(lab, folder):
-    if not lab.get("epmd_port"):
+    if not lab.epmd_port:
         return
     try:
         subprocess.run(["epmd", "-kill"], env=_env(lab, folder), capture_output=True,

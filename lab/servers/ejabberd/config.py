@@ -25,9 +25,9 @@ def policy_options(server):
 
 def web_origins(lab):
     """The origin of each node's seat page."""
-    scheme = "https" if lab["web"]["tls"] else "http"
-    host = f"[{lab['address']}]" if ":" in lab["address"] else lab["address"]
-    return [f"{scheme}://{host}:{node['web_port']}" for node in lab["nodes"]]
+    scheme = "https" if lab.web.tls else "http"
+    host = f"[{lab.address}]" if ":" in lab.address else lab.address
+    return [f"{scheme}://{host}:{node.web_port}" for node in lab.nodes]
 
 
 def web_parts(lab, node, www):
@@ -38,12 +38,12 @@ def web_parts(lab, node, www):
     address is a host of its own that has the file server alone (no account
     can exist there). The archive (mam, kept for everyone) gives a page that
     reloads or reconnects the conversation so far."""
-    if not lab.get("web"):
+    if not lab.web:
         return "", "", "", ""
-    listener = f"""  - port: {node['web_port']}
-    ip: "{node.get('address', lab['address'])}"
+    listener = f"""  - port: {node.web_port}
+    ip: "{node.address or lab.address}"
     module: ejabberd_http
-    tls: {"true" if lab["web"]["tls"] else "false"}
+    tls: {"true" if lab.web.tls else "false"}
     request_handlers:
       {WEBSOCKET_PATH}: ejabberd_http_ws
       /: mod_http_fileserver
@@ -57,10 +57,10 @@ def web_parts(lab, node, www):
       X-Content-Type-Options: nosniff
 """
     modules = "  mod_mam:\n    default: always\n"
-    if lab["address"] == lab["domain"]:
+    if lab.address == lab.domain:
         return listener, f"websocket_origin: [{origins}]\n", modules + files, ""
     hosts = f"""host_config:
-  "{lab['address']}":
+  "{lab.address}":
     modules:
 {textwrap.indent(files, "    ")}"""
     return listener, f"websocket_origin: [{origins}]\n", modules, hosts
@@ -95,14 +95,14 @@ def config_text(lab, node, certificate, key, policy, www=None, overrides=None):
     page and websocket (web_parts). overrides are modules_text's: what a
     test changes, and nothing else."""
     listener, web_global, web_modules, web_hosts = web_parts(lab, node, www)
-    hosts = [lab["domain"]] + ([lab["address"]] if web_hosts else [])
+    hosts = [lab.domain] + ([lab.address] if web_hosts else [])
     return f"""hosts: [{", ".join(f'"{h}"' for h in hosts)}]
 loglevel: info
 log_rotate_count: 0
 certfiles: ["{certificate}", "{key}"]
 listen:
-  - port: {node['port']}
-    ip: "{node.get('address', lab['address'])}"
+  - port: {node.port}
+    ip: "{node.address or lab.address}"
     module: ejabberd_c2s
     max_stanza_size: 262144
     shaper: c2s_shaper
@@ -144,10 +144,10 @@ def ctl_config(lab, node, ebin):
     other machines talks on one TCP port of each node's address and no epmd
     (ERL_DIST_PORT: ejabberdctl's own control VM then does not listen, so
     the pinned port is the node's)."""
-    address = node.get("address", "127.0.0.1") if lab.get("cluster_port") else "127.0.0.1"
+    address = (node.address or "127.0.0.1") if lab.cluster_port else "127.0.0.1"
     lines = ["EXEC_CMD=as_current_user"]
-    if lab.get("cluster_port"):
-        lines.append(f"ERL_DIST_PORT={lab['cluster_port']}")
+    if lab.cluster_port:
+        lines.append(f"ERL_DIST_PORT={lab.cluster_port}")
     interface = "{" + address.replace(".", ",") + "}"
     lines.append(f'ERL_OPTIONS="-env ERL_CRASH_DUMP_BYTES 0 '
                  f'-kernel inet_dist_use_interface {interface} -pa {ebin}"')
@@ -155,20 +155,20 @@ def ctl_config(lab, node, ebin):
 
 
 def accounts_xml(lab, groups):
-    """Every account of lab['accounts'] with its contacts, as one XEP-0227
+    """Every account of lab.accounts with its contacts, as one XEP-0227
     file: each member of a group (name, [members]) has the others in its
     roster, each seeing the other's presence, as Prosody's shared rosters
     give them; so each bot sees its subjects come and go."""
-    domain = lab["domain"]
-    contacts = {name: [] for name in lab["accounts"]}
+    domain = lab.domain
+    contacts = {name: [] for name in lab.accounts}
     for _, members in groups:
         for name in members:
             known = contacts.setdefault(name, [])
             known += [other for other in members if other != name and other not in known]
     lines = ["<?xml version='1.0' encoding='UTF-8'?>", "<server-data xmlns='urn:xmpp:pie:0'>",
              f"<host jid={quoteattr(domain)}>"]
-    for name, account in lab["accounts"].items():
-        lines.append(f"<user name={quoteattr(name)} password={quoteattr(account['password'])}>")
+    for name, account in lab.accounts.items():
+        lines.append(f"<user name={quoteattr(name)} password={quoteattr(account.password)}>")
         items = "".join(f"<item jid={quoteattr(f'{other}@{domain}')} name={quoteattr(other)} "
                         "subscription='both'/>" for other in contacts.get(name, []))
         if items:

@@ -11,6 +11,7 @@ import time
 
 from ...model.errors import LabError
 from ...model.files import make_private_dir, write_private
+from ...model.record import Lab, Node
 from ..policy import POLICY_FILE, REFUSED_LOG
 from . import cluster
 from .remote import KIT_FORMAT
@@ -36,9 +37,10 @@ def read_kit(path, say):
 
 def serve_lab(kit):
     """The lab record the node's own commands need: just this node."""
-    node = dict(kit["node"])
-    return {"domain": kit["domain"], "address": node["address"], "port": node["port"],
-            "nodes": [node], "cluster_port": kit["cluster_port"], "epmd_port": None}
+    node = kit["node"]
+    return Lab(domain=kit["domain"], address=node["address"], port=node["port"],
+               nodes=[Node(node["name"], node["port"], address=node["address"])],
+               cluster_port=kit["cluster_port"], epmd_port=None)
 
 
 def own_address(kit):
@@ -101,7 +103,7 @@ def join_cluster(lab, folder, target, say):
         if time.monotonic() > deadline:
             raise LabError(f"could not join {target}: {done.stderr.strip()}{done.stdout.strip()}"
                            f"; does the session run on the main machine, and does TCP "
-                           f"{lab['cluster_port']} pass between the two machines?")
+                           f"{lab.cluster_port} pass between the two machines?")
         time.sleep(3)
 
 

@@ -5,6 +5,7 @@ machine's nodes in one cluster (cluster.py), and those of other machines
 import os
 
 from ...model.accounts import new_password
+from ...model.record import Account
 from .. import policy
 from ..server import Server
 from . import cluster, config, remote
@@ -26,10 +27,9 @@ class EjabberdServer(Server):
         cluster.set_up(self.lab, self.folder, certificate, key)
         self.write_policy()
         remote.write_kits(self.lab, self.folder)  # each carries the policy for its node
-        self.lab["accounts"] = {}
-        for role, name in self.lab["names"].items():
-            self.lab["accounts"][role] = {"name": name, "jid": f"{name}@{self.lab['domain']}",
-                                          "password": new_password()}
+        self.lab.accounts = {}
+        for role, name in self.lab.names.items():
+            self.lab.accounts[role] = Account(name, f"{name}@{self.lab.domain}", new_password())
         self.install_page()
         return self.lab
 
@@ -56,4 +56,4 @@ class EjabberdServer(Server):
         return cluster.pids(self.lab, self.folder)
 
     def web_origins(self):
-        return config.web_origins(self.lab) if self.lab.get("web") else []
+        return config.web_origins(self.lab) if self.lab.web else []

@@ -15,9 +15,11 @@ PLUGINS = os.path.dirname(os.path.abspath(__file__))
 ARCHIVE_PAGE = 500  # messages per archive query; a game has fewer per seat
 
 
-def prosody_config(lab, folder, allow_plain, modules=(), extra=()):
-    """Prosody's configuration; modules are loaded besides the usual ones and
-    extra are more global lines (wexlab's web seats)."""
+def prosody_config(domain, address, port, folder, allow_plain, modules=(), extra=()):
+    """Prosody's configuration of a lab of this domain on address:port, its
+    files in folder; modules are loaded besides the usual ones and extra are
+    more global lines (wexlab's web seats), each replacing the line that
+    sets the same option."""
     d = folder
     more = "".join(f' "{m}";' for m in modules)
     lines = [
@@ -26,9 +28,9 @@ def prosody_config(lab, folder, allow_plain, modules=(), extra=()):
         f'data_path = "{d}/data"',
         f'certificates = "{d}/certs"',
         f'log = {{ info = "{d}/prosody.log"; error = "{d}/prosody.err" }}',
-        f'interfaces = {{ "{lab["address"]}" }}',
-        f'c2s_interfaces = {{ "{lab["address"]}" }}',
-        f'c2s_ports = {{ {lab["port"]} }}',
+        f'interfaces = {{ "{address}" }}',
+        f'c2s_interfaces = {{ "{address}" }}',
+        f'c2s_ports = {{ {port} }}',
         "c2s_direct_tls_ports = { }",
         "s2s_ports = { }",
         "http_ports = { }",
@@ -50,9 +52,9 @@ def prosody_config(lab, folder, allow_plain, modules=(), extra=()):
     if os.geteuid() == 0:
         lines.append("run_as_root = true")
     lines += [
-        f'VirtualHost "{lab["domain"]}"',
-        f'  ssl = {{ key = "{d}/certs/{lab["domain"]}.key"; '
-        f'certificate = "{d}/certs/{lab["domain"]}.crt" }}',
+        f'VirtualHost "{domain}"',
+        f'  ssl = {{ key = "{d}/certs/{domain}.key"; '
+        f'certificate = "{d}/certs/{domain}.crt" }}',
     ]
     return "\n".join(lines) + "\n"
 
@@ -61,23 +63,23 @@ def web_settings(lab, server):
     """(modules, global lines) that serve the page and the websocket; both
     empty for `Web off`. The message archive lets a page that reloads or
     reconnects show the conversation so far."""
-    web = lab.get("web")
+    web = lab.web
     if not web:
         return (), ()
-    address, port = lab["address"], web["port"]
+    address, port = lab.address, web.port
     lines = [
-        f'http_default_host = "{lab["domain"]}"',
+        f'http_default_host = "{lab.domain}"',
         'http_paths = { files = "/"; websocket = "' + WEBSOCKET_PATH + '" }',
         f'http_files_dir = "{server}/www"',
         'http_index_files = { "index.html" }',
         f"max_archive_query_results = {ARCHIVE_PAGE}",
         'archive_expires_after = "never"',
     ]
-    if web["tls"]:
+    if web.tls:
         lines += [f'https_interfaces = {{ "{address}" }}', f"https_ports = {{ {port} }}",
                   "http_ports = { }",
-                  f'https_ssl = {{ key = "{server}/certs/{lab["domain"]}.key"; '
-                  f'certificate = "{server}/certs/{lab["domain"]}.crt" }}']
+                  f'https_ssl = {{ key = "{server}/certs/{lab.domain}.key"; '
+                  f'certificate = "{server}/certs/{lab.domain}.crt" }}']
     else:
         # Plain HTTP: the lab network is taken as closed, so the websocket
         # counts as secure and the page may sign in over it.
@@ -88,7 +90,7 @@ def web_settings(lab, server):
 
 def groups_file(lab):
     """Prosody's shared rosters (mod_groups)."""
-    d = lab["domain"]
+    d = lab.domain
     lines = []
     for group, members in contact_groups(lab):
         lines.append(f"[{group}]")

@@ -12,13 +12,17 @@ from ..command import run
 from .. import net
 
 
-def create_accounts(lab, cfg):
-    for role, name in lab["names"].items():
+def create_accounts(names, domain, cfg):
+    """Makes the account of each name (role -> name) with a new password;
+    returns role -> {"name", "jid", "password"}."""
+    accounts = {}
+    for role, name in names.items():
         password = new_password()
-        jid = f"{name}@{lab['domain']}"
+        jid = f"{name}@{domain}"
         # The password goes through standard input, not the command line.
         run(["prosodyctl", "--config", cfg, "adduser", jid], f"{password}\n{password}\n")
-        lab["accounts"][role] = {"name": name, "jid": jid, "password": password}
+        accounts[role] = {"name": name, "jid": jid, "password": password}
+    return accounts
 
 
 def running_pid(folder):
@@ -36,15 +40,15 @@ def running_pid(folder):
         return None
 
 
-def start_prosody(folder, lab):
-    if net.port_open(lab["address"], lab["port"]):
-        raise LabError(f"something already listens on {lab['address']}:{lab['port']} "
+def start_prosody(folder, address, port):
+    if net.port_open(address, port):
+        raise LabError(f"something already listens on {address}:{port} "
                        "(another XMPP server?); choose another --port")
     cfg = os.path.join(folder, "prosody.cfg.lua")
     run(["prosody", "--config", cfg, "-D"])
     deadline = time.monotonic() + 15
     while time.monotonic() < deadline:
-        if net.port_open(lab["address"], lab["port"]):
+        if net.port_open(address, port):
             return
         time.sleep(0.1)
     stop_prosody(folder)

@@ -160,13 +160,13 @@ def command_start(args):
     os.makedirs(os.path.join(folder, "data"), mode=0o700)
     fingerprint = make_certificate(lab, folder)
     cfg = os.path.join(folder, "prosody.cfg.lua")
-    write_private(cfg, prosody_config(lab, folder, args.allow_plain))
+    write_private(cfg, prosody_config(lab["domain"], lab["address"], lab["port"], folder,
+                                      args.allow_plain))
     write_policy(folder, default_policy(lab["names"]))
-    lab["accounts"] = {}
-    control.create_accounts(lab, cfg)
+    lab["accounts"] = control.create_accounts(lab["names"], lab["domain"], cfg)
     write_password_file(lab)
     write_private(os.path.join(folder, "accounts.json"), json.dumps(lab, indent=2) + "\n")
-    control.start_prosody(folder, lab)
+    control.start_prosody(folder, lab["address"], lab["port"])
     print_instructions(lab, args.config, folder, fingerprint, args.allow_plain)
 
 
@@ -183,7 +183,7 @@ def command_resume(args):
     lab = load_lab(folder)
     if control.running_pid(folder) is not None:
         raise LabError(f"the lab server of {folder} is running already")
-    control.start_prosody(folder, lab)
+    control.start_prosody(folder, lab["address"], lab["port"])
     print(f"Lab server running again on {lab['address']}:{lab['port']}, same accounts.")
 
 

@@ -6,6 +6,7 @@ import shutil
 
 from ...model import placement
 from ...model.files import write_private
+from ...model.record import Account
 from ..server import Server
 from . import config, control
 
@@ -22,18 +23,19 @@ class ProsodyServer(Server):
         write_private(roster, config.groups_file(self.lab))
         self.write_policy()
         modules, web_lines = config.web_settings(self.lab, self.dir)
-        text = config.prosody_config(self.lab, self.dir, plain, modules, web_lines)
+        text = config.prosody_config(self.lab.domain, self.lab.address, self.lab.port, self.dir,
+                                     plain, modules, web_lines)
         text += f'  modules_enabled = {{ "groups" }}\n  groups_file = "{roster}"\n'
         cfg = os.path.join(self.dir, "prosody.cfg.lua")
         write_private(cfg, text)
-        self.lab["accounts"] = {}
-        control.create_accounts(self.lab, cfg)
+        made = control.create_accounts(self.lab.names, self.lab.domain, cfg)
+        self.lab.accounts = {role: Account(**account) for role, account in made.items()}
         self.install_page()
         return self.lab
 
     def start(self):
         if control.running_pid(self.dir) is None:
-            control.start_prosody(self.dir, self.lab)
+            control.start_prosody(self.dir, self.lab.address, self.lab.port)
             return True
         return False
 
@@ -45,4 +47,4 @@ class ProsodyServer(Server):
         return [pid] if pid else []
 
     def web_origins(self):
-        return [placement.origin(self.lab)] if self.lab.get("web") else []
+        return [placement.origin(self.lab)] if self.lab.web else []

@@ -13,6 +13,7 @@ import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
 from wexlab.data import collect, report  # noqa: E402
+from wexlab.model import record as lab_file  # noqa: E402
 
 
 ROUNDS_HEADER = ("round,subject,name,expectation,investment,partner_investment,divisor,"
@@ -22,9 +23,10 @@ ROUNDS_HEADER = ("round,subject,name,expectation,investment,partner_investment,d
 class CollectTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="wexlab-test-")
-        self.lab = {"log_file": "lab", "seed": 3, "rounds": 2,
-                    "pairs": [{"index": 1, "bot": "pair01", "subject1": "cy", "subject2": "ann"},
-                              {"index": 2, "bot": "pair02", "subject1": "dee", "subject2": "bob"}]}
+        self.lab = lab_file.from_json({
+            "log_file": "lab", "seed": 3, "rounds": 2,
+            "pairs": [{"index": 1, "bot": "pair01", "subject1": "cy", "subject2": "ann"},
+                      {"index": 2, "bot": "pair02", "subject1": "dee", "subject2": "bob"}]})
         for pair in ("pair01", "pair02"):
             os.makedirs(os.path.join(self.folder, pair))
 
@@ -87,14 +89,12 @@ class CollectTest(unittest.TestCase):
     def treated(self):
         """Three pairs: pairs 1 and 3 in treatment a, pair 2 in b; rows of
         pairs 1 and 2 and the payouts of pair 1."""
-        self.lab["pairs"][0]["treatment"] = "a"
-        self.lab["pairs"][1].update(treatment="b", rounds=3)
-        self.lab["pairs"].append({"index": 3, "bot": "pair03", "subject1": "eve",
-                                  "subject2": "fay", "treatment": "a"})
+        self.lab.pairs[0].treatment = "a"
+        self.lab.pairs[1].treatment, self.lab.pairs[1].rounds = "b", 3
+        self.lab.pairs.append(lab_file.Pair(3, "pair03", "eve", "fay", treatment="a"))
         os.makedirs(os.path.join(self.folder, "pair03"))
-        self.lab["treatments"] = [{"name": "a", "values": {}},
-                                  {"name": "b", "values": {"CreditValue": "0.01",
-                                                           "NRounds": "3"}}]
+        self.lab.treatments = [lab_file.Treatment("a", {}),
+                               lab_file.Treatment("b", {"CreditValue": "0.01", "NRounds": "3"})]
         self.rounds("pair01", ["cy", "ann"], [(1, 1, 10, 20, 90), (1, 2, 30, 41, 80),
                                               (2, 1, 10, 0, 190), (2, 2, 30, 60, 160)])
         self.rounds("pair02", ["dee", "bob"], [(1, 1, 5, 6, 70), (1, 2, 7, 8, 75)])

@@ -19,6 +19,7 @@ import wexlab_loader  # noqa: E402
 wexlab_loader.load()
 
 from wexlab.data import report, report_summary  # noqa: E402
+from wexlab.model import record as lab_file  # noqa: E402
 from wexlab.model import bot_config, pair_state, session_file, summary  # noqa: E402
 from wexlab.runtime import status  # noqa: E402
 
@@ -225,11 +226,11 @@ class FolderTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="desk-state-")
         self.addCleanup(shutil.rmtree, self.folder)
-        self.lab = {"log_file": "lab", "rounds": 4, "seed": 1, "pairs": [
+        self.lab = lab_file.from_json({"log_file": "lab", "rounds": 4, "seed": 1, "pairs": [
             {"index": 1, "bot": "pair01", "subject1": "cy", "subject2": "dee"},
-            dict(PAIR)]}
-        for pair in self.lab["pairs"]:
-            os.makedirs(os.path.join(self.folder, pair["bot"]))
+            {key: PAIR[key] for key in ("index", "bot", "subject1", "subject2")}]})
+        for pair in self.lab.pairs:
+            os.makedirs(os.path.join(self.folder, pair.bot))
 
     def write(self, path, lines):
         with open(os.path.join(self.folder, path), "w", encoding="utf-8") as f:

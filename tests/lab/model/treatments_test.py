@@ -13,6 +13,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
+from wexlab.model import record as lab_file  # noqa: E402
 from wexlab.model import bot_config, matching, plan  # noqa: E402
 from wexlab.model import session_file, treatments  # noqa: E402
 from wexlab.rehearsal import play  # noqa: E402
@@ -44,32 +45,32 @@ class TreatmentTest(unittest.TestCase):
     def test_treatments_leave_the_matching_alone(self):
         plain = plan.new_lab(session_file.parse_session(GOOD), "wexbot")
         treated = plan.new_lab(session_file.parse_session(TREATED), "wexbot")
-        self.assertEqual([(p["subject1"], p["subject2"]) for p in plain["pairs"]],
-                         [(p["subject1"], p["subject2"]) for p in treated["pairs"]])
-        self.assertNotIn("treatments", plain)
-        self.assertTrue(all("treatment" not in p for p in plain["pairs"]))
+        self.assertEqual([(p.subject1, p.subject2) for p in plain.pairs],
+                         [(p.subject1, p.subject2) for p in treated.pairs])
+        self.assertNotIn("treatments", lab_file.to_json(plain))
+        self.assertTrue(all(p.treatment is None for p in plain.pairs))
         self.assertEqual(matching.matching_text(plain).split("\n")[0], "pair,bot,subject1,subject2")
 
     def test_each_pair_configuration_carries_its_treatment(self):
         s = session_file.parse_session(TREATED, "lab.conf")
         self.assertEqual([t.name for t in s.treatments], ["high", "low"])
         record = plan.new_lab(s, "wexbot")
-        self.assertEqual(sorted(p["treatment"] for p in record["pairs"]), ["high", "low"])
+        self.assertEqual(sorted(p.treatment for p in record.pairs), ["high", "low"])
         wanted = {"high": {"CreditValue": "0.02", "MaxPayout": "40", "NRounds": "12"},
                   "low": {"CreditValue": "0.005", "NRounds": "10"}}
-        for pair in record["pairs"]:
-            with self.subTest(pair=pair["bot"]):
+        for pair in record.pairs:
+            with self.subTest(pair=pair.bot):
                 values = config_values(bot_config.bot_config(
-                    s, pair["bot"], pair["subject1"], pair["subject2"], pair["treatment"]))
-                for key, value in wanted[pair["treatment"]].items():
+                    s, pair.bot, pair.subject1, pair.subject2, pair.treatment))
+                for key, value in wanted[pair.treatment].items():
                     self.assertEqual(values[key], value)
-                if pair["treatment"] == "low":
+                if pair.treatment == "low":
                     self.assertNotIn("MaxPayout", values)  # the session sets none
                 # The session's other keys are there as before.
                 for key in ("MarketNoise", "MaxChatIdle", "Service", "LogFile"):
                     self.assertEqual(values[key], s.values[key])
-                self.assertEqual(values["BotUsername"], pair["bot"])
-                self.assertEqual(pair["rounds"], int(wanted[pair["treatment"]]["NRounds"]))
+                self.assertEqual(values["BotUsername"], pair.bot)
+                self.assertEqual(pair.rounds, int(wanted[pair.treatment]["NRounds"]))
         self.assertEqual(matching.matching_text(record).split("\n")[0],
                          "pair,bot,subject1,subject2,treatment")
         # A treatment's key overrides a session's value of the same key.

@@ -14,10 +14,11 @@ import wexlab_loader  # noqa: E402
 wexlab_loader.load()
 
 from wexlab.rehearsal import robots  # noqa: E402
+from wexlab.model import record as lab_file  # noqa: E402
 
 
 def make_pairs(count):
-    return [robots.Pair({"index": i, "bot": f"pair{i:02d}"}, 1) for i in range(1, count + 1)]
+    return [robots.Pair(lab_file.Pair(i, f"pair{i:02d}", "", ""), 1) for i in range(1, count + 1)]
 
 
 class GreetTest(unittest.TestCase):

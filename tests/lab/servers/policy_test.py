@@ -12,6 +12,7 @@ import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
 from wexlab.servers import policy  # noqa: E402
+from wexlab.model import record as lab_file  # noqa: E402
 
 
 class PolicyTest(unittest.TestCase):
@@ -28,9 +29,9 @@ class PolicyTest(unittest.TestCase):
         self.assertIn(log, policy.refusals_note(folder))
 
     def test_subjects_meet_only_their_own_bot(self):
-        record = {"moderator": "mod", "pairs": [
-            {"bot": "pair01", "subject1": "cy", "subject2": "ann"},
-            {"bot": "pair02", "subject1": "dee", "subject2": "bob"}]}
+        record = lab_file.from_json({"moderator": "mod", "pairs": [
+            {"index": 1, "bot": "pair01", "subject1": "cy", "subject2": "ann"},
+            {"index": 2, "bot": "pair02", "subject1": "dee", "subject2": "bob"}]})
         allowed = {frozenset(pair) for pair in policy.policy_pairs(record)}
         self.assertEqual(allowed, {frozenset(p) for p in (
             ("pair01", "cy"), ("pair01", "ann"), ("pair01", "mod"), ("pair01", "wexlab"),

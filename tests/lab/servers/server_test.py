@@ -24,12 +24,16 @@ from wexlab.servers.prosody.server import ProsodyServer  # noqa: E402
 WEB = {"port": 5280, "tls": False}
 
 
-def lab_record(kind, web=None):
-    lab = {"domain": "lab.wex", "address": "10.0.0.5", "port": 5222, "web": web, "pairs": [],
-           "moderator": "mod"}
+def lab_json(kind, web=None):
+    data = {"domain": "lab.wex", "address": "10.0.0.5", "port": 5222, "web": web, "pairs": [],
+            "moderator": "mod"}
     if kind:
-        lab["server"] = kind
-    return lab
+        data["server"] = kind
+    return data
+
+
+def lab_record(kind, web=None):
+    return record.from_json(lab_json(kind, web))
 
 
 class ServerTest(unittest.TestCase):
@@ -75,7 +79,7 @@ class ServerTest(unittest.TestCase):
         prosody = server.for_lab(lab_record("prosody"), self.folder)
         running = [None]
         with mock.patch.object(control, "running_pid", lambda folder: running[0]), \
-                mock.patch.object(control, "start_prosody", lambda folder, lab:
+                mock.patch.object(control, "start_prosody", lambda folder, address, port:
                                   self.calls.append(folder)):
             self.assertEqual(prosody.pids(), [])
             self.assertTrue(prosody.start())
@@ -99,8 +103,9 @@ class ServerTest(unittest.TestCase):
         self.assertEqual(server.for_lab(lab_record("prosody"), self.folder).web_origins(), [])
         self.assertEqual(server.for_lab(lab_record("prosody", WEB), self.folder).web_origins(),
                          ["http://10.0.0.5:5280"])
-        lab = dict(lab_record("ejabberd", WEB), nodes=[
-            {"port": 5222, "web_port": 5280}, {"port": 5223, "web_port": 5281}])
+        lab = record.from_json(dict(lab_json("ejabberd", WEB), nodes=[
+            {"name": "a", "port": 5222, "web_port": 5280},
+            {"name": "b", "port": 5223, "web_port": 5281}]))
         self.assertEqual(server.for_lab(lab, self.folder).web_origins(),
                          ["http://10.0.0.5:5280", "http://10.0.0.5:5281"])
 

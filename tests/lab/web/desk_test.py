@@ -19,6 +19,7 @@ wexlab_loader.load()
 
 try:
     from aiohttp.test_utils import TestClient, TestServer
+    from wexlab.model import record
     from wexlab.runtime import status
     from wexlab.web import desk
 except ImportError as e:  # python3-aiohttp missing
@@ -54,7 +55,7 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
         self.addCleanup(shutil.rmtree, self.folder)
         for pair in LAB["pairs"]:
             os.makedirs(os.path.join(self.folder, pair["bot"]))
-        self.desk = desk.Desk(self.folder, LAB, TOKEN)
+        self.desk = desk.Desk(self.folder, record.from_json(LAB), TOKEN)
         self.client = TestClient(TestServer(self.desk.app()))
         await self.client.start_server()
         self.addAsyncCleanup(self.client.close)

@@ -16,6 +16,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
+from wexlab.model import record as lab_file  # noqa: E402
 from wexlab.model import matching  # noqa: E402
 from wexlab.runtime import processes  # noqa: E402
 from wexlab.servers.prosody import one_pair  # noqa: E402
@@ -32,9 +33,9 @@ class TreatmentFolderTest(FakeServerTest):
         with open(os.path.join(folder, "matching.csv"), encoding="utf-8") as f:
             matching = list(csv.DictReader(f))
         self.assertEqual([r["treatment"] for r in matching],
-                         [p["treatment"] for p in started["pairs"]])
+                         [p.treatment for p in started.pairs])
         self.assertEqual(sorted(r["treatment"] for r in matching), ["high"] * 3 + ["low"] * 2)
-        self.assertEqual(started["treatments"][0], {"name": "high", "values": {
+        self.assertEqual(lab_file.to_json(started)["treatments"][0], {"name": "high", "values": {
             "CreditValue": "0.02", "MaxPayout": "40", "NRounds": "12"}})
         for row in matching:
             with self.subTest(pair=row["bot"]):
@@ -59,7 +60,7 @@ class TreatmentFolderTest(FakeServerTest):
         with open(os.path.join(folder, "pair01", "wexbot.conf"), encoding="utf-8") as f:
             text = f.read()
         self.assertNotIn("treatment", text)
-        self.assertNotIn("treatments", started)
+        self.assertNotIn("treatments", lab_file.to_json(started))
 
 
 @unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
@@ -122,9 +123,9 @@ class SecretFileModesTest(FakeServerTest):
                      os.path.join("certs", "lab.wex.key")):
             self.assertPrivate("session", "server", name)
         self.assertPrivate("session", "server", wanted=0o700)
-        for pair in started["pairs"]:
-            self.assertPrivate("session", pair["bot"], wanted=0o700)
-            self.assertPrivate("session", pair["bot"], "passwords.txt")
+        for pair in started.pairs:
+            self.assertPrivate("session", pair.bot, wanted=0o700)
+            self.assertPrivate("session", pair.bot, "passwords.txt")
 
 
 if __name__ == "__main__":

@@ -20,7 +20,7 @@ import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
 
-from wexlab.model import errors, plan, session_file  # noqa: E402
+from wexlab.model import errors, plan, record, session_file  # noqa: E402
 from wexlab.servers import certificate  # noqa: E402
 from wexlab.servers.prosody import config as prosody_config  # noqa: E402
 from wexlab.web import cards, seats  # noqa: E402
@@ -42,12 +42,14 @@ Seed 2
 
 def fake_lab(web=None):
     names = ["ann", "ben", "cy", "dee", "mod"]
-    return {"domain": "lab.wex", "address": "10.0.0.5", "port": 5222, "moderator": "mod",
-            "web": web if web is not None else {"port": 5280, "tls": False},
-            "pairs": [{"index": 1, "bot": "pair01", "subject1": "ben", "subject2": "ann"},
-                      {"index": 2, "bot": "pair02", "subject1": "dee", "subject2": "cy"}],
-            "accounts": {name: {"password": f"pw-{name}-x&y"} for name in names},
-            "fingerprints": {"sha256": "AA:" * 31 + "AA", "sha1": "BB:" * 19 + "BB"}}
+    return record.from_json({
+        "domain": "lab.wex", "address": "10.0.0.5", "port": 5222, "moderator": "mod",
+        "web": web if web is not None else {"port": 5280, "tls": False},
+        "pairs": [{"index": 1, "bot": "pair01", "subject1": "ben", "subject2": "ann"},
+                  {"index": 2, "bot": "pair02", "subject1": "dee", "subject2": "cy"}],
+        "accounts": {name: {"name": name, "jid": f"{name}@lab.wex", "password": f"pw-{name}-x&y"}
+                     for name in names},
+        "fingerprints": {"sha256": "AA:" * 31 + "AA", "sha1": "BB:" * 19 + "BB"}})
 
 
 class SessionKeysTest(unittest.TestCase):
@@ -56,7 +58,8 @@ class SessionKeysTest(unittest.TestCase):
         self.assertEqual(plan.web_settings(parsed.values), {"port": 5280, "tls": False})
         parsed = session_file.parse_session(SESSION + "Web 8080\nWebTls on\n")
         self.assertEqual(plan.web_settings(parsed.values), {"port": 8080, "tls": True})
-        self.assertIsNone(plan.web_settings(session_file.parse_session(SESSION + "Web off\n").values))
+        self.assertIsNone(plan.web_settings(
+            session_file.parse_session(SESSION + "Web off\n").values))
         for extra, line, reason in (("Web 0\n", 13, "port number"), ("Web 70000\n", 13, "port"),
                                     ("Web yes\n", 13, "or off"), ("WebTls 1\n", 13, "on or off"),
                                     ("Certificate\n", 13, "path")):
@@ -70,7 +73,8 @@ class ServerSettingsTest(unittest.TestCase):
     def config(self, web):
         lab = fake_lab(web)
         modules, lines = prosody_config.web_settings(lab, "/srv/s")
-        return modules, prosody_config.prosody_config(lab, "/srv/s", False, modules, lines)
+        return modules, prosody_config.prosody_config(lab.domain, lab.address, lab.port, "/srv/s",
+                                                      False, modules, lines)
 
     def options(self, text):
         return [line.split(" = ")[0] for line in text.splitlines()
@@ -110,14 +114,14 @@ class SeatsCsvTest(unittest.TestCase):
             self.assertEqual(fields["n"], row["name"])
             self.assertEqual(fields["p"], f"pw-{row['name']}-x&y")
             self.assertEqual(fields.get("c"), {"1": "pair01", "2": "pair02"}.get(row["pair"]))
-        lab["web"] = {"port": 443, "tls": True}
+        lab.web = record.Web(443, True)
         self.assertTrue(seats.link(lab, "ann").startswith("https://10.0.0.5:443/#n=ann&"))
         lines = seats.table(seats.rows(lab)).splitlines()
         self.assertEqual(len(lines), 6)
         self.assertEqual(lines[0].split(), ["name", "role", "pair", "link"])
         self.assertEqual(lines[5].split()[:2], ["mod", "moderator"])
         self.assertEqual(len({line.index("http") for line in lines[1:]}), 1, "not aligned")
-        lab["web"] = None
+        lab.web = None
         self.assertEqual({r["link"] for r in seats.rows(lab)}, {""})
 
 
@@ -158,8 +162,8 @@ class CardsTest(unittest.TestCase):
         for card, row in zip(found, seats.rows(lab)):
             self.assertIn(f"<h1>{row['name']}</h1>", card)
             self.assertIn(row["link"].replace("&", "&amp;"), card)
-            self.assertIn(lab["fingerprints"]["sha256"], card)
-            self.assertIn(lab["fingerprints"]["sha1"], card)
+            self.assertIn(lab.fingerprints["sha256"], card)
+            self.assertIn(lab.fingerprints["sha1"], card)
             self.assertIn("accept it permanently", card)
             self.assertEqual(len(re.findall("<svg", card)), 1)
             instructions = re.findall(r"<li>(.*?)</li>", card)
@@ -192,7 +196,7 @@ class CertificateTest(unittest.TestCase):
 
     def test_one_certificate_for_every_session_of_the_machine(self):
         lab = fake_lab()
-        lab["certificate_files"] = None
+        lab.certificate_files = None
         first = certificate.install(lab, os.path.join(self.root, "s1"))
         second = certificate.install(lab, os.path.join(self.root, "s2"))
         self.assertEqual(first["sha256"], second["sha256"])
@@ -220,7 +224,7 @@ class CertificateTest(unittest.TestCase):
                        check=True, capture_output=True)
         values = {"Certificate": "own/c.pem", "CertificateKey": "own/k.pem"}
         lab = fake_lab()
-        lab["certificate_files"] = plan.session_files(
+        lab.certificate_files = plan.session_files(
             values, os.path.join(self.root, "session.conf"))
         installed = certificate.install(lab, os.path.join(self.root, "s1"))
         self.assertEqual(installed, {"path": installed["path"],
@@ -229,7 +233,7 @@ class CertificateTest(unittest.TestCase):
                          "the machine's own certificate was made anyway")
         with self.assertRaises(errors.LabError):
             plan.session_files({"Certificate": "c.pem"}, "session.conf")
-        lab["certificate_files"] = [os.path.join(own, "c.pem"), os.path.join(own, "none.pem")]
+        lab.certificate_files = [os.path.join(own, "c.pem"), os.path.join(own, "none.pem")]
         with self.assertRaises(errors.LabError) as caught:
             certificate.install(lab, os.path.join(self.root, "s2"))
         self.assertIn("none.pem", str(caught.exception))

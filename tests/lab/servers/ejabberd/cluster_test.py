@@ -18,6 +18,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
+from wexlab.model import record as lab_file  # noqa: E402
 from wexlab.model import accounts, errors, placement  # noqa: E402
 from wexlab.model import session_file  # noqa: E402
 from wexlab.servers import policy  # noqa: E402
@@ -61,47 +62,47 @@ class ClusterSetupTest(FakeServerTest):
         folder, started, calls = self.start_cluster(self.CLUSTER)
         self.assertEqual(calls[0], os.path.join(folder, "server", "ebin"))
         self.assertTrue(calls[1]["fresh"])
-        ports = [node["port"] for node in started["nodes"]]
+        ports = [node.port for node in started.nodes]
         self.assertEqual(ports, [5222, 5223, 5224])
-        placement = started["placement"]
-        self.assertEqual(sorted({placement[p["bot"]] for p in started["pairs"]}), [0, 1, 2])
+        placement = started.placement
+        self.assertEqual(sorted({placement[p.bot] for p in started.pairs}), [0, 1, 2])
         with open(os.path.join(folder, "logins.txt"), encoding="utf-8") as f:
             cards = f.read()
-        for pair in started["pairs"]:
-            with self.subTest(pair=pair["bot"]):
-                home = placement[pair["bot"]]
-                self.assertEqual(placement[pair["subject1"]], home)
-                self.assertEqual(placement[pair["subject2"]], (home + 1) % 3)
-                with open(os.path.join(folder, pair["bot"], "wexbot.conf"),
+        for pair in started.pairs:
+            with self.subTest(pair=pair.bot):
+                home = placement[pair.bot]
+                self.assertEqual(placement[pair.subject1], home)
+                self.assertEqual(placement[pair.subject2], (home + 1) % 3)
+                with open(os.path.join(folder, pair.bot, "wexbot.conf"),
                           encoding="utf-8") as f:
                     values = config_values(f.read())
                 self.assertEqual(values["Service"],
                                  f"xmpp:lab.wex@10.0.0.5:{ports[home]};trust=any")
-                card = cards.split(f"{pair['subject2']}: subject 2")[1].split("\n\n")[0]
+                card = cards.split(f"{pair.subject2}: subject 2")[1].split("\n\n")[0]
                 self.assertIn(f"port {ports[(home + 1) % 3]}", card)
 
     def test_node_folders_configuration_and_secrets(self):
         folder, started, _ = self.start_cluster(self.CLUSTER)
         cookie = os.path.join(folder, "server", "home", ".erlang.cookie")
         self.assertEqual(mode(cookie), 0o600)
-        self.assertGreater(started["epmd_port"], 0)
-        for index, node in enumerate(started["nodes"]):
+        self.assertGreater(started.epmd_port, 0)
+        for index, node in enumerate(started.nodes):
             d = os.path.join(folder, "server", f"node{index + 1}")
             with open(os.path.join(d, "ejabberd.yml"), encoding="utf-8") as f:
                 config = f.read()
-            self.assertIn(f"port: {node['port']}\n", config)
+            self.assertIn(f"port: {node.port}\n", config)
             self.assertIn('ip: "10.0.0.5"', config)
             self.assertIn("starttls_required: true", config)
             self.assertNotIn("ejabberd_s2s_in", config)
             self.assertNotIn("mod_register", config)
-            self.assertIn(started["certificate"], config)
+            self.assertIn(started.certificate, config)
             with open(os.path.join(d, "ejabberdctl.cfg"), encoding="utf-8") as f:
                 control = f.read()
             self.assertNotIn("inet_dist_listen", control)  # ejabberdctl would inherit it
             self.assertIn(f" -pa {os.path.join(folder, 'server', 'ebin')}\"", control)
             self.assertEqual(mode(os.path.join(d, "ejabberd.yml")), 0o600)
-        self.assertEqual(len({n["name"] for n in started["nodes"]}), 3)
-        self.assertEqual(sorted(started["accounts"]), sorted(started["names"]))
+        self.assertEqual(len({n.name for n in started.nodes}), 3)
+        self.assertEqual(sorted(started.accounts), sorted(started.names))
 
     @unittest.skipIf(yaml is None, "python3-yaml is not installed")
     def test_every_node_loads_the_policy(self):
@@ -129,7 +130,7 @@ class ClusterSetupTest(FakeServerTest):
                 with self.subTest(name=name):
                     root = os.path.join(self.root, name)
                     with self.assertRaisesRegex(errors.LabError, "without spaces or shell"):
-                        cluster.set_up({"nodes": []}, root, "c.crt", "c.key")
+                        cluster.set_up(lab_file.Lab(nodes=[]), root, "c.crt", "c.key")
                     self.assertFalse(os.path.exists(root))
 
     def node_config(self, folder, index):
@@ -149,9 +150,9 @@ class ClusterSetupTest(FakeServerTest):
                 www = os.path.join(folder, "server", "www")
                 for name in ("index.html", "seat.css", "seat.js", "strophe.min.js", "seat.json"):
                     self.assertTrue(os.path.exists(os.path.join(www, name)), name)
-                for index, node in enumerate(started["nodes"]):
+                for index, node in enumerate(started.nodes):
                     config = self.node_config(folder, index)
-                    self.assertEqual(node["web_port"], 5280 + index)
+                    self.assertEqual(node.web_port, 5280 + index)
                     # The address is a host of its own with the file server
                     # alone: the browser names it as Host.
                     self.assertEqual(config["hosts"], ["lab.wex", "10.0.0.5"])
@@ -162,7 +163,7 @@ class ClusterSetupTest(FakeServerTest):
                     self.assertEqual(config["modules"]["mod_mam"], {"default": "always"})
                     self.assertEqual(config["websocket_origin"], origins)
                     c2s, http = config["listen"]
-                    self.assertEqual((c2s["module"], c2s["port"]), ("ejabberd_c2s", node["port"]))
+                    self.assertEqual((c2s["module"], c2s["port"]), ("ejabberd_c2s", node.port))
                     self.assertEqual(http, {
                         "port": 5280 + index, "ip": "10.0.0.5", "module": "ejabberd_http",
                         "tls": tls, "request_handlers": {
@@ -173,14 +174,14 @@ class ClusterSetupTest(FakeServerTest):
                 with open(os.path.join(folder, "seats.csv"), encoding="utf-8") as f:
                     links = {row["name"]: row["link"] for row in csv.DictReader(f)}
                 for name, link in links.items():
-                    node = started["placement"].get(name, 0)
+                    node = started.placement.get(name, 0)
                     self.assertTrue(link.startswith(origins[node] + "/#n=" + name), link)
                 self.assertEqual(len({link.split("/#")[0] for link in links.values()}), 3)
 
     @unittest.skipIf(yaml is None, "python3-yaml is not installed")
     def test_without_web_seats_no_web_listener_and_no_archive(self):
         folder, started, _ = self.start_cluster(self.CLUSTER + "Web off\n")
-        self.assertNotIn("web_port", started["nodes"][0])
+        self.assertNotIn("web_port", lab_file.to_json(started)["nodes"][0])
         config = self.node_config(folder, 1)
         self.assertEqual(config["hosts"], ["lab.wex"])
         self.assertEqual([c["module"] for c in config["listen"]], ["ejabberd_c2s"])
@@ -192,10 +193,11 @@ class ClusterSetupTest(FakeServerTest):
 
     @unittest.skipIf(yaml is None, "python3-yaml is not installed")
     def test_a_lab_named_by_its_domain_serves_the_files_on_that_host(self):
-        record = {"domain": "lab.example.org", "address": "lab.example.org", "port": 5222,
-                  "web": {"port": 5280, "tls": True}, "pairs": []}
+        record = lab_file.from_json({"domain": "lab.example.org", "address": "lab.example.org",
+                                     "port": 5222, "web": {"port": 5280, "tls": True},
+                                     "pairs": []})
         placement.plan_nodes(record, 1)
-        config = yaml.safe_load(ejabberd_config.config_text(record, record["nodes"][0], "/c.crt",
+        config = yaml.safe_load(ejabberd_config.config_text(record, record.nodes[0], "/c.crt",
                                                             "/c.key", "", "/www"))
         self.assertEqual(config["hosts"], ["lab.example.org"])
         self.assertNotIn("host_config", config)
@@ -206,10 +208,10 @@ class ClusterSetupTest(FakeServerTest):
     def test_overrides_change_the_named_module_alone(self):
         # The end-to-end tests run the production configuration with their
         # changes named: here ejabberd's own presence-flood counter.
-        record = {"domain": "lab.wex", "address": "127.0.0.1", "port": 5222, "web": None,
-                  "pairs": []}
+        record = lab_file.from_json({"domain": "lab.wex", "address": "127.0.0.1", "port": 5222,
+                                     "web": None, "pairs": []})
         placement.plan_nodes(record, 1)
-        node = record["nodes"][0]
+        node = record.nodes[0]
         production = ejabberd_config.config_text(record, node, "/c.crt", "/c.key", "")
         changed = ejabberd_config.config_text(record, node, "/c.crt", "/c.key", "",
                                               overrides={"mod_pres_counter": " {}"})
@@ -232,12 +234,12 @@ class ClusterSetupTest(FakeServerTest):
         bot its subjects and the moderator's group (the moderator, the other
         bots, wexlab and the desk), both ways subscribed."""
         _, started, calls = self.start_cluster(self.CLUSTER)
-        started["accounts"]["ann"]["password"] = "a\"<&'b"
+        started.accounts["ann"].password = "a\"<&'b"
         root = ElementTree.fromstring(ejabberd_config.accounts_xml(started, calls[1]["groups"]))
         users = {u.get("name"): u for u in root.iter("{urn:xmpp:pie:0}user")}
-        self.assertEqual(sorted(users), sorted(started["accounts"]))
+        self.assertEqual(sorted(users), sorted(started.accounts))
         for name, user in users.items():
-            self.assertEqual(user.get("password"), started["accounts"][name]["password"])
+            self.assertEqual(user.get("password"), started.accounts[name].password)
         items = {name: [i for i in user.iter("{jabber:iq:roster}item")]
                  for name, user in users.items()}
         self.assertEqual({i.get("subscription") for found in items.values() for i in found},
@@ -246,20 +248,20 @@ class ClusterSetupTest(FakeServerTest):
         def roster(name):
             return sorted(i.get("jid") for i in items[name])
 
-        bots = [p["bot"] for p in started["pairs"]]
-        moderator_side = [started["moderator"], accounts.NOTIFIER, accounts.DESK]
-        for pair in started["pairs"]:
-            bot = pair["bot"]
+        bots = [p.bot for p in started.pairs]
+        moderator_side = [started.moderator, accounts.NOTIFIER, accounts.DESK]
+        for pair in started.pairs:
+            bot = pair.bot
             with self.subTest(pair=bot):
-                for subject in (pair["subject1"], pair["subject2"]):
+                for subject in (pair.subject1, pair.subject2):
                     self.assertEqual(roster(subject), [f"{bot}@lab.wex"])
                 others = [b for b in bots if b != bot]
                 self.assertEqual(roster(bot), sorted(
                     f"{n}@lab.wex"
-                    for n in [pair["subject1"], pair["subject2"]] + moderator_side + others))
+                    for n in [pair.subject1, pair.subject2] + moderator_side + others))
         self.assertEqual(roster(accounts.NOTIFIER), sorted(
-            f"{n}@lab.wex" for n in [p["bot"] for p in started["pairs"]] +
-            [started["moderator"], accounts.DESK]))
+            f"{n}@lab.wex" for n in [p.bot for p in started.pairs] +
+            [started.moderator, accounts.DESK]))
 
     def test_server_keys_are_checked(self):
         for text, fault in (
@@ -276,8 +278,8 @@ class ClusterSetupTest(FakeServerTest):
 
     def test_a_prosody_session_has_no_nodes(self):
         folder, started = self.start(GOOD + "Web off\n")
-        self.assertEqual(started["server"], "prosody")
-        self.assertNotIn("nodes", started)
+        self.assertEqual(started.server, "prosody")
+        self.assertNotIn("nodes", lab_file.to_json(started))
         self.assertEqual(placement.port_of(started, "ann"), 5222)
 
 
@@ -290,9 +292,11 @@ class ClusterStartTest(unittest.TestCase):
         self.folder = tempfile.mkdtemp(prefix="wexlab-cluster-")
         self.addCleanup(shutil.rmtree, self.folder)
         os.makedirs(os.path.join(self.folder, "server"))
-        self.lab = {"domain": "lab.wex", "nodes": [{"name": "a"}, {"name": "b"}, {"name": "c"}],
-                    "accounts": {"ann": {"name": "ann", "password": "pw-ann"},
-                                 "pair01": {"name": "pair01", "password": "pw-pair01"}}}
+        self.lab = lab_file.from_json({
+            "domain": "lab.wex", "nodes": [{"name": n, "port": 0} for n in ("a", "b", "c")],
+            "accounts": {"ann": {"name": "ann", "jid": "ann@lab.wex", "password": "pw-ann"},
+                         "pair01": {"name": "pair01", "jid": "pair01@lab.wex",
+                                    "password": "pw-pair01"}}})
         self.events = []
         self.returncode = 0
 

@@ -80,21 +80,21 @@ class RemoteNodesTest(FakeServerTest):
                 shutil.rmtree(os.path.join(self.root, "session"), ignore_errors=True)
         # On this machine, a second loopback address may stand for another machine.
         _, started = self.start(loopback + "Server ejabberd\nNodes 127.0.0.2\n")
-        self.assertEqual([n["name"] for n in started["nodes"]],
+        self.assertEqual([n.name for n in started.nodes],
                          ["wex5222@127.0.0.1", "wex5222@127.0.0.2"])
-        self.assertEqual(started["cluster_port"], placement.CLUSTER_PORT)
+        self.assertEqual(started.cluster_port, placement.CLUSTER_PORT)
         # No Web key: such a session has no seats rather than half of them.
-        self.assertIsNone(started["web"])
-        self.assertFalse(any("web_port" in n for n in started["nodes"]))
+        self.assertIsNone(started.web)
+        self.assertFalse(any("web_port" in n for n in lab_file.to_json(started)["nodes"]))
 
     def test_kits_carry_the_cluster_and_stay_private(self):
         folder, started = self.start(self.REMOTE)
-        self.assertEqual([(n["name"], n["address"], n["port"], n.get("remote", False))
-                          for n in started["nodes"]],
+        self.assertEqual([(n.name, n.address, n.port, n.remote)
+                          for n in started.nodes],
                          [("wex5222@10.0.0.5", "10.0.0.5", 5222, False),
                           ("wex5222@10.0.0.6", "10.0.0.6", 5222, True),
                           ("wex5300@10.0.0.7", "10.0.0.7", 5300, True)])
-        self.assertEqual((started["cluster_port"], started["epmd_port"]), (4400, None))
+        self.assertEqual((started.cluster_port, started.epmd_port), (4400, None))
         self.assertEqual(len(self.waits), 1)  # before any bot starts
         self.assertEqual(mode(os.path.join(folder, "nodes")), 0o700)
         cookie = self.read(folder, "server", "home", ".erlang.cookie")
@@ -103,12 +103,13 @@ class RemoteNodesTest(FakeServerTest):
                 path = os.path.join(folder, "nodes", name)
                 self.assertEqual(mode(path), 0o600)
                 kit = json.loads(self.read(path))
-                node = started["nodes"][index]
-                self.assertEqual(kit["node"], {k: node[k] for k in ("name", "address", "port")})
+                node = started.nodes[index]
+                self.assertEqual(kit["node"],
+                                 {k: getattr(node, k) for k in ("name", "address", "port")})
                 self.assertEqual((kit["join"], kit["cluster_port"], kit["domain"], kit["index"]),
                                  ("wex5222@10.0.0.5", 4400, "lab.wex", index + 1))
                 self.assertEqual(kit["cookie"], cookie)
-                self.assertEqual(kit["certificate"], self.read(started["certificate"]))
+                self.assertEqual(kit["certificate"], self.read(started.certificate))
                 self.assertIn("PRIVATE KEY", kit["key"])
         # This machine's node talks on the cluster port of its address, with no
         # epmd; its ejabberdctl reaches the others through their folders here.
@@ -122,18 +123,18 @@ class RemoteNodesTest(FakeServerTest):
 
     def test_participants_are_placed_across_the_machines(self):
         folder, started = self.start(self.REMOTE)
-        placement, at = started["placement"], started["nodes"]
-        self.assertEqual(sorted({placement[p["bot"]] for p in started["pairs"]}), [0, 1, 2])
+        placement, at = started.placement, started.nodes
+        self.assertEqual(sorted({placement[p.bot] for p in started.pairs}), [0, 1, 2])
         cards = self.read(folder, "logins.txt")
-        for pair in started["pairs"]:
-            with self.subTest(pair=pair["bot"]):
-                home, other = placement[pair["bot"]], placement[pair["subject2"]]
+        for pair in started.pairs:
+            with self.subTest(pair=pair.bot):
+                home, other = placement[pair.bot], placement[pair.subject2]
                 self.assertNotEqual(home, other)
-                values = config_values(self.read(folder, pair["bot"], "wexbot.conf"))
-                self.assertEqual(values["Service"], f"xmpp:lab.wex@{at[home]['address']}:"
-                                 f"{at[home]['port']};trust=any")
-                card = cards.split(f"{pair['subject2']}: subject 2")[1].split("\n\n")[0]
-                self.assertIn(f"server    {at[other]['address']}   port {at[other]['port']}",
+                values = config_values(self.read(folder, pair.bot, "wexbot.conf"))
+                self.assertEqual(values["Service"], f"xmpp:lab.wex@{at[home].address}:"
+                                 f"{at[home].port};trust=any")
+                card = cards.split(f"{pair.subject2}: subject 2")[1].split("\n\n")[0]
+                self.assertIn(f"server    {at[other].address}   port {at[other].port}",
                               card)
         moderator = cards.split("mod: the moderator")[1]
         self.assertIn("server    10.0.0.5   port 5222", moderator)
@@ -149,7 +150,7 @@ class RemoteNodesTest(FakeServerTest):
         self.assertIn("now its owner's alone", said[0])
         there = os.path.join(self.root, "there")
         served = serve.prepare(kit, there)
-        self.assertEqual(served["nodes"], [kit["node"]])
+        self.assertEqual([lab_file.node_json(n) for n in served.nodes], [kit["node"]])
         self.assertEqual(self.read(there, "server", "home", ".erlang.cookie"), kit["cookie"])
         for name in (os.path.join("home", ".erlang.cookie"), os.path.join("certs", "lab.wex.key"),
                      os.path.join("node1", "ejabberd.yml")):
@@ -181,7 +182,7 @@ class RemoteNodesTest(FakeServerTest):
             with contextlib.redirect_stdout(io.StringIO()) as out:
                 node_command.run(args)
         record = lab_file.load(folder)
-        self.assertEqual([n["name"] for n in record["nodes"]],
+        self.assertEqual([n.name for n in record.nodes],
                          ["wex5222@10.0.0.5", "wex5400@10.0.0.8"])
         self.assertTrue(os.path.exists(os.path.join(folder, "nodes", "node2-10.0.0.8.kit")))
         self.assertIn("ERL_DIST_PORT=4400",
@@ -189,7 +190,7 @@ class RemoteNodesTest(FakeServerTest):
         self.assertEqual([k["again"] for _, k in self.waits[1:]],
                          ["wexlab node add 10.0.0.8:5400"] * 2)
         self.assertNotIn("no participant", out.getvalue())  # the second time: known already
-        self.assertEqual(set(record["placement"].values()), {0})  # nobody moves
+        self.assertEqual(set(record.placement.values()), {0})  # nobody moves
         with self.assertRaisesRegex(errors.LabError, "this machine's node"):
             node_command.run(argparse.Namespace(node_command="add", host="10.0.0.5"))
         os.chdir(cwd)
@@ -242,10 +243,11 @@ class RemoteNodesTest(FakeServerTest):
 
 
 class WaitJoinedTest(unittest.TestCase):
-    LAB = {"nodes": [{"name": "wex5222@10.0.0.5", "address": "10.0.0.5", "port": 5222},
-                     {"name": "wex5222@10.0.0.6", "address": "10.0.0.6", "port": 5222,
-                      "remote": True, "host": "lab-a"}],
-           "cluster_port": 4400}
+    LAB = lab_file.from_json({
+        "nodes": [{"name": "wex5222@10.0.0.5", "address": "10.0.0.5", "port": 5222},
+                  {"name": "wex5222@10.0.0.6", "address": "10.0.0.6", "port": 5222,
+                   "remote": True, "host": "lab-a"}],
+        "cluster_port": 4400})
 
     def test_says_where_to_serve_then_waits_for_the_join(self):
         answers = iter([False, False, True])
@@ -268,7 +270,7 @@ class WaitJoinedTest(unittest.TestCase):
     def test_nothing_to_wait_for(self):
         with mock.patch.object(remote, "joined", lambda *a: True):
             remote.wait_joined(self.LAB, "/s", self.fail)
-        remote.wait_joined({"nodes": [self.LAB["nodes"][0]]}, "/s", self.fail)
+        remote.wait_joined(lab_file.Lab(nodes=[self.LAB.nodes[0]]), "/s", self.fail)
 
 
 if __name__ == "__main__":
