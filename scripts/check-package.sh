@@ -14,9 +14,9 @@ list="$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')"
 for path in /usr/bin/wexbot /usr/bin/wexhash /usr/bin/wexlab \
     /usr/lib/wex/wexhash/libwexhash_dialog.so \
     /usr/lib/wex/wexlab /usr/lib/wex/lab-server.py \
-    /usr/lib/wex/prosody/mod_wex_lab_policy.lua \
-    /usr/lib/wex/ejabberd/mod_wex_lab_policy.erl \
-    /usr/lib/wex/wexlab_lib/__init__.py /usr/lib/wex/wexlab_lib/commands.py \
+    /usr/lib/wex/lab/servers/prosody/mod_wex_lab_policy.lua \
+    /usr/lib/wex/lab/servers/ejabberd/mod_wex_lab_policy.erl \
+    /usr/lib/wex/lab/__init__.py /usr/lib/wex/lab/cli/main.py \
     /usr/lib/wex/web/seat/index.html /usr/lib/wex/web/seat/main.js \
     /usr/lib/wex/web/desk/index.html /usr/lib/wex/web/desk/desk.js \
     /usr/lib/wex/web/node_modules/strophe.js/dist/strophe.umd.min.js \
@@ -29,10 +29,10 @@ for path in /usr/bin/wexbot /usr/bin/wexhash /usr/bin/wexlab \
   grep -qxF "$path" <<<"$list" || fail "$path is not in the package"
 done
 # Every module of wexlab's package goes in.
-for module in "$root"/scripts/wexlab_lib/*.py; do
-  path="/usr/lib/wex/wexlab_lib/$(basename "$module")"
+while read -r module; do
+  path="/usr/lib/wex/lab/${module#"$root"/lab/}"
   grep -qxF "$path" <<<"$list" || fail "$path is not in the package"
-done
+done < <(find "$root/lab" -name '*.py' -not -path '*/__pycache__/*')
 # Every file of the seat page goes in: its modules import one another.
 for file in "$root"/web/seat/*; do
   path="/usr/lib/wex/web/seat/$(basename "$file")"
@@ -70,14 +70,24 @@ echo -n abc >"$tree/abc"
   fail "the unpacked wexhash /console gives a wrong fingerprint"
 # wexlab, through its link, loads its package and finds the wexbot beside it.
 "$tree/usr/bin/wexlab" --help >/dev/null || fail "the unpacked wexlab does not start"
-found="$(env -u WEXBOT /usr/bin/python3 -c "import sys; sys.path.insert(0, sys.argv[1])
-from wexlab_lib import commands, desk, ejabberd, lab_server, seats
-print(commands.find_bot(None)); print(lab_server.PLUGINS); print(ejabberd.SOURCE)
-print(seats.web_root()); print(desk.PAGE_DIR)" \
-  "$tree/usr/lib/wex")" || true
+"$tree/usr/lib/wex/lab-server.py" --help >/dev/null || fail "the unpacked lab-server.py does not start"
+# The package loaded by the unpacked launcher's own code, as /usr/bin/wexlab does.
+found="$(env -u WEXBOT /usr/bin/python3 -c "import importlib.machinery, importlib.util, sys
+sys.dont_write_bytecode = True
+loader = importlib.machinery.SourceFileLoader('launcher', sys.argv[1])
+launcher = importlib.util.module_from_spec(importlib.util.spec_from_loader('launcher', loader))
+loader.exec_module(launcher); launcher.load_wexlab()
+from wexlab.runtime import processes
+from wexlab.servers import web_page
+from wexlab.servers.ejabberd import cluster
+from wexlab.servers.prosody import config
+from wexlab.web import desk
+print(processes.find_bot(None)); print(config.PLUGINS); print(cluster.SOURCE)
+print(web_page.web_root()); print(desk.PAGE_DIR)" \
+  "$tree/usr/lib/wex/wexlab")" || true
 [ "$found" = "$tree/usr/bin/wexbot
-$tree/usr/lib/wex/prosody
-$tree/usr/lib/wex/ejabberd/mod_wex_lab_policy.erl
+$tree/usr/lib/wex/lab/servers/prosody
+$tree/usr/lib/wex/lab/servers/ejabberd/mod_wex_lab_policy.erl
 $tree/usr/lib/wex/web
 $tree/usr/lib/wex/web/desk" ] ||
   fail "the unpacked wexlab finds '$found', not its own wexbot, lab server and pages"

@@ -16,7 +16,8 @@ echo "== format check"
     xargs clang-format --dry-run -Werror)
 
 echo "== Python check"
-# wexlab, the lab server and the Python tests, with Debian's pyflakes.
+# wexlab (the package lab/ and its two launchers) and every Python test, with
+# Debian's pyflakes.
 (cd "$root" && pyflakes3 scripts/wexlab $(git ls-files -co --exclude-standard -- '*.py'))
 
 run_tests() {

@@ -168,7 +168,7 @@ async def ejabberd_game(args):
         print("ejabberd's flood counter:\n" + "\n".join(floods))
 
 
-ejabberd_game.needs = ("ejabberdctl",)
+ejabberd_game.needs = ("ejabberdctl", "erlc")
 
 
 async def unknown_account(args):

@@ -46,7 +46,7 @@ import threading
 import time
 import urllib.request
 
-from harness import Failure, check, free_port  # noqa: E402  (beside this file)
+from harness import Failure, check, free_port, load_wexlab  # noqa: E402  (beside this file)
 
 SKIP = 77
 PAIRS = 4
@@ -234,8 +234,8 @@ def replay(args, root, lab, pair, answer):
 
 
 def killed_node(args, root):
-    sys.path.insert(0, os.path.dirname(os.path.abspath(args.wexlab)))
-    from wexlab_lib.robots import answer
+    load_wexlab(args.wexlab)
+    from wexlab.rehearsal.robots import answer
     folder, out, lab, returncode, seconds = rehearse(args, root, "--kill-node", "2")
     args.folder = folder
     try:
@@ -362,9 +362,11 @@ def browser_tls(args, root):
     missing = [p for p in ("chromium", "chromedriver") if not shutil.which(p)]
     if missing:
         raise Skipped(f"missing {', '.join(missing)}")
-    sys.path.insert(0, os.path.dirname(os.path.abspath(args.wexlab)))
-    from wexlab_lib import browser, lab as lablib, seats
-    if not os.path.exists(os.path.join(seats.web_root(), "node_modules")):
+    load_wexlab(args.wexlab)
+    from wexlab.model import record
+    from wexlab.rehearsal import browser
+    from wexlab.servers import server, web_page
+    if not os.path.exists(os.path.join(web_page.web_root(), "node_modules")):
         raise Skipped("missing web/node_modules (scripts/install-deps.sh)")
     folder = os.path.join(root, "tls")
     os.makedirs(folder)
@@ -404,10 +406,10 @@ def browser_tls(args, root):
         # The nodes stop and start again: the page sees it, signs in again
         # by itself and shows the conversation from the archive.
         shown = [m for m in seat.messages(pair["bot"]) if m[0] != "note"]
-        lablib.stop_server(folder)
+        server.stop_folder(folder)
         seat.wait(lambda: seat.state()["status"] == "down", 30, "the page to see the nodes gone")
         restarted = time.monotonic()
-        lablib.start_server(lablib.load(folder), folder)
+        server.for_lab(record.load(folder), folder).start()
         seat.wait_ready(90)
         print(f"nodes restarted, the page ready again in {time.monotonic() - restarted:.1f} s "
               f"with {len(shown)} messages shown")
@@ -562,12 +564,14 @@ async def probe(lab, xmpp):
     pair 2's bot are out of its reach, and each refusal comes back to it.
     Pair 2's subject, signed on all along, hears nothing of it."""
     from slixmpp.exceptions import IqError
+    from wexlab.model import record
     one, two = lab["pairs"]
     domain = lab["domain"]
 
     class Probe(xmpp.Client):
         def __init__(self, name):
-            super().__init__(lab, name, lab["accounts"][name]["password"], "probe")
+            super().__init__(record.from_json(lab), name, lab["accounts"][name]["password"],
+                             "probe")
             self.register_plugin("xep_0199")
             self.inbox = asyncio.Queue()
             self.errors = asyncio.Queue()
@@ -627,14 +631,14 @@ async def probe(lab, xmpp):
 
 
 def side_channel(args, root):
-    sys.path.insert(0, os.path.dirname(os.path.realpath(args.wexlab)))
-    from wexlab_lib import commands, xmpp
+    load_wexlab(args.wexlab)
+    from wexlab.runtime import xmpp
+    from wexlab.servers import net
     folder = os.path.join(root, "session")
     os.makedirs(folder)
     session = os.path.join(root, "side.conf")
     with open(session, "w") as f:
-        f.write(SESSION.format(market=MARKET, port=commands.free_ports(2),
-                                desk=commands.free_port()))
+        f.write(SESSION.format(market=MARKET, port=net.free_ports(2), desk=net.free_port()))
     lab = None
     try:
         started = subprocess.run([sys.executable, args.wexlab, "start", session, "--bot",

@@ -27,12 +27,11 @@ import urllib.error
 import urllib.request
 import zlib
 
-from harness import Failure, check, free_port  # noqa: E402  (beside this file)
+from harness import Failure, check, free_port, load_wexlab  # noqa: E402  (beside this file)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "scripts"))
-sys.dont_write_bytecode = True
+load_wexlab(os.path.join(HERE, "..", "..", "scripts", "wexlab"))
 
 ANSWER_DELAY = 2.5  # seconds a robot subject takes to answer
 HURRY = "I am on a tight schedule! Please send me your decision!"
@@ -52,7 +51,8 @@ def session_text(pairs, rounds):
 
 class Robots:
     def __init__(self, lab):
-        from wexlab_lib import xmpp
+        """lab: the session's record (wexlab.model.record.Lab)."""
+        from wexlab.runtime import xmpp
         self.xmpp = xmpp
         self.lab = lab
         self.loop = asyncio.new_event_loop()
@@ -65,13 +65,13 @@ class Robots:
         return asyncio.run_coroutine_threadsafe(self._start(), self.loop).result(60)
 
     async def _start(self):
-        for pair in self.lab["pairs"]:
-            for name in (pair["subject1"], pair["subject2"]):
-                await self._sign_on(name, pair["bot"])
-        await self._sign_on(self.lab["moderator"], None)
+        for pair in self.lab.pairs:
+            for name in (pair.subject1, pair.subject2):
+                await self._sign_on(name, pair.bot)
+        await self._sign_on(self.lab.moderator, None)
 
     async def _sign_on(self, name, bot):
-        client = self.xmpp.Client(self.lab, name, self.lab["accounts"][name]["password"],
+        client = self.xmpp.Client(self.lab, name, self.lab.accounts[name].password,
                                   "robot")
         self.received[name] = []
         client.add_event_handler("message", lambda msg: self._message(client, name, bot, msg))
@@ -82,7 +82,7 @@ class Robots:
 
     def _say(self, client, bot, text, delay):
         self.loop.call_later(delay, lambda: client.send_message(
-            mto=f"{bot}@{self.lab['domain']}", mbody=text, mtype="chat"))
+            mto=f"{bot}@{self.lab.domain}", mbody=text, mtype="chat"))
 
     def _message(self, client, name, bot, msg):
         if not msg["body"]:
@@ -228,8 +228,9 @@ def run(args, root):
                          timeout=20).stdout.strip()
     check(url.startswith("http://127.0.0.1:") and "?token=" in url, f"wexlab desk: {url}")
     base, token = url.split("/?token=")
-    from wexlab_lib import lab as lablib
-    lab = lablib.load(folder)
+    from wexlab.model import record
+    lab_record = record.load(folder)
+    lab = record.to_json(lab_record)  # lab.json's data, as the checks read it
 
     # The token guards everything.
     for path in ("/", "/api/pairs", "/desk.js", "/api/events", "/api/pairs?token=wrong"):
@@ -238,7 +239,7 @@ def run(args, root):
     code, body = get(f"{base}/?token={token}")
     check(code == 200 and "desk.js" in body, f"the page gave {code}")
 
-    robots = Robots(lab)
+    robots = Robots(lab_record)
     robots.start()
     profile = tempfile.mkdtemp(prefix="desk-chromium-", dir=root)
     driver = browser(args, profile)
@@ -266,7 +267,7 @@ def run(args, root):
         check(said["sent"][0]["bot"] == pair1["bot"] and
               said["sent"][0]["answer"].startswith("Status"), f"/api/say: {said}")
         wait_for("pair 1's ? answer in its row", lambda: "Status:" in row_text(driver,
-                                                                             "#pair-1"), 10)
+                                                                               "#pair-1"), 10)
         delays += measure_round_delays(args, driver, folder, lab, 2)
         for name in (pair1["subject1"], pair1["subject2"]):
             check(HURRY not in robots.received[name], f"{name} of pair 1 was hurried")
@@ -348,7 +349,7 @@ def main():
         print(f"skipped: needs the Python modules {', '.join(missing)}")
         return SKIP
     if not all(shutil.which(p) for p in ("prosody", "prosodyctl", args.chromium,
-                                          args.chromedriver)):
+                                         args.chromedriver)):
         print("skipped: needs prosody, chromium and chromedriver")
         return SKIP
     root = tempfile.mkdtemp(prefix="desk-e2e-")

@@ -5,7 +5,6 @@ Everything here stops by itself: every wait has a deadline, and Lab and
 Program kill what they started when the test leaves them."""
 
 import asyncio
-import concurrent.futures
 import json
 import os
 import re
@@ -22,6 +21,9 @@ import time
 import slixmpp
 
 SKIP = 77  # CTest's SKIP_RETURN_CODE
+# The wexlab launcher, whose code loads the package lab/ (load_wexlab).
+LAUNCHER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
+                        "wexlab")
 CASE_SECONDS = 100  # below CTest's TIMEOUT, so a stuck case still cleans up
 
 GAME_KEYS = """NRounds 2
@@ -122,140 +124,65 @@ class Lab(_LabBase):
 
 
 class EjabberdLab(_LabBase):
-    """An ejabberd on 127.0.0.1 in a temporary folder (configuration, spool,
-    logs, certificate, an Erlang cookie in a HOME of its own), with the same
-    four accounts as Lab, made with ejabberdctl register. ejabberd keeps its
-    default presence-flood counter (mod_pres_counter: five subscription
-    stanzas a minute each way)."""
+    """An ejabberd node on 127.0.0.1 in a temporary folder, set up by
+    wexlab's own code as a session's node is (lab/servers/ejabberd: its
+    ejabberd.yml and ejabberdctl.cfg, the cookie, the lab's policy module
+    letting the bot talk with each participant), with the same four
+    accounts as Lab, imported as wexlab imports a session's. The one
+    test-only change is OVERRIDES: ejabberd's default presence-flood
+    counter (mod_pres_counter: five subscription stanzas a minute each way)
+    instead of the session's raised one."""
 
     DOMAIN = "lab.wex"
     NAMES = {"bot": "selkbot", "subject1": "alice", "subject2": "bob",
              "moderator": "moderator"}
+    OVERRIDES = {"mod_pres_counter": " {}"}
 
-    def __init__(self):
+    def __init__(self, launcher=LAUNCHER):
+        load_wexlab(launcher)
         self.plain = False
         self.root = tempfile.mkdtemp(prefix="wex-e2e-ejabberd-")
         self.dir = os.path.join(self.root, "server")
         self.port = free_port()
-        self.dist_port = free_port()  # the node's Erlang distribution port; no epmd
-        self.node = f"wex{self.port}@localhost"
         self.service = f"xmpp:{self.DOMAIN}@127.0.0.1:{self.port};trust=any"
         self.config = os.path.join(self.root, "bot.conf")
-        self.log = os.path.join(self.dir, "logs", "ejabberd.log")
+        self.log = os.path.join(self.dir, "node1", "logs", "ejabberd.log")
         self.accounts = {}
-        self.env = None
-        self.pid = None
-
-    def _ctl(self, *args, timeout=30):
-        argv = ["ejabberdctl", "--config-dir", self.dir,
-                "--ctl-config", os.path.join(self.dir, "ejabberdctl.cfg"),
-                "--spool", os.path.join(self.dir, "spool"),
-                "--logs", os.path.join(self.dir, "logs"), "--node", self.node, *args]
-        return subprocess.run(argv, env=self.env, capture_output=True, text=True,
-                              timeout=timeout)
-
-    def _write(self, name, text):
-        with open(os.path.join(self.dir, name), "w") as f:
-            f.write(text)
+        # What wexlab's ejabberd code reads of a session's record: one node,
+        # talking Erlang distribution on a port of its own without epmd.
+        from wexlab.model.record import Lab, Node
+        self.record = Lab(domain=self.DOMAIN, address="127.0.0.1", port=self.port,
+                          nodes=[Node(f"wex{self.port}@localhost", self.port)],
+                          cluster_port=free_port(), epmd_port=None)
 
     def start(self):
-        d = self.dir
-        for sub in ("spool", "logs", "home"):
-            os.makedirs(os.path.join(d, sub), mode=0o700)
-        pem = os.path.join(d, "lab.pem")
+        from wexlab.model.files import make_private_dir, write_private
+        from wexlab.model.record import Account
+        from wexlab.servers import policy
+        from wexlab.servers.ejabberd import cluster
+        lab = self.record
+        cluster.check_folder(self.root)
+        for sub in ("", "home", "certs"):
+            make_private_dir(os.path.join(self.dir, sub))
+        write_private(os.path.join(self.dir, "home", ".erlang.cookie"),
+                      os.urandom(16).hex().upper())
+        cluster.prepare_module(self.dir)
+        crt = os.path.join(self.dir, "certs", self.DOMAIN + ".crt")
+        key = os.path.join(self.dir, "certs", self.DOMAIN + ".key")
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days",
-                        "2", "-keyout", pem, "-out", pem + ".crt", "-subj", "/CN=" + self.DOMAIN],
+                        "2", "-keyout", key, "-out", crt, "-subj", "/CN=" + self.DOMAIN],
                        check=True, capture_output=True, timeout=60)
-        with open(pem, "a") as f:
-            f.write(open(pem + ".crt").read())
-        self._write("inetrc", '{lookup,["file","native"]}.\n'
-                    '{host,{127,0,0,1}, ["localhost"]}.\n')
-        # ejabberdctl reads this as shell after choosing to switch to the
-        # ejabberd user when run as root (as CI runs): the node runs as the
-        # caller instead, who owns these folders. With ERL_DIST_PORT the
-        # node and ejabberdctl need no epmd, so nothing outlives the node.
-        self._write("ejabberdctl.cfg",
-                    "EXEC_CMD=as_current_user\n"
-                    f"ERL_DIST_PORT={self.dist_port}\n"
-                    'ERL_OPTIONS="-env ERL_CRASH_DUMP_BYTES 0 '
-                    '-kernel inet_dist_use_interface {127,0,0,1}"\n'
-                    f"EJABBERD_PID_PATH={d}/ejabberd.pid\n")
-        self._write("ejabberd.yml", f"""hosts: ["{self.DOMAIN}"]
-loglevel: info
-log_rotate_count: 0
-certfiles: ["{pem}"]
-listen:
-  - port: {self.port}
-    ip: "127.0.0.1"
-    module: ejabberd_c2s
-    max_stanza_size: 262144
-    shaper: c2s_shaper
-    access: c2s
-    starttls_required: true
-auth_password_format: scram
-acl:
-  local:
-    user_regexp: ""
-access_rules:
-  local:
-    allow: local
-  c2s:
-    deny: blocked
-    allow: all
-api_permissions:
-  "console commands":
-    from: [ejabberd_ctl]
-    who: all
-    what: "*"
-shaper:
-  normal:
-    rate: 3000
-    burst_size: 20000
-shaper_rules:
-  max_user_sessions: 10
-  max_user_offline_messages: 100
-  c2s_shaper: normal
-modules:
-  mod_caps: {{}}
-  mod_carboncopy: {{}}
-  mod_disco: {{}}
-  mod_offline:
-    access_max_user_messages: max_user_offline_messages
-  mod_ping: {{}}
-  mod_pres_counter: {{}}
-  mod_privacy: {{}}
-  mod_blocking: {{}}
-  mod_roster:
-    versioning: true
-  mod_stream_mgmt: {{}}
-""")
-        home = os.path.join(d, "home")
-        cookie = os.path.join(home, ".erlang.cookie")
-        fd = os.open(cookie, os.O_WRONLY | os.O_CREAT, 0o400)
-        os.write(fd, os.urandom(12).hex().upper().encode())
-        os.close(fd)
-        self.env = dict(os.environ, HOME=home)
-        self.env.pop("XDG_CONFIG_HOME", None)
-        done = self._ctl("start")
-        if done.returncode != 0:
-            raise Failure(f"ejabberdctl start failed: {done.stderr}{done.stdout}")
-        # The client port opens once the node has loaded the configuration.
-        deadline = time.monotonic() + 60
-        while self.pid is None or not _listening(self.port):
-            self.pid = self.pid or self._pid_from_file()
-            if time.monotonic() > deadline:
-                raise Failure(f"ejabberd did not start within 60 s:\n{self.server_log()}")
-            time.sleep(0.2)
-        # Each ejabberdctl call starts an Erlang VM of its own: all four at once.
+        policy.write_policy(self.dir, policy.default_policy(self.NAMES))
+        cluster.write_node_files(lab, self.root, 0, crt, key, self.OVERRIDES)
+        try:
+            cluster.start_node(lab, self.root, 0)
+        except Exception as e:
+            raise Failure(f"ejabberd did not start: {e}\n{self.server_log()}")
         passwords = {role: secrets.token_hex(8) for role in self.NAMES}
-        with concurrent.futures.ThreadPoolExecutor(len(self.NAMES)) as pool:
-            done = {role: pool.submit(self._ctl, "register", name, self.DOMAIN,
-                                      passwords[role]) for role, name in self.NAMES.items()}
+        lab.accounts = {name: Account(name, f"{name}@{self.DOMAIN}", passwords[role])
+                        for role, name in self.NAMES.items()}
+        cluster.register(lab, self.root)
         for role, name in self.NAMES.items():
-            result = done[role].result()
-            if result.returncode != 0:
-                raise Failure(f"ejabberdctl register {name} failed: "
-                              f"{result.stderr}{result.stdout}")
             self.accounts[role] = {"jid": f"{name}@{self.DOMAIN}", "password": passwords[role]}
         with open(os.path.join(self.root, "passwords.txt"), "w") as f:
             f.write(f"{passwords['bot']}\nLAB-KEY\n")
@@ -271,42 +198,12 @@ modules:
     def log_tail(self):
         return "\n".join(f"  ejabberd| {line}" for line in self.server_log().splitlines()[-40:])
 
-    def _pid_from_file(self):
-        try:
-            with open(os.path.join(self.dir, "ejabberd.pid")) as f:
-                return int(f.read().strip())
-        except (OSError, ValueError):
-            return None
-
-    def running(self):
-        """Whether the node's VM still runs (a zombie nobody reaps does not)."""
-        try:
-            with open(f"/proc/{self.pid}/stat") as f:
-                return f.read().rsplit(")", 1)[-1].split()[0] != "Z"
-        except (OSError, IndexError, TypeError):
-            return False
-
     def close(self):
-        """Stops the node: SIGTERM (the Erlang VM then stops in order, like
-        ejabberdctl stop without starting a VM to say so), a bounded wait,
-        SIGKILL last."""
-        self.pid = self.pid or self._pid_from_file()
-        if self.running():
-            os.kill(self.pid, signal.SIGTERM)
-            deadline = time.monotonic() + 20
-            while self.running() and time.monotonic() < deadline:
-                time.sleep(0.2)
-            if self.running():
-                os.kill(self.pid, signal.SIGKILL)
+        """Stops the node as wexlab does (SIGTERM: the Erlang VM then stops
+        in order; SIGKILL after a bounded wait)."""
+        from wexlab.servers.ejabberd import cluster
+        cluster.stop(self.record, self.root)
         shutil.rmtree(self.root, ignore_errors=True)
-
-
-def _listening(port):
-    try:
-        with socket.create_connection(("127.0.0.1", port), timeout=1):
-            return True
-    except OSError:
-        return False
 
 
 class Program:
@@ -462,6 +359,20 @@ class Peer(slixmpp.ClientXMPP):
                 await asyncio.wait_for(self.disconnected, 5)
             except Exception:
                 pass
+
+
+def load_wexlab(launcher):
+    """The package wexlab (lab/), loaded by the code of the launcher at this
+    path (scripts/wexlab), as the program itself loads it."""
+    import importlib.machinery
+    import importlib.util
+    if "wexlab" in sys.modules:
+        return sys.modules["wexlab"]
+    sys.dont_write_bytecode = True
+    loader = importlib.machinery.SourceFileLoader("wexlab_launcher", launcher)
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader(loader.name, loader))
+    loader.exec_module(module)
+    return module.load_wexlab()
 
 
 def run_case(cases, argv):

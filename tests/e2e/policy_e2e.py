@@ -10,7 +10,7 @@ import shutil
 import sys
 import tempfile
 
-from harness import Failure, Scene, _LabBase, check, free_port, run_case
+from harness import Failure, Scene, _LabBase, check, free_port, load_wexlab, run_case
 
 REFUSAL_TEXT = "Messages to this account are not allowed in this session."
 SESSION = """Service xmpp:lab.wex@127.0.0.1:{port};tls=off
@@ -29,10 +29,13 @@ Web off
 """
 
 
-def wexlab_lib(args):
-    sys.path.insert(0, os.path.dirname(os.path.abspath(args.lab_script)))
-    from wexlab_lib import lab
-    return lab
+def wexlab_modules(args):
+    """wexlab's modules that set a session's server up, loaded by the
+    wexlab launcher beside the lab script."""
+    load_wexlab(os.path.join(os.path.dirname(os.path.abspath(args.lab_script)), "wexlab"))
+    from wexlab.model import accounts, plan, session_file
+    from wexlab.servers import server
+    return accounts, plan, session_file, server
 
 
 class WexlabLab(_LabBase):
@@ -41,7 +44,7 @@ class WexlabLab(_LabBase):
     are account names."""
 
     def __init__(self, args):
-        self.lablib = wexlab_lib(args)
+        self.accountslib, self.plan, self.session_file, self.server = wexlab_modules(args)
         self.root = tempfile.mkdtemp(prefix="wex-e2e-policy-")
         self.dir = os.path.join(self.root, "server")
         self.port = free_port()
@@ -50,23 +53,24 @@ class WexlabLab(_LabBase):
         self.lab = None
 
     def start(self):
-        from wexlab_lib import session
         path = os.path.join(self.root, "session.conf")
-        session_file = session.parse_session(SESSION.format(port=self.port), path)
-        self.lab = self.lablib.new_lab(session_file, None)
-        self.lablib.set_up_server(self.lab, self.root, self.lab["plain"])
-        self.lablib.start_server(self.lab, self.root)
-        self.accounts = {name: {"jid": self.lablib.jid(self.lab, name), "password": account[
-            "password"]} for name, account in self.lab["accounts"].items()}
+        session_file = self.session_file.parse_session(SESSION.format(port=self.port), path)
+        self.lab = self.plan.new_lab(session_file, None)
+        server = self.server.for_lab(self.lab, self.root)
+        server.set_up(self.lab.plain)
+        server.start()
+        self.accounts = {name: {"jid": self.accountslib.jid(self.lab, name),
+                                "password": account.password}
+                         for name, account in self.lab.accounts.items()}
 
     def pair(self, index):
-        return self.lab["pairs"][index - 1]
+        return self.lab.pairs[index - 1]
 
     def log_tail(self):
         return read(os.path.join(self.dir, "prosody.log"))[-3000:]
 
     def close(self):
-        self.lablib.stop_server(self.root)
+        self.server.stop_folder(self.root)
         shutil.rmtree(self.root, ignore_errors=True)
 
 
@@ -138,12 +142,12 @@ async def wexlab_pairs(args):
     lab = WexlabLab(args)
     async with Scene(args, lab=lab) as scene:
         one, two = lab.pair(1), lab.pair(2)
-        s1 = await watched(scene, one["subject1"])
-        s2 = await watched(scene, one["subject2"])
-        other = await watched(scene, two["subject1"])
-        bot1 = await watched(scene, one["bot"])
-        bot2 = await watched(scene, two["bot"])
-        moderator = await watched(scene, lab.lab["moderator"])
+        s1 = await watched(scene, one.subject1)
+        s2 = await watched(scene, one.subject2)
+        other = await watched(scene, two.subject1)
+        bot1 = await watched(scene, one.bot)
+        bot2 = await watched(scene, two.bot)
+        moderator = await watched(scene, lab.lab.moderator)
         wexlab = await watched(scene, "wexlab")
 
         # A subject to its partner: refused with a text the client shows.

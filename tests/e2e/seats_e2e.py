@@ -210,9 +210,9 @@ def case_game(world):
     def conversation():  # the page's own notes are not part of it
         return [m for m in ann.messages("pair01") if m[0] != "note"]
     shown = conversation()
-    lib.lab.stop_server(world.root)
+    lib.server.stop_folder(world.root)
     ann.wait(lambda: ann.state()["status"] == "down", 30, "the page to see the server gone")
-    lib.lab.start_server(lib.lab.load(world.root), world.root)
+    lib.server.for_lab(lib.record.load(world.root), world.root).start()
     ann.wait_ready(60)
     try:
         ann.wait(lambda: conversation() == shown, 30, "the conversation after reconnecting")
@@ -247,15 +247,15 @@ def case_tls(world):
     # A blocked script or style (the page's own policy) is a console error.
     errors = [e["message"] for e in ann.driver.get_log("browser") if e["level"] == "SEVERE"]
     check(not errors, f"the page's console shows errors: {errors}")
-    first = lib.lab.load(world.root)["fingerprints"]
+    first = lib.record.load(world.root).fingerprints
     code, out = world.wexlab("stop")
     world.started = False
     check(code == 0, f"wexlab stop failed:\n{out}")
     again = os.path.join(world.root, "again")
     os.makedirs(again)
-    lab = lib.lab.new_lab(lib.session.parse_session(text, os.path.join(again, "s.conf")), None)
-    lib.lab.set_up_server(lab, again, False)
-    check(lab["fingerprints"] == first, "the second session has another certificate")
+    lab = lib.plan.new_lab(lib.session.parse_session(text, os.path.join(again, "s.conf")), None)
+    lib.server.for_lab(lab, again).set_up(False)
+    check(lab.fingerprints == first, "the second session has another certificate")
 
 
 def case_rehearse(world):
@@ -278,11 +278,14 @@ def main(argv):
     parser.add_argument("--bot", required=True)
     args = parser.parse_args(argv)
     args.wexlab, args.bot = os.path.abspath(args.wexlab), os.path.abspath(args.bot)
-    sys.path.insert(0, os.path.dirname(os.path.abspath(args.wexlab)))
     missing = [p for p in ("prosody", "chromium", "chromedriver") if not shutil.which(p)]
     try:
-        from wexlab_lib import browser, lab, robots, seats, session
-        if not os.path.exists(os.path.join(seats.web_root(), "node_modules")):
+        from harness import load_wexlab  # beside this file
+        load_wexlab(args.wexlab)
+        from wexlab.model import plan, record, session_file
+        from wexlab.rehearsal import browser, robots
+        from wexlab.servers import server, web_page
+        if not os.path.exists(os.path.join(web_page.web_root(), "node_modules")):
             missing.append("web/node_modules (scripts/install-deps.sh)")
     except ImportError as e:
         missing.append(str(e))
@@ -290,7 +293,8 @@ def main(argv):
         print(f"skipped: missing {', '.join(missing)}")
         return SKIP
     world = World(args)
-    world.lib = argparse.Namespace(browser=browser, lab=lab, robots=robots, session=session)
+    world.lib = argparse.Namespace(browser=browser, plan=plan, record=record, robots=robots,
+                                   server=server, session=session_file)
     started = time.monotonic()
     failed = True
     try:

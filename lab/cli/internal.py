@@ -1,0 +1,15 @@
+"""The internal commands: wexlab _supervise (the supervisor's process) and
+wexlab _desk (the desk's)."""
+
+
+def supervise(args):
+    from ..runtime import supervisor
+    pairs = [] if args.pairs == "none" else [int(p) for p in args.pairs.split(",")]
+    supervisor.supervise(args.dir, pairs)
+    return 0
+
+
+def desk(args):
+    from ..web import desk
+    desk.run(args.dir)
+    return 0

@@ -1,0 +1,302 @@
+"""Where every pair stands, built only from what the bots and the
+supervisor write: each pair's journal, its transcripts (PRES, ERR, DROP,
+RECV lines), supervisor.log and bots.json, plus the bots' last answers to
+`?`. Nothing here keeps game state of its own: the same files always give
+the same state. The functions that build it are pure; read_* gather the
+lines from the session folder.
+
+A pair's state is a dict (the JSON of /api/pairs):
+  pair, bot, round, nrounds, rounds_closed, phase (joining, asking, break,
+  ended, reported), break_left_s, subjects [{name, online, since, owes,
+  owes_since, last_message_s, investments}], bot_state (running, stopped,
+  given up, not running, elsewhere), restarts, chat (the break's last
+  lines), errors [{t, text}], answer {t, text} (the last ? answer)."""
+
+import glob
+import json
+import os
+import re
+import time
+import zlib
+
+CHAT_LINES = 6
+TRANSCRIPT_LINE = re.compile(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) (.{13}) ([A-Z ]{4}) ?(.*)")
+SUPERVISOR_LINE = re.compile(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) (.*)")
+
+
+def local_seconds(stamp):
+    """A transcript's or supervisor.log's local time as seconds since 1970."""
+    return time.mktime(time.strptime(stamp, "%Y-%m-%d %H:%M:%S"))
+
+
+def journal_entries(lines):
+    """The intact entries of a journal's lines (CRC32, a blank, JSON); a
+    torn or damaged line is left out."""
+    entries = []
+    for line in lines:
+        crc, _, text = line.rstrip("\n").partition(" ")
+        try:
+            if int(crc, 16) != zlib.crc32(text.encode("utf-8")):
+                continue
+            entries.append(json.loads(text))
+        except (ValueError, json.JSONDecodeError):
+            continue
+    return entries
+
+
+def transcript_events(lines):
+    """(t, name, tag, text) of each transcript line."""
+    events = []
+    for line in lines:
+        found = TRANSCRIPT_LINE.match(line.rstrip("\n"))
+        if found:
+            stamp, name, tag, text = found.groups()
+            events.append((local_seconds(stamp), name.strip(), tag.strip(), text))
+    return events
+
+
+def supervisor_events(lines, bot):
+    """(t, text) of supervisor.log's lines about bot's restarts and end."""
+    events = []
+    for line in lines:
+        found = SUPERVISOR_LINE.match(line.rstrip("\n"))
+        if found and found.group(2).startswith(f"{bot}'s bot "):
+            events.append((local_seconds(found.group(1)), found.group(2)))
+    return events
+
+
+def _new_subject(name):
+    return {"name": name, "online": None, "since": None, "owes": [], "owes_since": None,
+            "last_message_s": None, "last_message_t": None, "joined": False,
+            "investments": [], "answers": {}}
+
+
+def _heard(subject, t):
+    if t and (subject["last_message_t"] is None or t > subject["last_message_t"]):
+        subject["last_message_t"] = t
+
+
+class _Game:
+    """The game as a journal's entries build it up."""
+
+    def __init__(self, pair):
+        self.nrounds = pair.get("nrounds", 0)
+        self.max_chat = 0
+        self.round = 0
+        self.closed = 0
+        self.break_since = None
+        self.stopped = self.reported = False
+        self.round_since = None
+        self.subjects = [_new_subject(pair["subject1"]), _new_subject(pair["subject2"])]
+        self.chat = []
+
+    def apply(self, e):
+        kind, t = e.get("kind"), e.get("t")
+        who = self.subjects[1 if e.get("subject") == 2 else 0]
+        if kind == "start":
+            self.nrounds = e.get("NRounds", self.nrounds)
+            self.max_chat = e.get("MaxChatTime", 0)
+            for subject, key in zip(self.subjects, ("Subject1Name", "Subject2Name")):
+                subject["name"] = e.get(key, subject["name"])
+        elif kind == "join":
+            who["joined"] = True
+            _heard(who, t)
+            if e.get("round", 0) >= 1 and self.round < 1:
+                self.round, self.round_since = e["round"], t
+        elif kind == "answer":
+            _heard(who, t)
+            who["answers"][(e.get("round"), e.get("what"))] = t
+            if e.get("what") == "investment":
+                who["investments"].append(e.get("value"))
+        elif kind == "close":
+            self.closed = max(self.closed, e.get("round", 0))
+            self.round = self.closed + 1
+            self.round_since = t
+            self.break_since = t if e.get("break") else None
+            self.chat = []
+        elif kind == "chat":
+            _heard(who, t)
+            self.chat = (self.chat + [{"t": t, "name": who["name"], "text": e.get("text", "")}])
+            self.chat = self.chat[-CHAT_LINES:]
+        elif kind == "break_end":
+            self.break_since = None
+            self.round_since = t
+        elif kind == "stop":
+            self.stopped = True
+        elif kind == "report":
+            self.reported = True
+
+    def phase(self):
+        if self.reported:
+            return "reported"
+        if self.stopped:
+            return "ended"
+        if self.round < 1:
+            return "joining"
+        if self.break_since is not None:
+            return "break"
+        return "asking"
+
+    def owes(self, subject):
+        """What the subject still owes this round, and since when."""
+        if self.phase() != "asking" or self.round > self.nrounds:
+            return [], None
+        owed = [what for what in ("expectation", "investment")
+                if (self.round, what) not in subject["answers"]]
+        if not owed:
+            return [], None
+        given = [t for (r, _), t in subject["answers"].items() if r == self.round]
+        return owed, max(given + [self.round_since or 0]) or None
+
+
+def _apply_transcript(game, events, now):
+    errors = []
+    names = {s["name"]: s for s in game.subjects}
+    for t, name, tag, text in events:
+        subject = names.get(name)
+        if tag == "ERR":
+            errors.append({"t": t, "text": f"{name}: {text}"})
+        if subject is None:
+            continue
+        if tag == "PRES":
+            # "is back", or "signed on again" (asked again on its return)
+            subject["online"] = text != "went offline"
+            subject["since"] = t
+        elif tag in ("RECV", "DROP"):
+            _heard(subject, t)
+            if subject["online"] is None:
+                subject["online"] = True
+    return errors
+
+
+STATUS_ROUND = re.compile(r"Status: round (\d+) of (\d+)\.")
+STATUS_OVER = re.compile(r"Status: game over after round (\d+)")
+STATUS_SUBJECT = re.compile(r"(.+?): ([^;]+); (online|offline|presence not known); "
+                            r"(?:last message (\d+) s ago|no message yet)\.")
+
+
+def from_answer(pair, answer, now):
+    """A pair's state from its bot's last ? answer alone: for a pair whose
+    files are on another machine. The answer's age is added to the
+    seconds it gives."""
+    text, age = answer["text"], max(0, int(now - answer["t"]))
+    state = {"round": 0, "closed": 0, "phase": "joining", "left": None, "subjects": []}
+    found = STATUS_ROUND.search(text)
+    if found:
+        state.update(round=int(found.group(1)), closed=int(found.group(1)) - 1, phase="asking")
+    over = STATUS_OVER.search(text)
+    if over:
+        state.update(round=int(over.group(1)), closed=int(over.group(1)), phase="reported")
+    left = re.search(r"Break: (\d+) s left", text)
+    if left and state["phase"] == "asking":
+        state.update(phase="break", left=max(0, int(left.group(1)) - age))
+    if "Ended by e: yes" in text and state["phase"] != "reported":
+        state["phase"] = "ended"
+    for line in text.split("\n")[1:]:
+        subject = STATUS_SUBJECT.fullmatch(line.strip())
+        if not subject:
+            continue
+        name, owes, presence, last = subject.groups()
+        state["subjects"].append({
+            "name": name, "online": {"online": True, "offline": False}.get(presence),
+            "since": None, "owes": [w for w in ("expectation", "investment") if w in owes
+                                    and owes.startswith("owes")],
+            "owes_since": None, "last_message_s": None if last is None else int(last) + age,
+            "investments": []})
+    return state
+
+
+def _bot_state(bot_info, restarts):
+    if bot_info.get("given_up"):
+        return "given up"
+    if bot_info.get("elsewhere"):
+        return "elsewhere"
+    if bot_info.get("running"):
+        return "running"
+    return "stopped" if bot_info.get("ended") else "not running"
+
+
+def pair_state(pair, entries, events, supervisor, bot_info, answer, now):
+    """One pair's state. pair: its lab.json record (index, bot, subject1,
+    subject2, nrounds); entries: its journal's entries; events: its
+    transcripts' (t, name, tag, text); supervisor: its supervisor.log
+    (t, text); bot_info: {running, given_up, ended, elsewhere}; answer:
+    {t, text} of its last ? answer or None; now: seconds since 1970."""
+    game = _Game(pair)
+    for entry in entries:
+        game.apply(entry)
+    errors = _apply_transcript(game, events, now)
+    restarts = [t for t, text in supervisor if "restarted" in text]
+    subjects = []
+    for subject in game.subjects:
+        owes, since = game.owes(subject)
+        last = subject["last_message_t"]
+        subjects.append({"name": subject["name"], "online": subject["online"],
+                         "since": subject["since"], "owes": owes, "owes_since": since,
+                         "last_message_s": None if last is None else max(0, int(now - last)),
+                         "investments": subject["investments"]})
+    left = None
+    if game.break_since is not None and game.max_chat:
+        left = max(0, int(game.break_since + game.max_chat - now))
+    round_, closed, phase = game.round, game.closed, game.phase()
+    if game.nrounds:
+        round_ = min(round_, game.nrounds)
+    if not entries and answer and bot_info.get("elsewhere"):
+        told = from_answer(pair, answer, now)
+        round_, closed, phase, left = told["round"], told["closed"], told["phase"], told["left"]
+        subjects = told["subjects"] or subjects
+    return {"pair": pair["index"], "bot": pair["bot"], "round": round_, "nrounds": game.nrounds,
+            "rounds_closed": closed, "phase": phase, "break_left_s": left,
+            "subjects": subjects, "bot_state": _bot_state(bot_info, restarts),
+            "restarts": len(restarts), "restart_times": restarts,
+            "given_up": bool(bot_info.get("given_up")),
+            "chat": game.chat if phase == "break" else [],
+            "errors": errors, "answer": answer}
+
+
+# What the state is built from, read from the session folder.
+
+def read_lines(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.readlines()
+    except OSError:
+        return []
+
+
+# path -> ((size, mtime), parsed): a file is parsed again only when it
+# changed, so the desk's rebuilds stay cheap in a long session.
+_parsed = {}
+
+
+def _read_parsed(path, parse):
+    try:
+        info = os.stat(path)
+    except OSError:
+        return []
+    key = (info.st_size, info.st_mtime_ns)
+    cached = _parsed.get((path, parse))
+    if cached is None or cached[0] != key:
+        cached = (key, parse(read_lines(path)))
+        _parsed[(path, parse)] = cached
+    return cached[1]
+
+
+def read_pair(folder, pair, log_file):
+    """(journal entries, transcript events) of a pair's folder."""
+    directory = os.path.join(folder, pair.bot)
+    journals = sorted(glob.glob(os.path.join(directory, f"{log_file}_*.journal")))
+    entries = _read_parsed(journals[-1], journal_entries) if journals else []
+    events = []
+    for path in sorted(glob.glob(os.path.join(directory, f"{log_file}_*.log"))):
+        events += _read_parsed(path, transcript_events)
+    return entries, events
+
+
+def first_start(folder):
+    """When the session began: supervisor.log's first line."""
+    for line in read_lines(os.path.join(folder, "supervisor.log")):
+        found = SUPERVISOR_LINE.match(line)
+        if found:
+            return local_seconds(found.group(1))
+    return None

@@ -1,0 +1,18 @@
+"""Where wexlab's parts lie. The package (lab/) sits in HOME: the source
+tree's root, or PREFIX/lib/wex once installed. Both hold the pages in
+HOME/web; the launcher is HOME/scripts/wexlab in the source tree and
+HOME/wexlab installed."""
+
+import os
+
+PACKAGE = os.path.dirname(os.path.dirname(os.path.realpath(__file__)))
+HOME = os.path.dirname(PACKAGE)
+# The pages (seat/, desk/) and the seat's library (node_modules/).
+WEB = os.path.join(HOME, "web")
+
+
+def launcher():
+    """The wexlab program that runs this package (for its own processes:
+    the supervisor, the desk)."""
+    installed = os.path.join(HOME, "wexlab")
+    return installed if os.path.isfile(installed) else os.path.join(HOME, "scripts", "wexlab")

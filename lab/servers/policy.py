@@ -1,0 +1,67 @@
+"""Who may talk to whom: the policy file that the server's module reads
+(allowed.txt), its log of refusals (refused.log), and the contacts each
+account is given."""
+
+import os
+
+from ..model.accounts import DESK, NOTIFIER
+from ..model.files import write_private
+
+POLICY_FILE = "allowed.txt"  # pairs of accounts that may talk, in the server's folder
+REFUSED_LOG = "refused.log"  # one line per refused stanza, in the server's folder
+
+
+def write_policy(folder, pairs):
+    """The accounts that may talk to each other, two names a line; the
+    server's policy module reads it when it starts."""
+    lines = ["# Accounts that may exchange messages on this server; others are refused."]
+    lines += [f"{a} {b}" for a, b in pairs]
+    write_private(os.path.join(folder, POLICY_FILE), "\n".join(lines) + "\n")
+
+
+def default_policy(names):
+    """One pair's lab: the bot with each subject and with the moderator."""
+    return [(names["bot"], names[role]) for role in ("subject1", "subject2", "moderator")]
+
+
+def contact_groups(lab):
+    """Shared rosters as (group, [members]): each member sees the others.
+    Each subject sees only its pair's bot, the moderator sees every bot, so
+    nobody has to add contacts by hand and each bot sees its subjects'
+    presence."""
+    groups = []
+    for pair in lab.pairs:
+        for subject in (pair.subject1, pair.subject2):
+            groups.append((f"{pair.bot}-{subject}", [pair.bot, subject]))
+    groups.append(("moderator", [lab.moderator] + [p.bot for p in lab.pairs] +
+                   [NOTIFIER, DESK]))
+    return groups
+
+
+def policy_pairs(lab):
+    """The accounts that may talk: each subject with its own pair's bot, the
+    moderator with every bot, and wexlab's own account with every bot and
+    the moderator (its notices), and the desk's account with every bot. The
+    server refuses everything else."""
+    moderator = lab.moderator
+    pairs = []
+    for pair in lab.pairs:
+        bot = pair.bot
+        pairs += [(bot, pair.subject1), (bot, pair.subject2), (bot, moderator),
+                  (bot, NOTIFIER), (bot, DESK)]
+    pairs.append((moderator, NOTIFIER))
+    return pairs
+
+
+def refusals_note(folder):
+    """A line on the stanzas the server refused so far, or None when none."""
+    path = os.path.join(folder, "server", REFUSED_LOG)
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            count = sum(1 for line in f if line.strip())
+    except OSError:
+        return None
+    if not count:
+        return None
+    return (f"The server refused {count} message(s) or request(s) between participants "
+            f"outside their pairs; see {path}.")

@@ -1,0 +1,98 @@
+"""Prosody's configuration for a lab: one VirtualHost of the lab's domain
+on the Service's address and port, TLS required unless plain is allowed,
+no registration and no server-to-server; the lab's policy module; with the
+web seats, their page, websocket and archive; with a session's pairs, the
+shared rosters (groups_file)."""
+
+import os
+
+from ..policy import POLICY_FILE, REFUSED_LOG, contact_groups
+from ..web_page import WEBSOCKET_PATH
+
+# The folder of the Prosody module that keeps participants to their own
+# conversations (mod_wex_lab_policy.lua).
+PLUGINS = os.path.dirname(os.path.abspath(__file__))
+ARCHIVE_PAGE = 500  # messages per archive query; a game has fewer per seat
+
+
+def prosody_config(domain, address, port, folder, allow_plain, modules=(), extra=()):
+    """Prosody's configuration of a lab of this domain on address:port, its
+    files in folder; modules are loaded besides the usual ones and extra are
+    more global lines (wexlab's web seats), each replacing the line that
+    sets the same option."""
+    d = folder
+    more = "".join(f' "{m}";' for m in modules)
+    lines = [
+        "-- Written by lab-server.py for one lab session of wexbot.",
+        f'pidfile = "{d}/prosody.pid"',
+        f'data_path = "{d}/data"',
+        f'certificates = "{d}/certs"',
+        f'log = {{ info = "{d}/prosody.log"; error = "{d}/prosody.err" }}',
+        f'interfaces = {{ "{address}" }}',
+        f'c2s_interfaces = {{ "{address}" }}',
+        f'c2s_ports = {{ {port} }}',
+        "c2s_direct_tls_ports = { }",
+        "s2s_ports = { }",
+        "http_ports = { }",
+        "https_ports = { }",
+        f"c2s_require_encryption = {'false' if allow_plain else 'true'}",
+        "allow_registration = false",
+        'authentication = "internal_hashed"',
+        f'plugin_paths = {{ "{PLUGINS}" }}',
+        'modules_enabled = { "roster"; "saslauth"; "tls"; "disco"; "ping"; "offline";',
+        '                    "carbons"; "smacks"; "blocklist"; "private"; "wex_lab_policy";'
+        f'{more} }}',
+        'modules_disabled = { "s2s" }',
+        f'wex_lab_policy_file = "{d}/{POLICY_FILE}"',
+        f'wex_lab_refused_log = "{d}/{REFUSED_LOG}"',
+    ]
+    # Prosody warns of an option set twice: extra lines replace the defaults.
+    replaced = {line.split("=")[0].strip() for line in extra}
+    lines = [line for line in lines if line.split(" = ")[0] not in replaced] + list(extra)
+    if os.geteuid() == 0:
+        lines.append("run_as_root = true")
+    lines += [
+        f'VirtualHost "{domain}"',
+        f'  ssl = {{ key = "{d}/certs/{domain}.key"; '
+        f'certificate = "{d}/certs/{domain}.crt" }}',
+    ]
+    return "\n".join(lines) + "\n"
+
+
+def web_settings(lab, server):
+    """(modules, global lines) that serve the page and the websocket; both
+    empty for `Web off`. The message archive lets a page that reloads or
+    reconnects show the conversation so far."""
+    web = lab.web
+    if not web:
+        return (), ()
+    address, port = lab.address, web.port
+    lines = [
+        f'http_default_host = "{lab.domain}"',
+        'http_paths = { files = "/"; websocket = "' + WEBSOCKET_PATH + '" }',
+        f'http_files_dir = "{server}/www"',
+        'http_index_files = { "index.html" }',
+        f"max_archive_query_results = {ARCHIVE_PAGE}",
+        'archive_expires_after = "never"',
+    ]
+    if web.tls:
+        lines += [f'https_interfaces = {{ "{address}" }}', f"https_ports = {{ {port} }}",
+                  "http_ports = { }",
+                  f'https_ssl = {{ key = "{server}/certs/{lab.domain}.key"; '
+                  f'certificate = "{server}/certs/{lab.domain}.crt" }}']
+    else:
+        # Plain HTTP: the lab network is taken as closed, so the websocket
+        # counts as secure and the page may sign in over it.
+        lines += [f'http_interfaces = {{ "{address}" }}', f"http_ports = {{ {port} }}",
+                  "https_ports = { }", "consider_websocket_secure = true"]
+    return ("http_files", "websocket", "mam"), lines
+
+
+def groups_file(lab):
+    """Prosody's shared rosters (mod_groups)."""
+    d = lab.domain
+    lines = []
+    for group, members in contact_groups(lab):
+        lines.append(f"[{group}]")
+        lines += [f"{name}@{d}={name}" for name in members]
+    return "\n".join(lines) + "\n"

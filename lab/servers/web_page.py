@@ -1,0 +1,42 @@
+"""The seats' web page as the lab server serves it: web/seat/ and the one
+file of its XMPP library (npm's, under web/node_modules) copied into the
+server's www/ with seat.json, which tells the page the domain and the bots.
+Prosody and ejabberd serve it and the page's websocket on one origin."""
+
+import json
+import os
+import shutil
+
+from ..model.accounts import NOTIFIER
+from ..model.errors import LabError
+from ..model.paths import WEB
+
+WEBSOCKET_PATH = "/xmpp-websocket"  # seat.json names it to the page
+# The one file of the npm package that the page loads (MIT, about 70 kB).
+LIBRARY = os.path.join("strophe.js", "dist", "strophe.umd.min.js")
+
+
+def web_root():
+    """The folder with seat/ and node_modules/: $WEX_WEB_DIR, else the
+    source tree's (or the package's) web/."""
+    return os.environ.get("WEX_WEB_DIR") or WEB
+
+
+def install_page(lab, server):
+    """Copies the page and the one library file into server/www, with
+    seat.json telling the page the domain and the bots."""
+    root = web_root()
+    library = os.path.join(root, "node_modules", LIBRARY)
+    if not os.path.exists(library):
+        raise LabError(f"the web seats' library is missing ({library}): run "
+                       "scripts/install-deps.sh, or write Web off in the session file")
+    www = os.path.join(server, "www")
+    shutil.rmtree(www, ignore_errors=True)
+    # The whole folder: the page and each of its modules.
+    shutil.copytree(os.path.join(root, "seat"), www, copy_function=shutil.copy)
+    shutil.copy(library, os.path.join(www, "strophe.min.js"))
+    bots = [pair.bot for pair in lab.pairs]
+    seat = {"domain": lab.domain, "websocket": WEBSOCKET_PATH, "bots": bots,
+            "notifier": NOTIFIER}
+    with open(os.path.join(www, "seat.json"), "w", encoding="utf-8") as f:
+        json.dump(seat, f, indent=1)

@@ -1,0 +1,122 @@
+"""A session's life on this machine: start (the lab server with its
+accounts, the pairs' folders, matching.csv, the login cards, seats.csv and
+cards.html, the supervisor and the desk) and stop (the bots, the data
+collected into session_*.csv and report.html, the desk, the server). In
+web/ because a session's start ends with its desk and seats; rehearsals
+and the commands use it."""
+
+import os
+
+from ..data import collect as collectlib, report, report_summary
+from ..model import matching, placement, plan, record, session_file
+from ..model.bot_config import write_pair_folders
+from ..model.errors import LabError
+from ..model.files import make_private_dir, write_json, write_private
+from ..runtime import bots, processes
+from ..runtime.processes import say_line
+from ..servers import net, policy, server as serverlib
+from . import cards as cardslib, seats
+
+
+def start_session(folder, session_path, bot_path, only, quiet=False):
+    session = session_file.read_session(session_path)
+    indexes = matching.parse_only(only, session.pair_count())
+    folder = os.path.abspath(folder)
+    if record.exists(folder):
+        if only is None:
+            raise LabError(f"a session was started in {folder} already: wexlab resume "
+                           "continues it; a new session needs a new folder")
+        if processes.supervisor_pid(folder) is not None:
+            raise LabError("a supervisor runs in this folder already")
+        make_private_dir(folder)
+        lab = record.load(folder)  # pairs' bots on a machine beside the server
+        lab.bot_path = processes.find_bot(bot_path)
+        record.save(folder, lab)
+        write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": False})
+        if os.path.exists(os.path.join(folder, bots.RUN_FILE)):
+            os.remove(os.path.join(folder, bots.RUN_FILE))
+    else:
+        lab = plan.new_lab(session, processes.find_bot(bot_path))
+        if net.port_open(lab.address, lab.port):
+            raise LabError(f"something already listens on {lab.address}:{lab.port}"
+                           " (another lab server?); choose another port in the Service")
+        if lab.web and net.port_open(lab.address, lab.web.port):
+            raise LabError(f"something already listens on {lab.address}:"
+                           f"{lab.web.port}; choose another Web port or Web off")
+        make_private_dir(folder)  # it holds every password
+        server = serverlib.for_lab(lab, folder)
+        server.set_up(lab.plain)
+        record.save(folder, lab)
+        with open(os.path.join(folder, "matching.csv"), "w", encoding="utf-8") as f:
+            f.write(matching.matching_text(lab))
+        write_pair_folders(lab, session, folder)
+        server.start()
+        write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": True})
+        cards = cardslib.login_cards(lab)
+        write_private(os.path.join(folder, "logins.txt"), cards + "\n")
+        seats.write_seats(lab, folder)
+        if lab.web:
+            cardslib.write_cards(lab, folder)
+        if not quiet:
+            say_line(cards)
+        say_line(f"Lab server running on {lab.address}:{lab.port}; the login cards are "
+                 f"in {folder}/logins.txt; the matching in matching.csv.")
+        if lab.web:
+            where = " (and each ejabberd node on the next ports)" if \
+                placement.node_count(lab) > 1 else ""
+            say_line(f"Seats in a browser: {placement.origin(lab)}/{where} with each "
+                     f"participant's link in seats.csv (wexlab seats) and printable cards in "
+                     f"{folder}/cards.html.")
+        server.wait_other_machines(say_line)  # before any bot
+    processes.start_supervisor(folder, indexes)
+    if processes.local(folder)["server"]:
+        processes.start_desk(folder, lab)
+    if indexes:
+        ready = processes.wait_online(folder, lab, indexes)
+        say_line(f"{len(indexes)} bots started" + ("" if ready else " (see above)") +
+                 "; wexlab status shows where each pair stands.")
+    return lab
+
+
+def stop_session(folder, quiet=False):
+    """Stops the supervisor and every bot of this machine (SIGTERM), then
+    collects, then stops the server if it runs here."""
+    lab = record.load(folder)
+    with open(os.path.join(folder, "stopping"), "w") as f:
+        f.write("wexlab stop\n")
+    supervisor = processes.supervisor_pid(folder)
+    if supervisor is not None:
+        bots.terminate([supervisor], 10)
+    running = processes.running_bots(folder, lab)
+    killed = bots.terminate(list(running.values()), 20)
+    if not quiet:
+        say_line(f"{len(running)} bots stopped" +
+                 (f" ({len(killed)} did not stop in time and were killed)" if killed else ""))
+    try:
+        collect(folder, lab, quiet)
+    except (OSError, ValueError) as e:
+        say_line(f"wexlab: the data could not be merged ({e}); wexlab collect tries again")
+    processes.stop_desk(folder)
+    server = serverlib.for_lab(lab, folder)
+    if processes.local(folder)["server"]:
+        for line in server.stop_other_machines():
+            say_line(line)
+    if processes.local(folder)["server"] and server.stop():
+        if not quiet:
+            say_line("Lab server stopped.")
+    note = policy.refusals_note(folder)
+    if note and not quiet:
+        say_line(note)
+
+
+def collect(folder, lab, quiet=False):
+    tables = collectlib.collect(folder, lab)
+    with open(os.path.join(folder, "report.html"), "w", encoding="utf-8") as f:
+        f.write(report.render(lab, tables, lab.rounds,
+                              report_summary.render_top(folder, lab, tables),
+                              report_summary.render_bottom(lab, tables)))
+    if not quiet:
+        say_line(f"Collected {len(tables['rounds'])} round rows, {len(tables['chat'])} chat "
+                 f"lines and {len(tables['payouts'])} payouts into session_*.csv; the report "
+                 f"is {folder}/report.html")
+    return tables
