@@ -41,7 +41,7 @@ class ClusterSetupTest(FakeServerTest):
         super().setUp()
         # The seat page's files, as web/ and npm would hold them.
         web = os.path.join(self.root, "web")
-        for name in ("seat/index.html", "seat/seat.css", "seat/seat.js",
+        for name in ("seat/index.html", "seat/seat.css", "seat/main.js",
                      "node_modules/strophe.js/dist/strophe.umd.min.js"):
             os.makedirs(os.path.dirname(os.path.join(web, name)), exist_ok=True)
             shared_file(os.path.join(web, name), f"/* {name} */\n")
@@ -148,7 +148,7 @@ class ClusterSetupTest(FakeServerTest):
                 scheme = "https" if tls else "http"
                 origins = [f"{scheme}://10.0.0.5:{port}" for port in (5280, 5281, 5282)]
                 www = os.path.join(folder, "server", "www")
-                for name in ("index.html", "seat.css", "seat.js", "strophe.min.js", "seat.json"):
+                for name in ("index.html", "seat.css", "main.js", "strophe.min.js", "seat.json"):
                     self.assertTrue(os.path.exists(os.path.join(www, name)), name)
                 for index, node in enumerate(started.nodes):
                     config = self.node_config(folder, index)
