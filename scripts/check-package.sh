@@ -38,6 +38,11 @@ for file in "$root"/web/seat/*; do
   path="/usr/lib/wex/web/seat/$(basename "$file")"
   grep -qxF "$path" <<<"$list" || fail "$path is not in the package"
 done
+# Every page the README links to goes in, so its links work once installed.
+for link in $(grep -o '](docs/[^)#]*' "$root/README.md" | sed 's/^](//' | sort -u); do
+  path="/usr/share/doc/wex/$link"
+  grep -qxF "$path" <<<"$list" || fail "$path (linked from README.md) is not in the package"
+done
 # Nothing of a build or a test run goes in.
 grep -E '__pycache__|\.pyc$|/tests?/|CMake' <<<"$list" && fail "build or test files in the package"
 
