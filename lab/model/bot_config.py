@@ -7,20 +7,18 @@ import os
 from .accounts import DESK, password
 from .files import make_private_dir, write_private
 from .placement import address_of, port_of
-from .values import BOT_KEYS
 
 
 def bot_config(session, bot, subject1, subject2, treatment=None):
-    """The configuration of one pair's bot: the session's shared keys, with
+    """The configuration of one pair's bot: the session's bot keys, with
     the treatment's over them, and the pair's own names; the password file
     sits beside it."""
-    values = session.game_values(treatment)
     lines = [f"BotUsername {bot}", f"Subject1Name {subject1}", f"Subject2Name {subject2}",
              "PasswordFile passwords.txt", "BotPasswordIndex 0", "KeyIndex 1",
              f"DeskName {DESK}"]
     if treatment is not None:
         lines.append(f"# treatment {treatment}")
-    lines += [f"{key} {values[key]}" for key in BOT_KEYS if key in values]
+    lines += [f"{key} {value}" for key, value in session.bot_values(treatment)]
     return "\n".join(lines) + "\n"
 
 

@@ -1,17 +1,19 @@
 """The session file.
 
-A session file has the bot's `Key value` format: the keys a pair's bot
-shares with every other pair (Service, ModeratorName, LogFile and the game
-keys) plus `Subjects NAME NAME ...` and `Seed N`. Lines that are blank or
-begin with # are comments. Every fault is reported with its line number.
-Treatment lines are read by treatments.py, each key's value checked by
-values.py."""
+A session file has the bot's `Key value` format: the keys of the bot's
+key table (bot_keys.py) that a pair's bot shares with every other pair
+(Service, ModeratorName, LogFile and the game keys) plus wexlab's own
+(`Subjects NAME NAME ...`, `Seed N`, the server, seats and desk). Lines
+that are blank or begin with # are comments. Every fault is reported with
+its line number. Treatment lines are read by treatments.py; values.py
+checks wexlab's own keys and its rules over the bot's. The bot's checks of
+its keys' values are runtime/bot_check.py's, on each pair's configuration."""
 
 import re
 
 from . import treatments as treatmentslib
 from .errors import SessionError, file_fault
-from .values import BOT_KEYS, PER_PAIR_KEYS, REQUIRED, VALUE_CHECKS, divisor_fault, pay_fault
+from .values import LAB_KEYS, LAB_REQUIRED, PER_PAIR_KEYS, lab_fault
 
 NAME = re.compile(r"[a-z0-9._-]{1,13}")
 PAIR_NAME = re.compile(r"pair\d+")
@@ -20,16 +22,24 @@ RESERVED_NAMES = ("wexlab", "wexdesk")
 
 
 class Session:
-    def __init__(self, values, lines, path, treatments=()):
+    def __init__(self, values, lines, path, keys, treatments=(), raw_lines=None):
         self.values = values  # key -> value text
         self.lines = lines    # key -> line number
         self.path = path
+        self.keys = keys      # the bot's key table
+        self.raw_lines = raw_lines or {}  # line number -> the line's text
         self.subjects = values["Subjects"].split()
         self.seed = int(values["Seed"])
         self.treatments = list(treatments)  # in the Treatments line's order
 
     def treatment(self, name):
         return next(t for t in self.treatments if t.name == name)
+
+    def bot_values(self, treatment=None):
+        """The bot keys every pair's configuration gets, with the
+        treatment's over the session's, in the table's order."""
+        values = self.game_values(treatment)
+        return [(key, values[key]) for key in self.keys.names() if key in values]
 
     def game_values(self, treatment=None):
         """The session's values with the treatment's over them."""
@@ -80,17 +90,15 @@ def check_subjects(values, lines, path):
         seen.add(name)
 
 
-def check_values(values, lines, path):
-    fault = divisor_fault(values)
-    if fault:
-        raise file_fault(path, lines["MarketNoise"], fault)
-    fault = pay_fault(values)
-    if fault:
-        raise file_fault(path, lines.get("MinPayout", lines.get("MaxPayout")), fault)
+def required_keys(keys):
+    """The bot's required keys that the session gives, then wexlab's own."""
+    return tuple(k for k in keys.required_names() if k not in PER_PAIR_KEYS) + LAB_REQUIRED
 
 
-def parse_session(text, path="session"):
-    """Reads a session file's text; raises SessionError naming the line."""
+def parse_session(text, path, keys):
+    """Reads a session file's text with the bot's key table keys; raises
+    SessionError naming the line. The bot's own checks of the values are
+    left to runtime/bot_check.py."""
     values, lines, treatments, raw_lines = {}, {}, {}, {}
     for number, raw in enumerate(text.replace("\r\n", "\n").split("\n"), start=1):
         line = raw.rstrip("\r")
@@ -103,32 +111,28 @@ def parse_session(text, path="session"):
         key, value = re.match(r"([^ \t]*)[ \t]*(.*)", line).group(1, 2)
         value = value.rstrip(" \t")
         if key == "Treatment":
-            treatmentslib.read_treatment(treatments, value, number, line, path)
+            treatmentslib.read_treatment(treatments, keys, value, number, line, path)
             continue
         if key in PER_PAIR_KEYS:
             raise file_fault(path, number, f"{key} is written by wexlab for each pair; "
                              "leave it out of the session file")
-        if key not in VALUE_CHECKS:
+        if key not in keys and key not in LAB_KEYS:
             raise file_fault(path, number, f"unknown key '{key}'")
         if key in values:
             raise file_fault(path, number, f"{key} appears twice (first on line {lines[key]})")
-        fault = VALUE_CHECKS[key](value)
+        fault = lab_fault(key, value)
         if fault:
             raise file_fault(path, number, fault)
         values[key], lines[key] = value, number
-    for key in REQUIRED:
+    for key in required_keys(keys):
         if key not in values:
             raise file_fault(path, 0, f"{key} is missing")
     check_subjects(values, lines, path)
-    check_values(values, lines, path)
     ordered = treatmentslib.order_treatments(treatments, values, lines, raw_lines, path)
-    session = Session(values, lines, path, ordered)
-    for treatment in ordered:
-        treatmentslib.check_treatment(session, treatment, raw_lines)
-    return session
+    return Session(values, lines, path, keys, ordered, raw_lines)
 
 
-def read_session(path):
+def read_session(path, keys):
     try:
         with open(path, encoding="utf-8") as f:
             text = f.read()
@@ -136,16 +140,12 @@ def read_session(path):
         raise SessionError(f"cannot read the session file {path}: {e.strerror}")
     except UnicodeDecodeError:
         raise SessionError(f"{path}: the session file is not UTF-8 text")
-    return parse_session(text, path)
+    return parse_session(text, path, keys)
 
 
 def session_text(values, treatments=()):
-    """A session file of these values and treatments."""
-    order = BOT_KEYS + ("Subjects", "Seed", "Server", "ServerNodes")
-    # Then the session's own keys (the web seats, the desk, ...), so that none is lost.
-    order += tuple(key for key in VALUE_CHECKS
-                   if key not in order and key not in ("Treatment", "Treatments"))
-    lines = [f"{key} {values[key]}" for key in order if key in values]
+    """A session file of these values (in their order) and treatments."""
+    lines = [f"{key} {value}" for key, value in values.items() if key != "Treatments"]
     for treatment in treatments:
         lines += [f"Treatment {treatment.name} {key} {value}"
                   for key, value in treatment.values.items()] or [f"Treatment {treatment.name}"]

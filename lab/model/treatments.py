@@ -1,14 +1,15 @@
 """Treatments: `Treatment NAME KEY VALUE` lines set a game key for the
 pairs of one treatment (over the session's value), `Treatment NAME` alone
 declares one that plays the session's values, and `Treatments NAME ...`
-lists them in order. The pairs are spread over the treatments evenly and
-at random from the seed."""
+lists them in order. The keys a treatment may set are those the bot's key
+table marks so. The pairs are spread over the treatments evenly and at
+random from the seed."""
 
 import random
 import re
 
 from .errors import line_fault
-from .values import GAME_KEYS, VALUE_CHECKS, divisor_fault, pay_fault
+from .values import lab_fault
 
 TREATMENT_NAME = re.compile(r"[A-Za-z0-9._-]{1,24}")
 
@@ -23,8 +24,19 @@ class Treatment:
         self.lines = {}   # key -> line number
 
 
-def read_treatment(treatments, value, number, line, path):
-    """One `Treatment NAME [KEY VALUE]` line into treatments (name -> Treatment)."""
+def settable_fault(keys, key):
+    """Why a treatment may not set key (keys: the bot's key table), or None."""
+    allowed = keys.treatment_names()
+    if key in allowed:
+        return None
+    if key in keys:
+        return f"a treatment may not set {key}; it may set {', '.join(allowed)}"
+    return f"unknown key '{key}' for a treatment; it may set {', '.join(allowed)}"
+
+
+def read_treatment(treatments, keys, value, number, line, path):
+    """One `Treatment NAME [KEY VALUE]` line into treatments (name ->
+    Treatment); keys is the bot's key table."""
     found = re.match(r"([^ \t]+)(?:[ \t]+([^ \t]+))?(?:[ \t]+(.*))?$", value)
     if not found:
         raise line_fault(path, number, line, "a treatment line is Treatment NAME KEY VALUE")
@@ -35,15 +47,15 @@ def read_treatment(treatments, value, number, line, path):
     treatment = treatments.setdefault(name, Treatment(name, number))
     if key is None:
         return  # a treatment that plays the session's values
-    if key not in GAME_KEYS:
-        raise line_fault(path, number, line, f"unknown key '{key}' for a treatment; it may "
-                         f"set {', '.join(GAME_KEYS)}")
+    fault = settable_fault(keys, key)
+    if fault:
+        raise line_fault(path, number, line, fault)
     if not setting:
         raise line_fault(path, number, line, f"{key} needs a value")
     if key in treatment.values:
         raise line_fault(path, number, line, f"{key} appears twice in treatment {name} "
                          f"(first on line {treatment.lines[key]})")
-    fault = VALUE_CHECKS[key](setting)
+    fault = lab_fault(key, setting)
     if fault:
         raise line_fault(path, number, line, fault)
     treatment.values[key], treatment.lines[key] = setting, number
@@ -74,16 +86,6 @@ def order_treatments(treatments, values, lines, raw_lines, path):
                              f"treatment '{treatment.name}' is not in the Treatments line "
                              f"(line {number})")
     return [treatments[name] for name in names]
-
-
-def check_treatment(session, treatment, raw_lines):
-    """The session's values with the treatment's must make a game too."""
-    merged = session.game_values(treatment.name)
-    fault = divisor_fault(merged) or pay_fault(merged)
-    if fault:
-        number = min(treatment.lines.values(), default=treatment.line)
-        raise line_fault(session.path, number, raw_lines[number],
-                         f"with treatment {treatment.name}'s values {fault}")
 
 
 def assign_treatments(names, count, seed):

@@ -1,29 +1,20 @@
-"""The keys of a session file and the check of each one's value."""
+"""wexlab's own keys of a session file and the lab's own rules for some of
+the bot's keys. Which bot keys there are and what values the bot takes is
+the bot's key table (bot_keys.py), judged by `wexbot --check-config`
+(runtime/bot_check.py); wexlab keeps no copy of it. What is left here is
+what the bot cannot know: the session, its server, seats and desk, and the
+rules a lab holds a bot's key to beyond what one bot accepts."""
 
-import math
 import re
 
 from . import placement
 from .service import parse_service
 
-# The keys of the game and the lab's pay rule: every pair's by default, and
-# what a treatment may set for its own pairs.
-GAME_KEYS = ("NRounds", "ConversationInterval", "MarketBase", "MarketNoiseScale", "MarketNoise",
-             "BonusMarketRGR", "BonusMarketGW", "MaxChatTime", "MaxChatIdle", "CreditValue",
-             "MinPayout", "MaxPayout", "FloodLimit", "FloodSeconds", "MaxMessageBytes",
-             "AnswerTimeout", "TimeoutAnswer")
-# Keys copied into every pair's bot configuration.
-BOT_KEYS = ("Service", "ModeratorName", "LogFile") + GAME_KEYS
-# The bot's pay bounds when the keys are absent.
-PAY_DEFAULTS = {"MinPayout": "10", "MaxPayout": "25"}
-REQUIRED = ("Service", "ModeratorName", "LogFile", "NRounds", "ConversationInterval",
-            "MarketBase", "MarketNoiseScale", "MarketNoise", "MaxChatTime", "MaxChatIdle",
-            "Subjects", "Seed")
 # Keys that wexlab writes for each pair itself.
 PER_PAIR_KEYS = ("BotUsername", "Subject1Name", "Subject2Name", "PasswordFile",
                  "BotPasswordIndex", "KeyIndex", "Resume", "DeskName")
-# The desk's keys: its address and the alerts' thresholds in seconds.
-DESK_KEYS = ("Desk", "OfflineAlert", "StallAlert")
+# wexlab's own required keys; the bot's required ones come from its table.
+LAB_REQUIRED = ("Subjects", "Seed")
 
 
 def check_int(value, low, what, high=None):
@@ -36,35 +27,11 @@ def check_int(value, low, what, high=None):
     return None
 
 
-def check_amount(value, what):
-    """A number of 0 or more, as the bot reads the pay rule's keys."""
-    if not re.fullmatch(r"\+?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?", value):
-        return f"{what} must be a number of 0 or more, not '{value}'"
-    if not math.isfinite(float(value)):
-        return f"{what} must be a finite number"
-    return None
-
-
-def check_number(value, what):
-    try:
-        number = float(value)
-    except ValueError:
-        return f"{what} must be a number, not '{value}'"
-    if not math.isfinite(number):
-        return f"{what} must be a finite number"
-    return None
-
-
-def check_list(value, what):
-    parts = value.split(",")
-    for part in parts:
-        fault = check_number(part.strip(), f"each element of {what}")
-        if fault:
-            return fault
-    return None
-
-
 def check_service(value):
+    # The bots sign on to the lab server that wexlab runs: an xmpp: service
+    # with the address and port it listens on, and trust=any because its
+    # certificate is wexlab's own, self-signed. The bot alone also takes
+    # sim: and a public server.
     if not value.startswith("xmpp:"):
         return ("Service must be an xmpp: service on the lab server, e.g. "
                 "xmpp:lab.wex@127.0.0.1:5222;trust=any")
@@ -74,6 +41,26 @@ def check_service(value):
     if service["tls"] != "off" and service["trust"] != "any":
         return "the lab server's certificate is self-signed: add ;trust=any to the Service"
     return None
+
+
+def check_log_file(value):
+    # Each pair's transcript goes into its own folder under the same name;
+    # a path would send every pair's transcript to the same place.
+    if value and "/" not in value:
+        return None
+    return "LogFile must be a file name (the transcript goes into each pair's folder)"
+
+
+def at_least_one(key):
+    """The bot takes 0 here (no rounds; a break that ends at its first
+    check; an idle reminder at every check), which in a lab is always a
+    slip. Only whole numbers are judged: any other form is the bot's to
+    refuse."""
+    def check(value):
+        if re.fullmatch(r"[+-]?\d+", value) and int(value) < 1:
+            return f"{key} must be at least 1"
+        return None
+    return check
 
 
 def check_desk(value):
@@ -98,32 +85,23 @@ def check_switch(key):
     return lambda v: None if v in ("on", "off") else f"{key} must be on or off, not '{v}'"
 
 
-# The check of each key's value; None means any text.
-VALUE_CHECKS = {
+# The lab's rules for bot keys, checked before the bot's own. The names
+# (ModeratorName and the subjects) have theirs in session_file.py: they are
+# accounts that wexlab makes on its server.
+LAB_RULES = {
     "Service": check_service,
-    "ModeratorName": lambda v: None,  # checked with the other names
-    "LogFile": lambda v: None if v and "/" not in v else
-    "LogFile must be a file name (the transcript goes into each pair's folder)",
-    "NRounds": lambda v: check_int(v, 1, "NRounds"),
-    "ConversationInterval": lambda v: check_int(v, 1, "ConversationInterval"),
-    "MaxChatTime": lambda v: check_int(v, 1, "MaxChatTime"),
-    "MaxChatIdle": lambda v: check_int(v, 1, "MaxChatIdle"),
-    "MarketBase": lambda v: check_number(v, "MarketBase"),
-    "MarketNoiseScale": lambda v: check_number(v, "MarketNoiseScale"),
-    "MarketNoise": lambda v: check_list(v, "MarketNoise"),
-    "BonusMarketRGR": lambda v: check_list(v, "BonusMarketRGR"),
-    "BonusMarketGW": lambda v: check_list(v, "BonusMarketGW"),
-    "CreditValue": lambda v: check_amount(v, "CreditValue"),
-    "MinPayout": lambda v: check_amount(v, "MinPayout"),
-    "MaxPayout": lambda v: check_amount(v, "MaxPayout"),
-    "FloodLimit": lambda v: check_int(v, 0, "FloodLimit", 100000),
-    "FloodSeconds": lambda v: check_int(v, 1, "FloodSeconds", 3600),
-    "MaxMessageBytes": lambda v: check_int(v, 64, "MaxMessageBytes", 1048576),
-    "AnswerTimeout": lambda v: check_int(v, 0, "AnswerTimeout", 86400),
-    "TimeoutAnswer": lambda v: None if v == "last" else check_int(v, 0, "TimeoutAnswer", 60),
+    "LogFile": check_log_file,
+    "NRounds": at_least_one("NRounds"),
+    "MaxChatTime": at_least_one("MaxChatTime"),
+    "MaxChatIdle": at_least_one("MaxChatIdle"),
+}
+
+# wexlab's own keys, none of them the bot's, and the check of each one's
+# value; None means any text.
+LAB_KEYS = {
     "Treatments": lambda v: None,  # checked with the Treatment lines
     "Seed": lambda v: check_int(v, 0, "Seed"),
-    "Subjects": lambda v: None,
+    "Subjects": lambda v: None,  # checked with the other names
     "Server": lambda v: None if v in ("prosody", "ejabberd") else
     f"Server must be prosody or ejabberd, not '{v}'",
     "ServerNodes": lambda v: check_int(v, 1, "ServerNodes", 16),
@@ -139,20 +117,8 @@ VALUE_CHECKS = {
 }
 
 
-def divisor_fault(values):
-    """The bot refuses a market divisor of 0; say so before any bot starts."""
-    base = float(values["MarketBase"])
-    scale = float(values["MarketNoiseScale"])
-    for part in values["MarketNoise"].split(","):
-        divisor = scale * float(part) - scale / 2 + base
-        if divisor == 0 or not math.isfinite(divisor):
-            return f"the noise {part.strip()} gives a market divisor of 0"
-    return None
-
-
-def pay_fault(values):
-    low = float(values.get("MinPayout", PAY_DEFAULTS["MinPayout"]))
-    high = float(values.get("MaxPayout", PAY_DEFAULTS["MaxPayout"]))
-    if low > high:
-        return f"MinPayout ({low:g}) must not exceed MaxPayout ({high:g})"
-    return None
+def lab_fault(key, value):
+    """The lab's fault of a key's value, for its own keys and its rules
+    over the bot's; None when it has none (the bot judges the rest)."""
+    check = LAB_KEYS.get(key) or LAB_RULES.get(key)
+    return check(value) if check else None

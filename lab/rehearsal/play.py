@@ -9,7 +9,7 @@ import time
 from ..model import placement, record, session_file
 from ..model.errors import LabError
 from ..model.files import write_json
-from ..runtime import bots, processes
+from ..runtime import bot_check, bots, processes
 from ..servers import net, server as serverlib
 from ..web import lifecycle
 
@@ -23,13 +23,14 @@ def robot_names(pairs):
     return " ".join(f"robot{i:02d}" for i in range(1, 2 * pairs + 1))
 
 
-def rehearsal_session(folder, args):
+def rehearsal_session(folder, args, keys):
     """session.conf of a rehearsal: the keys, treatments, subjects and seed
     of --session (else 3 pairs of robots, 4 rounds, seed 1) with --pairs,
-    --rounds and --seed over them, served on a free port of this machine."""
+    --rounds and --seed over them, served on a free port of this machine.
+    keys: the bot's key table."""
     given = getattr(args, "session", None)
     if given:
-        base = session_file.read_session(given)
+        base = session_file.read_session(given, keys)
         values, treatments = dict(base.values), base.treatments
     else:
         values, treatments = dict(REHEARSAL_VALUES), []
@@ -87,16 +88,17 @@ def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=
     if (args.pairs is not None and args.pairs < 1) or (args.rounds is not None and
                                                        args.rounds < 1):
         raise LabError("--pairs and --rounds must be at least 1")
+    bot = processes.find_bot(args.bot)
     if getattr(args, "session", None):
-        session_file.read_session(args.session)  # its faults before any folder is made
+        bot_check.read_session(args.session, bot)  # its faults before any folder is made
     folder = os.path.abspath(args.dir or time.strftime(f"{args.command}-%Y%m%d-%H%M%S"))
     if record.exists(folder):
         raise LabError(f"{folder} holds a session already; name a new folder with --dir")
     os.makedirs(folder, exist_ok=True)
-    session_path = rehearsal_session(folder, args)
+    session_path = rehearsal_session(folder, args, bot_check.key_table(bot))
     lab = None
     try:
-        lab = lifecycle.start_session(folder, session_path, args.bot, None, quiet=True)
+        lab = lifecycle.start_session(folder, session_path, bot, None, quiet=True)
         rounds = max(record.pair_rounds(lab, pair) for pair in lab.pairs)
         deadline = time.monotonic() + 90 + 30 * rounds + 2 * len(lab.pairs)
         import asyncio

@@ -22,18 +22,25 @@ def say_line(text):
     print(text, flush=True)
 
 
+def executable(path):
+    return bool(path) and os.path.isfile(path) and os.access(path, os.X_OK)
+
+
 def find_bot(given):
-    # From the source tree, its release build; installed (paths.HOME is
-    # PREFIX/lib/wex), the wexbot of the same PREFIX/bin.
-    candidates = [given, os.environ.get("WEXBOT"),
+    # The wexbot named by --bot, and no other; else $WEXBOT, from the
+    # source tree its release build, installed (paths.HOME is
+    # PREFIX/lib/wex) the wexbot of the same PREFIX/bin.
+    if given:
+        if not executable(given):
+            raise LabError(f"no wexbot program at {given}")
+        return os.path.abspath(given)
+    candidates = [os.environ.get("WEXBOT"),
                   os.path.join(paths.HOME, "out", "release", "bot", "wexbot"),
                   os.path.join(os.path.dirname(os.path.dirname(paths.HOME)), "bin", "wexbot"),
                   shutil.which("wexbot")]
     for path in candidates:
-        if path and os.path.isfile(path) and os.access(path, os.X_OK):
+        if executable(path):
             return os.path.abspath(path)
-    if given:
-        raise LabError(f"no wexbot program at {given}")
     raise LabError("wexbot not found: build it (scripts/build.sh release) or name it "
                    "with --bot PATH")
 

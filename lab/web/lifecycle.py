@@ -8,18 +8,21 @@ and the commands use it."""
 import os
 
 from ..data import collect as collectlib, report, report_summary
-from ..model import matching, placement, plan, record, session_file
+from ..model import matching, placement, plan, record
 from ..model.bot_config import write_pair_folders
 from ..model.errors import LabError
 from ..model.files import make_private_dir, write_json, write_private
-from ..runtime import bots, processes
+from ..runtime import bot_check, bots, processes
 from ..runtime.processes import say_line
 from ..servers import net, policy, server as serverlib
 from . import cards as cardslib, seats
 
 
 def start_session(folder, session_path, bot_path, only, quiet=False):
-    session = session_file.read_session(session_path)
+    # The session file is checked by the wexbot that will play it, before
+    # anything starts.
+    bot = processes.find_bot(bot_path)
+    session = bot_check.read_session(session_path, bot)
     indexes = matching.parse_only(only, session.pair_count())
     folder = os.path.abspath(folder)
     if record.exists(folder):
@@ -30,13 +33,13 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
             raise LabError("a supervisor runs in this folder already")
         make_private_dir(folder)
         lab = record.load(folder)  # pairs' bots on a machine beside the server
-        lab.bot_path = processes.find_bot(bot_path)
+        lab.bot_path = bot
         record.save(folder, lab)
         write_json(os.path.join(folder, "local.json"), {"pairs": indexes, "server": False})
         if os.path.exists(os.path.join(folder, bots.RUN_FILE)):
             os.remove(os.path.join(folder, bots.RUN_FILE))
     else:
-        lab = plan.new_lab(session, processes.find_bot(bot_path))
+        lab = plan.new_lab(session, bot)
         if net.port_open(lab.address, lab.port):
             raise LabError(f"something already listens on {lab.address}:{lab.port}"
                            " (another lab server?); choose another port in the Service")

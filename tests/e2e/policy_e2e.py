@@ -33,9 +33,10 @@ def wexlab_modules(args):
     """wexlab's modules that set a session's server up, loaded by the
     wexlab launcher beside the lab script."""
     load_wexlab(os.path.join(os.path.dirname(os.path.abspath(args.lab_script)), "wexlab"))
-    from wexlab.model import accounts, plan, session_file
+    from wexlab.model import accounts, plan
+    from wexlab.runtime import bot_check
     from wexlab.servers import server
-    return accounts, plan, session_file, server
+    return accounts, plan, bot_check, server
 
 
 class WexlabLab(_LabBase):
@@ -44,7 +45,8 @@ class WexlabLab(_LabBase):
     are account names."""
 
     def __init__(self, args):
-        self.accountslib, self.plan, self.session_file, self.server = wexlab_modules(args)
+        self.accountslib, self.plan, self.bot_check, self.server = wexlab_modules(args)
+        self.bot = args.bot
         self.root = tempfile.mkdtemp(prefix="wex-e2e-policy-")
         self.dir = os.path.join(self.root, "server")
         self.port = free_port()
@@ -54,8 +56,11 @@ class WexlabLab(_LabBase):
 
     def start(self):
         path = os.path.join(self.root, "session.conf")
-        session_file = self.session_file.parse_session(SESSION.format(port=self.port), path)
-        self.lab = self.plan.new_lab(session_file, None)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(SESSION.format(port=self.port))
+        # Read and checked with the wexbot's key table, as wexlab start does.
+        session = self.bot_check.read_session(path, self.bot)
+        self.lab = self.plan.new_lab(session, None)
         server = self.server.for_lab(self.lab, self.root)
         server.set_up(self.lab.plain)
         server.start()

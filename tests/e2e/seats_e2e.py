@@ -253,7 +253,9 @@ def case_tls(world):
     check(code == 0, f"wexlab stop failed:\n{out}")
     again = os.path.join(world.root, "again")
     os.makedirs(again)
-    lab = lib.plan.new_lab(lib.session.parse_session(text, os.path.join(again, "s.conf")), None)
+    keys = lib.bot_check.key_table(world.args.bot)
+    lab = lib.plan.new_lab(lib.session.parse_session(text, os.path.join(again, "s.conf"), keys),
+                           None)
     lib.server.for_lab(lab, again).set_up(False)
     check(lab.fingerprints == first, "the second session has another certificate")
 
@@ -284,6 +286,7 @@ def main(argv):
         load_wexlab(args.wexlab)
         from wexlab.model import plan, record, session_file
         from wexlab.rehearsal import browser, robots
+        from wexlab.runtime import bot_check
         from wexlab.servers import server, web_page
         if not os.path.exists(os.path.join(web_page.web_root(), "node_modules")):
             missing.append("web/node_modules (scripts/install-deps.sh)")
@@ -293,8 +296,9 @@ def main(argv):
         print(f"skipped: missing {', '.join(missing)}")
         return SKIP
     world = World(args)
-    world.lib = argparse.Namespace(browser=browser, plan=plan, record=record, robots=robots,
-                                   server=server, session=session_file)
+    world.lib = argparse.Namespace(bot_check=bot_check, browser=browser, plan=plan,
+                                   record=record, robots=robots, server=server,
+                                   session=session_file)
     started = time.monotonic()
     failed = True
     try:

@@ -1,12 +1,12 @@
-"""What several of wexlab's unit tests share: session files, and a
-session's start with the server, its accounts and the desk left out."""
+"""What several of wexlab's unit tests share: session files, the real
+wexbot and its key table, and a session's start with the server, its
+accounts and the desk left out."""
 
 import contextlib
 import io
 import os
 import shutil
 import stat
-import sys
 import tempfile
 import unittest
 from unittest import mock
@@ -14,7 +14,8 @@ from unittest import mock
 import wexlab_loader
 
 wexlab_loader.load()
-from wexlab.runtime import processes  # noqa: E402
+from wexlab.model import session_file  # noqa: E402
+from wexlab.runtime import bot_check, processes  # noqa: E402
 from wexlab.servers import net  # noqa: E402
 from wexlab.servers.prosody import control as prosody_control  # noqa: E402
 from wexlab.web import lifecycle  # noqa: E402
@@ -35,6 +36,33 @@ MaxChatIdle 60
 Subjects ann bob cy dee
 Seed 42
 """
+
+
+def wexbot():
+    """The built wexbot that CTest names in $WEXBOT; the test is skipped
+    without one."""
+    path = os.environ.get("WEXBOT")
+    if not path or not os.access(path, os.X_OK):
+        raise unittest.SkipTest("no wexbot: set WEXBOT to the built one")
+    return path
+
+
+def bot_keys():
+    """The built wexbot's key table."""
+    return bot_check.key_table(wexbot())
+
+
+def parse(text, path="session"):
+    """A session file's text read with the built wexbot's key table."""
+    return session_file.parse_session(text, path, bot_keys())
+
+
+def checked(text, path="lab.conf"):
+    """A session file's text read and checked by the built wexbot, as
+    wexlab start reads it."""
+    session = parse(text, path)
+    bot_check.check_session(session, wexbot())
+    return session
 
 
 def replaced(key, line):
@@ -107,5 +135,5 @@ class FakeServerTest(unittest.TestCase):
         shared_file(path, text)
         with mock.patch.object(processes, "start_supervisor", lambda folder, indexes: None), \
                 contextlib.redirect_stdout(io.StringIO()):
-            return folder, lifecycle.start_session(folder, path, sys.executable, "none",
+            return folder, lifecycle.start_session(folder, path, wexbot(), "none",
                                                    quiet=True)

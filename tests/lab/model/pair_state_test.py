@@ -22,6 +22,7 @@ from wexlab.data import report, report_summary  # noqa: E402
 from wexlab.model import record as lab_file  # noqa: E402
 from wexlab.model import bot_config, pair_state, session_file, summary  # noqa: E402
 from wexlab.runtime import status  # noqa: E402
+from fixtures import parse  # noqa: E402
 
 T0 = 1_800_000_000
 PAIR = {"index": 2, "bot": "pair02", "subject1": "ann", "subject2": "bob", "nrounds": 4}
@@ -317,14 +318,14 @@ class DeskKeysTest(unittest.TestCase):
             "MarketNoise 0\nMaxChatTime 60\nMaxChatIdle 30\nSubjects ann bob\nSeed 1\n")
 
     def test_desk_address_port_and_alert_thresholds(self):
-        self.assertEqual(session_file.parse_session(self.BASE).desk_settings(),
+        self.assertEqual(parse(self.BASE).desk_settings(),
                          {"address": "127.0.0.1", "port": 5290, "offline_alert": 60,
                           "stall_alert": 120})
-        parsed = session_file.parse_session(self.BASE + "Desk 10.0.0.5:8080\nOfflineAlert 5\n"
+        parsed = parse(self.BASE + "Desk 10.0.0.5:8080\nOfflineAlert 5\n"
                                             "StallAlert 30\n")
         self.assertEqual(parsed.desk_settings(), {"address": "10.0.0.5", "port": 8080,
                                                   "offline_alert": 5, "stall_alert": 30})
-        self.assertEqual(session_file.parse_session(self.BASE + "Desk 6000\n")
+        self.assertEqual(parse(self.BASE + "Desk 6000\n")
                          .desk_settings()["port"], 6000)
         for bad, reason in (("Desk 99999", "PORT or ADDRESS:PORT"), ("Desk :80", "address"),
                             ("OfflineAlert 0", "at least 1"), ("DeskName x", "by wexlab"),
@@ -332,11 +333,11 @@ class DeskKeysTest(unittest.TestCase):
             text = self.BASE.replace("Subjects ann bob\n", "") if bad.startswith("Subj") \
                 else self.BASE
             with self.assertRaises(session_file.SessionError) as caught:
-                session_file.parse_session(text + bad + "\n")
+                parse(text + bad + "\n")
             self.assertIn(reason, str(caught.exception))
 
     def test_every_bot_takes_the_desk_as_a_second_moderator(self):
-        parsed = session_file.parse_session(self.BASE)
+        parsed = parse(self.BASE)
         self.assertIn("DeskName wexdesk\n", bot_config.bot_config(parsed, "pair01", "ann", "bob"))
 
 

@@ -1,16 +1,37 @@
 #!/usr/bin/python3
-"""Unit tests of the bots as processes: stopping them."""
+"""Unit tests of the bots as processes: the wexbot to run, stopping them."""
 
 import os
 import subprocess
 import sys
+import tempfile
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
-from wexlab.runtime import bots  # noqa: E402
+from wexlab.model import errors  # noqa: E402
+from wexlab.runtime import bots, processes  # noqa: E402
+
+
+class FindBotTest(unittest.TestCase):
+    def test_the_named_wexbot_or_none(self):
+        with tempfile.TemporaryDirectory() as folder:
+            bot = os.path.join(folder, "wexbot")
+            with open(bot, "w") as f:
+                f.write("#!/bin/sh\n")
+            os.chmod(bot, 0o755)
+            missing = os.path.join(folder, "no-wexbot")
+            with mock.patch.dict(os.environ, {"WEXBOT": bot}):
+                self.assertEqual(processes.find_bot(None), bot)
+                # A --bot that names none is refused, though $WEXBOT names one.
+                with self.assertRaisesRegex(errors.LabError, f"no wexbot program at {missing}"):
+                    processes.find_bot(missing)
+                os.chmod(bot, 0o644)  # not a program
+                with self.assertRaisesRegex(errors.LabError, f"no wexbot program at {bot}"):
+                    processes.find_bot(bot)
 
 
 class TerminateTest(unittest.TestCase):

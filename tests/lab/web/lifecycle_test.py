@@ -21,7 +21,7 @@ from wexlab.model import matching  # noqa: E402
 from wexlab.runtime import processes  # noqa: E402
 from wexlab.servers.prosody import one_pair  # noqa: E402
 from wexlab.web import lifecycle  # noqa: E402
-from fixtures import GOOD, TREATED, FakeServerTest, config_values, mode, shared_file
+from fixtures import GOOD, TREATED, FakeServerTest, config_values, mode, shared_file, wexbot
 
 
 @unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
@@ -113,7 +113,7 @@ class SecretFileModesTest(FakeServerTest):
         shared_file(path, GOOD)
         with mock.patch.object(processes, "start_supervisor", lambda folder, indexes: None), \
                 contextlib.redirect_stdout(io.StringIO()):
-            started = lifecycle.start_session(folder, path, sys.executable, "none", quiet=True)
+            started = lifecycle.start_session(folder, path, wexbot(), "none", quiet=True)
         self.assertPrivate("session", wanted=0o700)
         for name in ("lab.json", "logins.txt"):
             self.assertPrivate("session", name)

@@ -24,6 +24,7 @@ from wexlab.model import errors, plan, record, session_file  # noqa: E402
 from wexlab.servers import certificate  # noqa: E402
 from wexlab.servers.prosody import config as prosody_config  # noqa: E402
 from wexlab.web import cards, seats  # noqa: E402
+from fixtures import parse  # noqa: E402
 
 SESSION = """Service xmpp:lab.wex@10.0.0.5:5222;trust=any
 ModeratorName mod
@@ -54,17 +55,17 @@ def fake_lab(web=None):
 
 class SessionKeysTest(unittest.TestCase):
     def test_web_keys_and_their_faults(self):
-        parsed = session_file.parse_session(SESSION)
+        parsed = parse(SESSION)
         self.assertEqual(plan.web_settings(parsed.values), {"port": 5280, "tls": False})
-        parsed = session_file.parse_session(SESSION + "Web 8080\nWebTls on\n")
+        parsed = parse(SESSION + "Web 8080\nWebTls on\n")
         self.assertEqual(plan.web_settings(parsed.values), {"port": 8080, "tls": True})
         self.assertIsNone(plan.web_settings(
-            session_file.parse_session(SESSION + "Web off\n").values))
+            parse(SESSION + "Web off\n").values))
         for extra, line, reason in (("Web 0\n", 13, "port number"), ("Web 70000\n", 13, "port"),
                                     ("Web yes\n", 13, "or off"), ("WebTls 1\n", 13, "on or off"),
                                     ("Certificate\n", 13, "path")):
             with self.assertRaises(session_file.SessionError) as caught:
-                session_file.parse_session(SESSION + extra, "s.conf")
+                parse(SESSION + extra, "s.conf")
             self.assertIn(f"s.conf:{line}:", str(caught.exception))
             self.assertIn(reason, str(caught.exception))
 

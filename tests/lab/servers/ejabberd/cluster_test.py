@@ -23,7 +23,7 @@ from wexlab.model import accounts, errors, placement  # noqa: E402
 from wexlab.model import session_file  # noqa: E402
 from wexlab.servers import policy  # noqa: E402
 from wexlab.servers.ejabberd import cluster, config as ejabberd_config  # noqa: E402
-from fixtures import GOOD, FakeServerTest, config_values, mode, shared_file
+from fixtures import GOOD, FakeServerTest, bot_keys, config_values, mode, shared_file
 try:
     import yaml  # the nodes' configuration is YAML
 except ImportError:
@@ -272,7 +272,7 @@ class ClusterSetupTest(FakeServerTest):
                 path = os.path.join(self.root, "bad.conf")
                 shared_file(path, text)
                 with self.assertRaisesRegex(session_file.SessionError, fault):
-                    session_file.read_session(path)
+                    session_file.read_session(path, bot_keys())
         with self.assertRaisesRegex(errors.LabError, "ServerNodes needs Server ejabberd"):
             self.start(GOOD + "ServerNodes 2\n")
 

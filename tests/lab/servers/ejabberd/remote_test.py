@@ -24,7 +24,7 @@ from wexlab.model import record as lab_file  # noqa: E402
 from wexlab.model import session_file  # noqa: E402
 from wexlab.servers import net  # noqa: E402
 from wexlab.servers.ejabberd import cluster, remote, serve  # noqa: E402
-from fixtures import GOOD, FakeServerTest, config_values, mode, shared_file
+from fixtures import GOOD, FakeServerTest, bot_keys, config_values, mode, shared_file
 
 
 @unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
@@ -64,7 +64,7 @@ class RemoteNodesTest(FakeServerTest):
                 path = os.path.join(self.root, "bad.conf")
                 shared_file(path, text)
                 with self.assertRaisesRegex(session_file.SessionError, fault):
-                    session_file.read_session(path)
+                    session_file.read_session(path, bot_keys())
         loopback = GOOD.replace("10.0.0.5", "127.0.0.1")
         for text, fault in (
                 (GOOD + "Nodes 10.0.0.6\n", "Nodes and ClusterPort need Server ejabberd"),
