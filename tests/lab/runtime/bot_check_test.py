@@ -49,6 +49,14 @@ class BotCheckTest(unittest.TestCase):
         self.assertEqual(first, bot_check.key_table(real))
         self.assertEqual(self.runs(), 1)
 
+    def test_the_shipped_lab_example_passes_the_bots_check(self):
+        # examples/lab.conf is what the guide tells a lab to start from.
+        example = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                               "examples", "lab.conf")
+        session = bot_check.read_session(example, wexbot())
+        self.assertEqual([t.name for t in session.treatments], ["control", "rich"])
+        self.assertEqual(session.pair_count(), 3)
+
     def test_a_missing_or_failing_wexbot_is_named(self):
         missing = os.path.join(self.root, "no-wexbot")
         cases = [
