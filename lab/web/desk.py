@@ -26,6 +26,7 @@ from aiohttp import web
 from ..model import record
 from ..model.files import read_json, write_json
 from ..model.paths import WEB
+from ..model.visible import visible_line
 from ..runtime import status, xmpp
 from ..servers import net
 
@@ -185,9 +186,10 @@ class Desk:
             return None
         origin = request.headers.get("Origin")
         if origin is not None and origin != f"{request.scheme}://{request.host}":
-            return 403, f"a request from another origin ({origin})"
+            return 403, f"a request from another origin ({visible_line(origin)})"
         if request.content_type != "application/json":
-            return 415, f"a body of type {request.content_type}, not application/json"
+            return 415, (f"a body of type {visible_line(request.content_type)}, "
+                         "not application/json")
         return None
 
     @web.middleware

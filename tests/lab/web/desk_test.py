@@ -139,7 +139,8 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
                     ({}, 415),
                     (dict(JSON, Origin="http://127.0.0.1:9"), 403),
                     (dict(JSON, Origin="null"), 403),
-                    ({"Content-Type": "text/plain", "Origin": "http://evil.example"}, 403)):
+                    ({"Content-Type": "text/plain", "Origin": "http://evil.example"}, 403),
+                    (dict(JSON, Origin="http://x\u202e.example"), 403)):
                 response = await self.client.post(f"{path}?token={TOKEN}", data=body,
                                                   headers=headers)
                 self.assertEqual(response.status, refused_with, (path, headers))
@@ -150,7 +151,8 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
         self.assertEqual(self.desk.dismissed, set())
         with open(os.path.join(self.folder, "desk.log"), encoding="utf-8") as f:
             log = f.read()
-        self.assertEqual(log.count("refused POST /api/say"), 7)
+        self.assertEqual(log.count("refused POST /api/say"), 8)
+        self.assertIn("another origin (http://x\\u{202E}.example)", log)
         self.assertIn("another origin (http://127.0.0.1:9)", log)
         self.assertIn("text/plain, not application/json", log)
         for headers in (dict(JSON, Origin=own), JSON,
