@@ -22,6 +22,7 @@ import argparse
 import sys
 
 from ..model.errors import LabError, SessionError
+from ..model.files import restrict_umask
 from . import bench, collect, desk, internal, node, rehearse, resume, say, seats, start, status
 from . import stop
 
@@ -105,6 +106,7 @@ def parse_args(argv):
 
 def main(argv):
     args = parse_args(argv)
+    restrict_umask()  # before any file of the session is made
     commands = {"start": start, "resume": resume, "status": status, "desk": desk,
                 "seats": seats, "say": say, "stop": stop, "collect": collect, "node": node,
                 "rehearse": rehearse, "bench": bench}

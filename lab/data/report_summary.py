@@ -10,6 +10,7 @@ import time
 
 from ..model import pair_state
 from ..model.record import pair_json
+from ..model.visible import visible_line
 from .numbers import mean_investments, number
 
 CHART_W, CHART_H, PAD = 420, 160, 32
@@ -119,13 +120,17 @@ def incidents(records):
 
 
 def chats(lab, tables):
+    """Each pair's chat, every text escaped as in the transcript (bidi
+    overrides and line ends shown as codes) and isolated in a <bdi>; the
+    CSV it comes from keeps the texts exact."""
     parts = ["<h2>Chat</h2>"]
     for pair in lab.pairs:
         lines = [r for r in tables["chat"] if r.get("pair") == str(pair.index)]
         body = "".join(f"<tr><td>{html.escape(r.get('time', ''))}</td>"
                        f"<td class=n>{html.escape(r.get('round', ''))}</td>"
                        f"<td>{html.escape(r.get('from', ''))}</td>"
-                       f"<td>{html.escape(r.get('text', ''))}</td></tr>" for r in lines)
+                       f"<td><bdi>{html.escape(visible_line(r.get('text', '')))}</bdi></td>"
+                       "</tr>" for r in lines)
         parts.append(f"<h3>{html.escape(pair.bot)}</h3>" +
                      (f'<table class="chat">{body}</table>' if lines else "<p>No chat.</p>"))
     return "".join(parts)

@@ -1,8 +1,19 @@
 """Writing the session folder's files: private ones (passwords, keys) for
-their owner alone, and JSON replaced atomically."""
+their owner alone, and JSON replaced atomically. Every other file of a
+session is for its owner and group only (restrict_umask)."""
 
 import json
 import os
+
+# Transcripts, consoles, logs, data files and the report hold what the
+# participants wrote: no one but the owner and the group reads them.
+SESSION_UMASK = 0o027
+
+
+def restrict_umask():
+    """Makes this process, and every program it starts (bots, supervisor,
+    desk, the lab server), create files 0640 and folders 0750 or tighter."""
+    os.umask(os.umask(SESSION_UMASK) | SESSION_UMASK)
 
 
 def write_private(path, text):

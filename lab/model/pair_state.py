@@ -10,7 +10,7 @@ A pair's state is a dict (the JSON of /api/pairs):
   ended, reported), break_left_s, subjects [{name, online, since, owes,
   owes_since, last_message_s, investments}], bot_state (running, stopped,
   given up, not running, elsewhere), restarts, chat (the break's last
-  lines), errors [{t, text}], answer {t, text} (the last ? answer)."""
+  lines, each text escaped as the transcript shows it), errors [{t, text}], answer {t, text} (the last ? answer)."""
 
 import glob
 import json
@@ -18,6 +18,8 @@ import os
 import re
 import time
 import zlib
+
+from .visible import visible_line
 
 CHAT_LINES = 6
 TRANSCRIPT_LINE = re.compile(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) (.{13}) ([A-Z ]{4}) ?(.*)")
@@ -116,7 +118,8 @@ class _Game:
             self.chat = []
         elif kind == "chat":
             _heard(who, t)
-            self.chat = (self.chat + [{"t": t, "name": who["name"], "text": e.get("text", "")}])
+            self.chat = (self.chat + [{"t": t, "name": who["name"],
+                                       "text": visible_line(e.get("text", ""))}])
             self.chat = self.chat[-CHAT_LINES:]
         elif kind == "break_end":
             self.break_since = None

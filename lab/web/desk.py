@@ -4,7 +4,11 @@ from wexlab's desk account (DeskName in each bot's configuration), so the
 human moderator's chat stays free of the desk's traffic.
 
 Every request needs the session's token (the `token` query parameter);
-without it the answer is 403. The state comes from status.build, the
+without it the answer is 403. A request that changes something (a POST)
+must also be JSON and, when the browser names its origin, come from the
+desk's own page: a page of another site, even one that knows the address
+and token, cannot send a command through the experimenter's browser. The
+state comes from status.build, the
 same files `wexlab status` reads; the server keeps only the bots' last ?
 answers (also in desk_answers.json) and the dismissed alerts. Every
 action and every answer goes to desk.log."""
@@ -22,6 +26,7 @@ from aiohttp import web
 from ..model import record
 from ..model.files import read_json, write_json
 from ..model.paths import WEB
+from ..model.visible import visible_line
 from ..runtime import status, xmpp
 from ..servers import net
 
@@ -38,6 +43,12 @@ HEADERS = {"Content-Security-Policy": "default-src 'self'; object-src 'none'; "
            "X-Content-Type-Options": "nosniff", "Referrer-Policy": "no-referrer",
            "Cache-Control": "no-store"}
 COMMANDS = {"s", "n", "?", "e", "p"}
+# Served without the token: the page reloaded after its address lost the
+# token asks the tab's copy of it (restore.js holds no secret).
+RESTORE = ("restore.js", "text/javascript")
+REFUSED_PAGE = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>wexlab desk</title>"
+                "<script src=\"/restore.js\"></script></head><body><p>403: this page needs the "
+                "desk's token (wexlab desk prints the address)</p></body></html>\n")
 
 
 def log_line(folder, text):
@@ -167,15 +178,41 @@ class Desk:
         given = request.query.get("token", "")
         return hmac.compare_digest(given.encode(), self.token.encode())
 
+    def cross_site(self, request):
+        """Why a request that changes something is refused, as (status,
+        reason), or None. A form or a no-cors fetch of another page cannot
+        send application/json, and a browser names the page's origin."""
+        if request.method in ("GET", "HEAD"):
+            return None
+        origin = request.headers.get("Origin")
+        if origin is not None and origin != f"{request.scheme}://{request.host}":
+            return 403, f"a request from another origin ({visible_line(origin)})"
+        if request.content_type != "application/json":
+            return 415, (f"a body of type {visible_line(request.content_type)}, "
+                         "not application/json")
+        return None
+
     @web.middleware
     async def guard(self, request, handler):
-        if not self.authorised(request):
-            response = web.Response(status=403, text="403: this page needs the desk's token "
-                                    "(wexlab desk prints the address)\n")
+        refused = self.cross_site(request)
+        if request.path != "/" + RESTORE[0] and not self.authorised(request):
+            if request.path == "/":
+                response = web.Response(status=403, text=REFUSED_PAGE, content_type="text/html")
+            else:
+                response = web.Response(status=403, text="403: this page needs the desk's "
+                                        "token (wexlab desk prints the address)\n")
+        elif refused is not None:
+            status_code, reason = refused
+            log_line(self.folder, f"refused {request.method} {request.path}: {reason}")
+            response = web.json_response({"error": f"refused: {reason}"}, status=status_code)
         else:
             response = await handler(request)
         response.headers.update(HEADERS)
         return response
+
+    async def restore(self, request):
+        with open(os.path.join(PAGE_DIR, RESTORE[0]), encoding="utf-8") as f:
+            return web.Response(text=f.read(), content_type=RESTORE[1])
 
     async def asset(self, request):
         name, kind = ASSETS[request.path]
@@ -284,6 +321,7 @@ class Desk:
         application = web.Application(middlewares=[self.guard])
         for path in ASSETS:
             application.router.add_get(path, self.asset)
+        application.router.add_get("/" + RESTORE[0], self.restore)
         application.router.add_get("/api/pairs", self.pairs)
         application.router.add_get("/api/events", self.events)
         application.router.add_post("/api/say", self.say)

@@ -6,7 +6,8 @@ in headless Chromium (Selenium).
 It checks that the page shows each pair's round soon after the journal
 entry that changes it (and prints the delays), that the hurry button of
 pair 2 reaches pair 2's subjects and not pair 1's while the human
-moderator's account gets nothing, that a subject going offline raises
+moderator's account gets nothing, that the token leaves the address bar
+once the page is loaded, that a subject going offline raises
 the alert (OfflineAlert 3), that a request without the token gets 403,
 that /api/pairs agrees with the journals, and that `wexlab status`
 answers quickly without sending anything."""
@@ -247,6 +248,8 @@ def run(args, root):
         driver.get(url)
         wait_for("a row per pair", lambda: len(driver.find_elements(
             By.CSS_SELECTOR, "#pairs tbody tr")) == args.pairs, 20)
+        check(driver.current_url == base + "/", f"the token stays in the address bar: "
+              f"{driver.current_url}")
         delays = measure_round_delays(args, driver, folder, lab, 1)
 
         # Hurry pair 2 from its row.

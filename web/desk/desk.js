@@ -1,9 +1,14 @@
 // The desk page: the session's state arrives as server-sent events from
 // /api/events and is drawn as one row per pair; the buttons post the
-// moderator's commands to /api/say. Everything needs the page's token.
+// moderator's commands to /api/say. Everything needs the page's token,
+// which is kept for this tab and taken out of the address bar at once, so
+// the browser's history does not hold it.
 "use strict";
 
-const token = new URLSearchParams(location.search).get("token") || "";
+const token = new URLSearchParams(location.search).get("token") ||
+  sessionStorage.getItem("wexDeskToken") || "";
+if (token) sessionStorage.setItem("wexDeskToken", token);
+if (location.search) history.replaceState(null, "", location.pathname);
 const api = (path) => path + "?token=" + encodeURIComponent(token);
 let clockOffset = 0;  // server time minus this browser's, in seconds
 
@@ -101,7 +106,8 @@ function makeActions(p) {
 
 function row(p, now) {
   const chat = p.chat.length ? el("div", {class: "chat"},
-    ...p.chat.map((c) => el("div", {}, el("b", {}, c.name + ": "), c.text))) : null;
+    ...p.chat.map((c) => el("div", {}, el("b", {}, c.name + ": "), el("bdi", {}, c.text)))) :
+    null;
   const answer = p.answer ? el("div", {class: "answer"},
     "? at " + clock(p.answer.t) + ":\n" + p.answer.text) : null;
   const bot = p.bot_state + (p.restarts ? ", restarted " + p.restarts + "×" : "");

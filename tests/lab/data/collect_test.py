@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
-from wexlab.data import collect, report  # noqa: E402
+from wexlab.data import collect, report, report_summary  # noqa: E402
 from wexlab.model import record as lab_file  # noqa: E402
 
 
@@ -61,6 +61,18 @@ class CollectTest(unittest.TestCase):
         self.assertEqual(rows[1], ["2", "t", "1", "cy", 'hi, "you"\nthere'])
         with open(os.path.join(self.folder, "session_payouts.csv"), encoding="utf-8") as f:
             self.assertEqual(f.read().strip(), "pair")  # no pair has reached its payouts
+
+    def test_the_csv_keeps_chat_exact_and_the_report_shows_it_escaped(self):
+        text = "photo\u202egnp.exe\n=HYPERLINK(\"x\")"
+        self.write("pair01", "lab_20260101_100000_chat.csv",
+                   f'time,round,from,text\r\nt,1,cy,"{text.replace(chr(34), 2 * chr(34))}"\r\n')
+        tables = collect.collect(self.folder, self.lab)
+        with open(os.path.join(self.folder, "session_chat.csv"), newline="",
+                  encoding="utf-8") as f:
+            self.assertEqual(list(csv.reader(f))[1], ["1", "t", "1", "cy", text])
+        page = report_summary.render_bottom(self.lab, tables)
+        self.assertNotIn("\u202e", page)
+        self.assertIn("<bdi>photo\\u{202E}gnp.exe\\n=HYPERLINK(&quot;x&quot;)</bdi>", page)
 
     def test_files_with_other_columns_are_refused(self):
         self.rounds("pair01", ["cy", "ann"], [(1, 1, 10, 20, 90)])

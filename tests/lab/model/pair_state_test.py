@@ -106,6 +106,15 @@ class JournalTest(unittest.TestCase):
                          ("asking", [], None))
         self.assertEqual(after["subjects"][0]["owes_since"], T0 + 70)
 
+    def test_the_chat_shows_controls_as_the_transcript_does(self):
+        journal = [start()] + joined() + answers(1, T0 + 10) + answers(1, T0 + 12, 2) + [
+            journal_line("close", T0 + 14, round=1, **{"break": True}),
+            journal_line("chat", T0 + 20, round=1, subject=1, text="see photo\u202egnp.exe"),
+            journal_line("chat", T0 + 21, round=1, subject=2, text="a\nbob: forged\x1b[2J")]
+        s = state(journal, now=T0 + 30)
+        self.assertEqual([c["text"] for c in s["chat"]],
+                         ["see photo\\u{202E}gnp.exe", "a\\nbob: forged\\u{001B}[2J"])
+
     def test_investments_per_round_for_the_chart(self):
         journal = [start()] + joined()
         for r in (1, 2, 3):

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Unit tests of the desk's web server without a lab server: the token
-guard on every path, the headers, the page's assets, /api/pairs from a
-session folder, /api/say's checks and what it sends, and the server-sent
-events."""
+guard on every path, the refusal of posts from other sites, the headers,
+the page's assets, /api/pairs from a session folder, /api/say's checks and
+what it sends, and the server-sent events."""
 
 import asyncio
 import json
@@ -27,6 +27,7 @@ except ImportError as e:  # python3-aiohttp missing
     sys.exit(77)
 
 TOKEN = "t0ken-of-the-test"
+JSON = {"Content-Type": "application/json"}
 LAB = {"log_file": "lab", "rounds": 3, "address": "127.0.0.1", "port": 1, "pairs": [
     {"index": 1, "bot": "pair01", "subject1": "ann", "subject2": "bob"},
     {"index": 2, "bot": "pair02", "subject1": "cy", "subject2": "dee"}]}
@@ -95,19 +96,22 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
 
     async def test_say_checks_its_body_and_returns_what_was_sent(self):
         say = f"/api/say?token={TOKEN}"
-        response = await self.client.post(say, data=json.dumps({"pairs": [2], "text": "s"}))
+        response = await self.client.post(say, data=json.dumps({"pairs": [2], "text": "s"}),
+                                          headers=JSON)
         self.assertEqual(response.status, 503)  # not signed on
         self.desk.client = FakeClient(self.desk)
         for body in ("not json", json.dumps({"pairs": [2], "text": " "}),
                      json.dumps({"pairs": [3], "text": "s"}),
                      json.dumps({"pairs": 2, "text": "s"}), json.dumps([1, 2])):
-            response = await self.client.post(say, data=body)
+            response = await self.client.post(say, data=body, headers=JSON)
             self.assertEqual(response.status, 400, body)
         self.assertEqual(self.desk.client.sent, [])
-        response = await self.client.post(say, data=json.dumps({"pairs": [2], "text": "s"}))
+        response = await self.client.post(say, data=json.dumps({"pairs": [2], "text": "s"}),
+                                          headers=JSON)
         self.assertEqual(await response.json(), {"sent": [
             {"pair": 2, "bot": "pair02", "text": "s", "answer": "okay, sent speed up message."}]})
-        response = await self.client.post(say, data=json.dumps({"pairs": "all", "text": "n"}))
+        response = await self.client.post(say, data=json.dumps({"pairs": "all", "text": "n"}),
+                                          headers=JSON)
         self.assertEqual([s["bot"] for s in (await response.json())["sent"]],
                          ["pair01", "pair02"])
         self.assertEqual(self.desk.client.sent, [("pair02", "s"), ("pair01", "n"),
@@ -119,10 +123,68 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
         # n has no answer: nothing is left waiting for one.
         self.assertEqual(sum(len(w) for w in self.desk.waiters.values()), 0)
 
+    async def test_a_post_from_another_site_is_refused_and_logged(self):
+        """A cross-site form (text/plain or urlencoded), a no-cors fetch
+        and any request naming another origin are refused before anything
+        is sent, even with the token; the desk's own page still works."""
+        self.desk.client = FakeClient(self.desk)
+        own = f"http://{self.client.host}:{self.client.port}"
+        body = json.dumps({"pairs": [2], "text": "s"})
+        for path in ("/api/say", "/api/dismiss"):
+            for headers, refused_with in (
+                    ({"Content-Type": "text/plain"}, 415),
+                    ({"Content-Type": "application/x-www-form-urlencoded",
+                      "Origin": own}, 415),
+                    ({"Content-Type": "multipart/form-data; boundary=x"}, 415),
+                    ({}, 415),
+                    (dict(JSON, Origin="http://127.0.0.1:9"), 403),
+                    (dict(JSON, Origin="null"), 403),
+                    ({"Content-Type": "text/plain", "Origin": "http://evil.example"}, 403),
+                    (dict(JSON, Origin="http://x\u202e.example"), 403)):
+                response = await self.client.post(f"{path}?token={TOKEN}", data=body,
+                                                  headers=headers)
+                self.assertEqual(response.status, refused_with, (path, headers))
+                self.assertIn("refused", (await response.json())["error"])
+                self.assertIn("frame-ancestors 'none'",
+                              response.headers["Content-Security-Policy"])
+        self.assertEqual(self.desk.client.sent, [])
+        self.assertEqual(self.desk.dismissed, set())
+        with open(os.path.join(self.folder, "desk.log"), encoding="utf-8") as f:
+            log = f.read()
+        self.assertEqual(log.count("refused POST /api/say"), 8)
+        self.assertIn("another origin (http://x\\u{202E}.example)", log)
+        self.assertIn("another origin (http://127.0.0.1:9)", log)
+        self.assertIn("text/plain, not application/json", log)
+        for headers in (dict(JSON, Origin=own), JSON,
+                        {"Content-Type": "application/json; charset=utf-8"}):
+            response = await self.client.post(f"/api/say?token={TOKEN}", data=body,
+                                              headers=headers)
+            self.assertEqual(response.status, 200, headers)
+        self.assertEqual(self.desk.client.sent, [("pair02", "s")] * 3)
+
+    async def test_a_reloaded_page_without_its_token_finds_the_tabs_copy(self):
+        response = await self.client.get("/")
+        self.assertEqual(response.status, 403)
+        page = await response.text()
+        self.assertIn('<script src="/restore.js">', page)
+        self.assertNotIn(TOKEN, page)
+        response = await self.client.get("/restore.js")
+        self.assertEqual((response.status, response.content_type), (200, "text/javascript"))
+        script = await response.text()
+        self.assertIn('sessionStorage.getItem("wexDeskToken")', script)
+        self.assertIn("default-src 'self'", response.headers["Content-Security-Policy"])
+        # The page's script keeps the token for the tab and takes it out of
+        # the address.
+        response = await self.client.get(f"/desk.js?token={TOKEN}")
+        script = await response.text()
+        self.assertIn('sessionStorage.setItem("wexDeskToken"', script)
+        self.assertIn("history.replaceState(", script)
+
     async def test_an_alert_once_dismissed_stays_away(self):
         dismiss = f"/api/dismiss?token={TOKEN}"
-        self.assertEqual((await self.client.post(dismiss, data="[]")).status, 400)
-        response = await self.client.post(dismiss, data=json.dumps({"id": "server"}))
+        self.assertEqual((await self.client.post(dismiss, data="[]", headers=JSON)).status, 400)
+        response = await self.client.post(dismiss, data=json.dumps({"id": "server"}),
+                                          headers=JSON)
         self.assertEqual(await response.json(), {"dismissed": "server"})
         self.desk.server_up = False
         self.desk.rebuild()

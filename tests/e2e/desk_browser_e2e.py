@@ -1,0 +1,299 @@
+#!/usr/bin/python3
+"""The desk's page and report.html in headless Chromium (Selenium), with
+the desk's web server run here over a session folder of one pair in its
+break (a journal written by this test) and a stand-in for its XMPP
+account, so no lab server is needed and every step is certain:
+
+- the token leaves the address bar at once and a reload still works;
+- a page served on another loopback port posts a text/plain form and a
+  no-cors fetch to /api/say: both are refused (desk.log says so) and
+  nothing is sent, while the desk's own hurry button is sent;
+- a chat line with a right-to-left override reads on the desk, and in
+  report.html, with the transcript's visible escape \\u{202E}."""
+
+import argparse
+import asyncio
+import http.server
+import importlib.util
+import json
+import os
+import shutil
+import sys
+import tempfile
+import threading
+import time
+import zlib
+
+from harness import Failure, check, free_port, load_wexlab  # noqa: E402  (beside this file)
+
+SKIP = 77
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOKEN = "browser-test-token"
+LAB = {"log_file": "lab", "rounds": 4, "address": "127.0.0.1", "port": 1, "pairs": [
+    {"index": 1, "bot": "pair01", "subject1": "ann", "subject2": "bob"}]}
+BIDI = "see photo\u202egnp.exe"
+SHOWN = "see photo\\u{202E}gnp.exe"
+
+
+def journal_line(kind, t, **keys):
+    text = json.dumps(dict({"kind": kind, "t": t}, **keys), separators=(",", ":"))
+    return f"{zlib.crc32(text.encode()):08x} {text}\n"
+
+
+def write_session(folder):
+    """Pair 1 in the break after round 1, a chat line of ann's in it, and
+    its chat data file for the report."""
+    os.makedirs(os.path.join(folder, "pair01"))
+    t = time.time() - 30
+    lines = [journal_line("start", t, BotUsername="pair01", Subject1Name="ann",
+                          Subject2Name="bob", ModeratorName="mod", NRounds=4,
+                          MaxChatTime=300, MaxChatIdle=60),
+             journal_line("join", t + 1, subject=1, round=0),
+             journal_line("join", t + 1, subject=2, round=1)]
+    for subject in (1, 2):
+        for what in ("expectation", "investment"):
+            lines.append(journal_line("answer", t + 2, subject=subject, what=what, value=10,
+                                      round=1))
+    lines += [journal_line("close", t + 3, round=1, **{"break": True}),
+              journal_line("chat", t + 4, round=1, subject=1, text=BIDI)]
+    with open(os.path.join(folder, "pair01", "lab_20260101_100000.journal"), "w",
+              encoding="utf-8") as f:
+        f.writelines(lines)
+    with open(os.path.join(folder, "pair01", "lab_20260101_100000_chat.csv"), "w",
+              encoding="utf-8", newline="") as f:
+        f.write(f"time,round,from,text\r\n10:00:04,2,ann,{BIDI}\r\n")
+
+
+class FakeClient:
+    """The desk's XMPP account: records the commands, answers s."""
+
+    def __init__(self, desk):
+        self.desk = desk
+        self.sent = []
+        self.ready = asyncio.Event()
+        self.ready.set()
+
+    def command(self, bot, text):
+        self.sent.append((bot, text))
+        if text == "s":
+            asyncio.get_running_loop().call_soon(self.desk.answer, bot,
+                                                 "okay, sent speed up message.")
+
+
+class DeskThread:
+    """The desk's web server and its refresh loop on a loop of their own."""
+
+    def __init__(self, folder):
+        from wexlab.model import record
+        from wexlab.web import desk
+        self.desk = desk.Desk(folder, record.from_json(LAB), TOKEN)
+        self.port = free_port()
+        self.loop = asyncio.new_event_loop()
+        threading.Thread(target=self.loop.run_forever, daemon=True).start()
+        self.runner = self.call(self._start())
+
+    def call(self, coroutine):
+        return asyncio.run_coroutine_threadsafe(coroutine, self.loop).result(20)
+
+    async def _start(self):
+        from aiohttp import web
+        self.desk.client = FakeClient(self.desk)
+        runner = web.AppRunner(self.desk.app(), access_log=None)
+        await runner.setup()
+        await web.TCPSite(runner, "127.0.0.1", self.port).start()
+        self.refresher = asyncio.ensure_future(self.desk.refresh_loop())
+        return runner
+
+    async def _stop(self):
+        self.refresher.cancel()
+        await self.desk.shut()
+        await asyncio.sleep(0.3)  # the event streams end
+        await self.runner.cleanup()
+
+    def stop(self):
+        self.call(self._stop())
+        self.loop.call_soon_threadsafe(self.loop.stop)
+
+
+def attack_page(desk_base):
+    target = f"{desk_base}/api/say?token={TOKEN}"
+    return f"""<!DOCTYPE html><html><head><title>cute cats</title></head><body>
+<iframe name="sink"></iframe>
+<form id="f" method="POST" enctype="text/plain" target="sink" action="{target}">
+<input name='{{"pairs":[1],"text":"b form-marker","x":"' value='"}}'></form>
+<script>
+fetch("{target}", {{method: "POST", mode: "no-cors",
+  body: JSON.stringify({{pairs: [1], text: "b fetch-marker"}})}})
+  .then(() => {{ document.title = "fetched"; }}, () => {{ document.title = "failed"; }});
+document.getElementById("f").submit();
+</script></body></html>"""
+
+
+def serve_attack(page):
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            body = page.encode()
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html; charset=utf-8")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def log_message(self, *_):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", free_port()), Handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def browser(args, profile):
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    options.binary_location = args.chromium
+    for flag in ("--headless", "--no-sandbox", "--disable-gpu",
+                 "--disable-background-networking", "--disable-component-update",
+                 "--disable-sync", "--no-first-run", f"--user-data-dir={profile}",
+                 "--proxy-server=127.0.0.1:9", "--proxy-bypass-list=127.0.0.1",
+                 "--window-size=1400,900"):
+        options.add_argument(flag)
+    return webdriver.Chrome(service=Service(args.chromedriver), options=options)
+
+
+def wait_for(what, condition, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            value = condition()
+        except Exception:  # an element replaced while read: look again
+            value = None
+        if value:
+            return value
+        time.sleep(0.05)
+    raise Failure(f"timed out waiting for {what}")
+
+
+def texts(driver, selector):
+    from selenium.webdriver.common.by import By
+    return " ".join(e.text for e in driver.find_elements(By.CSS_SELECTOR, selector))
+
+
+def desk_log(folder):
+    try:
+        with open(os.path.join(folder, "desk.log"), encoding="utf-8") as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
+def check_address_and_reload(driver, base):
+    driver.get(f"{base}/?token={TOKEN}")
+    wait_for("pair 1's row", lambda: texts(driver, "#pair-1 .round"), 15)
+    check(driver.current_url == base + "/", f"the address still holds the token: "
+          f"{driver.current_url}")
+    kept = driver.execute_script("return sessionStorage.getItem('wexDeskToken')")
+    check(kept == TOKEN, f"the tab kept {kept!r}")
+    driver.refresh()
+    wait_for("pair 1's row after a reload", lambda: texts(driver, "#pair-1 .round"), 15)
+    check(driver.current_url == base + "/", f"after the reload: {driver.current_url}")
+
+
+def check_bidi_on_desk(driver):
+    shown = wait_for("the chat line", lambda: texts(driver, "#pair-1 .chat"), 15)
+    check(SHOWN in shown and "\u202e" not in shown, f"the desk's chat reads {shown!r}")
+    print(f"desk chat line as rendered: {shown!r}")
+
+
+def check_cross_site(driver, folder, desk_thread, base):
+    sent = desk_thread.desk.client.sent
+    attacker = serve_attack(attack_page(base))
+    desk_tab = driver.current_window_handle
+    try:
+        driver.switch_to.new_window("tab")
+        driver.get(f"http://127.0.0.1:{attacker.server_port}/")
+        wait_for("the no-cors fetch", lambda: driver.title in ("fetched", "failed"), 15)
+        wait_for("two refusals in desk.log",
+                 lambda: desk_log(folder).count("refused POST /api/say") >= 2, 15)
+        time.sleep(0.5)  # anything sent would be recorded by now
+        driver.close()
+    finally:
+        driver.switch_to.window(desk_tab)
+        attacker.shutdown()
+    log = desk_log(folder)
+    check(sent == [], f"the cross-site posts were sent: {sent}")
+    check("marker" not in log.replace("refused", ""), f"desk.log:\n{log}")
+    refusals = [line for line in log.splitlines() if "refused POST" in line]
+    print("refusals in desk.log:\n  " + "\n  ".join(refusals))
+
+
+def check_own_button(driver, desk_thread):
+    from selenium.webdriver.common.by import By
+    driver.find_element(By.CSS_SELECTOR, "#pair-1 button[data-cmd='s']").click()
+    wait_for("the hurry's answer in the row", lambda: "okay, sent speed up message" in
+             texts(driver, "#pair-1 .result"), 15)
+    check(desk_thread.desk.client.sent == [("pair01", "s")],
+          f"sent: {desk_thread.desk.client.sent}")
+
+
+def check_bidi_in_report(driver, folder):
+    from wexlab.data import collect, report, report_summary
+    from wexlab.model import record
+    lab = record.from_json(LAB)
+    tables = collect.collect(folder, lab)
+    path = os.path.join(folder, "report.html")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(report.render(lab, tables, lab.rounds, "",
+                              report_summary.render_bottom(lab, tables)))
+    driver.get("file://" + path)
+    shown = wait_for("the report's chat", lambda: texts(driver, "table.chat"), 15)
+    check(SHOWN in shown and "\u202e" not in shown, f"the report's chat reads {shown!r}")
+    print(f"report chat line as rendered: {shown!r}")
+
+
+def run(args, root):
+    folder = os.path.join(root, "session")
+    os.makedirs(folder)
+    write_session(folder)
+    desk_thread = DeskThread(folder)
+    base = f"http://127.0.0.1:{desk_thread.port}"
+    driver = browser(args, os.path.join(root, "profile"))
+    try:
+        check_address_and_reload(driver, base)
+        check_bidi_on_desk(driver)
+        check_cross_site(driver, folder, desk_thread, base)
+        check_own_button(driver, desk_thread)
+        check_bidi_in_report(driver, folder)
+    finally:
+        driver.quit()
+        desk_thread.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--wexlab", required=True)
+    parser.add_argument("--chromium", default=shutil.which("chromium") or "chromium")
+    parser.add_argument("--chromedriver", default=shutil.which("chromedriver") or "chromedriver")
+    args = parser.parse_args()
+    missing = [m for m in ("aiohttp", "selenium", "slixmpp") if importlib.util.find_spec(m) is None]
+    if missing:
+        print(f"skipped: needs the Python modules {', '.join(missing)}")
+        return SKIP
+    if not all(shutil.which(p) for p in (args.chromium, args.chromedriver)):
+        print("skipped: needs chromium and chromedriver")
+        return SKIP
+    load_wexlab(args.wexlab)
+    root = tempfile.mkdtemp(prefix="desk-browser-e2e-")
+    try:
+        run(args, root)
+    except Failure as e:
+        print(f"FAILED: {e}")
+        return 1
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+    print("desk browser e2e: passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
