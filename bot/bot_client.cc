@@ -151,11 +151,19 @@ void CBotClient::StopWorker() {
     m_worker.Join();
 }
 
-bool CBotClient::WorkerSleep(int64_t ms) {
-    int64_t deadline = platform::NowMs() + ms;
+bool CBotClient::WorkerSleepUntil(int64_t deadline) {
     platform::MutexLock lock(m_workerMu);
-    while (!m_shuttingDown) {
+    while (!m_shuttingDown && !m_workerPoked) {
         if (!m_workerWake.WaitUntil(lock, deadline) && platform::NowMs() >= deadline) break;
     }
+    m_workerPoked = false;
     return !m_shuttingDown;
+}
+
+void CBotClient::PokeWorker() {
+    {
+        platform::MutexLock lock(m_workerMu);
+        m_workerPoked = true;
+    }
+    m_workerWake.NotifyAll();
 }

@@ -163,6 +163,22 @@ private:
     void AskAgain(int32_t subject, IWexSession* piSession);
     // The moderator's p: the game ends and the final report is made now.
     void PayNow(IWexSession* piSession, IWexImSession* piImSession);
+    // Presence (bot/presence.cc): tells the moderator of a change at once,
+    // and asks again when the subject is back owing an answer.
+    void TellPresence(int32_t subject, bool changed, bool back, IWexSession* piSession);
+    // With PresenceSettle on: counts the change in the subject's window,
+    // opening one if none is.
+    void HoldPresence(int32_t subject, int32_t was, bool changed, bool back);
+    // The worker, under gameLock: ends every window that is due, telling
+    // what settled once.
+    void SettlePresence();
+    void SettleSubject(int32_t subject);
+    // The earliest due window of the two, 0 for none; gameLock held.
+    int64_t EarliestSettle() const;
+    // The worker's next wake: the tick, or an earlier presence window's end.
+    int64_t NextWake(int64_t tick) const;
+    // Wakes the worker to look at its next deadline again.
+    void PokeWorker();
     // The worker's checks of a running break at one tick.
     void CheckBreak();
     // The team that FindUsernameSlot gives a screen name: 1 or 2, else 0.
@@ -182,8 +198,9 @@ private:
     HRESULT LogInitLines();
     void StartWorker();
     void StopWorker();
-    // Sleeps up to ms; false when the bot is shutting down.
-    bool WorkerSleep(int64_t ms);
+    // Sleeps until deadline (platform::NowMs) or a poke; false when the
+    // bot is shutting down.
+    bool WorkerSleepUntil(int64_t deadline);
 
     struct EventConnection {
         IWexSession* source;
@@ -223,4 +240,8 @@ private:
     platform::Mutex m_workerMu{"m_workerMu"};
     platform::Signal m_workerWake;
     bool m_shuttingDown = false;
+    bool m_workerPoked = false;
+    // The earliest open presence window's end (platform::NowMs), 0 for
+    // none: written under gameLock, read by the worker to wake in time.
+    std::atomic<int64_t> m_presenceDueMs{0};
 };

@@ -29,8 +29,15 @@ HRESULT SetInt(IWexSession* session, int32_t property, int32_t value) {
 }  // namespace
 
 bool FloodGuard::Read(const PropertyFile& config) {
-    return ReadWhole(config, "FloodLimit", &m_limit) &&
-           ReadWhole(config, "FloodSeconds", &m_seconds);
+    if (!ReadWhole(config, "FloodLimit", &m_limit) ||
+        !ReadWhole(config, "FloodSeconds", &m_seconds)) {
+        return false;
+    }
+    const ConfigKey& settle = ConfigKeyNamed("PresenceSettle");
+    std::string fault = ReadSeconds(settle, ValueOrDefault(config, settle), &m_presenceSettle);
+    if (fault.empty()) return true;
+    platform::PrintErrorLine("wexbot: " + fault);
+    return false;
 }
 
 HRESULT FloodGuard::Apply(IWexSession* session, const std::string& moderator,

@@ -2,10 +2,26 @@
 // back, the moderator is told in one message and the transcript gets a line.
 // A subject who comes back, or whose client announces itself anew, while
 // the bot waits for its answer is asked the question again.
+//
+// With PresenceSettle on, a change only opens a window of that many
+// seconds and the worker tells what settled when it ends: a change
+// reversed within is not told, a burst of changes is told once with its
+// count (transcript, journal, moderator), and the question is asked again
+// at most once. Handling a change is then only counting it, so a client
+// that toggles its presence hundreds of times a second holds up neither
+// the moderator's commands nor the partner's answers.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
 #include "messaging/username_slots.h"
+#include "platform/clock.h"
 #include "platform/format_text.h"
+
+namespace {
+
+// More changes than an off and on in one window make a burst.
+constexpr int32_t kBurstChanges = 3;
+
+}  // namespace
 
 void CBotClient::OnPresence(IWexSession* piSession, IWexParticipant* piParticipant, int32_t online,
                             int32_t again) {
@@ -24,8 +40,16 @@ void CBotClient::OnPresence(IWexSession* piSession, IWexParticipant* piParticipa
     bool back = team.online == 1 && (was == 0 || (was == 1 && again != 0));
     if (!changed && !back) return;
     if (!m_game.Subject(subject).joined || m_game.gameOver) return;
+    if (m_flood.PresenceSettle() > 0) {
+        HoldPresence(subject, was, changed, back);
+    } else {
+        TellPresence(subject, changed, back, piSession);
+    }
+}
+
+void CBotClient::TellPresence(int32_t subject, bool changed, bool back, IWexSession* piSession) {
     if (changed) {
-        const char* what = team.online == 1 ? "is back" : "went offline";
+        const char* what = m_game.Live(subject).online == 1 ? "is back" : "went offline";
         m_transcript.WriteLog(subject, "PRES", what);
         SendAdminMsg(MakeBstr(platform::FormatText("%s %s", SlotName(subject), what)), piSession);
     }
@@ -33,4 +57,68 @@ void CBotClient::OnPresence(IWexSession* piSession, IWexParticipant* piParticipa
     // The record says why the question leaves again.
     if (!changed) m_transcript.WriteLog(subject, "PRES", "signed on again");
     AskAgain(subject, piSession);
+}
+
+void CBotClient::HoldPresence(int32_t subject, int32_t was, bool changed, bool back) {
+    SubjectLive& team = m_game.Live(subject);
+    if (team.settleDueMs == 0) {
+        team.settleStartMs = platform::NowMs();
+        team.settleDueMs = team.settleStartMs + int64_t{m_flood.PresenceSettle()} * 1000;
+        // Not known yet counts as online: a joined subject was there.
+        team.settleFrom = was == 0 ? 0 : 1;
+        team.settleChanges = 0;
+        team.settleBack = false;
+        m_presenceDueMs = EarliestSettle();
+        PokeWorker();
+    }
+    if (changed) ++team.settleChanges;
+    if (back) team.settleBack = true;
+}
+
+int64_t CBotClient::EarliestSettle() const {
+    int64_t a = m_game.liveA.settleDueMs;
+    int64_t b = m_game.liveB.settleDueMs;
+    if (a == 0 || b == 0) return a + b;
+    return a < b ? a : b;
+}
+
+void CBotClient::SettlePresence() {
+    platform::MutexLock lock(gameLock);
+    int64_t now = platform::NowMs();
+    for (int32_t subject = 1; subject <= 2; ++subject) {
+        int64_t due = m_game.Live(subject).settleDueMs;
+        if (due != 0 && now >= due) SettleSubject(subject);
+    }
+    m_presenceDueMs = EarliestSettle();
+}
+
+void CBotClient::SettleSubject(int32_t subject) {
+    SubjectLive& team = m_game.Live(subject);
+    team.settleDueMs = 0;
+    if (!m_game.Subject(subject).joined || m_game.gameOver || m_game.stopped) return;
+    bool changed = team.online != team.settleFrom;
+    std::string burst;
+    if (team.settleChanges >= kBurstChanges) {
+        int64_t seconds = (platform::NowMs() - team.settleStartMs + 500) / 1000;
+        burst = platform::FormatText("presence changed %i times in %lld s", team.settleChanges,
+                                     static_cast<long long>(seconds));
+        m_transcript.WriteLog(subject, "PRES", burst);
+        Journal(Entry("presence")
+                    .Int("subject", subject)
+                    .Int("changes", team.settleChanges)
+                    .Int("online", team.online));
+    }
+    // One notice at most: the change, or the state that held, with the
+    // burst's count.
+    std::string what = team.online == 1 ? "is back" : "went offline";
+    if (changed) m_transcript.WriteLog(subject, "PRES", what.c_str());
+    if (!changed) what = team.online == 1 ? "is still online" : "is still offline";
+    if (!burst.empty()) what += " (" + burst + ")";
+    if (changed || !burst.empty()) {
+        SendAdminMsg(MakeBstr(platform::FormatText("%s %s", SlotName(subject), what.c_str())),
+                     m_spiSession.get());
+    }
+    if (team.online != 1 || !team.settleBack || !WaitsForAnswer(subject)) return;
+    if (!changed) m_transcript.WriteLog(subject, "PRES", "signed on again");
+    AskAgain(subject, m_spiSession.get());
 }

@@ -1,6 +1,7 @@
 // The worker thread: every 10 seconds it ends a chat break that ran too
 // long, or reminds the subjects when the chat has gone idle; with the
 // answer timeout on it also looks every second for answers owed too long.
+// Between ticks it wakes when a subject's presence window ends.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
 #include "game/break_texts.h"
@@ -17,17 +18,27 @@ uint32_t CBotClient::BreakTimerLoop(CBotClient* bot, bool answerTimeout) {
     if (bot->m_game.stopped) return 0;
     int64_t step = answerTimeout ? kAnswerTickMs : kTickMs;
     int64_t sinceBreakCheck = 0;
+    int64_t nextTick = platform::NowMs() + step;
     // The stop flag is tested right after each sleep as well, so that after
     // the moderator's end command the worker ends no break by time.
-    while (bot->WorkerSleep(step) && !bot->m_game.stopped) {
+    while (bot->WorkerSleepUntil(bot->NextWake(nextTick)) && !bot->m_game.stopped) {
+        int64_t due = bot->m_presenceDueMs;
+        if (due != 0 && platform::NowMs() >= due) bot->SettlePresence();
+        if (platform::NowMs() < nextTick) continue;
         sinceBreakCheck += step;
         if (sinceBreakCheck >= kTickMs) {
             sinceBreakCheck = 0;
             bot->CheckBreak();
         }
         if (answerTimeout) bot->CheckAnswerTimeouts();
+        nextTick = platform::NowMs() + step;
     }
     return 0;
+}
+
+int64_t CBotClient::NextWake(int64_t tick) const {
+    int64_t due = m_presenceDueMs;
+    return due != 0 && due < tick ? due : tick;
 }
 
 void CBotClient::CheckBreak() {

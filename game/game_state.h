@@ -114,6 +114,15 @@ struct SubjectLive {
     // told the moderator that no earlier answer could be taken.
     int64_t remindedFor = 0;
     int64_t waitToldFor = 0;
+    // The presence window (PresenceSettle) open since the first change
+    // after a settled state; settleDueMs 0: none open. settleFrom is the
+    // state told before it, settleChanges the changes in it, settleBack
+    // that the client came back or announced itself anew in it.
+    int64_t settleStartMs = 0;
+    int64_t settleDueMs = 0;
+    int32_t settleFrom = 0;
+    int32_t settleChanges = 0;
+    bool settleBack = false;
 };
 
 // The live game: the record, and what only a running bot has.

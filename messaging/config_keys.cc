@@ -160,6 +160,14 @@ std::vector<ConfigKey> MakeTable() {
          .defaultValue = "10",
          .treatment = true,
          .meaning = "the window of FloodLimit, in seconds"},
+        {.name = "PresenceSettle",
+         .kind = K::kSeconds,
+         .min = 0,
+         .max = 60,
+         .defaultValue = "3",
+         .meaning = "seconds a subject's presence is watched before the moderator is told of it: "
+                    "a change reversed within is not told, a burst is told once with its count; "
+                    "0: every change at once"},
         {.name = "MaxMessageBytes",
          .kind = K::kCount,
          // Room for any answer and a few lines of chat; above a megabyte

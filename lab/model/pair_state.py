@@ -70,7 +70,7 @@ def supervisor_events(lines, bot):
 def _new_subject(name):
     return {"name": name, "online": None, "since": None, "owes": [], "owes_since": None,
             "last_message_s": None, "last_message_t": None, "joined": False,
-            "investments": [], "answers": {}}
+            "investments": [], "answers": {}, "presence_changes": 0}
 
 
 def _heard(subject, t):
@@ -161,7 +161,11 @@ def _apply_transcript(game, events, now):
             errors.append({"t": t, "text": f"{name}: {text}"})
         if subject is None:
             continue
-        if tag == "PRES":
+        burst = PRESENCE_BURST.match(text) if tag == "PRES" else None
+        if burst:
+            # A burst within one window; a change it made has its own line.
+            subject["presence_changes"] += int(burst.group(1))
+        elif tag == "PRES":
             # "is back", or "signed on again" (asked again on its return)
             subject["online"] = text != "went offline"
             subject["since"] = t
@@ -172,6 +176,7 @@ def _apply_transcript(game, events, now):
     return errors
 
 
+PRESENCE_BURST = re.compile(r"presence changed (\d+) times in \d+ s$")
 STATUS_ROUND = re.compile(r"Status: round (\d+) of (\d+)\.")
 STATUS_OVER = re.compile(r"Status: game over after round (\d+)")
 STATUS_SUBJECT = re.compile(r"(.+?): ([^;]+); (online|offline|presence not known); "
@@ -237,7 +242,8 @@ def pair_state(pair, entries, events, supervisor, bot_info, answer, now):
         subjects.append({"name": subject["name"], "online": subject["online"],
                          "since": subject["since"], "owes": owes, "owes_since": since,
                          "last_message_s": None if last is None else max(0, int(now - last)),
-                         "investments": subject["investments"]})
+                         "investments": subject["investments"],
+                         "presence_changes": subject["presence_changes"]})
     left = None
     if game.break_since is not None and game.max_chat:
         left = max(0, int(game.break_since + game.max_chat - now))

@@ -10,7 +10,12 @@ before or after the bot, and then has alice leave and come back twice (an
 unavailable presence on her live stream, then a closed connection): the
 moderator gets each notice, the transcript its PRES line, and ? tells her
 offline while she is. Each time she comes back owing her expectation, the
-bot asks her for it again."""
+bot asks her for it again.
+
+The toggle cases have alice's client send an unavailable and an available
+presence 200 times in one burst, on Prosody and on ejabberd, while the
+moderator asks ? every 2.5 s and bob answers: the bot keeps answering
+both within 3 s and tells the moderator of the burst in a few notices."""
 
 import asyncio
 import glob
@@ -19,7 +24,9 @@ import re
 import sys
 
 from bot_e2e import BOT, greet
-from harness import Scene, check, run_case
+import time
+
+from harness import EjabberdLab, Scene, check, run_case
 
 NOTICE = re.compile(r"^(alice|bob) (went offline|is back)$")
 STATE = re.compile(r"^(alice|bob): .*; (online|offline|presence not known); ", re.M)
@@ -109,6 +116,10 @@ async def kill_and_resume(scene, bot):
 
 async def restart(kill, clients_first, args):
     async with Scene(args, plain=False) as scene:
+        # These cases follow each change the bot sees across a restart, so
+        # each is told at once rather than once it has held.
+        with open(scene.lab.config, "a") as f:
+            f.write("PresenceSettle 0\n")
         bot = await scene.bot()
         await bot.expect(r"^wexbot online and ready\.$")
         moderator = Moderator(await scene.peer("moderator"))
@@ -182,8 +193,104 @@ async def killed_restart_bot_first(args):
     await restart(True, False, args)
 
 
+TOGGLES = 200
+# The desk asks ? every 2.5 s: the bot sends about one message a second,
+# and the moderator's go first, so a ? every second would leave no room
+# for bob's answer with or without a burst.
+ASKS = 8
+ASK_EVERY = 2.5
+PROMPT_SECONDS = 3.0
+
+
+async def collect(peer, into, until):
+    """Every message from the bot to peer, with its arrival time, until
+    until() is true or nothing came for 300 s."""
+    while not until():
+        try:
+            msg = await peer.message(timeout=300, sender=BOT)
+        except Exception:
+            return
+        into.append((time.monotonic(), msg["body"]))
+
+
+async def toggle_burst(args, lab=None):
+    async with Scene(args, plain=False, lab=lab) as scene:
+        bot = await scene.bot()
+        await bot.expect(r"^wexbot online and ready\.$")
+        moderator = Moderator(await scene.peer("moderator"))
+        alice = await subscribed(scene, "subject1")
+        bob = await subscribed(scene, "subject2")
+        await greet(alice, bob)
+        await moderator.wait_online()
+
+        to_moderator, to_bob = [], []
+        asked = []
+        mod_task = asyncio.ensure_future(collect(
+            moderator.peer, to_moderator,
+            lambda: sum(b.startswith("Status:") for _, b in to_moderator) >= ASKS))
+        bob_task = asyncio.ensure_future(collect(
+            bob, to_bob, lambda: any("You expect" in b for _, b in to_bob)))
+        started = time.monotonic()
+        for _ in range(TOGGLES):
+            alice.send_presence(ptype="unavailable")
+            alice.send_presence()
+        await asyncio.sleep(0.2)
+        bob_sent = time.monotonic()
+        bob.say(BOT, "20")
+        for _ in range(ASKS):
+            asked.append(time.monotonic())
+            moderator.peer.say(BOT, "?")
+            await asyncio.sleep(ASK_EVERY)
+        await asyncio.gather(mod_task, bob_task)
+        # Whatever notices are still coming after the last answer.
+        await asyncio.sleep(6)
+        while not moderator.peer.inbox.empty():
+            msg = moderator.peer.inbox.get_nowait()
+            if msg["body"]:
+                to_moderator.append((time.monotonic(), msg["body"]))
+
+        statuses = [t for t, b in to_moderator if b.startswith("Status:")]
+        waits = [round(t - a, 2) for t, a in zip(statuses, asked)]
+        notices = [b for _, b in to_moderator if b.startswith("alice")]
+        taken = [t for t, b in to_bob if "You expect" in b]
+        bob_wait = round(taken[0] - bob_sent, 2) if taken else None
+        print(f"{TOGGLES} toggles queued in {asked[0] - started - 0.2:.2f} s")
+        print(f"? answered after (s): {waits} ({len(waits)} of {ASKS})")
+        print(f"bob's answer taken after: {bob_wait} s")
+        print(f"notices to the moderator: {len(notices)}: {notices[:6]}")
+        check(len(waits) == ASKS and max(waits) <= PROMPT_SECONDS,
+              f"? answered after {waits}")
+        check(bob_wait is not None and bob_wait <= PROMPT_SECONDS,
+              f"bob's answer taken after {bob_wait} s")
+        check(len(notices) <= 3, f"{len(notices)} notices: {notices[:10]}")
+        # The burst is on record once, with its count.
+        await bot.expect(r" alice +PRES presence changed \d+ times in \d+ s", timeout=10)
+        states = await moderator.status()
+        check(states["alice"] == "online", f"? says alice is {states['alice']}")
+
+
+async def toggle_burst_prosody(args):
+    """200 toggles of alice's presence on Prosody."""
+    await toggle_burst(args)
+
+
+class SessionEjabberdLab(EjabberdLab):
+    """ejabberd as a session sets it up, its presence-flood counter raised
+    so that the three participants and the bot can subscribe."""
+    OVERRIDES = {}
+
+
+async def toggle_burst_ejabberd(args):
+    """200 toggles of alice's presence on ejabberd."""
+    await toggle_burst(args, SessionEjabberdLab())
+
+
+toggle_burst_ejabberd.needs = ("ejabberdctl", "erlc")
+
+
 CASES = {f.__name__: f for f in (restart_clients_first, restart_bot_first,
-                                 killed_restart_clients_first, killed_restart_bot_first)}
+                                 killed_restart_clients_first, killed_restart_bot_first,
+                                 toggle_burst_prosody, toggle_burst_ejabberd)}
 
 if __name__ == "__main__":
     sys.exit(run_case(CASES, sys.argv[1:]))

@@ -38,8 +38,10 @@ std::string TwoRounds(const std::string& presence) {
     return merged;
 }
 
+// Each presence change is told and acted on at once (PresenceSettle 0):
+// presence_settle_test.cc has the settled ones.
 std::string TwoRoundConfig() {
-    return MakeConfig({{"NRounds", "2"}, {"ConversationInterval", "5"}});
+    return MakeConfig({{"NRounds", "2"}, {"ConversationInterval", "5"}, {"PresenceSettle", "0"}});
 }
 
 // The final report's payout lines to the moderator, without their times.
@@ -123,7 +125,8 @@ TEST(AskAgainTest, NothingIsAskedAgainWhenNoAnswerIsAwaited) {
         "at 40 im alice done\nat 41 im bob done\n"
         // Round 3 asks; the moderator ends the game.
         "at 60 im mod e\nat 70 presence alice again\nat 71 presence bob again\n"
-        "at 90 end\n");
+        "at 90 end\n",
+        MakeConfig({{"PresenceSettle", "0"}}));
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(CountLines(run.transcript, "signed on again"), 0);
     EXPECT_EQ(Sends(run, 0, 5), std::vector<std::string>{Sent(4, "alice",

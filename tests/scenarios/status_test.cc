@@ -71,8 +71,14 @@ TEST(StatusTest, QuestionMarkTellsWhereTheGameStandsInEachPhase) {
     EXPECT_EQ(CountLines(run.transcript, "Status:"), 0);
 }
 
+// These follow each presence change, told at once (PresenceSettle 0);
+// presence_settle_test.cc has the settled ones.
+std::string AtOnce() {
+    return MakeConfig({{"PresenceSettle", "0"}});
+}
+
 TEST(StatusTest, SubjectGoingOfflineAndComingBackIsToldToTheModerator) {
-    BotRun run = RunScenario(kGame);
+    BotRun run = RunScenario(kGame, AtOnce());
     // Bob's changes before he joined, alice's first news, a repeat and a
     // stranger are no notices. Back owing her investment, alice is asked
     // for it again.
@@ -98,7 +104,8 @@ TEST(StatusTest, JoinedSubjectFirstKnownOfflineIsToldAsGone) {
     BotRun run = RunScenario(
         "at 1 im alice hi\nat 2 im bob hi\n"
         "at 5 presence alice off\nat 8 presence alice on\nat 9 presence alice on\n"
-        "at 10 presence carol off\nat 20 end\n");
+        "at 10 presence carol off\nat 20 end\n",
+        AtOnce());
     EXPECT_EQ(Sends(run, 5, 20),
               (std::vector<std::string>{
                   Sent(5, "mod", "alice went offline"), Sent(8, "mod", "alice is back"),

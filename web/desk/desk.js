@@ -49,11 +49,12 @@ function subjectCell(s, now) {
   const owes = s.owes.length ? "owes " + s.owes.join(" and ") : "owes nothing";
   const last = s.last_message_s === null ? "no message yet" :
     "last message " + duration(s.last_message_s) + " ago";
+  const toggled = s.presence_changes ? "; " + s.presence_changes + " presence changes in bursts" : "";
   return el("div", {class: "subject", "data-name": s.name},
     el("b", {}, s.name), " ",
     el("span", {class: state[0]}, state[1] + since), "; ",
     el("span", {class: s.owes.length ? "owes" : ""}, owes), "; ",
-    el("span", {class: s.last_message_s > 60 && s.owes.length ? "slow" : ""}, last));
+    el("span", {class: s.last_message_s > 60 && s.owes.length ? "slow" : ""}, last), toggled);
 }
 
 function chart(p) {

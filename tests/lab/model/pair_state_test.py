@@ -178,6 +178,20 @@ class TranscriptTest(unittest.TestCase):
         # No line of a subject: its presence is not known.
         self.assertIsNone(state(journal)["subjects"][1]["online"])
 
+    def test_burst_lines_count_changes_and_leave_presence_alone(self):
+        journal = [start()] + joined()
+        lines = [transcript_line(T0 + 40, "bob", "PRES", "went offline"),
+                 transcript_line(T0 + 50, "bob", "PRES", "presence changed 400 times in 3 s"),
+                 transcript_line(T0 + 70, "bob", "PRES", "presence changed 7 times in 3 s"),
+                 transcript_line(T0 + 70, "bob", "PRES", "is back")]
+        ann, bob = state(journal, lines[:2])["subjects"]
+        self.assertEqual((bob["online"], bob["since"], bob["presence_changes"]),
+                         (False, T0 + 40, 400))
+        self.assertEqual(ann["presence_changes"], 0)
+        bob = state(journal, lines)["subjects"][1]
+        self.assertEqual((bob["online"], bob["since"], bob["presence_changes"]),
+                         (True, T0 + 70, 407))
+
     def test_err_lines_become_errors_and_alerts(self):
         lines = [transcript_line(T0 + 30, "bob", "ERR", "send failed: not connected")]
         s = state([start()] + joined(), lines)
