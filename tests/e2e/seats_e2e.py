@@ -10,6 +10,9 @@ to the other subject is refused by the server's policy (websocket sessions
 are held to it too); every request of every page goes to 127.0.0.1.
 tls: with WebTls on the page and its websocket use HTTPS and wss, and a
 second session gets the same certificate.
+contact: a subject's link whose c= names the other subject or the
+moderator, or has none, and the moderator's link with a c=, sign in to
+nothing and show the plain message; the true link still works in that tab.
 rehearse: `wexlab rehearse --browser --pairs 2 --rounds 2` reaches every
 pair's payouts with pair 1's subjects in Chromium."""
 
@@ -258,6 +261,26 @@ def case_tls(world):
     check(lab.fingerprints == first, "the second session has another certificate")
 
 
+def case_contact(world):
+    rows = world.start(SESSION.format(port=free_port(), web=free_port()))
+    ann = world.seat()
+    link = rows["ann"]["link"]
+    check("c=pair01" in link, f"ann's link {link}")
+    for altered in (link.replace("c=pair01", "c=ben"), link.replace("c=pair01", "c=moderator"),
+                    link.replace("&c=pair01", ""), rows["moderator"]["link"] + "&c=pair01"):
+        ann.open("about:blank")
+        ann.open(altered)
+        ann.wait(lambda: ann.state()["fault"], 30, f"the message for {altered}")
+        check(ann.state()["fault"] == BAD_LINK, f"{altered} shows {ann.state()}")
+        # It signed in to nothing: no websocket was opened.
+        check(not [u for u in ann.requests() if u.startswith("ws")],
+              f"{altered} opened a websocket")
+    ann.open(link)
+    ann.wait_ready()
+    ann.say("pair01", "hello")
+    ann.wait(lambda: [m for m in ann.messages("pair01") if m[0] == "theirs"], 30, "the bot")
+
+
 def case_rehearse(world):
     folder = os.path.join(world.root, "rehearsal")
     code, out = world.wexlab("rehearse", "--browser", "--pairs", "2", "--rounds", "2",
@@ -268,7 +291,8 @@ def case_rehearse(world):
     check("in Chromium" in out, f"rehearse did not say it used the browser:\n{out}")
 
 
-CASES = {"game": case_game, "tls": case_tls, "rehearse": case_rehearse}
+CASES = {"game": case_game, "tls": case_tls, "rehearse": case_rehearse,
+         "contact": case_contact}
 
 
 def main(argv):

@@ -5,13 +5,13 @@
 
 import { MAM, Seen } from "./archive.js";
 import { Connection, loadArchive, websocketUrl } from "./connection.js";
-import { BAD_LINK, forgetLogin, readLogin } from "./link.js";
+import { BAD_LINK, chatsOf, forgetLogin, readLogin } from "./link.js";
 import { View } from "./view.js";
 
 // The page's state. It is window.seat too, for the browser's console and
 // the end-to-end tests, which send through seat.conn.
 const seat = {
-  config: null, // seat.json: domain, websocket path, bots, notifier
+  config: null, // seat.json: domain, websocket path, bots, notifier, moderator, contacts
   login: null, // {n, p, c} from the link, kept for the tab
   connection: null,
   view: new View(),
@@ -126,7 +126,12 @@ async function start() {
     seat.view.setStatus(false, "The lab server does not answer. Reload the page in a moment.");
     return;
   }
-  const names = seat.login.c ? [seat.login.c] : [...seat.config.bots, seat.config.notifier];
+  // A link whose contact is not the participant's own signs in to nothing.
+  const names = chatsOf(seat.login, seat.config);
+  if (!names) {
+    forgetLogin(tab.storage);
+    return seat.view.showFault(BAD_LINK);
+  }
   seat.view.build(names, Boolean(seat.login.c));
   seat.view.onSend(send);
   connect();
