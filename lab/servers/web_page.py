@@ -1,6 +1,7 @@
 """The seats' web page as the lab server serves it: web/seat/ and the one
 file of its XMPP library (npm's, under web/node_modules) copied into the
-server's www/ with seat.json, which tells the page the domain and the bots.
+server's www/ with seat.json, which tells the page the domain, the bots
+and whose bot each is.
 Prosody and ejabberd serve it and the page's websocket on one origin."""
 
 import json
@@ -22,6 +23,20 @@ def web_root():
     return os.environ.get("WEX_WEB_DIR") or WEB
 
 
+def seat_json(lab):
+    """What the page needs to know of the session: the domain, the
+    websocket, the moderator's chats (every bot and the notices) and each
+    subject's one contact, its pair's bot, so that a link naming another
+    is refused. Only names: everyone on the lab network can read it."""
+    contacts = {}
+    for pair in lab.pairs:
+        for subject in pair.subjects():
+            contacts[subject] = pair.bot
+    return {"domain": lab.domain, "websocket": WEBSOCKET_PATH,
+            "bots": [pair.bot for pair in lab.pairs], "notifier": NOTIFIER,
+            "moderator": lab.moderator, "contacts": contacts}
+
+
 def install_page(lab, server):
     """Copies the page and the one library file into server/www, with
     seat.json telling the page the domain and the bots."""
@@ -35,8 +50,6 @@ def install_page(lab, server):
     # The whole folder: the page and each of its modules.
     shutil.copytree(os.path.join(root, "seat"), www, copy_function=shutil.copy)
     shutil.copy(library, os.path.join(www, "strophe.min.js"))
-    bots = [pair.bot for pair in lab.pairs]
-    seat = {"domain": lab.domain, "websocket": WEBSOCKET_PATH, "bots": bots,
-            "notifier": NOTIFIER}
+    seat = seat_json(lab)
     with open(os.path.join(www, "seat.json"), "w", encoding="utf-8") as f:
         json.dump(seat, f, indent=1)

@@ -10,6 +10,13 @@ to the other subject is refused by the server's policy (websocket sessions
 are held to it too); every request of every page goes to 127.0.0.1.
 tls: with WebTls on the page and its websocket use HTTPS and wss, and a
 second session gets the same certificate.
+flood: a subject's seat that sent 10,000 messages to its bot, and the
+moderator's that sent as many to wexlab's notices, reload ready within 2 s
+with their newest messages, and show earlier ones on demand;
+flood_ejabberd: the same on `Server ejabberd`, with 1,000 messages.
+contact: a subject's link whose c= names the other subject or the
+moderator, or has none, and the moderator's link with a c=, sign in to
+nothing and show the plain message; the true link still works in that tab.
 rehearse: `wexlab rehearse --browser --pairs 2 --rounds 2` reaches every
 pair's payouts with pair 1's subjects in Chromium."""
 
@@ -260,6 +267,133 @@ def case_tls(world):
     check(lab.fingerprints == first, "the second session has another certificate")
 
 
+# Sends arguments[1] messages to arguments[0]@lab.wex from the page, the
+# last one arguments[2], then waits for the server's answer to a ping,
+# which comes after it has taken (and archived) every message before it.
+FLOOD = """
+const [to, count, last, done] = arguments;
+for (let i = 1; i < count; i++) {
+  seat.conn.send($msg({to: to + '@lab.wex', type: 'chat'}).c('body').t('flood ' + i));
+}
+seat.conn.send($msg({to: to + '@lab.wex', type: 'chat'}).c('body').t(last));
+seat.conn.sendIQ($iq({type: 'get', to: 'lab.wex'}).c('ping', {xmlns: 'urn:xmpp:ping'}),
+                 () => done(true), () => done(true), 120000);
+"""
+FLOOD_SIZE = 10000
+READY_SECONDS = 2.0
+PAGE = 200  # the messages of a chat a seat shows after a sign-in
+
+
+def seat_errors(seat):
+    """A wait that timed out, or a page too busy to answer the driver."""
+    from selenium.common.exceptions import WebDriverException
+    return sys.modules[type(seat).__module__].BrowserError, WebDriverException
+
+
+def settled(seat, chat):
+    """The last messages of a chat once nothing new came to it for 3 s."""
+    seen, since = None, time.monotonic()
+    while time.monotonic() - since < 3:
+        now = len(seat.messages(chat))
+        if now != seen:
+            seen, since = now, time.monotonic()
+        time.sleep(0.5)
+    return seat.messages(chat)[-5:]
+
+
+def reload_over_flood(seat, chat):
+    """Reloads a flooded seat: the seconds until it is ready with its newest
+    messages shown, the chat's length then, then after asking for earlier
+    messages twice."""
+    from selenium.webdriver.common.by import By
+    # The flood went past the view: the newest message is the bot's last
+    # answer shown live, if any, else the flood's last line; that line is
+    # among the newest page either way.
+    last = ["mine", f"last of {chat}"]
+    newest = (settled(seat, chat) or [last])[-1]
+    # Reopened in the same tab (the login is kept for it): the time is the
+    # new page's, not the old one's unloading.
+    address = seat.driver.current_url
+    seat.open("about:blank")
+    opened = time.monotonic()
+    seat.open(address)
+    try:
+        seat.wait(lambda: seat.state()["ready"] and seat.messages(chat)[-1:] == [newest] and
+                  last in seat.messages(chat), 30,
+                  f"{chat}'s newest messages after the reload")
+    except seat_errors(seat) as e:
+        raise Failure(f"{chat}'s seat not ready with its newest message {newest} "
+                      f"{time.monotonic() - opened:.1f} s after reopening it: {e}")
+    took = time.monotonic() - opened
+    lengths = [len(seat.messages(chat))]
+    for button in seat.driver.find_elements(By.CSS_SELECTOR, "#chats button"):
+        if button.text == chat:
+            button.click()  # the moderator's chat of that contact
+    for _ in range(2):
+        button = seat.driver.find_element(
+            By.CSS_SELECTOR, f'.log[data-chat="{chat}"] .earlier button')
+        check(button.is_displayed(), f"{chat}: no button for earlier messages")
+        button.click()
+        seat.wait(lambda: len(seat.messages(chat)) > lengths[-1], 10, "earlier messages")
+        lengths.append(len(seat.messages(chat)))
+    return took, lengths
+
+
+def case_flood(world, server="", size=FLOOD_SIZE):
+    rows = world.start(SESSION.format(port=free_port(), web=free_port()) + server)
+    ann, moderator = world.seat(), world.seat()
+    ann.open(rows["ann"]["link"])
+    moderator.open(rows["moderator"]["link"])
+    ann.wait_ready()
+    moderator.wait_ready()
+    for seat, to in ((ann, "pair01"), (moderator, "wexlab")):
+        sent = time.monotonic()
+        seat.driver.set_script_timeout(180)
+        seat.driver.execute_async_script(FLOOD, to, size, f"last of {to}")
+        print(f"{size} messages to {to} taken by the server in "
+              f"{time.monotonic() - sent:.1f} s")
+    for name, seat, chat in (("ann", ann, "pair01"), ("moderator", moderator, "wexlab")):
+        took, lengths = reload_over_flood(seat, chat)
+        print(f"{name}'s seat reloaded over {size} messages: ready in {took:.2f} s, "
+              f"{lengths[0]} messages shown, {lengths[1]} and {lengths[2]} after asking "
+              "for earlier ones twice")
+        check(took < READY_SECONDS, f"{name}'s seat took {took:.2f} s to be ready")
+        check(lengths[0] <= PAGE + 20, f"{name}'s seat shows {lengths[0]} messages at first")
+        check(lengths[1] - lengths[0] >= PAGE - 20 and lengths[2] - lengths[1] >= PAGE - 20,
+              f"{name}'s earlier pages added {lengths}")
+        texts = [text for kind, text in seat.messages(chat) if kind == "mine"]
+        numbers = [int(t.split()[1]) for t in texts if t.startswith("flood ")]
+        check(numbers == sorted(numbers) and len(set(numbers)) == len(numbers),
+              f"{name}'s earlier messages are out of order or twice")
+        check(numbers[-1] == size - 1, f"{name}'s newest flood line is {numbers[-1]}")
+
+
+def case_flood_ejabberd(world):
+    # ejabberd takes a websocket flood far more slowly (10,000 messages
+    # did not settle in two minutes): fewer, still three pages and more.
+    case_flood(world, "Server ejabberd\n", 1000)
+
+
+def case_contact(world):
+    rows = world.start(SESSION.format(port=free_port(), web=free_port()))
+    ann = world.seat()
+    link = rows["ann"]["link"]
+    check("c=pair01" in link, f"ann's link {link}")
+    for altered in (link.replace("c=pair01", "c=ben"), link.replace("c=pair01", "c=moderator"),
+                    link.replace("&c=pair01", ""), rows["moderator"]["link"] + "&c=pair01"):
+        ann.open("about:blank")
+        ann.open(altered)
+        ann.wait(lambda: ann.state()["fault"], 30, f"the message for {altered}")
+        check(ann.state()["fault"] == BAD_LINK, f"{altered} shows {ann.state()}")
+        # It signed in to nothing: no websocket was opened.
+        check(not [u for u in ann.requests() if u.startswith("ws")],
+              f"{altered} opened a websocket")
+    ann.open(link)
+    ann.wait_ready()
+    ann.say("pair01", "hello")
+    ann.wait(lambda: [m for m in ann.messages("pair01") if m[0] == "theirs"], 30, "the bot")
+
+
 def case_rehearse(world):
     folder = os.path.join(world.root, "rehearsal")
     code, out = world.wexlab("rehearse", "--browser", "--pairs", "2", "--rounds", "2",
@@ -270,7 +404,9 @@ def case_rehearse(world):
     check("in Chromium" in out, f"rehearse did not say it used the browser:\n{out}")
 
 
-CASES = {"game": case_game, "tls": case_tls, "rehearse": case_rehearse}
+CASES = {"game": case_game, "tls": case_tls, "rehearse": case_rehearse, "flood": case_flood,
+         "flood_ejabberd": case_flood_ejabberd,
+         "contact": case_contact}
 
 
 def main(argv):
@@ -281,6 +417,8 @@ def main(argv):
     args = parser.parse_args(argv)
     args.wexlab, args.bot = os.path.abspath(args.wexlab), os.path.abspath(args.bot)
     missing = [p for p in ("prosody", "chromium", "chromedriver") if not shutil.which(p)]
+    if args.case == "flood_ejabberd" and not os.path.exists("/usr/sbin/ejabberdctl"):
+        missing.append("ejabberd")
     try:
         from harness import load_wexlab  # beside this file
         load_wexlab(args.wexlab)

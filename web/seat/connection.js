@@ -1,8 +1,8 @@
 // The seat's XMPP connection over the lab server's websocket (strophe.js,
 // loaded before the page's modules as the global Strophe): signing in,
-// signing in again after a lost connection, and reading the archive.
+// signing in again after a lost connection, and reading a chat's archive page by page.
 
-import { MAM, PAGE_SIZE, RSM, Results, newQueryId, readPages } from "./archive.js";
+import { MAM, PAGE_SIZE, RSM, Results, newQueryId } from "./archive.js";
 
 export const IQ_TIMEOUT = 30000; // ms an archive page may take
 const LONGEST_WAIT = 10000; // ms between attempts, at most
@@ -89,17 +89,18 @@ function sendIq(conn, iq) {
   return new Promise((resolve, reject) => conn.sendIQ(iq, resolve, reject, IQ_TIMEOUT));
 }
 
-// The end of an archive page, as nextAfter reads it.
+// The end of an archive page, as History.update reads it.
 function finOf(answer) {
   const fin = answer.getElementsByTagNameNS(MAM, "fin")[0];
   if (!fin) return null;
-  const last = fin.getElementsByTagName("last")[0];
-  return { complete: fin.getAttribute("complete") === "true", last: last ? last.textContent : null };
+  const first = fin.getElementsByTagName("first")[0];
+  return { complete: fin.getAttribute("complete") === "true", first: first ? first.textContent : null };
 }
 
-// The whole conversation of this account, page by page, oldest first:
-// [message, archive id] of each result.
-export async function loadArchive(conn) {
+// One page of the conversation with `other` (a bare JID): the PAGE_SIZE
+// messages before the archive id `before`, or the newest for "".
+// Resolves to {entries: [message, archive id] oldest first, fin}.
+export async function loadPage(conn, other, before) {
   const results = new Results(newQueryId());
   const handler = conn.addHandler((message) => {
     const result = message.getElementsByTagNameNS(MAM, "result")[0];
@@ -110,14 +111,15 @@ export async function loadArchive(conn) {
     return true;
   }, MAM, "message");
   try {
-    await readPages(async (after) => {
-      const iq = $iq({ type: "set" }).c("query", { xmlns: MAM, queryid: results.query })
-        .c("set", { xmlns: RSM }).c("max").t(String(PAGE_SIZE));
-      if (after) iq.up().c("after").t(after);
-      return finOf(await sendIq(conn, iq));
-    });
+    const iq = $iq({ type: "set" }).c("query", { xmlns: MAM, queryid: results.query })
+      .c("x", { xmlns: "jabber:x:data", type: "submit" })
+      .c("field", { var: "FORM_TYPE", type: "hidden" }).c("value").t(MAM).up().up()
+      .c("field", { var: "with" }).c("value").t(other).up().up().up()
+      .c("set", { xmlns: RSM }).c("max").t(String(PAGE_SIZE)).up()
+      .c("before").t(before);
+    const fin = finOf(await sendIq(conn, iq));
+    return { entries: results.entries, fin };
   } finally {
     conn.deleteHandler(handler);
   }
-  return results.entries;
 }

@@ -41,3 +41,16 @@ export function readLogin({ location, history, storage }) {
 export function forgetLogin(storage) {
   storage.removeItem(STORE);
 }
+
+// The chats of a login by seat.json ({bots, notifier, moderator, contacts:
+// each subject's pair's bot}), or null when the link's contact is not the
+// participant's own: a subject's one chat is its pair's bot, the
+// moderator (no contact) has every bot's and the notices'. A link with an
+// altered contact, or of an account the session does not seat, signs in
+// to nothing.
+export function chatsOf(login, config) {
+  const contacts = config.contacts || {};
+  if (Object.hasOwn(contacts, login.n)) return login.c === contacts[login.n] ? [login.c] : null;
+  if (login.n === config.moderator && !login.c) return [...config.bots, config.notifier];
+  return null;
+}

@@ -1,21 +1,24 @@
 // A lab seat: signs in with the account of the link, shows one chat per
 // contact the seat talks to (a subject: its pair's bot; the moderator:
 // every bot and wexlab's notices), reconnects by itself and rebuilds the
-// conversation from the server's message archive after every sign-in.
+// conversation from the server's message archive after every sign-in: the
+// newest messages of each chat, earlier ones when the participant asks.
 
-import { MAM, Seen } from "./archive.js";
-import { Connection, loadArchive, websocketUrl } from "./connection.js";
-import { BAD_LINK, forgetLogin, readLogin } from "./link.js";
+import { History, MAM, Seen, readPage } from "./archive.js";
+import { Connection, loadPage, websocketUrl } from "./connection.js";
+import { BAD_LINK, chatsOf, forgetLogin, readLogin } from "./link.js";
 import { View } from "./view.js";
 
 // The page's state. It is window.seat too, for the browser's console and
 // the end-to-end tests, which send through seat.conn.
 const seat = {
-  config: null, // seat.json: domain, websocket path, bots, notifier
+  config: null, // seat.json: domain, websocket path, bots, notifier, moderator, contacts
   login: null, // {n, p, c} from the link, kept for the tab
+  names: [], // the contacts of this seat's chats
   connection: null,
   view: new View(),
   seen: new Seen(), // archive ids shown since the last sign-in
+  histories: new Map(), // contact name -> History of this sign-in
   get conn() {
     return this.connection && this.connection.conn;
   },
@@ -46,14 +49,48 @@ function stanzaId(conn, message) {
   return null;
 }
 
-// A message of the archive or of the stream, shown in its contact's chat.
-function record(conn, message, id) {
+// Where a message of the archive or of the stream goes: [chat, kind,
+// text], or null when it is not to be shown (no text, or shown already).
+function placeOf(conn, message, id) {
   const text = bodyOf(message);
-  if (!seat.seen.admit(text, id)) return;
+  if (!seat.seen.admit(text, id)) return null;
   const from = Strophe.getBareJidFromJid(message.getAttribute("from") || "");
   const mine = from === conn.authzid || from === Strophe.getBareJidFromJid(conn.jid);
   const other = node(mine ? message.getAttribute("to") || "" : from);
-  seat.view.show(other, mine ? "mine" : "theirs", text);
+  return [other, mine ? "mine" : "theirs", text];
+}
+
+function record(conn, message, id) {
+  const place = placeOf(conn, message, id);
+  if (place) seat.view.show(...place);
+}
+
+// The next page of name's conversation, [message, id] oldest first; an
+// empty one when the archive fails (the page still works without it).
+async function readChat(conn, name, history) {
+  try {
+    const entries = await readPage(history, (before) => loadPage(conn, contactJid(name), before));
+    return entries || [];
+  } catch (e) {
+    return [];
+  }
+}
+
+// The participant asks for name's earlier messages: the page before the
+// oldest shown, put above it. A page of an earlier sign-in is dropped.
+async function showEarlier(name) {
+  const conn = seat.conn;
+  const history = seat.histories.get(name);
+  if (!conn || !history) return;
+  const entries = await readChat(conn, name, history);
+  if (seat.histories.get(name) !== history) return;
+  const messages = [];
+  for (const [message, id] of entries) {
+    const place = placeOf(conn, message, id);
+    if (place && place[0] === name) messages.push([place[1], place[2]]);
+  }
+  seat.view.showEarlier(name, messages);
+  seat.view.setEarlier(name, history.more);
 }
 
 function onMessage(conn, message) {
@@ -70,17 +107,20 @@ function onMessage(conn, message) {
   return true;
 }
 
-// Signed in: the conversation so far from the archive, then live messages.
+// Signed in: the newest messages of each chat from the archive, then live
+// messages.
 async function ready(conn) {
   const view = seat.view;
-  try {
-    const archived = await loadArchive(conn);
-    view.clear();
-    seat.seen.clear();
-    for (const [message, id] of archived) record(conn, message, id);
-  } catch (e) {
-    // Without the archive the page still works; it shows what arrives.
+  const histories = new Map(seat.names.map((name) => [name, new History()]));
+  seat.histories = histories;
+  const pages = await Promise.all(seat.names.map((name) =>
+    readChat(conn, name, histories.get(name))));
+  view.clear();
+  seat.seen.clear();
+  for (const entries of pages) {
+    for (const [message, id] of entries) record(conn, message, id);
   }
+  for (const [name, history] of histories) view.setEarlier(name, history.more);
   conn.addHandler((message) => onMessage(conn, message), null, "message");
   conn.send($pres());
   view.setStatus(true, "Connected");
@@ -126,9 +166,15 @@ async function start() {
     seat.view.setStatus(false, "The lab server does not answer. Reload the page in a moment.");
     return;
   }
-  const names = seat.login.c ? [seat.login.c] : [...seat.config.bots, seat.config.notifier];
-  seat.view.build(names, Boolean(seat.login.c));
+  // A link whose contact is not the participant's own signs in to nothing.
+  seat.names = chatsOf(seat.login, seat.config);
+  if (!seat.names) {
+    forgetLogin(tab.storage);
+    return seat.view.showFault(BAD_LINK);
+  }
+  seat.view.build(seat.names, Boolean(seat.login.c));
   seat.view.onSend(send);
+  seat.view.onEarlier(showEarlier);
   connect();
 }
 

@@ -1,10 +1,14 @@
 // The page's DOM (index.html): the status line, one chat per contact with
-// a button to pick it, the entry, and the fault that replaces them all.
+// a button to pick it and, at its top, one to show earlier messages, the
+// entry, and the fault that replaces them all.
+
+export const EARLIER = "Show earlier messages";
 
 export class View {
   constructor(doc = document) {
     this.doc = doc;
-    this.chats = new Map(); // contact name -> {log, button}
+    this.chats = new Map(); // contact name -> {log, button, earlier}
+    this.wantEarlier = () => {};
     this.current = null;
     this.subject = false; // a subject's chat names its contact "Game"
   }
@@ -35,13 +39,15 @@ export class View {
       log.className = "log";
       log.dataset.chat = name;
       log.hidden = true;
+      const earlier = this.earlierItem(name);
+      log.append(earlier);
       this.byId("logs").append(log);
       const button = this.doc.createElement("button");
       button.type = "button";
       button.textContent = name;
       button.addEventListener("click", () => this.select(name));
       this.byId("chats").append(button);
-      this.chats.set(name, { log, button });
+      this.chats.set(name, { log, button, earlier });
     }
     this.byId("chats").hidden = names.length < 2;
     this.select(names[0]);
@@ -64,12 +70,32 @@ export class View {
     return this.chats.has(name);
   }
 
-  // Adds a message to name's chat: kind is mine, theirs or note (the
-  // page's own). The chat follows it when it was at its end; another
-  // chat's button is marked unread.
-  show(name, kind, text) {
+  // The first item of a chat: its button for earlier messages, hidden
+  // until the archive is known to hold some.
+  earlierItem(name) {
+    const item = this.doc.createElement("li");
+    item.className = "earlier";
+    item.hidden = true;
+    const button = this.doc.createElement("button");
+    button.type = "button";
+    button.textContent = EARLIER;
+    button.addEventListener("click", () => this.wantEarlier(name));
+    item.append(button);
+    return item;
+  }
+
+  // want(name) runs when the participant asks for name's earlier messages.
+  onEarlier(want) {
+    this.wantEarlier = want;
+  }
+
+  // Whether name's chat offers its earlier messages.
+  setEarlier(name, more) {
     const chat = this.chats.get(name);
-    if (!chat) return;
+    if (chat) chat.earlier.hidden = !more;
+  }
+
+  message(name, kind, text) {
     const item = this.doc.createElement("li");
     item.className = `msg ${kind}`;
     const who = this.doc.createElement("span");
@@ -80,15 +106,35 @@ export class View {
     body.className = "text";
     body.textContent = text;
     item.append(who, body);
+    return item;
+  }
+
+  // Adds a message to name's chat: kind is mine, theirs or note (the
+  // page's own). The chat follows it when it was at its end; another
+  // chat's button is marked unread.
+  show(name, kind, text) {
+    const chat = this.chats.get(name);
+    if (!chat) return;
     const log = chat.log;
     const atEnd = log.scrollHeight - log.scrollTop - log.clientHeight < 80;
-    log.append(item);
+    log.append(this.message(name, kind, text));
     if (atEnd || kind === "mine") log.scrollTop = log.scrollHeight;
     if (name !== this.current) chat.button.classList.add("unread");
   }
 
+  // Puts earlier messages ([kind, text], oldest first) above name's
+  // messages, leaving in view what the participant was reading.
+  showEarlier(name, messages) {
+    const chat = this.chats.get(name);
+    if (!chat || !messages.length) return;
+    const log = chat.log;
+    const fromEnd = log.scrollHeight - log.scrollTop;
+    chat.earlier.after(...messages.map(([kind, text]) => this.message(name, kind, text)));
+    log.scrollTop = log.scrollHeight - fromEnd;
+  }
+
   clear() {
-    for (const chat of this.chats.values()) chat.log.replaceChildren();
+    for (const chat of this.chats.values()) chat.log.replaceChildren(chat.earlier);
   }
 
   // send(text) runs for each trimmed, non-empty entry; the entry is

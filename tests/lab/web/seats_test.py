@@ -21,7 +21,7 @@ import wexlab_loader  # noqa: E402
 wexlab_loader.load()
 
 from wexlab.model import errors, plan, record, session_file  # noqa: E402
-from wexlab.servers import certificate  # noqa: E402
+from wexlab.servers import certificate, web_page  # noqa: E402
 from wexlab.servers.prosody import config as prosody_config  # noqa: E402
 from wexlab.web import cards, seats  # noqa: E402
 from fixtures import parse  # noqa: E402
@@ -124,6 +124,21 @@ class SeatsCsvTest(unittest.TestCase):
         self.assertEqual(len({line.index("http") for line in lines[1:]}), 1, "not aligned")
         lab.web = None
         self.assertEqual({r["link"] for r in seats.rows(lab)}, {""})
+
+
+class SeatJsonTest(unittest.TestCase):
+    def test_each_links_contact_is_its_own_bot_and_no_password(self):
+        lab = fake_lab()
+        seat = web_page.seat_json(lab)
+        self.assertEqual(seat["contacts"], {"ben": "pair01", "ann": "pair01",
+                                            "dee": "pair02", "cy": "pair02"})
+        self.assertEqual((seat["moderator"], seat["bots"]), ("mod", ["pair01", "pair02"]))
+        # The page checks a link's c against seat.json: every printed link
+        # passes, the moderator's has none.
+        for row in seats.rows(lab):
+            fields = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(row["link"]).fragment))
+            self.assertEqual(fields.get("c"), seat["contacts"].get(row["name"]), row["name"])
+        self.assertNotIn("pw-", repr(seat))
 
 
 def qr_matrix(svg):

@@ -1,10 +1,11 @@
 // The message archive's logic: results of this query, duplicates between
-// pages and live messages, and paging to the archive's end.
+// pages and live messages, and paging from the newest page back to the
+// archive's start on demand.
 import { describe, it } from "node:test";
 import assert from "node:assert/strict";
 
 import {
-  MAX_PAGES, PAGE_SIZE, Results, Seen, newQueryId, nextAfter, readPages,
+  History, PAGE_SIZE, Results, Seen, newQueryId, readPage,
 } from "../../../web/seat/archive.js";
 
 // What the page shows of [text, id] messages, in turn, through one Seen.
@@ -71,63 +72,100 @@ describe("the results of a query", () => {
   });
 });
 
-// An archive of `count` messages served PAGE_SIZE at a time, as RSM pages
-// it: after an id, the page that follows it, and complete on the last.
+// An archive of `count` messages served as RSM pages it backwards: before
+// "" the newest PAGE_SIZE, before an id the PAGE_SIZE ahead of it, oldest
+// first, complete on the page that holds the first message.
 function archive(count, size = PAGE_SIZE) {
   const ids = Array.from({ length: count }, (_, i) => `id${i + 1}`);
   const asked = [];
-  const delivered = [];
-  async function askPage(after) {
-    asked.push(after);
-    const start = after === null ? 0 : ids.indexOf(after) + 1;
-    const page = ids.slice(start, start + size);
-    delivered.push(...page);
-    const complete = start + size >= ids.length;
-    return { complete, last: page.length ? page[page.length - 1] : null };
+  async function askPage(before) {
+    asked.push(before);
+    const end = before === "" ? ids.length : ids.indexOf(before);
+    const start = Math.max(0, end - size);
+    const entries = ids.slice(start, end).map((id) => [`text of ${id}`, id]);
+    return { entries, fin: { complete: start === 0, first: entries.length ? ids[start] : null } };
   }
-  return { askPage, asked, delivered };
+  return { askPage, asked };
 }
 
-describe("paging", () => {
-  it("asks for the page after the last id of each page until complete", async () => {
-    const served = archive(1201);
-    assert.equal(await readPages(served.askPage), 3);
-    assert.deepEqual(served.asked, [null, "id500", "id1000"]);
-    assert.equal(served.delivered.length, 1201);
-    assert.equal(served.delivered.at(-1), "id1201");
+// Reads pages until the history has no more, the ids of each page.
+async function readAll(history, askPage) {
+  const pages = [];
+  for (let entries; (entries = await readPage(history, askPage)) !== null;) {
+    pages.push(entries.map(([, id]) => id));
+  }
+  return pages;
+}
+
+describe("paging from the newest messages back", () => {
+  it("asks first for the newest page alone, whatever the archive holds", async () => {
+    const served = archive(10000);
+    const history = new History();
+    const entries = await readPage(history, served.askPage);
+    assert.deepEqual(served.asked, [""]);
+    assert.equal(entries.length, PAGE_SIZE);
+    assert.equal(entries[0][1], `id${10000 - PAGE_SIZE + 1}`);
+    assert.equal(entries.at(-1)[1], "id10000");
+    assert.equal(history.more, true);
   });
 
-  it("asks once for a short or an empty archive", async () => {
+  it("asks for the page before the oldest shown until the archive's start", async () => {
+    const served = archive(2 * PAGE_SIZE + 1);
+    const history = new History();
+    const pages = await readAll(history, served.askPage);
+    assert.deepEqual(served.asked, ["", `id${PAGE_SIZE + 2}`, "id2"]);
+    assert.deepEqual(pages.map((p) => p.length), [PAGE_SIZE, PAGE_SIZE, 1]);
+    // Every message once, newest page first.
+    const ids = [...pages].reverse().flat();
+    assert.deepEqual(ids, Array.from({ length: 2 * PAGE_SIZE + 1 }, (_, i) => `id${i + 1}`));
+    assert.equal(history.more, false);
+    assert.equal(await readPage(history, served.askPage), null);
+    assert.equal(served.asked.length, 3, "asked again after the start");
+  });
+
+  it("asks once for a short, a full or an empty archive", async () => {
     for (const count of [0, 1, PAGE_SIZE]) {
       const served = archive(count);
-      assert.equal(await readPages(served.askPage), 1, `${count} messages`);
-      assert.deepEqual(served.asked, [null]);
+      const history = new History();
+      assert.equal((await readAll(history, served.askPage)).length, 1, `${count} messages`);
+      assert.deepEqual(served.asked, [""]);
     }
   });
 
-  it("stops at a page without an end or a last id", () => {
-    assert.equal(nextAfter(null), null);
-    assert.equal(nextAfter({ complete: false, last: null }), null);
-    assert.equal(nextAfter({ complete: false, last: "" }), null);
-    assert.equal(nextAfter({ complete: true, last: "id9" }), null);
-    assert.equal(nextAfter({ complete: false, last: "id9" }), "id9");
+  it("takes a page without an end or a first id as the start", () => {
+    for (const fin of [null, { complete: false, first: null }, { complete: false, first: "" },
+      { complete: true, first: "id9" }]) {
+      const history = new History();
+      history.update(fin);
+      assert.equal(history.more, false, JSON.stringify(fin));
+      assert.equal(history.nextBefore(), null);
+    }
+    const history = new History();
+    history.update({ complete: false, first: "id9" });
+    assert.equal(history.nextBefore(), "id9");
   });
 
-  it("gives up after MAX_PAGES on a server that never says complete", async () => {
-    let pages = 0;
-    const count = await readPages(async () => ({ complete: false, last: `id${++pages}` }));
-    assert.equal(count, MAX_PAGES);
-    assert.equal(pages, MAX_PAGES);
+  it("asks nothing while a page is on its way", async () => {
+    const served = archive(1000);
+    const history = new History();
+    let release;
+    const slow = (before) => new Promise((resolve) => {
+      release = () => resolve(served.askPage(before));
+    });
+    const first = readPage(history, slow);
+    assert.equal(await readPage(history, slow), null);
+    release();
+    assert.equal((await first).length, PAGE_SIZE);
+    assert.equal(history.nextBefore(), `id${1000 - PAGE_SIZE + 1}`);
   });
 
-  it("passes on a page that fails", async () => {
-    let asked = 0;
-    const failing = async (after) => {
-      asked += 1;
-      if (after) throw new Error("timed out");
-      return { complete: false, last: "id500" };
-    };
-    await assert.rejects(readPages(failing), /timed out/);
-    assert.equal(asked, 2);
+  it("passes on a page that fails and can ask for it again", async () => {
+    const history = new History();
+    await assert.rejects(readPage(history, async () => {
+      throw new Error("timed out");
+    }), /timed out/);
+    assert.equal(history.nextBefore(), "");
+    const served = archive(3);
+    assert.equal((await readPage(history, served.askPage)).length, 3);
   });
 });

@@ -3,7 +3,9 @@
 import { describe, it } from "node:test";
 import assert from "node:assert/strict";
 
-import { STORE, forgetLogin, parseFragment, readLogin } from "../../../web/seat/link.js";
+import {
+  STORE, chatsOf, forgetLogin, parseFragment, readLogin,
+} from "../../../web/seat/link.js";
 
 // sessionStorage as the page sees it: strings in, null for a missing key.
 class FakeStorage {
@@ -106,5 +108,40 @@ describe("a page without a fragment (a reload)", () => {
     assert.equal(t.location.hash, "");
     forgetLogin(t.storage);
     assert.equal(readLogin(t), null);
+  });
+});
+
+// seat.json of a session with two pairs.
+const CONFIG = {
+  domain: "lab.wex", websocket: "/xmpp-websocket", bots: ["pair01", "pair02"],
+  notifier: "wexlab", moderator: "mod",
+  contacts: { ann: "pair01", ben: "pair01", cy: "pair02", dee: "pair02" },
+};
+
+describe("a link's contact", () => {
+  it("of a subject is its own pair's bot, its one chat", () => {
+    assert.deepEqual(chatsOf({ n: "ann", p: "pw", c: "pair01" }, CONFIG), ["pair01"]);
+    assert.deepEqual(chatsOf({ n: "dee", p: "pw", c: "pair02" }, CONFIG), ["pair02"]);
+  });
+
+  it("of the moderator is none: every bot's chat and the notices", () => {
+    assert.deepEqual(chatsOf({ n: "mod", p: "pw", c: "" }, CONFIG), ["pair01", "pair02", "wexlab"]);
+  });
+
+  it("altered to any other account signs in to nothing", () => {
+    for (const c of ["pair02", "ben", "cy", "mod", "wexlab", "wexdesk", "nobody", ""]) {
+      assert.equal(chatsOf({ n: "ann", p: "pw", c }, CONFIG), null, `ann with c=${c}`);
+    }
+    for (const c of ["pair01", "wexlab", "ann"]) {
+      assert.equal(chatsOf({ n: "mod", p: "pw", c }, CONFIG), null, `mod with c=${c}`);
+    }
+  });
+
+  it("of an account the session does not seat is refused", () => {
+    assert.equal(chatsOf({ n: "wexdesk", p: "pw", c: "" }, CONFIG), null);
+    assert.equal(chatsOf({ n: "pair01", p: "pw", c: "pair01" }, CONFIG), null);
+    // Names that are properties of every object are not subjects.
+    assert.equal(chatsOf({ n: "constructor", p: "pw", c: "" }, CONFIG), null);
+    assert.equal(chatsOf({ n: "toString", p: "pw", c: "pair01" }, CONFIG), null);
   });
 });
