@@ -15,7 +15,7 @@ bot asks her for it again.
 The toggle cases have alice's client send an unavailable and an available
 presence 200 times in one burst, on Prosody and on ejabberd, while the
 moderator asks ? every 2.5 s and bob answers: the bot keeps answering
-both within 3 s and tells the moderator of the burst in a few notices."""
+both promptly and tells the moderator of the burst in a few notices."""
 
 import asyncio
 import glob
@@ -199,7 +199,10 @@ TOGGLES = 200
 # for bob's answer with or without a burst.
 ASKS = 8
 ASK_EVERY = 2.5
-PROMPT_SECONDS = 3.0
+# A stalled bot answered after minutes (63 to 235 s before presence was
+# settled); a prompt one in 1 to 2 s, printed above. The bound leaves room
+# for a busy CI machine and the sanitizer builds.
+PROMPT_SECONDS = 15.0
 
 
 async def collect(peer, into, until):
