@@ -26,8 +26,11 @@ export function newResource(random = Math.random) {
 
 // One account's connection, made anew for every attempt. hooks.connected
 // (conn) runs on each sign-in, hooks.refused() when the server refuses the
-// password (the connection then stops for good), hooks.lost() when the
-// connection fails or drops (another attempt follows by itself).
+// password, hooks.replaced() when the server closes the stream with a
+// conflict because the account signed in elsewhere (the connection stops
+// for good after either: signing in again would take the seat back from
+// the newer window), hooks.lost() when the connection fails or drops
+// (another attempt follows by itself).
 export class Connection {
   constructor(url, jid, password, hooks, strophe = globalThis.Strophe, timers = globalThis) {
     this.url = url;
@@ -50,16 +53,17 @@ export class Connection {
     if (this.conn) this.conn.reset();
     this.conn = new this.strophe.Connection(this.url);
     this.conn.connect(`${this.jid}/${newResource()}`, this.password,
-      (status) => this.onStatus(status));
+      (status, condition) => this.onStatus(status, condition));
   }
 
   // The network is back: try at once rather than wait for the timer.
   retryNow() {
-    if (this.conn && !this.conn.connected) this.connect();
+    if (!this.stopped && this.conn && !this.conn.connected) this.connect();
   }
 
-  onStatus(status) {
+  onStatus(status, condition) {
     const S = this.strophe.Status;
+    if (this.stopped) return;
     if (status === S.CONNECTED) {
       this.retries = 0;
       this.hooks.connected(this.conn);
@@ -67,8 +71,10 @@ export class Connection {
       this.stopped = true;
       this.hooks.refused();
       this.conn.reset();
+    } else if (condition === "conflict" && (status === S.ERROR || status === S.CONNFAIL)) {
+      this.stopped = true;
+      this.hooks.replaced();
     } else if (status === S.CONNFAIL || status === S.DISCONNECTED || status === S.ERROR) {
-      if (this.stopped) return;
       this.hooks.lost();
       this.reconnectLater();
     }

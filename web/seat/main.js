@@ -8,6 +8,9 @@ import { Connection, loadArchive, websocketUrl } from "./connection.js";
 import { BAD_LINK, forgetLogin, readLogin } from "./link.js";
 import { View } from "./view.js";
 
+// The server closed this seat's session: the same link signed in elsewhere.
+const REPLACED = "This seat was opened in another window.";
+
 // The page's state. It is window.seat too, for the browser's console and
 // the end-to-end tests, which send through seat.conn.
 const seat = {
@@ -102,6 +105,9 @@ function connect() {
     refused() {
       forgetLogin(tab.storage);
       seat.view.showFault(BAD_LINK);
+    },
+    replaced() {
+      seat.view.showFault(REPLACED);
     },
     lost() {
       seat.view.setStatus(false, "Not connected \u2013 reconnecting\u2026");

@@ -116,7 +116,7 @@ def write_node_files(lab, folder, index, certificate, key, overrides=None):
     for sub in ("", "spool", "logs"):
         make_private_dir(os.path.join(d, sub))
     write_private(os.path.join(d, "ejabberd.yml"),
-                  config_text(lab, node, certificate, key, policy_options(server),
+                  config_text(lab, node, certificate, key, policy_options(server, lab),
                               os.path.join(server, "www"), overrides))
     write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
                   '{host,{127,0,0,1}, ["localhost"]}.\n')
