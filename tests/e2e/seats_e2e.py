@@ -15,7 +15,8 @@ certificate.
 rehearse: `wexlab rehearse --browser --pairs 2 --rounds 2` reaches every
 pair's payouts with pair 1's subjects in Chromium.
 two_tabs: one link in two tabs: the newer takes the seat, the older says
-so and stays signed out, and the supervisor tells it once."""
+so and stays signed out, and the supervisor tells it once; a reload of
+the newer one is no second notice."""
 
 import argparse
 import csv
@@ -308,6 +309,14 @@ def case_two_tabs(world):
     while not told() and time.monotonic() < deadline:
         time.sleep(0.2)
     check(len(told()) == 1, f"supervisor.log tells it {len(told())} times")
+    # A reload signs in again as the same tab: nobody is told.
+    driver.refresh()
+    ann.wait_ready()
+    time.sleep(3)
+    check(len(told()) == 1, f"after a reload supervisor.log tells it {len(told())} times")
+    with open(os.path.join(world.root, "server", "replaced.log"), encoding="utf-8") as f:
+        closed = f.read().splitlines()
+    check(len(closed) == 1, f"replaced.log after a reload: {closed}")
     code, out = world.wexlab("status")
     check(code == 0 and "ALERT" in out and "ann opened the seat in another window" in out,
           f"wexlab status shows no alert of the seat:\n{out}")

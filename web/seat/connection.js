@@ -19,9 +19,23 @@ export function websocketUrl(location, path) {
   return `${scheme}://${location.host}${path}`;
 }
 
-// A resource of its own for each sign-in of the page.
+// A resource of its own for each tab of the page.
 export function newResource(random = Math.random) {
   return "web-" + random().toString(36).slice(2, 8);
+}
+
+const RESOURCE_KEY = "wex-seat-resource";
+
+// The tab's resource, kept in its session storage: a reload or a new
+// attempt signs in under the same one, so the server takes it for this
+// tab's own return, never for the seat opened in another window.
+export function tabResource(storage, random = Math.random) {
+  let resource = storage.getItem(RESOURCE_KEY);
+  if (!/^web-[0-9a-z]{1,6}$/.test(resource || "")) {
+    resource = newResource(random);
+    storage.setItem(RESOURCE_KEY, resource);
+  }
+  return resource;
 }
 
 // One account's connection, made anew for every attempt. hooks.connected
@@ -39,6 +53,7 @@ export class Connection {
     this.hooks = hooks;
     this.strophe = strophe;
     this.timers = timers;
+    this.resource = newResource(); // the same for every attempt
     this.conn = null; // the Strophe connection of the latest attempt
     this.retries = 0;
     this.timer = null;
@@ -52,7 +67,7 @@ export class Connection {
   connect() {
     if (this.conn) this.conn.reset();
     this.conn = new this.strophe.Connection(this.url);
-    this.conn.connect(`${this.jid}/${newResource()}`, this.password,
+    this.conn.connect(`${this.jid}/${this.resource}`, this.password,
       (status, condition) => this.onStatus(status, condition));
   }
 

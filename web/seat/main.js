@@ -4,7 +4,7 @@
 // conversation from the server's message archive after every sign-in.
 
 import { MAM, Seen } from "./archive.js";
-import { Connection, loadArchive, websocketUrl } from "./connection.js";
+import { Connection, loadArchive, tabResource, websocketUrl } from "./connection.js";
 import { BAD_LINK, forgetLogin, readLogin } from "./link.js";
 import { View } from "./view.js";
 
@@ -113,6 +113,7 @@ function connect() {
       seat.view.setStatus(false, "Not connected \u2013 reconnecting\u2026");
     },
   });
+  seat.connection.resource = tabResource(tab.storage);
   window.addEventListener("online", () => seat.connection.retryNow());
   seat.connection.connect();
 }

@@ -5,7 +5,7 @@
 import { describe, it } from "node:test";
 import assert from "node:assert/strict";
 
-import { Connection, retryDelay, websocketUrl } from "../../../web/seat/connection.js";
+import { Connection, retryDelay, tabResource, websocketUrl } from "../../../web/seat/connection.js";
 
 const Status = { ERROR: 0, CONNFAIL: 2, AUTHFAIL: 4, CONNECTED: 5, DISCONNECTED: 6 };
 
@@ -71,6 +71,19 @@ describe("the websocket", () => {
   });
 });
 
+describe("the tab's resource", () => {
+  it("is made once per tab and kept in its storage", () => {
+    const kept = new Map();
+    const storage = { getItem: (k) => kept.get(k) ?? null, setItem: (k, v) => kept.set(k, v) };
+    const first = tabResource(storage, () => 0.5);
+    assert.match(first, /^web-[0-9a-z]{1,6}$/);
+    assert.equal(tabResource(storage, () => 0.25), first);
+    // A damaged value is replaced, never sent as the resource.
+    kept.set("wex-seat-resource", "web-x/../evil");
+    assert.equal(tabResource(storage, () => 0.25), "web-" + (0.25).toString(36).slice(2, 8));
+  });
+});
+
 describe("a connection", () => {
   it("signs in with the account, a resource of its own and the password", () => {
     const w = world();
@@ -95,6 +108,8 @@ describe("a connection", () => {
     assert.equal(w.made.length, 6);
     // Each attempt drops the one before it.
     assert.deepEqual(w.made.map((conn) => conn.resets), [1, 1, 1, 1, 1, 0]);
+    // Every attempt signs in under the same resource.
+    assert.equal(new Set(w.made.map((conn) => conn.jid)).size, 1);
     w.last().status(Status.CONNECTED);
     w.last().status(Status.ERROR);
     assert.equal(w.timers.fire(), 1000);
