@@ -284,6 +284,9 @@ def case_two_tabs(world):
     driver = ann.driver
     ann.open(link)
     ann.wait_ready()
+    ann.say("pair01", "hello")  # joined: the bot tells the moderator of her presence
+    ann.wait(lambda: [m for m in ann.messages("pair01") if m[0] == "theirs"], 30,
+             "the bot's answer in the first tab")
     first = driver.current_window_handle
     driver.switch_to.new_window("tab")
     ann.open(link)
@@ -297,8 +300,9 @@ def case_two_tabs(world):
     driver.switch_to.window(second)
     check(ann.state()["ready"] and not ann.state()["fault"],
           f"the newer tab lost the seat: {ann.state()}")
+    heard = len([m for m in ann.messages("pair01") if m[0] == "theirs"])
     ann.say("pair01", "hello from the newer tab")
-    ann.wait(lambda: [m for m in ann.messages("pair01") if m[0] == "theirs"], 30,
+    ann.wait(lambda: len([m for m in ann.messages("pair01") if m[0] == "theirs"]) > heard, 30,
              "the bot's answer in the newer tab")
     supervisor = os.path.join(world.root, "supervisor.log")
 
@@ -309,6 +313,11 @@ def case_two_tabs(world):
     while not told() and time.monotonic() < deadline:
         time.sleep(0.2)
     check(len(told()) == 1, f"supervisor.log tells it {len(told())} times")
+    # What the bot saw of it (its own PRES lines), for the record.
+    import glob
+    for path in glob.glob(os.path.join(world.root, "pair01", "transcript_*.log")):
+        with open(path, encoding="utf-8") as f:
+            print("bot's transcript:", [line.strip() for line in f if " PRES " in line])
     # A reload signs in again as the same tab: nobody is told.
     driver.refresh()
     ann.wait_ready()
