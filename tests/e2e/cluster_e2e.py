@@ -27,7 +27,8 @@ browser_seats: `--browser` on two nodes: pair 1's subjects play through
 the seat pages of their own nodes in headless Chromium. browser_tls: with
 WebTls on, each node's page is HTTPS with the lab certificate, served
 with headers that forbid framing and other origins, and a seat on node 2
-talks over wss, also after the nodes restart. Both skip when
+talks over wss, also after the nodes restart; its link opened in a second
+tab takes the seat from the first. Both skip when
 Chromium, its driver or web/node_modules is missing."""
 
 import argparse
@@ -419,6 +420,18 @@ def browser_tls(args, root):
               f"with {len(shown)} messages shown")
         seat.wait(lambda: [m for m in seat.messages(pair["bot"]) if m[0] != "note"] == shown,
                   30, "the conversation after the restart")
+        # The same link in a second tab takes the seat; the first says so.
+        first = seat.driver.current_window_handle
+        seat.driver.switch_to.new_window("tab")
+        seat.open(links[name])
+        seat.wait_ready(60)
+        seat.driver.switch_to.window(first)
+        seat.wait(lambda: seat.state()["fault"], 30, "the older tab to give up its seat")
+        check(seat.state()["fault"] == "This seat was opened in another window.",
+              f"the older tab shows {seat.state()}")
+        with open(os.path.join(folder, "server", "replaced.log"), encoding="utf-8") as f:
+            closed = [line.split("\t")[1] for line in f]
+        check(closed == [name], f"replaced.log names {closed}, not {name} once")
     except browser.BrowserError as e:
         raise Failure(str(e))
     finally:
