@@ -8,19 +8,19 @@ import os
 import textwrap
 from xml.sax.saxutils import quoteattr
 
-from ..policy import POLICY_FILE, REFUSED_LOG, REPLACED_LOG, one_session_accounts
+from ..policy import POLICY_FILE, REFUSED_LOG, REPLACED_LOG
 from ..web_page import HEADERS, WEBSOCKET_PATH
 
 MODULE = "mod_wex_lab_policy"
 
 
-def policy_options(server, lab=None):
+def policy_options(server, one_session=()):
     """The lab module's options: the policy and its logs in the server
-    folder, and the accounts of lab that hold one session at a time."""
+    folder, and the accounts that hold one session at a time."""
     options = {"policy_file": os.path.join(server, POLICY_FILE),
                "refused_log": os.path.join(server, REFUSED_LOG),
                "replaced_log": os.path.join(server, REPLACED_LOG),
-               "one_session": one_session_accounts(lab) if lab else []}
+               "one_session": list(one_session)}
     # A JSON string is a YAML string, whatever the path holds.
     return "".join(f"    {k}: {json.dumps(v)}\n" for k, v in options.items())
 

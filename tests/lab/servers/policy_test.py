@@ -53,7 +53,7 @@ class OneSessionTest(unittest.TestCase):
         self.assertEqual(policy.one_session_accounts(record), ["cy", "ann", "dee", "bob"])
         self.assertEqual(prosody_config.session_lines(record),
                          ['wex_lab_one_session = { "cy"; "ann"; "dee"; "bob"; }'])
-        options = ejabberd_config.policy_options("/srv/s", record)
+        options = ejabberd_config.policy_options("/srv/s", policy.one_session_accounts(record))
         self.assertIn('    one_session: ["cy", "ann", "dee", "bob"]\n', options)
         self.assertIn('    replaced_log: "/srv/s/replaced.log"\n', options)
         self.assertIn("    one_session: []\n", ejabberd_config.policy_options("/srv/s"))
