@@ -30,6 +30,7 @@ def pair_records(folder, lab):
         state = pair_state.pair_state(dict(pair_json(pair), nrounds=lab.rounds), entries, events,
                                       sup, {}, None, time.time())
         found = [(t, text) for t, text in sup if "restarted" in text]
+        found += [(e["t"], e["text"]) for e in state["reopened"]]
         found += [(e["t"], f"failed: {e['text']}") for e in state["errors"]]
         found += [(t, f"{name} {text}") for t, name, tag, text in events if tag == "PRES"]
         found += [(e["t"], f"the moderator ended the game in round {e.get('round')}")

@@ -10,7 +10,9 @@ A pair's state is a dict (the JSON of /api/pairs):
   ended, reported), break_left_s, subjects [{name, online, since, owes,
   owes_since, last_message_s, investments}], bot_state (running, stopped,
   given up, not running, elsewhere), restarts, chat (the break's last
-  lines, each text escaped as the transcript shows it), errors [{t, text}], answer {t, text} (the last ? answer)."""
+  lines, each text escaped as the transcript shows it), errors [{t, text}],
+  reopened [{t, text}] (a subject's seat opened in another window), answer
+  {t, text} (the last ? answer)."""
 
 import glob
 import json
@@ -58,11 +60,12 @@ def transcript_events(lines):
 
 
 def supervisor_events(lines, bot):
-    """(t, text) of supervisor.log's lines about bot's restarts and end."""
+    """(t, text) of supervisor.log's lines about bot's restarts and end,
+    and about its subjects (a seat opened again)."""
     events = []
     for line in lines:
         found = SUPERVISOR_LINE.match(line.rstrip("\n"))
-        if found and found.group(2).startswith(f"{bot}'s bot "):
+        if found and found.group(2).startswith((f"{bot}'s bot ", f"{bot}'s subject ")):
             events.append((local_seconds(found.group(1)), found.group(2)))
     return events
 
@@ -235,6 +238,8 @@ def pair_state(pair, entries, events, supervisor, bot_info, answer, now):
         game.apply(entry)
     errors = _apply_transcript(game, events, now)
     restarts = [t for t, text in supervisor if "restarted" in text]
+    reopened = [{"t": t, "text": text} for t, text in supervisor
+                if text.startswith(f"{pair['bot']}'s subject ")]
     subjects = []
     for subject in game.subjects:
         owes, since = game.owes(subject)
@@ -258,7 +263,7 @@ def pair_state(pair, entries, events, supervisor, bot_info, answer, now):
             "rounds_closed": closed, "phase": phase, "break_left_s": left,
             "subjects": subjects, "bot_state": _bot_state(bot_info, restarts),
             "restarts": len(restarts), "restart_times": restarts,
-            "given_up": bool(bot_info.get("given_up")),
+            "given_up": bool(bot_info.get("given_up")), "reopened": reopened,
             "chat": game.chat if phase == "break" else [],
             "errors": errors, "answer": answer}
 

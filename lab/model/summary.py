@@ -41,6 +41,9 @@ def alerts(pairs, now, offline_after, stall_after, server_up=True):
             found.append({"id": f"given_up:{p['pair']}", "t": now, "pair": p["pair"],
                           "text": f"{p['bot']}'s bot keeps stopping and is no longer "
                                   "restarted"})
+        for e in p.get("reopened", ()):
+            found.append({"id": f"seat:{p['pair']}:{e['t']}:{zlib.crc32(e['text'].encode())}",
+                          "t": e["t"], "pair": p["pair"], "text": e["text"]})
         for e in p["errors"]:
             found.append({"id": f"err:{p['pair']}:{e['t']}:{zlib.crc32(e['text'].encode())}",
                           "t": e["t"], "pair": p["pair"],

@@ -12,6 +12,7 @@ import time
 from ..model import record
 from ..model.accounts import NOTIFIER, jid
 from ..model.files import read_json, write_json
+from ..servers import policy
 from . import bots, xmpp
 
 POLL_SECONDS = 0.5
@@ -46,6 +47,9 @@ class Supervisor:
         self.given_up = set()
         self.stop = asyncio.Event()
         self.notifier = None
+        # How far server/replaced.log has been told: what was in it before
+        # this supervisor started was told by the one before.
+        self.replaced_offset = policy.read_replaced(folder)[1]
 
     def stopping(self):
         return os.path.exists(os.path.join(self.folder, "stopping")) or self.stop.is_set()
@@ -125,6 +129,22 @@ class Supervisor:
         if changed:
             self.save()
 
+    def check_replaced(self):
+        """Tells the moderator once about each subject whose seat the
+        server closed because it was opened again (server/replaced.log):
+        the lines that came since the last look, one notice per subject."""
+        lines, self.replaced_offset = policy.read_replaced(self.folder, self.replaced_offset)
+        counts = {}
+        for _, name, _, _ in lines:
+            counts[name] = counts.get(name, 0) + 1
+        for name, count in counts.items():
+            pair = next((p for p in self.lab.pairs if name in p.subjects()), None)
+            if pair is None:
+                continue
+            times = "" if count == 1 else f" ({count} sign-ins)"
+            self.tell_moderator(f"{pair.bot}'s subject {name} opened the seat in another "
+                                f"window{times}; the older window was closed.")
+
     async def run(self, previous):
         loop = asyncio.get_running_loop()
         for sig in (signal.SIGTERM, signal.SIGINT):
@@ -139,6 +159,7 @@ class Supervisor:
         self.save()
         while not self.stop.is_set():
             self.check()
+            self.check_replaced()
             try:
                 await asyncio.wait_for(self.stop.wait(), POLL_SECONDS)
             except asyncio.TimeoutError:

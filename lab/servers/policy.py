@@ -9,6 +9,9 @@ from ..model.files import write_private
 
 POLICY_FILE = "allowed.txt"  # pairs of accounts that may talk, in the server's folder
 REFUSED_LOG = "refused.log"  # one line per refused stanza, in the server's folder
+# One line per session the server closed because its account signed in
+# again elsewhere (time, account, older resource, newer resource).
+REPLACED_LOG = "replaced.log"
 
 
 def write_policy(folder, pairs):
@@ -51,6 +54,29 @@ def policy_pairs(lab):
                   (bot, NOTIFIER), (bot, DESK)]
     pairs.append((moderator, NOTIFIER))
     return pairs
+
+
+def one_session_accounts(lab):
+    """The accounts that may hold one session at a time: the subjects, so a
+    seat opened twice cannot answer twice. The moderator's account (wexlab's
+    own resource beside the human's), the bots, wexlab's and the desk's keep
+    theirs."""
+    return [name for pair in lab.pairs for name in pair.subjects()]
+
+
+def read_replaced(folder, offset=0):
+    """(lines as [time, account, older, newer], the offset after them) of
+    replaced.log from offset; a torn last line waits for the next read."""
+    path = os.path.join(folder, "server", REPLACED_LOG)
+    try:
+        with open(path, "rb") as f:
+            f.seek(offset)
+            data = f.read()
+    except OSError:
+        return [], offset
+    end = data.rfind(b"\n") + 1
+    lines = data[:end].decode("utf-8", "replace").splitlines()
+    return [line.split("\t") for line in lines if line.count("\t") == 3], offset + end
 
 
 def refusals_note(folder):

@@ -15,6 +15,19 @@ from ..model.paths import WEB
 WEBSOCKET_PATH = "/xmpp-websocket"  # seat.json names it to the page
 # The one file of the npm package that the page loads (MIT, about 70 kB).
 LIBRARY = os.path.join("strophe.js", "dist", "strophe.umd.min.js")
+# The headers of every file of the page: its content policy (as the page's
+# own meta tag, plus frame-ancestors, which only a header can carry), no
+# framing, no sniffing. Neither server adds a CORS header to the files.
+CONTENT_SECURITY_POLICY = ("default-src 'none'; script-src 'self'; style-src 'self'; "
+                           "connect-src 'self'; img-src 'self' data:; base-uri 'none'; "
+                           "form-action 'none'; frame-ancestors 'none'")
+HEADERS = {"Content-Security-Policy": CONTENT_SECURITY_POLICY,
+           "X-Frame-Options": "DENY",
+           "X-Content-Type-Options": "nosniff",
+           "Referrer-Policy": "no-referrer"}
+# seat.json is read afresh by every page and never stored; the other files
+# may be kept but are checked with the server before each use.
+NO_STORE = ("/seat.json",)
 
 
 def web_root():

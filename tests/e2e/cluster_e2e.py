@@ -25,8 +25,10 @@ rehearsal's end) stops the other node too, which ends `node serve`.
 
 browser_seats: `--browser` on two nodes: pair 1's subjects play through
 the seat pages of their own nodes in headless Chromium. browser_tls: with
-WebTls on, each node's page is HTTPS with the lab certificate and a seat
-on node 2 talks over wss, also after the nodes restart. Both skip when
+WebTls on, each node's page is HTTPS with the lab certificate, served
+with headers that forbid framing and other origins, and a seat on node 2
+talks over wss, also after the nodes restart; its link opened in a second
+tab takes the seat from the first. Both skip when
 Chromium, its driver or web/node_modules is missing."""
 
 import argparse
@@ -46,7 +48,8 @@ import threading
 import time
 import urllib.request
 
-from harness import Failure, check, free_port, load_wexlab  # noqa: E402  (beside this file)
+from harness import (Failure, check, free_port, load_wexlab,  # noqa: E402  (beside this file)
+                     page_header_faults)
 
 SKIP = 77
 PAIRS = 4
@@ -389,6 +392,8 @@ def browser_tls(args, root):
             url = f"https://127.0.0.1:{node['web_port']}/"
             with urllib.request.urlopen(url, context=context, timeout=30) as page:
                 check(b"strophe.min.js" in page.read(), f"{url} is not the seat page")
+            faults = page_header_faults(url.rstrip("/"), context)
+            check(not faults, f"the headers of {url}'s files: {faults}")
         with open(os.path.join(folder, "seats.csv")) as f:
             links = {row["name"]: row["link"] for row in csv.DictReader(f)}
         pair = lab["pairs"][0]
@@ -415,6 +420,18 @@ def browser_tls(args, root):
               f"with {len(shown)} messages shown")
         seat.wait(lambda: [m for m in seat.messages(pair["bot"]) if m[0] != "note"] == shown,
                   30, "the conversation after the restart")
+        # The same link in a second tab takes the seat; the first says so.
+        first = seat.driver.current_window_handle
+        seat.driver.switch_to.new_window("tab")
+        seat.open(links[name])
+        seat.wait_ready(60)
+        seat.driver.switch_to.window(first)
+        seat.wait(lambda: seat.state()["fault"], 30, "the older tab to give up its seat")
+        check(seat.state()["fault"] == "This seat was opened in another window.",
+              f"the older tab shows {seat.state()}")
+        with open(os.path.join(folder, "server", "replaced.log"), encoding="utf-8") as f:
+            closed = [line.split("\t")[1] for line in f]
+        check(closed == [name], f"replaced.log names {closed}, not {name} once")
     except browser.BrowserError as e:
         raise Failure(str(e))
     finally:

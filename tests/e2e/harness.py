@@ -361,6 +361,36 @@ class Peer(slixmpp.ClientXMPP):
                 pass
 
 
+def page_header_faults(origin, context=None):
+    """What is wrong with the headers of the seat page's files at origin:
+    each must forbid framing in a Content-Security-Policy header and
+    X-Frame-Options, allow no other origin (no Access-Control-Allow-Origin,
+    even to a request that names one), and carry a Cache-Control suited to
+    it (seat.json never stored). A list of faults, empty when sound."""
+    import urllib.request
+    from wexlab.servers import web_page
+    faults = []
+    for path in ("/", "/index.html", "/main.js", "/seat.json"):
+        request = urllib.request.Request(origin + path,
+                                         headers={"Origin": "http://other.example"})
+        with urllib.request.urlopen(request, context=context, timeout=30) as answer:
+            headers = answer.headers
+            answer.read()
+        csp = headers.get("Content-Security-Policy")
+        if csp != web_page.CONTENT_SECURITY_POLICY or "frame-ancestors 'none'" not in csp:
+            faults.append(f"{path}: Content-Security-Policy {csp!r}")
+        if headers.get("X-Frame-Options") != "DENY":
+            faults.append(f"{path}: X-Frame-Options {headers.get('X-Frame-Options')!r}")
+        if headers.get("Access-Control-Allow-Origin") is not None:
+            faults.append(f"{path}: Access-Control-Allow-Origin "
+                          f"{headers.get('Access-Control-Allow-Origin')!r}")
+        cache = headers.get("Cache-Control")
+        wanted = ("no-store",) if path == "/seat.json" else ("no-cache", "no-store")
+        if cache not in wanted:
+            faults.append(f"{path}: Cache-Control {cache!r}, not {' or '.join(wanted)}")
+    return faults
+
+
 def load_wexlab(launcher):
     """The package wexlab (lab/), loaded by the code of the launcher at this
     path (scripts/wexlab), as the program itself loads it."""

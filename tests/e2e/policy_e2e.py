@@ -1,16 +1,19 @@
 #!/usr/bin/python3
 """End-to-end tests of the lab server's policy: subjects reach their own
-pair's bot and nobody else. Slixmpp clients sign on as every account (the
-bots' accounts too) of a Prosody set up as wexlab sets it up for two pairs,
-or as lab-server.py sets it up for one."""
+pair's bot and nobody else, and a subject's account holds one session at a
+time (the newest sign-in takes it). Slixmpp clients sign on as every
+account (the bots' accounts too) of a Prosody or an ejabberd set up as
+wexlab sets it up for two pairs, or of a Prosody as lab-server.py sets it
+up for one."""
 
 import asyncio
 import os
 import shutil
 import sys
 import tempfile
+import time
 
-from harness import Failure, Scene, _LabBase, check, free_port, load_wexlab, run_case
+from harness import Failure, Peer, Scene, _LabBase, check, free_port, load_wexlab, run_case
 
 REFUSAL_TEXT = "Messages to this account are not allowed in this session."
 SESSION = """Service xmpp:lab.wex@127.0.0.1:{port};tls=off
@@ -44,25 +47,32 @@ class WexlabLab(_LabBase):
     with no bots running: the tests sign on as the bots' accounts. Roles
     are account names."""
 
-    def __init__(self, args):
+    def __init__(self, args, ejabberd=False):
         self.accountslib, self.plan, self.bot_check, self.server = wexlab_modules(args)
         self.bot = args.bot
         self.root = tempfile.mkdtemp(prefix="wex-e2e-policy-")
         self.dir = os.path.join(self.root, "server")
         self.port = free_port()
-        self.plain = True
+        # ejabberd requires STARTTLS; Peer takes any certificate.
+        self.plain = not ejabberd
+        self.session = SESSION
+        if ejabberd:
+            self.session = (SESSION.replace(";tls=off", ";trust=any") +
+                            "Server ejabberd\n")
         self.accounts = {}
         self.lab = None
 
     def start(self):
+        from wexlab.model import record
         path = os.path.join(self.root, "session.conf")
         with open(path, "w", encoding="utf-8") as f:
-            f.write(SESSION.format(port=self.port))
+            f.write(self.session.format(port=self.port))
         # Read and checked with the wexbot's key table, as wexlab start does.
         session = self.bot_check.read_session(path, self.bot)
         self.lab = self.plan.new_lab(session, None)
         server = self.server.for_lab(self.lab, self.root)
         server.set_up(self.lab.plain)
+        record.save(self.root, self.lab)  # stop_folder reads the server's kind there
         server.start()
         self.accounts = {name: {"jid": self.accountslib.jid(self.lab, name),
                                 "password": account.password}
@@ -72,7 +82,9 @@ class WexlabLab(_LabBase):
         return self.lab.pairs[index - 1]
 
     def log_tail(self):
-        return read(os.path.join(self.dir, "prosody.log"))[-3000:]
+        if self.lab is not None and self.lab.server == "ejabberd":
+            return read(os.path.join(self.dir, "node1", "logs", "ejabberd.log"))[-3000:]
+        return read(os.path.join(self.dir, "prosody.log"))[-int(os.environ.get("WEX_LOG_TAIL", 3000)):]
 
     def close(self):
         self.server.stop_folder(self.root)
@@ -203,7 +215,130 @@ async def single_pair(args):
         await nothing_from(alice, [moderator], bot)
 
 
-CASES = {f.__name__: f for f in (wexlab_pairs, single_pair)}
+class Watched(Peer):
+    """A client that records the stream error that ends its session."""
+
+    def __init__(self, *args):
+        super().__init__(*args)
+        self.stream_errors = []
+        self.gone = asyncio.Event()
+        self.add_event_handler("stream_error", lambda e: self.stream_errors.append(
+            e["condition"]))
+        self.add_event_handler("disconnected", lambda _: self.gone.set())
+
+
+async def settled(peer, timeout=60):
+    """Connects peer and waits until it is signed on or cut (a sign-in
+    closed by a newer one may never get as far as its session)."""
+    peer.connect(("127.0.0.1", peer.port), force_starttls=not peer.plain,
+                 disable_starttls=peer.plain)
+    ready = asyncio.ensure_future(peer.ready.wait())
+    gone = asyncio.ensure_future(peer.gone.wait())
+    done, pending = await asyncio.wait({ready, gone}, timeout=timeout,
+                                       return_when=asyncio.FIRST_COMPLETED)
+    for task in pending:
+        task.cancel()
+    check(done, f"{peer.boundjid.bare}: neither signed on nor cut within {timeout} s")
+
+
+async def signed_on(lab, name, timeout=30):
+    account = lab.accounts[name]
+    peer = Watched(account["jid"], account["password"], lab.port, lab.plain)
+    return await peer.online(timeout)
+
+
+async def cut(peer, why):
+    """Waits until the server has closed peer's session with a conflict."""
+    try:
+        await asyncio.wait_for(peer.gone.wait(), 15)
+    except asyncio.TimeoutError:
+        raise Failure(f"{why}: {peer.boundjid.full} is still signed in")
+    check(peer.stream_errors == ["conflict"],
+          f"{why}: {peer.boundjid.full} ended with {peer.stream_errors}, not a conflict")
+
+
+def replaced_lines(lab):
+    lines = read(os.path.join(lab.dir, "replaced.log")).splitlines()
+    return [line.split("\t") for line in lines]
+
+
+async def one_session(lab):
+    """A subject's second sign-in closes the first with a conflict and
+    works; 40 at once leave one, the newest; the moderator's account keeps
+    two sessions; the server logs each closed session."""
+    peers = []
+    try:
+        one = lab.pair(1)
+        bot = await signed_on(lab, one.bot)
+        peers.append(bot)
+        first = await signed_on(lab, one.subject1)
+        second = await signed_on(lab, one.subject1)
+        peers += [first, second]
+        await cut(first, "a second sign-in")
+        check(second.is_connected() and not second.gone.is_set(), "the newer session was cut")
+        await delivered(second, bot, "the newer window answers")
+        await delivered(bot, second, "and hears the bot")
+        lines = replaced_lines(lab)
+        check(len(lines) == 1 and lines[0][1:] == [one.subject1, first.boundjid.resource,
+                                                   second.boundjid.resource],
+              f"replaced.log: {lines}")
+
+        # 40 sign-ins of one account at once: one stays, the newest.
+        many = [Watched(lab.accounts[one.subject2]["jid"],
+                        lab.accounts[one.subject2]["password"], lab.port, lab.plain)
+                for _ in range(40)]
+        peers += many
+        started = time.monotonic()
+        await asyncio.gather(*(settled(p) for p in many))
+        await asyncio.sleep(3)  # the last closes reach their clients
+        left = [p for p in many if not p.gone.is_set()]
+        print(f"40 parallel sign-ins: {len(left)} left after "
+              f"{time.monotonic() - started:.1f} s")
+        check(len(left) == 1, f"{len(left)} sessions of {one.subject2} left of 40")
+        check(left[0].ready.is_set(), "the session left never signed on")
+        # A client cut while it still negotiates may lose the error with
+        # the connection; none ends with another one.
+        ended = [p.stream_errors for p in many if p not in left]
+        check(all(errors in ([], ["conflict"]) for errors in ended) and
+              ended.count(["conflict"]) >= 30, f"the closed sessions' errors: {ended}")
+        await delivered(left[0], bot, "the one left answers")
+        newest = [line for line in replaced_lines(lab) if line[1] == one.subject2]
+        check(len({line[2] for line in newest}) == 39, f"{len(newest)} lines for 39 closed")
+        check(left[0].boundjid.resource not in {line[2] for line in newest},
+              "the one left is logged as closed")
+
+        # The moderator's account keeps wexlab's resource beside the human's.
+        moderator = lab.lab.moderator
+        human = await signed_on(lab, moderator)
+        wexlab_side = await signed_on(lab, moderator)
+        peers += [human, wexlab_side]
+        await delivered(bot, human, "b still there")
+        check(not human.gone.is_set() and not wexlab_side.gone.is_set(),
+              "the moderator's second session cut the first")
+        check(not [line for line in replaced_lines(lab) if line[1] == moderator],
+              "the moderator's sessions were logged as replaced")
+    finally:
+        for peer in peers:
+            await peer.close()
+
+
+async def one_session_prosody(args):
+    lab = WexlabLab(args)
+    async with Scene(args, lab=lab):
+        await one_session(lab)
+
+
+async def one_session_ejabberd(args):
+    lab = WexlabLab(args, ejabberd=True)
+    async with Scene(args, lab=lab):
+        lab.port = lab.lab.nodes[0].port
+        await one_session(lab)
+
+
+one_session_ejabberd.needs = ("ejabberdctl", "erlc")
+
+CASES = {f.__name__: f for f in (wexlab_pairs, single_pair, one_session_prosody,
+                                   one_session_ejabberd)}
 
 if __name__ == "__main__":
     sys.exit(run_case(CASES, sys.argv[1:]))

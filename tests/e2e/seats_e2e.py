@@ -8,17 +8,22 @@ mid-round and finishes; a restart of the server is seen and recovered from
 without a reload; a wrong link shows the plain message; a message
 to the other subject is refused by the server's policy (websocket sessions
 are held to it too); every request of every page goes to 127.0.0.1.
-tls: with WebTls on the page and its websocket use HTTPS and wss, and a
-second session gets the same certificate.
+tls: with WebTls on the page and its websocket use HTTPS and wss, the
+page's files come with headers that forbid framing and other origins (and
+seat.json is never stored), and a second session gets the same
+certificate.
 flood: a subject's seat that sent 10,000 messages to its bot, and the
-moderator's that sent as many to wexlab's notices, reload ready in seconds, not minutes
-with their newest messages, and show earlier ones on demand;
+moderator's that sent as many to wexlab's notices, reload ready in seconds,
+not minutes, with their newest messages, and show earlier ones on demand;
 flood_ejabberd: the same on `Server ejabberd`, with 1,000 messages.
 contact: a subject's link whose c= names the other subject or the
 moderator, or has none, and the moderator's link with a c=, sign in to
 nothing and show the plain message; the true link still works in that tab.
 rehearse: `wexlab rehearse --browser --pairs 2 --rounds 2` reaches every
-pair's payouts with pair 1's subjects in Chromium."""
+pair's payouts with pair 1's subjects in Chromium.
+two_tabs: one link in two tabs: the newer takes the seat, the older says
+so and stays signed out, and the supervisor tells it once; a reload of
+the newer one is no second notice."""
 
 import argparse
 import csv
@@ -242,6 +247,13 @@ def case_tls(world):
     rows = world.start(text)
     check(rows["ann"]["link"].startswith("https://127.0.0.1:"), f"link {rows['ann']['link']}")
     lib = world.lib
+    # A plain HTTPS request, as another site's page or frame would make it.
+    import ssl
+    from harness import page_header_faults
+    context = ssl.create_default_context(cafile=lib.record.load(world.root).certificate)
+    origin = rows["ann"]["link"].split("/#")[0]
+    faults = page_header_faults(origin, context)
+    check(not faults, f"the page's headers: {faults}")
     lib.browser.FLAGS += ("--ignore-certificate-errors",)
     ann = world.seat()
     ann.open(rows["ann"]["link"])
@@ -397,6 +409,67 @@ def case_contact(world):
     ann.wait(lambda: [m for m in ann.messages("pair01") if m[0] == "theirs"], 30, "the bot")
 
 
+REPLACED = "This seat was opened in another window."
+
+
+def case_two_tabs(world):
+    """One link opened in a second tab of the same browser: the newer tab
+    takes the seat and works; the older one says so and stays signed out
+    (past the page's longest wait between attempts); the moderator and
+    the desk's state are told once, naming the subject."""
+    rows = world.start(SESSION.format(port=free_port(), web=free_port()))
+    link = rows["ann"]["link"]
+    ann = world.seat()
+    driver = ann.driver
+    ann.open(link)
+    ann.wait_ready()
+    ann.say("pair01", "hello")  # joined: the bot tells the moderator of her presence
+    ann.wait(lambda: [m for m in ann.messages("pair01") if m[0] == "theirs"], 30,
+             "the bot's answer in the first tab")
+    first = driver.current_window_handle
+    driver.switch_to.new_window("tab")
+    ann.open(link)
+    ann.wait_ready()
+    second = driver.current_window_handle
+    driver.switch_to.window(first)
+    ann.wait(lambda: ann.state()["fault"], 30, "the older tab to give up its seat")
+    check(ann.state()["fault"] == REPLACED, f"the older tab shows {ann.state()}")
+    time.sleep(12)  # longer than the page's longest wait before signing in again
+    check(ann.state()["fault"] == REPLACED, f"the older tab shows {ann.state()} later")
+    driver.switch_to.window(second)
+    check(ann.state()["ready"] and not ann.state()["fault"],
+          f"the newer tab lost the seat: {ann.state()}")
+    heard = len([m for m in ann.messages("pair01") if m[0] == "theirs"])
+    ann.say("pair01", "hello from the newer tab")
+    ann.wait(lambda: len([m for m in ann.messages("pair01") if m[0] == "theirs"]) > heard, 30,
+             "the bot's answer in the newer tab")
+    supervisor = os.path.join(world.root, "supervisor.log")
+
+    def told():
+        with open(supervisor, encoding="utf-8") as f:
+            return [line for line in f if "subject ann opened the seat in another window" in line]
+    deadline = time.monotonic() + 10
+    while not told() and time.monotonic() < deadline:
+        time.sleep(0.2)
+    check(len(told()) == 1, f"supervisor.log tells it {len(told())} times")
+    # What the bot saw of it (its own PRES lines), for the record.
+    import glob
+    for path in glob.glob(os.path.join(world.root, "pair01", "transcript_*.log")):
+        with open(path, encoding="utf-8") as f:
+            print("bot's transcript:", [line.strip() for line in f if " PRES " in line])
+    # A reload signs in again as the same tab: nobody is told.
+    driver.refresh()
+    ann.wait_ready()
+    time.sleep(3)
+    check(len(told()) == 1, f"after a reload supervisor.log tells it {len(told())} times")
+    with open(os.path.join(world.root, "server", "replaced.log"), encoding="utf-8") as f:
+        closed = f.read().splitlines()
+    check(len(closed) == 1, f"replaced.log after a reload: {closed}")
+    code, out = world.wexlab("status")
+    check(code == 0 and "ALERT" in out and "ann opened the seat in another window" in out,
+          f"wexlab status shows no alert of the seat:\n{out}")
+
+
 def case_rehearse(world):
     folder = os.path.join(world.root, "rehearsal")
     code, out = world.wexlab("rehearse", "--browser", "--pairs", "2", "--rounds", "2",
@@ -408,8 +481,8 @@ def case_rehearse(world):
 
 
 CASES = {"game": case_game, "tls": case_tls, "rehearse": case_rehearse, "flood": case_flood,
-         "flood_ejabberd": case_flood_ejabberd,
-         "contact": case_contact}
+         "flood_ejabberd": case_flood_ejabberd, "contact": case_contact,
+         "two_tabs": case_two_tabs}
 
 
 def main(argv):

@@ -19,15 +19,32 @@ export function websocketUrl(location, path) {
   return `${scheme}://${location.host}${path}`;
 }
 
-// A resource of its own for each sign-in of the page.
+// A resource of its own for each tab of the page.
 export function newResource(random = Math.random) {
   return "web-" + random().toString(36).slice(2, 8);
 }
 
+const RESOURCE_KEY = "wex-seat-resource";
+
+// The tab's resource, kept in its session storage: a reload or a new
+// attempt signs in under the same one, so the server takes it for this
+// tab's own return, never for the seat opened in another window.
+export function tabResource(storage, random = Math.random) {
+  let resource = storage.getItem(RESOURCE_KEY);
+  if (!/^web-[0-9a-z]{1,6}$/.test(resource || "")) {
+    resource = newResource(random);
+    storage.setItem(RESOURCE_KEY, resource);
+  }
+  return resource;
+}
+
 // One account's connection, made anew for every attempt. hooks.connected
 // (conn) runs on each sign-in, hooks.refused() when the server refuses the
-// password (the connection then stops for good), hooks.lost() when the
-// connection fails or drops (another attempt follows by itself).
+// password, hooks.replaced() when the server closes the stream with a
+// conflict because the account signed in elsewhere (the connection stops
+// for good after either: signing in again would take the seat back from
+// the newer window), hooks.lost() when the connection fails or drops
+// (another attempt follows by itself).
 export class Connection {
   constructor(url, jid, password, hooks, strophe = globalThis.Strophe, timers = globalThis) {
     this.url = url;
@@ -36,6 +53,7 @@ export class Connection {
     this.hooks = hooks;
     this.strophe = strophe;
     this.timers = timers;
+    this.resource = newResource(); // the same for every attempt
     this.conn = null; // the Strophe connection of the latest attempt
     this.retries = 0;
     this.timer = null;
@@ -49,17 +67,18 @@ export class Connection {
   connect() {
     if (this.conn) this.conn.reset();
     this.conn = new this.strophe.Connection(this.url);
-    this.conn.connect(`${this.jid}/${newResource()}`, this.password,
-      (status) => this.onStatus(status));
+    this.conn.connect(`${this.jid}/${this.resource}`, this.password,
+      (status, condition) => this.onStatus(status, condition));
   }
 
   // The network is back: try at once rather than wait for the timer.
   retryNow() {
-    if (this.conn && !this.conn.connected) this.connect();
+    if (!this.stopped && this.conn && !this.conn.connected) this.connect();
   }
 
-  onStatus(status) {
+  onStatus(status, condition) {
     const S = this.strophe.Status;
+    if (this.stopped) return;
     if (status === S.CONNECTED) {
       this.retries = 0;
       this.hooks.connected(this.conn);
@@ -67,8 +86,10 @@ export class Connection {
       this.stopped = true;
       this.hooks.refused();
       this.conn.reset();
+    } else if (condition === "conflict" && (status === S.ERROR || status === S.CONNFAIL)) {
+      this.stopped = true;
+      this.hooks.replaced();
     } else if (status === S.CONNFAIL || status === S.DISCONNECTED || status === S.ERROR) {
-      if (this.stopped) return;
       this.hooks.lost();
       this.reconnectLater();
     }

@@ -5,9 +5,12 @@
 // newest messages of each chat, earlier ones when the participant asks.
 
 import { History, MAM, Seen, readPage } from "./archive.js";
-import { Connection, loadPage, websocketUrl } from "./connection.js";
+import { Connection, loadPage, tabResource, websocketUrl } from "./connection.js";
 import { BAD_LINK, chatsOf, forgetLogin, readLogin } from "./link.js";
 import { View } from "./view.js";
+
+// The server closed this seat's session: the same link signed in elsewhere.
+const REPLACED = "This seat was opened in another window.";
 
 // The page's state. It is window.seat too, for the browser's console and
 // the end-to-end tests, which send through seat.conn.
@@ -143,10 +146,14 @@ function connect() {
       forgetLogin(tab.storage);
       seat.view.showFault(BAD_LINK);
     },
+    replaced() {
+      seat.view.showFault(REPLACED);
+    },
     lost() {
       seat.view.setStatus(false, "Not connected \u2013 reconnecting\u2026");
     },
   });
+  seat.connection.resource = tabResource(tab.storage);
   window.addEventListener("online", () => seat.connection.retryNow());
   seat.connection.connect();
 }

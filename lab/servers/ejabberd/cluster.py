@@ -31,6 +31,7 @@ from ...model import placement
 from ...model.errors import LabError
 from ...model.files import make_private_dir, write_private
 from .. import net
+from ..policy import one_session_accounts
 from .config import MODULE, accounts_xml, config_text, ctl_config, policy_options
 
 START_SECONDS = 90  # an Erlang VM is slow to start on a busy machine
@@ -105,18 +106,21 @@ def set_up(lab, folder, certificate, key):
         write_node_files(lab, folder, index, certificate, key)
 
 
-def write_node_files(lab, folder, index, certificate, key, overrides=None):
+def write_node_files(lab, folder, index, certificate, key, overrides=None, one_session=None):
     """One node's folder. A node of another machine has one here too: its
     ejabberdctl.cfg is what this machine's ejabberdctl needs to reach it.
     Each node judges its own clients by the policy in its machine's server/
-    folder. overrides are config_text's (tests' changes alone)."""
+    folder. overrides are config_text's (tests' changes alone); one_session
+    the accounts held to one session, by default the lab's subjects."""
+    if one_session is None:
+        one_session = one_session_accounts(lab)
     node = lab.nodes[index]
     server = os.path.join(folder, "server")
     d = _node_dir(folder, index)
     for sub in ("", "spool", "logs"):
         make_private_dir(os.path.join(d, sub))
     write_private(os.path.join(d, "ejabberd.yml"),
-                  config_text(lab, node, certificate, key, policy_options(server),
+                  config_text(lab, node, certificate, key, policy_options(server, one_session),
                               os.path.join(server, "www"), overrides))
     write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
                   '{host,{127,0,0,1}, ["localhost"]}.\n')

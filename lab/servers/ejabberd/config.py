@@ -8,17 +8,19 @@ import os
 import textwrap
 from xml.sax.saxutils import quoteattr
 
-from ..policy import POLICY_FILE, REFUSED_LOG
-from ..web_page import WEBSOCKET_PATH
+from ..policy import POLICY_FILE, REFUSED_LOG, REPLACED_LOG
+from ..web_page import HEADERS, WEBSOCKET_PATH
 
 MODULE = "mod_wex_lab_policy"
 
 
-def policy_options(server):
-    """The lab module's options: the policy and its log in the server
-    folder."""
+def policy_options(server, one_session=()):
+    """The lab module's options: the policy and its logs in the server
+    folder, and the accounts that hold one session at a time."""
     options = {"policy_file": os.path.join(server, POLICY_FILE),
-               "refused_log": os.path.join(server, REFUSED_LOG)}
+               "refused_log": os.path.join(server, REFUSED_LOG),
+               "replaced_log": os.path.join(server, REPLACED_LOG),
+               "one_session": list(one_session)}
     # A JSON string is a YAML string, whatever the path holds.
     return "".join(f"    {k}: {json.dumps(v)}\n" for k, v in options.items())
 
@@ -49,13 +51,15 @@ def web_parts(lab, node, www):
       /: mod_http_fileserver
 """
     origins = ", ".join(f'"{o}"' for o in web_origins(lab))
+    # The file server has one set of headers for every file: no-store
+    # suits seat.json and costs the page only a reload of a few kB.
+    headers = "".join(f"      {name}: {json.dumps(value)}\n" for name, value in HEADERS.items())
     files = f"""  mod_http_fileserver:
     docroot: "{www}"
     directory_indices: [index.html]
     custom_headers:
       Cache-Control: no-store
-      X-Content-Type-Options: nosniff
-"""
+{headers}"""
     modules = "  mod_mam:\n    default: always\n"
     if lab.address == lab.domain:
         return listener, f"websocket_origin: [{origins}]\n", modules + files, ""

@@ -7,6 +7,10 @@
 %%                  ("pair01 alice"); # begins a comment
 %%   refused_log    each refusal is appended here as one line: time (UTC),
 %%                  kind, from, to, separated by tabs
+%%   one_session    accounts that may hold one session at a time (the
+%%                  subjects): the newest sign-in closes the older ones
+%%   replaced_log   each session so closed is appended here as one line:
+%%                  time (UTC), account, older resource, newer resource
 %%
 %% Only stanzas a client sends to another account are judged; stanzas to the
 %% server itself or between one account's own clients pass. A refused
@@ -22,18 +26,22 @@
 
 -export([start/2, stop/1, reload/3, depends/2, mod_options/1, mod_opt_type/1,
          mod_doc/0]).
--export([user_send_packet/1]).
--export([parse_policy/1, verdict/6]).
+-export([user_send_packet/1, sm_register_connection_hook/3]).
+-export([parse_policy/1, verdict/6, older_sessions/2]).
 
 -define(SUBSCRIPTION, [subscribe, subscribed, unsubscribe, unsubscribed]).
 
 start(Host, Opts) ->
     load_policy(Host, Opts),
     ejabberd_hooks:add(user_send_packet, Host, ?MODULE, user_send_packet, 10),
+    ejabberd_hooks:add(sm_register_connection_hook, Host, ?MODULE,
+                       sm_register_connection_hook, 10),
     ok.
 
 stop(Host) ->
     ejabberd_hooks:delete(user_send_packet, Host, ?MODULE, user_send_packet, 10),
+    ejabberd_hooks:delete(sm_register_connection_hook, Host, ?MODULE,
+                          sm_register_connection_hook, 10),
     _ = persistent_term:erase({?MODULE, Host}),
     ok.
 
@@ -44,10 +52,12 @@ reload(Host, NewOpts, _OldOpts) ->
 depends(_Host, _Opts) -> [].
 
 mod_opt_type(policy_file) -> econf:binary();
-mod_opt_type(refused_log) -> econf:binary().
+mod_opt_type(refused_log) -> econf:binary();
+mod_opt_type(replaced_log) -> econf:binary();
+mod_opt_type(one_session) -> econf:list(econf:binary()).
 
 mod_options(_Host) ->
-    [{policy_file, <<>>}, {refused_log, <<>>}].
+    [{policy_file, <<>>}, {refused_log, <<>>}, {replaced_log, <<>>}, {one_session, []}].
 
 mod_doc() ->
     #{desc => <<"Lets only the pairs of accounts that a lab's policy file names "
@@ -70,8 +80,11 @@ load_policy(Host, Opts) ->
                                    "accounts is refused", [Path, Why]),
                       #{}
               end,
+    One = maps:from_list([{name(N), true} || N <- gen_mod:get_opt(one_session, Opts)]),
     persistent_term:put({?MODULE, Host},
-                        #{allowed => Allowed, log => gen_mod:get_opt(refused_log, Opts)}).
+                        #{allowed => Allowed, log => gen_mod:get_opt(refused_log, Opts),
+                          one_session => One,
+                          replaced_log => gen_mod:get_opt(replaced_log, Opts)}).
 
 %% {Set of {A, B} in both orders, lines that name no pair}.
 parse_policy(Text) ->
@@ -148,12 +161,53 @@ text(iq) -> <<"Requests to this account are not allowed in this session.">>.
 
 record(Log, Kind, From, To) ->
     logger:info("Refused ~ts from ~ts to ~ts", [Kind, jid:encode(From), jid:encode(To)]),
+    append_line(Log, [atom_to_binary(Kind), jid:encode(From), jid:encode(To)]).
+
+%% Appends one line of tab-separated fields, the time (UTC) first.
+append_line(<<>>, _Fields) -> ok;
+append_line(Log, Fields) ->
     Time = calendar:system_time_to_rfc3339(erlang:system_time(second), [{offset, "Z"}]),
-    Line = [Time, $\t, atom_to_binary(Kind), $\t, jid:encode(From), $\t, jid:encode(To), $\n],
-    case Log of
-        <<>> -> ok;
-        _ -> case file:write_file(Log, Line, [append]) of
-                 ok -> ok;
-                 {error, Why} -> logger:error("Cannot write ~ts: ~p", [Log, Why])
-             end
+    Line = [lists:join($\t, [Time | Fields]), $\n],
+    case file:write_file(Log, Line, [append]) of
+        ok -> ok;
+        {error, Why} -> logger:error("Cannot write ~ts: ~p", [Log, Why])
     end.
+
+%% One session per subject account ---------------------------------------
+
+%% The sessions to close when the sessions Sids ({Time, Pid}, with their
+%% resources) of one account are known: all but the newest. Each new
+%% session runs this after its own is registered, so whichever of two
+%% sessions runs it later sees both, and the newest is never closed, even
+%% when many sign in at once or on two nodes.
+older_sessions(Sids, _Resources) when Sids == [] -> [];
+older_sessions(Sids, Resources) ->
+    Newest = lists:max(Sids),
+    [{Sid, maps:get(Sid, Resources, <<>>)} || Sid <- Sids, Sid /= Newest].
+
+sm_register_connection_hook(SID, JID, _Info) ->
+    {User, Server, Resource} = jid:tolower(JID),
+    #{one_session := One, replaced_log := Log} =
+        persistent_term:get({?MODULE, Server}, #{one_session => #{}, replaced_log => <<>>}),
+    case maps:is_key(User, One) of
+        false -> ok;
+        true -> close_older(User, Server, SID, Resource, Log)
+    end.
+
+close_older(User, Server, SID, Resource, Log) ->
+    Resources = maps:from_list(
+                  [{Sid, R} || R <- ejabberd_sm:get_user_resources(User, Server),
+                               Sid <- ejabberd_sm:get_session_sids(User, Server, R)]),
+    Sids = lists:usort([SID | maps:keys(Resources)]),
+    {_, NewestResource} = lists:max([{S, maps:get(S, Resources, Resource)} || S <- Sids]),
+    lists:foreach(
+      fun({{_, Pid}, Older}) ->
+              %% The same resource again is ejabberd's own replacement.
+              Older == NewestResource orelse
+                  begin
+                      logger:info("Closing ~ts@~ts/~ts: the account signed in again as ~ts",
+                                  [User, Server, Older, NewestResource]),
+                      append_line(Log, [User, Older, NewestResource])
+                  end,
+              ejabberd_c2s:route(Pid, replaced)
+      end, older_sessions(Sids, Resources)).

@@ -24,7 +24,7 @@ from ...model import placement
 from ...model.errors import LabError
 from ...model.files import make_private_dir, write_private
 from .. import net
-from ..policy import POLICY_FILE
+from ..policy import POLICY_FILE, one_session_accounts
 from . import cluster
 
 KIT_FORMAT = "wex ejabberd node kit 1"
@@ -52,7 +52,8 @@ def write_kit(lab, folder, index):
            "join": lab.nodes[0].name,
            "cookie": read(os.path.join(folder, "server", "home", ".erlang.cookie")).strip(),
            "certificate": read(lab.certificate), "key": read(key_path(lab)),
-           "policy": read(os.path.join(folder, "server", POLICY_FILE))}
+           "policy": read(os.path.join(folder, "server", POLICY_FILE)),
+           "one_session": one_session_accounts(lab)}
     make_private_dir(os.path.join(folder, "nodes"))
     write_private(kit_path(folder, lab, index), json.dumps(kit, indent=1) + "\n")
 

@@ -81,7 +81,9 @@ def prepare(kit, folder):
     write_private(certificate, kit["certificate"])
     write_private(key, kit["key"])
     lab = serve_lab(kit)
-    cluster.write_node_files(lab, folder, 0, certificate, key)
+    # The subjects held to one session, as on the main machine's nodes.
+    cluster.write_node_files(lab, folder, 0, certificate, key,
+                             one_session=kit.get("one_session", []))
     write_private(mark, json.dumps(this, indent=1) + "\n")
     return lab
 

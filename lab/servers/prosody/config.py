@@ -4,10 +4,11 @@ no registration and no server-to-server; the lab's policy module; with the
 web seats, their page, websocket and archive; with a session's pairs, the
 shared rosters (groups_file)."""
 
+import json
 import os
 
-from ..policy import POLICY_FILE, REFUSED_LOG, contact_groups
-from ..web_page import WEBSOCKET_PATH
+from ..policy import POLICY_FILE, REFUSED_LOG, REPLACED_LOG, contact_groups, one_session_accounts
+from ..web_page import HEADERS, NO_STORE, WEBSOCKET_PATH
 
 # The folder of the Prosody module that keeps participants to their own
 # conversations (mod_wex_lab_policy.lua).
@@ -45,6 +46,7 @@ def prosody_config(domain, address, port, folder, allow_plain, modules=(), extra
         'modules_disabled = { "s2s" }',
         f'wex_lab_policy_file = "{d}/{POLICY_FILE}"',
         f'wex_lab_refused_log = "{d}/{REFUSED_LOG}"',
+        f'wex_lab_replaced_log = "{d}/{REPLACED_LOG}"',
     ]
     # Prosody warns of an option set twice: extra lines replace the defaults.
     replaced = {line.split("=")[0].strip() for line in extra}
@@ -57,6 +59,31 @@ def prosody_config(domain, address, port, folder, allow_plain, modules=(), extra
         f'certificate = "{d}/certs/{domain}.crt" }}',
     ]
     return "\n".join(lines) + "\n"
+
+
+def lua_string(text):
+    """text as a Lua string literal (JSON's quoting, for ASCII text)."""
+    return json.dumps(text, ensure_ascii=True)
+
+
+def lua_list(items):
+    return "{ " + "".join(f"{lua_string(item)}; " for item in items) + "}"
+
+
+def session_lines(lab):
+    """The global line of the accounts that hold one session at a time."""
+    return [f"wex_lab_one_session = {lua_list(one_session_accounts(lab))}"]
+
+
+def header_lines():
+    """The lab module's options for the page's headers (Prosody keeps a
+    header's name in lower case with underscores)."""
+    headers = "".join(f"[{lua_string(name.lower().replace('-', '_'))}] = {lua_string(value)}; "
+                      for name, value in HEADERS.items())
+    return [f"wex_lab_http_headers = {{ {headers}}}",
+            f"wex_lab_http_no_store = {lua_list(NO_STORE)}",
+            # Prosody's default is Access-Control-Allow-Origin: * on every file.
+            "http_default_cors_enabled = false"]
 
 
 def web_settings(lab, server):
@@ -74,7 +101,7 @@ def web_settings(lab, server):
         'http_index_files = { "index.html" }',
         f"max_archive_query_results = {ARCHIVE_PAGE}",
         'archive_expires_after = "never"',
-    ]
+    ] + header_lines()
     if web.tls:
         lines += [f'https_interfaces = {{ "{address}" }}', f"https_ports = {{ {port} }}",
                   "http_ports = { }",

@@ -6,6 +6,15 @@
 --                        other ("pair01 alice"); # begins a comment
 --   wex_lab_refused_log  each refusal is appended here as one line:
 --                        time (UTC), kind, from, to, separated by tabs
+--   wex_lab_one_session  accounts that may hold one session at a time (the
+--                        subjects): a new sign-in closes the older ones
+--   wex_lab_replaced_log each session so closed is appended here as one
+--                        line: time (UTC), account, the older resource,
+--                        the newer one, separated by tabs
+--   wex_lab_http_headers headers added to every file of the web seats' page
+--                        (names as Prosody keeps them: content_type)
+--   wex_lab_http_no_store paths served with Cache-Control no-store; every
+--                        other file with no-cache
 --
 -- Only stanzas a client sends to another account are judged; stanzas to the
 -- server itself or between one account's own clients pass. A refused message,
@@ -21,6 +30,10 @@ local usermanager = require "core.usermanager";
 
 local policy_path = module:get_option_string("wex_lab_policy_file");
 local refused_path = module:get_option_string("wex_lab_refused_log");
+local one_session = module:get_option_set("wex_lab_one_session", {});
+local replaced_path = module:get_option_string("wex_lab_replaced_log");
+local http_headers = module:get_option("wex_lab_http_headers");
+local no_store = module:get_option_set("wex_lab_http_no_store", {});
 local host = module.host;
 
 local TEXTS = {
@@ -58,16 +71,21 @@ local function load_policy()
 	module:log("info", "Lab policy %s: %d pairs of accounts may talk", policy_path, count);
 end
 
-local function record(kind, from, to)
-	module:log("info", "Refused %s from %s to %s", kind, from, to);
-	if not refused_path then return; end
-	local file, err = io.open(refused_path, "a");
+-- Appends one line of tab-separated fields, the time (UTC) first.
+local function append_line(path, ...)
+	if not path then return; end
+	local file, err = io.open(path, "a");
 	if not file then
-		module:log("error", "Cannot write %s: %s", refused_path, err);
+		module:log("error", "Cannot write %s: %s", path, err);
 		return;
 	end
-	file:write(os.date("!%Y-%m-%dT%H:%M:%SZ"), "\t", kind, "\t", from, "\t", to, "\n");
+	file:write(table.concat({ os.date("!%Y-%m-%dT%H:%M:%SZ"), ... }, "\t"), "\n");
 	file:close();
+end
+
+local function record(kind, from, to)
+	module:log("info", "Refused %s from %s to %s", kind, from, to);
+	append_line(refused_path, kind, from, to);
 end
 
 -- Whether the stanza may go on; false when it is refused.
@@ -106,3 +124,41 @@ end
 
 load_policy();
 module:hook_global("config-reloaded", load_policy);
+
+-- One session per subject account: the newest sign-in takes the seat and
+-- every other session of the account is closed with a conflict, which the
+-- seat's page shows as opened in another window. A session of the same
+-- resource is Prosody's own conflict and closed before this runs.
+local REPLACED_TEXT = "This seat was opened in another window.";
+
+module:hook("resource-bind", function (event)
+	local session = event.session;
+	local username = session.username;
+	if not one_session:contains(username) then return; end
+	local user = prosody.hosts[host].sessions[username];
+	if not user then return; end
+	local older = {};
+	for resource, other in pairs(user.sessions) do
+		if other ~= session then older[#older + 1] = { resource, other }; end
+	end
+	for _, found in ipairs(older) do
+		local resource, other = found[1], found[2];
+		module:log("info", "Closing %s/%s: the account signed in again as %s", username,
+			resource, session.resource);
+		append_line(replaced_path, username, resource, session.resource);
+		other:close({ condition = "conflict"; text = REPLACED_TEXT });
+	end
+end);
+
+-- The web seats' page: the headers that keep it from being framed or
+-- sniffed, and a cache rule per file (seat.json is never stored). Runs
+-- before the file server of the same path.
+if http_headers then
+	local http_server = require "net.http.server";
+	module:hook_object_event(http_server, "GET " .. host .. "/*", function (event)
+		local headers = event.response.headers;
+		for name, value in pairs(http_headers) do headers[name] = value; end
+		local path = event.request.path;
+		headers.cache_control = no_store:contains(path) and "no-store" or "no-cache";
+	end, 10);
+end

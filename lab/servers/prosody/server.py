@@ -24,7 +24,8 @@ class ProsodyServer(Server):
         self.write_policy()
         modules, web_lines = config.web_settings(self.lab, self.dir)
         text = config.prosody_config(self.lab.domain, self.lab.address, self.lab.port, self.dir,
-                                     plain, modules, web_lines)
+                                     plain, modules,
+                                     list(web_lines) + config.session_lines(self.lab))
         text += f'  modules_enabled = {{ "groups" }}\n  groups_file = "{roster}"\n'
         cfg = os.path.join(self.dir, "prosody.cfg.lua")
         write_private(cfg, text)

@@ -236,6 +236,21 @@ class AlertTest(unittest.TestCase):
         self.assertIn("pair02's bot was restarted", texts)
         self.assertIn("pair02's bot keeps stopping and is no longer restarted", texts)
 
+    def test_a_seat_opened_again_is_one_alert_of_its_pair(self):
+        stamp = time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(T0 + 50))
+        told = ("pair02's subject ann opened the seat in another window; the older window "
+                "was closed.")
+        log = [f"{stamp} pair02: bot started (pid 5, wexbot.conf)\n",
+               f"{stamp} {told}\n",
+               f"{stamp} pair03's subject cy opened the seat in another window; ...\n"]
+        s = state([start()] + joined(), supervisor=log)
+        self.assertEqual(s["reopened"], [{"t": T0 + 50, "text": told}])
+        self.assertEqual((s["restarts"], s["bot_state"]), (0, "running"))
+        found = summary.alerts([s], T0 + 60, 60, 120)
+        self.assertEqual([(a["text"], a["pair"]) for a in found], [(told, 2)])
+        # The same line keeps its alert's id, so a dismissal holds.
+        self.assertEqual(found[0]["id"], summary.alerts([s], T0 + 90, 60, 120)[0]["id"])
+
     def test_a_finished_pair_raises_no_presence_or_stall_alert(self):
         lines = [transcript_line(T0 + 40, "bob", "PRES", "went offline")]
         journal = [start()] + joined() + [journal_line("stop", T0 + 41, round=1)]

@@ -13,6 +13,8 @@ import wexlab_loader  # noqa: E402
 wexlab_loader.load()
 from wexlab.servers import policy  # noqa: E402
 from wexlab.model import record as lab_file  # noqa: E402
+from wexlab.servers.ejabberd import config as ejabberd_config  # noqa: E402
+from wexlab.servers.prosody import config as prosody_config  # noqa: E402
 
 
 class PolicyTest(unittest.TestCase):
@@ -39,6 +41,40 @@ class PolicyTest(unittest.TestCase):
             ("pair02", "dee"), ("pair02", "bob"), ("pair02", "mod"), ("pair02", "wexlab"),
             ("pair02", "wexdesk"),
             ("mod", "wexlab"))})
+
+
+class OneSessionTest(unittest.TestCase):
+    RECORD = {"moderator": "mod", "domain": "lab.wex", "pairs": [
+        {"index": 1, "bot": "pair01", "subject1": "cy", "subject2": "ann"},
+        {"index": 2, "bot": "pair02", "subject1": "dee", "subject2": "bob"}]}
+
+    def test_only_the_subjects_hold_one_session(self):
+        record = lab_file.from_json(self.RECORD)
+        self.assertEqual(policy.one_session_accounts(record), ["cy", "ann", "dee", "bob"])
+        self.assertEqual(prosody_config.session_lines(record),
+                         ['wex_lab_one_session = { "cy"; "ann"; "dee"; "bob"; }'])
+        options = ejabberd_config.policy_options("/srv/s", policy.one_session_accounts(record))
+        self.assertIn('    one_session: ["cy", "ann", "dee", "bob"]\n', options)
+        self.assertIn('    replaced_log: "/srv/s/replaced.log"\n', options)
+        self.assertIn("    one_session: []\n", ejabberd_config.policy_options("/srv/s"))
+
+    def test_replaced_sessions_are_read_line_by_line_as_they_come(self):
+        folder = tempfile.mkdtemp(prefix="wexlab-replaced-")
+        self.addCleanup(shutil.rmtree, folder)
+        self.assertEqual(policy.read_replaced(folder), ([], 0))
+        os.makedirs(os.path.join(folder, "server"))
+        log = os.path.join(folder, "server", "replaced.log")
+        with open(log, "w", encoding="utf-8") as f:
+            f.write("2026-01-01T10:00:00Z\tann\tweb-a\tweb-b\n2026-01-01T10:00:01Z\tann")
+        lines, offset = policy.read_replaced(folder)
+        self.assertEqual(lines, [["2026-01-01T10:00:00Z", "ann", "web-a", "web-b"]])
+        # The torn line waits until it is whole.
+        self.assertEqual(policy.read_replaced(folder, offset), ([], offset))
+        with open(log, "a", encoding="utf-8") as f:
+            f.write("\tweb-b\tweb-c\n")
+        lines, end = policy.read_replaced(folder, offset)
+        self.assertEqual(lines, [["2026-01-01T10:00:01Z", "ann", "web-b", "web-c"]])
+        self.assertEqual(end, os.path.getsize(log))
 
 
 if __name__ == "__main__":

@@ -1,10 +1,11 @@
 // The seat's connection: signing in, signing in again after a lost
 // connection with a growing wait, and stopping for good on a refused
-// password; Strophe and the timers are stand-ins.
+// password or a seat taken by another window; Strophe and the timers are
+// stand-ins.
 import { describe, it } from "node:test";
 import assert from "node:assert/strict";
 
-import { Connection, retryDelay, websocketUrl } from "../../../web/seat/connection.js";
+import { Connection, retryDelay, tabResource, websocketUrl } from "../../../web/seat/connection.js";
 
 const Status = { ERROR: 0, CONNFAIL: 2, AUTHFAIL: 4, CONNECTED: 5, DISCONNECTED: 6 };
 
@@ -25,9 +26,9 @@ function world() {
     reset() {
       this.resets += 1;
     }
-    status(status) {
+    status(status, condition) {
       this.connected = status === Status.CONNECTED;
-      this.onStatus(status);
+      this.onStatus(status, condition);
     }
   }
   const timers = {
@@ -47,6 +48,7 @@ function world() {
     connected: (conn) => events.push(["connected", conn]),
     refused: () => events.push(["refused"]),
     lost: () => events.push(["lost"]),
+    replaced: () => events.push(["replaced"]),
   };
   const connection = new Connection("ws://10.0.0.5:5280/xmpp-websocket", "ann@lab.wex", "pw",
     hooks, { Connection: FakeStrophe, Status }, timers);
@@ -66,6 +68,19 @@ describe("the websocket", () => {
       "ws://10.0.0.5:5280/xmpp-websocket");
     assert.equal(websocketUrl({ protocol: "https:", host: "[::1]:5281" }, "/ws"),
       "wss://[::1]:5281/ws");
+  });
+});
+
+describe("the tab's resource", () => {
+  it("is made once per tab and kept in its storage", () => {
+    const kept = new Map();
+    const storage = { getItem: (k) => kept.get(k) ?? null, setItem: (k, v) => kept.set(k, v) };
+    const first = tabResource(storage, () => 0.5);
+    assert.match(first, /^web-[0-9a-z]{1,6}$/);
+    assert.equal(tabResource(storage, () => 0.25), first);
+    // A damaged value is replaced, never sent as the resource.
+    kept.set("wex-seat-resource", "web-x/../evil");
+    assert.equal(tabResource(storage, () => 0.25), "web-" + (0.25).toString(36).slice(2, 8));
   });
 });
 
@@ -93,6 +108,8 @@ describe("a connection", () => {
     assert.equal(w.made.length, 6);
     // Each attempt drops the one before it.
     assert.deepEqual(w.made.map((conn) => conn.resets), [1, 1, 1, 1, 1, 0]);
+    // Every attempt signs in under the same resource.
+    assert.equal(new Set(w.made.map((conn) => conn.jid)).size, 1);
     w.last().status(Status.CONNECTED);
     w.last().status(Status.ERROR);
     assert.equal(w.timers.fire(), 1000);
@@ -118,6 +135,34 @@ describe("a connection", () => {
     w.last().status(Status.DISCONNECTED);
     assert.deepEqual(w.timers.pending, []);
     assert.deepEqual(w.events, [["refused"]]);
+  });
+
+  it("stops for good when the server says the seat signed in elsewhere", () => {
+    const w = world();
+    w.connection.connect();
+    w.last().status(Status.CONNECTED);
+    // The stream error comes as ERROR with its condition, then the close.
+    w.last().status(Status.ERROR, "conflict");
+    w.last().status(Status.DISCONNECTED);
+    assert.deepEqual(w.events.slice(1), [["replaced"]]);
+    assert.deepEqual(w.timers.pending, []);
+    w.connection.retryNow(); // the network coming back does not sign in again
+    assert.equal(w.made.length, 1);
+    // Before the sign-in completes the same error comes as CONNFAIL.
+    const v = world();
+    v.connection.connect();
+    v.last().status(Status.CONNFAIL, "conflict");
+    assert.deepEqual(v.events, [["replaced"]]);
+    assert.deepEqual(v.timers.pending, []);
+  });
+
+  it("takes any other stream error as a lost connection", () => {
+    const w = world();
+    w.connection.connect();
+    w.last().status(Status.CONNECTED);
+    w.last().status(Status.ERROR, "system-shutdown");
+    assert.deepEqual(w.events.slice(1), [["lost"]]);
+    assert.equal(w.timers.pending.length, 1);
   });
 
   it("tries at once when the network is back, only if not connected", () => {

@@ -114,7 +114,10 @@ class ClusterSetupTest(FakeServerTest):
                 config = yaml.safe_load(f)
             options = config["modules"]["mod_wex_lab_policy"]
             wanted = {"policy_file": os.path.join(server, "allowed.txt"),
-                      "refused_log": os.path.join(server, "refused.log")}
+                      "refused_log": os.path.join(server, "refused.log"),
+                      "replaced_log": os.path.join(server, "replaced.log"),
+                      "one_session": [name for pair in started.pairs
+                                      for name in pair.subjects()]}
             self.assertEqual(options, wanted, f"node {index + 1}")
             # No registration of any kind, no server-to-server.
             self.assertEqual(config["s2s_access"], "none")

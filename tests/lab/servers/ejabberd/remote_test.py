@@ -27,6 +27,10 @@ from wexlab.servers.ejabberd import cluster, remote, serve  # noqa: E402
 from fixtures import GOOD, FakeServerTest, bot_keys, config_values, mode, shared_file
 
 
+def served_pairs(folder):
+    return lab_file.load(folder).pairs
+
+
 @unittest.skipIf(shutil.which("openssl") is None, "openssl is not installed")
 class RemoteNodesTest(FakeServerTest):
     """A session whose cluster spans other machines, the nodes never started."""
@@ -156,6 +160,10 @@ class RemoteNodesTest(FakeServerTest):
                      os.path.join("node1", "ejabberd.yml")):
             self.assertEqual(mode(os.path.join(there, "server", name)), 0o600, name)
         config = self.read(there, "server", "node1", "ejabberd.yml")
+        # The other machine's node holds the subjects to one session too.
+        subjects = [name for pair in served_pairs(folder) for name in pair.subjects()]
+        self.assertEqual(kit["one_session"], subjects)
+        self.assertIn(f"    one_session: {json.dumps(subjects)}\n", config)
         self.assertIn('ip: "10.0.0.6"', config)
         self.assertIn("port: 5222\n", config)
         self.assertIn(os.path.join(there, "server", "certs", "lab.wex.crt"), config)

@@ -1,0 +1,58 @@
+#!/usr/bin/python3
+"""Unit tests of the supervisor's notices about seats opened again: one
+notice per subject for what the server logged since the last look."""
+
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import wexlab_loader  # noqa: E402
+
+wexlab_loader.load()
+from wexlab.model import record as lab_file  # noqa: E402
+from wexlab.runtime import supervisor  # noqa: E402
+
+RECORD = {"moderator": "mod", "domain": "lab.wex", "pairs": [
+    {"index": 1, "bot": "pair01", "subject1": "cy", "subject2": "ann"},
+    {"index": 2, "bot": "pair02", "subject1": "dee", "subject2": "bob"}]}
+
+
+class ReplacedTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="wexlab-supervisor-")
+        self.addCleanup(shutil.rmtree, self.folder)
+        os.makedirs(os.path.join(self.folder, "server"))
+        self.log = os.path.join(self.folder, "server", "replaced.log")
+
+    def write(self, *lines):
+        with open(self.log, "a", encoding="utf-8") as f:
+            f.writelines(f"2026-01-01T10:00:00Z\t{name}\tweb-{i}\tweb-{i + 1}\n"
+                         for i, name in enumerate(lines))
+
+    def supervisor(self):
+        watcher = supervisor.Supervisor(self.folder, lab_file.from_json(RECORD), [1, 2])
+        watcher.told = []
+        watcher.tell_moderator = watcher.told.append
+        return watcher
+
+    def test_one_notice_per_subject_naming_it_and_its_pair(self):
+        self.write("ann")  # before the supervisor started: told by the one before
+        watcher = self.supervisor()
+        watcher.check_replaced()
+        self.assertEqual(watcher.told, [])
+        self.write("ann", "bob", "bob", "bob", "mod")
+        watcher.check_replaced()
+        self.assertEqual(watcher.told, [
+            "pair01's subject ann opened the seat in another window; the older window "
+            "was closed.",
+            "pair02's subject bob opened the seat in another window (3 sign-ins); the "
+            "older window was closed."])
+        watcher.check_replaced()  # nothing new, nothing told
+        self.assertEqual(len(watcher.told), 2)
+
+
+if __name__ == "__main__":
+    unittest.main()
