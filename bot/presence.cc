@@ -18,7 +18,10 @@
 
 namespace {
 
-// More changes than an off and on in one window make a burst.
+// Two changes in one window are an off and on: a client that lost its
+// connection, or a seat opened in another window that the server closed
+// the older session of. Not told, but on record. More make a burst, told.
+constexpr int32_t kRecordedChanges = 2;
 constexpr int32_t kBurstChanges = 3;
 
 }  // namespace
@@ -98,15 +101,17 @@ void CBotClient::SettleSubject(int32_t subject) {
     if (!m_game.Subject(subject).joined || m_game.gameOver || m_game.stopped) return;
     bool changed = team.online != team.settleFrom;
     std::string burst;
-    if (team.settleChanges >= kBurstChanges) {
+    if (team.settleChanges >= kRecordedChanges) {
         int64_t seconds = (platform::NowMs() - team.settleStartMs + 500) / 1000;
-        burst = platform::FormatText("presence changed %i times in %lld s", team.settleChanges,
-                                     static_cast<long long>(seconds));
-        m_transcript.WriteLog(subject, "PRES", burst);
+        std::string count =
+            platform::FormatText("presence changed %i times in %lld s", team.settleChanges,
+                                 static_cast<long long>(seconds));
+        m_transcript.WriteLog(subject, "PRES", count);
         Journal(Entry("presence")
                     .Int("subject", subject)
                     .Int("changes", team.settleChanges)
                     .Int("online", team.online));
+        if (team.settleChanges >= kBurstChanges) burst = count;
     }
     // One notice at most: the change, or the state that held, with the
     // burst's count.
