@@ -24,7 +24,7 @@ import threading
 import time
 import zlib
 
-from harness import Failure, check, free_port, load_wexlab  # noqa: E402  (beside this file)
+from harness import Failure, browser, check, free_port, load_wexlab  # noqa: E402  (beside this file)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -145,20 +145,6 @@ def serve_attack(page):
     server = http.server.ThreadingHTTPServer(("127.0.0.1", free_port()), Handler)
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server
-
-
-def browser(args, profile):
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    options = webdriver.ChromeOptions()
-    options.binary_location = args.chromium
-    for flag in ("--headless", "--no-sandbox", "--disable-gpu",
-                 "--disable-background-networking", "--disable-component-update",
-                 "--disable-sync", "--no-first-run", f"--user-data-dir={profile}",
-                 "--proxy-server=127.0.0.1:9", "--proxy-bypass-list=127.0.0.1",
-                 "--window-size=1400,900"):
-        options.add_argument(flag)
-    return webdriver.Chrome(service=Service(args.chromedriver), options=options)
 
 
 def wait_for(what, condition, timeout):

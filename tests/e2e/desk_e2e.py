@@ -28,7 +28,7 @@ import urllib.error
 import urllib.request
 import zlib
 
-from harness import Failure, check, free_port, load_wexlab  # noqa: E402  (beside this file)
+from harness import Failure, browser, check, free_port, load_wexlab  # noqa: E402  (beside this file)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -133,20 +133,6 @@ def get(url):
             return r.status, r.read().decode()
     except urllib.error.HTTPError as e:
         return e.code, e.read().decode()
-
-
-def browser(args, profile):
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    options = webdriver.ChromeOptions()
-    options.binary_location = args.chromium
-    for flag in ("--headless", "--no-sandbox", "--disable-gpu",
-                 "--disable-background-networking", "--disable-component-update",
-                 "--disable-sync", "--no-first-run", f"--user-data-dir={profile}",
-                 "--proxy-server=127.0.0.1:9", "--proxy-bypass-list=127.0.0.1",
-                 "--window-size=1400,900"):
-        options.add_argument(flag)
-    return webdriver.Chrome(service=Service(args.chromedriver), options=options)
 
 
 def wait_for(what, condition, timeout):

@@ -490,3 +490,20 @@ class Scene:
         env = dict(os.environ, WEX_SETTINGS_DIR=os.path.join(self.lab.root, "settings"),
                    TZ="UTC")
         return await self.program("wexbot", [self.args.bot, self.lab.config], env)
+
+
+def browser(args, profile):
+    """Headless Chromium through Selenium for a page test: a fresh profile,
+    no background traffic, and a dead proxy for all but 127.0.0.1, so any
+    outside fetch fails the test."""
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    options.binary_location = args.chromium
+    for flag in ("--headless", "--no-sandbox", "--disable-gpu",
+                 "--disable-background-networking", "--disable-component-update",
+                 "--disable-sync", "--no-first-run", f"--user-data-dir={profile}",
+                 "--proxy-server=127.0.0.1:9", "--proxy-bypass-list=127.0.0.1",
+                 "--window-size=1400,900"):
+        options.add_argument(flag)
+    return webdriver.Chrome(service=Service(args.chromedriver), options=options)
