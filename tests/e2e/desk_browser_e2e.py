@@ -19,12 +19,11 @@ import json
 import os
 import shutil
 import sys
-import tempfile
 import threading
 import time
 import zlib
 
-from harness import Failure, browser, check, free_port, load_wexlab  # noqa: E402  (beside this file)
+from harness import Failure, browser, check, free_port, load_wexlab, run_in_folder  # noqa: E402  (beside this file)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -269,14 +268,8 @@ def main():
         print("skipped: needs chromium and chromedriver")
         return SKIP
     load_wexlab(args.wexlab)
-    root = tempfile.mkdtemp(prefix="desk-browser-e2e-")
-    try:
-        run(args, root)
-    except Failure as e:
-        print(f"FAILED: {e}")
+    if run_in_folder("desk-browser-e2e-", lambda root: run(args, root)):
         return 1
-    finally:
-        shutil.rmtree(root, ignore_errors=True)
     print("desk browser e2e: passed")
     return 0
 

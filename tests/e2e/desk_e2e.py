@@ -28,7 +28,7 @@ import urllib.error
 import urllib.request
 import zlib
 
-from harness import Failure, browser, check, free_port, load_wexlab  # noqa: E402  (beside this file)
+from harness import Failure, browser, check, free_port, load_wexlab, run_in_folder  # noqa: E402  (beside this file)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -341,18 +341,8 @@ def main():
                                          args.chromedriver)):
         print("skipped: needs prosody, chromium and chromedriver")
         return SKIP
-    root = tempfile.mkdtemp(prefix="desk-e2e-")
-    os.environ["WEX_SETTINGS_DIR"] = os.path.join(root, "settings")
-    try:
-        run(args, root)
-    except Failure as e:
-        print(f"FAILED: {e}")
+    if run_in_folder("desk-e2e-", lambda root: run(args, root), args.keep, settings=True):
         return 1
-    finally:
-        if args.keep:
-            print(f"kept {root}")
-        else:
-            shutil.rmtree(root, ignore_errors=True)
     print("desk e2e: passed")
     return 0
 

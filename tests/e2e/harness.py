@@ -507,3 +507,23 @@ def browser(args, profile):
                  "--window-size=1400,900"):
         options.add_argument(flag)
     return webdriver.Chrome(service=Service(args.chromedriver), options=options)
+
+
+def run_in_folder(prefix, run, keep=False, settings=False):
+    """Runs run(root) in a new temporary folder, wexbot's settings store
+    inside it when settings is set; returns the exit status of a case: 0,
+    or 1 after printing the Failure. The folder goes unless keep."""
+    root = tempfile.mkdtemp(prefix=prefix)
+    if settings:
+        os.environ["WEX_SETTINGS_DIR"] = os.path.join(root, "settings")
+    try:
+        run(root)
+    except Failure as e:
+        print(f"FAILED: {e}")
+        return 1
+    finally:
+        if keep:
+            print(f"kept {root}")
+        else:
+            shutil.rmtree(root, ignore_errors=True)
+    return 0

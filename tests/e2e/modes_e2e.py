@@ -22,11 +22,10 @@ import shutil
 import stat
 import subprocess
 import sys
-import tempfile
 import time
 import urllib.request
 
-from harness import Failure, check, free_port, load_wexlab  # noqa: E402  (beside this file)
+from harness import check, free_port, load_wexlab, run_in_folder  # noqa: E402  (beside this file)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -152,18 +151,8 @@ def main():
         return SKIP
     load_wexlab(args.wexlab)
     os.umask(0o022)  # as a researcher's shell: wexlab must tighten it itself
-    root = tempfile.mkdtemp(prefix="modes-e2e-")
-    os.environ["WEX_SETTINGS_DIR"] = os.path.join(root, "settings")
-    try:
-        run(args, root)
-    except Failure as e:
-        print(f"FAILED: {e}")
+    if run_in_folder("modes-e2e-", lambda root: run(args, root), args.keep, settings=True):
         return 1
-    finally:
-        if args.keep:
-            print(f"kept {root}")
-        else:
-            shutil.rmtree(root, ignore_errors=True)
     print(f"modes e2e ({args.case}): passed")
     return 0
 
