@@ -509,6 +509,26 @@ def browser(args, profile):
     return webdriver.Chrome(service=Service(args.chromedriver), options=options)
 
 
+AXE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "web",
+                   "node_modules", "axe-core", "axe.min.js")
+
+
+def axe_violations(driver, tags=("wcag2a", "wcag2aa", "wcag21a", "wcag21aa", "wcag22aa")):
+    """axe-core's WCAG violations on the page the driver shows, each as
+    "rule: target, ..." (empty when none). axe comes from web/node_modules
+    (pinned by the lockfile), injected by the driver, not by the page."""
+    with open(AXE, encoding="utf-8") as f:
+        driver.execute_script(f.read())
+    driver.set_script_timeout(30)
+    found = driver.execute_async_script(
+        "const done = arguments[arguments.length - 1];"
+        "axe.run(document, {runOnly: {type: 'tag', values: arguments[0]}})"
+        ".then(r => done(r.violations.map(v => v.id + ': ' +"
+        " v.nodes.map(n => n.target.join(' ')).join(', '))),"
+        " e => done(['axe failed: ' + e]));", list(tags))
+    return found
+
+
 def run_in_folder(prefix, run, keep=False, settings=False):
     """Runs run(root) in a new temporary folder, wexbot's settings store
     inside it when settings is set; returns the exit status of a case: 0,
