@@ -66,9 +66,10 @@ function placeOf(conn, message, id) {
 }
 
 // Shows a message of the archive's newest page or a live one (`live`);
-// a subject's game state comes with it, whether it has a text or not.
+// a subject's game state comes with its bot's messages, with a text or not.
 function record(conn, message, id, live) {
-  if (seat.game) seat.game.take(message, live);
+  const from = Strophe.getBareJidFromJid(message.getAttribute("from") || "");
+  if (seat.game && from === contactJid(seat.login.c)) seat.game.take(message, live);
   const place = placeOf(conn, message, id);
   if (place) seat.view.show(...place);
 }

@@ -41,6 +41,7 @@ export class GameScreen {
   build() {
     const doc = this.doc;
     this.panel.setAttribute("aria-label", t("The game"));
+    this.panel.tabIndex = 0; // it scrolls on a small screen: by keyboard too
     this.head = element(doc, "div", "head");
     this.timer = element(doc, "p", "timer");
     this.timer.setAttribute("role", "timer");

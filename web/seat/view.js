@@ -49,6 +49,7 @@ export class View {
       log.className = "log";
       log.dataset.chat = name;
       log.hidden = true;
+      log.tabIndex = 0; // scrolled by keyboard too, on a small screen above all
       const earlier = this.earlierItem(name);
       log.append(earlier);
       this.byId("logs").append(log);
