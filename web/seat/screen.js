@@ -40,7 +40,6 @@ export class GameScreen {
 
   build() {
     const doc = this.doc;
-    this.panel.setAttribute("aria-label", t("The game"));
     this.panel.tabIndex = 0; // it scrolls on a small screen: by keyboard too
     this.head = element(doc, "div", "head");
     this.timer = element(doc, "p", "timer");
@@ -51,7 +50,6 @@ export class GameScreen {
     this.warning.setAttribute("role", "alert");
     this.more = element(doc, "button", "more");
     this.more.type = "button";
-    this.more.textContent = t("More time");
     this.more.setAttribute("aria-describedby", "warning");
     this.more.hidden = true;
     this.more.addEventListener("click", () => this.askMore());
@@ -67,10 +65,18 @@ export class GameScreen {
       this.end();
       return;
     }
-    this.panel.hidden = false;
+    this.show();
     renderPanel(this.doc, this.head, this.tail, this.latest.game);
     this.tick();
     this.updateHint();
+  }
+
+  // Shows the panel, labelled now rather than when built, since the
+  // catalogue of the page's language may come later.
+  show() {
+    this.panel.hidden = false;
+    this.panel.setAttribute("aria-label", t("The game"));
+    this.more.textContent = t("More time");
   }
 
   // The countdown at this second: its text, the warning (announced by
@@ -124,7 +130,7 @@ export class GameScreen {
     });
     this.panel.replaceChildren(heading, ...lines);
     this.panel.classList.add("ended");
-    this.panel.hidden = false;
+    this.show();
     this.hooks.finish();
     heading.focus();
   }
