@@ -225,6 +225,21 @@ def play_ann(page, bot):
     check(not state["more"], f"more time offered twice: {state}")
     check(bot.received.count(("ann", "more time")) == 1, f"the bot got {bot.received}")
 
+    # A break: its countdown, and words are never hinted.
+    bot.send("ann", "Time for a break: chat with your partner, type 'done' when finished.",
+             round=5, rounds=10, phase="break", owed="done", min=0, max=60, last_round=5,
+             last_own=30, last_partner=30, last_earnings="60.00", last_bonus="50.00",
+             credits="350.00", bonus_in=5, break_ends=utc_in(300), break_seconds=300)
+    state = page.until("the break", lambda s: s["timer"] and "Break" in s["timer"])
+    check("Break: chat with the other player. Type done when you have finished chatting." in
+          state["head"] and "Your bonus: 50.00" in state["tail"], f"the break: {state}")
+    check(re.fullmatch(r"Break time left: (5:00|4:5\d)", state["timer"]), f"the break: {state}")
+    page.type("61 or 2.5?")
+    time.sleep(0.3)
+    check(page.state()["hint"] is None, "words in a break were hinted")
+    page.look("break", "the panel in a break")
+    page.type("")
+
     # The end of a completed game.
     bot.send("ann", "The game is over, we will now stop the game. Thank you for taking part!",
              round=10, rounds=10, phase="over", owed="none", credits="412.66",
