@@ -71,6 +71,14 @@ export class Connection {
       (status, condition) => this.onStatus(status, condition));
   }
 
+  // No more attempts after this one's end: the game is over and a seat
+  // that lost its server has nothing left to wait for.
+  stopReconnecting() {
+    this.stopped = true;
+    if (this.timer) this.timers.clearTimeout(this.timer);
+    this.timer = null;
+  }
+
   // The network is back: try at once rather than wait for the timer.
   retryNow() {
     if (!this.stopped && this.conn && !this.conn.connected) this.connect();

@@ -7,6 +7,7 @@
 import { History, MAM, Seen, readPage } from "./archive.js";
 import { Connection, loadPage, tabResource, websocketUrl } from "./connection.js";
 import { BAD_LINK, chatsOf, forgetLogin, readLogin } from "./link.js";
+import { GameScreen } from "./screen.js";
 import { View } from "./view.js";
 
 // The server closed this seat's session: the same link signed in elsewhere.
@@ -22,6 +23,7 @@ const seat = {
   view: new View(),
   seen: new Seen(), // archive ids shown since the last sign-in
   histories: new Map(), // contact name -> History of this sign-in
+  game: null, // a subject's GameScreen: the panel, countdown, hint and end screen
   get conn() {
     return this.connection && this.connection.conn;
   },
@@ -63,7 +65,11 @@ function placeOf(conn, message, id) {
   return [other, mine ? "mine" : "theirs", text];
 }
 
-function record(conn, message, id) {
+// Shows a message of the archive's newest page or a live one (`live`);
+// a subject's game state comes with its bot's messages, with a text or not.
+function record(conn, message, id, live) {
+  const from = Strophe.getBareJidFromJid(message.getAttribute("from") || "");
+  if (seat.game && from === contactJid(seat.login.c)) seat.game.take(message, live);
   const place = placeOf(conn, message, id);
   if (place) seat.view.show(...place);
 }
@@ -106,7 +112,7 @@ function onMessage(conn, message) {
     return true;
   }
   if (message.getElementsByTagNameNS(MAM, "result").length) return true;
-  record(conn, message, stanzaId(conn, message));
+  record(conn, message, stanzaId(conn, message), true);
   return true;
 }
 
@@ -121,7 +127,7 @@ async function ready(conn) {
   view.clear();
   seat.seen.clear();
   for (const entries of pages) {
-    for (const [message, id] of entries) record(conn, message, id);
+    for (const [message, id] of entries) record(conn, message, id, false);
   }
   for (const [name, history] of histories) view.setEarlier(name, history.more);
   conn.addHandler((message) => onMessage(conn, message), null, "message");
@@ -136,6 +142,12 @@ function send(text) {
   seat.conn.send($msg({ to, type: "chat" }).c("body").t(text));
   seat.view.show(seat.view.current, "mine", text);
   return true;
+}
+
+// The game is over: the entry closes and the page signs in no more.
+function finish() {
+  seat.view.finish();
+  seat.connection.stopReconnecting();
 }
 
 function connect() {
@@ -182,6 +194,7 @@ async function start() {
   seat.view.build(seat.names, Boolean(seat.login.c));
   seat.view.onSend(send);
   seat.view.onEarlier(showEarlier);
+  if (seat.login.c) seat.game = new GameScreen(document, { send, finish });
   connect();
 }
 

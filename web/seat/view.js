@@ -11,6 +11,7 @@ export class View {
     this.wantEarlier = () => {};
     this.current = null;
     this.subject = false; // a subject's chat names its contact "Game"
+    this.ended = false; // the game is over: the entry stays closed
   }
 
   byId(id) {
@@ -27,8 +28,17 @@ export class View {
   setStatus(up, text) {
     this.byId("status").className = up ? "up" : "down";
     this.byId("status").textContent = text;
-    this.byId("entry").disabled = !up;
-    this.byId("send").disabled = !up;
+    this.byId("entry").disabled = !up || this.ended;
+    this.byId("send").disabled = !up || this.ended;
+  }
+
+  // The game is over: the entry closes for good and the connection's
+  // status goes, as no attempt to sign in again follows.
+  finish() {
+    this.ended = true;
+    this.byId("entry").disabled = true;
+    this.byId("send").disabled = true;
+    this.byId("status").hidden = true;
   }
 
   // One chat per name, the first one open; the buttons only for two or more.
@@ -39,6 +49,7 @@ export class View {
       log.className = "log";
       log.dataset.chat = name;
       log.hidden = true;
+      log.tabIndex = 0; // scrolled by keyboard too, on a small screen above all
       const earlier = this.earlierItem(name);
       log.append(earlier);
       this.byId("logs").append(log);

@@ -37,6 +37,9 @@ function world() {
       this.pending.push({ run, wait });
       return this.pending.length;
     },
+    clearTimeout(id) {
+      this.pending[id - 1].cleared = true;
+    },
     fire() {
       const timer = this.pending.shift();
       timer.run();
@@ -175,5 +178,20 @@ describe("a connection", () => {
     w.connection.retryNow();
     assert.equal(w.made.length, 2);
     assert.equal(w.connection.connected, false);
+  });
+
+  it("signs in no more once the game is over, the pending attempt dropped", () => {
+    const w = world();
+    w.connection.connect();
+    w.last().status(Status.CONNECTED);
+    w.last().status(Status.DISCONNECTED); // lost: an attempt is pending
+    w.connection.stopReconnecting();
+    assert.equal(w.timers.pending[0].cleared, true);
+    // The server goes for good: nothing is told, nothing is tried.
+    w.last().status(Status.CONNFAIL);
+    w.connection.retryNow();
+    assert.deepEqual(w.events.map(([what]) => what), ["connected", "lost"]);
+    assert.equal(w.made.length, 1);
+    assert.equal(w.timers.pending.length, 1);
   });
 });

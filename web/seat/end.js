@@ -1,0 +1,40 @@
+// The end screen's texts: how the game ended, the final credits and the
+// payout in money, and whether the subject may simply leave.
+
+import { t } from "./i18n.js";
+
+// The payout as money; the catalogue gives the currency's form.
+export function money(amount) {
+  return t("${amount}", { amount });
+}
+
+function resultLines(game) {
+  const lines = [];
+  if (game.finalCredits !== undefined) {
+    lines.push(t("Your final credits: {credits}", { credits: game.finalCredits }));
+  }
+  if (game.payout !== undefined) lines.push(t("Your payout: {amount}", { amount: money(game.payout) }));
+  return lines;
+}
+
+// {heading, lines} of the end screen for a state of phase over; `ended`
+// says how (a state without it counts as completed).
+export function endTexts(game) {
+  const heading = t("The game is over");
+  const close = t("You may now close this window.");
+  if (game.ended === "stopped") {
+    return {
+      heading,
+      lines: [t("The game was stopped, and no payouts are made for it. Please ask the experimenter.")],
+    };
+  }
+  if (game.ended === "session_over" || game.ended === "paid_now") {
+    return { heading, lines: [t("The session is over."), ...resultLines(game), close] };
+  }
+  return { heading, lines: [...resultLines(game), close] };
+}
+
+// Whether a game state ends the game.
+export function isOver(game) {
+  return Boolean(game) && game.phase === "over";
+}
