@@ -8,7 +8,7 @@ and the commands use it."""
 import os
 
 from ..data import collect as collectlib, report, report_summary
-from ..model import matching, placement, plan, record
+from ..model import matching, pay_rule, placement, plan, record
 from ..model.bot_config import write_pair_folders
 from ..model.errors import LabError
 from ..model.files import make_private_dir, write_json, write_private
@@ -39,6 +39,10 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         if os.path.exists(os.path.join(folder, bots.RUN_FILE)):
             os.remove(os.path.join(folder, bots.RUN_FILE))
     else:
+        # A pay rule that pays everyone the same makes a treatment's pay
+        # meaningless; the session may still be meant so, so it goes on.
+        for line in pay_rule.session_warnings(session):
+            say_line(line)
         lab = plan.new_lab(session, bot)
         if net.port_open(lab.address, lab.port):
             raise LabError(f"something already listens on {lab.address}:{lab.port}"
