@@ -7,7 +7,7 @@ and the commands use it."""
 
 import os
 
-from ..data import collect as collectlib, report, report_summary
+from ..data import bundle as bundlelib, collect as collectlib, report, report_summary
 from ..model import matching, pay_rule, placement, plan, record
 from ..model.bot_config import write_pair_folders
 from ..model.errors import LabError
@@ -116,14 +116,19 @@ def stop_session(folder, quiet=False):
         say_line(note)
 
 
-def collect(folder, lab, quiet=False):
+def collect(folder, lab, quiet=False, bundle=False):
     tables = collectlib.collect(folder, lab)
     with open(os.path.join(folder, "report.html"), "w", encoding="utf-8") as f:
         f.write(report.render(lab, tables, lab.rounds,
                               report_summary.render_top(folder, lab, tables),
                               report_summary.render_bottom(lab, tables)))
     if not quiet:
-        say_line(f"Collected {len(tables['rounds'])} round rows, {len(tables['chat'])} chat "
-                 f"lines and {len(tables['payouts'])} payouts into session_*.csv; the report "
-                 f"is {folder}/report.html")
+        say_line(f"Collected {len(tables['rounds'])} round rows, {len(tables['decisions'])} "
+                 f"answers, {len(tables['chat'])} chat lines and {len(tables['payouts'])} "
+                 f"payout rows into session_*.csv, described in codebook.md and "
+                 f"datapackage.json; the report is {folder}/report.html")
+    if bundle:
+        path, _ = bundlelib.write(folder, lab, collectlib.session_id(folder, lab))
+        if not quiet:
+            say_line(f"The replication bundle is {path}")
     return tables
