@@ -157,20 +157,31 @@ Each pair's journal (`{example}/*.journal`) records every answer, every
 round's earnings and totals (`close` entries: `total_1`, `total_2`) and the
 payouts made (`report`). A subject's payout is its total credits times
 `CreditValue`, held between `MinPayout` and `MaxPayout` (all three in the
-journal's `start` entry): check it against `session_payouts.csv`
-(`payout_before_limits` is the product before the limits).
+journal's `start` entry): check it against `session_payouts.csv`, whose
+`payout_before_limits` is the product before the limits.
 
-The bot can rebuild a game from its journal: copy the pair's `wexbot.conf`,
-add a password file of your own (`PasswordFile`, two lines) and the line
-`Resume JOURNAL`, and run `wexbot wexbot.conf` in a folder holding the
-journal. The bot checks that the journal belongs to that configuration,
-replays its entries to where the game stood, and then continues the game
-live on its messaging service. It refuses a journal whose game has ended
-(the final report made, or stopped by the moderator), so a finished game
-is checked by its entries and the pay rule as above; a game whose last
-round closed but whose report was not made makes the report when it
-resumes. To run it without a server, set `Service sim:SCENARIO` with a
-scenario file whose only lines are `start` and `at 5 end`.
+The bot itself can recompute a completed game's payouts from its journal.
+`Resume JOURNAL` makes it replay the journal's entries to where the game
+stood and then carry the game on live; it refuses a game that has ended
+(the report made, or stopped by the moderator), and a game whose last
+round closed without its report makes the report as it resumes. So, in an
+empty folder:
+
+1. Copy the pair's `wexbot.conf` and its journal; delete the journal's
+   line of the `report` entry (`"kind":"report"`; every line carries its
+   own checksum, so the others stay valid).
+2. Add `PasswordFile passwords.txt` (a file of two lines of any text),
+   `BotPasswordIndex 0` and `Resume JOURNAL` to `wexbot.conf`, and change
+   its `Service` to `sim:replay.scenario`, a scenario file of two lines:
+   `start 2026-01-01T00:00:00` and `at 5 end` (the simulated service: no
+   server is needed).
+3. Run `wexbot wexbot.conf`. The bot checks that the journal belongs to the
+   configuration, replays it, makes the report and writes it to a new
+   `*_payouts.csv` in the folder, to compare with this package's.
+
+A game paid early (`ended` is `paid_now`) or stopped has a `stop` entry,
+which the bot will not resume past: check its payouts from the last
+`close` entry's totals and the pay rule as above.
 """
 
 
