@@ -116,10 +116,10 @@ COLUMNS: Dict[str, List[Column]] = {
 }
 
 FILE_TITLES = {
-    "rounds": "one row per subject and closed round",
-    "chat": "one row per line a subject wrote in a chat break",
-    "payouts": "one row per subject: credits, payout, the pay rule and how the game ended",
-    "decisions": "one row per answer received or taken, unfinished rounds included",
+    "rounds": "One row per subject and closed round",
+    "chat": "One row per line a subject wrote in a chat break",
+    "payouts": "One row per subject: credits, payout, the pay rule and how the game ended",
+    "decisions": "One row per answer received or taken, unfinished rounds included",
 }
 
 
