@@ -127,10 +127,10 @@ def readme(folder, lab, session_id, version, names):
 
 ## Data availability
 
-The data were collected by the researcher in a laboratory session run with
-wex. All files needed to read them are in this package; the subjects appear
-under the account names the session gave them, not by their own names.
-Chat texts are exactly as the subjects wrote them.
+The data were collected in a laboratory session run with wex. Every file
+needed to read them is in this package. Subjects appear under their
+accounts' names, those of the session file's `Subjects` line; chat texts
+are exactly as the subjects wrote them. Passwords have been left out.
 
 ## What was run
 

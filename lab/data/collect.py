@@ -98,9 +98,9 @@ class PairData:
     def __init__(self, folder, lab, pair):
         directory = os.path.join(folder, pair.bot)
         self.pair = pair
-        self.headers, self.rows = {}, {}
+        self.headers, self.rows, self.exact = {}, {}, {}
         for kind in BOT_KINDS:
-            self.rows[kind] = []
+            self.rows[kind], self.exact[kind] = [], []
             for path in pair_files(directory, lab.log_file, kind):
                 header, rows = read_rows(path)
                 if header is None:
@@ -109,6 +109,7 @@ class PairData:
                     raise ValueError(f"{path} has the columns {header}, "
                                      f"not {self.headers[kind]}")
                 self.rows[kind] += [tidy(kind, header, row) for row in rows]
+                self.exact[kind] += rows
         self.journals = pair_journals(directory, lab.log_file)
         self.entries = self.journals[-1] if self.journals else []
         self.start = next((e for e in self.entries if e.get("kind") == "start"), {})
@@ -184,11 +185,13 @@ class Merger:
                      money(rule["MinPayout"]) if rule["MinPayout"] is not None else "",
                      money(rule["MaxPayout"]) if rule["MaxPayout"] is not None else ""]
             paid = data.rows["payouts"] or self.unpaid_rows(data, header)
-            for row in paid:
-                credits = row[column["total_credits"]] if "total_credits" in column else ""
+            exact = data.exact["payouts"] or paid
+            for row, exact_row in zip(paid, exact):
                 before = ""
                 if row[column["payout"]] != "" and rule["CreditValue"] is not None:
-                    before = money(float(credits) * rule["CreditValue"])
+                    # From the exact credits, as the bot computed the payout.
+                    before = money(float(exact_row[column["total_credits"]]) *
+                                   rule["CreditValue"])
                 rows.append(self.given(data.pair) + row + cells + [before, ended])
         return self.lead() + header + PAYOUT_ADDED, rows
 
