@@ -106,6 +106,25 @@ class PlayedDataTest(PlayedSessionTest):
         self.assertEqual([r["closed_round"] for r in stopped], ["0", "0", "0", "1", "0"])
         self.assertRegex(last["time"], r"^2026-12-08T11:00:20\+01:00$")
 
+    def test_the_workbook_keeps_the_formula_like_chat_line_as_text(self):
+        try:
+            import openpyxl
+        except ImportError:
+            self.skipTest("needs python3-openpyxl")
+        book = openpyxl.load_workbook(os.path.join(self.folder, "session.xlsx"))
+        self.assertEqual(book.sheetnames, ["session_rounds", "session_chat", "session_payouts",
+                                           "session_decisions"])
+        chat = book["session_chat"]
+        cells = [row[-1] for row in chat.iter_rows(min_row=2)]
+        line = next(c for c in cells if c.value == played.FORMULA)
+        self.assertEqual(line.data_type, "s")
+        payouts = book["session_payouts"]
+        header = [c.value for c in payouts[1]]
+        payout = payouts.cell(row=2, column=header.index("payout") + 1)
+        self.assertEqual(payout.data_type, "n")
+        self.assertEqual(payout.value, float(self.rows("session_payouts.csv")[1][header.index(
+            "payout")]))
+
 
 if __name__ == "__main__":
     unittest.main()
