@@ -16,6 +16,7 @@ import zipfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import fixtures  # noqa: E402
 import played  # noqa: E402
+import wexlab_loader  # noqa: E402
 from codebook_test import PlayedSessionTest  # noqa: E402
 from wexlab.data import bundle  # noqa: E402
 from wexlab.model import record  # noqa: E402
@@ -107,6 +108,17 @@ class BundleTest(PlayedSessionTest):
             again = [(r["name"], r["payout"]) for r in csv.DictReader(f)]
         self.assertEqual(again, [(r["name"], r["payout"]) for r in payouts
                                  if r["pair"] == completed])
+
+    def test_wexlab_collect_bundle_writes_it_in_the_session_folder(self):
+        os.remove(self.path)
+        done = subprocess.run([sys.executable, wexlab_loader.LAUNCHER, "collect", "--bundle"],
+                              cwd=self.folder, capture_output=True, text=True, timeout=60,
+                              env=dict(os.environ, TZ=played.TZ))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn(f"The replication bundle is {self.path}", done.stdout)
+        self.assertIn("6 payout rows", done.stdout)
+        with zipfile.ZipFile(self.path) as z:
+            self.assertIn(f"{self.lab.session_id}/README.md", z.namelist())
 
     def test_secret_keys_are_left_out_of_a_configuration(self):
         text = ("BotUsername pair01\nPasswordFile passwords.txt\nBotPasswordIndex 0\n"
