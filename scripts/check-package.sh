@@ -52,7 +52,7 @@ for dep in python3 python3-slixmpp python3-aiohttp python3-qrcode openssl libstr
     libqt6widgets6 libc6; do
   grep -qE "(^|, )$dep( |,|$)" <<<"$(field Depends)" || fail "Depends lacks $dep"
 done
-[ "$(field Recommends)" = prosody ] || fail "Recommends is '$(field Recommends)', not prosody"
+[ "$(field Recommends)" = "prosody, python3-openpyxl" ] || fail "Recommends is '$(field Recommends)', not prosody, python3-openpyxl"
 
 echo "== unpacked"
 tree="$(mktemp -d)"

@@ -14,6 +14,7 @@ packages=(
   dpkg-dev file scdoc lintian
   chromium chromium-driver python3-selenium python3-qrcode zbar-tools
   python3-aiohttp python3-yaml pyflakes3
+  python3-openpyxl  # session.xlsx
   nodejs  # node --test runs the seat page's unit tests
 )
 # npm comes with Node.js where that is installed from elsewhere.

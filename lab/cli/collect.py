@@ -1,4 +1,6 @@
-"""wexlab collect: the pairs' data files merged, report.html written."""
+"""wexlab collect [--bundle]: the pairs' data files merged, the codebook,
+session.xlsx and report.html written; with --bundle the replication
+bundle SESSION.zip too."""
 
 import os
 
@@ -8,4 +10,4 @@ from ..web import lifecycle
 
 def run(args):
     folder = os.getcwd()
-    lifecycle.collect(folder, record.load(folder))
+    lifecycle.collect(folder, record.load(folder), bundle=args.bundle)

@@ -1,7 +1,7 @@
 """wexlab: a lab session of many pairs of wexbot in one command.
 
   wexlab start SESSION.conf [--only PAIRS] [--bot PATH]
-  wexlab resume | status [--watch] | seats | desk | stop | collect
+  wexlab resume | status [--watch] | seats | desk | stop | collect [--bundle]
   wexlab say PAIR|all TEXT...
   wexlab node add HOST[:PORT] | node serve KIT [--dir DIR]
   wexlab rehearse [--session FILE] [--pairs N] [--rounds R] [--seed S] [--dir DIR]
@@ -48,7 +48,10 @@ def make_parser():
     say_args.add_argument("pair", help="a pair number, its bot's name, or all")
     say_args.add_argument("text", nargs="+")
     sub.add_parser("stop", help="stop every bot, collect, stop the server")
-    sub.add_parser("collect", help="merge the pairs' data files and write report.html")
+    collect_args = sub.add_parser("collect", help="merge the pairs' data files, write the "
+                                  "codebook, session.xlsx and report.html")
+    collect_args.add_argument("--bundle", action="store_true",
+                              help="also write SESSION.zip, the replication bundle")
     node_args = sub.add_parser("node", help="ejabberd nodes of other machines in the session's "
                                "cluster")
     node_sub = node_args.add_subparsers(dest="node_command", required=True)

@@ -90,7 +90,8 @@ def summary(lab, tables, records):
 def pair_lines(tables, records):
     paid = {}
     for row in tables["payouts"]:
-        paid.setdefault(row.get("pair"), []).append(f"{row.get('name')} ${row.get('payout')}")
+        if row.get("payout"):  # a game that paid nothing has rows without a payout
+            paid.setdefault(row.get("pair"), []).append(f"{row.get('name')} ${row.get('payout')}")
     rows = []
     for pair, state, found in records:
         flags = []

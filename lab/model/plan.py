@@ -7,7 +7,7 @@ import os
 from . import matching, placement, treatments
 from .accounts import DESK, NOTIFIER
 from .errors import LabError
-from .record import Desk, Lab, Pair, Treatment, Web
+from .record import Desk, Lab, Pair, Treatment, Web, new_session_id
 from .service import parse_service
 
 DEFAULT_WEB_PORT = 5280
@@ -74,7 +74,8 @@ def new_lab(session, bot_path):
               certificate_files=session_files(session.values, session.path), names=names,
               bot_path=bot_path, log_file=session.values["LogFile"], desk_account=DESK,
               desk=Desk(**session.desk_settings()), server=server,
-              treatments=[Treatment(t.name, dict(t.values)) for t in session.treatments])
+              treatments=[Treatment(t.name, dict(t.values)) for t in session.treatments],
+              session_id=new_session_id())
     if server == "ejabberd":
         placement.plan_nodes(lab, count)
         placement.plan_remote(lab, session.values)  # other machines' nodes, if any

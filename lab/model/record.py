@@ -6,6 +6,9 @@ ejabberd lab, ...) are left out of the file while they are unset."""
 
 import dataclasses
 import os
+import secrets
+import time
+import zlib
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
@@ -98,11 +101,37 @@ class Lab:
     fingerprints: Optional[Dict[str, str]] = None
     epmd_port: Optional[int] = None  # ejabberd's private epmd (none for a cluster port)
     accounts: Optional[Dict[str, Account]] = None
+    # The session's identifier in its data files: local date and time of
+    # its start and a short random part (new_session_id).
+    session_id: Optional[str] = None
 
 
 def pair_rounds(lab, pair):
     """The rounds a pair plays: its treatment's NRounds or the session's."""
     return lab.rounds if pair.rounds is None else pair.rounds
+
+
+SESSION_ID_CHARS = "0123456789abcdef"
+
+
+def new_session_id(now=None, random_part=None):
+    """YYYYMMDD-HHMMSS-xxxx: the local time now and four random hex digits,
+    so two sessions started in the same second still differ."""
+    stamp = time.strftime("%Y%m%d-%H%M%S", time.localtime(time.time() if now is None else now))
+    if random_part is None:
+        random_part = "".join(secrets.choice(SESSION_ID_CHARS) for _ in range(4))
+    return f"{stamp}-{random_part}"
+
+
+def session_id_of(lab, started=None):
+    """The lab's session identifier. A lab.json of an earlier wexlab has
+    none: it gets one from its start time (seconds since 1970, None when
+    unknown) whose last part is drawn from the domain and seed, so every
+    collect of that folder gives the same one."""
+    if lab.session_id:
+        return lab.session_id
+    digest = format(zlib.crc32(f"{lab.domain}:{lab.seed}".encode("utf-8")) & 0xffff, "04x")
+    return new_session_id(started or 0, digest)
 
 
 # lab.json <-> Lab
@@ -138,7 +167,7 @@ def to_json(lab):
     if lab.nodes is None:
         data.pop("epmd_port")
     return _drop_unset(data, ("nodes", "placement", "cluster_port", "treatments",
-                              "certificate", "fingerprints", "accounts"))
+                              "certificate", "fingerprints", "accounts", "session_id"))
 
 
 def from_json(data):

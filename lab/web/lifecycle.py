@@ -7,8 +7,8 @@ and the commands use it."""
 
 import os
 
-from ..data import collect as collectlib, report, report_summary
-from ..model import matching, placement, plan, record
+from ..data import bundle as bundlelib, collect as collectlib, report, report_summary
+from ..model import matching, pay_rule, placement, plan, record
 from ..model.bot_config import write_pair_folders
 from ..model.errors import LabError
 from ..model.files import make_private_dir, write_json, write_private
@@ -39,6 +39,10 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         if os.path.exists(os.path.join(folder, bots.RUN_FILE)):
             os.remove(os.path.join(folder, bots.RUN_FILE))
     else:
+        # A pay rule that pays everyone the same makes a treatment's pay
+        # meaningless; the session may still be meant so, so it goes on.
+        for line in pay_rule.session_warnings(session):
+            say_line(line)
         lab = plan.new_lab(session, bot)
         if net.port_open(lab.address, lab.port):
             raise LabError(f"something already listens on {lab.address}:{lab.port}"
@@ -112,14 +116,19 @@ def stop_session(folder, quiet=False):
         say_line(note)
 
 
-def collect(folder, lab, quiet=False):
+def collect(folder, lab, quiet=False, bundle=False):
     tables = collectlib.collect(folder, lab)
     with open(os.path.join(folder, "report.html"), "w", encoding="utf-8") as f:
         f.write(report.render(lab, tables, lab.rounds,
                               report_summary.render_top(folder, lab, tables),
                               report_summary.render_bottom(lab, tables)))
     if not quiet:
-        say_line(f"Collected {len(tables['rounds'])} round rows, {len(tables['chat'])} chat "
-                 f"lines and {len(tables['payouts'])} payouts into session_*.csv; the report "
-                 f"is {folder}/report.html")
+        say_line(f"Collected {len(tables['rounds'])} round rows, {len(tables['decisions'])} "
+                 f"answers, {len(tables['chat'])} chat lines and {len(tables['payouts'])} "
+                 f"payout rows into session_*.csv, described in codebook.md and "
+                 f"datapackage.json; the report is {folder}/report.html")
+    if bundle:
+        path, _ = bundlelib.write(folder, lab, collectlib.session_id(folder, lab))
+        if not quiet:
+            say_line(f"The replication bundle is {path}")
     return tables

@@ -2,11 +2,14 @@
 """Unit tests of the merged data files and the report page."""
 
 import csv
+import json
 import os
 import re
 import sys
 import tempfile
+import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import wexlab_loader  # noqa: E402
@@ -16,6 +19,7 @@ from wexlab.data import collect, report, report_summary  # noqa: E402
 from wexlab.model import record as lab_file  # noqa: E402
 
 
+SESSION = "20260101-100000-ab12"
 ROUNDS_HEADER = ("round,subject,name,expectation,investment,partner_investment,divisor,"
                  "earnings,bonus,total_credits,expectation_time,investment_time")
 
@@ -24,7 +28,7 @@ class CollectTest(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="wexlab-test-")
         self.lab = lab_file.from_json({
-            "log_file": "lab", "seed": 3, "rounds": 2,
+            "log_file": "lab", "seed": 3, "rounds": 2, "session_id": SESSION,
             "pairs": [{"index": 1, "bot": "pair01", "subject1": "cy", "subject2": "ann"},
                       {"index": 2, "bot": "pair02", "subject1": "dee", "subject2": "bob"}]})
         for pair in ("pair01", "pair02"):
@@ -57,10 +61,12 @@ class CollectTest(unittest.TestCase):
         with open(os.path.join(self.folder, "session_chat.csv"), newline="",
                   encoding="utf-8") as f:
             rows = list(csv.reader(f))
-        self.assertEqual(rows[0], ["pair", "time", "round", "from", "text"])
-        self.assertEqual(rows[1], ["2", "t", "1", "cy", 'hi, "you"\nthere'])
-        with open(os.path.join(self.folder, "session_payouts.csv"), encoding="utf-8") as f:
-            self.assertEqual(f.read().strip(), "pair")  # no pair has reached its payouts
+        self.assertEqual(rows[0], ["session", "pair", "time", "round", "from", "text"])
+        self.assertEqual(rows[1], [SESSION, "2", "t", "1", "cy", 'hi, "you"\nthere'])
+        # No pair has reached its payouts: each subject has a row, unpaid.
+        self.assertEqual([(r["name"], r["payout"], r["ended"]) for r in tables["payouts"]],
+                         [("cy", "", "running"), ("ann", "", "running"),
+                          ("dee", "", "running"), ("bob", "", "running")])
 
     def test_the_csv_keeps_chat_exact_and_the_report_shows_it_escaped(self):
         text = "photo\u202egnp.exe\n=HYPERLINK(\"x\")"
@@ -69,7 +75,7 @@ class CollectTest(unittest.TestCase):
         tables = collect.collect(self.folder, self.lab)
         with open(os.path.join(self.folder, "session_chat.csv"), newline="",
                   encoding="utf-8") as f:
-            self.assertEqual(list(csv.reader(f))[1], ["1", "t", "1", "cy", text])
+            self.assertEqual(list(csv.reader(f))[1], [SESSION, "1", "t", "1", "cy", text])
         page = report_summary.render_bottom(self.lab, tables)
         self.assertNotIn("\u202e", page)
         self.assertIn("<bdi>photo\\u{202E}gnp.exe\\n=HYPERLINK(&quot;x&quot;)</bdi>", page)
@@ -119,12 +125,13 @@ class CollectTest(unittest.TestCase):
         tables = self.treated()
         for kind, columns in (("rounds", ROUNDS_HEADER.split(",")),
                               ("payouts", ["subject", "name", "total_credits", "payout",
-                                           "rounds"]),
+                                           "rounds", "credit_value", "min_payout", "max_payout",
+                                           "payout_before_limits", "ended"]),
                               ("chat", [])):
             with open(os.path.join(self.folder, f"session_{kind}.csv"), newline="",
                       encoding="utf-8") as f:
                 rows = list(csv.reader(f))
-            self.assertEqual(rows[0], ["pair", "treatment"] + columns, kind)
+            self.assertEqual(rows[0], ["session", "pair", "treatment"] + columns, kind)
         self.assertEqual([(r["pair"], r["treatment"]) for r in tables["rounds"]],
                          [("1", "a")] * 4 + [("2", "b")] * 2)
         self.assertEqual(tables["rounds"][0]["round"], "1")
@@ -154,6 +161,160 @@ class CollectTest(unittest.TestCase):
         chart = page.split('data-pair="2"')[1].split("</svg>")[0]
         self.assertIn('text-anchor="middle">3</text>', chart)
         self.assertNotIn("http", page.replace('xmlns="http://www.w3.org/2000/svg"', ""))
+
+
+def journal_text(entries):
+    """A journal's lines: the CRC-32 of each entry's JSON, a blank, the JSON."""
+    lines = []
+    for entry in entries:
+        text = json.dumps(entry, separators=(",", ":"))
+        lines.append(f"{zlib.crc32(text.encode('utf-8')):08x} {text}\n")
+    return "".join(lines)
+
+
+T0 = 1767258000  # 2026-01-01T10:00:00+01:00
+START = {"kind": "start", "t": T0, "Subject1Name": "cy", "Subject2Name": "ann",
+         "NRounds": 2, "CreditValue": 0.01, "MinPayout": 5, "MaxPayout": 30}
+
+
+def answer(t, subject, round_, what, value, **more):
+    return dict({"kind": "answer", "t": T0 + t, "subject": subject, "round": round_,
+                 "what": what, "value": value}, **more)
+
+
+class CompleteDataTest(unittest.TestCase):
+    """The session's files from journals and bot files: the session column,
+    times with their offset, money in two decimals, the payouts' pay rule
+    and ending, and every answer in the decisions file."""
+
+    def setUp(self):
+        self.old_tz = os.environ.get("TZ")
+        os.environ["TZ"] = "Europe/Berlin"
+        time.tzset()
+        self.folder = tempfile.mkdtemp(prefix="wexlab-test-")
+        self.lab = lab_file.from_json({
+            "log_file": "lab", "seed": 3, "rounds": 2, "session_id": SESSION,
+            "pairs": [{"index": 1, "bot": "pair01", "subject1": "cy", "subject2": "ann"},
+                      {"index": 2, "bot": "pair02", "subject1": "dee", "subject2": "bob"}]})
+        for pair in ("pair01", "pair02"):
+            os.makedirs(os.path.join(self.folder, pair))
+
+    def tearDown(self):
+        import shutil
+        shutil.rmtree(self.folder)
+        if self.old_tz is None:
+            os.environ.pop("TZ")
+        else:
+            os.environ["TZ"] = self.old_tz
+        time.tzset()
+
+    def write(self, pair, name, text):
+        with open(os.path.join(self.folder, pair, name), "w", encoding="utf-8",
+                  newline="") as f:
+            f.write(text)
+
+    def stopped_mid_round(self):
+        """Pair 1: round 1 closed, then in round 2 cy's expectation (taken
+        by the timeout) and ann's (her time extended first), then `e`."""
+        self.write("pair01", "lab_20260101_100000.journal", journal_text([
+            START, {"kind": "join", "t": T0 + 1, "subject": 1, "round": 0},
+            {"kind": "join", "t": T0 + 2, "subject": 2, "round": 1},
+            answer(5, 1, 1, "expectation", 30), answer(6, 2, 1, "expectation", 20),
+            answer(7, 1, 1, "investment", 40), {"kind": "sent", "t": T0 + 8, "slot": 1},
+            answer(8, 2, 1, "investment", 35),
+            {"kind": "close", "t": T0 + 8, "round": 1, "divisor": 0.9,
+             "earnings_1": 103.33333333333333, "earnings_2": 108.33333333333333,
+             "total_1": 103.33333333333333, "total_2": 108.33333333333333, "break": False},
+            answer(20, 1, 2, "expectation", 44, source="timeout"),
+            {"kind": "extend", "t": T0 + 21, "subject": 2, "round": 2, "what": "expectation",
+             "seconds": 30},
+            answer(40, 2, 2, "expectation", 46),
+            {"kind": "stop", "t": T0 + 50, "round": 2}]))
+        self.write("pair01", "lab_20260101_100000_rounds.csv", "\r\n".join([
+            ROUNDS_HEADER + ",expectation_source,investment_source",
+            "1,1,cy,30,40,35,0.9,103.33333333333333,,103.33333333333333,"
+            "2026-01-01T10:00:05,2026-01-01T10:00:07,subject,subject",
+            "1,2,ann,20,35,40,0.9,108.33333333333333,,108.33333333333333,"
+            "2026-01-01T10:00:06,2026-01-01T10:00:08,subject,subject"]) + "\r\n")
+
+    def paid(self):
+        """Pair 2: paid by the bot's report, its pay rule in the journal."""
+        self.write("pair02", "lab_20260101_100000.journal", journal_text([
+            dict(START, Subject1Name="dee", Subject2Name="bob", CreditValue=0.0075,
+                 MinPayout=10, MaxPayout=25),
+            {"kind": "close", "t": T0 + 9, "round": 2, "total_1": 1500, "total_2": 2000.5},
+            {"kind": "report", "t": T0 + 10, "payout_1": 11.25, "payout_2": 15.00375}]))
+        self.write("pair02", "lab_20260101_100000_payouts.csv",
+                   "subject,name,total_credits,payout,rounds\r\n1,dee,1500,11.25,2\r\n"
+                   "2,bob,2000.5,15.00,2\r\n")
+
+    def test_session_times_and_money_in_every_row(self):
+        self.stopped_mid_round()
+        tables = collect.collect(self.folder, self.lab)
+        first = tables["rounds"][0]
+        self.assertEqual(first["session"], SESSION)
+        self.assertEqual(first["expectation_time"], "2026-01-01T10:00:05+01:00")
+        self.assertEqual(first["earnings"], "103.33")
+        self.assertEqual(first["total_credits"], "103.33")
+        self.assertEqual(first["divisor"], "0.9")  # not money: exact
+        self.assertEqual(first["bonus"], "")
+        # The pair's own file keeps the bot's exact values.
+        with open(os.path.join(self.folder, "pair01", "lab_20260101_100000_rounds.csv"),
+                  encoding="utf-8") as f:
+            self.assertIn("103.33333333333333", f.read())
+
+    def test_decisions_of_a_game_stopped_mid_round(self):
+        self.stopped_mid_round()
+        tables = collect.collect(self.folder, self.lab)
+        rows = [(r["round"], r["stage"], r["subject"], r["value"], r["source"],
+                 r["closed_round"], r["extended"]) for r in tables["decisions"]]
+        self.assertEqual(rows, [
+            ("1", "expectation", "cy", "30", "subject", "0", "0"),
+            ("1", "expectation", "ann", "20", "subject", "0", "0"),
+            ("1", "investment", "cy", "40", "subject", "0", "0"),
+            ("1", "investment", "ann", "35", "subject", "1", "0"),
+            ("2", "expectation", "cy", "44", "timeout", "0", "0"),
+            ("2", "expectation", "ann", "46", "subject", "0", "1")])
+        self.assertEqual(tables["decisions"][-1]["time"], "2026-01-01T10:00:40+01:00")
+        self.assertEqual({r["session"] for r in tables["decisions"]}, {SESSION})
+        with open(os.path.join(self.folder, "session_decisions.csv"), newline="",
+                  encoding="utf-8") as f:
+            self.assertEqual(next(csv.reader(f)),
+                             ["session", "pair", "time", "round", "stage", "subject", "value",
+                              "source", "closed_round", "extended"])
+
+    def test_payouts_carry_the_rule_and_every_subject(self):
+        self.stopped_mid_round()
+        self.paid()
+        tables = collect.collect(self.folder, self.lab)
+        got = [(r["pair"], r["name"], r["total_credits"], r["payout"], r["rounds"],
+                r["credit_value"], r["min_payout"], r["max_payout"],
+                r["payout_before_limits"], r["ended"]) for r in tables["payouts"]]
+        self.assertEqual(got, [
+            ("1", "cy", "103.33", "", "1", "0.01", "5.00", "30.00", "", "stopped"),
+            ("1", "ann", "108.33", "", "1", "0.01", "5.00", "30.00", "", "stopped"),
+            ("2", "dee", "1500.00", "11.25", "2", "0.0075", "10.00", "25.00", "11.25",
+             "completed"),
+            ("2", "bob", "2000.50", "15.00", "2", "0.0075", "10.00", "25.00", "15.00",
+             "completed")])
+
+    def test_a_running_game_counts_as_stopped_once_the_session_stopped(self):
+        self.paid()
+        self.write("pair01", "lab_20260101_100000.journal", journal_text([START]))
+        self.assertEqual([r["ended"] for r in collect.collect(self.folder, self.lab)["payouts"]],
+                         ["running"] * 2 + ["completed"] * 2)
+        with open(os.path.join(self.folder, "stopping"), "w") as f:
+            f.write("wexlab stop\n")
+        self.assertEqual([r["ended"] for r in collect.collect(self.folder, self.lab)["payouts"]],
+                         ["stopped"] * 2 + ["completed"] * 2)
+
+    def test_a_lab_without_a_session_id_is_dated_by_its_supervisor(self):
+        self.lab.session_id = None
+        with open(os.path.join(self.folder, "supervisor.log"), "w") as f:
+            f.write("2026-01-01 09:59:58 supervisor started\n")
+        first = collect.session_id(self.folder, self.lab)
+        self.assertRegex(first, r"^20260101-095958-[0-9a-f]{4}$")
+        self.assertEqual(collect.session_id(self.folder, self.lab), first)
 
 
 if __name__ == "__main__":

@@ -10,6 +10,7 @@ import shutil
 import stat
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -35,11 +36,13 @@ PROSODY = {
     "treatments": [{"name": "high", "values": {"NRounds": "3"}}, {"name": "low", "values": {}}],
     "certificate": "/lab/server/certs/lab.wex.crt",
     "fingerprints": {"sha256": "AA", "sha1": "BB"},
-    "accounts": {"ann": {"name": "ann", "jid": "ann@lab.wex", "password": "pw-ann"}}}
+    "accounts": {"ann": {"name": "ann", "jid": "ann@lab.wex", "password": "pw-ann"}},
+    "session_id": "20261208-110203-3fa9"}
 # An ejabberd session open to another machine: no web seats, no epmd.
 EJABBERD = dict(
     {k: v for k, v in PROSODY.items() if k not in ("treatments", "certificate",
-                                                   "fingerprints", "accounts")},
+                                                   "fingerprints", "accounts",
+                                                   "session_id")},
     pairs=[{"index": 1, "bot": "pair01", "subject1": "ann", "subject2": "ben"}],
     web=None, server="ejabberd",
     nodes=[{"name": "wex5222@10.0.0.5", "port": 5222, "address": "10.0.0.5"},
@@ -85,6 +88,31 @@ class RecordTest(unittest.TestCase):
         record.save(folder, record.from_json(PROSODY))
         self.assertEqual(stat.S_IMODE(os.stat(record.path(folder)).st_mode), 0o600)
         self.assertEqual(record.to_json(record.load(folder)), PROSODY)
+
+
+class SessionIdTest(unittest.TestCase):
+    def test_a_new_id_is_local_time_and_four_random_hex_digits(self):
+        old = os.environ.get("TZ")
+        os.environ["TZ"] = "Europe/Berlin"
+        time.tzset()
+        try:
+            made = record.new_session_id(1796724123)  # 2026-12-08T10:02:03 UTC
+        finally:
+            if old is None:
+                del os.environ["TZ"]
+            else:
+                os.environ["TZ"] = old
+            time.tzset()
+        self.assertRegex(made, r"^20261208-110203-[0-9a-f]{4}$")
+        self.assertGreater(len({record.new_session_id(0) for _ in range(20)}), 1)
+
+    def test_an_older_lab_gets_the_same_id_from_its_start_each_time(self):
+        older = record.from_json(EJABBERD)
+        self.assertIsNone(older.session_id)
+        first = record.session_id_of(older, 1796724123)
+        self.assertEqual(record.session_id_of(older, 1796724123), first)
+        self.assertEqual(record.session_id_of(record.from_json(PROSODY), 0),
+                         "20261208-110203-3fa9")
 
 
 if __name__ == "__main__":
