@@ -52,7 +52,8 @@ def alerts(pairs, now, offline_after, stall_after, server_up=True):
             found.append({"id": f"seat:{p['pair']}:{e['t']}:{zlib.crc32(e['text'].encode())}",
                           "t": e["t"], "pair": p["pair"], "text": e["text"]})
         if p.get("ended") == "stopped":
-            found.append({"id": f"stopped:{p['pair']}", "t": p.get("stopped_at") or now, "pair": p["pair"],
+            found.append({"id": f"stopped:{p['pair']}", "t": p.get("stopped_at") or now,
+                          "pair": p["pair"],
                           "text": stopped_text(p)})
         for e in p["errors"]:
             found.append({"id": f"err:{p['pair']}:{e['t']}:{zlib.crc32(e['text'].encode())}",

@@ -367,11 +367,12 @@ class ReportTopTest(FolderTest):
         self.assertEqual(report_summary.means_per_round(rounds, 4), [15, 30, None, None])
         self.assertIn('<tr data-pair="1"><td>1</td><td>pair01</td><td class=n>2</td>'
                       '<td>cy $10.00, dee $13.00</td><td class="flag"></td></tr>', top)
-        self.assertIn('<td class="flag">NO PAYOUTS, ended by the moderator, incidents</td>',
+        self.assertIn('<td class="flag">NO PAYOUTS, stopped without payouts by the moderator, '
+                      'incidents</td>',
                       top)
         for incident in ("pair02&#x27;s bot was killed by SIGKILL and has been restarted",
                          "failed: bob: send failed",
-                         "the moderator ended the game in round 2"):
+                         "the moderator stopped the game in round 2: no payouts"):
             self.assertIn(incident, top)
         page = report.render(self.lab, tables, 4, top, report_summary.render_bottom(
             self.lab, tables))
