@@ -9,7 +9,12 @@ account, so no lab server is needed and every step is certain:
   no-cors fetch to /api/say: both are refused (desk.log says so) and
   nothing is sent, while the desk's own hurry button is sent;
 - a chat line with a right-to-left override reads on the desk, and in
-  report.html, with the transcript's visible escape \\u{202E}."""
+  report.html, with the transcript's visible escape \\u{202E};
+- the treatment column shows the pair's treatment, and axe-core finds no
+  WCAG violation on the desk, before and after an alert;
+- "stop without paying" asks first, naming the pair and saying nobody
+  in it will be paid, and the stop (written to the journal as the bot
+  would) raises the banner."""
 
 import argparse
 import asyncio
@@ -23,13 +28,17 @@ import threading
 import time
 import zlib
 
-from harness import Failure, browser, check, free_port, load_wexlab, run_in_folder  # noqa: E402  (beside this file)
+from harness import (Failure, axe_violations, browser, check, free_port,  # noqa: E402
+                     load_wexlab, run_in_folder)  # (beside this file)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOKEN = "browser-test-token"
-LAB = {"log_file": "lab", "rounds": 4, "address": "127.0.0.1", "port": 1, "pairs": [
-    {"index": 1, "bot": "pair01", "subject1": "ann", "subject2": "bob"}]}
+LAB = {"log_file": "lab", "rounds": 4, "address": "127.0.0.1", "port": 1,
+       "treatments": [{"name": "generous", "values": {"CreditValue": "0.01"}}], "pairs": [
+           {"index": 1, "bot": "pair01", "subject1": "ann", "subject2": "bob",
+            "treatment": "generous"}]}
+JOURNAL = os.path.join("pair01", "lab_20260101_100000.journal")
 BIDI = "see photo\u202egnp.exe"
 SHOWN = "see photo\\u{202E}gnp.exe"
 
@@ -55,8 +64,7 @@ def write_session(folder):
                                       round=1))
     lines += [journal_line("close", t + 3, round=1, **{"break": True}),
               journal_line("chat", t + 4, round=1, subject=1, text=BIDI)]
-    with open(os.path.join(folder, "pair01", "lab_20260101_100000.journal"), "w",
-              encoding="utf-8") as f:
+    with open(os.path.join(folder, JOURNAL), "w", encoding="utf-8") as f:
         f.writelines(lines)
     with open(os.path.join(folder, "pair01", "lab_20260101_100000_chat.csv"), "w",
               encoding="utf-8", newline="") as f:
@@ -64,7 +72,8 @@ def write_session(folder):
 
 
 class FakeClient:
-    """The desk's XMPP account: records the commands, answers s."""
+    """The desk's XMPP account: records the commands, answers s, and for
+    e writes the journal's stop entry as the bot does."""
 
     def __init__(self, desk):
         self.desk = desk
@@ -77,6 +86,10 @@ class FakeClient:
         if text == "s":
             asyncio.get_running_loop().call_soon(self.desk.answer, bot,
                                                  "okay, sent speed up message.")
+        if text == "e":
+            with open(os.path.join(self.desk.folder, JOURNAL), "a", encoding="utf-8") as f:
+                f.write(journal_line("stop", time.time(), round=2))
+            asyncio.get_running_loop().call_soon(self.desk.answer, bot, "Okay, Ending Game")
 
 
 class DeskThread:
@@ -221,6 +234,33 @@ def check_own_button(driver, desk_thread):
           f"sent: {desk_thread.desk.client.sent}")
 
 
+def check_treatment_and_axe(driver, when):
+    shown = texts(driver, "#pair-1 .treatment")
+    check(shown == "generous", f"the treatment column reads {shown!r}")
+    found = axe_violations(driver)
+    check(found == [], f"axe-core on the desk {when}:\n  " + "\n  ".join(found))
+    print(f"axe-core on the desk {when}: no violations")
+
+
+def check_stop_without_paying(driver, desk_thread):
+    from selenium.webdriver.common.by import By
+    driver.find_element(By.CSS_SELECTOR, "#pair-1 button[data-cmd='e']").click()
+    asked = wait_for("the confirmation", lambda: driver.switch_to.alert.text, 10)
+    check("without paying" in asked and "Nobody in pair 1 (ann and bob) will be paid" in asked,
+          f"the confirmation reads {asked!r}")
+    driver.switch_to.alert.accept()
+    banner = wait_for("the stopped pair's banner", lambda: [
+        t for t in texts(driver, "#alerts .alert[role=alert]").split("dismiss")
+        if "stopped" in t], 15)[0]
+    check("pair 1 (pair01) was stopped without payouts: nobody in it (ann and bob) will be "
+          "paid" in banner, f"the banner reads {banner!r}")
+    wait_for("the row's phase", lambda: "stopped without payouts" in
+             texts(driver, "#pair-1 .phase"), 15)
+    check(desk_thread.desk.client.sent[-1] == ("pair01", "e"),
+          f"sent: {desk_thread.desk.client.sent}")
+    print(f"confirmation: {asked!r}; banner: {banner!r}")
+
+
 def check_bidi_in_report(driver, folder):
     from wexlab.data import collect, report, report_summary
     from wexlab.model import record
@@ -248,6 +288,9 @@ def run(args, root):
         check_bidi_on_desk(driver)
         check_cross_site(driver, folder, desk_thread, base)
         check_own_button(driver, desk_thread)
+        check_treatment_and_axe(driver, "in a break")
+        check_stop_without_paying(driver, desk_thread)
+        check_treatment_and_axe(driver, "with an alert")
         check_bidi_in_report(driver, folder)
     finally:
         driver.quit()
