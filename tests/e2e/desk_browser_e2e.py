@@ -261,6 +261,29 @@ def check_stop_without_paying(driver, desk_thread):
     print(f"confirmation: {asked!r}; banner: {banner!r}")
 
 
+def check_zoomed(driver, shots):
+    """At 200 % zoom (700 CSS px of a 1400 px window) the page itself does
+    not scroll sideways: only the pairs' table scrolls, in its own region,
+    and the all-pairs controls stay within the window."""
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+        "width": 700, "height": 450, "deviceScaleFactor": 2, "mobile": False})
+    try:
+        time.sleep(0.3)
+        wide, window = driver.execute_script(
+            "return [document.documentElement.scrollWidth, window.innerWidth]")
+        check(wide <= window, f"the page is {wide} px wide in a {window} px window")
+        outside = driver.execute_script(
+            "return [...document.querySelectorAll('#all button, #all input')]"
+            ".filter(e => e.getBoundingClientRect().right > window.innerWidth)"
+            ".map(e => e.textContent || e.placeholder)")
+        check(outside == [], f"controls outside the window at 200 %: {outside}")
+        if shots:
+            driver.save_screenshot(os.path.join(shots, "desk-200-percent.png"))
+    finally:
+        driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+    print("at 200 %: no sideways scrolling of the page")
+
+
 def check_bidi_in_report(driver, folder):
     from wexlab.data import collect, report, report_summary
     from wexlab.model import record
@@ -291,6 +314,7 @@ def run(args, root):
         check_treatment_and_axe(driver, "in a break")
         check_stop_without_paying(driver, desk_thread)
         check_treatment_and_axe(driver, "with an alert")
+        check_zoomed(driver, args.shots)
         check_bidi_in_report(driver, folder)
     finally:
         driver.quit()
@@ -300,6 +324,7 @@ def run(args, root):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--wexlab", required=True)
+    parser.add_argument("--shots", help="save the page at 200 % zoom here")
     parser.add_argument("--chromium", default=shutil.which("chromium") or "chromium")
     parser.add_argument("--chromedriver", default=shutil.which("chromedriver") or "chromedriver")
     args = parser.parse_args()

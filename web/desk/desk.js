@@ -94,6 +94,9 @@ function chart(p) {
   series.forEach((values, i) => {
     const points = values.map((v, k) => x(k + 1).toFixed(1) + "," + y(v).toFixed(1));
     svg.append(svgEl("polyline", {class: "s" + (i + 1), points: points.join(" ")}));
+    // A dot per round, so a single round shows too.
+    values.forEach((v, k) => svg.append(svgEl("circle", {class: "s" + (i + 1),
+      cx: x(k + 1).toFixed(1), cy: y(v).toFixed(1), r: 2.5})));
   });
   const legend = el("div", {class: "legend", "aria-hidden": "true"},
     ...p.subjects.map((s, i) => el("span", {class: "key k" + (i + 1)}, s.name)));
