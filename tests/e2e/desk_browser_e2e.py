@@ -235,7 +235,8 @@ def check_own_button(driver, desk_thread):
 
 
 def check_treatment_and_axe(driver, when):
-    shown = texts(driver, "#pair-1 .treatment")
+    # Read as wait_for reads: a row replaced while read is read again.
+    shown = wait_for("the treatment cell", lambda: texts(driver, "#pair-1 .treatment"), 10)
     check(shown == "generous", f"the treatment column reads {shown!r}")
     found = axe_violations(driver)
     check(found == [], f"axe-core on the desk {when}:\n  " + "\n  ".join(found))

@@ -387,7 +387,8 @@ def pay_now_and_stop(args, driver, folder, lab, robots):
 
 def check_treatments_and_axe(driver, lab):
     for p in lab["pairs"]:
-        shown = row_text(driver, f"#pair-{p['index']} .treatment")
+        shown = wait_for("the treatment cell", lambda: row_text(
+            driver, f"#pair-{p['index']} .treatment"), 10)
         check(shown == p["treatment"], f"pair {p['index']}'s treatment reads {shown!r}, "
               f"lab.json says {p['treatment']!r}")
     found = axe_violations(driver)

@@ -156,9 +156,12 @@ function row(p, now) {
 function draw(state) {
   clockOffset = state.now - Date.now() / 1000;
   const s = state.session;
+  const stopped = state.pairs.filter((p) => p.ended === "stopped").length;
   document.getElementById("session").textContent =
-    s.finished + " of " + s.pairs + " pairs finished · " + s.rounds_closed + " of " +
-    s.rounds_all + " rounds closed · " + duration(s.elapsed_s) + " since the start";
+    s.finished + " of " + s.pairs + " pairs finished" +
+    (stopped ? " (" + stopped + " stopped without payouts)" : "") + " · " +
+    s.rounds_closed + " of " + s.rounds_all + " rounds closed · " + duration(s.elapsed_s) +
+    " since the start";
   const body = document.querySelector("#pairs tbody");
   for (const p of state.pairs) {
     const key = JSON.stringify(p);
