@@ -84,8 +84,8 @@ def _subject_cell(s):
 def phase_text(p):
     if p["phase"] == "break" and p["break_left_s"] is not None:
         return f"break {p['break_left_s']}s left"
-    if p.get("ended") == "paid_now":
-        return "paid now"
+    if p.get("ended") in ("paid_now", "completed"):
+        return p["ended"].replace("_", " ")
     return {"ended": "stopped, no pay"}.get(p["phase"], p["phase"])
 
 

@@ -109,7 +109,12 @@ const actionCells = new Map();
 
 function actions(p) {
   if (!actionCells.has(p.pair)) actionCells.set(p.pair, makeActions(p));
-  return actionCells.get(p.pair);
+  const cell = actionCells.get(p.pair);
+  // A game that has ended can be neither hurried nor paid nor stopped again.
+  for (const b of cell.querySelectorAll("button[data-cmd]")) {
+    if ("snpe".includes(b.dataset.cmd)) b.disabled = p.ended !== "running";
+  }
+  return cell;
 }
 
 function makeActions(p) {
