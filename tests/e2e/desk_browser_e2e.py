@@ -12,6 +12,8 @@ account, so no lab server is needed and every step is certain:
   report.html, with the transcript's visible escape \\u{202E};
 - the treatment column shows the pair's treatment, and axe-core finds no
   WCAG violation on the desk, before and after an alert;
+- Tab alone reaches pair 1's pay now, its focus ring shows, and Enter
+  asks first (a cancelled confirmation sends nothing);
 - "stop without paying" asks first, naming the pair and saying nobody
   in it will be paid, and the stop (written to the journal as the bot
   would) raises the banner."""
@@ -243,6 +245,41 @@ def check_treatment_and_axe(driver, when):
     print(f"axe-core on the desk {when}: no violations")
 
 
+def check_keyboard(driver, desk_thread):
+    """Tab alone reaches pair 1's pay now, with a visible focus ring;
+    Enter asks first, and a cancelled confirmation sends nothing."""
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.common.by import By
+    driver.find_element(By.TAG_NAME, "h1").click()  # Tab starts from the top
+    wanted = "#pair-1 button[data-cmd='p']"
+    stops = []
+    for _ in range(60):
+        ActionChains(driver).send_keys(Keys.TAB).perform()
+        focused = driver.execute_script(
+            "const e = document.activeElement; const s = getComputedStyle(e);"
+            "return [e.matches(arguments[0]), e.textContent || e.getAttribute('aria-label'),"
+            " s.outlineStyle, s.outlineWidth]", wanted)
+        stops.append((focused[1] or "(text field)").strip()[:30])
+        if focused[0]:
+            break
+    check(focused[0], f"Tab never reached pair 1's pay now; it went through {stops}")
+    check(focused[2] == "solid" and focused[3] == "3px",
+          f"pay now's focus ring: {focused[2]} {focused[3]}")
+    sent = len(desk_thread.desk.client.sent)
+    ActionChains(driver).send_keys(Keys.ENTER).perform()
+    asked = wait_for("the confirmation", lambda: driver.switch_to.alert.text, 10)
+    check("Pay now" in asked and "ann and bob" in asked, f"the confirmation reads {asked!r}")
+    driver.switch_to.alert.dismiss()
+    time.sleep(0.5)
+    check(len(desk_thread.desk.client.sent) == sent,
+          f"a cancelled pay now was sent: {desk_thread.desk.client.sent}")
+    check("stop without paying" in stops[:len(stops) - 1],
+          f"Tab skipped the all-pairs controls: {stops}")
+    print(f"keyboard: pay now reached in {len(stops)} Tab presses ({stops}), focus ring "
+          f"{focused[2]} {focused[3]}; confirmation {asked!r} cancelled, nothing sent")
+
+
 def check_stop_without_paying(driver, desk_thread):
     from selenium.webdriver.common.by import By
     driver.find_element(By.CSS_SELECTOR, "#pair-1 button[data-cmd='e']").click()
@@ -313,6 +350,7 @@ def run(args, root):
         check_cross_site(driver, folder, desk_thread, base)
         check_own_button(driver, desk_thread)
         check_treatment_and_axe(driver, "in a break")
+        check_keyboard(driver, desk_thread)
         check_stop_without_paying(driver, desk_thread)
         check_treatment_and_axe(driver, "with an alert")
         check_zoomed(driver, args.shots)
