@@ -113,6 +113,9 @@ class ReportTest(unittest.TestCase):
         self.assertIn("0.01): 1 pair</h2>", page)
         self.assertIn("session&#x27;s values): 2 pairs</h2>", page)
         self.assertNotIn("1 pairs", page)
+        # Still one file: nothing fetched, no script.
+        self.assertNotIn("<script", page)
+        self.assertNotIn("http", page.replace('xmlns="http://www.w3.org/2000/svg"', ""))
         # The pairs column counts them; their numbers are beside it.
         rows = re.findall(r'<tr data-treatment="(\w+)"><td>\w+</td><td>[^<]*</td>'
                           r'<td class="n">(\d+)</td><td>([\d, ]+)</td>', page)
