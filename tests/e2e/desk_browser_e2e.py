@@ -24,6 +24,7 @@ import http.server
 import importlib.util
 import json
 import os
+import re
 import shutil
 import sys
 import threading
@@ -294,6 +295,12 @@ def check_stop_without_paying(driver, desk_thread):
           "paid" in banner, f"the banner reads {banner!r}")
     wait_for("the row's phase", lambda: "stopped without payouts" in
              texts(driver, "#pair-1 .phase"), 15)
+    # 24-hour times, whatever the browser's language: no AM or PM.
+    shown = texts(driver, "#alerts .alert time")
+    check(re.fullmatch(r"(\d\d:\d\d:\d\d ?)+", shown), f"the alerts' times read {shown!r}")
+    hour = driver.execute_script("return new Date(2026, 0, 1, 15, 4, 5)"
+                                 ".toLocaleTimeString([], {hourCycle: 'h23'})")
+    check(hour.startswith("15"), f"3 pm reads {hour!r}")
     check(desk_thread.desk.client.sent[-1] == ("pair01", "e"),
           f"sent: {desk_thread.desk.client.sent}")
     print(f"confirmation: {asked!r}; banner: {banner!r}")
