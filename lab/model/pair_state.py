@@ -260,6 +260,7 @@ def pair_state(pair, entries, events, supervisor, bot_info, answer, now):
     if game.break_since is not None and game.max_chat:
         left = max(0, int(game.break_since + game.max_chat - now))
     round_, closed, phase = game.round, game.closed, game.phase()
+    ended = how_ended(entries)
     if game.nrounds:
         round_ = min(round_, game.nrounds)
     if answer and game.last_close is not None and answer["t"] < game.last_close:
@@ -268,6 +269,8 @@ def pair_state(pair, entries, events, supervisor, bot_info, answer, now):
         told = from_answer(pair, answer, now)
         round_, closed, phase, left = told["round"], told["closed"], told["phase"], told["left"]
         subjects = told["subjects"] or subjects
+        # A ? answer cannot tell a pay-now from a game played to its end.
+        ended = {"ended": "stopped", "reported": "completed"}.get(phase, "running")
     return {"pair": pair["index"], "bot": pair["bot"], "round": round_, "nrounds": game.nrounds,
             "rounds_closed": closed, "phase": phase, "break_left_s": left,
             "subjects": subjects, "bot_state": _bot_state(bot_info, restarts),
@@ -275,7 +278,7 @@ def pair_state(pair, entries, events, supervisor, bot_info, answer, now):
             "given_up": bool(bot_info.get("given_up")), "reopened": reopened,
             "chat": game.chat if phase == "break" else [],
             "errors": errors, "answer": answer, "treatment": pair.get("treatment"),
-            "ended": how_ended(entries), "stopped_at": game.stopped_at}
+            "ended": ended, "stopped_at": game.stopped_at}
 
 
 # What the state is built from, read from the session folder.

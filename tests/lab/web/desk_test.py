@@ -249,8 +249,13 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
         self.desk.answer("pair02", "Status: round 2 of 3.\nBreak: none.\nEnded by e: no.")
         self.desk.rebuild()
         two = self.desk.state["pairs"][1]
-        self.assertEqual((two["round"], two["phase"], two["bot_state"]),
-                         (2, "asking", "elsewhere"))
+        self.assertEqual((two["round"], two["phase"], two["bot_state"], two["ended"]),
+                         (2, "asking", "elsewhere", "running"))
+        self.desk.answer("pair02", "Status: round 2 of 3.\nBreak: none.\nEnded by e: yes.")
+        self.desk.rebuild()
+        two = self.desk.state["pairs"][1]
+        self.assertEqual((two["phase"], two["ended"]), ("ended", "stopped"))
+        self.assertIn("stopped:2", [a["id"] for a in self.desk.state["alerts"]])
         self.assertEqual(self.desk.state["pairs"][0]["phase"], "joining")
 
     async def test_events_push_the_state(self):
