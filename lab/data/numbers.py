@@ -24,3 +24,8 @@ def mean_investments(rows, pair_numbers=None):
         if value is not None and round_number is not None:
             by_round.setdefault(int(round_number), []).append(value)
     return {r: statistics.mean(values) for r, values in by_round.items()}
+
+
+def count(n, word):
+    """"1 pair", "2 pairs": a count with its noun (plural by -s)."""
+    return f"{n} {word}" if n == 1 else f"{n} {word}s"

@@ -8,7 +8,7 @@ import html
 import time
 
 from ..model.record import pair_rounds
-from .numbers import mean_investments, number
+from .numbers import count, mean_investments, number
 
 WIDTH, HEIGHT = 300, 200  # one panel
 MARGIN = 36
@@ -130,8 +130,9 @@ def _settings(treatment):
 
 
 def treatment_table(lab, rows):
-    """Per treatment: its settings, its pairs and the mean investment in
-    each round over both subjects of all its pairs."""
+    """Per treatment: its settings, how many pairs played it and which,
+    and the mean investment in each round over both subjects of all its
+    pairs."""
     last = max(pair_rounds(lab, p) for p in lab.pairs)
     head = "".join(f"<th>{r}</th>" for r in range(1, last + 1))
     lines = []
@@ -143,11 +144,12 @@ def treatment_table(lab, rows):
         lines.append(f'<tr data-treatment="{html.escape(treatment.name)}">'
                      f'<td>{html.escape(treatment.name)}</td>'
                      f'<td>{html.escape(_settings(treatment))}</td>'
+                     f'<td class="n">{len(pairs)}</td>'
                      f'<td>{", ".join(str(p.index) for p in pairs)}</td>{cells}</tr>')
     return ('<table id="treatments"><tr><th>treatment</th><th>settings</th><th>pairs</th>'
-            f'{head}</tr>' + "".join(lines) + "</table>"
-            "<p>Mean investment per round (columns: rounds) over both subjects of the "
-            "treatment's pairs.</p>")
+            f'<th>pair numbers</th>{head}</tr>' + "".join(lines) + "</table>"
+            "<p>Pairs: how many pairs played the treatment. Mean investment per round "
+            "(columns: rounds) over both subjects of the treatment's pairs.</p>")
 
 
 def charts(lab, by_pair, pairs):
@@ -165,7 +167,7 @@ def grouped_charts(lab, by_pair):
         parts.append(f'<section class="treatment" data-treatment="'
                      f'{html.escape(treatment.name)}"><h2>Treatment '
                      f'{html.escape(treatment.name)} ({html.escape(_settings(treatment))}):'
-                     f' {len(pairs)} pairs</h2>{charts(lab, by_pair, pairs)}</section>')
+                     f' {count(len(pairs), "pair")}</h2>{charts(lab, by_pair, pairs)}</section>')
     return "".join(parts)
 
 
@@ -179,7 +181,7 @@ def render(lab, tables, rounds, top="", bottom=""):
     made = time.strftime("%Y-%m-%d %H:%M:%S")
     return ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
             f"<title>wex lab session report</title><style>{STYLE}</style></head><body>"
-            f"<h1>wex lab session: {len(lab.pairs)} pairs, seed {lab.seed}</h1>"
+            f"<h1>wex lab session: {count(len(lab.pairs), 'pair')}, seed {lab.seed}</h1>"
             f"<p>Made {made} from session_rounds.csv and session_payouts.csv.</p>{top}"
             f"{treatments}<h2>Payouts</h2>{payout_table(tables['payouts'])}"
             f"{grouped_charts(lab, by_pair)}{bottom}</body></html>\n")

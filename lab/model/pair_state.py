@@ -12,7 +12,10 @@ A pair's state is a dict (the JSON of /api/pairs):
   given up, not running, elsewhere), restarts, chat (the break's last
   lines, each text escaped as the transcript shows it), errors [{t, text}],
   reopened [{t, text}] (a subject's seat opened in another window), answer
-  {t, text} (the last ? answer)."""
+  {t, text} (the last ? answer, dropped once a round closed after it),
+  treatment (the pair's, or null), ended (ending.how_ended: completed,
+  paid_now, stopped or running), stopped_at (the time of the journal's stop
+  entry, or null)."""
 
 import glob
 import json
@@ -21,6 +24,7 @@ import re
 import time
 import zlib
 
+from .ending import how_ended
 from .visible import visible_line
 
 CHAT_LINES = 6
@@ -91,7 +95,9 @@ class _Game:
         self.closed = 0
         self.break_since = None
         self.stopped = self.reported = False
+        self.stopped_at = None
         self.round_since = None
+        self.last_close = None
         self.subjects = [_new_subject(pair["subject1"]), _new_subject(pair["subject2"])]
         self.chat = []
 
@@ -116,7 +122,7 @@ class _Game:
         elif kind == "close":
             self.closed = max(self.closed, e.get("round", 0))
             self.round = self.closed + 1
-            self.round_since = t
+            self.round_since = self.last_close = t
             self.break_since = t if e.get("break") else None
             self.chat = []
         elif kind == "chat":
@@ -129,6 +135,7 @@ class _Game:
             self.round_since = t
         elif kind == "stop":
             self.stopped = True
+            self.stopped_at = t
         elif kind == "report":
             self.reported = True
 
@@ -253,19 +260,25 @@ def pair_state(pair, entries, events, supervisor, bot_info, answer, now):
     if game.break_since is not None and game.max_chat:
         left = max(0, int(game.break_since + game.max_chat - now))
     round_, closed, phase = game.round, game.closed, game.phase()
+    ended = how_ended(entries)
     if game.nrounds:
         round_ = min(round_, game.nrounds)
+    if answer and game.last_close is not None and answer["t"] < game.last_close:
+        answer = None  # it told of a round that has closed since
     if not entries and answer and bot_info.get("elsewhere"):
         told = from_answer(pair, answer, now)
         round_, closed, phase, left = told["round"], told["closed"], told["phase"], told["left"]
         subjects = told["subjects"] or subjects
+        # A ? answer cannot tell a pay-now from a game played to its end.
+        ended = {"ended": "stopped", "reported": "completed"}.get(phase, "running")
     return {"pair": pair["index"], "bot": pair["bot"], "round": round_, "nrounds": game.nrounds,
             "rounds_closed": closed, "phase": phase, "break_left_s": left,
             "subjects": subjects, "bot_state": _bot_state(bot_info, restarts),
             "restarts": len(restarts), "restart_times": restarts,
             "given_up": bool(bot_info.get("given_up")), "reopened": reopened,
             "chat": game.chat if phase == "break" else [],
-            "errors": errors, "answer": answer}
+            "errors": errors, "answer": answer, "treatment": pair.get("treatment"),
+            "ended": ended, "stopped_at": game.stopped_at}
 
 
 # What the state is built from, read from the session folder.

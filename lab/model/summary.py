@@ -13,6 +13,13 @@ def session_line(pairs, started, now):
             "elapsed_s": None if started is None else max(0, int(now - started))}
 
 
+def stopped_text(p):
+    """What a pair's game stopped without payouts means for its subjects."""
+    names = " and ".join(s["name"] for s in p["subjects"])
+    return (f"pair {p['pair']} ({p['bot']}) was stopped without payouts: nobody in it "
+            f"({names}) will be paid")
+
+
 def alerts(pairs, now, offline_after, stall_after, server_up=True):
     """The alerts of this moment, each {id, t, pair, text}; an alert's id
     stays the same while its cause lasts, so a dismissal holds."""
@@ -44,6 +51,10 @@ def alerts(pairs, now, offline_after, stall_after, server_up=True):
         for e in p.get("reopened", ()):
             found.append({"id": f"seat:{p['pair']}:{e['t']}:{zlib.crc32(e['text'].encode())}",
                           "t": e["t"], "pair": p["pair"], "text": e["text"]})
+        if p.get("ended") == "stopped":
+            found.append({"id": f"stopped:{p['pair']}", "t": p.get("stopped_at") or now,
+                          "pair": p["pair"],
+                          "text": stopped_text(p)})
         for e in p["errors"]:
             found.append({"id": f"err:{p['pair']}:{e['t']}:{zlib.crc32(e['text'].encode())}",
                           "t": e["t"], "pair": p["pair"],

@@ -84,7 +84,9 @@ def _subject_cell(s):
 def phase_text(p):
     if p["phase"] == "break" and p["break_left_s"] is not None:
         return f"break {p['break_left_s']}s left"
-    return {"ended": "ended by e"}.get(p["phase"], p["phase"])
+    if p.get("ended") in ("paid_now", "completed"):
+        return p["ended"].replace("_", " ")
+    return {"ended": "stopped, no pay"}.get(p["phase"], p["phase"])
 
 
 def bot_text(p):
@@ -93,15 +95,19 @@ def bot_text(p):
 
 
 def table(state):
-    """The state as a terminal table, one line per pair."""
+    """The state as a terminal table, one line per pair; the treatment
+    column shows - in a session without treatments."""
+    width = max([len("treatment")] + [len(p.get("treatment") or "") for p in state["pairs"]])
     s = state["session"]
     elapsed = "-" if s["elapsed_s"] is None else f"{s['elapsed_s'] // 60}m{s['elapsed_s'] % 60:02d}s"
     lines = [f"{s['finished']} of {s['pairs']} pairs finished, {s['rounds_closed']} of "
              f"{s['rounds_all']} rounds closed, {elapsed} since the start",
-             f"{'pair':<7} {'round':<6} {'phase':<16} {'bot':<22} subjects"]
+             f"{'pair':<7} {'treatment':<{width}} {'round':<6} {'phase':<16} {'bot':<22} "
+             "subjects"]
     for p in state["pairs"]:
         subjects = " | ".join(_subject_cell(x) for x in p["subjects"])
-        lines.append(f"{p['bot']:<7} {p['round']}/{p['nrounds']:<4} {phase_text(p):<16} "
+        lines.append(f"{p['bot']:<7} {p.get('treatment') or '-':<{width}} "
+                     f"{p['round']}/{p['nrounds']:<4} {phase_text(p):<16} "
                      f"{bot_text(p):<22} {subjects}")
     for a in state["alerts"]:
         lines.append("ALERT " + time.strftime("%H:%M:%S ", time.localtime(a["t"])) + a["text"])

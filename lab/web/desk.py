@@ -42,7 +42,6 @@ HEADERS = {"Content-Security-Policy": "default-src 'self'; object-src 'none'; "
            "base-uri 'none'; frame-ancestors 'none'",
            "X-Content-Type-Options": "nosniff", "Referrer-Policy": "no-referrer",
            "Cache-Control": "no-store"}
-COMMANDS = {"s", "n", "?", "e", "p"}
 # Served without the token: the page reloaded after its address lost the
 # token asks the tab's copy of it (restore.js holds no secret).
 RESTORE = ("restore.js", "text/javascript")
@@ -262,10 +261,18 @@ class Desk:
             self.changed.notify_all()
 
     def choose(self, which):
+        """The pairs a command goes to: a list of numbers, "all", or
+        "unfinished" (every pair whose game has not ended, so a pay-now for
+        all leaves the paid and the stopped alone)."""
         if which == "all":
             return self.lab.pairs
+        if which == "unfinished":
+            self.rebuild()  # as the journals stand now
+            running = {p["pair"] for p in self.state["pairs"] if p["ended"] == "running"}
+            return [p for p in self.lab.pairs if p.index in running]
         if not isinstance(which, list):
-            raise web.HTTPBadRequest(text="pairs must be a list of pair numbers or \"all\"")
+            raise web.HTTPBadRequest(
+                text="pairs must be a list of pair numbers, \"all\" or \"unfinished\"")
         chosen = [p for p in self.lab.pairs if p.index in which]
         if len(chosen) != len(set(which)):
             raise web.HTTPBadRequest(text=f"no such pair among {which}")

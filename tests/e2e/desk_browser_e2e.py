@@ -9,7 +9,14 @@ account, so no lab server is needed and every step is certain:
   no-cors fetch to /api/say: both are refused (desk.log says so) and
   nothing is sent, while the desk's own hurry button is sent;
 - a chat line with a right-to-left override reads on the desk, and in
-  report.html, with the transcript's visible escape \\u{202E}."""
+  report.html, with the transcript's visible escape \\u{202E};
+- the treatment column shows the pair's treatment, and axe-core finds no
+  WCAG violation on the desk, before and after an alert;
+- Tab alone reaches pair 1's pay now, its focus ring shows, and Enter
+  asks first (a cancelled confirmation sends nothing);
+- "stop without paying" asks first, naming the pair and saying nobody
+  in it will be paid, and the stop (written to the journal as the bot
+  would) raises the banner."""
 
 import argparse
 import asyncio
@@ -17,19 +24,24 @@ import http.server
 import importlib.util
 import json
 import os
+import re
 import shutil
 import sys
 import threading
 import time
 import zlib
 
-from harness import Failure, browser, check, free_port, load_wexlab, run_in_folder  # noqa: E402  (beside this file)
+from harness import (Failure, axe_violations, browser, check, free_port,  # noqa: E402
+                     load_wexlab, run_in_folder)  # (beside this file)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOKEN = "browser-test-token"
-LAB = {"log_file": "lab", "rounds": 4, "address": "127.0.0.1", "port": 1, "pairs": [
-    {"index": 1, "bot": "pair01", "subject1": "ann", "subject2": "bob"}]}
+LAB = {"log_file": "lab", "rounds": 4, "address": "127.0.0.1", "port": 1,
+       "treatments": [{"name": "generous", "values": {"CreditValue": "0.01"}}], "pairs": [
+           {"index": 1, "bot": "pair01", "subject1": "ann", "subject2": "bob",
+            "treatment": "generous"}]}
+JOURNAL = os.path.join("pair01", "lab_20260101_100000.journal")
 BIDI = "see photo\u202egnp.exe"
 SHOWN = "see photo\\u{202E}gnp.exe"
 
@@ -55,8 +67,7 @@ def write_session(folder):
                                       round=1))
     lines += [journal_line("close", t + 3, round=1, **{"break": True}),
               journal_line("chat", t + 4, round=1, subject=1, text=BIDI)]
-    with open(os.path.join(folder, "pair01", "lab_20260101_100000.journal"), "w",
-              encoding="utf-8") as f:
+    with open(os.path.join(folder, JOURNAL), "w", encoding="utf-8") as f:
         f.writelines(lines)
     with open(os.path.join(folder, "pair01", "lab_20260101_100000_chat.csv"), "w",
               encoding="utf-8", newline="") as f:
@@ -64,7 +75,8 @@ def write_session(folder):
 
 
 class FakeClient:
-    """The desk's XMPP account: records the commands, answers s."""
+    """The desk's XMPP account: records the commands, answers s, and for
+    e writes the journal's stop entry as the bot does."""
 
     def __init__(self, desk):
         self.desk = desk
@@ -77,6 +89,10 @@ class FakeClient:
         if text == "s":
             asyncio.get_running_loop().call_soon(self.desk.answer, bot,
                                                  "okay, sent speed up message.")
+        if text == "e":
+            with open(os.path.join(self.desk.folder, JOURNAL), "a", encoding="utf-8") as f:
+                f.write(journal_line("stop", time.time(), round=2))
+            asyncio.get_running_loop().call_soon(self.desk.answer, bot, "Okay, Ending Game")
 
 
 class DeskThread:
@@ -221,6 +237,98 @@ def check_own_button(driver, desk_thread):
           f"sent: {desk_thread.desk.client.sent}")
 
 
+def check_treatment_and_axe(driver, when):
+    # Read as wait_for reads: a row replaced while read is read again.
+    shown = wait_for("the treatment cell", lambda: texts(driver, "#pair-1 .treatment"), 10)
+    check(shown == "generous", f"the treatment column reads {shown!r}")
+    found = axe_violations(driver)
+    check(found == [], f"axe-core on the desk {when}:\n  " + "\n  ".join(found))
+    print(f"axe-core on the desk {when}: no violations")
+
+
+def check_keyboard(driver, desk_thread):
+    """Tab alone reaches pair 1's pay now, with a visible focus ring;
+    Enter asks first, and a cancelled confirmation sends nothing."""
+    from selenium.webdriver.common.action_chains import ActionChains
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.common.by import By
+    driver.find_element(By.TAG_NAME, "h1").click()  # Tab starts from the top
+    wanted = "#pair-1 button[data-cmd='p']"
+    stops = []
+    for _ in range(60):
+        ActionChains(driver).send_keys(Keys.TAB).perform()
+        focused = driver.execute_script(
+            "const e = document.activeElement; const s = getComputedStyle(e);"
+            "return [e.matches(arguments[0]), e.textContent || e.getAttribute('aria-label'),"
+            " s.outlineStyle, s.outlineWidth]", wanted)
+        stops.append((focused[1] or "(text field)").strip()[:30])
+        if focused[0]:
+            break
+    check(focused[0], f"Tab never reached pair 1's pay now; it went through {stops}")
+    check(focused[2] == "solid" and focused[3] == "3px",
+          f"pay now's focus ring: {focused[2]} {focused[3]}")
+    sent = len(desk_thread.desk.client.sent)
+    ActionChains(driver).send_keys(Keys.ENTER).perform()
+    asked = wait_for("the confirmation", lambda: driver.switch_to.alert.text, 10)
+    check("Pay now" in asked and "ann and bob" in asked, f"the confirmation reads {asked!r}")
+    driver.switch_to.alert.dismiss()
+    time.sleep(0.5)
+    check(len(desk_thread.desk.client.sent) == sent,
+          f"a cancelled pay now was sent: {desk_thread.desk.client.sent}")
+    check("stop without paying" in stops[:len(stops) - 1],
+          f"Tab skipped the all-pairs controls: {stops}")
+    print(f"keyboard: pay now reached in {len(stops)} Tab presses ({stops}), focus ring "
+          f"{focused[2]} {focused[3]}; confirmation {asked!r} cancelled, nothing sent")
+
+
+def check_stop_without_paying(driver, desk_thread):
+    from selenium.webdriver.common.by import By
+    driver.find_element(By.CSS_SELECTOR, "#pair-1 button[data-cmd='e']").click()
+    asked = wait_for("the confirmation", lambda: driver.switch_to.alert.text, 10)
+    check("without paying" in asked and "Nobody in pair 1 (ann and bob) will be paid" in asked,
+          f"the confirmation reads {asked!r}")
+    driver.switch_to.alert.accept()
+    banner = wait_for("the stopped pair's banner", lambda: [
+        t for t in texts(driver, "#alerts .alert[role=alert]").split("dismiss")
+        if "stopped" in t], 15)[0]
+    check("pair 1 (pair01) was stopped without payouts: nobody in it (ann and bob) will be "
+          "paid" in banner, f"the banner reads {banner!r}")
+    wait_for("the row's phase", lambda: "stopped without payouts" in
+             texts(driver, "#pair-1 .phase"), 15)
+    # 24-hour times, whatever the browser's language: no AM or PM.
+    shown = texts(driver, "#alerts .alert time")
+    check(re.fullmatch(r"(\d\d:\d\d:\d\d ?)+", shown), f"the alerts' times read {shown!r}")
+    hour = driver.execute_script("return new Date(2026, 0, 1, 15, 4, 5)"
+                                 ".toLocaleTimeString([], {hourCycle: 'h23'})")
+    check(hour.startswith("15"), f"3 pm reads {hour!r}")
+    check(desk_thread.desk.client.sent[-1] == ("pair01", "e"),
+          f"sent: {desk_thread.desk.client.sent}")
+    print(f"confirmation: {asked!r}; banner: {banner!r}")
+
+
+def check_zoomed(driver, shots):
+    """At 200 % zoom (700 CSS px of a 1400 px window) the page itself does
+    not scroll sideways: only the pairs' table scrolls, in its own region,
+    and the all-pairs controls stay within the window."""
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+        "width": 700, "height": 450, "deviceScaleFactor": 2, "mobile": False})
+    try:
+        time.sleep(0.3)
+        wide, window = driver.execute_script(
+            "return [document.documentElement.scrollWidth, window.innerWidth]")
+        check(wide <= window, f"the page is {wide} px wide in a {window} px window")
+        outside = driver.execute_script(
+            "return [...document.querySelectorAll('#all button, #all input')]"
+            ".filter(e => e.getBoundingClientRect().right > window.innerWidth)"
+            ".map(e => e.textContent || e.placeholder)")
+        check(outside == [], f"controls outside the window at 200 %: {outside}")
+        if shots:
+            driver.save_screenshot(os.path.join(shots, "desk-200-percent.png"))
+    finally:
+        driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+    print("at 200 %: no sideways scrolling of the page")
+
+
 def check_bidi_in_report(driver, folder):
     from wexlab.data import collect, report, report_summary
     from wexlab.model import record
@@ -248,6 +356,11 @@ def run(args, root):
         check_bidi_on_desk(driver)
         check_cross_site(driver, folder, desk_thread, base)
         check_own_button(driver, desk_thread)
+        check_treatment_and_axe(driver, "in a break")
+        check_keyboard(driver, desk_thread)
+        check_stop_without_paying(driver, desk_thread)
+        check_treatment_and_axe(driver, "with an alert")
+        check_zoomed(driver, args.shots)
         check_bidi_in_report(driver, folder)
     finally:
         driver.quit()
@@ -257,6 +370,7 @@ def run(args, root):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--wexlab", required=True)
+    parser.add_argument("--shots", help="save the page at 200 % zoom here")
     parser.add_argument("--chromium", default=shutil.which("chromium") or "chromium")
     parser.add_argument("--chromedriver", default=shutil.which("chromedriver") or "chromedriver")
     args = parser.parse_args()

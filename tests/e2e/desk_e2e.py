@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""End-to-end test of wexlab's desk: a session of two pairs (by default)
-on a Prosody of its own, played by slow robot subjects, with the desk open
+"""End-to-end test of wexlab's desk: a session of three pairs (by default)
+in two treatments on a Prosody of its own, played by slow robot subjects, with the desk open
 in headless Chromium (Selenium).
 
 It checks that the page shows each pair's round soon after the journal
@@ -9,15 +9,23 @@ pair 2 reaches pair 2's subjects and not pair 1's while the human
 moderator's account gets nothing, that the token leaves the address bar
 once the page is loaded, that a subject going offline raises
 the alert (OfflineAlert 3), that a request without the token gets 403,
-that /api/pairs agrees with the journals, and that `wexlab status`
-answers quickly without sending anything."""
+that /api/pairs agrees with the journals, that "pay now" on pair 1 (one
+subject offline) pays both (the pair's payouts file), that "stop without
+paying" on pair 3 raises its alert, that the treatment column matches
+lab.json, that axe-core finds no WCAG violation on the desk, that
+`wexlab status` answers quickly without sending anything and shows the
+treatments, and that report.html's attrition table counts the completed,
+paid-now and stopped pairs. With --shots DIR it saves the desk after the
+pay-now and the report's treatments and attrition tables there."""
 
 import argparse
 import asyncio
+import csv
 import glob
 import importlib.util
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -28,7 +36,8 @@ import urllib.error
 import urllib.request
 import zlib
 
-from harness import Failure, browser, check, free_port, load_wexlab, run_in_folder  # noqa: E402  (beside this file)
+from harness import (Failure, axe_violations, browser, check, free_port,  # noqa: E402
+                     load_wexlab, run_in_folder)  # (beside this file)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -44,15 +53,18 @@ def session_text(pairs, rounds):
             f"LogFile transcript\nNRounds {rounds}\nConversationInterval 2\nMarketBase 1\n"
             "MarketNoiseScale 0.4\nMarketNoise 0.25,0.75\nMaxChatTime 40\nMaxChatIdle 20\n"
             f"Subjects {names}\nSeed 3\nDesk {free_port()}\nOfflineAlert 3\nStallAlert 600\n"
-            "Web off\n")
+            "Web off\nTreatment base\nTreatment rich CreditValue 0.01\nTreatments base rich\n")
 
 
 # Robots: subjects that answer slowly, and the moderator's account, which
 # only listens.
 
 class Robots:
-    def __init__(self, lab):
-        """lab: the session's record (wexlab.model.record.Lab)."""
+    def __init__(self, lab, answers_left=None):
+        """lab: the session's record (wexlab.model.record.Lab); answers_left:
+        name -> how many questions that subject answers before it falls
+        silent (its game then waits for it)."""
+        self.answers_left = dict(answers_left or {})
         from wexlab.runtime import xmpp
         self.xmpp = xmpp
         self.lab = lab
@@ -95,6 +107,10 @@ class Robots:
         if "type 'done'" in text:
             self._say(client, bot, "done", ANSWER_DELAY)
         elif text.rstrip().endswith(("?", ":")) and "invest" in text:
+            if self.answers_left.get(name, 1) <= 0:
+                return
+            if name in self.answers_left:
+                self.answers_left[name] -= 1
             self._say(client, bot, str(len(self.received[name]) % 10 + 1), ANSWER_DELAY)
 
     def go_offline(self, name):
@@ -226,7 +242,10 @@ def run(args, root):
     code, body = get(f"{base}/?token={token}")
     check(code == 200 and "desk.js" in body, f"the page gave {code}")
 
-    robots = Robots(lab_record)
+    # Pair 1's second subject and pair 3 answer two rounds only, so their
+    # games wait in round 3 for the pay-now and the stop; pair 2 plays on.
+    quiet = [lab_record.pairs[0].subject2] + list(lab_record.pairs[2].subjects())
+    robots = Robots(lab_record, {name: 4 for name in quiet})
     robots.start()
     profile = tempfile.mkdtemp(prefix="desk-chromium-", dir=root)
     driver = browser(args, profile)
@@ -283,12 +302,8 @@ def run(args, root):
             check(all(set(s) >= {"name", "online", "owes", "last_message_s"}
                       for s in p["subjects"]), f"subjects: {p['subjects']}")
 
-        # End pair 2's game from its row, after the confirmation.
-        click(driver, "#pair-2 button[data-cmd='e']")
-        wait_for("the confirmation", lambda: alert_text(driver), 10)
-        driver.switch_to.alert.accept()
-        wait_for("pair 2 ended by e on the page", lambda: "ended by e" in
-                 row_text(driver, "#pair-2 .phase"), 15)
+        pay_now_and_stop(args, driver, folder, lab, robots)
+        check_treatments_and_axe(driver, lab)
 
         # status reads the files: quick, and nothing reaches the moderator.
         started = time.monotonic()
@@ -297,39 +312,127 @@ def run(args, root):
         took = time.monotonic() - started
         check(done.returncode == 0 and "rounds closed" in done.stdout,
               f"wexlab status:\n{done.stdout}{done.stderr}")
+        for p in lab["pairs"]:
+            check(re.search(rf"^{p['bot']} +{p['treatment']} ", done.stdout, re.M),
+                  f"wexlab status has no treatment {p['treatment']} for {p['bot']}:\n"
+                  f"{done.stdout}")
         check(took < 10, f"wexlab status took {took:.1f} s")
         time.sleep(1.5)
-        check(robots.received[lab["moderator"]] == [] or all(
-            "went offline" in t or "wexlab:" in t for t in robots.received[lab["moderator"]]),
-            f"the moderator's account got: {robots.received[lab['moderator']]}")
+        # The moderator gets the bots' own notices and final reports, but
+        # no reply to the desk's commands.
+        replies = ("okay, sent speed up", "Okay, Ending Game", "Status:", "was broadcast")
+        check(not any(r in t for t in robots.received[lab["moderator"]] for r in replies),
+              f"the moderator's account got: {robots.received[lab['moderator']]}")
         print(f"desk: journal entry to page, {len(delays)} rounds: "
               f"max {max(delays):.2f} s, mean {sum(delays) / len(delays):.2f} s; "
               f"wexlab status took {took:.2f} s")
         print(done.stdout)
+        robots.stop()
+        robots = None
+        subprocess.run(wexlab + ["stop"], cwd=folder, capture_output=True, timeout=120)
+        check_report(args, driver, folder)
     finally:
         driver.quit()
-        robots.stop()
+        if robots is not None:
+            robots.stop()
         subprocess.run(wexlab + ["stop"], cwd=folder, capture_output=True, timeout=120)
     check(subprocess.run(wexlab + ["desk"], cwd=folder, capture_output=True,
                          timeout=20).returncode == 1, "the desk still runs after wexlab stop")
-    # The report: a summary, and pair 2 flagged as ended by the moderator.
+
+
+def payout_names(folder, bot):
+    """The names in a pair's payouts file (read by column name)."""
+    found = sorted(glob.glob(os.path.join(folder, bot, "transcript_*_payouts.csv")))
+    if not found:
+        return set()
+    with open(found[-1], encoding="utf-8", newline="") as f:
+        return {row["name"] for row in csv.DictReader(f)}
+
+
+def confirm(driver, *wanted):
+    """Accepts the page's confirmation after checking its text."""
+    text = wait_for("the confirmation", lambda: alert_text(driver), 10)
+    for part in wanted:
+        check(part in text, f"the confirmation says {text!r}, not {part!r}")
+    driver.switch_to.alert.accept()
+    print(f"confirmation: {text}")
+
+
+def pay_now_and_stop(args, driver, folder, lab, robots):
+    """Pay now on pair 1, whose second subject is offline: the payouts
+    file holds both subjects. Then stop pair 3 without paying: its alert."""
+    one, three = lab["pairs"][0], lab["pairs"][2]
+    click(driver, "#pair-1 button[data-cmd='p']")
+    confirm(driver, "Pay now", "pair 1", f"{one['subject1']} and {one['subject2']}")
+    wait_for("pair 1's payouts file with both subjects", lambda: payout_names(
+        folder, one["bot"]) == {one["subject1"], one["subject2"]}, 20)
+    wait_for("pair 1 paid now on the page", lambda: "paid now" in
+             row_text(driver, "#pair-1 .phase"), 15)
+    wait_for("pay now's answer in the row", lambda: "paying out now" in
+             row_text(driver, "#pair-1 .result"), 15)
+    if args.shots:
+        driver.save_screenshot(os.path.join(args.shots, "desk-paid-now.png"))
+    click(driver, "#pair-3 button[data-cmd='e']")
+    confirm(driver, "without paying", "Nobody in pair 3", three["subject1"])
+    banner = wait_for("the stopped pair's alert", lambda: row_text(
+        driver, "#alerts .alert[role=alert]").find("pair 3 (pair03) was stopped without "
+                                                   "payouts") >= 0, 15)
+    check(banner, "no banner")
+    wait_for("pair 3 stopped on the page", lambda: "stopped without payouts" in
+             row_text(driver, "#pair-3 .phase"), 15)
+    # Pair 2 plays on to the end.
+    wait_for("pair 2's game completed", lambda: "completed" in
+             row_text(driver, "#pair-2 .phase"), args.play_seconds)
+    if args.shots:
+        driver.save_screenshot(os.path.join(args.shots, "desk.png"))
+
+
+def check_treatments_and_axe(driver, lab):
+    for p in lab["pairs"]:
+        shown = wait_for("the treatment cell", lambda: row_text(
+            driver, f"#pair-{p['index']} .treatment"), 10)
+        check(shown == p["treatment"], f"pair {p['index']}'s treatment reads {shown!r}, "
+              f"lab.json says {p['treatment']!r}")
+    found = axe_violations(driver)
+    check(found == [], "axe-core on the desk:\n  " + "\n  ".join(found))
+    print("axe-core on the desk: no violations")
+
+
+def check_report(args, driver, folder):
+    """The report: a chart per treatment, pair 3 flagged as stopped
+    without payouts, and the attrition table's endings."""
+    from selenium.webdriver.common.by import By
     page = open(os.path.join(folder, "report.html"), encoding="utf-8").read()
-    check('<table id="summary">' in page and 'id="mean-investment"' in page,
-          "report.html has no summary")
-    line = page.split('<tr data-pair="2">', 1)[-1].split("</tr>", 1)[0]
-    check("ended by the moderator" in line and "NO PAYOUTS" in line,
-          f"report.html's line of pair 2: {line}")
+    check('<table id="summary">' in page and 'id="mean-investment-base"' in page and
+          'id="mean-investment-rich"' in page, "report.html has no chart per treatment")
+    line = page.split('<tr data-pair="3">', 1)[-1].split("</tr>", 1)[0]
+    check("stopped without payouts" in line and "NO PAYOUTS" in line,
+          f"report.html's line of pair 3: {line}")
+    table = page.split('<table id="attrition">', 1)[-1].split("</table>", 1)[0]
+    totals = [0, 0, 0]
+    for row in re.findall(r'<tr data-treatment="\w+">(.*?)</tr>', table):
+        cells = [int(v) for v in re.findall(r'<td class="n">(\d+)</td>', row)[1:4]]
+        totals = [a + b for a, b in zip(totals, cells)]
+    check(totals == [1, 1, 1], f"attrition (completed, paid now, stopped): {totals}\n{table}")
+    driver.get("file://" + os.path.join(folder, "report.html"))
+    if args.shots:
+        driver.save_screenshot(os.path.join(args.shots, "report-top.png"))
+        for name in ("treatments", "attrition"):
+            driver.find_element(By.ID, name).screenshot(
+                os.path.join(args.shots, f"report-{name}.png"))
+    print("report attrition:", re.sub(r"<[^>]+>", " ", table))
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--wexlab", required=True)
     parser.add_argument("--bot", required=True)
-    parser.add_argument("--pairs", type=int, default=2)
+    parser.add_argument("--pairs", type=int, default=3)
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--play-seconds", type=float, default=60)
     parser.add_argument("--screenshot", help="save the page mid-session here")
     parser.add_argument("--keep", action="store_true", help="keep the session folder")
+    parser.add_argument("--shots", help="save the desk's and the report's screenshots here")
     parser.add_argument("--chromium", default=shutil.which("chromium") or "chromium")
     parser.add_argument("--chromedriver", default=shutil.which("chromedriver") or "chromedriver")
     args = parser.parse_args()

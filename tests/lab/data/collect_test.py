@@ -144,15 +144,15 @@ class CollectTest(unittest.TestCase):
                             page, re.S)
         self.assertEqual([(name, re.findall(r'data-pair="(\d)"', body)) for name, body in groups],
                          [("a", ["1", "3"]), ("b", ["2"])])
-        self.assertIn("Treatment b (CreditValue 0.01, NRounds 3): 1 pairs", page)
+        self.assertIn("Treatment b (CreditValue 0.01, NRounds 3): 1 pair", page)
         self.assertIn("Treatment a (the session&#x27;s values): 2 pairs", page)
         table = page.split('<table id="treatments">')[1].split("</table>")[0]
         cells = {name: re.findall(r"<td[^>]*>([^<]*)</td>", row)
                  for name, row in re.findall(r'<tr data-treatment="(\w)">(.*?)</tr>', table)}
         # a: round 1 (20 + 41) / 2, round 2 (0 + 60) / 2 (pair 3 has no rows);
         # b: round 1 (6 + 8) / 2, no round 2 yet; three round columns (b has 3).
-        self.assertEqual(cells["a"][2:], ["1, 3", "30.5", "30.0", ""])
-        self.assertEqual(cells["b"][2:], ["2", "7.0", "", ""])
+        self.assertEqual(cells["a"][2:], ["2", "1, 3", "30.5", "30.0", ""])
+        self.assertEqual(cells["b"][2:], ["1", "2", "7.0", "", ""])
         payouts = page.split('<table id="payouts">')[1].split("</table>")[0]
         self.assertIn("<th>pair</th><th>treatment</th><th>subject</th>", payouts)
         self.assertIn("<td>1</td><td>a</td><td>2</td><td>ann</td>", payouts)

@@ -255,8 +255,16 @@ class AlertTest(unittest.TestCase):
         lines = [transcript_line(T0 + 40, "bob", "PRES", "went offline")]
         journal = [start()] + joined() + [journal_line("stop", T0 + 41, round=1)]
         s = state(journal, lines, now=T0 + 1000)
-        self.assertEqual(s["phase"], "ended")
-        self.assertEqual(summary.alerts([s], T0 + 1000, 60, 120), [])
+        self.assertEqual((s["phase"], s["ended"], s["stopped_at"]), ("ended", "stopped", T0 + 41))
+        # Only the stop itself: nobody in the pair will be paid.
+        found = summary.alerts([s], T0 + 1000, 60, 120)
+        self.assertEqual([(a["id"], a["t"], a["text"]) for a in found], [
+            ("stopped:2", T0 + 41, "pair 2 (pair02) was stopped without payouts: nobody in "
+             "it (ann and bob) will be paid")])
+        paid = state(journal + [journal_line("report", T0 + 42, payout_1=10, payout_2=12)],
+                     lines, now=T0 + 1000)
+        self.assertEqual((paid["phase"], paid["ended"]), ("reported", "paid_now"))
+        self.assertEqual(summary.alerts([paid], T0 + 1000, 60, 120), [])
 
 
 class FolderTest(unittest.TestCase):
@@ -294,13 +302,35 @@ class FolderTest(unittest.TestCase):
                                             "rounds_all": 8, "elapsed_s": 60})
         lines = status.table(built)
         self.assertTrue(lines[0].startswith("0 of 2 pairs finished, 1 of 8 rounds closed"))
-        self.assertRegex(lines[3], r"^pair02 +2/4 +asking .*bob OFF owes:exp\+inv")
+        self.assertRegex(lines[1], r"^pair +treatment +round ")
+        self.assertRegex(lines[3], r"^pair02 +- +2/4 +asking .*bob OFF owes:exp\+inv")
         # Later bob has been offline too long; once dismissed, that alert
         # is left out while the stall alert stays.
         later = status.build(self.folder, self.lab, now=T0 + 200)["alerts"]
         self.assertEqual([a["id"].split(":")[0] for a in later], ["stall", "offline", "stall"])
         kept = status.build(self.folder, self.lab, now=T0 + 200, dismissed={later[1]["id"]})
         self.assertEqual([a["id"].split(":")[0] for a in kept["alerts"]], ["stall", "stall"])
+
+    def test_the_treatment_column_and_a_question_answered_before_a_close(self):
+        """Each pair's treatment is in the state and in status's table; a ?
+        answer older than the last close is dropped from its row."""
+        self.lab.pairs[0].treatment, self.lab.pairs[1].treatment = "base", "generous"
+        self.write("pair02/lab_20261207_100000.journal",
+                   [start()] + joined() + answers(1, T0 + 10) + [
+                       journal_line("close", T0 + 14, round=1, **{"break": False})])
+        self.write(status.ANSWERS_FILE, [json.dumps({
+            "pair01": {"t": T0 + 12, "text": "Status: waiting for both."},
+            "pair02": {"t": T0 + 12, "text": "Status: round 1 of 4."}})])
+        built = status.build(self.folder, self.lab, now=T0 + 60)
+        self.assertEqual([p["treatment"] for p in built["pairs"]], ["base", "generous"])
+        # pair01 has no close since its answer; pair02's round 1 closed after.
+        self.assertEqual([p["answer"] and p["answer"]["text"] for p in built["pairs"]],
+                         ["Status: waiting for both.", None])
+        lines = status.table(built)
+        self.assertRegex(lines[2], r"^pair01 +base +0/4 ")
+        self.assertRegex(lines[3], r"^pair02 +generous +2/4 ")
+        self.assertEqual(len({line.index("round") for line in lines[1:2]} |
+                             {line.index(" 2/4") + 1 for line in lines[3:4]}), 1)
 
 
 class ReportTopTest(FolderTest):
@@ -337,11 +367,12 @@ class ReportTopTest(FolderTest):
         self.assertEqual(report_summary.means_per_round(rounds, 4), [15, 30, None, None])
         self.assertIn('<tr data-pair="1"><td>1</td><td>pair01</td><td class=n>2</td>'
                       '<td>cy $10.00, dee $13.00</td><td class="flag"></td></tr>', top)
-        self.assertIn('<td class="flag">NO PAYOUTS, ended by the moderator, incidents</td>',
+        self.assertIn('<td class="flag">NO PAYOUTS, stopped without payouts by the moderator, '
+                      'incidents</td>',
                       top)
         for incident in ("pair02&#x27;s bot was killed by SIGKILL and has been restarted",
                          "failed: bob: send failed",
-                         "the moderator ended the game in round 2"):
+                         "the moderator stopped the game in round 2: no payouts"):
             self.assertIn(incident, top)
         page = report.render(self.lab, tables, 4, top, report_summary.render_bottom(
             self.lab, tables))

@@ -11,6 +11,7 @@ import shutil
 import sys
 import tempfile
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import wexlab_loader  # noqa: E402
@@ -27,6 +28,13 @@ except ImportError as e:  # python3-aiohttp missing
     sys.exit(77)
 
 TOKEN = "t0ken-of-the-test"
+
+
+def journal_line(kind, t, **keys):
+    text = json.dumps(dict({"kind": kind, "t": t}, **keys), separators=(",", ":"))
+    return f"{zlib.crc32(text.encode()):08x} {text}\n"
+
+
 JSON = {"Content-Type": "application/json"}
 LAB = {"log_file": "lab", "rounds": 3, "address": "127.0.0.1", "port": 1, "pairs": [
     {"index": 1, "bot": "pair01", "subject1": "ann", "subject2": "bob"},
@@ -123,6 +131,36 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
         # n has no answer: nothing is left waiting for one.
         self.assertEqual(sum(len(w) for w in self.desk.waiters.values()), 0)
 
+    async def test_pay_now_for_all_goes_only_to_unfinished_games(self):
+        """"unfinished" names every pair whose game has not ended: pair 1
+        was stopped without pay, so only pair 2 is sent the p; the same
+        token and content-type rules hold."""
+        self.desk.client = FakeClient(self.desk)
+        with open(os.path.join(self.folder, "pair01", "lab_20260101_100000.journal"), "w") as f:
+            f.write(journal_line("start", 1, Subject1Name="ann", Subject2Name="bob") +
+                    journal_line("stop", 2, round=1))
+        say = f"/api/say?token={TOKEN}"
+        body = json.dumps({"pairs": "unfinished", "text": "p"})
+        response = await self.client.post(say, data=body, headers={"Content-Type": "text/plain"})
+        self.assertEqual(response.status, 415)
+        response = await self.client.post(f"/api/say?token={TOKEN}x", data=body, headers=JSON)
+        self.assertEqual(response.status, 403)
+        self.assertEqual(self.desk.client.sent, [])
+        response = await self.client.post(say, data=body, headers=JSON)
+        self.assertEqual([s["bot"] for s in (await response.json())["sent"]], ["pair02"])
+        self.assertEqual(self.desk.client.sent, [("pair02", "p")])
+        # The stopped pair raises its alert; nothing is left to pay once
+        # pair 2 reported too.
+        self.assertIn("stopped:1", [a["id"] for a in self.desk.state["alerts"]])
+        with open(os.path.join(self.folder, "pair02", "lab_20260101_100000.journal"), "w") as f:
+            f.write(journal_line("start", 1) + journal_line("stop", 3, round=1) +
+                    journal_line("report", 3, payout_1=10, payout_2=10))
+        response = await self.client.post(say, data=body, headers=JSON)
+        self.assertEqual(await response.json(), {"sent": []})
+        response = await self.client.post(say, data=json.dumps({"pairs": "some", "text": "p"}),
+                                          headers=JSON)
+        self.assertEqual(response.status, 400)
+
     async def test_a_post_from_another_site_is_refused_and_logged(self):
         """A cross-site form (text/plain or urlencoded), a no-cors fetch
         and any request naming another origin are refused before anything
@@ -211,8 +249,13 @@ class DeskServerTest(unittest.IsolatedAsyncioTestCase):
         self.desk.answer("pair02", "Status: round 2 of 3.\nBreak: none.\nEnded by e: no.")
         self.desk.rebuild()
         two = self.desk.state["pairs"][1]
-        self.assertEqual((two["round"], two["phase"], two["bot_state"]),
-                         (2, "asking", "elsewhere"))
+        self.assertEqual((two["round"], two["phase"], two["bot_state"], two["ended"]),
+                         (2, "asking", "elsewhere", "running"))
+        self.desk.answer("pair02", "Status: round 2 of 3.\nBreak: none.\nEnded by e: yes.")
+        self.desk.rebuild()
+        two = self.desk.state["pairs"][1]
+        self.assertEqual((two["phase"], two["ended"]), ("ended", "stopped"))
+        self.assertIn("stopped:2", [a["id"] for a in self.desk.state["alerts"]])
         self.assertEqual(self.desk.state["pairs"][0]["phase"], "joining")
 
     async def test_events_push_the_state(self):
