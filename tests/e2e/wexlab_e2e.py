@@ -138,8 +138,12 @@ def check_report(args, folder):
     matching = rows(folder, "matching.csv")
     wanted = {t: [r["pair"] for r in matching if r["treatment"] == t] for t in TREATMENTS}
     check(groups == wanted, f"charts by treatment in the rendered page: {groups}")
-    treatments = re.findall(r'<tr data-treatment="(\w+)">', dom)
+    table = re.search(r'<table id="treatments">(.*?)</table>', dom, re.S)
+    treatments = re.findall(r'<tr data-treatment="(\w+)">', table.group(1) if table else "")
     check(treatments == list(TREATMENTS), f"the treatment table's rows: {treatments}")
+    table = re.search(r'<table id="attrition">(.*?)</table>', dom, re.S)
+    attrition = re.findall(r'<tr data-treatment="(\w+)">', table.group(1) if table else "")
+    check(sorted(attrition) == sorted(TREATMENTS), f"the attrition table's rows: {attrition}")
     for chart in re.findall(r'<svg class="pair-chart".*?</svg>', dom, re.S):
         lines = re.findall(r'<polyline[^>]*points="([^"]*)"', chart)
         check(len(lines) == 6 and all(len(p.split()) == 2 for p in lines),
