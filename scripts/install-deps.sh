@@ -15,6 +15,7 @@ packages=(
   chromium chromium-driver python3-selenium python3-qrcode zbar-tools
   python3-aiohttp python3-yaml pyflakes3
   nodejs  # node --test runs the seat page's unit tests
+  gettext  # xgettext, msgmerge and msgfmt for the catalogues in po/
 )
 # npm comes with Node.js where that is installed from elsewhere.
 command -v npm >/dev/null || packages+=(npm)

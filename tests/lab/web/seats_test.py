@@ -5,6 +5,7 @@ back to its link) and the lab certificate kept across sessions."""
 
 import csv
 import io
+import json
 import os
 import re
 import shutil
@@ -139,6 +140,22 @@ class SeatJsonTest(unittest.TestCase):
             fields = dict(urllib.parse.parse_qsl(urllib.parse.urlsplit(row["link"]).fragment))
             self.assertEqual(fields.get("c"), seat["contacts"].get(row["name"]), row["name"])
         self.assertNotIn("pw-", repr(seat))
+
+    def test_the_language_and_each_pairs_instructions_beside_the_page(self):
+        from wexlab.model.seat_texts import SeatTexts
+        server = tempfile.mkdtemp(prefix="wexlab-www-")
+        self.addCleanup(shutil.rmtree, server)
+        os.makedirs(os.path.join(server, "www"))
+        web_page.install_texts(server, SeatTexts("de", {"Send": "Senden"},
+                                                 {"pair01": "# Eins", "pair02": "# Zwei"}))
+        www = os.path.join(server, "www")
+        with open(os.path.join(www, "lang.json"), encoding="utf-8") as f:
+            self.assertEqual(json.load(f), {"lang": "de", "texts": {"Send": "Senden"}})
+        for bot, text in (("pair01", "# Eins"), ("pair02", "# Zwei")):
+            with open(os.path.join(www, "instructions", f"{bot}.md"), encoding="utf-8") as f:
+                self.assertEqual(f.read(), text)
+        # The page reads lang.json afresh each time, like seat.json.
+        self.assertIn("/lang.json", web_page.NO_STORE)
 
 
 def qr_matrix(svg):

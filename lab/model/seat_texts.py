@@ -1,0 +1,106 @@
+"""What the seat page shows in the lab's language: its own texts from the
+catalogue of `Language CODE` (po/seat/CODE.po) and, for each pair, the
+instructions before the game - the lab's own Markdown file
+(`Instructions FILE`, relative to the session file) or the shipped ones
+for the language - with the pair's values filled in, since treatments
+differ in rounds and pay."""
+
+import os
+import re
+from dataclasses import dataclass, field
+from typing import Dict
+
+from . import catalogue
+from .errors import LabError
+from .paths import seat_po_dir
+
+DEFAULT_LANGUAGE = "en"
+PLACEHOLDER = re.compile(r"\{([a-z_]+)\}")
+
+
+@dataclass(frozen=True)
+class SeatTexts:
+    lang: str
+    texts: Dict[str, str]  # English text -> translation
+    instructions: Dict[str, str] = field(default_factory=dict)  # bot -> Markdown
+
+
+def language_fault(code, folder=None):
+    """Why Language CODE cannot be played, or None."""
+    known = catalogue.languages(folder or seat_po_dir())
+    if code in known:
+        return None
+    return (f"Language '{code}' is not known; known: {', '.join(known)} "
+            "(a lab adds one as po/seat/CODE.po, see the lab guide)")
+
+
+def _read(path, what):
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except OSError as e:
+        raise LabError(f"cannot read {what} {path}: {e.strerror}")
+    except UnicodeDecodeError:
+        raise LabError(f"{what} {path} is not UTF-8 text")
+
+
+def instructions_template(session, folder, code):
+    """The lab's instructions file or the shipped ones for code (English
+    when the language has none)."""
+    own = session.values.get("Instructions")
+    if own:
+        base = os.path.dirname(os.path.abspath(session.path))
+        return _read(os.path.join(base, own), "the instructions file")
+    path = os.path.join(folder, "instructions", f"{code}.md")
+    if not os.path.exists(path):
+        path = os.path.join(folder, "instructions", f"{DEFAULT_LANGUAGE}.md")
+    return _read(path, "the default instructions")
+
+
+def money(text):
+    """A money amount with two decimals; a value the bot accepted that is
+    no plain number stays as written."""
+    try:
+        return f"{float(text):.2f}"
+    except ValueError:
+        return text
+
+
+def pair_fields(session, treatment):
+    """The values an instructions text may name as {name}, from the
+    pair's game keys (the session's, the treatment's over them, the bot's
+    defaults for the rest)."""
+    values = {key.name: key.default for key in session.keys.keys if key.default is not None}
+    values.update(session.game_values(treatment))
+    credit = values.get("CreditValue", "")
+    try:
+        example = money(str(2000 * float(credit)))
+    except ValueError:
+        example = ""
+    return {"rounds": values.get("NRounds", ""),
+            "interval": values.get("ConversationInterval", ""),
+            "break_seconds": values.get("MaxChatTime", ""),
+            "credit_value": credit,
+            "min_payout": money(values.get("MinPayout", "")),
+            "max_payout": money(values.get("MaxPayout", "")),
+            "example_pay": example}
+
+
+def fill(template, fields):
+    """template with every {name} of fields replaced; others stay."""
+    return PLACEHOLDER.sub(lambda m: str(fields.get(m.group(1), m.group(0))), template)
+
+
+def seat_texts(session, lab, folder=None):
+    """The page's texts for the session's language and each pair's
+    instructions; LabError when a file cannot be read."""
+    folder = folder or seat_po_dir()
+    code = session.values.get("Language", DEFAULT_LANGUAGE)
+    fault = language_fault(code, folder)
+    if fault:
+        raise LabError(fault)
+    texts = catalogue.read_catalogue(folder, code)
+    template = instructions_template(session, folder, code)
+    instructions = {pair.bot: fill(template, pair_fields(session, pair.treatment))
+                    for pair in lab.pairs}
+    return SeatTexts(code, texts, instructions)
