@@ -46,6 +46,8 @@ export function translatePage(doc) {
   set(doc, "entry", "placeholder", t("Type here and press Enter"));
   set(doc, "send", "text", t("Send"));
   set(doc, "chats", "aria-label", t("Chats"));
+  // New messages are read out by screen readers, without interrupting.
+  set(doc, "logs", "aria-label", t("Chat"));
   set(doc, "instructions-title", "text", t("Instructions"));
   set(doc, "instructions-open", "text", t("Instructions"));
 }

@@ -40,9 +40,6 @@ export class View {
       const log = this.doc.createElement("ol");
       log.className = "log";
       log.dataset.chat = name;
-      // New messages are read out by screen readers, without interrupting.
-      log.setAttribute("role", "log");
-      log.setAttribute("aria-live", "polite");
       log.setAttribute("aria-label", subject ? t("Messages") : name);
       log.tabIndex = 0; // scrollable by keyboard
       log.hidden = true;
