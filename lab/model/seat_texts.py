@@ -74,7 +74,9 @@ def pair_fields(session, treatment):
     values.update(session.game_values(treatment))
     credit = values.get("CreditValue", "")
     try:
-        example = money(str(2000 * float(credit)))
+        # What 2000 credits pay, held between the least and greatest payout.
+        low, high = float(values.get("MinPayout", 0)), float(values.get("MaxPayout", 0))
+        example = money(str(min(high, max(low, 2000 * float(credit)))))
     except ValueError:
         example = ""
     return {"rounds": values.get("NRounds", ""),

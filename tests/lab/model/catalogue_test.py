@@ -149,6 +149,12 @@ class SeatTextsTest(unittest.TestCase):
                           "at least 10.00 and at most 25.00", text)
             self.assertIn("2000 credits are worth 40.00" if high else
                           "2000 credits are worth 10.00", text)
+        # The example is a payout: held to the pair's bounds.
+        capped = self.session(GOOD + "CreditValue 0.05\nMaxPayout 30\n")
+        fields = seat_texts.pair_fields(capped, None)
+        self.assertEqual((fields["example_pay"], fields["max_payout"]), ("30.00", "30.00"))
+        low = self.session(GOOD + "CreditValue 0.001\n")
+        self.assertEqual(seat_texts.pair_fields(low, None)["example_pay"], "10.00")
 
     def test_german_texts_and_instructions(self):
         session = self.session(GOOD + "Language de\n")
