@@ -522,6 +522,13 @@ def shoot(world, seat, name):
             seat.driver.execute_script("const i = document.getElementById('instructions');"
                                        " i.scrollTop = i.scrollHeight;")
             seat.driver.save_screenshot(os.path.join(folder, f"{name}-{width}-end.png"))
+    # 200 % zoom of the 1400 px window: half as many CSS pixels, each twice
+    # the size.
+    seat.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+        "width": 700, "height": 450, "deviceScaleFactor": 2, "mobile": False})
+    time.sleep(0.3)
+    seat.driver.save_screenshot(os.path.join(folder, f"{name}-zoom200.png"))
+    seat.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
     seat.driver.set_window_size(1400, 900)
 
 
@@ -551,8 +558,17 @@ def instructions_then_start(world, lang):
     shoot(world, ann, f"instructions-{lang}")
 
     # Start sends the first message: both joined, the bot asks round 1.
-    ann.say("pair01", "ignored")  # on the instructions: presses Start
-    ben.say("pair01", "ignored")
+    # ann uses the keyboard alone: from the heading, Tab reaches Start.
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    active = ann.driver.switch_to.active_element
+    check(active.get_attribute("id") == "instructions-title", "the heading has no focus")
+    active.send_keys(Keys.TAB)
+    active = ann.driver.switch_to.active_element
+    check(active.get_attribute("id") == "instructions-button",
+          f"Tab from the heading reaches {active.get_attribute('id')!r}, not Start")
+    active.send_keys(Keys.ENTER)
+    ben.say("pair01", "ignored")  # on the instructions: presses Start
     for seat in (ann, ben):
         seat.wait(lambda seat=seat: not seat.before_game(), 10, "the chat after Start")
         seat.wait(lambda seat=seat: len([m for m in seat.messages("pair01")
@@ -570,7 +586,6 @@ def instructions_then_start(world, lang):
     shoot(world, ann, f"chat-{lang}")
 
     # The instructions again from the chat, and back; a reload goes to the chat.
-    from selenium.webdriver.common.by import By
     ann.driver.find_element(By.ID, "instructions-open").click()
     screen = ann.driver.execute_script(SCREEN)
     check(screen["instructions"] and screen["button"] != start, f"reopened: {screen}")
