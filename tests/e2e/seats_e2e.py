@@ -545,8 +545,10 @@ def instructions_then_start(world, lang):
     start, reopen, phrases = PAGE_TEXTS[lang]
     for seat, name in ((ann, "ann"), (ben, "ben")):
         seat.driver.set_window_size(1400, 900)
+        opened = time.monotonic()
         seat.open(rows[name]["link"])
         seat.wait(seat.before_game, 30, "the instructions before the game")
+        print(f"{name}'s link to the instructions: {time.monotonic() - opened:.2f} s")
     screen = ann.driver.execute_script(SCREEN)
     check(screen["lang"] == lang, f"<html lang> is {screen['lang']!r}, not {lang}")
     check(screen["instructions"] and not screen["main"], f"not the instructions: {screen}")

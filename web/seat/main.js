@@ -24,6 +24,7 @@ const seat = {
   connection: null,
   view: new View(),
   instructions: null, // a subject's: shown before the game and on request
+  instructionsLoaded: null, // the promise of their file
   started: false, // Start was pressed in this page
   seen: new Seen(), // archive ids shown since the last sign-in
   histories: new Map(), // contact name -> History of this sign-in
@@ -141,9 +142,10 @@ async function ready(conn) {
 
 // A subject who has not yet written to the game reads the instructions
 // first; the others (and one back after a reload) go straight to the chat.
-function showFirst(messages) {
+async function showFirst(messages) {
   const instructions = seat.instructions;
   if (!instructions) return;
+  await seat.instructionsLoaded;
   const screen = firstScreen({ subject: seat.view.subject, messages, started: seat.started });
   if (screen === "instructions") instructions.show(true);
   else if (!instructions.shown || instructions.first) instructions.hide();
@@ -184,20 +186,29 @@ function connect() {
   seat.connection.connect();
 }
 
+// seat.json, or null when the server does not answer.
+async function readConfig() {
+  try {
+    const answer = await fetch("seat.json", { cache: "no-store" });
+    return await answer.json();
+  } catch (e) {
+    return null;
+  }
+}
+
 async function start() {
-  await loadLanguage(document);
-  translatePage(document);
   // A new link opened in this tab changes only the fragment: sign in anew.
   window.addEventListener("hashchange", () => {
     readLogin(tab);
     window.location.reload();
   });
   seat.login = readLogin(tab);
+  // The language comes with seat.json, so that even a fault is shown in it.
+  const [, config] = await Promise.all([loadLanguage(document), readConfig()]);
+  translatePage(document);
   if (!seat.login) return seat.view.showFault(t(BAD_LINK));
-  try {
-    const answer = await fetch("seat.json", { cache: "no-store" });
-    seat.config = await answer.json();
-  } catch (e) {
+  seat.config = config;
+  if (!config) {
     seat.view.setStatus(false, t("The lab server does not answer. Reload the page in a moment."));
     return;
   }
@@ -212,7 +223,7 @@ async function start() {
   seat.view.onEarlier(showEarlier);
   if (seat.login.c) {
     seat.instructions = new Instructions(document, startGame);
-    await seat.instructions.load(seat.names[0]);
+    seat.instructionsLoaded = seat.instructions.load(seat.names[0]); // while signing in
   }
   connect();
 }
