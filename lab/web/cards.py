@@ -12,7 +12,8 @@ from ..model.files import write_private
 from ..model.placement import address_of, is_remote, node_count, port_of
 from . import seats
 
-PLAY = ("Write anything to the bot to join the game.",
+PLAY = ("Read the instructions on the page and press Start to join the game "
+        "(in a chat program: write anything to the bot).",
         "Answers are whole numbers from 0 to 60.",
         "In a chat break, write done when you are finished.")
 MODERATOR = ("Each pair's bot has its own chat; what you write goes to that bot.",
