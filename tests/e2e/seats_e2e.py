@@ -27,8 +27,8 @@ the newer one is no second notice.
 instructions: each subject first sees the pair's instructions with its
 values (rounds, bonus interval, pay rule), Start sends the first message
 and the bot's first question follows; they open again from the chat; a
-reload after Start goes to the chat; axe-core finds no WCAG violation on
-either screen. instructions_de: the same with `Language de`: the page's
+reload after Start goes to the chat; the moderator's seat opens on its
+chats; axe-core finds no WCAG violation on any of these screens. instructions_de: the same with `Language de`: the page's
 texts German and <html lang="de">. --screenshots DIR keeps both screens
 at 1400 and 360 px wide."""
 
@@ -597,6 +597,16 @@ def instructions_then_start(world, lang):
     ann.wait_ready()
     ann.wait(lambda: ann.messages("pair01"), 30, "the history after a reload")
     check(not ann.before_game(), "a reload after Start shows the instructions first")
+
+    # The moderator's seat has no instructions: its chats at once, in the
+    # language too.
+    moderator = world.seat()
+    moderator.open(rows["moderator"]["link"])
+    moderator.wait_ready()
+    screen = moderator.driver.execute_script(SCREEN)
+    check(screen["main"] and not screen["instructions"] and screen["lang"] == lang,
+          f"the moderator's seat: {screen}")
+    no_axe_violations(moderator, "the moderator's seat")
 
 
 def case_instructions(world):
