@@ -18,7 +18,7 @@ cd "$root"
 # Sorted by file, without line numbers, so that the template changes only
 # when a text does (and its creation date).
 xgettext --language=JavaScript --keyword= --keyword=t --keyword=N_ \
-  --from-code=UTF-8 --sort-by-file --add-location=file --no-wrap \
+  --from-code=UTF-8 --sort-by-file --add-location=file --no-wrap --add-comments=TRANSLATORS \
   --package-name=wex-seat --msgid-bugs-address="the wex maintainers" -o "$pot" web/seat/*.js
 # Texts with {name} placeholders are python-brace-format, so that msgfmt
 # --check finds a translation that drops or misspells one.

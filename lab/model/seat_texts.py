@@ -57,6 +57,11 @@ def instructions_template(session, folder, code):
     return _read(path, "the default instructions")
 
 
+# The catalogue's text for the decimal separator ("," in German); the page
+# uses it too.
+DECIMAL_POINT = "."
+
+
 def money(text):
     """A money amount with two decimals; a value the bot accepted that is
     no plain number stays as written."""
@@ -66,10 +71,10 @@ def money(text):
         return text
 
 
-def pair_fields(session, treatment):
+def pair_fields(session, treatment, point="."):
     """The values an instructions text may name as {name}, from the
     pair's game keys (the session's, the treatment's over them, the bot's
-    defaults for the rest)."""
+    defaults for the rest), numbers with the decimal separator point."""
     values = {key.name: key.default for key in session.keys.keys if key.default is not None}
     values.update(session.game_values(treatment))
     credit = values.get("CreditValue", "")
@@ -79,13 +84,14 @@ def pair_fields(session, treatment):
         example = money(str(min(high, max(low, 2000 * float(credit)))))
     except ValueError:
         example = ""
-    return {"rounds": values.get("NRounds", ""),
-            "interval": values.get("ConversationInterval", ""),
-            "break_seconds": values.get("MaxChatTime", ""),
-            "credit_value": credit,
-            "min_payout": money(values.get("MinPayout", "")),
-            "max_payout": money(values.get("MaxPayout", "")),
-            "example_pay": example}
+    fields = {"rounds": values.get("NRounds", ""),
+              "interval": values.get("ConversationInterval", ""),
+              "break_seconds": values.get("MaxChatTime", ""),
+              "credit_value": credit,
+              "min_payout": money(values.get("MinPayout", "")),
+              "max_payout": money(values.get("MaxPayout", "")),
+              "example_pay": example}
+    return {name: value.replace(".", point) for name, value in fields.items()}
 
 
 def fill(template, fields):
@@ -103,6 +109,7 @@ def seat_texts(session, lab, folder=None):
         raise LabError(fault)
     texts = catalogue.read_catalogue(folder, code)
     template = instructions_template(session, folder, code)
-    instructions = {pair.bot: fill(template, pair_fields(session, pair.treatment))
+    point = texts.get(DECIMAL_POINT, DECIMAL_POINT)
+    instructions = {pair.bot: fill(template, pair_fields(session, pair.treatment, point))
                     for pair in lab.pairs}
     return SeatTexts(code, texts, instructions)

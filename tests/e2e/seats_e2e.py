@@ -494,8 +494,8 @@ FIRST_QUESTION = {"en": "How much do you think your partner will invest?"}
 PAGE_TEXTS = {
     "en": ("Start", "Instructions", ["3 rounds", "Every 2 rounds", "0.01 dollars per credit",
                                      "at least 10.00 and at most 30.00", "up to 300 seconds"]),
-    "de": ("Starten", "Anleitung", ["3 Runden", "Alle 2 Runden", "0.01 Dollar pro Punkt",
-                                    "mindestens jedoch 10.00 und höchstens 30.00"]),
+    "de": ("Starten", "Anleitung", ["3 Runden", "Alle 2 Runden", "0,01 Dollar pro Punkt",
+                                    "mindestens jedoch 10,00 und höchstens 30,00"]),
 }
 SCREEN = """
 const text = (id) => document.getElementById(id).textContent;

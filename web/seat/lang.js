@@ -4,7 +4,15 @@
 // The texts of index.html are set here, through t(), so that they are in
 // the catalogue too.
 
-import { setCatalogue, t } from "./i18n.js";
+import { N_, setCatalogue, t } from "./i18n.js";
+
+// TRANSLATORS: the decimal separator of numbers, e.g. "," in German.
+export const DECIMAL_POINT = N_(".");
+
+// A number's text ("85.33") with the language's decimal separator.
+export function decimal(text) {
+  return String(text).replace(".", t(DECIMAL_POINT));
+}
 
 // The language's code as a page's lang may carry it, else null.
 export function languageCode(value) {

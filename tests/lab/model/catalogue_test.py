@@ -162,6 +162,10 @@ class SeatTextsTest(unittest.TestCase):
         self.assertEqual(texts.lang, "de")
         self.assertEqual(texts.texts["Send"], "Senden")
         self.assertIn("**10 Runden**", texts.instructions["pair01"])
+        # Numbers with the language's decimal separator, from its catalogue.
+        self.assertEqual(texts.texts["."], ",")
+        self.assertIn("Sie erhalten 0,0075 Dollar pro Punkt, mindestens jedoch 10,00 und "
+                      "höchstens 25,00 Dollar", texts.instructions["pair01"])
 
     def test_the_labs_own_file_relative_to_the_session_file_and_its_faults(self):
         write(self.folder, "texts/ours.md", "# Ours\n\n{rounds} rounds, {unknown} stays.\n")

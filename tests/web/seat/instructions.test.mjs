@@ -5,7 +5,9 @@ import assert from "node:assert/strict";
 
 import { setCatalogue, t } from "../../../web/seat/i18n.js";
 import { Instructions, firstScreen, instructionsPath } from "../../../web/seat/instructions.js";
-import { languageCode, loadLanguage, translatePage, useLanguage } from "../../../web/seat/lang.js";
+import {
+  decimal, languageCode, loadLanguage, translatePage, useLanguage,
+} from "../../../web/seat/lang.js";
 import { FakeDocument } from "./fake_dom.mjs";
 
 const IDS = ["main", "entry", "instructions", "instructions-title", "instructions-text",
@@ -96,6 +98,10 @@ test("lang.json sets the texts and lang; a missing or odd one leaves English", a
   assert.equal(doc.getElementById("send").textContent, "Senden");
   assert.equal(doc.getElementById("instructions-open").textContent, "Anleitung");
   assert.equal(doc.getElementById("entry").attributes.placeholder, "Type here and press Enter");
+  assert.equal(decimal("85.33"), "85.33"); // no separator in this catalogue
+  setCatalogue({ ".": "," });
+  assert.equal(decimal("85.33"), "85,33");
+  assert.equal(decimal(60), "60");
 
   setCatalogue({});
   const plain = new FakeDocument(IDS);
