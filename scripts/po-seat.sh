@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Regenerates the seat page's catalogue template, po/seat/seat.pot, from
-# the texts of web/seat/*.js (t("...") and N_("...")), and merges it into
-# every po/seat/CODE.po; new texts come in untranslated, changed ones
-# marked fuzzy. Run after changing a text of the page.
+# Regenerates the seat's catalogue template, po/seat/seat.pot, from the
+# texts of the page, web/seat/*.js, and of its cards, lab/web/cards.py
+# (t("...") and N_("...")), and merges it into every po/seat/CODE.po; new
+# texts come in untranslated, changed ones marked fuzzy. Run after
+# changing a text of the page or the cards.
 #   scripts/po-seat.sh           regenerate and merge
 #   scripts/po-seat.sh --pot F   write the template to F only (the test's
 #                                check that seat.pot is current)
@@ -20,6 +21,10 @@ cd "$root"
 xgettext --language=JavaScript --keyword= --keyword=t --keyword=N_ \
   --from-code=UTF-8 --sort-by-file --add-location=file --no-wrap --add-comments=TRANSLATORS \
   --package-name=wex-seat --msgid-bugs-address="the wex maintainers" -o "$pot" web/seat/*.js
+# The cards that open the page (wexlab's Python) share its catalogue.
+xgettext --language=Python --keyword= --keyword=t --keyword=N_ --join-existing \
+  --from-code=UTF-8 --sort-by-file --add-location=file --no-wrap --add-comments=TRANSLATORS \
+  --package-name=wex-seat --msgid-bugs-address="the wex maintainers" -o "$pot" lab/web/cards.py
 # Texts with {name} placeholders are python-brace-format, so that msgfmt
 # --check finds a translation that drops or misspells one.
 python3 - "$pot" <<'PY'

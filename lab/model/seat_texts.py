@@ -25,6 +25,23 @@ class SeatTexts:
     instructions: Dict[str, str] = field(default_factory=dict)  # bot -> Markdown
 
 
+def N_(english):
+    """Marks a text for the catalogue where it is a constant; it is
+    translated where it is used, with Translation.t."""
+    return english
+
+
+@dataclass(frozen=True)
+class Translation:
+    """The seat's catalogue for texts wexlab writes itself (the cards): the
+    English text is the key, a missing one stays English."""
+    lang: str = DEFAULT_LANGUAGE
+    texts: Dict[str, str] = field(default_factory=dict)
+
+    def t(self, english, **params):
+        return fill(self.texts.get(english) or english, params)
+
+
 def language_fault(code, folder=None):
     """Why Language CODE cannot be played, or None."""
     known = catalogue.languages(folder or seat_po_dir())

@@ -64,7 +64,7 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         write_private(os.path.join(folder, "logins.txt"), cards + "\n")
         seats.write_seats(lab, folder)
         if lab.web:
-            cardslib.write_cards(lab, folder)
+            cardslib.write_cards(lab, folder, seat_texts.Translation(texts.lang, texts.texts))
         if not quiet:
             say_line(cards)
         say_line(f"Lab server running on {lab.address}:{lab.port}; the login cards are "

@@ -549,6 +549,8 @@ def instructions_then_start(world, lang):
         seat.open(rows[name]["link"])
         seat.wait(seat.before_game, 30, "the instructions before the game")
         print(f"{name}'s link to the instructions: {time.monotonic() - opened:.2f} s")
+    with open(os.path.join(world.root, "cards.html"), encoding="utf-8") as f:
+        check(f'<html lang="{lang}">' in f.read(), f"cards.html is not in {lang}")
     screen = ann.driver.execute_script(SCREEN)
     check(screen["lang"] == lang, f"<html lang> is {screen['lang']!r}, not {lang}")
     check(screen["instructions"] and not screen["main"], f"not the instructions: {screen}")
