@@ -38,6 +38,11 @@ for file in "$root"/web/seat/*; do
   path="/usr/lib/wex/web/seat/$(basename "$file")"
   grep -qxF "$path" <<<"$list" || fail "$path is not in the package"
 done
+# The seat's catalogues and default instructions go in.
+for file in "$root"/po/seat/*.po "$root"/po/seat/seat.pot "$root"/po/seat/instructions/*.md; do
+  path="/usr/share/wex/po/seat/${file#"$root"/po/seat/}"
+  grep -qxF "$path" <<<"$list" || fail "$path is not in the package"
+done
 # Every page the README links to goes in, so its links work once installed.
 for link in $(grep -o '](docs/[^)#]*' "$root/README.md" | sed 's/^](//' | sort -u); do
   path="/usr/share/doc/wex/$link"
@@ -87,15 +92,17 @@ from wexlab.servers import web_page
 from wexlab.servers.ejabberd import cluster
 from wexlab.servers.prosody import config
 from wexlab.web import desk
+from wexlab.model import paths
 print(processes.find_bot(None)); print(config.PLUGINS); print(cluster.SOURCE)
-print(web_page.web_root()); print(desk.PAGE_DIR)" \
+print(web_page.web_root()); print(desk.PAGE_DIR); print(paths.seat_po_dir())" \
   "$tree/usr/lib/wex/wexlab")" || true
 [ "$found" = "$tree/usr/bin/wexbot
 $tree/usr/lib/wex/lab/servers/prosody
 $tree/usr/lib/wex/lab/servers/ejabberd/mod_wex_lab_policy.erl
 $tree/usr/lib/wex/web
-$tree/usr/lib/wex/web/desk" ] ||
-  fail "the unpacked wexlab finds '$found', not its own wexbot, lab server and pages"
+$tree/usr/lib/wex/web/desk
+$tree/usr/share/wex/po/seat" ] ||
+  fail "the unpacked wexlab finds '$found', not its own wexbot, lab server, pages and catalogues"
 # The man pages are well formed.
 for page in wexbot wexhash wexlab; do
   warnings="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \

@@ -16,6 +16,7 @@ packages=(
   python3-aiohttp python3-yaml pyflakes3
   python3-openpyxl  # session.xlsx
   nodejs  # node --test runs the seat page's unit tests
+  gettext  # xgettext, msgmerge and msgfmt for the catalogues in po/
 )
 # npm comes with Node.js where that is installed from elsewhere.
 command -v npm >/dev/null || packages+=(npm)

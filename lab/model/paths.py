@@ -16,3 +16,20 @@ def launcher():
     the supervisor, the desk)."""
     installed = os.path.join(HOME, "wexlab")
     return installed if os.path.isfile(installed) else os.path.join(HOME, "scripts", "wexlab")
+
+
+def po_root():
+    """The message catalogues (seat/, wexbot/): $WEX_SEAT_PO_DIR, else the
+    source tree's po/, else the package's share/wex/po."""
+    given = os.environ.get("WEX_SEAT_PO_DIR")
+    if given:
+        return given
+    checkout = os.path.join(HOME, "po")
+    if os.path.isdir(checkout):
+        return checkout
+    return os.path.normpath(os.path.join(HOME, "..", "..", "share", "wex", "po"))
+
+
+def seat_po_dir():
+    """The seat page's catalogues, CODE.po, and its default instructions."""
+    return os.path.join(po_root(), "seat")

@@ -8,6 +8,7 @@ rules a lab holds a bot's key to beyond what one bot accepts."""
 import re
 
 from . import placement
+from .seat_texts import language_fault
 from .service import parse_service
 
 # Keys that wexlab writes for each pair itself.
@@ -81,6 +82,12 @@ def check_web(value):
     return None
 
 
+def check_language(value):
+    """The check of `Language CODE`: en or a language of the seat's
+    catalogues (the bot reads the key too, when its key table has it)."""
+    return language_fault(value)
+
+
 def check_switch(key):
     return lambda v: None if v in ("on", "off") else f"{key} must be on or off, not '{v}'"
 
@@ -114,6 +121,8 @@ LAB_KEYS = {
     "Desk": check_desk,
     "OfflineAlert": lambda v: check_int(v, 1, "OfflineAlert"),
     "StallAlert": lambda v: check_int(v, 1, "StallAlert"),
+    "Language": check_language,
+    "Instructions": lambda v: None if v else "Instructions needs the path of a Markdown file",
 }
 
 

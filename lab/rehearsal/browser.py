@@ -32,6 +32,12 @@ return {status: document.getElementById('status').className,
         ready: !document.getElementById('entry').disabled};
 """
 
+# Whether the seat shows the instructions before the game, with Start.
+BEFORE_GAME = """
+const shown = window.seat && window.seat.instructions;
+return Boolean(shown && shown.shown && shown.first);
+"""
+
 
 class BrowserError(Exception):
     pass
@@ -88,10 +94,18 @@ class Seat:
     def messages(self, chat):
         return self.driver.execute_script(READ_CHAT, chat) or []
 
+    def before_game(self):
+        return self.driver.execute_script(BEFORE_GAME)
+
     def say(self, chat, text):
-        """Types text into the chat of contact chat and sends it."""
+        """Types text into the chat of contact chat and sends it. On the
+        instructions before the game it presses Start instead, whose
+        message is the subject's first, the one that joins the game."""
         from selenium.webdriver.common.by import By
         from selenium.webdriver.common.keys import Keys
+        if self.before_game():
+            self.driver.find_element(By.ID, "instructions-button").click()
+            return
         buttons = self.driver.find_elements(By.CSS_SELECTOR, "#chats button")
         for button in buttons:
             if button.text == chat and "current" not in button.get_attribute("class"):

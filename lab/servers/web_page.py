@@ -27,7 +27,7 @@ HEADERS = {"Content-Security-Policy": CONTENT_SECURITY_POLICY,
            "Referrer-Policy": "no-referrer"}
 # seat.json is read afresh by every page and never stored; the other files
 # may be kept but are checked with the server before each use.
-NO_STORE = ("/seat.json",)
+NO_STORE = ("/seat.json", "/lang.json")
 
 
 def web_root():
@@ -66,3 +66,18 @@ def install_page(lab, server):
     seat = seat_json(lab)
     with open(os.path.join(www, "seat.json"), "w", encoding="utf-8") as f:
         json.dump(seat, f, indent=1)
+
+
+def install_texts(server, texts):
+    """The page's texts (model/seat_texts.py) into server/www: lang.json,
+    {"lang": CODE, "texts": {English: translation}}, which the page reads
+    before it shows anything, and instructions/BOT.md for each pair, which
+    its subjects' pages fetch by their contact's name."""
+    www = os.path.join(server, "www")
+    with open(os.path.join(www, "lang.json"), "w", encoding="utf-8") as f:
+        json.dump({"lang": texts.lang, "texts": texts.texts}, f, indent=1, ensure_ascii=False)
+    folder = os.path.join(www, "instructions")
+    os.makedirs(folder, exist_ok=True)
+    for bot, text in texts.instructions.items():
+        with open(os.path.join(folder, f"{bot}.md"), "w", encoding="utf-8") as f:
+            f.write(text)

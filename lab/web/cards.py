@@ -10,14 +10,18 @@ from ..model.accounts import jid, password
 from ..model.errors import LabError
 from ..model.files import write_private
 from ..model.placement import address_of, is_remote, node_count, port_of
+from ..model.seat_texts import N_, Translation
 from . import seats
 
-PLAY = ("Write anything to the bot to join the game.",
-        "Answers are whole numbers from 0 to 60.",
-        "In a chat break, write done when you are finished.")
-MODERATOR = ("Each pair's bot has its own chat; what you write goes to that bot.",
-             "? asks a bot where its game stands.",
-             "Keep this card: the link signs you in again after a reload.")
+# The cards' texts are in the session's language, from the seat's
+# catalogue (po/seat/), like the page they open.
+PLAY = (N_("Read the instructions on the page and press Start to join the game "
+           "(in a chat program: write anything to the bot)."),
+        N_("Answers are whole numbers from 0 to 60."),
+        N_("In a chat break, write done when you are finished."))
+MODERATOR = (N_("Each pair's bot has its own chat; what you write goes to that bot."),
+             N_("? asks a bot where its game stands."),
+             N_("Keep this card: the link signs you in again after a reload."))
 STYLE = """
 body { font: 13pt/1.4 sans-serif; margin: 0; color: #000; }
 .card { break-after: page; page-break-after: always; padding: 12mm 14mm; }
@@ -50,46 +54,61 @@ def qr_svg(text):
     return code.make_image().to_string().decode("ascii"), code.modules_count
 
 
-def own_client(lab, name):
-    """The details for a participant who uses an XMPP client of their own."""
+def code(text, kind=None):
+    attribute = f' class="{kind}"' if kind else ""
+    return f"<code{attribute}>{html.escape(str(text))}</code>"
+
+
+def own_client(lab, name, tr):
+    """The details for a participant who uses an XMPP client of their own;
+    each text is escaped before its values (HTML) go in."""
     e = html.escape
     fp = lab.fingerprints
     account = f"{name}@{lab.domain}"
-    return (f'<div class="own"><b>With your own XMPP client</b> instead of the link: address '
-            f'<code>{e(account)}</code>, password <code>{e(lab.accounts[name].password)}'
-            f'</code>, server <code>{e(lab.address)}</code> port '
-            f'<code>{port_of(lab, name)}</code>.'
-            f'<br>The lab certificate is the lab\'s own: when the browser or client asks, check '
-            f'that it shows one of these fingerprints and <b>accept it permanently</b>.<br>'
-            f'SHA-256 <code class="fp">{e(fp["sha256"])}</code><br>'
-            f'SHA-1 <code class="fp">{e(fp["sha1"])}</code>'
+    details = e(tr.t("instead of the link: address {account}, password {password}, "
+                     "server {server} port {port}.")).format(
+        account=code(account), password=code(lab.accounts[name].password),
+        server=code(lab.address), port=code(port_of(lab, name)))
+    certificate = tr.t("The lab certificate is the lab's own: when the browser or client "
+                       "asks, check that it shows one of these fingerprints and accept it "
+                       "permanently.")
+    own = tr.t("With your own XMPP client")
+    return (f'<div class="own"><b>{e(own)}</b> {details}'
+            f'<br>{e(certificate)}<br>'
+            f'SHA-256 {code(fp["sha256"], "fp")}<br>'
+            f'SHA-1 {code(fp["sha1"], "fp")}'
             f'</div>')
 
 
-def card(lab, seat):
+def card(lab, seat, tr):
     e = html.escape
     if seat["role"] == "subject":
-        role, lines = f"Participant, pair {seat['pair']}", PLAY
+        role = tr.t("Participant, pair {pair}", pair=seat["pair"])
+        lines = [tr.t(line) for line in PLAY]
     else:
-        role, lines = "Moderator", MODERATOR
+        role, lines = tr.t("Moderator"), [tr.t(line) for line in MODERATOR]
     svg, _ = qr_svg(seat["link"])
     items = "".join(f"<li>{e(line)}</li>" for line in lines)
+    # Texts for the catalogue are never inside an f-string, where xgettext
+    # does not look.
+    open_link = tr.t("Open this link in a browser, or scan the code:")
     return (f'<section class="card"><h1>{e(seat["name"])}</h1><p class="role">{e(role)}</p>'
-            f'<p>Open this link in a browser, or scan the code:</p>'
+            f'<p>{e(open_link)}</p>'
             f'<div class="qr">{svg}</div><p class="link">{e(seat["link"])}</p>'
-            f'<ol>{items}</ol>{own_client(lab, seat["name"])}</section>')
+            f'<ol>{items}</ol>{own_client(lab, seat["name"], tr)}</section>')
 
 
-def render(lab):
-    body = "\n".join(card(lab, seat) for seat in seats.rows(lab))
-    return (f'<!DOCTYPE html>\n<html lang="en"><head><meta charset="utf-8">'
+def render(lab, tr=Translation()):
+    """The cards in tr's language."""
+    body = "\n".join(card(lab, seat, tr) for seat in seats.rows(lab))
+    return (f'<!DOCTYPE html>\n<html lang="{html.escape(tr.lang)}"><head><meta charset="utf-8">'
             f'<title>Seat cards</title><style>{STYLE}</style></head>\n<body>\n{body}\n'
             f'</body></html>\n')
 
 
-def write_cards(lab, folder):
+def write_cards(lab, folder, tr=Translation()):
     """cards.html in the session folder; it holds passwords, so it is 0600."""
-    write_private(os.path.join(folder, "cards.html"), render(lab))
+    write_private(os.path.join(folder, "cards.html"), render(lab, tr))
 
 
 def login_cards(lab):

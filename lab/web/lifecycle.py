@@ -8,13 +8,13 @@ and the commands use it."""
 import os
 
 from ..data import bundle as bundlelib, collect as collectlib, report, report_summary
-from ..model import matching, pay_rule, placement, plan, record
+from ..model import matching, pay_rule, placement, plan, record, seat_texts
 from ..model.bot_config import write_pair_folders
 from ..model.errors import LabError
 from ..model.files import make_private_dir, write_json, write_private
 from ..runtime import bot_check, bots, processes
 from ..runtime.processes import say_line
-from ..servers import net, policy, server as serverlib
+from ..servers import net, policy, server as serverlib, web_page
 from . import cards as cardslib, seats
 
 
@@ -44,6 +44,9 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         for line in pay_rule.session_warnings(session):
             say_line(line)
         lab = plan.new_lab(session, bot)
+        # The seat's texts and instructions are read before anything starts,
+        # so that an unreadable instructions file stops the start at once.
+        texts = seat_texts.seat_texts(session, lab) if lab.web else None
         if net.port_open(lab.address, lab.port):
             raise LabError(f"something already listens on {lab.address}:{lab.port}"
                            " (another lab server?); choose another port in the Service")
@@ -53,6 +56,8 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         make_private_dir(folder)  # it holds every password
         server = serverlib.for_lab(lab, folder)
         server.set_up(lab.plain)
+        if texts:
+            web_page.install_texts(server.dir, texts)
         record.save(folder, lab)
         with open(os.path.join(folder, "matching.csv"), "w", encoding="utf-8") as f:
             f.write(matching.matching_text(lab))
@@ -63,7 +68,7 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         write_private(os.path.join(folder, "logins.txt"), cards + "\n")
         seats.write_seats(lab, folder)
         if lab.web:
-            cardslib.write_cards(lab, folder)
+            cardslib.write_cards(lab, folder, seat_texts.Translation(texts.lang, texts.texts))
         if not quiet:
             say_line(cards)
         say_line(f"Lab server running on {lab.address}:{lab.port}; the login cards are "

@@ -23,7 +23,14 @@ rehearse: `wexlab rehearse --browser --pairs 2 --rounds 2` reaches every
 pair's payouts with pair 1's subjects in Chromium.
 two_tabs: one link in two tabs: the newer takes the seat, the older says
 so and stays signed out, and the supervisor tells it once; a reload of
-the newer one is no second notice."""
+the newer one is no second notice.
+instructions: each subject first sees the pair's instructions with its
+values (rounds, bonus interval, pay rule), Start sends the first message
+and the bot's first question follows; they open again from the chat; a
+reload after Start goes to the chat; the moderator's seat opens on its
+chats; axe-core finds no WCAG violation on any of these screens. instructions_de: the same with `Language de`: the page's
+texts German and <html lang="de">. --screenshots DIR keeps both screens
+at 1400 and 360 px wide."""
 
 import argparse
 import csv
@@ -480,9 +487,142 @@ def case_rehearse(world):
     check("in Chromium" in out, f"rehearse did not say it used the browser:\n{out}")
 
 
+INSTRUCTED = SESSION.replace("Seed 4\n", "Seed 4\nCreditValue 0.01\nMaxPayout 30\n")
+FIRST_QUESTION = {"en": "How much do you think your partner will invest?"}
+# What the page says in each language: the Start button, the reopening
+# button and a phrase of the default instructions with the pair's values.
+PAGE_TEXTS = {
+    "en": ("Start", "Instructions", ["3 rounds", "Every 2 rounds", "0.01 dollars per credit",
+                                     "at least 10.00 and at most 30.00", "up to 300 seconds"]),
+    "de": ("Starten", "Anleitung", ["3 Runden", "Alle 2 Runden", "0,01 Dollar pro Punkt",
+                                    "mindestens jedoch 10,00 und höchstens 30,00"]),
+}
+SCREEN = """
+const text = (id) => document.getElementById(id).textContent;
+return {lang: document.documentElement.lang, title: document.title,
+        instructions: !document.getElementById('instructions').hidden,
+        main: !document.getElementById('main').hidden,
+        text: text('instructions-text'), button: text('instructions-button'),
+        open: text('instructions-open'), send: text('send'),
+        placeholder: document.getElementById('entry').placeholder};
+"""
+
+
+def shoot(world, seat, name):
+    """A screenshot at 1400 and at 360 px wide into --screenshots, if given."""
+    folder = world.args.screenshots
+    if not folder:
+        return
+    os.makedirs(folder, exist_ok=True)
+    for width, height in ((1400, 900), (360, 780)):
+        seat.driver.set_window_size(width, height)
+        time.sleep(0.3)
+        seat.driver.save_screenshot(os.path.join(folder, f"{name}-{width}.png"))
+        if name.startswith("instructions"):  # and its end, with Start
+            seat.driver.execute_script("const i = document.getElementById('instructions');"
+                                       " i.scrollTop = i.scrollHeight;")
+            seat.driver.save_screenshot(os.path.join(folder, f"{name}-{width}-end.png"))
+    # 200 % zoom of the 1400 px window: half as many CSS pixels, each twice
+    # the size.
+    seat.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+        "width": 700, "height": 450, "deviceScaleFactor": 2, "mobile": False})
+    time.sleep(0.3)
+    seat.driver.save_screenshot(os.path.join(folder, f"{name}-zoom200.png"))
+    seat.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+    seat.driver.set_window_size(1400, 900)
+
+
+def no_axe_violations(seat, where):
+    from harness import axe_violations  # beside this file
+    found = axe_violations(seat.driver)
+    check(found == [], f"axe-core finds on {where}: {found}")
+
+
+def instructions_then_start(world, lang):
+    extra = "" if lang == "en" else f"Language {lang}\n"
+    rows = world.start((INSTRUCTED + extra).format(port=free_port(), web=free_port()))
+    ann, ben = world.seat(), world.seat()
+    start, reopen, phrases = PAGE_TEXTS[lang]
+    for seat, name in ((ann, "ann"), (ben, "ben")):
+        seat.driver.set_window_size(1400, 900)
+        opened = time.monotonic()
+        seat.open(rows[name]["link"])
+        seat.wait(seat.before_game, 30, "the instructions before the game")
+        print(f"{name}'s link to the instructions: {time.monotonic() - opened:.2f} s")
+    with open(os.path.join(world.root, "cards.html"), encoding="utf-8") as f:
+        check(f'<html lang="{lang}">' in f.read(), f"cards.html is not in {lang}")
+    screen = ann.driver.execute_script(SCREEN)
+    check(screen["lang"] == lang, f"<html lang> is {screen['lang']!r}, not {lang}")
+    check(screen["instructions"] and not screen["main"], f"not the instructions: {screen}")
+    check(screen["button"] == start, f"the button says {screen['button']!r}")
+    for phrase in phrases:
+        check(phrase in screen["text"], f"the instructions lack {phrase!r}: {screen['text']}")
+    check(ann.messages("pair01") == [], "the chat is not empty before Start")
+    no_axe_violations(ann, "the instructions")
+    shoot(world, ann, f"instructions-{lang}")
+
+    # Start sends the first message: both joined, the bot asks round 1.
+    # ann uses the keyboard alone: from the heading, Tab reaches Start.
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    active = ann.driver.switch_to.active_element
+    check(active.get_attribute("id") == "instructions-title", "the heading has no focus")
+    active.send_keys(Keys.TAB)
+    active = ann.driver.switch_to.active_element
+    check(active.get_attribute("id") == "instructions-button",
+          f"Tab from the heading reaches {active.get_attribute('id')!r}, not Start")
+    active.send_keys(Keys.ENTER)
+    ben.say("pair01", "ignored")  # on the instructions: presses Start
+    for seat in (ann, ben):
+        seat.wait(lambda seat=seat: not seat.before_game(), 10, "the chat after Start")
+        seat.wait(lambda seat=seat: len([m for m in seat.messages("pair01")
+                                         if m[0] == "theirs"]) >= 1, 30, "the bot's question")
+    mine = [m[1] for m in ann.messages("pair01") if m[0] == "mine"]
+    check(mine == [start], f"Start sent {mine}, not the one message {start!r}")
+    theirs = "\n".join(m[1] for m in ben.messages("pair01") if m[0] == "theirs")
+    if lang in FIRST_QUESTION:
+        check(FIRST_QUESTION[lang] in theirs, f"no first question: {theirs}")
+    screen = ann.driver.execute_script(SCREEN)
+    check(screen["main"] and screen["open"] == reopen, f"the chat after Start: {screen}")
+    page = {"en": ("Lab chat", "Send"), "de": ("Labor-Chat", "Senden")}[lang]
+    check((screen["title"], screen["send"]) == page, f"the page's texts: {screen}")
+    no_axe_violations(ann, "the chat")
+    shoot(world, ann, f"chat-{lang}")
+
+    # The instructions again from the chat, and back; a reload goes to the chat.
+    ann.driver.find_element(By.ID, "instructions-open").click()
+    screen = ann.driver.execute_script(SCREEN)
+    check(screen["instructions"] and screen["button"] != start, f"reopened: {screen}")
+    ann.driver.find_element(By.ID, "instructions-button").click()
+    check(ann.driver.execute_script(SCREEN)["main"], "Back did not return to the chat")
+    ann.driver.refresh()
+    ann.wait_ready()
+    ann.wait(lambda: ann.messages("pair01"), 30, "the history after a reload")
+    check(not ann.before_game(), "a reload after Start shows the instructions first")
+
+    # The moderator's seat has no instructions: its chats at once, in the
+    # language too.
+    moderator = world.seat()
+    moderator.open(rows["moderator"]["link"])
+    moderator.wait_ready()
+    screen = moderator.driver.execute_script(SCREEN)
+    check(screen["main"] and not screen["instructions"] and screen["lang"] == lang,
+          f"the moderator's seat: {screen}")
+    no_axe_violations(moderator, "the moderator's seat")
+
+
+def case_instructions(world):
+    instructions_then_start(world, "en")
+
+
+def case_instructions_de(world):
+    instructions_then_start(world, "de")
+
+
 CASES = {"game": case_game, "tls": case_tls, "rehearse": case_rehearse, "flood": case_flood,
          "flood_ejabberd": case_flood_ejabberd, "contact": case_contact,
-         "two_tabs": case_two_tabs}
+         "two_tabs": case_two_tabs, "instructions": case_instructions,
+         "instructions_de": case_instructions_de}
 
 
 def main(argv):
@@ -490,6 +630,7 @@ def main(argv):
     parser.add_argument("--case", required=True, choices=sorted(CASES))
     parser.add_argument("--wexlab", required=True)
     parser.add_argument("--bot", required=True)
+    parser.add_argument("--screenshots", help="save the instructions cases' screenshots here")
     args = parser.parse_args(argv)
     args.wexlab, args.bot = os.path.abspath(args.wexlab), os.path.abspath(args.bot)
     missing = [p for p in ("prosody", "chromium", "chromedriver") if not shutil.which(p)]

@@ -16,3 +16,9 @@ export function t(english, params = {}) {
     Object.prototype.hasOwnProperty.call(params, name) ? String(params[name]) : whole,
   );
 }
+
+// Marks a text for the catalogue where it is defined as a constant; it is
+// translated where it is shown, with t(CONSTANT).
+export function N_(english) {
+  return english;
+}

@@ -4,8 +4,10 @@
 // gone when the tab closes) so that a reload signs back in, and taken out
 // of the address bar so the password is not on screen.
 
+import { N_ } from "./i18n.js";
+
 export const STORE = "wex-seat";
-export const BAD_LINK = "This link does not work. Please ask the experimenter for a new card.";
+export const BAD_LINK = N_("This link does not work. Please ask the experimenter for a new card.");
 
 // The login of a fragment (without its #), or null when it lacks the
 // account or the password.

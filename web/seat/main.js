@@ -7,11 +7,14 @@
 import { History, MAM, Seen, readPage } from "./archive.js";
 import { Connection, loadPage, tabResource, websocketUrl } from "./connection.js";
 import { BAD_LINK, chatsOf, forgetLogin, readLogin } from "./link.js";
+import { N_, t } from "./i18n.js";
+import { Instructions, firstScreen } from "./instructions.js";
+import { loadLanguage, translatePage } from "./lang.js";
 import { GameScreen } from "./screen.js";
 import { View } from "./view.js";
 
 // The server closed this seat's session: the same link signed in elsewhere.
-const REPLACED = "This seat was opened in another window.";
+const REPLACED = N_("This seat was opened in another window.");
 
 // The page's state. It is window.seat too, for the browser's console and
 // the end-to-end tests, which send through seat.conn.
@@ -21,6 +24,9 @@ const seat = {
   names: [], // the contacts of this seat's chats
   connection: null,
   view: new View(),
+  instructions: null, // a subject's: shown before the game and on request
+  instructionsLoaded: null, // the promise of their file
+  started: false, // Start was pressed in this page
   seen: new Seen(), // archive ids shown since the last sign-in
   histories: new Map(), // contact name -> History of this sign-in
   game: null, // a subject's GameScreen: the panel, countdown, hint and end screen
@@ -67,11 +73,13 @@ function placeOf(conn, message, id) {
 
 // Shows a message of the archive's newest page or a live one (`live`);
 // a subject's game state comes with its bot's messages, with a text or not.
+// Returns whether a chat line was shown.
 function record(conn, message, id, live) {
   const from = Strophe.getBareJidFromJid(message.getAttribute("from") || "");
   if (seat.game && from === contactJid(seat.login.c)) seat.game.take(message, live);
   const place = placeOf(conn, message, id);
   if (place) seat.view.show(...place);
+  return Boolean(place);
 }
 
 // The next page of name's conversation, [message, id] oldest first; an
@@ -108,7 +116,7 @@ function onMessage(conn, message) {
     const from = node(message.getAttribute("from") || "");
     const text = message.getElementsByTagName("text")[0];
     view.show(view.has(from) ? from : view.current, "note",
-      "Not delivered" + (text ? `: ${text.textContent}` : "."));
+      text ? t("Not delivered: {reason}", { reason: text.textContent }) : t("Not delivered."));
     return true;
   }
   if (message.getElementsByTagNameNS(MAM, "result").length) return true;
@@ -126,14 +134,34 @@ async function ready(conn) {
     readChat(conn, name, histories.get(name))));
   view.clear();
   seat.seen.clear();
+  let messages = 0;
   for (const entries of pages) {
-    for (const [message, id] of entries) record(conn, message, id, false);
+    for (const [message, id] of entries) messages += record(conn, message, id, false) ? 1 : 0;
   }
   for (const [name, history] of histories) view.setEarlier(name, history.more);
   conn.addHandler((message) => onMessage(conn, message), null, "message");
   conn.send($pres());
-  view.setStatus(true, "Connected");
+  view.setStatus(true, t("Connected"));
   view.select(view.current);
+  showFirst(messages);
+}
+
+// A subject who has not yet written to the game reads the instructions
+// first; the others (and one back after a reload) go straight to the chat.
+async function showFirst(messages) {
+  const instructions = seat.instructions;
+  if (!instructions) return;
+  await seat.instructionsLoaded;
+  const screen = firstScreen({ subject: seat.view.subject, messages, started: seat.started });
+  if (screen === "instructions") instructions.show(true);
+  else if (!instructions.shown || instructions.first) instructions.hide();
+}
+
+// Start on the instructions: the first message, which joins the game.
+function startGame() {
+  if (!send(t("Start"))) return false;
+  seat.started = true;
+  return true;
 }
 
 function send(text) {
@@ -156,18 +184,28 @@ function connect() {
     connected: ready,
     refused() {
       forgetLogin(tab.storage);
-      seat.view.showFault(BAD_LINK);
+      seat.view.showFault(t(BAD_LINK));
     },
     replaced() {
-      seat.view.showFault(REPLACED);
+      seat.view.showFault(t(REPLACED));
     },
     lost() {
-      seat.view.setStatus(false, "Not connected \u2013 reconnecting\u2026");
+      seat.view.setStatus(false, t("Not connected \u2013 reconnecting\u2026"));
     },
   });
   seat.connection.resource = tabResource(tab.storage);
   window.addEventListener("online", () => seat.connection.retryNow());
   seat.connection.connect();
+}
+
+// seat.json, or null when the server does not answer.
+async function readConfig() {
+  try {
+    const answer = await fetch("seat.json", { cache: "no-store" });
+    return await answer.json();
+  } catch (e) {
+    return null;
+  }
 }
 
 async function start() {
@@ -177,24 +215,29 @@ async function start() {
     window.location.reload();
   });
   seat.login = readLogin(tab);
-  if (!seat.login) return seat.view.showFault(BAD_LINK);
-  try {
-    const answer = await fetch("seat.json", { cache: "no-store" });
-    seat.config = await answer.json();
-  } catch (e) {
-    seat.view.setStatus(false, "The lab server does not answer. Reload the page in a moment.");
+  // The language comes with seat.json, so that even a fault is shown in it.
+  const [, config] = await Promise.all([loadLanguage(document), readConfig()]);
+  translatePage(document);
+  if (!seat.login) return seat.view.showFault(t(BAD_LINK));
+  seat.config = config;
+  if (!config) {
+    seat.view.setStatus(false, t("The lab server does not answer. Reload the page in a moment."));
     return;
   }
   // A link whose contact is not the participant's own signs in to nothing.
   seat.names = chatsOf(seat.login, seat.config);
   if (!seat.names) {
     forgetLogin(tab.storage);
-    return seat.view.showFault(BAD_LINK);
+    return seat.view.showFault(t(BAD_LINK));
   }
   seat.view.build(seat.names, Boolean(seat.login.c));
   seat.view.onSend(send);
   seat.view.onEarlier(showEarlier);
-  if (seat.login.c) seat.game = new GameScreen(document, { send, finish });
+  if (seat.login.c) {
+    seat.game = new GameScreen(document, { send, finish });
+    seat.instructions = new Instructions(document, startGame);
+    seat.instructionsLoaded = seat.instructions.load(seat.names[0]); // while signing in
+  }
   connect();
 }
 

@@ -2,7 +2,9 @@
 // a button to pick it and, at its top, one to show earlier messages, the
 // entry, and the fault that replaces them all.
 
-export const EARLIER = "Show earlier messages";
+import { N_, t } from "./i18n.js";
+
+export const EARLIER = N_("Show earlier messages");
 
 export class View {
   constructor(doc = document) {
@@ -48,6 +50,8 @@ export class View {
       const log = this.doc.createElement("ol");
       log.className = "log";
       log.dataset.chat = name;
+      log.setAttribute("aria-label", subject ? t("Messages") : name);
+      log.tabIndex = 0; // scrollable by keyboard
       log.hidden = true;
       log.tabIndex = 0; // scrolled by keyboard too, on a small screen above all
       const earlier = this.earlierItem(name);
@@ -89,7 +93,7 @@ export class View {
     item.hidden = true;
     const button = this.doc.createElement("button");
     button.type = "button";
-    button.textContent = EARLIER;
+    button.textContent = t(EARLIER);
     button.addEventListener("click", () => this.wantEarlier(name));
     item.append(button);
     return item;
@@ -111,8 +115,8 @@ export class View {
     item.className = `msg ${kind}`;
     const who = this.doc.createElement("span");
     who.className = "who";
-    who.textContent = kind === "mine" ? "You" : kind === "note" ? "Note" :
-      this.subject ? "Game" : name;
+    who.textContent = kind === "mine" ? t("You") : kind === "note" ? t("Note") :
+      this.subject ? t("Game") : name;
     const body = this.doc.createElement("span");
     body.className = "text";
     body.textContent = text;

@@ -4,7 +4,9 @@ web settings, seats.csv, cards.html (one card a page, each QR code decodes
 back to its link) and the lab certificate kept across sessions."""
 
 import csv
+import html
 import io
+import json
 import os
 import re
 import shutil
@@ -140,6 +142,22 @@ class SeatJsonTest(unittest.TestCase):
             self.assertEqual(fields.get("c"), seat["contacts"].get(row["name"]), row["name"])
         self.assertNotIn("pw-", repr(seat))
 
+    def test_the_language_and_each_pairs_instructions_beside_the_page(self):
+        from wexlab.model.seat_texts import SeatTexts
+        server = tempfile.mkdtemp(prefix="wexlab-www-")
+        self.addCleanup(shutil.rmtree, server)
+        os.makedirs(os.path.join(server, "www"))
+        web_page.install_texts(server, SeatTexts("de", {"Send": "Senden"},
+                                                 {"pair01": "# Eins", "pair02": "# Zwei"}))
+        www = os.path.join(server, "www")
+        with open(os.path.join(www, "lang.json"), encoding="utf-8") as f:
+            self.assertEqual(json.load(f), {"lang": "de", "texts": {"Send": "Senden"}})
+        for bot, text in (("pair01", "# Eins"), ("pair02", "# Zwei")):
+            with open(os.path.join(www, "instructions", f"{bot}.md"), encoding="utf-8") as f:
+                self.assertEqual(f.read(), text)
+        # The page reads lang.json afresh each time, like seat.json.
+        self.assertIn("/lang.json", web_page.NO_STORE)
+
 
 def qr_matrix(svg):
     """The dark modules of python3-qrcode's SVG path, and its side."""
@@ -187,6 +205,26 @@ class CardsTest(unittest.TestCase):
             if row["role"] == "subject":
                 self.assertEqual(instructions, list(cards.PLAY))
         self.assertNotIn("<script", text)
+        self.assertIn('<html lang="en">', text)
+        self.assertIn("password <code>pw-ann-x&amp;y</code>", text)
+
+    def test_cards_in_the_sessions_language(self):
+        from wexlab.model import catalogue, paths, seat_texts
+        german = seat_texts.Translation("de", catalogue.read_catalogue(paths.seat_po_dir(), "de"))
+        text = cards.render(fake_lab(), german)
+        self.assertIn('<html lang="de">', text)
+        found = re.findall(r'<section class="card">(.*?)</section>', text, re.S)
+        for card, row in zip(found, seats.rows(fake_lab())):
+            lines = re.findall(r"<li>(.*?)</li>", card)
+            english = cards.PLAY if row["role"] == "subject" else cards.MODERATOR
+            self.assertEqual(lines, [html.escape(german.t(line)) for line in english])
+            self.assertTrue(all(line not in english for line in lines), lines)
+            self.assertIn("Öffnen Sie diesen Link", card)
+            # The values go into the translated sentence, escaped.
+            self.assertRegex(card, r"statt des Links: Adresse <code>\w+@lab\.wex</code>, "
+                             r"Passwort <code>pw-\w+-x&amp;y</code>, Server <code>10\.0\.0\.5"
+                             r"</code>, Port <code>5222</code>\.")
+        self.assertIn("Teilnehmende Person, Paar 1", text)
 
     def test_qr_code_is_the_link(self):
         link = seats.link(fake_lab(), "ann")
