@@ -38,6 +38,9 @@ struct GameParameters {
     int32_t answerTimeout = 0;
     int32_t timeoutAnswer = -1;
     static constexpr int32_t kLastAnswer = -1;
+    // TimeoutExtend: seconds a subject may add once to a deadline by
+    // writing "more time"; 0 = never.
+    int32_t timeoutExtend = 0;
 };
 
 // A field the worker thread reads: atomic, yet copied with the record it
@@ -76,6 +79,11 @@ struct SubjectRecord {
     // Seconds since 1970 of its last message (the journal's last received,
     // join or chat entry of it); 0 = none.
     int64_t lastMessageTime = 0;
+    // The deadline the subject extended ("more time"): its round and kind
+    // (1 expectation, 2 investment; 0 none) and the seconds added.
+    int32_t extendedRound = 0;
+    int32_t extendedKind = 0;
+    int32_t extendedSeconds = 0;
 };
 
 // The game as the journal records it.
