@@ -90,18 +90,18 @@ HRESULT CBotClient::SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSessi
         if (!spiResponse || Failed(spiResponse->SetImText(text))) return S_OK;
         CWexBstr team = MakeBstr(SlotName(SLOT_SUBJECT1));
         HRESULT result;
+        UpdateFarewell(SLOT_SUBJECT1);
         CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imTeamASession, spiResponse));
         m_transcript.LogSend(SLOT_SUBJECT1, text, result);
-        UpdateFarewell(SLOT_SUBJECT1);
     }
     if ((recipient == 2 || recipient == 3) && m_game.teamB.joined) {
         WexPtr<IWexIm> spiResponse = MakeGameIm(SLOT_SUBJECT2, "");
         if (!spiResponse || Failed(spiResponse->SetImText(text))) return S_OK;
         CWexBstr team = MakeBstr(SlotName(SLOT_SUBJECT2));
         HRESULT result;
+        UpdateFarewell(SLOT_SUBJECT2);
         CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imTeamBSession, spiResponse));
         m_transcript.LogSend(SLOT_SUBJECT2, text, result);
-        UpdateFarewell(SLOT_SUBJECT2);
     }
     return S_OK;
 }
@@ -131,6 +131,7 @@ void CBotClient::SendGameOnly(int32_t subject, const std::string& ended) {
 
 // While a joined subject's game runs, a stop signal sends it the game's end
 // ("session_over"); once the game has ended its messages have told it so.
+// Set before each send, so a stop during the send finds it.
 void CBotClient::UpdateFarewell(int32_t subject) {
     auto spiSession2 = QueryAs<IWexSession2>(m_spiSession.get(), IID_IWexSession2);
     if (!spiSession2) return;
