@@ -75,7 +75,7 @@ struct SubjectRecord {
     std::vector<int32_t> expectations;  // entry r - 1 for round r
     std::vector<int32_t> investments;   // entry r - 1 for round r
     std::vector<double> roundEarnings;  // entry r - 1 for round r
-    bool done = false;                  // said "done" in the running break
+    Shared<bool> done{false};           // said "done" in the running break
     // Seconds since 1970 of its last message (the journal's last received,
     // join or chat entry of it); 0 = none.
     int64_t lastMessageTime = 0;
@@ -93,8 +93,8 @@ struct GameRecord {
     GameParameters params;     // read-only once the game runs
     Shared<int32_t> round{0};  // 0 while joining; nRounds + 1 once all closed
     Shared<bool> breakRunning{false};
-    Shared<bool> stopped{false};  // the moderator ended the game (e, or p)
-    bool reported = false;        // the final report was made
+    Shared<bool> stopped{false};   // the moderator ended the game (e, or p)
+    Shared<bool> reported{false};  // the final report was made
     SubjectRecord teamA;
     SubjectRecord teamB;
     // The messages the transcript counted, by slot, for the moderator's
@@ -139,8 +139,9 @@ struct GameState : GameRecord {
     CWexBstr text;    // its plain text
     CWexBstr reply;   // the text being posted
     // The answers are over: the final report is due or made (every round
-    // closed, or the moderator's p).
-    bool gameOver = false;
+    // closed, or the moderator's p). Atomic, as done and reported: the
+    // worker's sends in a break read them for the game element.
+    Shared<bool> gameOver{false};
     std::atomic<int64_t> breakStartTime{0};  // seconds since 1970
     std::atomic<int64_t> lastChatTime{0};
     SubjectLive liveA;
