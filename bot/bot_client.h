@@ -66,6 +66,13 @@ public:
     HRESULT SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSession,
                     IWexImSession* piImSession);
     HRESULT SendAdminMsg(WEXSTR text, IWexSession* piSession);
+    // A new message carrying the subject's game element; ended overrides
+    // how the game ended (game/game_element.h). Empty without a session.
+    WexPtr<IWexIm> MakeGameIm(int32_t subject, const std::string& ended);
+    // The game element alone, without a text, to a joined subject.
+    void SendGameOnly(int32_t subject, const std::string& ended);
+    // Sets or clears what a stop signal sends the subject.
+    void UpdateFarewell(int32_t subject);
     HRESULT SendMsgCheckRateLimit(WEXSTR team, IWexSession* piSession,
                                   WexPtr<IWexImSession>* piImSession, IWexIm* spiResponse);
 
@@ -137,6 +144,9 @@ private:
                     IWexImSession* piImSession);
     void RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSession,
                       IWexImSession* piImSession);
+    // A subject's "more time" under a deadline it may extend: the deadline
+    // moves and the subject is told; false when the text is not that.
+    bool ExtendDeadline(IWexSession* piSession, IWexImSession* piImSession);
     // The answer timeout (game/answer_timeout.cc).
     bool ReadAnswerTimeout(const PropertyFile& config);
     void CheckAnswerTimeouts();

@@ -4,6 +4,7 @@
 // The worker thread looks every second, under gameLock.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
+#include "game/game_element.h"
 #include "messaging/config_values.h"
 #include "messaging/username_slots.h"
 #include "platform/clock.h"
@@ -11,6 +12,27 @@
 #include "platform/format_text.h"
 
 using platform::FormatText;
+
+namespace {
+
+// The reply to a "more time" that moved the deadline.
+constexpr char kExtendedText[] = "Extended: you have %i more seconds.";
+
+std::string TrimBlanks(const std::string& text) {
+    size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos) return "";
+    size_t end = text.find_last_not_of(" \t\r\n");
+    return text.substr(begin, end - begin + 1);
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+}  // namespace
 
 bool CBotClient::ReadAnswerTimeout(const PropertyFile& config) {
     GameParameters& p = m_game.params;
@@ -20,6 +42,10 @@ bool CBotClient::ReadAnswerTimeout(const PropertyFile& config) {
     std::string choice;
     if (fault.empty()) {
         fault = ReadAnswer(answer, ValueOrDefault(config, answer), &choice, &p.timeoutAnswer);
+    }
+    const ConfigKey& extend = ConfigKeyNamed("TimeoutExtend");
+    if (fault.empty()) {
+        fault = ReadSeconds(extend, ValueOrDefault(config, extend), &p.timeoutExtend);
     }
     if (!fault.empty()) {
         platform::PrintErrorLine("wexbot: " + fault);
@@ -55,6 +81,10 @@ void CBotClient::CheckAnswerTimeout(int32_t subject, int64_t now) {
         value = (expectation ? owing.expectations : owing.investments).at(round - 2);
     }
     int64_t limit = m_game.params.answerTimeout;
+    // A "more time" for this deadline moves it.
+    if (owing.extendedRound == round && owing.extendedKind == (expectation ? 1 : 2)) {
+        limit += owing.extendedSeconds;
+    }
     int64_t waited = now - asked;
     if (waited < limit) {
         if (!takeable || 2 * waited < limit || live.remindedFor == asked) return;
@@ -79,6 +109,27 @@ void CBotClient::CheckAnswerTimeout(int32_t subject, int64_t now) {
     TakeTimedOutAnswer(subject, value);
 }
 
+bool CBotClient::ExtendDeadline(IWexSession* piSession, IWexImSession* piImSession) {
+    int32_t subject = SubjectOf(m_game.sender);
+    if (subject == 0 || !MayExtend(m_game, subject)) return false;
+    std::string text;
+    AppendNarrow(text, m_game.text);
+    if (LowerAscii(TrimBlanks(text)) != "more time") return false;
+    SubjectRecord& owing = m_game.Subject(subject);
+    bool expectation = owing.expectation == -1;
+    int32_t seconds = m_game.params.timeoutExtend;
+    Journal(Entry("extend")
+                .Int("subject", subject)
+                .Int("round", m_game.round)
+                .Text("what", expectation ? "expectation" : "investment")
+                .Int("seconds", seconds));
+    owing.extendedRound = m_game.round;
+    owing.extendedKind = expectation ? 1 : 2;
+    owing.extendedSeconds = seconds;
+    Reply(FormatText(kExtendedText, seconds), piSession, piImSession);
+    return true;
+}
+
 // Takes value as the subject's answer: the replies and the round's close
 // that the subject's own answer would bring, then the timeout's texts.
 void CBotClient::TakeTimedOutAnswer(int32_t subject, int32_t value) {
@@ -88,9 +139,11 @@ void CBotClient::TakeTimedOutAnswer(int32_t subject, int32_t value) {
     AssignText(m_game.sender, SlotName(subject));
     teamABuffer.Reset();
     teamBBuffer.Reset();
+    // The notice comes first, then what the answer brings: the next
+    // question, or the round's close.
+    Post(subject, FormatText("No answer in time: %i was taken.", value), piSession, nullptr);
     TakeAnswer(value, true, piSession, nullptr);
     if (m_game.gameOver) ReportPayouts(piSession, nullptr);
-    Post(subject, FormatText("No answer in time: %i was taken.", value), piSession, nullptr);
     if (StrLength(teamABuffer) > 0) SendMsg(1, teamABuffer, piSession, nullptr);
     if (StrLength(teamBBuffer) > 0) SendMsg(2, teamBBuffer, piSession, nullptr);
     SendAdminMsg(MakeBstr(FormatText("%s: no answer in time in round %i; %i was taken as the %s.",

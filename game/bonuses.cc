@@ -30,6 +30,7 @@ void CBotClient::ReportPayouts(IWexSession* piSession, IWexImSession* piImSessio
     double payoutB = PayoutDollars(m_game.teamB.totalCredits, m_game.params);
     // On disk, with payouts.csv, before the moderator hears of it.
     Journal(Entry("report").Real("payout_1", payoutA).Real("payout_2", payoutB));
+    m_game.reported = true;
     const char* line = "%s total credits earned: %3.2f, Total payout: $%3.2f";
     SendAdminMsg(MakeBstr(FormatText(line, SlotName(SLOT_SUBJECT1), m_game.teamA.totalCredits,
                                      static_cast<double>(payoutA))),

@@ -91,6 +91,7 @@ void CBotClient::HandleJoinMsg(IWexSession* piSession, IWexImSession* piImSessio
 
 void CBotClient::HandleAnswerMsg(IWexSession* piSession, IWexImSession* piImSession) {
     m_transcript.LogRecv(FindUsernameSlot(m_game.sender), m_game.text, m_game.sender);
+    if (ExtendDeadline(piSession, piImSession)) return;
     int32_t value = 0;
     if (!ParseAnswer(m_game.text, &value)) {
         Reply("Invalid input, please enter an integer from 0 to 60.", piSession, piImSession);

@@ -202,6 +202,11 @@ void ApplyEntry(const JournalEntry& entry, GameRecord* game, DataRows* rows) {
     } else if (kind == "break_end") {
         game->breakRunning = false;
         game->AskBoth(entry.GetInt("t"));
+    } else if (kind == "extend") {
+        SubjectRecord& s = game->Subject(static_cast<int>(entry.GetInt("subject")));
+        s.extendedRound = static_cast<int32_t>(entry.GetInt("round"));
+        s.extendedKind = entry.GetText("what") == "expectation" ? 1 : 2;
+        s.extendedSeconds = static_cast<int32_t>(entry.GetInt("seconds"));
     } else if (kind == "stop") {
         game->stopped = true;
     } else if (kind == "report") {

@@ -14,6 +14,8 @@
 //              (bonus rounds only), total_1, total_2, break (a break began)
 //   chat       round, subject, text (a line sent during a break, "done" too)
 //   break_end  round, how ("done", "time", "moderator", "pay" or "resume")
+//   extend     subject, round, what, seconds (the subject's "more time"
+//              added seconds to that answer's deadline)
 //   stop       round (the moderator's e, or p before its report)
 //   report     payout_1, payout_2 (the final report was made)
 //   resume     round (a restarted bot took the game up)

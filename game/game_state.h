@@ -38,6 +38,9 @@ struct GameParameters {
     int32_t answerTimeout = 0;
     int32_t timeoutAnswer = -1;
     static constexpr int32_t kLastAnswer = -1;
+    // TimeoutExtend: seconds a subject may add once to a deadline by
+    // writing "more time"; 0 = never.
+    int32_t timeoutExtend = 0;
 };
 
 // A field the worker thread reads: atomic, yet copied with the record it
@@ -72,10 +75,15 @@ struct SubjectRecord {
     std::vector<int32_t> expectations;  // entry r - 1 for round r
     std::vector<int32_t> investments;   // entry r - 1 for round r
     std::vector<double> roundEarnings;  // entry r - 1 for round r
-    bool done = false;                  // said "done" in the running break
+    Shared<bool> done{false};           // said "done" in the running break
     // Seconds since 1970 of its last message (the journal's last received,
     // join or chat entry of it); 0 = none.
     int64_t lastMessageTime = 0;
+    // The deadline the subject extended ("more time"): its round and kind
+    // (1 expectation, 2 investment; 0 none) and the seconds added.
+    int32_t extendedRound = 0;
+    int32_t extendedKind = 0;
+    int32_t extendedSeconds = 0;
 };
 
 // The game as the journal records it.
@@ -85,8 +93,8 @@ struct GameRecord {
     GameParameters params;     // read-only once the game runs
     Shared<int32_t> round{0};  // 0 while joining; nRounds + 1 once all closed
     Shared<bool> breakRunning{false};
-    Shared<bool> stopped{false};  // the moderator ended the game (e, or p)
-    bool reported = false;        // the final report was made
+    Shared<bool> stopped{false};   // the moderator ended the game (e, or p)
+    Shared<bool> reported{false};  // the final report was made
     SubjectRecord teamA;
     SubjectRecord teamB;
     // The messages the transcript counted, by slot, for the moderator's
@@ -131,8 +139,9 @@ struct GameState : GameRecord {
     CWexBstr text;    // its plain text
     CWexBstr reply;   // the text being posted
     // The answers are over: the final report is due or made (every round
-    // closed, or the moderator's p).
-    bool gameOver = false;
+    // closed, or the moderator's p). Atomic, as done and reported: the
+    // worker's sends in a break read them for the game element.
+    Shared<bool> gameOver{false};
     std::atomic<int64_t> breakStartTime{0};  // seconds since 1970
     std::atomic<int64_t> lastChatTime{0};
     SubjectLive liveA;

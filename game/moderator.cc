@@ -13,11 +13,21 @@ void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImS
                  piImSession);
             Reply("okay, sent speed up message.", piSession, piImSession);
             break;
-        case u'e':
+        case u'e': {
+            // The subjects get no text; their seats learn of the end from
+            // the element alone, once.
+            bool tell = !m_game.stopped && !m_game.reported;
             if (!m_game.stopped) Journal(Entry("stop").Int("round", m_game.round));
             m_game.stopped = true;
             Reply("Okay, Ending Game", piSession, piImSession);
+            if (tell) {
+                for (int32_t subject : {1, 2}) {
+                    SendGameOnly(subject, "");
+                    UpdateFarewell(subject);
+                }
+            }
             break;
+        }
         case u'n': {
             bool running = true;
             if (m_game.breakRunning.compare_exchange_strong(running, false)) {

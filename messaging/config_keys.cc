@@ -145,6 +145,14 @@ std::vector<ConfigKey> MakeTable() {
          .treatment = true,
          .meaning = "the answer taken at the timeout: last (the subject's own of that kind "
                     "in the round before) or a number"},
+        {.name = "TimeoutExtend",
+         .kind = K::kSeconds,
+         .min = 0,
+         .max = 600,
+         .defaultValue = "0",
+         .treatment = true,
+         .meaning = "seconds a subject may add once to an answer deadline by writing "
+                    "'more time'; 0: off"},
         {.name = "FloodLimit",
          .kind = K::kSignedWhole,
          .min = 0,

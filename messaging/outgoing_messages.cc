@@ -5,6 +5,7 @@
 
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
+#include "game/game_element.h"
 #include "messaging/result_names.h"
 #include "messaging/username_slots.h"
 #include "platform/clock.h"
@@ -74,27 +75,73 @@ HRESULT CBotClient::SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSessi
                             IWexImSession* piImSession) {
     if (recipient == 0 && !MayReplyToSender()) return S_OK;
     platform::SleepMs(kSendDelayMs);
-    WexPtr<IWexIm> spiResponse;
-    if (!m_spiSession || Failed(m_spiSession->MakeIm(0, u"text/plain", spiResponse.Out())) ||
-        Failed(spiResponse->SetImText(text))) {
-        return S_OK;
-    }
     if (recipient == 0 && piImSession != nullptr) {
+        WexPtr<IWexIm> spiResponse;
+        if (!m_spiSession || Failed(m_spiSession->MakeIm(0, u"text/plain", spiResponse.Out())) ||
+            Failed(spiResponse->SetImText(text))) {
+            return S_OK;
+        }
         CHECK_RESULT(piImSession->SendIm(spiResponse));
     }
+    // Each subject's message carries the game's state as that subject sees
+    // it at the time of sending.
     if ((recipient == 1 || recipient == 3) && m_game.teamA.joined) {
+        WexPtr<IWexIm> spiResponse = MakeGameIm(SLOT_SUBJECT1, "");
+        if (!spiResponse || Failed(spiResponse->SetImText(text))) return S_OK;
         CWexBstr team = MakeBstr(SlotName(SLOT_SUBJECT1));
         HRESULT result;
+        UpdateFarewell(SLOT_SUBJECT1);
         CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imTeamASession, spiResponse));
         m_transcript.LogSend(SLOT_SUBJECT1, text, result);
     }
     if ((recipient == 2 || recipient == 3) && m_game.teamB.joined) {
+        WexPtr<IWexIm> spiResponse = MakeGameIm(SLOT_SUBJECT2, "");
+        if (!spiResponse || Failed(spiResponse->SetImText(text))) return S_OK;
         CWexBstr team = MakeBstr(SlotName(SLOT_SUBJECT2));
         HRESULT result;
+        UpdateFarewell(SLOT_SUBJECT2);
         CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imTeamBSession, spiResponse));
         m_transcript.LogSend(SLOT_SUBJECT2, text, result);
     }
     return S_OK;
+}
+
+WexPtr<IWexIm> CBotClient::MakeGameIm(int32_t subject, const std::string& ended) {
+    WexPtr<IWexIm> spiIm;
+    if (!m_spiSession || Failed(m_spiSession->MakeIm(0, u"text/plain", spiIm.Out()))) {
+        return WexPtr<IWexIm>();
+    }
+    auto spiIm3 = QueryAs<IWexIm3>(spiIm.get(), IID_IWexIm3);
+    if (!spiIm3) return spiIm;
+    spiIm3->SetImElement(MakeBstr(kGameElementName), MakeBstr(kGameElementNs));
+    for (const auto& [name, value] : GameElement(m_game, subject, platform::NowSeconds(), ended)) {
+        spiIm3->AddImElementAttribute(MakeBstr(name), MakeBstr(value));
+    }
+    return spiIm;
+}
+
+void CBotClient::SendGameOnly(int32_t subject, const std::string& ended) {
+    if (!m_game.Subject(subject).joined) return;
+    WexPtr<IWexIm> spiIm = MakeGameIm(subject, ended);
+    auto spiSession2 = QueryAs<IWexSession2>(m_spiSession.get(), IID_IWexSession2);
+    if (!spiIm || !spiSession2) return;
+    // Not a text: the transcript and the counts do not see it.
+    spiSession2->SendElementIm(MakeBstr(SlotName(subject)), spiIm);
+}
+
+// While a joined subject's game runs, a stop signal sends it the game's end
+// ("session_over"); once the game has ended its messages have told it so.
+// Set before each send, so a stop during the send finds it.
+void CBotClient::UpdateFarewell(int32_t subject) {
+    auto spiSession2 = QueryAs<IWexSession2>(m_spiSession.get(), IID_IWexSession2);
+    if (!spiSession2) return;
+    CWexBstr peer = MakeBstr(SlotName(subject));
+    if (m_game.reported || m_game.stopped || !m_game.Subject(subject).joined) {
+        spiSession2->SetFarewellIm(peer, nullptr);
+        return;
+    }
+    WexPtr<IWexIm> spiIm = MakeGameIm(subject, "session_over");
+    if (spiIm) spiSession2->SetFarewellIm(peer, spiIm);
 }
 
 // A stranger (neither subject nor moderator nor desk) is answered once a minute at

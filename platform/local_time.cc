@@ -14,6 +14,15 @@ std::string FormatLocalTime(int64_t seconds, const char* format) {
     return std::string(buffer, n);
 }
 
+std::string FormatUtcTime(int64_t seconds) {
+    time_t t = static_cast<time_t>(seconds);
+    struct tm parts {};
+    if (gmtime_r(&t, &parts) == nullptr) return std::string();
+    char buffer[64];
+    size_t n = std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return std::string(buffer, n);
+}
+
 bool ParseLocalTime(const std::string& text, int64_t* seconds) {
     struct tm parts {};
     int consumed = 0;

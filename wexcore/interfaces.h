@@ -35,6 +35,17 @@ struct IWexIm2 : IWexUnknown {
     virtual HRESULT GetImProperty(int32_t property, WexVariant* value) = 0;
 };
 
+// Third interface of a message the user makes: an extension element that
+// goes as a child of the message, beside its body.
+struct IWexIm3 : IWexUnknown {
+    // Starts the element anew with its name and namespace; an empty name
+    // removes it.
+    virtual HRESULT SetImElement(WEXSTR name, WEXSTR ns) = 0;
+    virtual HRESULT AddImElementAttribute(WEXSTR name, WEXSTR value) = 0;
+    // Nonzero: the message goes without a body, only the element.
+    virtual HRESULT SetImBodyless(int32_t bodyless) = 0;
+};
+
 struct IWexImSession : IWexUnknown {
     virtual HRESULT SendIm(IWexIm* im) = 0;
     virtual HRESULT EndSession() = 0;
@@ -91,4 +102,16 @@ struct IWexSession : IWexUnknown {
     virtual HRESULT OpenImSession(WEXSTR screenName, int32_t flags, IWexImSession** imSession) = 0;
     virtual HRESULT MakeIm(int32_t flags, const char16_t* mimeType, IWexIm** im) = 0;
     virtual HRESULT FindConnectionPoint(WexIid iid, IWexConnectionPoint** point) = 0;
+};
+
+// Second interface of the session: messages that carry only their
+// element (IWexIm3), without a body, which clients do not show.
+struct IWexSession2 : IWexUnknown {
+    // Sends the element of im to peer at once, outside any IM session.
+    virtual HRESULT SendElementIm(WEXSTR peer, IWexIm* im) = 0;
+    // A message (its element alone, without a body) that the session sends
+    // to peer when a stop signal ends it, before it signs off, as far as
+    // the stop's few seconds allow. A null im, or one without an element,
+    // removes the peer's.
+    virtual HRESULT SetFarewellIm(WEXSTR peer, IWexIm* im) = 0;
 };

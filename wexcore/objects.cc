@@ -18,6 +18,8 @@ HRESULT ImObject::QueryInterface(WexIid iid, void** ppv) {
         *ppv = static_cast<IWexIm*>(this);
     } else if (iid == IID_IWexIm2) {
         *ppv = static_cast<IWexIm2*>(this);
+    } else if (iid == IID_IWexIm3) {
+        *ppv = static_cast<IWexIm3*>(this);
     } else {
         *ppv = nullptr;
         return E_NOINTERFACE;
@@ -49,6 +51,30 @@ std::string ImObject::Text() const {
     return m_text;
 }
 
+HRESULT ImObject::SetImElement(WEXSTR name, WEXSTR ns) {
+    std::lock_guard<std::mutex> lk(m_mu);
+    m_extras.element = ExtraElement{Utf8Of(name), Utf8Of(ns), {}};
+    return S_OK;
+}
+
+HRESULT ImObject::AddImElementAttribute(WEXSTR name, WEXSTR value) {
+    std::lock_guard<std::mutex> lk(m_mu);
+    if (m_extras.element.Empty() || StrLength(name) == 0) return E_UNEXPECTED;
+    m_extras.element.attributes.emplace_back(Utf8Of(name), Utf8Of(value));
+    return S_OK;
+}
+
+HRESULT ImObject::SetImBodyless(int32_t bodyless) {
+    std::lock_guard<std::mutex> lk(m_mu);
+    m_extras.bodyless = bodyless != 0;
+    return S_OK;
+}
+
+ImExtras ImObject::Extras() const {
+    std::lock_guard<std::mutex> lk(m_mu);
+    return m_extras;
+}
+
 HRESULT ImSessionObject::QueryInterface(WexIid iid, void** ppv) {
     return QuerySingle<IWexImSession>(this, IID_IWexImSession, iid, ppv);
 }
@@ -56,7 +82,8 @@ HRESULT ImSessionObject::QueryInterface(WexIid iid, void** ppv) {
 HRESULT ImSessionObject::SendIm(IWexIm* im) {
     if (im == nullptr) return E_POINTER;
     // Only the component's own messages can be sent.
-    return m_service->SendIm(m_id, m_peer, static_cast<ImObject*>(im)->Text());
+    auto* own = static_cast<ImObject*>(im);
+    return m_service->SendIm(m_id, m_peer, own->Text(), own->Extras());
 }
 
 HRESULT ImSessionObject::EndSession() {

@@ -8,12 +8,13 @@
 #include <mutex>
 #include <string>
 
+#include "wexcore/extra_element.h"
 #include "wexcore/interfaces.h"
 #include "wexcore/service.h"
 
 namespace wexcore {
 
-class ImObject final : public WexRefCounted<IWexIm, IWexIm2> {
+class ImObject final : public WexRefCounted<IWexIm, IWexIm2, IWexIm3> {
 public:
     explicit ImObject(std::string text = std::string(), int32_t skipped = 0)
         : m_text(std::move(text)), m_skipped(skipped) {}
@@ -21,11 +22,16 @@ public:
     HRESULT SetImText(WEXSTR text) override;
     HRESULT GetImText(const char16_t* mimeType, WEXSTR* text) override;
     HRESULT GetImProperty(int32_t property, WexVariant* value) override;
+    HRESULT SetImElement(WEXSTR name, WEXSTR ns) override;
+    HRESULT AddImElementAttribute(WEXSTR name, WEXSTR value) override;
+    HRESULT SetImBodyless(int32_t bodyless) override;
     std::string Text() const;
+    ImExtras Extras() const;
 
 private:
     mutable std::mutex m_mu;
     std::string m_text;  // UTF-8
+    ImExtras m_extras;
     const int32_t m_skipped;
 };
 

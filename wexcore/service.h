@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "wexcore/extra_element.h"
 #include "wexcore/inbox.h"
 #include "wexcore/result_codes.h"
 
@@ -65,8 +66,12 @@ public:
     // Returns the message's verdict. While the session reconnects the send
     // waits for it, however long; only a session that has ended (state 0)
     // fails a send at once. Messages leave in the order they were made.
-    virtual HRESULT SendIm(uint32_t imSession, const std::string& peer,
-                           const std::string& text) = 0;
+    // extras: an element beside the text, or the element alone.
+    virtual HRESULT SendIm(uint32_t imSession, const std::string& peer, const std::string& text,
+                           const ImExtras& extras) = 0;
+    // The element sent to peer, without a body, when a stop signal ends
+    // the session (see IWexSession2); an empty element removes the peer's.
+    virtual void SetFarewell(const std::string& peer, const ExtraElement& element) = 0;
     virtual HRESULT EndImSession(uint32_t imSession) = 0;
     virtual void DeclineSecurId() = 0;
     // The user answered a request (the record already holds the answer).

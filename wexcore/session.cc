@@ -23,7 +23,17 @@ SessionObject* SessionObject::Active() {
 }
 
 HRESULT SessionObject::QueryInterface(WexIid iid, void** ppv) {
-    return QuerySingle<IWexSession>(this, IID_IWexSession, iid, ppv);
+    if (ppv == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IWexSession) {
+        *ppv = static_cast<IWexSession*>(this);
+    } else if (iid == IID_IWexSession2) {
+        *ppv = static_cast<IWexSession2*>(this);
+    } else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
 }
 
 HRESULT SessionObject::GetClientInfo(IWexClientInfo** info) {
@@ -125,6 +135,32 @@ HRESULT SessionObject::MakeIm(int32_t, const char16_t*, IWexIm** im) {
     if (im == nullptr) return E_POINTER;
     *im = new ImObject();
     (*im)->AddRef();
+    return S_OK;
+}
+
+HRESULT SessionObject::SendElementIm(WEXSTR peer, IWexIm* im) {
+    if (im == nullptr) return E_POINTER;
+    std::shared_ptr<Service> service;
+    {
+        std::lock_guard<std::mutex> lk(m_mu);
+        service = m_service;
+    }
+    if (!service) return WEX_E_NOT_LOGGED_ON;
+    ExtraElement element = static_cast<ImObject*>(im)->Extras().element;
+    if (element.Empty()) return E_INVALIDARG;
+    return service->SendIm(0, Utf8Of(peer), "", ImExtras{element, true});
+}
+
+HRESULT SessionObject::SetFarewellIm(WEXSTR peer, IWexIm* im) {
+    std::shared_ptr<Service> service;
+    {
+        std::lock_guard<std::mutex> lk(m_mu);
+        service = m_service;
+    }
+    if (!service) return WEX_E_NOT_LOGGED_ON;
+    // Only the component's own messages can be given.
+    ExtraElement element = im ? static_cast<ImObject*>(im)->Extras().element : ExtraElement();
+    service->SetFarewell(Utf8Of(peer), element);
     return S_OK;
 }
 

@@ -12,7 +12,7 @@
 
 namespace wexcore {
 
-class SessionObject final : public WexRefCounted<IWexSession>, private ServiceSink {
+class SessionObject final : public WexRefCounted<IWexSession, IWexSession2>, private ServiceSink {
 public:
     SessionObject();
     ~SessionObject() override;
@@ -28,6 +28,8 @@ public:
     HRESULT OpenImSession(WEXSTR screenName, int32_t flags, IWexImSession** imSession) override;
     HRESULT MakeIm(int32_t flags, const char16_t* mimeType, IWexIm** im) override;
     HRESULT FindConnectionPoint(WexIid iid, IWexConnectionPoint** point) override;
+    HRESULT SendElementIm(WEXSTR peer, IWexIm* im) override;
+    HRESULT SetFarewellIm(WEXSTR peer, IWexIm* im) override;
 
     // The signed-on session whose events RunEventLoop delivers.
     static SessionObject* Active();

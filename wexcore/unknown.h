@@ -22,6 +22,8 @@ constexpr WexIid IID_IWexRequest2 = 16;
 constexpr WexIid IID_IWexPrefsHook = 17;
 constexpr WexIid IID_IWexConnectionPoint = 18;
 constexpr WexIid IID_IWexIm2 = 19;
+constexpr WexIid IID_IWexIm3 = 20;
+constexpr WexIid IID_IWexSession2 = 21;
 
 struct IWexUnknown {
     virtual HRESULT QueryInterface(WexIid iid, void** ppv) = 0;

@@ -2,6 +2,7 @@
 """End-to-end tests of wexbot on the xmpp service: the bot, a Prosody of
 their own, and slixmpp clients as the subjects and the moderator."""
 
+import asyncio
 import glob
 import os
 import re
@@ -9,7 +10,9 @@ import signal
 import sys
 import time
 
-from harness import EjabberdLab, Scene, check, run_case
+from harness import EjabberdLab, Failure, Scene, check, run_case
+from slixmpp.xmlstream.handler import Callback
+from slixmpp.xmlstream.matcher import MatchXPath
 
 BOT = "selkbot@lab.wex"
 JOINED = ("Both players are here! Let's now begin out game!\nThis is round 1.\n"
@@ -282,7 +285,73 @@ async def flood(args):
         await bot.expect(r"^wexbot shutting down with hr=00000000", timeout=1)
 
 
-CASES = {f.__name__: f for f in (whole_game, unknown_account, wrong_password, subscription, flood,
+GAME_NS = "urn:wex:game:1"
+
+
+def game_of(msg):
+    """The game element's attributes of a message; None without one."""
+    element = msg.xml.find(f"{{{GAME_NS}}}game")
+    return None if element is None else dict(element.attrib)
+
+
+def watch_bodyless(peer):
+    """Queues the messages with a game element and no body, which slixmpp's
+    message event (for messages with a body) leaves out."""
+    peer.bodyless = asyncio.Queue()
+    match = MatchXPath(f"{{jabber:client}}message/{{{GAME_NS}}}game")
+
+    def take(msg):
+        if not msg["body"]:
+            peer.bodyless.put_nowait(msg)
+
+    peer.register_handler(Callback("game element", match, take))
+
+
+async def bodyless(peer, timeout=20):
+    """The next message from the bot without a body."""
+    try:
+        msg = await asyncio.wait_for(peer.bodyless.get(), timeout)
+    except asyncio.TimeoutError:
+        raise Failure(f"{peer.boundjid.user}: no message without a body within {timeout} s")
+    check(msg["from"].bare == BOT, f"from {msg['from']}")
+    return msg
+
+
+async def game_element(args):
+    """A real client gets the game element beside the text, and on SIGTERM a
+    message with the element alone, phase over, kept by the archive."""
+    async with Scene(args) as scene:
+        bot = await scene.bot()
+        await bot.expect(r"^wexbot online and ready\.$")
+        alice = await scene.peer("subject1")
+        bob = await scene.peer("subject2")
+        for peer in (alice, bob):
+            watch_bodyless(peer)
+        alice.say(BOT, "hello")
+        msg = await alice.message(sender=BOT)
+        check(msg["body"] == "Waiting for the other player to join...", f"got {msg['body']!r}")
+        game = game_of(msg)
+        check(game is not None and game.get("phase") == "joining" and game.get("round") == "0",
+              f"joining element: {game}")
+        bob.say(BOT, "hi")
+        msg = await bob.message(sender=BOT)
+        game = game_of(msg)
+        check(msg["body"] == JOINED, f"got {msg['body']!r}")
+        check(game is not None and game.get("owed") == "expectation" and game.get("max") == "60",
+              f"round 1 element: {game}")
+        bot.proc.send_signal(signal.SIGTERM)
+        for peer in (alice, bob):
+            over = await bodyless(peer)
+            game = game_of(over)
+            check(game is not None and game.get("phase") == "over"
+                  and game.get("ended") == "session_over", f"over element: {game}")
+            check(over.xml.find("{urn:xmpp:hints}store") is not None, "no store hint")
+        code = await bot.wait(timeout=30)
+        check(code == 0, f"exit status {code}")
+        check("SEND \n" not in transcript(scene), "a message without text in the transcript")
+
+
+CASES = {f.__name__: f for f in (whole_game, game_element, unknown_account, wrong_password, subscription, flood,
                                  server_restart, ejabberd_game)}
 
 if __name__ == "__main__":

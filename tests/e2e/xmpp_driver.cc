@@ -89,7 +89,7 @@ struct Options {
 void Send(wexcore::Service& service, std::string tag, std::string peer, std::string text) {
     uint32_t session = 0;
     service.OpenImSession(peer, &session);
-    HRESULT code = service.SendIm(session, peer, text);
+    HRESULT code = service.SendIm(session, peer, text, wexcore::ImExtras());
     Emit("sent " + tag + " " + Hex(code));
 }
 

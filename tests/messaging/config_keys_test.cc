@@ -38,11 +38,12 @@ TEST(ConfigKeysTest, TreatmentKeysAreTheGameAndPayRules) {
     for (const ConfigKey& key : ConfigKeys()) {
         if (key.treatment) treatment.insert(key.name);
     }
-    EXPECT_EQ(treatment, (std::set<std::string>{
-                             "NRounds", "ConversationInterval", "MarketBase", "MarketNoiseScale",
-                             "MarketNoise", "BonusMarketRGR", "BonusMarketGW", "MaxChatTime",
-                             "MaxChatIdle", "CreditValue", "MinPayout", "MaxPayout", "FloodLimit",
-                             "FloodSeconds", "MaxMessageBytes", "AnswerTimeout", "TimeoutAnswer"}));
+    EXPECT_EQ(treatment,
+              (std::set<std::string>{
+                  "NRounds", "ConversationInterval", "MarketBase", "MarketNoiseScale",
+                  "MarketNoise", "BonusMarketRGR", "BonusMarketGW", "MaxChatTime", "MaxChatIdle",
+                  "CreditValue", "MinPayout", "MaxPayout", "FloodLimit", "FloodSeconds",
+                  "MaxMessageBytes", "AnswerTimeout", "TimeoutAnswer", "TimeoutExtend"}));
 }
 
 }  // namespace

@@ -46,13 +46,14 @@ TEST(AnswerTimeoutTest, RemindsAtHalfTimeAndTakesTheAnswerAtTheTime) {
     // Bob is asked at 2: reminded at 17 and his expectation taken at 32, as
     // if he had written 25 (each send leaves a second later); his
     // investment, asked then, goes the same way and closes the round. Alice
-    // has answered and gets no reminder.
-    const std::string kTaken = "\\nNo answer in time: 25 was taken.";
+    // has answered and gets no reminder. The notice comes before what the
+    // answer brings.
+    const std::string kTaken = "No answer in time: 25 was taken.\\n";
     EXPECT_EQ(
         Sends(r.bot, 9, 65),
         (std::vector<std::string>{
             Sent(18, "bob", "Please answer within 15 seconds."),
-            Sent(33, "bob", Expect(25) + kTaken),
+            Sent(33, "bob", kTaken + Expect(25)),
             Sent(33, "mod", "bob: no answer in time in round 1; 25 was taken as the expectation."),
             Sent(48, "bob", "Please answer within 15 seconds."),
             Sent(63, "alice",
@@ -60,10 +61,9 @@ TEST(AnswerTimeoutTest, RemindsAtHalfTimeAndTakesTheAnswerAtTheTime) {
                  "2\\nWhen you are ready, please tell me how much you think your partner "
                  "will invest:"),
             Sent(64, "bob",
-                 "You invest: 25\\nRound 1 Earnings: 125.00\\nRounds until next bonus: "
-                 "1\\nCurrent round: 2\\nWhen you are ready, please tell me how much you "
-                 "think your partner will invest:" +
-                     kTaken),
+                 kTaken + "You invest: 25\\nRound 1 Earnings: 125.00\\nRounds until next bonus: "
+                          "1\\nCurrent round: 2\\nWhen you are ready, please tell me how much you "
+                          "think your partner will invest:"),
             Sent(64, "mod", "bob: no answer in time in round 1; 25 was taken as the investment."),
         }));
     EXPECT_NE(r.rounds.find(",total_credits,expectation_time,investment_time,expectation_source,"
@@ -115,10 +115,10 @@ TEST(AnswerTimeoutTest, LastTakesThePreviousAnswerOrWaitsForTheSubject) {
                                         Sent(105, "bob", "Please answer within 10 seconds.")}));
     EXPECT_EQ(Sends(r.bot, 114, 116),
               (std::vector<std::string>{
-                  Sent(114, "alice", Expect(10) + "\\nNo answer in time: 10 was taken."),
+                  Sent(114, "alice", "No answer in time: 10 was taken.\\n" + Expect(10)),
                   Sent(114, "mod",
                        "alice: no answer in time in round 2; 10 was taken as the expectation."),
-                  Sent(115, "bob", Expect(30) + "\\nNo answer in time: 30 was taken."),
+                  Sent(115, "bob", "No answer in time: 30 was taken.\\n" + Expect(30)),
                   Sent(115, "mod",
                        "bob: no answer in time in round 2; 30 was taken as the expectation.")}));
     EXPECT_NE(r.rounds.find("\r\n2,1,alice,10,20,40,0.5,160,100,420,2008-11-05T14:31:53,"
@@ -176,7 +176,7 @@ TEST(AnswerTimeoutTest, ResumeCountsFromTheJournalsTimeOfAsking) {
                        "Current round: 1\\nWhen you are ready, please tell me how much you think "
                        "your partner will invest:"),
                   Sent(3, "bob", "Please answer within 10 seconds."),
-                  Sent(13, "bob", Expect(25) + "\\nNo answer in time: 25 was taken."),
+                  Sent(13, "bob", "No answer in time: 25 was taken.\\n" + Expect(25)),
                   Sent(13, "mod",
                        "bob: no answer in time in round 1; 25 was taken as the expectation.")}));
     // Taken at 14:30:32, 30 s after the journal's join.

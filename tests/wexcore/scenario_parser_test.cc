@@ -94,6 +94,13 @@ TEST(ScenarioParserTest, MalformedLinesNameFileLineAndFault) {
     EXPECT_NE(ErrorOf("start 2008-13-05T14:30:12\n").find("start needs"), std::string::npos);
     EXPECT_NE(ErrorOf("signon 0x1\n").find("signon fail CODE"), std::string::npos);
     EXPECT_NE(ErrorOf("wirelog\n").find("wirelog needs"), std::string::npos);
+    EXPECT_NE(ErrorOf("record\n").find("record game"), std::string::npos);
+    EXPECT_NE(ErrorOf("record all\n").find("record game"), std::string::npos);
+}
+
+TEST(ScenarioParserTest, RecordGameIsOffUnlessGiven) {
+    EXPECT_FALSE(Parse("at 1 end\n").recordElements);
+    EXPECT_TRUE(Parse("record game\nat 1 end\n").recordElements);
 }
 
 TEST(ScenarioParserTest, ResultCodesByNameOrHex) {

@@ -153,6 +153,14 @@ bool Parser::Header(const std::string& word, std::string rest, std::string* faul
         m_scenario->wireLogPath = args[0];
         return true;
     }
+    if (word == "record") {
+        if (args.size() != 1 || args[0] != "game") {
+            *fault = "expected 'record game'";
+            return false;
+        }
+        m_scenario->recordElements = true;
+        return true;
+    }
     if (word == "signon") {
         HRESULT code = 0;
         if (args.size() != 2 || args[0] != "fail" || !ParseResultCode(args[1], &code)) {

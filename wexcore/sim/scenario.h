@@ -47,6 +47,9 @@ struct Scenario {
     std::optional<std::string> password;
     std::optional<HRESULT> signOnFailure;
     std::string wireLogPath;
+    // "record game": the wire log shows the element a message carries, and
+    // the messages that carry nothing else.
+    bool recordElements = false;
     std::vector<Directive> timed;  // ends with an end directive
 };
 

@@ -86,24 +86,59 @@ HRESULT SimService::OpenImSession(const std::string& peer, uint32_t* imSession) 
     return S_OK;
 }
 
-HRESULT SimService::SendIm(uint32_t imSession, const std::string& peer, const std::string& text) {
+HRESULT SimService::SendIm(uint32_t imSession, const std::string& peer, const std::string& text,
+                           const ImExtras& extras) {
+    // Without "record game" the wire shows the described messages alone:
+    // nothing of a message that has no text, and no element.
+    bool record = m_scenario.recordElements;
+    if (extras.bodyless && !record) return m_online ? S_OK : WEX_E_NOT_LOGGED_ON;
     ApplyDueServiceDirectives();
     HRESULT code = S_OK;
     std::deque<ForcedAnswer>& forced = m_forcedAnswers[peer];
     if (!m_online) {
         code = WEX_E_NOT_LOGGED_ON;
+    } else if (extras.bodyless) {
+        // Sent outside any IM session; the scenario's forced answers are
+        // for the texts.
     } else if (!m_sessionOpen[imSession]) {
         code = WEX_E_SESSION_CLOSED;
     } else if (!forced.empty()) {
         code = forced.front().code;
         if (--forced.front().count == 0) forced.pop_front();
     }
-    Log(WireLine(Seconds(), "send")
-            .Text("to", peer)
-            .Int("session", imSession)
-            .Code("code", code)
-            .Text("text", text));
+    WireLine line(Seconds(), "send");
+    line.Text("to", peer).Int("session", imSession).Code("code", code);
+    if (!extras.bodyless) line.Text("text", text);
+    if (record && !extras.element.Empty()) line.Text("game", ElementXml(extras.element));
+    Log(line);
     return code;
+}
+
+void SimService::SetFarewell(const std::string& peer, const ExtraElement& element) {
+    std::lock_guard<std::mutex> lock(m_farewellMu);
+    if (element.Empty()) {
+        m_farewells.erase(peer);
+    } else {
+        m_farewells[peer] = element;
+    }
+}
+
+// Each farewell goes once, in the peers' order, while the session is still
+// online, outside any IM session (session 0).
+void SimService::SendFarewells() {
+    std::map<std::string, ExtraElement> farewells;
+    {
+        std::lock_guard<std::mutex> lock(m_farewellMu);
+        farewells.swap(m_farewells);
+    }
+    if (!m_scenario.recordElements) return;
+    for (const auto& [peer, element] : farewells) {
+        Log(WireLine(Seconds(), "send")
+                .Text("to", peer)
+                .Int("session", 0)
+                .Code("code", S_OK)
+                .Text("game", ElementXml(element)));
+    }
 }
 
 HRESULT SimService::EndImSession(uint32_t imSession) {
@@ -300,6 +335,7 @@ void SimService::StopInOrder(ServiceSink& sink) {
                         " received messages are left unanswered\n");
     }
     m_nextForBot = m_scenario.timed.size();
+    if (m_online) SendFarewells();
     Log(WireLine(Seconds(), "signoff"));
     DeliverState({WEX_STATE_OFFLINE, S_OK}, sink);
 }

@@ -5,6 +5,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "wexcore/inbox.h"
@@ -22,7 +23,9 @@ public:
     HRESULT SignOn(const SignOnInfo& info) override;
     std::string SignedOnName() override;
     HRESULT OpenImSession(const std::string& peer, uint32_t* imSession) override;
-    HRESULT SendIm(uint32_t imSession, const std::string& peer, const std::string& text) override;
+    HRESULT SendIm(uint32_t imSession, const std::string& peer, const std::string& text,
+                   const ImExtras& extras) override;
+    void SetFarewell(const std::string& peer, const ExtraElement& element) override;
     HRESULT EndImSession(uint32_t imSession) override;
     void DeclineSecurId() override;
     void RequestAnswered(const std::shared_ptr<RequestRecord>& request) override;
@@ -52,6 +55,7 @@ private:
     void DeliverIm(const InboxMessage& m, ServiceSink& sink);
     void DeliverRequest(const Directive& d, ServiceSink& sink);
     void StopInOrder(ServiceSink& sink);
+    void SendFarewells();
 
     Scenario m_scenario;
     int64_t m_startMs;
@@ -69,6 +73,8 @@ private:
     std::map<std::string, int32_t> m_openFailures;                    // per peer
     std::map<std::string, uint32_t> m_incomingSession;                // per peer
     std::map<uint32_t, bool> m_sessionOpen;                           // every IM session
+    std::mutex m_farewellMu;                          // the bot's threads set farewells
+    std::map<std::string, ExtraElement> m_farewells;  // per peer
     uint32_t m_nextSession = 1;
     Inbox m_inbox;
 };

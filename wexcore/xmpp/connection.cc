@@ -278,6 +278,8 @@ void Connection::ReportLoss(const std::string& why) {
 
 void Connection::BeginStop() {
     m_stopping = true;
+    // The farewells get the stop's few seconds like any send under way.
+    m_sends.QueueFarewells();
     m_stopDeadline = Clock::now() + std::chrono::milliseconds(kStopGraceMs);
 }
 

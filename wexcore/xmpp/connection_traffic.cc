@@ -38,7 +38,7 @@ void Connection::SendQueued() {
     if (m_smEnabling) return;
     for (const SendBox::Item& item : m_sends.TakeQueued()) {
         InFlight flight{item.to, ParseJid(item.to).domain, Clock::now()};
-        Send(ChatMessage(m_ctx.get(), item.to, Id('m', item.ticket), item.text));
+        Send(ChatMessage(m_ctx.get(), item.to, Id('m', item.ticket), item.text, item.extras));
         Send(PingRequest(m_ctx.get(), flight.pingTo, Id('p', item.ticket)));
         m_inFlight[item.ticket] = flight;
     }

@@ -2,12 +2,12 @@
 
 namespace wexcore::xmpp {
 
-HRESULT SendBox::Send(const std::string& to, const std::string& text) {
+HRESULT SendBox::Send(const std::string& to, const std::string& text, const ImExtras& extras) {
     std::function<void()> wake;
     auto pending = std::make_shared<Pending>();
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_link == Link::kDown) return WEX_E_NOT_LOGGED_ON;
-    pending->item = Item{m_nextTicket++, to, text};
+    pending->item = Item{m_nextTicket++, to, text, extras};
     m_pending.push_back(pending);
     wake = m_wake;
     lock.unlock();
@@ -16,6 +16,29 @@ HRESULT SendBox::Send(const std::string& to, const std::string& text) {
     m_settled.wait(lock, [&] { return pending->stage == Pending::Stage::kDone; });
     m_pending.remove(pending);
     return pending->result;
+}
+
+void SendBox::SetFarewell(const std::string& to, const ExtraElement& element) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (element.Empty()) {
+        m_farewells.erase(to);
+    } else {
+        m_farewells[to] = element;
+    }
+}
+
+void SendBox::QueueFarewells() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_farewellsQueued) return;
+    m_farewellsQueued = true;
+    if (m_link == Link::kDown) return;
+    for (const auto& [to, element] : m_farewells) {
+        auto pending = std::make_shared<Pending>();
+        pending->item = Item{m_nextTicket++, to, "", ImExtras{element, true}};
+        pending->unwatched = true;
+        m_pending.push_back(pending);
+    }
+    m_farewells.clear();
 }
 
 void SendBox::SetWake(std::function<void()> wake) {
@@ -32,6 +55,7 @@ void SendBox::SetLink(Link link) {
         pending->stage = Pending::Stage::kDone;
         pending->result = WEX_E_NOT_LOGGED_ON;
     }
+    m_pending.remove_if([](const std::shared_ptr<Pending>& p) { return p->unwatched; });
     m_settled.notify_all();
 }
 
@@ -49,10 +73,12 @@ std::vector<SendBox::Item> SendBox::TakeQueued() {
 
 void SendBox::Settle(uint64_t ticket, HRESULT code) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto& pending : m_pending) {
-        if (pending->item.ticket == ticket && pending->stage == Pending::Stage::kInFlight) {
-            pending->stage = Pending::Stage::kDone;
-            pending->result = code;
+    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+        Pending& pending = **it;
+        if (pending.item.ticket == ticket && pending.stage == Pending::Stage::kInFlight) {
+            pending.stage = Pending::Stage::kDone;
+            pending.result = code;
+            if (pending.unwatched) m_pending.erase(it);
             m_settled.notify_all();
             return;
         }

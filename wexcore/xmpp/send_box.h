@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "wexcore/extra_element.h"
 #include "wexcore/result_codes.h"
 
 namespace wexcore::xmpp {
@@ -28,12 +30,16 @@ public:
     // Caller side: queues text for the bare address `to` and waits for its
     // verdict. WEX_E_NOT_LOGGED_ON when the session has ended, or ends
     // before the message got its verdict.
-    HRESULT Send(const std::string& to, const std::string& text);
+    HRESULT Send(const std::string& to, const std::string& text, const ImExtras& extras = {});
+    // The element sent to `to` without a body when a stop begins; an empty
+    // one removes it.
+    void SetFarewell(const std::string& to, const ExtraElement& element);
 
     // Network-thread side.
     struct Item {
         uint64_t ticket;
         std::string to, text;
+        ImExtras extras;
     };
     // Called (on the caller's thread) whenever a send is queued.
     void SetWake(std::function<void()> wake);
@@ -46,6 +52,9 @@ public:
     // A new stream that does not continue the old one: the sends in flight
     // on the old stream go out again, ahead of those queued since.
     void RequeueInFlight();
+    // A stop begins: the farewells are queued, with no one waiting for
+    // their verdicts, and none is taken after.
+    void QueueFarewells();
     // Sends without a verdict yet, queued or in flight.
     size_t Unsettled();
 
@@ -54,6 +63,7 @@ private:
         Item item;
         enum class Stage { kQueued, kInFlight, kDone } stage = Stage::kQueued;
         HRESULT result = S_OK;
+        bool unwatched = false;  // a farewell: dropped once settled
     };
     using PendingList = std::list<std::shared_ptr<Pending>>;
 
@@ -63,6 +73,8 @@ private:
     Link m_link = Link::kDown;
     uint64_t m_nextTicket = 1;
     PendingList m_pending;  // queued and in flight, in the order they were made
+    std::map<std::string, ExtraElement> m_farewells;
+    bool m_farewellsQueued = false;
 };
 
 }  // namespace wexcore::xmpp

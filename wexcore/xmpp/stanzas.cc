@@ -12,6 +12,7 @@ constexpr char kPingNs[] = "urn:xmpp:ping";
 constexpr char kRosterNs[] = "jabber:iq:roster";
 constexpr char kDirectInviteNs[] = "jabber:x:conference";
 constexpr char kMucUserNs[] = "http://jabber.org/protocol/muc#user";
+constexpr char kHintsNs[] = "urn:xmpp:hints";
 
 std::string TextOf(xmpp_stanza_t* element) {
     return TakeString(xmpp_stanza_get_context(element), xmpp_stanza_get_text(element));
@@ -86,9 +87,23 @@ IncomingMessage ReadMessage(xmpp_stanza_t* message) {
 }
 
 StanzaPtr ChatMessage(xmpp_ctx_t* ctx, const std::string& to, const std::string& id,
-                      const std::string& text) {
+                      const std::string& text, const ImExtras& extras) {
     StanzaPtr message(xmpp_message_new(ctx, "chat", to.c_str(), id.c_str()));
-    xmpp_message_set_body(message.get(), XmlSafeText(text).c_str());
+    if (!extras.bodyless) xmpp_message_set_body(message.get(), XmlSafeText(text).c_str());
+    const ExtraElement& extra = extras.element;
+    if (!extra.Empty()) {
+        // libstrophe escapes attribute values as it writes the stanza.
+        StanzaPtr element(
+            NewElement(ctx, extra.name.c_str(), extra.ns.empty() ? nullptr : extra.ns.c_str()));
+        for (const auto& [name, value] : extra.attributes) {
+            xmpp_stanza_set_attribute(element.get(), name.c_str(), XmlSafeText(value).c_str());
+        }
+        xmpp_stanza_add_child(message.get(), element.get());
+    }
+    if (extras.bodyless) {
+        StanzaPtr store(NewElement(ctx, "store", kHintsNs));
+        xmpp_stanza_add_child(message.get(), store.get());
+    }
     return message;
 }
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "wexcore/extra_element.h"
 #include "wexcore/xmpp/jid.h"
 #include "wexcore/xmpp/strophe_handles.h"
 
@@ -33,8 +34,11 @@ IncomingMessage ReadMessage(xmpp_stanza_t* message);
 // The defined condition of an error stanza ("" when there is none).
 std::string ErrorCondition(xmpp_stanza_t* stanza);
 
+// A chat message with the text as its body and the extras' element as a
+// child; a bodyless one carries the element alone and asks the server's
+// archive to keep it.
 StanzaPtr ChatMessage(xmpp_ctx_t* ctx, const std::string& to, const std::string& id,
-                      const std::string& text);
+                      const std::string& text, const ImExtras& extras = {});
 // An XMPP ping: the reply comes after the server has handled what was sent before it.
 StanzaPtr PingRequest(xmpp_ctx_t* ctx, const std::string& to, const std::string& id);
 // type "" is available presence.

@@ -68,9 +68,14 @@ public:
         return S_OK;
     }
 
-    HRESULT SendIm(uint32_t, const std::string& peer, const std::string& text) override {
+    HRESULT SendIm(uint32_t, const std::string& peer, const std::string& text,
+                   const ImExtras& extras) override {
         if (peer.empty()) return E_INVALIDARG;
-        return m_sends.Send(xmpp::PeerAddress(peer, m_config.domain), text);
+        return m_sends.Send(xmpp::PeerAddress(peer, m_config.domain), text, extras);
+    }
+
+    void SetFarewell(const std::string& peer, const ExtraElement& element) override {
+        if (!peer.empty()) m_sends.SetFarewell(xmpp::PeerAddress(peer, m_config.domain), element);
     }
 
     HRESULT EndImSession(uint32_t imSession) override {

@@ -146,6 +146,34 @@ public:
     std::promise<void> leftoverDelivered;
 };
 
+// A stop queues each farewell once, with no one waiting for it; a settled
+// farewell leaves the box, and a box already down queues none.
+TEST(XmppSendBox, FarewellsGoOnceWhenTheStopBegins) {
+    SendBox box;
+    box.SetLink(SendBox::Link::kUp);
+    ExtraElement over{"game", "urn:wex:game:1", {{"phase", "over"}}};
+    box.SetFarewell("alice@lab.test", over);
+    box.SetFarewell("bob@lab.test", over);
+    box.SetFarewell("bob@lab.test", ExtraElement());  // removed
+    EXPECT_TRUE(box.TakeQueued().empty());
+    box.QueueFarewells();
+    box.QueueFarewells();
+    std::vector<SendBox::Item> items = box.TakeQueued();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].to, "alice@lab.test");
+    EXPECT_TRUE(items[0].extras.bodyless);
+    EXPECT_EQ(items[0].extras.element.attributes, over.attributes);
+    EXPECT_EQ(box.Unsettled(), 1u);
+    box.Settle(items[0].ticket, S_OK);
+    EXPECT_EQ(box.Unsettled(), 0u);
+
+    SendBox down;
+    down.SetFarewell("alice@lab.test", over);
+    down.QueueFarewells();
+    down.SetLink(SendBox::Link::kUp);
+    EXPECT_TRUE(down.TakeQueued().empty());
+}
+
 TEST(XmppEventQueue, DeliversInOrderOnTheLoopThreadUntilEnded) {
     ImSessions sessions;
     EventQueue queue(sessions);

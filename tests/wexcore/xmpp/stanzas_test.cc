@@ -184,5 +184,31 @@ TEST(XmppBackoff, DoublesUpToTheCapAndStartsOverAfterReset) {
     EXPECT_EQ(huge.Next(), 0x7FFFFFFF);
 }
 
+TEST_F(XmppStanzas, AMessageCarriesItsElementBesideOrInsteadOfTheBody) {
+    ImExtras extras;
+    extras.element = ExtraElement{"game", "urn:wex:game:1", {{"round", "3"}, {"note", "a\"<&>'b"}}};
+    std::string withBody = Text(ChatMessage(m_ctx.get(), "alice@lab.test", "m1", "Hi", extras));
+    EXPECT_NE(withBody.find("<body>Hi</body>"), std::string::npos) << withBody;
+    EXPECT_NE(withBody.find("<game xmlns=\"urn:wex:game:1\""), std::string::npos) << withBody;
+    EXPECT_NE(withBody.find("round=\"3\""), std::string::npos) << withBody;
+    EXPECT_EQ(withBody.find("store"), std::string::npos) << withBody;
+    // Attribute values are escaped: the stanza reads back to the same value.
+    StanzaPtr parsed(xmpp_stanza_new_from_string(m_ctx.get(), withBody.c_str()));
+    ASSERT_TRUE(parsed) << withBody;
+    xmpp_stanza_t* game =
+        xmpp_stanza_get_child_by_name_and_ns(parsed.get(), "game", "urn:wex:game:1");
+    ASSERT_NE(game, nullptr);
+    EXPECT_STREQ(xmpp_stanza_get_attribute(game, "note"), "a\"<&>'b");
+
+    extras.bodyless = true;
+    std::string alone = Text(ChatMessage(m_ctx.get(), "alice@lab.test", "m2", "", extras));
+    EXPECT_EQ(alone.find("<body"), std::string::npos) << alone;
+    EXPECT_NE(alone.find("<game xmlns=\"urn:wex:game:1\""), std::string::npos) << alone;
+    EXPECT_NE(alone.find("<store xmlns=\"urn:xmpp:hints\"/>"), std::string::npos) << alone;
+
+    std::string plain = Text(ChatMessage(m_ctx.get(), "alice@lab.test", "m3", "Hi"));
+    EXPECT_EQ(plain.find("game"), std::string::npos) << plain;
+}
+
 }  // namespace
 }  // namespace wexcore::xmpp
