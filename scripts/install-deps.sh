@@ -14,6 +14,7 @@ packages=(
   dpkg-dev file scdoc lintian
   chromium chromium-driver python3-selenium python3-qrcode zbar-tools
   python3-aiohttp python3-yaml pyflakes3
+  gettext  # xgettext, msgmerge and msgfmt for the catalogues in po/
   nodejs  # node --test runs the seat page's unit tests
 )
 # npm comes with Node.js where that is installed from elsewhere.
