@@ -11,6 +11,18 @@ HOME = os.path.dirname(PACKAGE)
 WEB = os.path.join(HOME, "web")
 
 
+def po_dir():
+    """The message catalogues (wexbot/CODE.po for the bots): $WEX_PO_DIR,
+    else the source tree's po/, else the installed PREFIX/share/wex/po."""
+    given = os.environ.get("WEX_PO_DIR")
+    if given:
+        return given
+    source = os.path.join(HOME, "po")
+    if os.path.isdir(source):
+        return source
+    return os.path.join(os.path.dirname(os.path.dirname(HOME)), "share", "wex", "po")
+
+
 def launcher():
     """The wexlab program that runs this package (for its own processes:
     the supervisor, the desk)."""
