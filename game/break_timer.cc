@@ -54,6 +54,7 @@ void CBotClient::CheckBreak() {
     } else if (t - m_game.lastChatTime > m_game.params.maxChatIdle) {
         m_game.lastChatTime = t;
         SendMsg(3,
+                // TRANSLATORS: 'done' is what the subject types; keep it.
                 MakeBstr(Tr("Chat has been idle for some time. If you are ready to resume the "
                             "game, type 'done' and hit enter.")),
                 m_spiSession, nullptr);

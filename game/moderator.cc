@@ -56,6 +56,7 @@ void CBotClient::Broadcast(IWexSession* piSession, IWexImSession* piImSession) {
         skip += length == 0 ? 1 : length;
     }
     if (skip >= text.size()) {
+        // TRANSLATORS: 'b' is the command the moderator types; keep it.
         Reply(Tr("Received 'b' command with no broadcast message after it. Type 'b message', "
                  "where 'message' is whatever you would like to broadcast."),
               piSession, piImSession);

@@ -17,6 +17,7 @@ namespace {
 const char* Owes(const GameState& game, const SubjectRecord& team) {
     if (game.round < 1) return team.joined ? N_("joined") : N_("not joined yet");
     if (game.gameOver) return N_("finished");
+    // TRANSLATORS: done is what a subject types to end its break; keep it.
     if (game.breakRunning) return team.done ? N_("in the break, said done") : N_("in the break");
     if (team.expectation == -1) return N_("owes the expectation and the investment");
     if (team.investment == -1) return N_("owes the investment");
@@ -64,6 +65,7 @@ std::string CBotClient::StatusText() {
         text += Tr("Break: none.");
     }
     text += "\n";
+    // TRANSLATORS: e is the moderator's command that ends the game.
     text += m_game.stopped ? Tr("Ended by e: yes.") : Tr("Ended by e: no.");
     return text;
 }
