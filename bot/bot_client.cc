@@ -49,7 +49,8 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
     if (Failed(hr)) return hr;
     if (!LoadAccountSettings(config, m_transcript, &m_account) ||
         !m_transcript.SetUpLogFile(config) || !ReadGameParameters(config) ||
-        !ReadAnswerTimeout(config) || !m_flood.Read(config) || !ReadMessageLimit(config)) {
+        !ReadAnswerTimeout(config) || !m_flood.Read(config) || !ReadMessageLimit(config) ||
+        !ReadLanguage(config)) {
         return E_INVALIDARG;
     }
     // Before the transcript's first line: a resume that is refused writes

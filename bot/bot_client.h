@@ -12,6 +12,7 @@
 #include "game/game_recorder.h"
 #include "game/game_state.h"
 #include "messaging/account_settings.h"
+#include "messaging/catalogue.h"
 #include "messaging/property_file.h"
 #include "messaging/transcript.h"
 #include "platform/sync.h"
@@ -128,6 +129,17 @@ private:
     // A message above MaxMessageBytes: records it cut short, asks the
     // sender for a shorter one and returns true. Otherwise false.
     bool RefuseOverlongMsg(IWexSession* piSession, IWexImSession* piImSession);
+    // Reads Language and loads its catalogue; false, with a reason on
+    // standard error, for a language without one.
+    bool ReadLanguage(const PropertyFile& config);
+    // A text for a subject or the moderator in the session's language.
+    const char* Tr(const char* msgid) const __attribute__((format_arg(2))) {
+        return m_texts.Tr(msgid);
+    }
+    const char* TrN(const char* singular, const char* plural, unsigned long n) const
+        __attribute__((format_arg(2))) __attribute__((format_arg(3))) {
+        return m_texts.TrN(singular, plural, n);
+    }
     // Journal entries of the game's changes (game/game_record.h lists
     // them), each on disk before the bot answers.
     JournalEntry Entry(const char* kind) const;
@@ -179,6 +191,9 @@ private:
     // With PresenceSettle on: counts the change in the subject's window,
     // opening one if none is.
     void HoldPresence(int32_t subject, int32_t was, bool changed, bool back);
+    // The moderator's notice of a subject's presence: changed to online or
+    // offline, or still in that state.
+    std::string PresenceNotice(int32_t subject, bool online, bool changed) const;
     // The worker, under gameLock: ends every window that is due, telling
     // what settled once.
     void SettlePresence();
@@ -239,6 +254,7 @@ private:
     platform::Mutex gameLock{"gameLock"};
 
     size_t m_maxMessageBytes = 0;  // MaxMessageBytes, set at start-up
+    Catalogue m_texts;             // Language's texts, loaded at start-up
     Transcript m_transcript;
     FloodGuard m_flood;
     GameRecorder m_recorder;

@@ -8,6 +8,7 @@
 #include "bot/string_ops.h"
 #include "game/parameter_checks.h"
 #include "messaging/account_settings.h"
+#include "messaging/catalogue.h"
 #include "messaging/config_keys.h"
 #include "messaging/config_values.h"
 #include "messaging/property_file.h"
@@ -152,6 +153,17 @@ void CheckPayBounds(const Entries& entries, std::vector<ConfigFault>* faults) {
     if (!reason.empty()) faults->push_back({minLine != 0 ? minLine : maxLine, reason});
 }
 
+// A language the bot has no catalogue for, or one it cannot read.
+void CheckLanguage(const Entries& entries, std::vector<ConfigFault>* faults) {
+    const Entry* entry = ValidEntry(entries, "Language");
+    if (entry == nullptr) return;
+    Catalogue catalogue;
+    std::string reason;
+    if (!LoadLanguage(entry->value, CatalogueDir(), &catalogue, &reason)) {
+        faults->push_back({entry->line, reason});
+    }
+}
+
 }  // namespace
 
 std::vector<ConfigFault> CheckConfigText(const std::string& text) {
@@ -161,6 +173,7 @@ std::vector<ConfigFault> CheckConfigText(const std::string& text) {
     CheckAccounts(entries, &faults);
     CheckMarket(entries, &faults);
     CheckPayBounds(entries, &faults);
+    CheckLanguage(entries, &faults);
     std::stable_sort(faults.begin(), faults.end(), [](const ConfigFault& a, const ConfigFault& b) {
         return (a.line == 0 ? INT_MAX : a.line) < (b.line == 0 ? INT_MAX : b.line);
     });

@@ -52,14 +52,21 @@ void CBotClient::OnPresence(IWexSession* piSession, IWexParticipant* piParticipa
 
 void CBotClient::TellPresence(int32_t subject, bool changed, bool back, IWexSession* piSession) {
     if (changed) {
-        const char* what = m_game.Live(subject).online == 1 ? "is back" : "went offline";
-        m_transcript.WriteLog(subject, "PRES", what);
-        SendAdminMsg(MakeBstr(platform::FormatText("%s %s", SlotName(subject), what)), piSession);
+        bool online = m_game.Live(subject).online == 1;
+        m_transcript.WriteLog(subject, "PRES", online ? "is back" : "went offline");
+        SendAdminMsg(MakeBstr(PresenceNotice(subject, online, true)), piSession);
     }
     if (!back || !WaitsForAnswer(subject)) return;
     // The record says why the question leaves again.
     if (!changed) m_transcript.WriteLog(subject, "PRES", "signed on again");
     AskAgain(subject, piSession);
+}
+
+std::string CBotClient::PresenceNotice(int32_t subject, bool online, bool changed) const {
+    return platform::FormatText(
+        changed ? (online ? Tr("%s is back") : Tr("%s went offline"))
+                : (online ? Tr("%s is still online") : Tr("%s is still offline")),
+        SlotName(subject));
 }
 
 void CBotClient::HoldPresence(int32_t subject, int32_t was, bool changed, bool back) {
@@ -100,9 +107,10 @@ void CBotClient::SettleSubject(int32_t subject) {
     team.settleDueMs = 0;
     if (!m_game.Subject(subject).joined || m_game.gameOver || m_game.stopped) return;
     bool changed = team.online != team.settleFrom;
-    std::string burst;
+    bool burst = false;
+    int64_t seconds = 0;
     if (team.settleChanges >= kRecordedChanges) {
-        int64_t seconds = (platform::NowMs() - team.settleStartMs + 500) / 1000;
+        seconds = (platform::NowMs() - team.settleStartMs + 500) / 1000;
         std::string count =
             platform::FormatText("presence changed %i times in %lld s", team.settleChanges,
                                  static_cast<long long>(seconds));
@@ -111,17 +119,23 @@ void CBotClient::SettleSubject(int32_t subject) {
                     .Int("subject", subject)
                     .Int("changes", team.settleChanges)
                     .Int("online", team.online));
-        if (team.settleChanges >= kBurstChanges) burst = count;
+        burst = team.settleChanges >= kBurstChanges;
     }
     // One notice at most: the change, or the state that held, with the
     // burst's count.
-    std::string what = team.online == 1 ? "is back" : "went offline";
-    if (changed) m_transcript.WriteLog(subject, "PRES", what.c_str());
-    if (!changed) what = team.online == 1 ? "is still online" : "is still offline";
-    if (!burst.empty()) what += " (" + burst + ")";
-    if (changed || !burst.empty()) {
-        SendAdminMsg(MakeBstr(platform::FormatText("%s %s", SlotName(subject), what.c_str())),
-                     m_spiSession.get());
+    if (changed)
+        m_transcript.WriteLog(subject, "PRES", team.online == 1 ? "is back" : "went offline");
+    if (changed || burst) {
+        std::string notice = PresenceNotice(subject, team.online == 1, changed);
+        if (burst) {
+            unsigned long n = static_cast<unsigned long>(team.settleChanges);
+            notice += " (" +
+                      platform::FormatText(TrN("presence changed %i time in %lld s",
+                                               "presence changed %i times in %lld s", n),
+                                           team.settleChanges, static_cast<long long>(seconds)) +
+                      ")";
+        }
+        SendAdminMsg(MakeBstr(notice), m_spiSession.get());
     }
     if (team.online != 1 || !team.settleBack || !WaitsForAnswer(subject)) return;
     if (!changed) m_transcript.WriteLog(subject, "PRES", "signed on again");

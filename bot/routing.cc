@@ -39,7 +39,7 @@ void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession
     if (piParticipant == nullptr || piIm == nullptr ||
         Failed(piParticipant->GetParticipantName(m_game.sender.Out())) ||
         Failed(piIm->GetImText(u"text/plain", m_game.text.Out()))) {
-        CWexBstr error = MakeBstr("There was an error getting team name of IM message.");
+        CWexBstr error = MakeBstr(Tr("There was an error getting team name of IM message."));
         ReplyToSender(m_game.sender, error, piSession, piImSession);
         return;
     }

@@ -15,9 +15,6 @@ using platform::FormatText;
 
 namespace {
 
-// The reply to a "more time" that moved the deadline.
-constexpr char kExtendedText[] = "Extended: you have %i more seconds.";
-
 std::string TrimBlanks(const std::string& text) {
     size_t begin = text.find_first_not_of(" \t\r\n");
     if (begin == std::string::npos) return "";
@@ -90,7 +87,7 @@ void CBotClient::CheckAnswerTimeout(int32_t subject, int64_t now) {
         if (!takeable || 2 * waited < limit || live.remindedFor == asked) return;
         live.remindedFor = asked;
         SendMsg(subject,
-                MakeBstr(FormatText("Please answer within %lld seconds.",
+                MakeBstr(FormatText(Tr("Please answer within %lld seconds."),
                                     static_cast<long long>(limit - waited))),
                 m_spiSession.get(), nullptr);
         return;
@@ -99,10 +96,12 @@ void CBotClient::CheckAnswerTimeout(int32_t subject, int64_t now) {
         // The bot waits for the subject; the moderator hears of it once.
         if (live.waitToldFor == asked) return;
         live.waitToldFor = asked;
-        SendAdminMsg(MakeBstr(FormatText("%s: no answer in time in round %i, and no earlier %s "
-                                         "to take; still waiting for it.",
-                                         SlotName(subject), round,
-                                         expectation ? "expectation" : "investment")),
+        SendAdminMsg(MakeBstr(FormatText(
+                         expectation ? Tr("%s: no answer in time in round %i, and no "
+                                          "earlier expectation to take; still waiting for it.")
+                                     : Tr("%s: no answer in time in round %i, and no "
+                                          "earlier investment to take; still waiting for it."),
+                         SlotName(subject), round)),
                      m_spiSession.get());
         return;
     }
@@ -126,7 +125,7 @@ bool CBotClient::ExtendDeadline(IWexSession* piSession, IWexImSession* piImSessi
     owing.extendedRound = m_game.round;
     owing.extendedKind = expectation ? 1 : 2;
     owing.extendedSeconds = seconds;
-    Reply(FormatText(kExtendedText, seconds), piSession, piImSession);
+    Reply(FormatText(Tr("Extended: you have %i more seconds."), seconds), piSession, piImSession);
     return true;
 }
 
@@ -134,19 +133,22 @@ bool CBotClient::ExtendDeadline(IWexSession* piSession, IWexImSession* piImSessi
 // that the subject's own answer would bring, then the timeout's texts.
 void CBotClient::TakeTimedOutAnswer(int32_t subject, int32_t value) {
     IWexSession* piSession = m_spiSession.get();
-    const char* what = m_game.Subject(subject).expectation == -1 ? "expectation" : "investment";
+    bool expectation = m_game.Subject(subject).expectation == -1;
     int32_t round = m_game.round;
     AssignText(m_game.sender, SlotName(subject));
     teamABuffer.Reset();
     teamBBuffer.Reset();
     // The notice comes first, then what the answer brings: the next
     // question, or the round's close.
-    Post(subject, FormatText("No answer in time: %i was taken.", value), piSession, nullptr);
+    Post(subject, FormatText(Tr("No answer in time: %i was taken."), value), piSession, nullptr);
     TakeAnswer(value, true, piSession, nullptr);
     if (m_game.gameOver) ReportPayouts(piSession, nullptr);
     if (StrLength(teamABuffer) > 0) SendMsg(1, teamABuffer, piSession, nullptr);
     if (StrLength(teamBBuffer) > 0) SendMsg(2, teamBBuffer, piSession, nullptr);
-    SendAdminMsg(MakeBstr(FormatText("%s: no answer in time in round %i; %i was taken as the %s.",
-                                     SlotName(subject), round, value, what)),
-                 piSession);
+    SendAdminMsg(
+        MakeBstr(FormatText(
+            expectation ? Tr("%s: no answer in time in round %i; %i was taken as the expectation.")
+                        : Tr("%s: no answer in time in round %i; %i was taken as the investment."),
+            SlotName(subject), round, value)),
+        piSession);
 }

@@ -19,7 +19,7 @@ void CBotClient::RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSess
                               IWexImSession* piImSession) {
     int32_t team = SubjectOf(m_game.sender);
     if (team == 0) {
-        Reply("I don't know who you are.", piSession, piImSession);
+        Reply(Tr("I don't know who you are."), piSession, piImSession);
         return;
     }
     SubjectRecord& subject = team == 1 ? m_game.teamA : m_game.teamB;
@@ -31,8 +31,9 @@ void CBotClient::RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSess
         subject.expectationTimedOut = byTimeout;
         subject.askedTime = subject.expectationTime;  // for the investment
         JournalAnswer(team, "expectation", value, byTimeout);
-        Reply(FormatText("You expect your partner to invest: %i", value), piSession, piImSession);
-        Reply("Now please tell me, how much would you like to invest?", piSession, piImSession);
+        Reply(FormatText(Tr("You expect your partner to invest: %i"), value), piSession,
+              piImSession);
+        Reply(Tr("Now please tell me, how much would you like to invest?"), piSession, piImSession);
     } else if (subject.investment == -1) {
         subject.investment = value;
         subject.investments.at(index) = value;
@@ -40,11 +41,10 @@ void CBotClient::RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSess
         subject.investmentTimedOut = byTimeout;
         subject.askedTime = 0;
         JournalAnswer(team, "investment", value, byTimeout);
-        Reply(FormatText("You invest: %i", value), piSession, piImSession);
+        Reply(FormatText(Tr("You invest: %i"), value), piSession, piImSession);
     } else {
-        Reply(
-            "Your partner has not completed his/her investment. Please wait for the next "
-            "round to start.",
-            piSession, piImSession);
+        Reply(Tr("Your partner has not completed his/her investment. Please wait for the next "
+                 "round to start."),
+              piSession, piImSession);
     }
 }

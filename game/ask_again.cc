@@ -20,8 +20,8 @@ bool CBotClient::WaitsForAnswer(int32_t subject) const {
 void CBotClient::AskAgain(int32_t subject, IWexSession* piSession) {
     teamABuffer.Reset();
     teamBBuffer.Reset();
-    Post(subject, platform::FormatText("Current round: %i", m_game.round.load()), piSession,
+    Post(subject, platform::FormatText(Tr("Current round: %i"), m_game.round.load()), piSession,
          nullptr);
-    Post(subject, OwedQuestion(m_game.Subject(subject)), piSession, nullptr);
+    Post(subject, Tr(OwedQuestion(m_game.Subject(subject))), piSession, nullptr);
     SendMsg(subject, subject == 1 ? teamABuffer : teamBBuffer, piSession, nullptr);
 }

@@ -12,16 +12,16 @@ void CBotClient::PayRichGetRicherBonus(IWexSession* piSession, IWexImSession* pi
                                      m_game.round, m_game.params.conversationInterval);
     m_game.teamA.totalCredits += bonus.teamA;
     m_game.teamB.totalCredits += bonus.teamB;
-    Post(1, FormatText("Rich get Richer: %3.2f", bonus.teamA), piSession, piImSession);
-    Post(2, FormatText("Rich get Richer: %3.2f", bonus.teamB), piSession, piImSession);
+    Post(1, FormatText(Tr("Rich get Richer: %3.2f"), bonus.teamA), piSession, piImSession);
+    Post(2, FormatText(Tr("Rich get Richer: %3.2f"), bonus.teamB), piSession, piImSession);
 }
 
 void CBotClient::ReportPayouts(IWexSession* piSession, IWexImSession* piImSession) {
     // The answer that closed the last round was logged when it arrived; it
     // is not logged again, so the moderator's counts are the subjects' own.
     Post(3,
-         "The investment market has closed for the day, and we will now stop the game. Thank "
-         "you for taking part!",
+         Tr("The investment market has closed for the day, and we will now stop the game. Thank "
+            "you for taking part!"),
          piSession, piImSession);
     // Subject 1's payout is held in single precision, as it always was:
     // earlier sessions were paid from figures rounded that way, and the
@@ -31,12 +31,12 @@ void CBotClient::ReportPayouts(IWexSession* piSession, IWexImSession* piImSessio
     // On disk, with payouts.csv, before the moderator hears of it.
     Journal(Entry("report").Real("payout_1", payoutA).Real("payout_2", payoutB));
     m_game.reported = true;
-    const char* line = "%s total credits earned: %3.2f, Total payout: $%3.2f";
+    const char* line = Tr("%s total credits earned: %3.2f, Total payout: $%3.2f");
     SendAdminMsg(MakeBstr(FormatText(line, SlotName(SLOT_SUBJECT1), m_game.teamA.totalCredits,
                                      static_cast<double>(payoutA))),
                  piSession);
     SendAdminMsg(
         MakeBstr(FormatText(line, SlotName(SLOT_SUBJECT2), m_game.teamB.totalCredits, payoutB)),
         piSession);
-    SendAdminMsg(MakeBstr(m_transcript.Stats().Report()), piSession);
+    SendAdminMsg(MakeBstr(m_transcript.Stats().Report(m_texts)), piSession);
 }

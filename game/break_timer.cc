@@ -45,7 +45,7 @@ void CBotClient::CheckBreak() {
     if (!m_game.breakRunning) return;
     int64_t t = platform::NowSeconds();
     if (t - m_game.breakStartTime > m_game.params.maxChatTime) {
-        std::string text = BreakTimeUpText(m_game.params.maxChatTime, m_game.round.load());
+        std::string text = BreakTimeUpText(m_texts, m_game.params.maxChatTime, m_game.round.load());
         bool running = true;
         if (m_game.breakRunning.compare_exchange_strong(running, false)) {
             JournalBreakEnd("time");
@@ -54,8 +54,9 @@ void CBotClient::CheckBreak() {
     } else if (t - m_game.lastChatTime > m_game.params.maxChatIdle) {
         m_game.lastChatTime = t;
         SendMsg(3,
-                MakeBstr("Chat has been idle for some time. If you are ready to resume the game, "
-                         "type 'done' and hit enter."),
+                // TRANSLATORS: 'done' is what the subject types; keep it.
+                MakeBstr(Tr("Chat has been idle for some time. If you are ready to resume the "
+                            "game, type 'done' and hit enter.")),
                 m_spiSession, nullptr);
     }
 }

@@ -11,7 +11,7 @@
 using platform::FormatText;
 
 void CBotClient::StartBreak(IWexSession* piSession, IWexImSession* piImSession) {
-    Post(3, BreakAnnouncement(m_game.params.maxChatTime), piSession, piImSession);
+    Post(3, BreakAnnouncement(m_texts, m_game.params.maxChatTime), piSession, piImSession);
     int64_t now = platform::NowSeconds();
     m_game.breakStartTime = now;
     m_game.lastChatTime = now;
@@ -42,7 +42,8 @@ void CBotClient::HandleChatMsg(IWexSession* piSession, IWexImSession* piImSessio
         } else {
             // The subject's line ends start indented lines, so no line of the
             // relay can pose as another "(from NAME)" line.
-            AssignText(m_game.text, PrefixedLines(FormatText("(from %s) ", SlotName(team)), line));
+            AssignText(m_game.text,
+                       PrefixedLines(FormatText(Tr("(from %s) "), SlotName(team)), line));
             PostMsg(team == 1 ? 2 : 1, m_game.text, piSession, piImSession);
             SendAdminMsg(m_game.text, piSession);
         }

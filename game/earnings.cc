@@ -14,10 +14,12 @@ void CBotClient::ComputeRoundEarnings(IWexSession* piSession, IWexImSession* piI
     m_game.teamB.roundEarnings.at(index) = earnings.teamB;
     m_game.teamA.totalCredits += earnings.teamA;
     m_game.teamB.totalCredits += earnings.teamB;
-    Post(1, FormatText("Round %i Earnings: %3.2f", round, earnings.teamA), piSession, piImSession);
-    Post(2, FormatText("Round %i Earnings: %3.2f", round, earnings.teamB), piSession, piImSession);
+    Post(1, FormatText(Tr("Round %i Earnings: %3.2f"), round, earnings.teamA), piSession,
+         piImSession);
+    Post(2, FormatText(Tr("Round %i Earnings: %3.2f"), round, earnings.teamB), piSession,
+         piImSession);
     Post(3,
-         FormatText("Rounds until next bonus: %i",
+         FormatText(Tr("Rounds until next bonus: %i"),
                     RoundsUntilNextBonus(round, m_game.params.conversationInterval)),
          piSession, piImSession);
 }

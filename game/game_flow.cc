@@ -21,8 +21,8 @@ void CBotClient::Reply(const std::string& text, IWexSession* piSession,
 }
 
 void CBotClient::PostRoundPrompt(IWexSession* piSession, IWexImSession* piImSession) {
-    Post(3, FormatText("Current round: %i", m_game.round.load()), piSession, piImSession);
-    Post(3, "When you are ready, please tell me how much you think your partner will invest:",
+    Post(3, FormatText(Tr("Current round: %i"), m_game.round.load()), piSession, piImSession);
+    Post(3, Tr("When you are ready, please tell me how much you think your partner will invest:"),
          piSession, piImSession);
 }
 
@@ -80,13 +80,13 @@ void CBotClient::HandleJoinMsg(IWexSession* piSession, IWexImSession* piImSessio
         if (both) m_game.AskBoth(entry.GetInt("t"));
     }
     if (!m_game.teamA.joined || !m_game.teamB.joined) {
-        Reply("Waiting for the other player to join...", piSession, piImSession);
+        Reply(Tr("Waiting for the other player to join..."), piSession, piImSession);
         return;
     }
-    Post(3, "Both players are here! Let's now begin out game!", piSession, piImSession);
+    Post(3, Tr("Both players are here! Let's now begin out game!"), piSession, piImSession);
     ++m_game.round;
-    Post(3, FormatText("This is round %i.", m_game.round.load()), piSession, piImSession);
-    Post(3, "How much do you think your partner will invest?", piSession, piImSession);
+    Post(3, FormatText(Tr("This is round %i."), m_game.round.load()), piSession, piImSession);
+    Post(3, Tr("How much do you think your partner will invest?"), piSession, piImSession);
 }
 
 void CBotClient::HandleAnswerMsg(IWexSession* piSession, IWexImSession* piImSession) {
@@ -94,11 +94,11 @@ void CBotClient::HandleAnswerMsg(IWexSession* piSession, IWexImSession* piImSess
     if (ExtendDeadline(piSession, piImSession)) return;
     int32_t value = 0;
     if (!ParseAnswer(m_game.text, &value)) {
-        Reply("Invalid input, please enter an integer from 0 to 60.", piSession, piImSession);
+        Reply(Tr("Invalid input, please enter an integer from 0 to 60."), piSession, piImSession);
         return;
     }
     if (value > kMaxAnswer) {
-        Reply(FormatText("Valid values are from 0 to 60 credits. You entered: %i", value),
+        Reply(FormatText(Tr("Valid values are from 0 to 60 credits. You entered: %i"), value),
               piSession, piImSession);
         return;
     }
@@ -141,7 +141,7 @@ void CBotClient::CloseRound(IWexSession* piSession, IWexImSession* piImSession) 
     bool bonusRound = IsBonusRound(round, m_game.params.conversationInterval);
     bool breakFollows = bonusRound && round < m_game.params.nRounds;
     if (bonusRound) {
-        Post(3, "It's time to pay out the bonuses!", piSession, piImSession);
+        Post(3, Tr("It's time to pay out the bonuses!"), piSession, piImSession);
         PayRichGetRicherBonus(piSession, piImSession);
     }
     int64_t closed = JournalRoundClosed(bonusRound, breakFollows);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "messaging/catalogue.h"
+
 bool ParseAnswer(WEXSTR text, int32_t* value) {
     size_t length = StrLength(text);
     // An empty message says nothing; taking it as 0 would invest nothing
@@ -36,9 +38,10 @@ RoundEarnings ComputeEarnings(const GameParameters& p, int32_t round, int32_t in
 
 const char* OwedQuestion(const SubjectRecord& team) {
     if (team.expectation == -1) {
-        return "When you are ready, please tell me how much you think your partner will invest:";
+        return N_(
+            "When you are ready, please tell me how much you think your partner will invest:");
     }
-    if (team.investment == -1) return "Now please tell me, how much would you like to invest?";
+    if (team.investment == -1) return N_("Now please tell me, how much would you like to invest?");
     return nullptr;
 }
 

@@ -42,9 +42,9 @@ bool CBotClient::RefuseOverlongMsg(IWexSession* piSession, IWexImSession* piImSe
     // The body is dropped here: nothing after this holds it.
     m_game.text.Reset();
     m_transcript.LogRecvTruncated(FindUsernameSlot(m_game.sender), text, bytes, m_game.sender);
-    Reply(platform::FormatText(
-              "Your message was too long (%zu bytes; at most %zu). Please send a shorter one.",
-              bytes, m_maxMessageBytes),
+    Reply(platform::FormatText(Tr("Your message was too long (%zu bytes; at most %zu). Please "
+                                  "send a shorter one."),
+                               bytes, m_maxMessageBytes),
           piSession, piImSession);
     return true;
 }

@@ -9,9 +9,9 @@ void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImS
     if (StrLength(m_game.text) == 0) return;
     switch (CharAt(m_game.text, 0)) {
         case u's':
-            Post(3, "I am on a tight schedule! Please send me your decision!", piSession,
+            Post(3, Tr("I am on a tight schedule! Please send me your decision!"), piSession,
                  piImSession);
-            Reply("okay, sent speed up message.", piSession, piImSession);
+            Reply(Tr("okay, sent speed up message."), piSession, piImSession);
             break;
         case u'e': {
             // The subjects get no text; their seats learn of the end from
@@ -19,7 +19,7 @@ void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImS
             bool tell = !m_game.stopped && !m_game.reported;
             if (!m_game.stopped) Journal(Entry("stop").Int("round", m_game.round));
             m_game.stopped = true;
-            Reply("Okay, Ending Game", piSession, piImSession);
+            Reply(Tr("Okay, Ending Game"), piSession, piImSession);
             if (tell) {
                 for (int32_t subject : {1, 2}) {
                     SendGameOnly(subject, "");
@@ -54,8 +54,8 @@ void CBotClient::HandleModeratorMsg(IWexSession* piSession, IWexImSession* piImS
 void CBotClient::Broadcast(IWexSession* piSession, IWexImSession* piImSession) {
     std::string text;
     if (Failed(ToNarrow(text, m_game.text))) {
-        Reply("Error broadcasting message: could not convert from CWexBstr to string.", piSession,
-              piImSession);
+        Reply(Tr("Error broadcasting message: could not convert from CWexBstr to string."),
+              piSession, piImSession);
         return;
     }
     // Skip whole characters, so a multi-byte character is never cut.
@@ -66,21 +66,21 @@ void CBotClient::Broadcast(IWexSession* piSession, IWexImSession* piImSession) {
         skip += length == 0 ? 1 : length;
     }
     if (skip >= text.size()) {
-        Reply(
-            "Received 'b' command with no broadcast message after it. Type 'b message', where "
-            "'message' is whatever you would like to broadcast.",
-            piSession, piImSession);
+        // TRANSLATORS: 'b' is the command the moderator types; keep it.
+        Reply(Tr("Received 'b' command with no broadcast message after it. Type 'b message', "
+                 "where 'message' is whatever you would like to broadcast."),
+              piSession, piImSession);
         return;
     }
     Post(3, text.substr(skip), piSession, piImSession);
-    Reply("Message was broadcast.", piSession, piImSession);
+    Reply(Tr("Message was broadcast."), piSession, piImSession);
 }
 
 // Ends the game as e does and makes the final report on the credits so far,
 // for a pair that can't finish (a subject who left, a session out of time).
 void CBotClient::PayNow(IWexSession* piSession, IWexImSession* piImSession) {
     if (m_game.gameOver) {
-        Reply("The final report has been made already.", piSession, piImSession);
+        Reply(Tr("The final report has been made already."), piSession, piImSession);
         return;
     }
     if (!m_game.stopped) Journal(Entry("stop").Int("round", m_game.round));
@@ -90,6 +90,6 @@ void CBotClient::PayNow(IWexSession* piSession, IWexImSession* piImSession) {
         JournalBreakEnd("pay");
     }
     m_game.gameOver = true;
-    Reply("Okay, Ending Game and paying out now", piSession, piImSession);
+    Reply(Tr("Okay, Ending Game and paying out now"), piSession, piImSession);
     ReportPayouts(piSession, piImSession);
 }

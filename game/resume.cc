@@ -15,8 +15,9 @@ namespace {
 const char* OwedText(const SubjectRecord& team) {
     const char* question = OwedQuestion(team);
     if (question != nullptr) return question;
-    return "Your partner has not completed his/her investment. Please wait for the next round to "
-           "start.";
+    return N_(
+        "Your partner has not completed his/her investment. Please wait for the next round to "
+        "start.");
 }
 
 }  // namespace
@@ -105,11 +106,12 @@ void CBotClient::ContinueResumedGame() {
     } else {
         for (int32_t team : {1, 2}) {
             if (m_game.round < 1) {
-                Post(team, "Waiting for the other player to join...", piSession, nullptr);
+                Post(team, Tr("Waiting for the other player to join..."), piSession, nullptr);
                 continue;
             }
-            Post(team, FormatText("Current round: %i", m_game.round.load()), piSession, nullptr);
-            Post(team, OwedText(team == 1 ? m_game.teamA : m_game.teamB), piSession, nullptr);
+            Post(team, FormatText(Tr("Current round: %i"), m_game.round.load()), piSession,
+                 nullptr);
+            Post(team, Tr(OwedText(team == 1 ? m_game.teamA : m_game.teamB)), piSession, nullptr);
         }
     }
     // A subject who has not joined is sent nothing.

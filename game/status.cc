@@ -14,25 +14,26 @@ using platform::FormatText;
 namespace {
 
 // What one subject still owes, or where it is, in the current phase.
-std::string Owes(const GameState& game, const SubjectRecord& team) {
-    if (game.round < 1) return team.joined ? "joined" : "not joined yet";
-    if (game.gameOver) return "finished";
-    if (game.breakRunning) return team.done ? "in the break, said done" : "in the break";
-    if (team.expectation == -1) return "owes the expectation and the investment";
-    if (team.investment == -1) return "owes the investment";
-    return "has answered this round";
+const char* Owes(const GameState& game, const SubjectRecord& team) {
+    if (game.round < 1) return team.joined ? N_("joined") : N_("not joined yet");
+    if (game.gameOver) return N_("finished");
+    // TRANSLATORS: done is what a subject types to end its break; keep it.
+    if (game.breakRunning) return team.done ? N_("in the break, said done") : N_("in the break");
+    if (team.expectation == -1) return N_("owes the expectation and the investment");
+    if (team.investment == -1) return N_("owes the investment");
+    return N_("has answered this round");
 }
 
-std::string Online(const SubjectLive& team) {
-    if (team.online == 1) return "online";
-    if (team.online == 0) return "offline";
-    return "presence not known";
+const char* Online(const SubjectLive& team) {
+    if (team.online == 1) return N_("online");
+    if (team.online == 0) return N_("offline");
+    return N_("presence not known");
 }
 
-std::string LastMessage(const SubjectRecord& team, int64_t now) {
-    if (team.lastMessageTime == 0) return "no message yet";
+std::string LastMessage(const Catalogue& texts, const SubjectRecord& team, int64_t now) {
+    if (team.lastMessageTime == 0) return texts.Tr("no message yet");
     long long ago = std::max<int64_t>(0, now - team.lastMessageTime);
-    return FormatText("last message %lld s ago", ago);
+    return FormatText(texts.Tr("last message %lld s ago"), ago);
 }
 
 }  // namespace
@@ -42,26 +43,30 @@ std::string CBotClient::StatusText() {
     int32_t round = m_game.round;
     std::string text;
     if (round < 1) {
-        text = "Status: waiting for both subjects to join.";
+        text = Tr("Status: waiting for both subjects to join.");
     } else if (m_game.gameOver) {
-        text = FormatText("Status: game over after round %i; payouts sent.", round - 1);
+        text = FormatText(Tr("Status: game over after round %i; payouts sent."), round - 1);
     } else {
-        text = FormatText("Status: round %i of %i.", round, m_game.params.nRounds);
+        text = FormatText(Tr("Status: round %i of %i."), round, m_game.params.nRounds);
     }
     for (int slot : {SLOT_SUBJECT1, SLOT_SUBJECT2}) {
         const SubjectLive& presence = m_game.Live(slot);
-        text += FormatText("\n%s: %s; %s; %s.", SlotName(slot),
-                           Owes(m_game, m_game.Subject(slot)).c_str(), Online(presence).c_str(),
-                           LastMessage(m_game.Subject(slot), now).c_str());
+        text += "\n";
+        text += FormatText(Tr("%s: %s; %s; %s."), SlotName(slot),
+                           Tr(Owes(m_game, m_game.Subject(slot))), Tr(Online(presence)),
+                           LastMessage(m_texts, m_game.Subject(slot), now).c_str());
     }
+    text += "\n";
     if (m_game.breakRunning) {
         long long left =
             std::max<int64_t>(0, m_game.params.maxChatTime - (now - m_game.breakStartTime.load()));
-        text += FormatText("\nBreak: %lld s left.", left);
+        text += FormatText(Tr("Break: %lld s left."), left);
     } else {
-        text += "\nBreak: none.";
+        text += Tr("Break: none.");
     }
-    text += m_game.stopped ? "\nEnded by e: yes." : "\nEnded by e: no.";
+    text += "\n";
+    // TRANSLATORS: e is the moderator's command that ends the game.
+    text += m_game.stopped ? Tr("Ended by e: yes.") : Tr("Ended by e: no.");
     return text;
 }
 

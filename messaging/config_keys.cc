@@ -186,6 +186,12 @@ std::vector<ConfigKey> MakeTable() {
          .treatment = true,
          .meaning = "the longest message (UTF-8 bytes) a subject may send; a longer one is "
                     "refused and recorded cut short"},
+        {.name = "Language",
+         .kind = K::kLanguage,
+         .defaultValue = "en",
+         .meaning = "the language of the bot's texts to subjects and moderator: en, or a code "
+                    "with a catalogue CODE.po in the wexbot folder of $WEX_PO_DIR or the "
+                    "installed share/wex/po"},
     };
 }
 
@@ -232,6 +238,8 @@ const char* TypeName(ValueKind kind) {
             return "number";
         case K::kNumberList:
             return "number list";
+        case K::kLanguage:
+            return "language";
     }
     return "text";
 }

@@ -24,6 +24,7 @@ enum class ValueKind {
     kNumber,       // a real number, read as strtod reads it
     kAmount,       // a real number of 0 or more, the whole value
     kNumberList,   // real numbers separated by commas
+    kLanguage,     // a catalogue's language code: letters, digits, '_', '-', '@'
 };
 
 struct ConfigKey {

@@ -1,6 +1,7 @@
 #include "messaging/config_values.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -115,6 +116,17 @@ std::string CheckPath(const ConfigKey& key, const std::string& text) {
     return key.name == "LogFile" ? kNoLogFileText : kNoPasswordFileText;
 }
 
+// A language code names a file: no path, no blanks.
+std::string CheckLanguageCode(const ConfigKey& key, const std::string& text) {
+    bool ok = !text.empty() && std::isalpha(static_cast<unsigned char>(text[0]));
+    for (char c : text) {
+        ok =
+            ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '@');
+    }
+    return ok ? std::string()
+              : key.name + ": '" + text + "' is no language code (such as en, de or pt_BR)";
+}
+
 }  // namespace
 
 std::string ValueOrDefault(const PropertyFile& config, const ConfigKey& key, bool* given) {
@@ -159,6 +171,8 @@ std::string ValueFault(const ConfigKey& key, const std::string& text) {
             return ReadAmount(key, text, &real);
         case ValueKind::kNumberList:
             return CheckNumberList(key, text);
+        case ValueKind::kLanguage:
+            return CheckLanguageCode(key, text);
     }
     return std::string();
 }

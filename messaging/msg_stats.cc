@@ -33,13 +33,13 @@ size_t MsgStats::ReceivedCount(int slot) const {
     return m_received[slot];
 }
 
-std::string MsgStats::Report() const {
+std::string MsgStats::Report(const Catalogue& texts) const {
     platform::MutexLock lock(m_lock);
     std::string report;
     char line[1024];
     for (int slot = 1; slot < kSlots; ++slot) {
-        std::snprintf(line, sizeof line, "team %d:\n%zu sent, %zu received.\n", slot, m_sent[slot],
-                      m_received[slot]);
+        std::snprintf(line, sizeof line, texts.Tr("team %d:\n%zu sent, %zu received.\n"), slot,
+                      m_sent[slot], m_received[slot]);
         report += line;
     }
     return report;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "messaging/catalogue.h"
 #include "platform/sync.h"
 
 class MsgStats {
@@ -22,7 +23,7 @@ public:
 
     // Two lines for each of slots 1, 2 and 3: "team N:" and
     // "S sent, R received.".
-    std::string Report() const;
+    std::string Report(const Catalogue& texts) const;
 
 private:
     static constexpr int kSlots = 4;

@@ -25,7 +25,8 @@ for path in /usr/bin/wexbot /usr/bin/wexhash /usr/bin/wexlab \
     /usr/share/man/man1/wexbot.1.gz /usr/share/man/man1/wexhash.1.gz \
     /usr/share/man/man1/wexlab.1.gz \
     /usr/share/doc/wex/copyright /usr/share/doc/wex/changelog.Debian.gz \
-    /usr/share/doc/wex/README.md /usr/share/doc/wex/examples/rehearsal.conf; do
+    /usr/share/doc/wex/README.md /usr/share/doc/wex/examples/rehearsal.conf \
+    /usr/share/wex/po/wexbot/wexbot.pot /usr/share/wex/po/wexbot/de.po; do
   grep -qxF "$path" <<<"$list" || fail "$path is not in the package"
 done
 # Every module of wexlab's package goes in.
@@ -103,6 +104,15 @@ $tree/usr/lib/wex/web
 $tree/usr/lib/wex/web/desk
 $tree/usr/share/wex/po/seat" ] ||
   fail "the unpacked wexlab finds '$found', not its own wexbot, lab server, pages and catalogues"
+# The unpacked wexlab gives its bots the package's catalogues.
+po="$(env -u WEX_PO_DIR /usr/bin/python3 -c "import importlib.machinery, importlib.util, sys
+sys.dont_write_bytecode = True
+loader = importlib.machinery.SourceFileLoader('launcher', sys.argv[1])
+launcher = importlib.util.module_from_spec(importlib.util.spec_from_loader('launcher', loader))
+loader.exec_module(launcher); launcher.load_wexlab()
+from wexlab.model import paths
+print(paths.po_dir())" "$tree/usr/lib/wex/wexlab")" || true
+[ "$po" = "$tree/usr/share/wex/po" ] || fail "the unpacked wexlab finds the catalogues at '$po'"
 # The man pages are well formed.
 for page in wexbot wexhash wexlab; do
   warnings="$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 \

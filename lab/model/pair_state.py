@@ -24,6 +24,7 @@ import re
 import time
 import zlib
 
+from . import bot_texts
 from .ending import how_ended
 from .visible import visible_line
 
@@ -187,10 +188,39 @@ def _apply_transcript(game, events, now):
 
 
 PRESENCE_BURST = re.compile(r"presence changed (\d+) times in \d+ s$")
-STATUS_ROUND = re.compile(r"Status: round (\d+) of (\d+)\.")
-STATUS_OVER = re.compile(r"Status: game over after round (\d+)")
-STATUS_SUBJECT = re.compile(r"(.+?): ([^;]+); (online|offline|presence not known); "
-                            r"(?:last message (\d+) s ago|no message yet)\.")
+
+
+class StatusTexts:
+    """The patterns of the bot's ? answer in one language."""
+
+    def __init__(self, texts, language):
+        def tr(msgid):
+            return texts.tr(language, msgid)
+        self.round = re.compile(bot_texts.format_pattern(tr("Status: round %i of %i.")))
+        self.over = re.compile(bot_texts.format_pattern(
+            tr("Status: game over after round %i; payouts sent.")))
+        self.left = re.compile(bot_texts.format_pattern(tr("Break: %lld s left.")))
+        self.ended = tr("Ended by e: yes.")
+        self.presence = {tr("online"): True, tr("offline"): False, tr("presence not known"): None}
+        self.owes = {tr("owes the expectation and the investment"): ["expectation", "investment"],
+                     tr("owes the investment"): ["investment"]}
+        last = "(?:{}|{})".format(bot_texts.format_pattern(tr("last message %lld s ago")),
+                                  re.escape(tr("no message yet")))
+        presence = "(" + "|".join(re.escape(word) for word in self.presence) + ")"
+        self.subject = re.compile(bot_texts.format_pattern(
+            tr("%s: %s; %s; %s."), [r"(.+?)", r"([^;]+)", presence, last]))
+
+
+def _status_texts(text):
+    """The patterns of the language text is in: the first whose round,
+    game over or subject line it has, else English's."""
+    texts = bot_texts.bot_texts()
+    languages = [StatusTexts(texts, language) for language in texts.languages]
+    for language in languages:
+        if language.round.search(text) or language.over.search(text) or \
+                language.subject.search(text):
+            return language
+    return languages[0]
 
 
 def from_answer(pair, answer, now):
@@ -199,26 +229,26 @@ def from_answer(pair, answer, now):
     seconds it gives."""
     text, age = answer["text"], max(0, int(now - answer["t"]))
     state = {"round": 0, "closed": 0, "phase": "joining", "left": None, "subjects": []}
-    found = STATUS_ROUND.search(text)
+    status = _status_texts(text)
+    found = status.round.search(text)
     if found:
         state.update(round=int(found.group(1)), closed=int(found.group(1)) - 1, phase="asking")
-    over = STATUS_OVER.search(text)
+    over = status.over.search(text)
     if over:
         state.update(round=int(over.group(1)), closed=int(over.group(1)), phase="reported")
-    left = re.search(r"Break: (\d+) s left", text)
+    left = status.left.search(text)
     if left and state["phase"] == "asking":
         state.update(phase="break", left=max(0, int(left.group(1)) - age))
-    if "Ended by e: yes" in text and state["phase"] != "reported":
+    if status.ended in text and state["phase"] != "reported":
         state["phase"] = "ended"
     for line in text.split("\n")[1:]:
-        subject = STATUS_SUBJECT.fullmatch(line.strip())
+        subject = status.subject.fullmatch(line.strip())
         if not subject:
             continue
         name, owes, presence, last = subject.groups()
         state["subjects"].append({
-            "name": name, "online": {"online": True, "offline": False}.get(presence),
-            "since": None, "owes": [w for w in ("expectation", "investment") if w in owes
-                                    and owes.startswith("owes")],
+            "name": name, "online": status.presence.get(presence),
+            "since": None, "owes": status.owes.get(owes, []),
             "owes_since": None, "last_message_s": None if last is None else int(last) + age,
             "investments": []})
     return state

@@ -11,6 +11,19 @@ HOME = os.path.dirname(PACKAGE)
 WEB = os.path.join(HOME, "web")
 
 
+def po_dir():
+    """The message catalogues (wexbot/ for the bots, seat/ for the page):
+    $WEX_PO_DIR, else the source tree's po/, else the installed
+    PREFIX/share/wex/po."""
+    given = os.environ.get("WEX_PO_DIR")
+    if given:
+        return given
+    source = os.path.join(HOME, "po")
+    if os.path.isdir(source):
+        return source
+    return os.path.join(os.path.dirname(os.path.dirname(HOME)), "share", "wex", "po")
+
+
 def launcher():
     """The wexlab program that runs this package (for its own processes:
     the supervisor, the desk)."""
@@ -18,18 +31,6 @@ def launcher():
     return installed if os.path.isfile(installed) else os.path.join(HOME, "scripts", "wexlab")
 
 
-def po_root():
-    """The message catalogues (seat/, wexbot/): $WEX_SEAT_PO_DIR, else the
-    source tree's po/, else the package's share/wex/po."""
-    given = os.environ.get("WEX_SEAT_PO_DIR")
-    if given:
-        return given
-    checkout = os.path.join(HOME, "po")
-    if os.path.isdir(checkout):
-        return checkout
-    return os.path.normpath(os.path.join(HOME, "..", "..", "share", "wex", "po"))
-
-
 def seat_po_dir():
     """The seat page's catalogues, CODE.po, and its default instructions."""
-    return os.path.join(po_root(), "seat")
+    return os.path.join(po_dir(), "seat")

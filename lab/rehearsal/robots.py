@@ -16,6 +16,7 @@ import re
 import signal
 import time
 
+from ..model import bot_texts
 from ..model.accounts import NOTIFIER, jid
 from ..model.errors import LabError
 from ..model.files import read_json
@@ -31,14 +32,37 @@ QUIET = 8.0      # a pair that stays silent this long is taken as settled
 # client signs on anew); one heard later, or after this robot's connection
 # was lost, means the answer may have been lost and is given again.
 CROSSING = 5.0
-ROUND = re.compile(r"(?:This is round|Current round:) (\d+)")
-ASKS_EXPECTATION = re.compile(r"how much (?:do )?you think (?:your partner|the other player) "
-                              r"will invest", re.I)
-ASKS_INVESTMENT = re.compile(r"how much would you like to invest", re.I)
-BREAK = "We will now take a short break."
-CLOSED = "The investment market has closed"
-PRESENCE = re.compile(r"^\S+ (went offline|is back)$")
-PAYOUT = re.compile(r"^(\S+) total credits earned: ([\d.]+), Total payout: \$([\d.]+)$")
+# The bot's texts in English and in each of its catalogues' languages.
+TEXTS = bot_texts.bot_texts()
+ROUND = TEXTS.patterns("This is round %i.") + TEXTS.patterns("Current round: %i")
+ASKS_EXPECTATION = [re.compile(r"how much (?:do )?you think (?:your partner|the other player) "
+                               r"will invest", re.I)] + [
+    pattern for msgid in (
+        "How much do you think your partner will invest?",
+        "When you are ready, please tell me how much you think your partner will invest:",
+        "%d-minute break time is up. The game will now resume.\nCurrent round: %i\nWhen you "
+        "are ready, please tell me how much you think the other player will invest?",
+        "%d-second break time is up. The game will now resume.\nCurrent round: %i\nWhen you "
+        "are ready, please tell me how much you think the other player will invest?")
+    for pattern in TEXTS.patterns(msgid)]
+ASKS_INVESTMENT = [re.compile(r"how much would you like to invest", re.I)] + TEXTS.patterns(
+    "Now please tell me, how much would you like to invest?")
+_ANNOUNCEMENT = ("We will now take a short break.  You will have up to %d {} for negotiations "
+                 "with the other person.  You can discuss what happened in prior rounds or plan "
+                 "your strategies for coming rounds.  Remember, please keep your conversation "
+                 "focused on this activity and refrain from discussing other topics.")
+BREAK = [re.compile(re.escape("We will now take a short break."))] + [
+    pattern for unit in ("minute", "second")
+    for pattern in TEXTS.patterns(_ANNOUNCEMENT.format(unit), _ANNOUNCEMENT.format(unit + "s"))]
+CLOSED = [re.compile(re.escape("The investment market has closed"))] + TEXTS.patterns(
+    "The investment market has closed for the day, and we will now stop the game. Thank you "
+    "for taking part!")
+PRESENCE = TEXTS.patterns("%s went offline") + TEXTS.patterns("%s is back")
+PAYOUT = TEXTS.patterns("%s total credits earned: %3.2f, Total payout: $%3.2f")
+# How the answers to ? begin ("Status").
+STATUS = tuple({text.split(":")[0] for msgid in (
+    "Status: waiting for both subjects to join.", "Status: round %i of %i.",
+    "Status: game over after round %i; payouts sent.") for text in TEXTS.variants(msgid)})
 
 
 def answer(seed, pair, subject, round_number, kind):
@@ -183,9 +207,10 @@ class Subject(Robot):
     def heard(self, text):
         """Answers one message of the pair's bot."""
         self.pair.bot_message(to_subject=True)
-        for found in ROUND.finditer(text):
-            self.round = int(found.group(1))
-        if BREAK in text:
+        rounds = [found for pattern in ROUND for found in pattern.finditer(text)]
+        if rounds:
+            self.round = int(max(rounds, key=lambda found: found.start()).group(1))
+        if bot_texts.search(BREAK, text):
             if self.blip:
                 self.blip = False
                 asyncio.ensure_future(self.pair.act(self._go_offline, lambda: 1))
@@ -193,11 +218,11 @@ class Subject(Robot):
             plan = answer(self.seed, self.pair.index, self.number, self.round, "plan")
             self._schedule(f"I will put in {plan} next round", lambda: 2)
             self._schedule("done", self._done_expects)
-        if ASKS_EXPECTATION.search(text):
+        if bot_texts.search(ASKS_EXPECTATION, text):
             self._answer("expectation", lambda: 1)
-        elif ASKS_INVESTMENT.search(text):
+        elif bot_texts.search(ASKS_INVESTMENT, text):
             self._answer("investment", self._investment_expects)
-        if CLOSED in text:
+        if bot_texts.search(CLOSED, text):
             self.pair.finished.add(self.number)
 
     async def _go_offline(self):
@@ -275,12 +300,12 @@ class Moderator(Robot):
         if pair is None:
             return
         pair.bot_message(to_subject=False)
-        found = PAYOUT.match(msg["body"])
+        found = bot_texts.fullmatch(PAYOUT, msg["body"])
         if found:
             pair.payouts[found.group(1)] = (found.group(2), found.group(3))
-        elif msg["body"].startswith("Status"):
+        elif msg["body"].startswith(STATUS):
             pair.status = msg["body"]
-        elif PRESENCE.match(msg["body"]):
+        elif bot_texts.fullmatch(PRESENCE, msg["body"]):
             pair.presence.append(msg["body"])
 
     def command(self, pair, text, expected):

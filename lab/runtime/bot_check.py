@@ -9,7 +9,7 @@ import re
 import subprocess
 import tempfile
 
-from ..model import bot_keys, matching, session_file
+from ..model import bot_keys, matching, paths, session_file
 from ..model.bot_config import bot_config
 from ..model.errors import LabError, SessionError, file_fault, line_fault
 
@@ -22,8 +22,10 @@ def run_bot(bot, args):
     """The wexbot's (exit status, stdout, stderr); LabError names the
     program when it cannot be run."""
     try:
+        # The catalogues the bots will get, so a Language is judged by them.
         done = subprocess.run([bot, *args], capture_output=True, text=True, errors="replace",
-                              stdin=subprocess.DEVNULL, timeout=TIMEOUT)
+                              stdin=subprocess.DEVNULL, timeout=TIMEOUT,
+                              env=dict(os.environ, WEX_PO_DIR=paths.po_dir()))
     except OSError as e:
         raise LabError(f"cannot run the wexbot program {bot}: {e.strerror}")
     except subprocess.TimeoutExpired:

@@ -7,6 +7,8 @@ import signal
 import subprocess
 import time
 
+from ..model import paths
+
 RUN_FILE = "bots.json"  # pair number -> pid of the bot this machine runs
 
 
@@ -63,7 +65,8 @@ def start(folder, pair, bot_path, config="wexbot.conf"):
     """Starts the pair's bot in its folder, its console appended to
     console.log; returns the Popen."""
     directory = pair_dir(folder, pair)
-    env = dict(os.environ, WEX_SETTINGS_DIR=os.path.join(directory, "settings"))
+    env = dict(os.environ, WEX_SETTINGS_DIR=os.path.join(directory, "settings"),
+               WEX_PO_DIR=paths.po_dir())
     with open(os.path.join(directory, "console.log"), "ab") as log:
         return subprocess.Popen([bot_path, config], cwd=directory, env=env,
                                 stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,

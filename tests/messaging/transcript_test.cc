@@ -91,7 +91,7 @@ TEST_F(TranscriptTest, LineFormatEchoAndCounts) {
               "T               SEND out of range\n");
     EXPECT_EQ(echo, testutil::ReadFile(log.LogPath()));
     // Strangers and out-of-range slots are not counted.
-    EXPECT_EQ(log.Stats().Report(),
+    EXPECT_EQ(log.Stats().Report(Catalogue()),
               "team 1:\n0 sent, 1 received.\nteam 2:\n0 sent, 0 received.\n"
               "team 3:\n1 sent, 0 received.\n");
 }
@@ -117,7 +117,7 @@ TEST_F(TranscriptTest, ReceivedTextIsOneVisibleLine) {
                                        shown +
                                        " [... truncated, 10000 bytes]\n"
                                        "T alice         SEND Current round: 2\nHow much?\n");
-    EXPECT_EQ(log.Stats().Report(),
+    EXPECT_EQ(log.Stats().Report(Catalogue()),
               "team 1:\n1 sent, 1 received.\nteam 2:\n0 sent, 1 received.\n"
               "team 3:\n0 sent, 0 received.\n");
 }
@@ -136,18 +136,18 @@ TEST_F(TranscriptTest, ContinuedTranscriptKeepsItsCounts) {
     log.LogRecv(-1, MakeBstr("hi").get(), MakeBstr("stranger").get());
     log.LogRecv(3, MakeBstr("s").get());
     testing::internal::GetCapturedStdout();
-    const std::string before = log.Stats().Report();
+    const std::string before = log.Stats().Report(Catalogue());
     ASSERT_EQ(before,
               "team 1:\n1 sent, 2 received.\nteam 2:\n0 sent, 1 received.\n"
               "team 3:\n1 sent, 1 received.\n");
 
     Transcript resumed;
     resumed.ContinueLogFile(log.LogPath());
-    EXPECT_EQ(resumed.Stats().Report(),
+    EXPECT_EQ(resumed.Stats().Report(Catalogue()),
               "team 1:\n0 sent, 0 received.\nteam 2:\n0 sent, 0 received.\n"
               "team 3:\n0 sent, 0 received.\n");
     resumed.CountEarlierLines();
-    EXPECT_EQ(resumed.Stats().Report(), before);
+    EXPECT_EQ(resumed.Stats().Report(Catalogue()), before);
     EXPECT_EQ(resumed.LogPath(), log.LogPath());
 }
 
@@ -212,7 +212,7 @@ TEST(MsgStats, CountsPerSlot) {
     stats.AddSent(0);  // the bot is counted but not reported
     stats.AddReceived(-1);
     stats.AddSent(4);
-    EXPECT_EQ(stats.Report(),
+    EXPECT_EQ(stats.Report(Catalogue()),
               "team 1:\n12 sent, 10 received.\nteam 2:\n0 sent, 0 received.\n"
               "team 3:\n3 sent, 0 received.\n");
     EXPECT_EQ(stats.SentCount(0), 1u);
@@ -230,7 +230,7 @@ TEST(MsgStats, SetCountsThenCountOn) {
     stats.SetCounts(9, 1, 1);
     stats.AddReceived(2);
     stats.AddSent(3);
-    EXPECT_EQ(stats.Report(),
+    EXPECT_EQ(stats.Report(Catalogue()),
               "team 1:\n0 sent, 0 received.\nteam 2:\n40 sent, 8 received.\n"
               "team 3:\n16 sent, 0 received.\n");
 }

@@ -75,6 +75,15 @@ class InstalledLayoutTest(unittest.TestCase):
                          [self.bot, lib, os.path.join(servers, "prosody"),
                           os.path.join(servers, "ejabberd", "mod_wex_lab_policy.erl")])
 
+    def test_the_installed_catalogues_are_found_beside_lib(self):
+        env = {k: v for k, v in self.env.items() if k != "WEX_PO_DIR"}
+        done = subprocess.run(
+            [sys.executable, "-c", LOAD + "from wexlab.model import paths\nprint(paths.po_dir())",
+             os.path.join(self.prefix, "lib", "wex", "wexlab")],
+            env=env, capture_output=True, text=True, timeout=30)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stdout, os.path.join(self.prefix, "share", "wex", "po") + "\n")
+
     def test_without_an_installed_wexbot_the_fault_is_named(self):
         os.remove(self.bot)
         done = self.run_python(

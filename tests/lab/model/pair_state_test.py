@@ -157,6 +157,35 @@ class ElsewhereTest(unittest.TestCase):
         s = state([], bot={"elsewhere": True}, answer={"t": T0 + 100, "text": over})
         self.assertEqual((s["round"], s["rounds_closed"], s["phase"]), (4, 4, "reported"))
 
+    def test_an_answer_in_german_reads_as_in_english(self):
+        # The same answers as the bot gives them with Language de.
+        german = {
+            self.ANSWER: "Status: Runde 3 von 4.\nann: in der Pause, hat done gesagt; online; "
+                         "letzte Nachricht vor 8 s.\nbob: in der Pause; offline; noch keine "
+                         "Nachricht.\nPause: noch 40 s.\nMit e beendet: nein.",
+            "Status: round 2 of 4.\nann: owes the investment; online; last message 1 s ago.\n"
+            "bob: owes the expectation and the investment; presence not known; last message 3 s "
+            "ago.\nBreak: none.\nEnded by e: yes.":
+                "Status: Runde 2 von 4.\nann: schuldet die Investition; online; letzte "
+                "Nachricht vor 1 s.\nbob: schuldet die Erwartung und die Investition; "
+                "Anwesenheit unbekannt; letzte Nachricht vor 3 s.\nPause: keine.\nMit e "
+                "beendet: ja.",
+            "Status: game over after round 4; payouts sent.\nBreak: none.\nEnded by e: no.":
+                "Status: Spiel nach Runde 4 beendet; Auszahlungen gesendet.\nPause: keine.\n"
+                "Mit e beendet: nein."}
+        def read(text):
+            found = state([], bot={"elsewhere": True}, answer={"t": T0 + 90, "text": text})
+            del found["answer"]  # the text itself
+            return found
+        for english, text in german.items():
+            expected = read(english)
+            self.assertEqual(read(text), expected)
+            self.assertNotEqual(expected["phase"], "joining")
+        asking = read(list(german.values())[1])
+        self.assertEqual([x["owes"] for x in asking["subjects"]],
+                         [["investment"], ["expectation", "investment"]])
+        self.assertEqual([x["online"] for x in asking["subjects"]], [True, None])
+
     def test_a_local_journal_wins_over_an_answer(self):
         s = state([start()] + joined(), bot={"elsewhere": True},
                   answer={"t": T0 + 90, "text": self.ANSWER})

@@ -146,6 +146,15 @@ class BotCheckTest(unittest.TestCase):
                 play.play_session(args)
         never.assert_not_called()
 
+    def test_a_language_is_judged_by_the_catalogues_the_bots_get(self):
+        self.assertEqual(checked(GOOD.replace("LogFile lab", "LogFile lab\nLanguage de"))
+                         .pair_count(), 2)
+        with self.assertRaises(errors.SessionError) as caught:
+            checked(GOOD.replace("LogFile lab", "LogFile lab\nLanguage xx"))
+        self.assertRegex(str(caught.exception),
+                         r"lab.conf:5: Language: no catalogue for 'xx' in .*/po/wexbot; "
+                         r"known: de, en$")
+
     def test_a_good_session_passes(self):
         self.assertEqual(checked(TREATED).pair_count(), 2)
 

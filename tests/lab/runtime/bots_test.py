@@ -12,7 +12,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
-from wexlab.model import errors  # noqa: E402
+from wexlab.model import errors, paths  # noqa: E402
 from wexlab.runtime import bots, processes  # noqa: E402
 
 
@@ -32,6 +32,28 @@ class FindBotTest(unittest.TestCase):
                 os.chmod(bot, 0o644)  # not a program
                 with self.assertRaisesRegex(errors.LabError, f"no wexbot program at {bot}"):
                     processes.find_bot(bot)
+
+
+class CataloguesTest(unittest.TestCase):
+    def test_bots_get_the_catalogues_of_the_source_tree_or_the_given_ones(self):
+        source = os.path.join(paths.HOME, "po")
+        self.assertTrue(os.path.isfile(os.path.join(source, "wexbot", "de.po")))
+        with tempfile.TemporaryDirectory() as folder:
+            pair = mock.Mock(bot="bot1")
+            os.mkdir(os.path.join(folder, "bot1"))
+            bot = os.path.join(folder, "fake-wexbot")
+            with open(bot, "w") as f:
+                f.write('#!/bin/sh\necho "po=$WEX_PO_DIR"\n')
+            os.chmod(bot, 0o755)
+            env = {k: v for k, v in os.environ.items() if k != "WEX_PO_DIR"}
+            with mock.patch.dict(os.environ, env, clear=True):
+                self.assertEqual(paths.po_dir(), source)
+                bots.start(folder, pair, bot).wait(10)
+            with mock.patch.dict(os.environ, {"WEX_PO_DIR": "/elsewhere/po"}):
+                self.assertEqual(paths.po_dir(), "/elsewhere/po")
+                bots.start(folder, pair, bot).wait(10)
+            with open(os.path.join(folder, "bot1", "console.log")) as f:
+                self.assertEqual(f.read(), f"po={source}\npo=/elsewhere/po\n")
 
 
 class TerminateTest(unittest.TestCase):
