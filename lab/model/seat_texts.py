@@ -44,11 +44,13 @@ class Translation:
 
 def language_fault(code, folder=None):
     """Why Language CODE cannot be played, or None."""
-    known = catalogue.languages(folder or seat_po_dir())
+    seat = folder or seat_po_dir()
+    bots = os.path.join(os.path.dirname(seat), "wexbot")
+    known = [c for c in catalogue.languages(seat) if c in catalogue.languages(bots)]
     if code in known:
         return None
     return (f"Language '{code}' is not known; known: {', '.join(known)} "
-            "(a lab adds one as po/seat/CODE.po, see the lab guide)")
+            "(a lab adds one as po/wexbot/CODE.po and po/seat/CODE.po, see docs/languages.md)")
 
 
 def _read(path, what):

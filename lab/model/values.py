@@ -83,8 +83,8 @@ def check_web(value):
 
 
 def check_language(value):
-    """The check of `Language CODE`: en or a language of the seat's
-    catalogues (the bot reads the key too, when its key table has it)."""
+    """The check of `Language CODE`: en or a language that both the bots'
+    and the seat's catalogues have."""
     return language_fault(value)
 
 
@@ -101,6 +101,7 @@ LAB_RULES = {
     "NRounds": at_least_one("NRounds"),
     "MaxChatTime": at_least_one("MaxChatTime"),
     "MaxChatIdle": at_least_one("MaxChatIdle"),
+    "Language": check_language,
 }
 
 # wexlab's own keys, none of them the bot's, and the check of each one's
@@ -121,7 +122,6 @@ LAB_KEYS = {
     "Desk": check_desk,
     "OfflineAlert": lambda v: check_int(v, 1, "OfflineAlert"),
     "StallAlert": lambda v: check_int(v, 1, "StallAlert"),
-    "Language": check_language,
     "Instructions": lambda v: None if v else "Instructions needs the path of a Markdown file",
 }
 

@@ -152,8 +152,8 @@ class BotCheckTest(unittest.TestCase):
         with self.assertRaises(errors.SessionError) as caught:
             checked(GOOD.replace("LogFile lab", "LogFile lab\nLanguage xx"))
         self.assertRegex(str(caught.exception),
-                         r"lab.conf:5: Language: no catalogue for 'xx' in .*/po/wexbot; "
-                         r"known: de, en$")
+                         r"lab.conf:5: Language 'xx' is not known; known: en, de \(a lab adds "
+                         r"one as po/wexbot/CODE.po and po/seat/CODE.po")
 
     def test_a_good_session_passes(self):
         self.assertEqual(checked(TREATED).pair_count(), 2)
