@@ -9,53 +9,9 @@ import glob
 import os
 import re
 
-from . import paths
+from . import catalogue, paths
 
 _CONVERSION = re.compile(r"%[-+ #0]*\d*(?:\.\d+)?(?:hh|h|ll|l|L|z|j|t)?([diouxXeEfFgGsc%])")
-_KEYWORD = re.compile(r'^(msgctxt|msgid|msgid_plural|msgstr(?:\[\d+\])?)\s+"(.*)"\s*$')
-_ESCAPES = {"n": "\n", "t": "\t", "r": "\r", '"': '"', "\\": "\\", "a": "\a", "b": "\b",
-            "f": "\f", "v": "\v"}
-
-
-def _unquote(text):
-    return re.sub(r'\\(.)', lambda m: _ESCAPES.get(m.group(1), m.group(1)), text)
-
-
-def read_po(text):
-    """msgid -> its translated forms, of the entries that are translated
-    and not fuzzy (the header left out)."""
-    translations = {}
-    entry, field, fuzzy, pending = {}, None, False, False
-
-    def finish():
-        forms = [v for k, v in sorted(entry.items()) if k.startswith("msgstr")]
-        if entry.get("msgid") and not fuzzy and forms and all(forms) \
-                and "msgctxt" not in entry:
-            translations[entry["msgid"]] = forms
-    for line in text.split("\n"):
-        line = line.strip()
-        if line.startswith("#,") and "fuzzy" in line:
-            pending = True
-            continue
-        if not line or line.startswith("#"):
-            continue
-        found = _KEYWORD.match(line)
-        if found:
-            key = found.group(1)
-            if key in ("msgctxt", "msgid"):
-                if any(k.startswith("msgstr") for k in entry):
-                    finish()
-                    entry = {}
-                if not entry:
-                    fuzzy, pending = pending, False
-            if key.startswith("msgstr["):
-                key = f"msgstr{int(key[7:-1]):03d}"
-            field = key
-            entry[field] = _unquote(found.group(2))
-        elif line.startswith('"') and field is not None:
-            entry[field] += _unquote(line[1:-1])
-    finish()
-    return translations
 
 
 def format_pattern(text, groups=None):
@@ -80,14 +36,14 @@ def format_pattern(text, groups=None):
 
 
 class BotTexts:
-    """The bot's texts in English and in each catalogue's language."""
+    """The bot's texts in English and in each catalogue's language; a
+    catalogue that cannot be read is a LabError naming its file and line."""
 
     def __init__(self, po_dir=None):
         self.languages = {"en": {}}
         folder = os.path.join(po_dir or paths.po_dir(), "wexbot")
         for path in sorted(glob.glob(os.path.join(folder, "*.po"))):
-            with open(path, encoding="utf-8", errors="replace") as f:
-                self.languages[os.path.basename(path)[:-3]] = read_po(f.read())
+            self.languages[os.path.basename(path)[:-3]] = catalogue.read_po_forms(path)
 
     def variants(self, msgid, plural=None):
         """The text in every language (each plural form), English first."""

@@ -1,22 +1,37 @@
-"""A reader of gettext catalogues (.po files) for the seat page: each
-msgid with its msgstr, strings joined over lines and their escapes
-undone. Entries marked fuzzy, obsolete (#~), with a context or plural
-forms, and the header (the empty msgid) are left out: the page then shows
-the English text. Pure: the caller reads the file."""
+"""The reader of gettext catalogues (.po files), for the seat page's texts
+and for the bot's texts that wexlab reads back: each entry's msgid, its
+context and plural msgid, and its msgstr or plural forms, strings joined
+over lines and their escapes undone. Entries marked fuzzy, obsolete (#~)
+or not translated, and the header (the empty msgid) are left out: the
+English text stands for them. Pure but for read_catalogue and
+read_po_forms, which read a file."""
 
 import os
 import re
+from dataclasses import dataclass
+from typing import List, Optional
 
 from .errors import LabError
 
 ESCAPES = {"n": "\n", "t": "\t", "r": "\r", '"': '"', "\\": "\\", "a": "\a", "b": "\b",
            "f": "\f", "v": "\v"}
 STRING = re.compile(r'"((?:[^"\\]|\\.)*)"\s*$')
+KEYWORD = re.compile(r"msgctxt|msgid|msgid_plural|msgstr(?:\[(\d+)\])?")
 CODE = re.compile(r"[a-z]{2,3}(?:_[A-Z]{2})?")
 
 
 class PoError(ValueError):
     """A line that is no part of a catalogue's entry."""
+
+
+@dataclass
+class PoEntry:
+    """A translated entry: forms holds its msgstr, or msgstr[0], msgstr[1]
+    and on of an entry with a plural."""
+    msgid: str
+    forms: List[str]
+    context: Optional[str] = None
+    plural: Optional[str] = None
 
 
 def unescape(text, number):
@@ -38,17 +53,22 @@ def _string(rest, number):
 class _Entry:
     def __init__(self):
         self.fields = {}  # msgid, msgstr, msgctxt, msgid_plural, msgstr[N] -> text
+        self.forms = {}  # msgstr -> 0, msgstr[N] -> N
         self.fuzzy = False
         self.last = None  # the field that continuation lines add to
 
-    def usable(self):
+    def translated(self):
+        """The PoEntry, or None for the header, a fuzzy entry or one with
+        a form left empty."""
         f = self.fields
-        return ("msgid" in f and f["msgid"] != "" and f.get("msgstr", "") != ""
-                and not self.fuzzy and "msgctxt" not in f and "msgid_plural" not in f)
+        forms = [f[key] for key in sorted(self.forms, key=self.forms.get)]
+        if not f.get("msgid") or self.fuzzy or not forms or not all(forms):
+            return None
+        return PoEntry(f["msgid"], forms, f.get("msgctxt"), f.get("msgid_plural"))
 
 
-def parse_po(text):
-    """{msgid: msgstr} of a catalogue's translated entries; PoError names
+def read_entries(text):
+    """The translated entries of a catalogue, in its order; PoError names
     the first line it cannot read."""
     entries, entry = [], _Entry()
     for number, line in enumerate(text.splitlines(), start=1):
@@ -68,7 +88,8 @@ def parse_po(text):
             entry.fields[entry.last] += _string(stripped, number)
             continue
         keyword, _, rest = stripped.partition(" ")
-        if not re.fullmatch(r"msgctxt|msgid|msgid_plural|msgstr(\[\d+\])?", keyword):
+        found = KEYWORD.fullmatch(keyword)
+        if not found:
             raise PoError(f"line {number}: unknown keyword {keyword!r}")
         if keyword in ("msgid", "msgctxt") and "msgid" in entry.fields:
             entries.append(entry)  # an entry without comments before it
@@ -77,9 +98,23 @@ def parse_po(text):
             raise PoError(f"line {number}: {keyword} twice in one entry")
         entry.fields[keyword] = _string(rest, number)
         entry.last = keyword
-    if entry.fields:
-        entries.append(entry)
-    return {e.fields["msgid"]: e.fields["msgstr"] for e in entries if e.usable()}
+        if keyword.startswith("msgstr"):
+            entry.forms[keyword] = int(found.group(1) or 0)
+    entries.append(entry)
+    return [found for found in (e.translated() for e in entries) if found]
+
+
+def parse_po(text):
+    """{msgid: msgstr} of a catalogue's translated entries without a
+    context or plural forms (the seat page has neither)."""
+    return {e.msgid: e.forms[0] for e in read_entries(text)
+            if e.context is None and e.plural is None}
+
+
+def parse_po_forms(text):
+    """{msgid: [msgstr, ...]} of a catalogue's translated entries without
+    a context: one form, or each plural form in order."""
+    return {e.msgid: e.forms for e in read_entries(text) if e.context is None}
 
 
 def languages(folder):
@@ -97,10 +132,19 @@ def read_catalogue(folder, code):
     file cannot be read."""
     if code == "en":
         return {}
-    path = os.path.join(folder, code + ".po")
+    return _read_po(os.path.join(folder, code + ".po"), parse_po)
+
+
+def read_po_forms(path):
+    """parse_po_forms of the catalogue at path; LabError when the file
+    cannot be read."""
+    return _read_po(path, parse_po_forms)
+
+
+def _read_po(path, parse):
     try:
         with open(path, encoding="utf-8") as f:
-            return parse_po(f.read())
+            return parse(f.read())
     except OSError as e:
         raise LabError(f"cannot read the catalogue {path}: {e.strerror}")
     except (UnicodeDecodeError, PoError) as e:

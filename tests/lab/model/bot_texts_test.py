@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Unit tests of the bot's texts as wexlab reads them back: the .po
-reader, the patterns made from printf formats, and the robots knowing the
-shipped German texts as they know the English ones."""
+"""Unit tests of the bot's texts as wexlab reads them back: the patterns
+made from printf formats, the languages of the bot's catalogues (read by
+the catalogue reader, whose own tests are in catalogue_test), and the
+robots knowing the shipped German texts as they know the English ones."""
 
 import os
 import re
@@ -15,46 +16,12 @@ import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
 
-from wexlab.model import bot_texts  # noqa: E402
+from wexlab.model import bot_texts, errors  # noqa: E402
 
 PO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "po")
 
 
-class ReadPoTest(unittest.TestCase):
-    def test_translated_entries_only_with_escapes_lines_and_plurals(self):
-        text = r'''msgid ""
-msgstr "Plural-Forms: nplurals=2; plural=(n != 1);\n"
-
-#, c-format
-msgid ""
-"Line one\n"
-"a \"quote\""
-msgstr "Zeile eins\n\"Zitat\"\t\\"
-
-#, fuzzy
-msgid "Fuzzy"
-msgstr "Unscharf"
-
-msgid "Empty"
-msgstr ""
-
-msgctxt "other"
-msgid "Kept"
-msgstr "Anderswo"
-
-msgid "Kept"
-msgstr "Behalten"
-
-msgid "%i apple"
-msgid_plural "%i apples"
-msgstr[0] "%i Apfel"
-msgstr[1] "%i Äpfel"
-'''
-        self.assertEqual(bot_texts.read_po(text), {
-            'Line one\na "quote"': ['Zeile eins\n"Zitat"\t\\'],
-            "Kept": ["Behalten"],
-            "%i apple": ["%i Apfel", "%i Äpfel"]})
-
+class BotTextsTest(unittest.TestCase):
     def test_patterns_group_the_conversions(self):
         pattern = re.compile(bot_texts.format_pattern(
             "%s total credits earned: %3.2f, Total payout: $%3.2f (100%%)"))
@@ -71,6 +38,13 @@ msgstr[1] "%i Äpfel"
             with open(os.path.join(folder, "wexbot", "xx.po"), "w") as f:
                 f.write('msgid "Yes"\nmsgstr "Oui"\n')
             texts = bot_texts.BotTexts(folder)
+            # A broken catalogue is a fault naming its file and line, not
+            # a language read in part.
+            with open(os.path.join(folder, "wexbot", "yy.po"), "w") as f:
+                f.write('msgid "Yes"\nmsgstr "Si\n')
+            with self.assertRaises(errors.LabError) as caught:
+                bot_texts.BotTexts(folder)
+            self.assertIn("yy.po: line 2: expected a quoted string", str(caught.exception))
         self.assertEqual(sorted(texts.languages), ["en", "xx"])
         self.assertEqual(texts.variants("Yes"), ["Yes", "Oui"])
         self.assertEqual(texts.tr("xx", "No"), "No")

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
-"""Unit tests of the seat's language and instructions: the .po reader, the
-known languages, the keys Language and Instructions (an unknown language
-refused with the list, an unreadable file a start-up fault), each pair's
-instructions with its own values, and the shipped catalogues: seat.pot
-current with the page's texts, msgfmt --check clean, every text of
-de.po translated with the same placeholders."""
+"""Unit tests of the seat's language and instructions: the .po reader (of
+the seat's and the bot's catalogues), the known languages, the keys
+Language and Instructions (an unknown language refused with the list, an
+unreadable file a start-up fault), each pair's instructions with its own
+values, and the shipped catalogues: seat.pot current with the page's
+texts, msgfmt --check clean, every text of de.po translated with the same
+placeholders."""
 
 import os
 import re
@@ -71,12 +72,61 @@ class PoReaderTest(unittest.TestCase):
             "A long text over lines": "Ein langer Text über Zeilen",
             'Round {round}\t"{rounds}"\n': 'Runde {round}\t"{rounds}"\n'})
 
+    def test_plural_forms_in_order_contexts_apart(self):
+        text = r"""msgid ""
+msgstr "Plural-Forms: nplurals=2; plural=(n != 1);\n"
+
+#, c-format
+msgid ""
+"Line one\n"
+"a \"quote\""
+msgstr "Zeile eins\n\"Zitat\"\t\\"
+
+#, fuzzy
+msgid "Fuzzy"
+msgstr "Unscharf"
+
+msgid "Empty"
+msgstr ""
+
+msgctxt "other"
+msgid "Kept"
+msgstr "Anderswo"
+
+msgid "Kept"
+msgstr "Behalten"
+
+msgid "%i apple"
+msgid_plural "%i apples"
+msgstr[1] "%i Äpfel"
+msgstr[0] "%i Apfel"
+
+msgid "%i pear"
+msgid_plural "%i pears"
+msgstr[0] "%i Birne"
+msgstr[1] ""
+"""
+        self.assertEqual(catalogue.parse_po_forms(text), {
+            'Line one\na "quote"': ['Zeile eins\n"Zitat"\t\\'],
+            "Kept": ["Behalten"],
+            "%i apple": ["%i Apfel", "%i Äpfel"]})
+        # The seat's reading leaves the plural out; the entries keep all.
+        self.assertEqual(catalogue.parse_po(text), {
+            'Line one\na "quote"': 'Zeile eins\n"Zitat"\t\\', "Kept": "Behalten"})
+        self.assertEqual(catalogue.read_entries(text)[1:], [
+            catalogue.PoEntry("Kept", ["Anderswo"], context="other"),
+            catalogue.PoEntry("Kept", ["Behalten"]),
+            catalogue.PoEntry("%i apple", ["%i Apfel", "%i Äpfel"], plural="%i apples")])
+
     def test_faults_name_the_line(self):
         for text, reason in (('msgid "a"\nmsgstr "b\\q"\n', "line 2: unknown escape"),
                              ('msgid "a"\nmsgstr b\n', "line 2: expected a quoted string"),
                              ('"orphan"\n', "line 1: a string continues no field"),
                              ('msgid "a"\nmsgtext "b"\n', "line 2: unknown keyword"),
-                             ('msgid "a"\nmsgstr "b"\nmsgstr "c"\n', "line 3: msgstr twice")):
+                             ('msgid "a"\nmsgstr "b"\nmsgstr "c"\n', "line 3: msgstr twice"),
+                             ('msgid "a"\nmsgid_plural "as"\nmsgstr[0] "b"\nmsgstr[0] "c"\n',
+                              "line 4: msgstr[0] twice"),
+                             ('msgid "a"\nmsgstr[x] "b"\n', "line 2: unknown keyword")):
             with self.assertRaises(catalogue.PoError) as caught:
                 catalogue.parse_po(text)
             self.assertIn(reason, str(caught.exception))
