@@ -387,8 +387,12 @@ def case_german(session):
     for page in (ann, ben):
         panel = page.state()["panel"]
         row = payouts[page.name]
-        amount = page_de["${amount}"].format(amount=two_decimals(row["payout"]))
+        # Numbers with the German decimal comma, as the instructions have them.
+        point = page_de["."]
+        amount = page_de["${amount}"].format(amount=two_decimals(row["payout"]).replace(".", point))
+        credits = two_decimals(row["total_credits"]).replace(".", point)
         for line in (page_de["The game is over"],
+                     page_de["Your final credits: {credits}"].format(credits=credits),
                      page_de["Your payout: {amount}"].format(amount=amount)):
             check(line in panel, f"{page.name}'s end screen lacks {line!r}: {panel!r}")
 
