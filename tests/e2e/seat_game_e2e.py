@@ -364,21 +364,22 @@ def catalogue(path):
 def case_german(session):
     bot = catalogue(os.path.join(ROOT, "po", "wexbot", "de.po"))
     page_de = catalogue(os.path.join(ROOT, "po", "seat", "de.po"))
-    links = session.start(SESSION.format(port=free_port(), web=free_port(), rounds=1,
-                                         interval=1, timeout=0) + "Language de\n")
+    links = session.start(SESSION.format(port=free_port(), web=free_port(), rounds=2,
+                                         interval=2, timeout=0) + "Language de\n")
     ann, ben = open_both(session, links)
     check(ann.driver.execute_script("return document.documentElement.lang") == "de",
           "<html lang> is not de")
     text = ann.driver.execute_script("return document.getElementById('instructions-text')"
                                      ".textContent")
-    check("1 Runde" in text, f"the instructions: {text}")
+    for phrase in ("2 Runden.", "Alle 2 Runden", "0,01 Dollar pro Punkt"):
+        check(phrase in text, f"the instructions lack {phrase!r}: {text}")
     ann.shoot("instructions-de", "the German instructions")
     press_start([ann, ben])
     question = bot["How much do you think your partner will invest?"]
     ann.until("the German question", lambda s: any(question in t for t in ann.theirs()))
     check(not any("How much" in t for t in ann.theirs()), f"English questions: {ann.theirs()}")
     state = ann.state()
-    check(page_de["Round {round} of {rounds}"].format(round=1, rounds=1) in state["head"],
+    check(page_de["Round {round} of {rounds}"].format(round=1, rounds=2) in state["head"],
           f"the panel: {state['head']!r}")
     play([ann, ben], lambda: ann.state()["ended"] and ben.state()["ended"], 90)
     ann.shoot("end-de", "the German end screen", narrow=True)
