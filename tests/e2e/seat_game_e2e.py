@@ -136,6 +136,12 @@ class Page:
     def game(self):
         return self.driver.execute_script(GAME_STATE) or {}
 
+    def game_and_state(self):
+        """Both read at once, so that they belong to the same message."""
+        game, state = self.driver.execute_script(
+            f"return [(() => {{ {GAME_STATE} }})(), (() => {{ {PAGE_STATE} }})()];")
+        return game or {}, state
+
     def until(self, what, test, timeout=30):
         seen = {}
 
@@ -273,9 +279,9 @@ def case_game(session):
 
     def watch():
         for page in (ann, ben):
-            game, state = page.game(), page.state()
-            if game.get("deadline") and game.get("owed") in ("expectation", "investment"):
-                timers.append(state["timer"])
+            game, state = page.game_and_state()
+            if game.get("owed") in ("expectation", "investment"):
+                timers.append((game.get("round"), game.get("deadline"), state["timer"]))
             last = game.get("lastRound")
             if last in ("1", "2") and (page.name, last) not in panels:
                 panels[(page.name, last)] = state["tail"]
@@ -310,8 +316,10 @@ def case_game(session):
     check(all(s["entryClosed"] and s["sendClosed"] for s in ends.values()),
           f"an entry is open at the end: {ends}")
     ann.shoot("end", "the end screen", narrow=True)
-    check(timers and all(t and t.startswith("Time left to answer: ") for t in timers),
-          f"no countdown while an answer was owed: {timers[:5]}")
+    # Every answer is owed under a deadline here (TimeoutAnswer is a number).
+    check(len(timers) > 10 and all(d and t and t.startswith("Time left to answer: ")
+                                   for r, d, t in timers),
+          f"an answer owed without a countdown: {[t for t in timers if not t[2]][:5]}")
 
     session.stop()  # collects the data files
     rounds = session.table("session_rounds.csv")
