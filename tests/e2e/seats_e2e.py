@@ -5,7 +5,7 @@ participants play through the lab server's web page in headless Chromium.
 game: two subjects and the moderator, each in a Chromium, play a 3-round
 game with a break against the real wexbot; one subject reloads its page
 mid-round and finishes; a restart of the server is seen and recovered from
-without a reload; a wrong link shows the plain message; a message
+without a reload by the moderator's page; a wrong link shows the plain message; a message
 to the other subject is refused by the server's policy (websocket sessions
 are held to it too); every request of every page goes to 127.0.0.1.
 tls: with WebTls on the page and its websocket use HTTPS and wss, the
@@ -130,16 +130,21 @@ class Player:
         theirs = [text for kind, text in self.seat.messages("pair01") if kind == "theirs"]
         for text in theirs[self.handled:]:
             self.handled += 1
-            if self.robots.BREAK in text:
+            if search(self.robots.BREAK, text):
                 self.seat.say("pair01", "done")
-            if self.robots.ASKS_EXPECTATION.search(text):
+            if search(self.robots.ASKS_EXPECTATION, text):
                 self.seat.say("pair01", str(self.value))
                 self.answers += 1
-            elif self.robots.ASKS_INVESTMENT.search(text):
+            elif search(self.robots.ASKS_INVESTMENT, text):
                 self.seat.say("pair01", str(self.value + 5))
                 self.answers += 1
-            if self.robots.CLOSED in text:
+            if search(self.robots.CLOSED, text):
                 self.closed = True
+
+
+def search(patterns, text):
+    """Whether any of the bot's text patterns (one a language) is in text."""
+    return any(pattern.search(text) for pattern in patterns)
 
 
 def outside(urls):
@@ -211,7 +216,7 @@ def case_game(world):
 
     def payouts():
         lines = [text for kind, text in moderator.messages("pair01") if kind == "theirs"]
-        return [line for line in lines if lib.robots.PAYOUT.match(line)]
+        return [line for line in lines if any(p.match(line) for p in lib.robots.PAYOUT)]
     moderator.wait(lambda: len(payouts()) == 2, 60, "both payouts in the moderator's chat")
     statuses = [text for kind, text in moderator.messages("pair01") if text.startswith("Status")]
     check(statuses, "the moderator's ? was not answered")
@@ -219,24 +224,27 @@ def case_game(world):
     # for ben's answer may add the one question asked again ("Current
     # round: 1"), never more.
     begun = [int(n) for kind, text in ben.messages("pair01") if kind == "theirs"
-             for n in lib.robots.ROUND.findall(text)]
+             for pattern in lib.robots.ROUND for n in pattern.findall(text)]
     collapsed = [n for i, n in enumerate(begun) if i == 0 or n != begun[i - 1]]
     check(collapsed == [1, 2, 3] and len(begun) <= 4,
           f"ben's chat shows the rounds begin as {begun}")
 
-    # The server restarts: the page says it is down, comes back by itself
-    # and still shows the whole conversation.
+    # The server restarts: the moderator's page says it is down, comes back
+    # by itself and still shows the whole conversation. (A subject's page
+    # whose game has ended stays on its end screen and does not sign in
+    # again.)
     def conversation():  # the page's own notes are not part of it
-        return [m for m in ann.messages("pair01") if m[0] != "note"]
+        return [m for m in moderator.messages("pair01") if m[0] != "note"]
     shown = conversation()
     lib.server.stop_folder(world.root)
-    ann.wait(lambda: ann.state()["status"] == "down", 30, "the page to see the server gone")
+    moderator.wait(lambda: moderator.state()["status"] == "down", 30,
+                   "the page to see the server gone")
     lib.server.for_lab(lib.record.load(world.root), world.root).start()
-    ann.wait_ready(60)
+    moderator.wait_ready(60)
     try:
-        ann.wait(lambda: conversation() == shown, 30, "the conversation after reconnecting")
+        moderator.wait(lambda: conversation() == shown, 30, "the conversation after reconnecting")
     except lib.browser.BrowserError:
-        raise Failure(f"after reconnecting ann's chat shows {conversation()[-4:]} "
+        raise Failure(f"after reconnecting the moderator's chat shows {conversation()[-4:]} "
                       f"of {len(conversation())}, not {shown[-4:]} of {len(shown)}")
     for name, seat in (("ann", ann), ("ben", ben), ("moderator", moderator)):
         urls = seat.requests()
