@@ -242,8 +242,10 @@ def two_decimals(text):
     return f"{float(text):.2f}"
 
 
-def result_lines(row, bonus):
-    earnings = float(row["earnings"]) + (float(row["bonus"] or 0) if bonus else 0)
+def result_lines(row):
+    """The panel's lines of a closed round from its row of the data: the
+    panel's earnings include the round's bonus."""
+    earnings = float(row["earnings"]) + float(row["bonus"] or 0)
     return [f"Result of round {row['round']}", f"You invested: {row['investment']}",
             f"Your partner invested: {row['partner_investment']}",
             f"Your earnings: {earnings:.2f}",
@@ -251,6 +253,8 @@ def result_lines(row, bonus):
 
 
 def case_game(session):
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     links = session.start(SESSION.format(port=free_port(), web=free_port(), rounds=3,
                                          interval=2, timeout=25))
     ann, ben = open_both(session, links)
@@ -261,13 +265,11 @@ def case_game(session):
     ann.shoot("instructions", "the instructions", narrow=True)
     press_start([ann, ben])
 
-    from selenium.webdriver.common.by import By
     # Round 1: 61 is hinted, sent all the same and refused by the bot.
     ann.type("61")
     state = ann.until("the hint", lambda s: s["hint"])
     check(state["hint"] == "Please enter a whole number from 0 to 60.", f"hint {state}")
     heard = len(ann.theirs())
-    from selenium.webdriver.common.keys import Keys
     ann.driver.find_element(By.ID, "entry").send_keys(Keys.ENTER)  # the 61 typed
     ann.until("the refusal", lambda s: any(r in t for t in ann.theirs()[heard:] for r in REFUSED))
     check(ann.game().get("owed") == "expectation", f"61 was taken: {ann.game()}")
@@ -326,7 +328,7 @@ def case_game(session):
     for (name, last), tail in sorted(panels.items()):
         row = [r for r in rounds if r["name"] == name and r["round"] == last]
         check(len(row) == 1, f"session_rounds.csv has {row} for {name} in round {last}")
-        for line in result_lines(row[0], bonus=True):
+        for line in result_lines(row[0]):
             check(line in tail, f"{name}'s panel after round {last} lacks {line!r}: {tail!r}")
     check(len(panels) == 4, f"panels seen after rounds 1 and 2: {sorted(panels)}")
     payouts = {row["name"]: row for row in session.table("session_payouts.csv")}
