@@ -2,16 +2,18 @@
 // payout in money, and whether the subject may simply leave.
 
 import { t } from "./i18n.js";
+import { decimal } from "./lang.js";
 
-// The payout as money; the catalogue gives the currency's form.
+// The payout as money with the language's decimal separator; the
+// catalogue gives the currency's form.
 export function money(amount) {
-  return t("${amount}", { amount });
+  return t("${amount}", { amount: decimal(amount) });
 }
 
 function resultLines(game) {
   const lines = [];
   if (game.finalCredits !== undefined) {
-    lines.push(t("Your final credits: {credits}", { credits: game.finalCredits }));
+    lines.push(t("Your final credits: {credits}", { credits: decimal(game.finalCredits) }));
   }
   if (game.payout !== undefined) lines.push(t("Your payout: {amount}", { amount: money(game.payout) }));
   return lines;

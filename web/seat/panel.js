@@ -3,6 +3,7 @@
 // and the next bonus, all read from the newest game state (game.js).
 
 import { t } from "./i18n.js";
+import { decimal } from "./lang.js";
 
 // What the game asks of the subject now, in words.
 export function askedText(game) {
@@ -46,9 +47,9 @@ export function lastRoundTexts(game) {
     lines.push(t("Your partner invested: {value}", { value: game.lastPartner }));
   }
   if (game.lastEarnings !== undefined) {
-    lines.push(t("Your earnings: {value}", { value: game.lastEarnings }));
+    lines.push(t("Your earnings: {value}", { value: decimal(game.lastEarnings) }));
   }
-  if (game.lastBonus !== undefined) lines.push(t("Your bonus: {value}", { value: game.lastBonus }));
+  if (game.lastBonus !== undefined) lines.push(t("Your bonus: {value}", { value: decimal(game.lastBonus) }));
   return { heading: t("Result of round {round}", { round: game.lastRound }), lines };
 }
 
@@ -63,7 +64,7 @@ export function panelTexts(game) {
     asked: askedText(game),
     last: lastRoundTexts(game),
     credits: game.credits !== undefined
-      ? t("Your credits so far: {credits}", { credits: game.credits })
+      ? t("Your credits so far: {credits}", { credits: decimal(game.credits) })
       : null,
     bonus: bonusText(game.bonusIn),
   };

@@ -40,6 +40,13 @@ describe("the end screen", () => {
     setCatalogue({});
   });
 
+  it("writes the final credits and payout with the language's decimal separator", () => {
+    setCatalogue({ ".": ",", "${amount}": "{amount} $" });
+    assert.deepEqual(endTexts({ phase: "over", finalCredits: "201.67", payout: "10.00" }).lines
+      .slice(0, 2), ["Your final credits: 201,67", "Your payout: 10,00 $"]);
+    setCatalogue({});
+  });
+
   it("only the over phase ends the game", () => {
     assert.deepEqual([isOver({ phase: "over" }), isOver({ phase: "break" }), isOver(null)],
       [true, false, false]);

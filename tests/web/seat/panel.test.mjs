@@ -73,4 +73,14 @@ describe("the panel", () => {
     assert.equal(texts.bonus, "Nächster Bonus in 2 Runden.");
     setCatalogue({});
   });
+
+  it("writes credits, earnings and bonus with the language's decimal separator", () => {
+    setCatalogue({ ".": "," });
+    const texts = panelTexts({ round: "3", rounds: "10", lastRound: "2", lastOwn: "20",
+      lastPartner: "35", lastEarnings: "189.55", lastBonus: "100.00", credits: "291.21" });
+    assert.deepEqual(texts.last.lines, ["You invested: 20", "Your partner invested: 35",
+      "Your earnings: 189,55", "Your bonus: 100,00"]);
+    assert.equal(texts.credits, "Your credits so far: 291,21");
+    setCatalogue({});
+  });
 });
