@@ -24,7 +24,7 @@ xgettext --language=JavaScript --keyword= --keyword=t --keyword=N_ \
 # The cards that open the page (wexlab's Python) share its catalogue.
 xgettext --language=Python --keyword= --keyword=t --keyword=N_ --join-existing \
   --from-code=UTF-8 --sort-by-file --add-location=file --no-wrap --add-comments=TRANSLATORS \
-  --package-name=wex-seat --msgid-bugs-address="the wex maintainers" -o "$pot" lab/web/cards.py
+  --package-name=wex-seat --msgid-bugs-address="the wex maintainers" -o "$pot" lab/web/cards.py lab/model/seat_texts.py
 # Texts with {name} placeholders are python-brace-format, so that msgfmt
 # --check finds a translation that drops or misspells one.
 python3 - "$pot" <<'PY'

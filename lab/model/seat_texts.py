@@ -90,10 +90,17 @@ def money(text):
         return text
 
 
-def pair_fields(session, treatment, point="."):
+def counted(texts, count, one, many):
+    """The phrase for a count: one's text for 1, else many's with {count}."""
+    translation = Translation(texts=texts)
+    return translation.t(one) if count == "1" else translation.t(many, count=count)
+
+
+def pair_fields(session, treatment, point=".", texts=None):
     """The values an instructions text may name as {name}, from the
     pair's game keys (the session's, the treatment's over them, the bot's
-    defaults for the rest), numbers with the decimal separator point."""
+    defaults for the rest), numbers with the decimal separator point, and
+    the phrases that count rounds in the catalogue texts' language."""
     values = {key.name: key.default for key in session.keys.keys if key.default is not None}
     values.update(session.game_values(treatment))
     credit = values.get("CreditValue", "")
@@ -110,7 +117,12 @@ def pair_fields(session, treatment, point="."):
               "min_payout": money(values.get("MinPayout", "")),
               "max_payout": money(values.get("MaxPayout", "")),
               "example_pay": example}
-    return {name: value.replace(".", point) for name, value in fields.items()}
+    fields = {name: value.replace(".", point) for name, value in fields.items()}
+    texts = texts or {}
+    fields["rounds_phrase"] = counted(texts, fields["rounds"], N_("1 round"), N_("{count} rounds"))
+    fields["every_phrase"] = counted(texts, fields["interval"], N_("Every round"),
+                                     N_("Every {count} rounds"))
+    return fields
 
 
 def fill(template, fields):
@@ -129,6 +141,6 @@ def seat_texts(session, lab, folder=None):
     texts = catalogue.read_catalogue(folder, code)
     template = instructions_template(session, folder, code)
     point = texts.get(DECIMAL_POINT, DECIMAL_POINT)
-    instructions = {pair.bot: fill(template, pair_fields(session, pair.treatment, point))
+    instructions = {pair.bot: fill(template, pair_fields(session, pair.treatment, point, texts))
                     for pair in lab.pairs}
     return SeatTexts(code, texts, instructions)

@@ -206,6 +206,17 @@ class SeatTextsTest(unittest.TestCase):
         low = self.session(GOOD + "CreditValue 0.001\n")
         self.assertEqual(seat_texts.pair_fields(low, None)["example_pay"], "10.00")
 
+    def test_a_count_of_one_reads_as_one(self):
+        one = GOOD.replace("NRounds 10", "NRounds 1").replace("ConversationInterval 5",
+                                                                "ConversationInterval 1")
+        for language, rounds, every in (("en", "**1 round**", "Every round there"),
+                                        ("de", "**1 Runde**", "Jede Runde gibt")):
+            with self.subTest(language=language):
+                session = self.session(one + f"Language {language}\n")
+                text = seat_texts.seat_texts(session, plan.new_lab(session, "/bin/true"))
+                self.assertIn(rounds, text.instructions["pair01"])
+                self.assertIn(every, text.instructions["pair01"])
+
     def test_german_texts_and_instructions(self):
         session = self.session(GOOD + "Language de\n")
         texts = seat_texts.seat_texts(session, plan.new_lab(session, "/bin/true"))
