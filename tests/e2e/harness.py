@@ -529,6 +529,23 @@ def axe_violations(driver, tags=("wcag2a", "wcag2aa", "wcag21a", "wcag21aa", "wc
     return found
 
 
+# The game keys of the one-pair lab sessions (ann and ben, seed 4) that the
+# page tests start; a case overrides or adds keys.
+LAB_GAME = {"ModeratorName": "moderator", "LogFile": "transcript", "NRounds": "10",
+            "ConversationInterval": "5", "MarketBase": "1", "MarketNoiseScale": "0.4",
+            "MarketNoise": "0.25,0.75", "MaxChatTime": "300", "MaxChatIdle": "60"}
+
+
+def one_pair_session(**keys):
+    """A wexlab session file's text for ann and ben on free ports of
+    127.0.0.1: LAB_GAME with keys over it."""
+    values = dict(LAB_GAME, **{key: str(value) for key, value in keys.items()})
+    lines = [f"Service xmpp:lab.wex@127.0.0.1:{free_port()};trust=any"]
+    lines += [f"{key} {value}" for key, value in values.items()]
+    lines += ["Subjects ann ben", "Seed 4", f"Web {free_port()}"]
+    return "\n".join(lines) + "\n"
+
+
 def run_in_folder(prefix, run, keep=False, settings=False):
     """Runs run(root) in a new temporary folder, wexbot's settings store
     inside it when settings is set; returns the exit status of a case: 0,

@@ -27,26 +27,12 @@ import threading
 import time
 from xml.etree import ElementTree
 
-from harness import (Failure, axe_violations, check, free_port, load_wexlab,  # noqa: E402
-                     run_in_folder)
+from harness import (Failure, axe_violations, check, load_wexlab,  # noqa: E402
+                     one_pair_session, run_in_folder)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 GAME = "urn:wex:game:1"
-SESSION = """Service xmpp:lab.wex@127.0.0.1:{port};trust=any
-ModeratorName moderator
-LogFile transcript
-NRounds 10
-ConversationInterval 5
-MarketBase 1
-MarketNoiseScale 0.4
-MarketNoise 0.25,0.75
-MaxChatTime 300
-MaxChatIdle 60
-Subjects ann ben
-Seed 4
-Web {web}
-"""
 ASK_EXPECTATION = ("Current round: {round}\n"
                    "When you are ready, please tell me how much you think your partner will invest:")
 # What the page shows of the panel, the entry and the status line.
@@ -286,7 +272,7 @@ def run(args, root):
     shots = args.shots or root
     os.makedirs(shots, exist_ok=True)
     path = os.path.join(root, "session.conf")
-    text = SESSION.format(port=free_port(), web=free_port())
+    text = one_pair_session()
     lab = plan.new_lab(session_file.parse_session(text, path, bot_check.key_table(args.bot)),
                        None)
     lab_server = server.for_lab(lab, root)

@@ -34,31 +34,23 @@ import sys
 import tempfile
 import time
 
-from harness import Failure, axe_violations, check, free_port, load_wexlab  # noqa: E402
+from harness import (Failure, axe_violations, check, load_wexlab,  # noqa: E402
+                     one_pair_session)
 from panel_e2e import PAGE_STATE, wait_for  # noqa: E402
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-SESSION = """Service xmpp:lab.wex@127.0.0.1:{port};trust=any
-ModeratorName moderator
-LogFile transcript
-NRounds {rounds}
-ConversationInterval {interval}
-MarketBase 1
-MarketNoiseScale 0.4
-MarketNoise 0.25,0.75
-MaxChatTime 60
-MaxChatIdle 60
-AnswerTimeout {timeout}
-TimeoutAnswer 30
-TimeoutExtend 30
-CreditValue 0.01
-MaxPayout 30
-Subjects ann ben
-Seed 4
-Web {web}
-"""
+
+
+def game_session(rounds, interval, timeout):
+    """A one-pair session of a few rounds with short breaks and answer
+    timeouts a subject may extend."""
+    return one_pair_session(NRounds=rounds, ConversationInterval=interval, MaxChatTime=60,
+                            AnswerTimeout=timeout, TimeoutAnswer=30, TimeoutExtend=30,
+                            CreditValue="0.01", MaxPayout=30)
+
+
 # The game's state as the page has it: the newest <game/> it took.
 GAME_STATE = "return window.seat.game ? window.seat.game.latest.game : null;"
 
@@ -255,8 +247,7 @@ def result_lines(row):
 def case_game(session):
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
-    links = session.start(SESSION.format(port=free_port(), web=free_port(), rounds=3,
-                                         interval=2, timeout=25))
+    links = session.start(game_session(3, 2, 25))
     ann, ben = open_both(session, links)
     text = ann.driver.execute_script("return document.getElementById('instructions-text')"
                                      ".textContent")
@@ -340,8 +331,7 @@ def case_game(session):
 
 
 def case_stopped(session):
-    links = session.start(SESSION.format(port=free_port(), web=free_port(), rounds=3,
-                                         interval=2, timeout=0))
+    links = session.start(game_session(3, 2, 0))
     pages = open_both(session, links)
     press_start(pages)
     session.stop()
@@ -374,8 +364,7 @@ def catalogue(path):
 def case_german(session):
     bot = catalogue(os.path.join(ROOT, "po", "wexbot", "de.po"))
     page_de = catalogue(os.path.join(ROOT, "po", "seat", "de.po"))
-    links = session.start(SESSION.format(port=free_port(), web=free_port(), rounds=2,
-                                         interval=2, timeout=0) + "Language de\n")
+    links = session.start(game_session(2, 2, 0) + "Language de\n")
     ann, ben = open_both(session, links)
     check(ann.driver.execute_script("return document.documentElement.lang") == "de",
           "<html lang> is not de")
@@ -409,8 +398,7 @@ def case_german(session):
 
 
 def case_ready(session):
-    links = session.start(SESSION.format(port=free_port(), web=free_port(), rounds=3,
-                                         interval=2, timeout=0))
+    links = session.start(game_session(3, 2, 0))
     ann, ben = open_both(session, links)
     press_start([ann, ben])
     times = []

@@ -45,20 +45,6 @@ import urllib.parse
 SKIP = 77
 BAD_LINK = "This link does not work. Please ask the experimenter for a new card."
 REFUSAL = "Messages to this account are not allowed in this session."
-SESSION = """Service xmpp:lab.wex@127.0.0.1:{port};trust=any
-ModeratorName moderator
-LogFile transcript
-NRounds 3
-ConversationInterval 2
-MarketBase 1
-MarketNoiseScale 0.4
-MarketNoise 0.25,0.75
-MaxChatTime 300
-MaxChatIdle 60
-Subjects ann ben
-Seed 4
-Web {web}
-"""
 
 
 class Failure(Exception):
@@ -155,15 +141,14 @@ def outside(urls):
     return bad
 
 
-def free_port():
-    import socket
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+def session(**keys):
+    """The page tests' one-pair session: three rounds, a break after two."""
+    from harness import one_pair_session  # beside this file
+    return one_pair_session(NRounds=3, ConversationInterval=2, **keys)
 
 
 def case_game(world):
-    rows = world.start(SESSION.format(port=free_port(), web=free_port()))
+    rows = world.start(session())
     lib = world.lib
     ann, ben, moderator = world.seat(), world.seat(), world.seat()
 
@@ -256,7 +241,7 @@ def case_game(world):
 def case_tls(world):
     """WebTls on: the page over HTTPS and its websocket over wss on the same
     origin, with the machine's certificate, the same in a second session."""
-    text = SESSION.format(port=free_port(), web=free_port()) + "WebTls on\n"
+    text = session() + "WebTls on\n"
     rows = world.start(text)
     check(rows["ann"]["link"].startswith("https://127.0.0.1:"), f"link {rows['ann']['link']}")
     lib = world.lib
@@ -368,7 +353,7 @@ def reload_over_flood(seat, chat):
 
 
 def case_flood(world, server="", size=FLOOD_SIZE):
-    rows = world.start(SESSION.format(port=free_port(), web=free_port()) + server)
+    rows = world.start(session() + server)
     ann, moderator = world.seat(), world.seat()
     ann.open(rows["ann"]["link"])
     moderator.open(rows["moderator"]["link"])
@@ -403,7 +388,7 @@ def case_flood_ejabberd(world):
 
 
 def case_contact(world):
-    rows = world.start(SESSION.format(port=free_port(), web=free_port()))
+    rows = world.start(session())
     ann = world.seat()
     link = rows["ann"]["link"]
     check("c=pair01" in link, f"ann's link {link}")
@@ -430,7 +415,7 @@ def case_two_tabs(world):
     takes the seat and works; the older one says so and stays signed out
     (past the page's longest wait between attempts); the moderator and
     the desk's state are told once, naming the subject."""
-    rows = world.start(SESSION.format(port=free_port(), web=free_port()))
+    rows = world.start(session())
     link = rows["ann"]["link"]
     ann = world.seat()
     driver = ann.driver
@@ -493,7 +478,6 @@ def case_rehearse(world):
     check("in Chromium" in out, f"rehearse did not say it used the browser:\n{out}")
 
 
-INSTRUCTED = SESSION.replace("Seed 4\n", "Seed 4\nCreditValue 0.01\nMaxPayout 30\n")
 FIRST_QUESTION = {"en": "How much do you think your partner will invest?"}
 # What the page says in each language: the Start button, the reopening
 # button and a phrase of the default instructions with the pair's values.
@@ -546,7 +530,7 @@ def no_axe_violations(seat, where):
 
 def instructions_then_start(world, lang):
     extra = "" if lang == "en" else f"Language {lang}\n"
-    rows = world.start((INSTRUCTED + extra).format(port=free_port(), web=free_port()))
+    rows = world.start(session(CreditValue="0.01", MaxPayout=30) + extra)
     ann, ben = world.seat(), world.seat()
     start, reopen, phrases = PAGE_TEXTS[lang]
     for seat, name in ((ann, "ann"), (ben, "ben")):
