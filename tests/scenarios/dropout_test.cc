@@ -72,6 +72,7 @@ std::vector<std::string> Entries(const std::string& journal, const std::string& 
 // 2 ended by her "done" alone. Bob comes back at 120 and is told once.
 TEST(DropoutTest, StandInPlaysForTheDropoutWhoseBackIsToldOnce) {
     Played r = Play(std::string(kHead) + kRoundOneThenBobLeaves +
+                        "at 45 im mod ?\n"
                         "at 50 im alice 10\nat 51 im alice 20\nat 60 im alice done\n"
                         "at 70 im alice 10\nat 71 im alice 20\nat 80 im alice 10\n"
                         "at 81 im alice 20\n"
@@ -121,6 +122,8 @@ TEST(DropoutTest, StandInPlaysForTheDropoutWhoseBackIsToldOnce) {
     EXPECT_EQ(CountLines(r.bot.wire,
                          "bob was replaced by a stand-in in round 2 and is paid as at that time."),
               1);
+    // The moderator's ? says so.
+    EXPECT_EQ(CountLines(r.bot.wire, "\\nbob: dropped out, a stand-in plays; offline; "), 1);
     // Alice hears of it once; her game goes on.
     EXPECT_EQ(CountLines(r.bot.wire, "Your partner left; the game goes on with a stand-in"), 1);
     EXPECT_EQ(CountLines(r.bot.wire, "The investment market has closed for the day"), 1);
