@@ -264,6 +264,49 @@ TEST(DropoutTest, StandInValues) {
     EXPECT_NE(first.rounds.find("\r\n1,2,bob,30,30,20,"), std::string::npos) << first.rounds;
 }
 
+// In a break the dropout counts as done: alice said done before bob went,
+// so his dropout ends the break and the stand-in answers round 3. When
+// alice goes too, the stand-ins play the game to its end, each paid as at
+// its dropout.
+TEST(DropoutTest, DoneInABreakAndBothGone) {
+    Played r = Play(std::string(kHead) +
+                        "at 1 im alice hi\nat 2 im bob hi\n"
+                        "at 5 im alice 10\nat 6 im alice 20\nat 7 im bob 30\nat 8 im bob 40\n"
+                        "at 11 im alice 10\nat 12 im alice 20\nat 13 im bob 30\n"
+                        "at 14 im bob 40\nat 20 im alice done\nat 21 presence bob off\n"
+                        "at 60 presence alice off\nat 200 end\n",
+                    Keys({{"DropoutAfter", "20"}}));
+    ASSERT_EQ(r.bot.exitStatus, 0) << r.bot.err;
+    std::vector<std::string> dropouts = Entries(r.journal, "dropout");
+    ASSERT_EQ(dropouts.size(), 2u) << r.journal;
+    // Bob after round 2's bonus (alice's), alice in round 3.
+    EXPECT_NE(dropouts[0].find("\"subject\":2,\"round\":3,\"mode\":\"robot\",\"credits\":280,"
+                               "\"payout\":3.5}"),
+              std::string::npos)
+        << dropouts[0];
+    EXPECT_NE(dropouts[1].find("\"subject\":1,\"round\":3,\"mode\":\"robot\",\"credits\":420,"
+                               "\"payout\":5.25}"),
+              std::string::npos)
+        << dropouts[1];
+    std::vector<std::string> breakEnds = Entries(r.journal, "break_end");
+    ASSERT_EQ(breakEnds.size(), 1u);
+    EXPECT_NE(breakEnds[0].find("\"how\":\"done\""), std::string::npos);
+    EXPECT_LT(r.journal.find("\"kind\":\"dropout\""), r.journal.find("\"kind\":\"break_end\""));
+    // Every round closed and the report made.
+    EXPECT_EQ(Entries(r.journal, "close").size(), 4u);
+    ASSERT_EQ(Entries(r.journal, "report").size(), 1u);
+    EXPECT_NE(r.payouts.find("\r\n1,alice,420,5.25,4\r\n"), std::string::npos) << r.payouts;
+    EXPECT_NE(r.payouts.find("\r\n2,bob,280,3.50,4\r\n"), std::string::npos) << r.payouts;
+    EXPECT_EQ(CountLines(r.journal,
+                         "\"subject\":1,\"what\":\"investment\",\"value\":20,"
+                         "\"round\":4,\"source\":\"robot\"}"),
+              1)
+        << r.journal;
+    // Nobody is there: nothing is sent to either after the second dropout
+    // but the moderator's report.
+    EXPECT_EQ(CountLines(r.bot.wire, "The investment market has closed"), 0);
+}
+
 // The keys are checked as the table says.
 TEST(DropoutTest, KeysAreRefusedOutsideTheirValues) {
     for (const auto& [key, value, reason] :
