@@ -208,20 +208,24 @@ TEST(DropoutTest, ShorterAbsenceOrDropoutAfterZeroChangesNothing) {
     EXPECT_EQ(CountLines(zero.journal, "\"kind\":\"answer\""), 4);
 }
 
-// The bot crashes in the break after round 2, bob replaced; resumed, it
-// ends the break and the stand-in answers round 3 at once; alice plays on
-// and bob's payout is still the one at the dropout.
+// The bot crashes in the break after round 2, bob replaced and told so;
+// resumed, it ends the break and the stand-in answers round 3 at once;
+// alice plays on, bob is not told again, and his payout is still the one
+// at the dropout.
 TEST(DropoutTest, ResumedBotGoesOnWithTheStandIn) {
     std::map<std::string, std::string> keys = Keys({{"DropoutAfter", "30"}});
     std::string folder = MakeTestFolder();
     Played first = Play(std::string(kHead) + kRoundOneThenBobLeaves +
-                            "at 50 im alice 10\nat 51 im alice 20\nat 60 crash\n",
+                            "at 50 im alice 10\nat 51 im alice 20\nat 55 presence bob on\n"
+                            "at 60 crash\n",
                         keys, folder);
     EXPECT_EQ(Entries(first.journal, "dropout").size(), 1u) << first.journal;
+    EXPECT_EQ(Entries(first.journal, "returned").size(), 1u) << first.journal;
     keys.emplace("Resume", kJournal);
     Played second = Play(
         "start 2008-11-05T14:32:00\nwirelog wire.jsonl\nrecord game\n"
-        "at 10 im alice 10\nat 11 im alice 20\nat 20 im alice 10\nat 21 im alice 20\n"
+        "at 1 presence bob on\nat 10 im alice 10\nat 11 im alice 20\nat 20 im alice 10\nat 21 im "
+        "alice 20\n"
         "at 60 end\n",
         keys, folder);
     std::filesystem::remove_all(folder);
@@ -236,7 +240,8 @@ TEST(DropoutTest, ResumedBotGoesOnWithTheStandIn) {
                          "\"round\":3,\"source\":\"robot\"}"),
               1);
     EXPECT_EQ(Entries(second.journal, "dropout").size(), 1u);
-    // Nothing is sent to bob; alice is told the round and plays to the end.
+    // Nothing is sent to bob, who was told before the crash that a stand-in
+    // plays for him; alice is told the round and plays to the end.
     for (const std::string& line : SendLinesTo(second.bot, "bob")) ADD_FAILURE() << line;
     EXPECT_NE(second.payouts.find("\r\n2,bob,140,1.75,4\r\n"), std::string::npos) << second.payouts;
     EXPECT_NE(second.journal.find("\"payout_2\":1.75}"), std::string::npos);
