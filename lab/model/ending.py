@@ -4,16 +4,15 @@
 game first; `paid_now`: the moderator stopped it and the final report was
 made at once (`p`); `stopped`: the game was stopped (`e`, or the session
 stopped) and no report was made, so nobody was paid; `running`: the game
-has not ended. Online sessions add `dropout` and `waited_out`.
+has not ended.
 
-Each subject's own outcome (`subject_endings`) is the pair's, except after
-a dropout: with a stand-in (`"mode":"robot"`) the subject who dropped out
-was `replaced` and the partner's game ends as the pair's does; when the
-pair was paid at once (`"mode":"pay"`) the subject who dropped out has
-`dropout` and the partner `paid_now`."""
+Online sessions end each subject on its own (subject_endings): a subject
+offline too long is a dropout; with a stand-in playing on for it, it is
+`replaced` and keeps the payout it had then; when the pair is paid at once
+instead, it is `dropout` and its partner `paid_now`."""
 
 ENDINGS = ("completed", "paid_now", "stopped", "running")
-SUBJECT_ENDINGS = ENDINGS + ("replaced", "dropout")
+SUBJECT_ENDINGS = ENDINGS + ("dropout", "replaced")
 
 
 def how_ended(entries, session_stopped=False):
@@ -34,16 +33,29 @@ def how_ended(entries, session_stopped=False):
 
 
 def subject_endings(entries, session_stopped=False):
-    """Each subject's outcome, {1: ..., 2: ...}, from a journal's entries."""
-    pair = how_ended(entries, session_stopped)
-    outcomes = {1: pair, 2: pair}
+    """{1: ending, 2: ending} of a journal's entries. A subject replaced by
+    the stand-in stays `replaced` whatever the game did after; a dropout
+    paid at once makes its subject `dropout` and the other `paid_now`, and
+    ends the game (nothing after it counts); everyone else ends as the game
+    did. A resumed bot that journals a subject's dropout again changes
+    nothing."""
+    game = how_ended(entries, session_stopped)
+    endings = {1: game, 2: game}
     for entry in entries:
-        if entry.get("kind") != "dropout" or entry.get("subject") not in (1, 2):
+        subject = entry.get("subject")
+        if entry.get("kind") != "dropout" or subject not in (1, 2) or \
+                endings[subject] == "replaced":
             continue
-        subject = entry["subject"]
         if entry.get("mode") == "pay":
-            outcomes[subject] = "dropout"
-            outcomes[3 - subject] = "paid_now"
+            endings[subject] = "dropout"
+            if endings[3 - subject] != "replaced":
+                endings[3 - subject] = "paid_now"
             break
-        outcomes[subject] = "replaced"
-    return outcomes
+        endings[subject] = "replaced"
+    return endings
+
+
+def dropout_entry(entries, subject):
+    """The subject's first `dropout` entry, or None."""
+    return next((e for e in entries
+                 if e.get("kind") == "dropout" and e.get("subject") == subject), None)

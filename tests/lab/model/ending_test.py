@@ -32,37 +32,43 @@ class HowEndedTest(unittest.TestCase):
         self.assertEqual(how_ended(entries("start", "resume", "report", "stop")), "completed")
 
 
-def dropout(subject, mode):
-    return {"kind": "dropout", "t": 50, "subject": subject, "round": 2, "mode": mode,
-            "credits": 160.0, "payout": 10.0}
+def dropout(subject, mode, payout=1.5):
+    return {"kind": "dropout", "subject": subject, "round": 3, "mode": mode,
+            "credits": 150, "payout": payout}
 
 
 class SubjectEndingsTest(unittest.TestCase):
-    def test_without_a_dropout_both_have_the_pairs_ending(self):
-        self.assertEqual(subject_endings(entries("start", "close", "report")),
-                         {1: "completed", 2: "completed"})
-        self.assertEqual(subject_endings(entries("start", "close"), session_stopped=True),
-                         {1: "stopped", 2: "stopped"})
+    def test_without_a_dropout_both_end_as_the_game(self):
+        for kinds, ending in ((("start", "report"), "completed"),
+                              (("start", "stop", "report"), "paid_now"),
+                              (("start", "stop"), "stopped"), (("start",), "running")):
+            self.assertEqual(subject_endings(entries(*kinds)), {1: ending, 2: ending})
 
-    def test_a_replaced_subject_and_a_partner_who_played_on(self):
-        played = entries("start", "close") + [dropout(2, "robot")] + entries("close", "report")
-        self.assertEqual(subject_endings(played), {1: "completed", 2: "replaced"})
-        # The partner's game can still end otherwise, the dropout's cannot.
-        paid = entries("start") + [dropout(1, "robot")] + entries("stop", "report")
-        self.assertEqual(subject_endings(paid), {1: "replaced", 2: "paid_now"})
-        running = entries("start") + [dropout(1, "robot")]
-        self.assertEqual(subject_endings(running), {1: "replaced", 2: "running"})
-        both = entries("start") + [dropout(1, "robot"), dropout(2, "robot")] + entries("report")
+    def test_a_replaced_subject_stays_replaced_and_the_partner_plays_on(self):
+        journal = entries("start", "close") + [dropout(2, "robot")] + entries("close")
+        self.assertEqual(subject_endings(journal), {1: "running", 2: "replaced"})
+        self.assertEqual(subject_endings(journal + entries("report")),
+                         {1: "completed", 2: "replaced"})
+        self.assertEqual(subject_endings(journal + entries("stop", "report")),
+                         {1: "paid_now", 2: "replaced"})
+        # Both replaced: nobody is left to end as the game did.
+        both = journal + [dropout(1, "robot")] + entries("report")
         self.assertEqual(subject_endings(both), {1: "replaced", 2: "replaced"})
 
-    def test_a_dropout_that_pays_the_pair(self):
-        paid = entries("start", "close") + [dropout(1, "pay")] + entries("stop", "report")
-        self.assertEqual(subject_endings(paid), {1: "dropout", 2: "paid_now"})
-        self.assertEqual(how_ended(paid), "paid_now")
-        # A second dropout's entry cannot follow the pay; were it there, the
-        # first decides.
-        self.assertEqual(subject_endings(paid + [dropout(2, "pay")]),
-                         {1: "dropout", 2: "paid_now"})
+    def test_a_dropout_paid_at_once_pays_the_partner_now(self):
+        journal = entries("start", "close") + [dropout(1, "pay")] + entries("report")
+        self.assertEqual(subject_endings(journal), {1: "dropout", 2: "paid_now"})
+        # Only the first paid dropout counts: the game ended with it.
+        late = journal[:3] + [dropout(2, "pay")] + entries("report")
+        self.assertEqual(subject_endings(late), {1: "dropout", 2: "paid_now"})
+
+    def test_a_dropout_journaled_again_on_resume_changes_nothing(self):
+        journal = [dropout(1, "robot"), {"kind": "resume"}, dropout(1, "robot")] + \
+            entries("report")
+        self.assertEqual(subject_endings(journal), {1: "replaced", 2: "completed"})
+        # A replaced subject's later pay dropout pays the partner, not it.
+        paid = [dropout(1, "robot"), dropout(1, "pay"), dropout(2, "pay")] + entries("report")
+        self.assertEqual(subject_endings(paid), {1: "replaced", 2: "dropout"})
 
 
 if __name__ == "__main__":
