@@ -72,6 +72,9 @@ class Participant:
     def cells(self):
         return [getattr(self, name) for name in COLUMNS]
 
+    def record(self):
+        return dict(zip(COLUMNS, self.cells()))
+
 
 def money(value):
     """A sum as two decimals, or "" when it is not a number. A float is
@@ -184,34 +187,36 @@ def _ended_in_game(found, result, place, terms, session_stopped):
         found.code_shown = terms.completion_code
 
 
-def bonus(found):
-    """The platform bonus of a Participant: the game payout of a paired
-    subject that was paid; 0 otherwise (a room exit's payout is the fee,
-    paid as the base pay)."""
-    if found.outcome in PAID_ENDS and found.payout:
-        return Decimal(found.payout)
+def bonus(row):
+    """The platform bonus of a participant's row (a dict of COLUMNS): the
+    game payout of a paired subject that was paid; 0 otherwise (a room
+    exit's payout is the fee, paid as the base pay)."""
+    payout = money(row.get("payout"))
+    if row.get("outcome") in PAID_ENDS and payout:
+        return Decimal(payout)
     return Decimal(0)
 
 
 def bonus_lines(rows) -> Tuple[List[str], List[str]]:
-    """(lines, warnings): `label,amount` for every label with a bonus above
-    0 (one line a label, its tickets' bonuses added), in arrival order;
-    subjects owed a bonus whose label is missing or unusable are left out
-    and counted in a warning."""
+    """(lines, warnings) of the participants' rows (dicts of COLUMNS):
+    `label,amount` for every label with a bonus above 0 (one line a label,
+    its tickets' bonuses added), in arrival order; subjects owed a bonus
+    whose label is missing or unusable are left out and counted in a
+    warning."""
     amounts: Dict[str, Decimal] = {}
     tickets: Dict[str, int] = {}
     unlabelled = unusable = 0
-    for found in rows:
-        amount = bonus(found)
+    for row in rows:
+        amount, label = bonus(row), row.get("label") or ""
         if amount <= 0:
             continue
-        if not found.label:
+        if not label:
             unlabelled += 1
-        elif not set(found.label) <= SAFE_LABEL:
+        elif not set(label) <= SAFE_LABEL:
             unusable += 1
         else:
-            amounts[found.label] = amounts.get(found.label, Decimal(0)) + amount
-            tickets[found.label] = tickets.get(found.label, 0) + 1
+            amounts[label] = amounts.get(label, Decimal(0)) + amount
+            tickets[label] = tickets.get(label, 0) + 1
     warnings = []
     if unlabelled:
         warnings.append(f"session_bonus.csv leaves out {_subjects(unlabelled)} owed a "

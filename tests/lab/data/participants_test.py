@@ -134,7 +134,7 @@ class MoneyTest(unittest.TestCase):
 class BonusTest(unittest.TestCase):
     def test_the_bonus_is_the_game_payout_and_room_exits_get_none(self):
         rows = ParticipantsTest().rows()
-        lines, warnings = people.bonus_lines(rows)
+        lines, warnings = people.bonus_lines([r.record() for r in rows])
         # Arrival order; t4 has no label, t7 and t8 were paid the fee only.
         self.assertEqual(lines, ["P1,9.00", "P2,7.12", "P3,8.50", "P5,1.20", "P6,2.30"])
         self.assertEqual(warnings, ["session_bonus.csv leaves out 1 subject owed a bonus "
@@ -143,17 +143,19 @@ class BonusTest(unittest.TestCase):
         self.assertAlmostEqual(sum(float(line.split(",")[1]) for line in lines) + 3.26, paid)
 
     def test_a_label_unsafe_for_the_platform_form_is_left_out(self):
-        rows = [people.Participant("S", label, f"t{i}", outcome="completed", payout="1.00")
+        rows = [people.Participant("S", label, f"t{i}", outcome="completed",
+                                   payout="1.00").record()
                 for i, label in enumerate(["a,b", "c d", 'q"', "ok_1-x.y@z"])]
         lines, warnings = people.bonus_lines(rows)
         self.assertEqual(lines, ["ok_1-x.y@z,1.00"])
         self.assertIn("3 subjects", warnings[0])
 
     def test_a_label_with_two_tickets_gets_one_line_with_both_bonuses(self):
-        rows = [people.Participant("S", "A", "t1", outcome="replaced", payout="1.25"),
-                people.Participant("S", "B", "t2", outcome="stopped", payout=""),
-                people.Participant("S", "A", "t3", outcome="paid_now", payout="0.75"),
-                people.Participant("S", "C", "t4", outcome="completed", payout="0.00")]
+        rows = [{"label": "A", "outcome": "replaced", "payout": "1.25"},
+                {"label": "B", "outcome": "stopped", "payout": ""},
+                {"label": "A", "outcome": "paid_now", "payout": "0.75"},
+                {"label": "C", "outcome": "completed", "payout": "0.00"},
+                {"label": "D", "outcome": "waited_out", "payout": "1.50"}]
         lines, warnings = people.bonus_lines(rows)
         self.assertEqual(lines, ["A,2.00"])
         self.assertEqual(len(warnings), 1)

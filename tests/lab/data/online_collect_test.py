@@ -1,0 +1,135 @@
+#!/usr/bin/python3
+"""Collecting an online session's folder: only the formed pool pairs in
+the data, session_participants.csv and session_bonus.csv written and
+described, the subjects left out of the bonus file said; and a lab
+session gets neither file."""
+
+import csv
+import json
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+import zlib
+from types import SimpleNamespace
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import wexlab_loader  # noqa: E402
+
+wexlab_loader.load()
+from wexlab.data import collect  # noqa: E402
+from wexlab.model import record as lab_file  # noqa: E402
+
+SESSION = "20261208-100000-ab12"
+T0 = 1_800_000_000.0
+
+
+def journal_text(entries):
+    lines = []
+    for entry in entries:
+        text = json.dumps(entry, separators=(",", ":"))
+        lines.append(f"{zlib.crc32(text.encode('utf-8')):08x} {text}\n")
+    return "".join(lines)
+
+
+def start(t):
+    return {"kind": "start", "t": t, "NRounds": 2, "CreditValue": 0.01, "MinPayout": 0,
+            "MaxPayout": 30}
+
+
+ROOM = [{"kind": "open", "session": SESSION, "max_pairs": 3},
+        {"kind": "arrive", "ticket": "t1", "label": "5f1a"},
+        {"kind": "arrive", "ticket": "t2", "label": ""},
+        {"kind": "pair", "pair": 1, "tickets": ["t1", "t2"], "treatment": "a"},
+        {"kind": "arrive", "ticket": "t3", "label": "6c2b"},
+        {"kind": "arrive", "ticket": "t4", "label": "7d3c"},
+        {"kind": "pair", "pair": 2, "tickets": ["t4", "t3"], "treatment": "b"},
+        {"kind": "arrive", "ticket": "t5", "label": "8e4d"},
+        {"kind": "exit", "ticket": "t5", "outcome": "waited_out", "fee": "1.00",
+         "code": "NOPE"}]
+
+
+class OnlineCollectTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="wexlab-test-")
+        pool = [{"index": k, "bot": f"pair0{k}", "subject1": f"seat{2 * k - 1}",
+                 "subject2": f"seat{2 * k}", "treatment": "ab"[(k - 1) % 2]}
+                for k in (1, 2, 3)]
+        self.lab = lab_file.from_json({"log_file": "lab", "seed": 3, "rounds": 2,
+                                       "session_id": SESSION, "pairs": pool,
+                                       "treatments": [{"name": "a", "values": {}},
+                                                      {"name": "b", "values": {}}]})
+        self.lab.online = SimpleNamespace(show_up_fee="1.00", completion_code="DONE",
+                                          no_partner_code="NOPE")
+        for pair in ("pair01", "pair02", "pair03"):
+            os.makedirs(os.path.join(self.folder, pair))
+        with open(os.path.join(self.folder, "room.log"), "w", encoding="utf-8") as f:
+            for i, entry in enumerate(ROOM):
+                f.write(json.dumps(dict(entry, time=T0 + 10 * i)) + "\n")
+        self.journal("pair01", [start(T0 + 30), {"kind": "dropout", "subject": 2, "round": 1,
+                                                 "mode": "robot", "credits": 60,
+                                                 "payout": 0.6},
+                                {"kind": "report", "payout_1": 1.5, "payout_2": 0.9}])
+        self.journal("pair02", [start(T0 + 60), {"kind": "report", "payout_1": 2.25,
+                                                 "payout_2": 3}])
+
+    def tearDown(self):
+        shutil.rmtree(self.folder)
+
+    def journal(self, pair, entries):
+        with open(os.path.join(self.folder, pair, "lab_20261208_100000.journal"), "w",
+                  encoding="utf-8") as f:
+            f.write(journal_text(entries))
+
+    def read(self, name):
+        with open(os.path.join(self.folder, name), encoding="utf-8", newline="") as f:
+            return f.read()
+
+    def test_participants_bonus_and_their_descriptions_are_written(self):
+        warnings = []
+        tables = collect.collect(self.folder, self.lab, warnings)
+        rows = list(csv.DictReader(self.read("session_participants.csv").splitlines()))
+        self.assertEqual(rows, tables["participants"])
+        got = [(r["ticket"], r["seat"], r["pair"], r["treatment"], r["outcome"], r["payout"],
+                r["code_shown"]) for r in rows]
+        self.assertEqual(got, [("t1", "seat1", "1", "a", "completed", "1.50", "DONE"),
+                               ("t2", "seat2", "1", "a", "replaced", "0.60", "DONE"),
+                               ("t3", "seat4", "2", "b", "completed", "3.00", "DONE"),
+                               ("t4", "seat3", "2", "b", "completed", "2.25", "DONE"),
+                               ("t5", "", "", "", "waited_out", "1.00", "NOPE")])
+        self.assertEqual({r["session"] for r in rows}, {SESSION})
+        self.assertEqual([r["seconds_waited"] for r in rows],
+                         ["20.00", "10.00", "20.00", "10.00", "10.00"])
+        # No header; the unlabelled replaced subject is said, not written.
+        self.assertEqual(self.read("session_bonus.csv"), "5f1a,1.50\n6c2b,3.00\n7d3c,2.25\n")
+        self.assertEqual(warnings, ["session_bonus.csv leaves out 1 subject owed a bonus "
+                                    "without a label"])
+        package = json.loads(self.read("datapackage.json"))
+        resources = {r["path"]: r for r in package["resources"]}
+        self.assertEqual([f["name"] for f in resources["session_participants.csv"]["schema"]
+                          ["fields"]], list(rows[0]))
+        self.assertEqual(resources["session_bonus.csv"]["dialect"], {"header": False})
+        page = self.read("codebook.md")
+        for name in ("session_participants.csv", "session_bonus.csv", "`code_shown`",
+                     "`amount`"):
+            self.assertIn(name, page)
+
+    def test_only_formed_pairs_are_in_the_games_data(self):
+        tables = collect.collect(self.folder, self.lab)
+        self.assertEqual(sorted({r["pair"] for r in tables["payouts"]}), ["1", "2"])
+        self.assertEqual(len(tables["payouts"]), 4)
+        self.assertEqual(len(collect.played_lab(self.folder, self.lab).pairs), 2)
+        self.assertEqual(len(self.lab.pairs), 3)  # the caller's lab is left whole
+
+    def test_a_lab_session_writes_no_online_files(self):
+        del self.lab.online
+        tables = collect.collect(self.folder, self.lab)
+        self.assertNotIn("participants", tables)
+        self.assertEqual(len({r["pair"] for r in tables["payouts"]}), 3)
+        for name in ("session_participants.csv", "session_bonus.csv"):
+            self.assertFalse(os.path.exists(os.path.join(self.folder, name)))
+
+
+if __name__ == "__main__":
+    unittest.main()
