@@ -7,6 +7,7 @@ session gets neither file."""
 import csv
 import json
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -18,7 +19,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
-from wexlab.data import collect  # noqa: E402
+from wexlab.data import collect, report_online, report_summary  # noqa: E402
 from wexlab.model import record as lab_file  # noqa: E402
 
 SESSION = "20261208-100000-ab12"
@@ -129,6 +130,40 @@ class OnlineCollectTest(unittest.TestCase):
         self.assertEqual(len({r["pair"] for r in tables["payouts"]}), 3)
         for name in ("session_participants.csv", "session_bonus.csv"):
             self.assertFalse(os.path.exists(os.path.join(self.folder, name)))
+
+    def test_the_report_shows_arrivals_waits_attrition_and_exits(self):
+        tables = collect.collect(self.folder, self.lab)
+        lab = collect.played_lab(self.folder, self.lab)
+        page = report_summary.render_top(self.folder, lab, tables)
+        self.assertIn("Online session: 5 arrivals", page)
+        chart = page.split('<svg id="arrivals"')[1].split("</svg>")[0]
+        arrived = chart.split('class="arrived"')[1].split('points="')[1].split('"')[0]
+        paired = chart.split('class="paired"')[1].split('points="')[1].split('"')[0]
+        # A step up per arrival (5) and per pair (2), from the origin.
+        self.assertEqual((len(arrived.split()), len(paired.split())), (11, 5))
+        waits = dict(re.findall(r"<tr><th>([^<]+)</th><td class=n>([^<]+)</td>",
+                                page.split('id="waiting"')[1].split("</table>")[0]))
+        self.assertEqual((waits["arrivals"], waits["paired"], waits["median wait"],
+                          waits["longest wait"], waits["waited out (no partner in time)"]),
+                         ("5", "4", "10.0 s", "20.0 s", "1"))
+        table = page.split('id="online-attrition"')[1].split("</table>")[0]
+        cells = {name: re.findall(r'<td class="n">(\d+)</td>', row)
+                 for name, row in re.findall(r'data-treatment="(\w*)">(.*?)</tr>', table)}
+        # pairs formed, completed, paid now, replaced, dropped out, stopped, running
+        self.assertEqual(cells, {"a": ["1", "1", "0", "1", "0", "0", "0"],
+                                 "b": ["1", "2", "0", "0", "0", "0", "0"]})
+        exits = page.split('id="room-exits"')[1].split("</table>")[0]
+        self.assertEqual(exits.count("<tr><td>"), 1)
+        self.assertIn("<td>t5</td>", exits)
+        for label in ("5f1a", "6c2b", "7d3c", "8e4d"):  # shareable: no platform ids
+            self.assertNotIn(label, page)
+
+    def test_an_empty_room_and_the_time_line(self):
+        self.assertEqual(report_online.timeline([]), ([], []))
+        self.assertIn("Nobody arrived", report_online.arrivals_chart([], []))
+        entries = [{"time": 100.0, "kind": "open"}, {"time": 130.0, "kind": "arrive"},
+                   {"time": 103.0, "kind": "arrive"}, {"time": 131.0, "kind": "pair"}]
+        self.assertEqual(report_online.timeline(entries), ([3.0, 30.0], [31.0]))
 
 
 if __name__ == "__main__":
