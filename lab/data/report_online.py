@@ -85,7 +85,7 @@ def waiting(rows):
              ("waited out (no partner in time)", outcomes.count("waited_out")),
              ("turned away (full or closed)", outcomes.count("full")),
              ("still waiting", sum(1 for r in rows if not r.get("pair") and
-                                   r.get("outcome") not in ROOM_EXITS))]
+                                   r.get("outcome") == "running"))]
     body = "".join(f"<tr><th>{name}</th><td class=n>{value}</td></tr>" for name, value in cells)
     return f'<table id="waiting">{body}</table>'
 

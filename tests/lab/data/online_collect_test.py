@@ -165,6 +165,16 @@ class OnlineCollectTest(unittest.TestCase):
                    {"time": 103.0, "kind": "arrive"}, {"time": 131.0, "kind": "pair"}]
         self.assertEqual(report_online.timeline(entries), ([3.0, 30.0], [31.0]))
 
+    def test_waiting_counts_who_still_waits_apart_from_the_stopped(self):
+        rows = [{"outcome": "running", "seconds_waited": ""},
+                {"outcome": "stopped", "seconds_waited": ""},
+                {"outcome": "full", "seconds_waited": "0.00"},
+                {"outcome": "running", "pair": "1", "seconds_waited": "3.50"}]
+        table = report_online.waiting(rows)
+        got = dict(re.findall(r"<tr><th>([^<]+)</th><td class=n>([^<]+)</td>", table))
+        self.assertEqual((got["still waiting"], got["turned away (full or closed)"],
+                          got["median wait"], got["paired"]), ("1", "1", "1.8 s", "1"))
+
 
 if __name__ == "__main__":
     unittest.main()
