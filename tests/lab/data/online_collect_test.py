@@ -12,6 +12,7 @@ import shutil
 import sys
 import tempfile
 import unittest
+import zipfile
 import zlib
 from types import SimpleNamespace
 
@@ -19,7 +20,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
-from wexlab.data import collect, report_online, report_summary  # noqa: E402
+from wexlab.data import bundle, collect, report_online, report_summary  # noqa: E402
 from wexlab.model import record as lab_file  # noqa: E402
 
 SESSION = "20261208-100000-ab12"
@@ -40,13 +41,13 @@ def start(t):
 
 
 ROOM = [{"kind": "open", "session": SESSION, "max_pairs": 3},
-        {"kind": "arrive", "ticket": "t1", "label": "5f1a"},
+        {"kind": "arrive", "ticket": "t1", "label": "PIDann"},
         {"kind": "arrive", "ticket": "t2", "label": ""},
         {"kind": "pair", "pair": 1, "tickets": ["t1", "t2"], "treatment": "a"},
-        {"kind": "arrive", "ticket": "t3", "label": "6c2b"},
-        {"kind": "arrive", "ticket": "t4", "label": "7d3c"},
+        {"kind": "arrive", "ticket": "t3", "label": "PIDbob"},
+        {"kind": "arrive", "ticket": "t4", "label": "PIDcy"},
         {"kind": "pair", "pair": 2, "tickets": ["t4", "t3"], "treatment": "b"},
-        {"kind": "arrive", "ticket": "t5", "label": "8e4d"},
+        {"kind": "arrive", "ticket": "t5", "label": "PIDdee"},
         {"kind": "exit", "ticket": "t5", "outcome": "waited_out", "fee": "1.00",
          "code": "NOPE"}]
 
@@ -103,7 +104,7 @@ class OnlineCollectTest(unittest.TestCase):
         self.assertEqual([r["seconds_waited"] for r in rows],
                          ["20.00", "10.00", "20.00", "10.00", "10.00"])
         # No header; the unlabelled replaced subject is said, not written.
-        self.assertEqual(self.read("session_bonus.csv"), "5f1a,1.50\n6c2b,3.00\n7d3c,2.25\n")
+        self.assertEqual(self.read("session_bonus.csv"), "PIDann,1.50\nPIDbob,3.00\nPIDcy,2.25\n")
         self.assertEqual(warnings, ["session_bonus.csv leaves out 1 subject owed a bonus "
                                     "without a label"])
         package = json.loads(self.read("datapackage.json"))
@@ -155,8 +156,41 @@ class OnlineCollectTest(unittest.TestCase):
         exits = page.split('id="room-exits"')[1].split("</table>")[0]
         self.assertEqual(exits.count("<tr><td>"), 1)
         self.assertIn("<td>t5</td>", exits)
-        for label in ("5f1a", "6c2b", "7d3c", "8e4d"):  # shareable: no platform ids
+        for label in ("PIDann", "PIDbob", "PIDcy", "PIDdee"):  # shareable: no platform ids
             self.assertNotIn(label, page)
+
+    def test_the_bundle_has_the_participants_without_labels_and_no_bonus_file(self):
+        tables = collect.collect(self.folder, self.lab)
+        path, names = bundle.write(self.folder, self.lab, SESSION)
+        self.assertIn("session_participants.csv", names)
+        self.assertNotIn("session_bonus.csv", names)
+        with zipfile.ZipFile(path) as z:
+            inside = z.read(f"{SESSION}/session_participants.csv").decode()
+            every = b"".join(z.read(name) for name in z.namelist())
+            readme = z.read(f"{SESSION}/README.md").decode()
+        rows = list(csv.DictReader(inside.splitlines()))
+        self.assertEqual({r["label"] for r in rows}, {""})
+        # Everything else is as collected.
+        self.assertEqual([dict(r, label="") for r in tables["participants"]], rows)
+        for label in (b"PIDann", b"PIDbob", b"PIDcy", b"PIDdee"):
+            self.assertNotIn(label, every)
+        self.assertIn("label (the recruiting platform's identifier) left out", readme)
+        try:
+            import openpyxl
+        except ImportError:
+            return  # no workbook was written, in the folder or the bundle
+        with zipfile.ZipFile(path) as z:
+            z.extract(f"{SESSION}/session.xlsx", self.folder)
+        book = openpyxl.load_workbook(os.path.join(self.folder, SESSION, "session.xlsx"))
+        self.assertEqual(book.sheetnames[-1], "session_participants")
+        sheet = book["session_participants"]
+        self.assertEqual([c.value for c in sheet[1]], list(rows[0]))
+        self.assertEqual({row[1].value for row in sheet.iter_rows(min_row=2)}, {None})
+        self.assertEqual([row[2].value for row in sheet.iter_rows(min_row=2)],
+                         ["t1", "t2", "t3", "t4", "t5"])
+        # The folder's own workbook keeps them, for the researcher.
+        own = openpyxl.load_workbook(os.path.join(self.folder, "session.xlsx"))
+        self.assertEqual(own["session_participants"]["B2"].value, "PIDann")
 
     def test_an_empty_room_and_the_time_line(self):
         self.assertEqual(report_online.timeline([]), ([], []))
