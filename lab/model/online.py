@@ -8,6 +8,10 @@ from .seat_texts import money
 from .service import parse_service
 
 DEFAULTS = Online()
+# Written at the start for the room server: the waiting page's
+# instructions (the session's own values) and its language.
+INSTRUCTIONS_FILE = "room-instructions.md"
+PAGE_FILE = "room-page.json"
 
 
 def online_settings(values):
@@ -40,3 +44,24 @@ def completion_url(online, code, label):
         return None
     quote = lambda text: urllib.parse.quote(text or "", safe="")  # noqa: E731
     return online.completion_url.replace("{code}", quote(code)).replace("{label}", quote(label))
+
+
+def seat_link(lab, pair_index, subject, label):
+    """The seat page's link for subject 1 or 2 of a pair, on the page's
+    own origin: the account, its password and the pair's bot, with the
+    completion code and address the seat's end screen shows."""
+    pair = lab.pairs[pair_index - 1]
+    name = pair.subjects()[subject - 1]
+    fields = {"n": name, "p": lab.accounts[name].password, "c": pair.bot}
+    code = lab.online.completion_code
+    if code:
+        fields["code"] = code
+    url = completion_url(lab.online, code, label)
+    if url:
+        fields["url"] = url
+    return "/#" + urllib.parse.urlencode(fields)
+
+
+def room_treatments(lab):
+    """The treatment of pair 1, 2, ... (None without treatments)."""
+    return [pair.treatment for pair in lab.pairs]
