@@ -167,6 +167,11 @@ class OnlineSessionTest(unittest.TestCase):
                          ["close", "arrive", "exit"])
         code, out = self.wexlab("status")
         self.assertEqual(code, 0, out)
+        self.assertIn(f"room: 3 arrived, 0 waiting, 2 paired in 1 of 2 pairs, 1 left with the "
+                      f"fee, closed; study link https://127.0.0.1:8443/join/{session}", out)
+        code, out = self.wexlab("seats")
+        self.assertEqual(out.split("\n")[1].split(),
+                         ["study", "link", "link", f"https://127.0.0.1:8443/join/{session}"])
         code, out = self.wexlab("stop")
         self.started = False
         self.assertEqual(code, 0, out)
