@@ -14,7 +14,7 @@ import datetime
 import glob
 import os
 
-from ..model import pair_state, record
+from ..model import pair_state, record, room_log
 from ..model.ending import how_ended
 from ..model.errors import LabError
 from ..runtime import bot_check
@@ -214,7 +214,7 @@ class Merger:
     def participants(self):
         """The participants of an online session (room.log and the formed
         pairs' journals)."""
-        log = participants.read_room_log(os.path.join(self.folder, participants.ROOM_LOG))
+        log = room_log.read(self.folder)
         results = {data.pair.index: participants.pair_result(data.entries, self.session_stopped)
                    for data in self.pairs if data.journals}
         accounts = {p.index: p.subjects() for p in self.lab.pairs}
@@ -274,18 +274,13 @@ def session_id(folder, lab):
     return record.session_id_of(lab, started)
 
 
-def online(lab):
-    """The lab's online part, or None for a lab session."""
-    return getattr(lab, "online", None)
-
-
 def played_lab(folder, lab):
     """The lab as its data see it: of an online session's pool, only the
     pairs that were formed (room.log) or have a journal; the others never
     played and are in no file."""
-    if online(lab) is None:
+    if lab.online is None:
         return lab
-    log = participants.read_room_log(os.path.join(folder, participants.ROOM_LOG))
+    log = room_log.read(folder)
     formed = {e.get("pair") for e in log if e.get("kind") == "pair"}
     shown = copy.copy(lab)
     shown.pairs = [p for p in lab.pairs if p.index in formed or
@@ -300,7 +295,7 @@ def merged(folder, lab):
     found = {kind: merger.bot_kind(kind) for kind in ("rounds", "chat")}
     found["payouts"] = merger.payouts()
     found["decisions"] = merger.decisions()
-    if online(lab) is not None:
+    if lab.online is not None:
         found["participants"] = (participants.COLUMNS,
                                  [p.cells() for p in merger.participants()])
     return merger.session_id, found

@@ -10,14 +10,12 @@ paired subject whose game paid it, nothing for a subject who left the
 waiting room (its payout is the fee alone)."""
 
 import datetime
-import json
 from dataclasses import dataclass, field
 from decimal import Decimal, InvalidOperation
 from typing import Dict, List, Optional, Tuple
 
 from ..model.ending import dropout_entry, subject_endings
 
-ROOM_LOG = "room.log"
 COLUMNS = ["session", "label", "ticket", "seat", "arrival_time", "seconds_waited", "pair",
            "treatment", "outcome", "payout", "show_up_fee", "code_shown"]
 # Endings of a game in which the subject was paid, and the room's paid exits.
@@ -37,10 +35,10 @@ class Terms:
 
 
 def terms_of(online):
-    """The Terms of a lab's online part (lab.online)."""
-    completion = getattr(online, "completion_code", None) or ""
-    return Terms(str(getattr(online, "show_up_fee", None) or "0"), completion,
-                 getattr(online, "no_partner_code", None) or completion)
+    """The Terms of a lab's online part (lab.online); the no-partner code
+    is the completion code unless set."""
+    completion = online.completion_code or ""
+    return Terms(online.show_up_fee or "0", completion, online.no_partner_code or completion)
 
 
 @dataclass
@@ -91,24 +89,6 @@ def money(value):
 
 def iso_time(t):
     return datetime.datetime.fromtimestamp(t).astimezone().isoformat(timespec="seconds")
-
-
-def read_room_log(path):
-    """The room log's entries; a torn or unreadable line is left out."""
-    entries = []
-    try:
-        with open(path, encoding="utf-8") as f:
-            lines = f.readlines()
-    except FileNotFoundError:
-        return entries
-    for line in lines:
-        try:
-            entry = json.loads(line)
-        except ValueError:
-            continue
-        if isinstance(entry, dict):
-            entries.append(entry)
-    return entries
 
 
 def pair_result(entries, session_stopped=False):

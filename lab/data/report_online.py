@@ -5,11 +5,11 @@ and the paid exits from the waiting room. Subjects appear by ticket, never
 by label, so the report can be shared."""
 
 import html
-import os
 import statistics
 
 from .numbers import count, number
-from .participants import ROOM_EXITS, ROOM_LOG, read_room_log
+from ..model import room_log
+from .participants import ROOM_EXITS
 
 CHART_W, CHART_H, PAD = 420, 160, 32
 # The subject outcomes the attrition table counts, in its order.
@@ -127,7 +127,7 @@ def exits(rows):
 
 def render(folder, lab, rows):
     """The online session's part of the report; rows: the participants'."""
-    arrivals, pairs = timeline(read_room_log(os.path.join(folder, ROOM_LOG)))
+    arrivals, pairs = timeline(room_log.read(folder))
     return (f"<h2>Online session: {count(len(rows), 'arrival')}</h2>"
             f"{arrivals_chart(arrivals, pairs)}<h3>Waiting</h3>{waiting(rows)}"
             f"<h3>Attrition by treatment</h3>{attrition(lab, rows)}"

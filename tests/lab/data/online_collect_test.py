@@ -14,7 +14,6 @@ import tempfile
 import unittest
 import zipfile
 import zlib
-from types import SimpleNamespace
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import wexlab_loader  # noqa: E402
@@ -62,8 +61,8 @@ class OnlineCollectTest(unittest.TestCase):
                                        "session_id": SESSION, "pairs": pool,
                                        "treatments": [{"name": "a", "values": {}},
                                                       {"name": "b", "values": {}}]})
-        self.lab.online = SimpleNamespace(show_up_fee="1.00", completion_code="DONE",
-                                          no_partner_code="NOPE")
+        self.lab.online = lab_file.Online(max_pairs=3, show_up_fee="1.00",
+                                          completion_code="DONE", no_partner_code="NOPE")
         for pair in ("pair01", "pair02", "pair03"):
             os.makedirs(os.path.join(self.folder, pair))
         with open(os.path.join(self.folder, "room.log"), "w", encoding="utf-8") as f:

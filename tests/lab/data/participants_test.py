@@ -4,10 +4,8 @@ journals: each outcome, its payout, fee and code, the waits, and the bonus
 lines."""
 
 import datetime
-import json
 import os
 import sys
-import tempfile
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -15,6 +13,7 @@ import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
 from wexlab.data import participants as people  # noqa: E402
+from wexlab.model import record as lab_file  # noqa: E402
 
 T0 = 1_800_000_000.0
 TERMS = people.Terms("1.5", "DONE-1", "NOPARTNER")
@@ -107,20 +106,12 @@ class ParticipantsTest(unittest.TestCase):
         self.assertEqual({rows[t].outcome for t in ("t1", "t3", "t5")}, {"stopped"})
         self.assertEqual({rows[t].payout for t in ("t1", "t3", "t5")}, {""})
 
-    def test_a_torn_room_log_line_is_left_out(self):
-        with tempfile.NamedTemporaryFile("w", suffix=".log", delete=False) as f:
-            f.write(json.dumps({"time": T0, "kind": "arrive", "ticket": "t1", "label": "A"}))
-            f.write('\n{"time": 1, "kind": "arr')
-        try:
-            self.assertEqual([e["ticket"] for e in people.read_room_log(f.name)], ["t1"])
-        finally:
-            os.unlink(f.name)
-        self.assertEqual(people.read_room_log(f.name), [])
-
     def test_terms_take_the_completion_code_when_no_no_partner_code(self):
-        class Online:
-            show_up_fee, completion_code, no_partner_code = "2", "C", None
-        self.assertEqual(people.terms_of(Online()), people.Terms("2", "C", "C"))
+        online = lab_file.Online(show_up_fee="2.00", completion_code="C")
+        self.assertEqual(people.terms_of(online), people.Terms("2.00", "C", "C"))
+        online.no_partner_code = "N"
+        self.assertEqual(people.terms_of(online), people.Terms("2.00", "C", "N"))
+        self.assertEqual(people.terms_of(lab_file.Online()), people.Terms("0.00", "", ""))
 
 
 class MoneyTest(unittest.TestCase):
