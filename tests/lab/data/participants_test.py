@@ -13,7 +13,7 @@ import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
 from wexlab.data import participants as people  # noqa: E402
-from wexlab.model import record as lab_file  # noqa: E402
+from wexlab.model import pairing, record as lab_file  # noqa: E402
 
 T0 = 1_800_000_000.0
 TERMS = people.Terms("1.5", "DONE-1", "NOPARTNER")
@@ -112,6 +112,37 @@ class ParticipantsTest(unittest.TestCase):
         online.no_partner_code = "N"
         self.assertEqual(people.terms_of(online), people.Terms("2.00", "C", "N"))
         self.assertEqual(people.terms_of(lab_file.Online()), people.Terms("0.00", "", ""))
+
+
+class FromTheRoomTest(unittest.TestCase):
+    """The room's own entries, as its pairing rules log them, read back."""
+
+    def test_the_rooms_log_gives_each_arrival_its_row(self):
+        settings = lab_file.Online(max_pairs=2, wait_timeout=60, show_up_fee="0.50",
+                                   completion_code="C", no_partner_code="N")
+        room = pairing.Room("S", settings, ["a", "b"], lambda pair, subject, label: "")
+        room.open(T0)
+        for at, label in ((1, "A"), (2, "B"), (5, "C")):
+            room.hello(T0 + at, label, f"browser-{label}")
+        room.tick(T0 + 66)  # C waited its 60 s alone
+        for at, label in ((70, "D"), (71, "E"), (80, "F")):  # F after the cap
+            room.hello(T0 + at, label, f"browser-{label}")
+        entries, _ = room.take()
+        results = {1: people.pair_result([report(2, 3)]),
+                   2: people.pair_result([{"kind": "dropout", "subject": 2, "mode": "pay",
+                                           "payout": 0.25}, report(1, 0.25)])}
+        rows = people.participants("S", entries, results, people.terms_of(settings))
+        got = [(r.label, r.seat, r.pair, r.treatment, r.outcome, r.payout, r.show_up_fee,
+                r.code_shown, r.seconds_waited) for r in rows]
+        self.assertEqual(got, [
+            ("A", "seat1", "1", "a", "completed", "2.00", "0.50", "C", "1.00"),
+            ("B", "seat2", "1", "a", "completed", "3.00", "0.50", "C", "0.00"),
+            ("C", "", "", "", "waited_out", "0.50", "0.50", "N", "61.00"),
+            ("D", "seat3", "2", "b", "paid_now", "1.00", "0.50", "C", "1.00"),
+            ("E", "seat4", "2", "b", "dropout", "0.25", "0.50", "C", "0.00"),
+            ("F", "", "", "", "full", "0.50", "0.50", "N", "0.00")])
+        lines, _ = people.bonus_lines([r.record() for r in rows])
+        self.assertEqual(lines, ["A,2.00", "B,3.00", "D,1.00", "E,0.25"])
 
 
 class MoneyTest(unittest.TestCase):
