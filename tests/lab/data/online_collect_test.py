@@ -71,6 +71,8 @@ class OnlineCollectTest(unittest.TestCase):
         self.journal("pair01", [start(T0 + 30), {"kind": "dropout", "subject": 2, "round": 1,
                                                  "mode": "robot", "credits": 60,
                                                  "payout": 0.6},
+                                {"kind": "answer", "t": T0 + 50, "subject": 2, "round": 2,
+                                 "what": "expectation", "value": 7, "source": "robot"},
                                 {"kind": "report", "payout_1": 1.5, "payout_2": 0.9}])
         self.journal("pair02", [start(T0 + 60), {"kind": "report", "payout_1": 2.25,
                                                  "payout_2": 3}])
@@ -118,6 +120,9 @@ class OnlineCollectTest(unittest.TestCase):
 
     def test_only_formed_pairs_are_in_the_games_data(self):
         tables = collect.collect(self.folder, self.lab)
+        # The stand-in's answer is in the decisions, said to be the robot's.
+        self.assertEqual([(d["pair"], d["value"], d["source"]) for d in tables["decisions"]],
+                         [("1", "7", "robot")])
         self.assertEqual(sorted({r["pair"] for r in tables["payouts"]}), ["1", "2"])
         self.assertEqual(len(tables["payouts"]), 4)
         self.assertEqual(len(collect.played_lab(self.folder, self.lab).pairs), 2)
