@@ -42,11 +42,13 @@ def _steps(times, scale_x, scale_y):
 
 def arrivals_chart(arrivals, pairs):
     """Arrivals so far (blue) and pairs formed so far (green) against the
-    minutes since the room opened."""
+    time since the room opened."""
     if not arrivals:
         return '<p id="arrivals">Nobody arrived.</p>'
     span = max(arrivals[-1], pairs[-1] if pairs else 0, 1.0)
     top = max(len(arrivals), 1)
+    # A short session in seconds, a longer one in minutes.
+    end, unit = (f"{span:.0f}", "seconds") if span < 120 else (f"{span / 60:.1f}", "minutes")
 
     def x(t):
         return PAD + (CHART_W - 2 * PAD) * t / span
@@ -66,8 +68,8 @@ def arrivals_chart(arrivals, pairs):
             f'<text x="{PAD - 4}" y="{CHART_H - PAD + 4}" text-anchor="end">0</text>'
             f'<text x="{PAD}" y="{CHART_H - PAD + 14}" text-anchor="middle">0</text>'
             f'<text x="{CHART_W - PAD}" y="{CHART_H - PAD + 14}" text-anchor="middle">'
-            f'{span / 60:.1f}</text>'
-            f'<text x="{CHART_W / 2}" y="{CHART_H - 4}" text-anchor="middle">minutes since '
+            f'{end}</text>'
+            f'<text x="{CHART_W / 2}" y="{CHART_H - 4}" text-anchor="middle">{unit} since '
             f'the room opened</text>{lines}'
             f'<text x="{CHART_W / 2}" y="14" text-anchor="middle">subjects arrived (blue) '
             f'and pairs formed (green)</text></svg>')

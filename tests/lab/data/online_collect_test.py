@@ -146,6 +146,11 @@ class OnlineCollectTest(unittest.TestCase):
         paired = chart.split('class="paired"')[1].split('points="')[1].split('"')[0]
         # A step up per arrival (5) and per pair (2), from the origin.
         self.assertEqual((len(arrived.split()), len(paired.split())), (11, 5))
+        self.assertIn(">70</text>", chart)  # the last arrival, 70 s after the room opened
+        self.assertIn("seconds since the room opened", chart)
+        longer = report_online.arrivals_chart([10.0, 600.0], [])
+        self.assertIn(">10.0</text>", longer)
+        self.assertIn("minutes since the room opened", longer)
         waits = dict(re.findall(r"<tr><th>([^<]+)</th><td class=n>([^<]+)</td>",
                                 page.split('id="waiting"')[1].split("</table>")[0]))
         self.assertEqual((waits["arrivals"], waits["paired"], waits["median wait"],
