@@ -134,8 +134,8 @@ def participants(session, room_entries, results, terms, seats=default_seats,
             found.label = entry.get("label") or ""
             if isinstance(t, (int, float)):
                 found.arrived, found.arrival_time = t, iso_time(t)
-        elif kind == "pair":
-            pair = entry.get("pair")
+        elif kind == "pair" and isinstance(entry.get("pair"), int):
+            pair = entry["pair"]
             for place, ticket in enumerate(entry.get("tickets") or [], start=1):
                 found = row(ticket)
                 found.pair, found.treatment = str(pair), entry.get("treatment") or ""
@@ -146,7 +146,8 @@ def participants(session, room_entries, results, terms, seats=default_seats,
             found = row(entry.get("ticket", ""))
             found.outcome = entry.get("outcome", "")
             found.left = t
-            found.payout = found.show_up_fee = money(entry.get("fee", terms.show_up_fee))
+            fee = entry.get("fee")
+            found.payout = found.show_up_fee = money(terms.show_up_fee if fee is None else fee)
             found.code_shown = entry.get("code") or terms.no_partner_code
     for found in rows.values():
         if not found.pair and found.outcome not in ROOM_EXITS and session_stopped:

@@ -106,6 +106,16 @@ class ParticipantsTest(unittest.TestCase):
         self.assertEqual({rows[t].outcome for t in ("t1", "t3", "t5")}, {"stopped"})
         self.assertEqual({rows[t].payout for t in ("t1", "t3", "t5")}, {""})
 
+    def test_an_entry_without_a_pair_number_or_fee_is_read_safely(self):
+        log = room(arrive(0, "t1", "A"), arrive(1, "t2", "B"),
+                   {"at": 2, "kind": "pair", "pair": None, "tickets": ["t1", "t2"]},
+                   {"at": 3, "kind": "exit", "ticket": "t2", "outcome": "full"})
+        rows = by_ticket(people.participants("S", log, {}, TERMS))
+        self.assertEqual((rows["t1"].pair, rows["t1"].outcome, rows["t1"].seconds_waited),
+                         ("", "running", ""))
+        # The exit's fee is the session's when the entry has none.
+        self.assertEqual((rows["t2"].payout, rows["t2"].code_shown), ("1.50", "NOPARTNER"))
+
     def test_terms_take_the_completion_code_when_no_no_partner_code(self):
         online = lab_file.Online(show_up_fee="2.00", completion_code="C")
         self.assertEqual(people.terms_of(online), people.Terms("2.00", "C", "C"))
