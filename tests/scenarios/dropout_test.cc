@@ -269,6 +269,24 @@ TEST(DropoutTest, StandInValues) {
     EXPECT_NE(first.rounds.find("\r\n1,2,bob,30,30,20,"), std::string::npos) << first.rounds;
 }
 
+// While the bot's own connection is down it sees no presence: bob's time
+// offline counts from its return, and a subject back by then (alice, whose
+// return the bot learns after the outage) is no dropout.
+TEST(DropoutTest, OfflineTimeCountsOnlyWhileTheBotIsOnline) {
+    Played r = Play(std::string(kHead) + kRoundOneThenBobLeaves +
+                        "at 12 presence alice off\nat 15 state 50\nat 70 state 500\n"
+                        "at 71 presence alice on\nat 200 end\n",
+                    Keys({{"DropoutAfter", "30"}}));
+    ASSERT_EQ(r.bot.exitStatus, 0) << r.bot.err;
+    std::vector<std::string> dropouts = Entries(r.journal, "dropout");
+    ASSERT_EQ(dropouts.size(), 1u) << r.journal;
+    EXPECT_NE(dropouts[0].find("\"subject\":2,"), std::string::npos);
+    std::vector<std::string> told = LinesWith(r.bot.wire, "bob dropped out in round 2");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_GE(TimeOf(told[0]), 100);
+    EXPECT_LE(TimeOf(told[0]), 103);
+}
+
 // In a break the dropout counts as done: alice said done before bob went,
 // so his dropout ends the break and the stand-in answers round 3. When
 // alice goes too, the stand-ins play the game to its end, each paid as at
