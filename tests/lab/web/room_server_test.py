@@ -18,6 +18,7 @@ wexlab_loader.load()
 try:
     from aiohttp.test_utils import TestClient, TestServer
     from wexlab.model import record, room_log
+    from wexlab.runtime import status
     from wexlab.web import room
 except ImportError as e:  # python3-aiohttp missing
     print(f"skipped: {e}")
@@ -143,6 +144,31 @@ class RoomServerTest(unittest.IsolatedAsyncioTestCase):
                          {"type": "exit", "outcome": "waited_out", "fee": "2.00",
                           "code": "NP2", "url": "https://x.test/done?c=NP2"})
         self.assertEqual(room_log.read(self.folder)[-1]["time"], 1060.0)
+
+
+class RoomStatusTest(unittest.TestCase):
+    def test_status_and_the_desk_count_the_room_from_its_log(self):
+        folder = tempfile.mkdtemp(prefix="wexlab-room-")
+        self.addCleanup(shutil.rmtree, folder)
+        lab = record.from_json(LAB)
+        state = status.build(folder, lab, now=2000.0)
+        self.assertEqual(state["room"]["arrived"], 0)
+        room_log.append(folder, [
+            {"time": 1.0, "kind": "open", "session": SESSION, "max_pairs": 2},
+            *[{"time": 2.0, "kind": "arrive", "ticket": f"t{n}", "label": f"L{n}"}
+              for n in range(1, 5)],
+            {"time": 3.0, "kind": "pair", "pair": 1, "tickets": ["t2", "t3"], "treatment": None},
+            {"time": 4.0, "kind": "exit", "ticket": "t1", "outcome": "waited_out",
+             "fee": "2.00", "code": "NP2"}])
+        state = status.build(folder, lab, now=2000.0)
+        self.assertEqual(state["room"], {"arrived": 4, "waiting": 1, "paired": 2, "exits": 1,
+                                         "pairs": 1, "closed": False, "max_pairs": 2,
+                                         "link": f"https://study.test/join/{SESSION}"})
+        self.assertIn(f"room: 4 arrived, 1 waiting, 2 paired in 1 of 2 pairs, 1 left with the "
+                      f"fee; study link https://study.test/join/{SESSION}",
+                      status.table(state))
+        offline = record.from_json(dict(LAB, online=None))
+        self.assertNotIn("room", status.build(folder, offline, now=2000.0))
 
 
 if __name__ == "__main__":
