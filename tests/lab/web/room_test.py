@@ -131,6 +131,7 @@ class OnlineSessionTest(unittest.TestCase):
         lab = record.load(self.folder)
         session = lab.session_id
         self.assertIn(f"The study link: https://127.0.0.1:8443/join/{session}", out)
+        self.assertNotIn("seat1", out)  # the pool's login cards are no one's to print
         self.assertEqual([p.subjects() for p in lab.pairs], [("seat1", "seat2"),
                                                              ("seat3", "seat4")])
         config, statuses, instructions, waiting, seats, error = asyncio.run(
