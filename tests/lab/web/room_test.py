@@ -2,7 +2,8 @@
 """An online session started for real on a Prosody of its own, without
 the proxy (Proxy off): two participants connect to the room directly,
 are paired with the two seats of pair 1 and that pair's bot starts while
-pair 2's does not; wexlab close sends the next arrival home."""
+pair 2's does not; the room started again by wexlab resume goes on from
+room.log; wexlab close sends the next arrival home."""
 
 import asyncio
 import json
@@ -117,6 +118,13 @@ class OnlineSessionTest(unittest.TestCase):
                 await ws.close()
         return config, (join_status, wrong_status), instructions, waiting, seats, error
 
+    async def returning(self, session):
+        async with aiohttp.ClientSession() as http:
+            ws = await self.join(http, "P1", session)
+            message = await self.frame(ws, "seat")
+            await ws.close()
+        return message
+
     async def late_arrival(self, session):
         async with aiohttp.ClientSession() as http:
             ws = await self.join(http, "P3", session)
@@ -158,6 +166,17 @@ class OnlineSessionTest(unittest.TestCase):
         entries = room_log.read(self.folder)
         self.assertEqual([e["kind"] for e in entries], ["open", "arrive", "arrive", "pair"])
         self.assertEqual(entries[3]["tickets"], ["t1", "t2"])
+        # The room's process stopped and started again by wexlab resume: it
+        # goes on from room.log, and P1 returning is sent its seat again.
+        processes.stop_room(self.folder)
+        self.assertIsNone(processes.room_pid(self.folder))
+        code, out = self.wexlab("resume")
+        self.assertEqual(code, 0, out)
+        self.assertIn("The room runs again", out)
+        again = asyncio.run(self.returning(session))
+        self.assertEqual(again["link"], seats[0]["link"])
+        self.assertEqual([e["kind"] for e in room_log.read(self.folder)],
+                         ["open", "arrive", "arrive", "pair"])
         # wexlab close: the next arrival leaves at once with the fee.
         code, out = self.wexlab("close")
         self.assertEqual(code, 0, out)
