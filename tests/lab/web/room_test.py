@@ -170,6 +170,8 @@ class OnlineSessionTest(unittest.TestCase):
         # goes on from room.log, and P1 returning is sent its seat again.
         processes.stop_room(self.folder)
         self.assertIsNone(processes.room_pid(self.folder))
+        code, out = self.wexlab("status")
+        self.assertIn("The room is not running: wexlab resume starts it again.", out)
         code, out = self.wexlab("resume")
         self.assertEqual(code, 0, out)
         self.assertIn("The room runs again", out)
@@ -187,6 +189,7 @@ class OnlineSessionTest(unittest.TestCase):
                          ["close", "arrive", "exit"])
         code, out = self.wexlab("status")
         self.assertEqual(code, 0, out)
+        self.assertNotIn("The room is not running", out)
         self.assertIn(f"room: 3 arrived, 0 waiting, 2 paired in 1 of 2 pairs, 1 left with the "
                       f"fee, closed; study link https://127.0.0.1:8443/join/{session}", out)
         code, out = self.wexlab("seats")
