@@ -63,10 +63,12 @@ COLUMNS: Dict[str, List[Column]] = {
                "and bonus, two decimals", "credits"),
         _time("expectation_time", "when the expectation arrived"),
         _time("investment_time", "when the investment arrived"),
-        Column("expectation_source", "string", "who gave the expectation: the subject, or the "
-               "answer timeout (robot: reserved)", constraints={"enum": SOURCES}),
-        Column("investment_source", "string", "who gave the investment: the subject, or the "
-               "answer timeout (robot: reserved)", constraints={"enum": SOURCES}),
+        Column("expectation_source", "string", "who gave the expectation: the subject, the "
+               "answer timeout, or robot: the stand-in for a subject who dropped out",
+               constraints={"enum": SOURCES}),
+        Column("investment_source", "string", "who gave the investment: the subject, the "
+               "answer timeout, or robot: the stand-in for a subject who dropped out",
+               constraints={"enum": SOURCES}),
     ],
     "chat": [
         _time("time", "when the line arrived"),
@@ -106,8 +108,9 @@ COLUMNS: Dict[str, List[Column]] = {
         Column("subject", "string", "the subject's account name"),
         Column("value", "integer", "the answer, 0 to 60", "credits",
                {"minimum": 0, "maximum": 60}),
-        Column("source", "string", "who gave it: the subject, or the answer timeout "
-               "(robot: reserved)", constraints={"enum": SOURCES}),
+        Column("source", "string", "who gave it: the subject, the answer timeout, or "
+               "robot: the stand-in for a subject who dropped out",
+               constraints={"enum": SOURCES}),
         Column("closed_round", "integer", "1 when this answer closed its round, else 0 "
                "(an unfinished round's answers are all 0)", constraints={"enum": [0, 1]}),
         Column("extended", "integer", "1 when the subject's time for this answer was "

@@ -4,9 +4,16 @@
 game first; `paid_now`: the moderator stopped it and the final report was
 made at once (`p`); `stopped`: the game was stopped (`e`, or the session
 stopped) and no report was made, so nobody was paid; `running`: the game
-has not ended. Online sessions add `dropout` and `waited_out`."""
+has not ended. Online sessions add `dropout` and `waited_out`.
+
+Each subject's own outcome (`subject_endings`) is the pair's, except after
+a dropout: with a stand-in (`"mode":"robot"`) the subject who dropped out
+was `replaced` and the partner's game ends as the pair's does; when the
+pair was paid at once (`"mode":"pay"`) the subject who dropped out has
+`dropout` and the partner `paid_now`."""
 
 ENDINGS = ("completed", "paid_now", "stopped", "running")
+SUBJECT_ENDINGS = ENDINGS + ("replaced", "dropout")
 
 
 def how_ended(entries, session_stopped=False):
@@ -24,3 +31,19 @@ def how_ended(entries, session_stopped=False):
     if stopped or session_stopped:
         return "stopped"
     return "running"
+
+
+def subject_endings(entries, session_stopped=False):
+    """Each subject's outcome, {1: ..., 2: ...}, from a journal's entries."""
+    pair = how_ended(entries, session_stopped)
+    outcomes = {1: pair, 2: pair}
+    for entry in entries:
+        if entry.get("kind") != "dropout" or entry.get("subject") not in (1, 2):
+            continue
+        subject = entry["subject"]
+        if entry.get("mode") == "pay":
+            outcomes[subject] = "dropout"
+            outcomes[3 - subject] = "paid_now"
+            break
+        outcomes[subject] = "replaced"
+    return outcomes
