@@ -167,6 +167,9 @@ class RoomStatusTest(unittest.TestCase):
         self.assertIn(f"room: 4 arrived, 1 waiting, 2 paired in 1 of 2 pairs, 1 left with the "
                       f"fee; study link https://study.test/join/{SESSION}",
                       status.table(state))
+        # Pair 1 was formed (its bot not running here); pair 2 never was.
+        self.assertEqual([p["bot_state"] for p in state["pairs"]],
+                         ["not running", "not paired yet"])
         offline = record.from_json(dict(LAB, online=None))
         self.assertNotIn("room", status.build(folder, offline, now=2000.0))
 
