@@ -2,7 +2,8 @@
 """An online session started for real on a Prosody of its own, without
 the proxy (Proxy off): two participants connect to the room directly,
 are paired with the two seats of pair 1 and that pair's bot starts while
-pair 2's does not; wexlab close sends the next arrival home."""
+pair 2's does not; the room started again by wexlab resume goes on from
+room.log; wexlab close sends the next arrival home."""
 
 import asyncio
 import json
@@ -117,6 +118,13 @@ class OnlineSessionTest(unittest.TestCase):
                 await ws.close()
         return config, (join_status, wrong_status), instructions, waiting, seats, error
 
+    async def returning(self, session):
+        async with aiohttp.ClientSession() as http:
+            ws = await self.join(http, "P1", session)
+            message = await self.frame(ws, "seat")
+            await ws.close()
+        return message
+
     async def late_arrival(self, session):
         async with aiohttp.ClientSession() as http:
             ws = await self.join(http, "P3", session)
@@ -131,6 +139,7 @@ class OnlineSessionTest(unittest.TestCase):
         lab = record.load(self.folder)
         session = lab.session_id
         self.assertIn(f"The study link: https://127.0.0.1:8443/join/{session}", out)
+        self.assertNotIn("seat1", out)  # the pool's login cards are no one's to print
         self.assertEqual([p.subjects() for p in lab.pairs], [("seat1", "seat2"),
                                                              ("seat3", "seat4")])
         config, statuses, instructions, waiting, seats, error = asyncio.run(
@@ -154,9 +163,25 @@ class OnlineSessionTest(unittest.TestCase):
                                  read(os.path.join(self.folder, "pair01", "console.log"))),
                         read(os.path.join(self.folder, "pair01", "console.log")))
         self.assertNotIn("pair02", read(supervisor_log))
+        # An online pair's bot counts a subject gone 120 s a dropout.
+        self.assertIn("\nDropoutAfter 120\n",
+                      read(os.path.join(self.folder, "pair01", "wexbot.conf")))
         entries = room_log.read(self.folder)
         self.assertEqual([e["kind"] for e in entries], ["open", "arrive", "arrive", "pair"])
         self.assertEqual(entries[3]["tickets"], ["t1", "t2"])
+        # The room's process stopped and started again by wexlab resume: it
+        # goes on from room.log, and P1 returning is sent its seat again.
+        processes.stop_room(self.folder)
+        self.assertIsNone(processes.room_pid(self.folder))
+        code, out = self.wexlab("status")
+        self.assertIn("The room is not running: wexlab resume starts it again.", out)
+        code, out = self.wexlab("resume")
+        self.assertEqual(code, 0, out)
+        self.assertIn("The room runs again", out)
+        again = asyncio.run(self.returning(session))
+        self.assertEqual(again["link"], seats[0]["link"])
+        self.assertEqual([e["kind"] for e in room_log.read(self.folder)],
+                         ["open", "arrive", "arrive", "pair"])
         # wexlab close: the next arrival leaves at once with the fee.
         code, out = self.wexlab("close")
         self.assertEqual(code, 0, out)
@@ -167,6 +192,7 @@ class OnlineSessionTest(unittest.TestCase):
                          ["close", "arrive", "exit"])
         code, out = self.wexlab("status")
         self.assertEqual(code, 0, out)
+        self.assertNotIn("The room is not running", out)
         self.assertIn(f"room: 3 arrived, 0 waiting, 2 paired in 1 of 2 pairs, 1 left with the "
                       f"fee, closed; study link https://127.0.0.1:8443/join/{session}", out)
         code, out = self.wexlab("seats")
