@@ -51,6 +51,7 @@ const exit = document.getElementById('exit');
 const back = exit.querySelector('.return');
 return {instructions: shown('instructions'), instructionsTitle: shown('instructions-title'),
         waiting: shown('waiting'), waitingTitle: shown('waiting-title'), waited: shown('waited'),
+        limit: shown('wait-limit'),
         said: document.getElementById('waited-said').textContent,
         exitTitle: shown('exit-title'),
         lines: [...exit.querySelectorAll('.line')].map(e => e.textContent),
@@ -276,7 +277,8 @@ def waits_and_waits_out(page, room):
     clicked = time.monotonic()
     state = page.until("the wait", lambda s: s["waited"])
     check(state["waitingTitle"] == "Waiting for another participant\u2026" and
-          state["focused"] == "waiting-title", f"the waiting view: {state}")
+          state["limit"] == "You wait at most 5:00." and state["focused"] == "waiting-title",
+          f"the waiting view: {state}")
     seconds = wait_seconds(state["waited"])
     check(80 <= seconds <= 95, f"the time waited: {state['waited']!r}")
     state = page.until("the time waited going on", lambda s: s["waited"] and

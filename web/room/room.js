@@ -30,7 +30,8 @@ const room = {
   config: null, // /room/config.json: session, label_parameter, wait_timeout, lang
   socket: null,
   presence: null,
-  waiting: new Waiting({ view: byId("waiting"), time: byId("waited"), said: byId("waited-said") }),
+  waiting: new Waiting({ view: byId("waiting"), time: byId("waited"), said: byId("waited-said"),
+    limit: byId("wait-limit") }),
   continued: false, // Continue was pressed (kept for the tab)
   state: null, // the latest `waiting` frame, shown once the subject continues
   done: false, // a final state is shown
@@ -171,6 +172,12 @@ async function start() {
   });
   room.presence = new Presence(document, (frame) => room.socket.send(frame));
   room.presence.start();
+  // Back online, or shown again after the browser froze the page (and its
+  // socket): no pause before the next attempt.
+  window.addEventListener("online", () => room.socket.retryNow());
+  document.addEventListener("visibilitychange", () => {
+    if (document.visibilityState === "visible") room.socket.retryNow();
+  });
   room.socket.connect();
   byId("continue").addEventListener("click", onContinue);
   await loadInstructions();

@@ -78,6 +78,14 @@ export class RoomSocket {
     this.retry = this.timers.setTimeout(() => this.connect(), pause * 1000);
   }
 
+  // An attempt now instead of after the pause, when one is waiting.
+  retryNow() {
+    if (this.retry === null || this.stopped) return false;
+    this.timers.clearTimeout(this.retry);
+    this.connect();
+    return true;
+  }
+
   // Sends a frame when connected; returns whether it went out.
   send(frame) {
     if (!this.open || !this.socket) return false;

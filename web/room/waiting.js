@@ -19,9 +19,16 @@ export function waitedLine(seconds) {
   return t("You have waited {time}.", { time: waitedText(seconds) });
 }
 
+// The longest wait the room allows, or "" when the frame does not say.
+export function limitLine(waitTimeout) {
+  const seconds = Number(waitTimeout);
+  return seconds > 0 ? t("You wait at most {time}.", { time: waitedText(seconds) }) : "";
+}
+
 export class Waiting {
   // The elements: view (the section), time (the line shown), said (the
-  // polite live region). clock() is the time in ms.
+  // polite live region), limit (the longest wait). clock() is the time
+  // in ms.
   constructor(elements, clock = () => Date.now(), timers = globalThis) {
     this.elements = elements;
     this.clock = clock;
@@ -37,6 +44,7 @@ export class Waiting {
     this.start = this.clock() - waited * 1000;
     this.minutes = Math.floor(waited / 60);
     this.elements.view.hidden = false;
+    this.elements.limit.textContent = limitLine(frame.wait_timeout);
     this.tick();
     if (this.ticking === null) this.ticking = this.timers.setInterval(() => this.tick(), 1000);
   }

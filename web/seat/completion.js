@@ -28,6 +28,16 @@ function element(doc, tag, className, text) {
   return node;
 }
 
+// "Your completion code: CODE" with the code in a <code> of its own, so
+// that it stands out and is selected apart from the words around it.
+function codeLine(doc, code) {
+  const line = element(doc, "p", "code-line");
+  const [before, ...after] = t("Your completion code: {code}").split("{code}");
+  line.append(element(doc, "span", "", before), element(doc, "code", "code", code),
+    element(doc, "span", "", after.join(code)));
+  return line;
+}
+
 // Copies code through clipboard (navigator.clipboard) and says in status
 // whether it went; the result is the promise of that.
 export async function copyCode(clipboard, code, status) {
@@ -49,7 +59,7 @@ export function renderCompletion(doc, { code, url }, clipboard) {
   if (!code && !link) return null;
   const block = element(doc, "div", "completion");
   if (code) {
-    const line = element(doc, "p", "code-line", t("Your completion code: {code}", { code }));
+    const line = codeLine(doc, code);
     const copy = element(doc, "button", "copy", t(COPY));
     copy.type = "button";
     // Says once whether the copy worked; empty until then.

@@ -134,4 +134,15 @@ describe("the room's socket", () => {
     socket.connect();
     assert.equal(made.length, 1);
   });
+
+  it("tries at once when asked while it waits, and only then", () => {
+    const { socket, made, timers } = opened();
+    assert.equal(socket.retryNow(), false, "connecting already");
+    made[0].onclose();
+    assert.equal(socket.retryNow(), true);
+    assert.equal(timers.pending.size, 0);
+    assert.equal(made.length, 2);
+    assert.equal(socket.retryNow(), false);
+    assert.equal(made.length, 2);
+  });
 });

@@ -6,13 +6,13 @@ import assert from "node:assert/strict";
 import { useSeatRoot } from "./seat_root.mjs";
 
 useSeatRoot();
-const { Waiting, waitedText } = await import("../../../web/room/waiting.js");
+const { Waiting, limitLine, waitedText } = await import("../../../web/room/waiting.js");
 const { setCatalogue } = await import("../../../web/seat/i18n.js");
 const { FakeNode } = await import("../seat/fake_dom.mjs");
 
 function setup() {
   const elements = { view: new FakeNode("section"), time: new FakeNode("p"),
-    said: new FakeNode("p") };
+    said: new FakeNode("p"), limit: new FakeNode("p") };
   elements.view.hidden = true;
   const clock = { now: 5000000 };
   const timers = { started: 0, cleared: [], setInterval() { this.started += 1; return 9; },
@@ -34,6 +34,7 @@ describe("the time waited", () => {
     waiting.show({ type: "waiting", since: 1700000000, now: 1700000083, wait_timeout: 300 });
     assert.equal(elements.view.hidden, false);
     assert.equal(elements.time.textContent, "You have waited 1:23.");
+    assert.equal(elements.limit.textContent, "You wait at most 5:00.");
     clock.now += 2000;
     waiting.tick();
     assert.equal(elements.time.textContent, "You have waited 1:25.");
@@ -44,6 +45,11 @@ describe("the time waited", () => {
     waiting.stop();
     assert.deepEqual(timers.cleared, [9]);
     assert.equal(elements.view.hidden, true);
+  });
+
+  it("has its limit said only when the frame gives one", () => {
+    assert.deepEqual([limitLine(300), limitLine(45), limitLine(undefined), limitLine(0),
+      limitLine("x")], ["You wait at most 5:00.", "You wait at most 0:45.", "", "", ""]);
   });
 
   it("is said once a minute, not every second", () => {

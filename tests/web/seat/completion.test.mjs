@@ -9,7 +9,7 @@ import { FakeDocument, FakeNode } from "./fake_dom.mjs";
 
 function parts(block) {
   const found = {};
-  for (const e of block.elements()) found[e.className] = e;
+  for (const e of block.elements()) if (e.className) found[e.className] = e;
   return found;
 }
 
@@ -31,6 +31,9 @@ describe("the completion block", () => {
       { code: "AB-12", url: "https://app.example/done" }, null);
     const p = parts(block);
     assert.equal(p["code-line"].textContent, "Your completion code: AB-12");
+    // The code alone in an element of its own.
+    assert.equal(p.code.tagName, "code");
+    assert.equal(p.code.textContent, "AB-12");
     assert.equal(p.copy.textContent, "Copy the code");
     assert.equal(p.copy.type, "button");
     assert.equal(p["copy-status"].attributes.role, "status");
@@ -41,7 +44,7 @@ describe("the completion block", () => {
   it("has only what is set, and nothing for neither or a bad address alone", () => {
     const doc = new FakeDocument();
     assert.deepEqual(Object.keys(parts(renderCompletion(doc, { code: "AB" }, null))).sort(),
-      ["code-line", "copy", "copy-status"]);
+      ["code", "code-line", "copy", "copy-status"]);
     assert.deepEqual(Object.keys(parts(renderCompletion(doc, { url: "https://a.example/" }, null))),
       ["return"]);
     assert.equal(renderCompletion(doc, {}, null), null);
@@ -66,6 +69,11 @@ describe("the completion block", () => {
     setCatalogue({ "Your completion code: {code}": "Ihr Abschlusscode: {code}" });
     const p = parts(renderCompletion(new FakeDocument(), { code: "AB" }, null));
     assert.equal(p["code-line"].textContent, "Ihr Abschlusscode: AB");
+    // A language may put the code in the middle.
+    setCatalogue({ "Your completion code: {code}": "Le code {code} termine l'étude." });
+    const q = parts(renderCompletion(new FakeDocument(), { code: "AB" }, null));
+    assert.equal(q["code-line"].textContent, "Le code AB termine l'étude.");
+    assert.equal(q.code.textContent, "AB");
     setCatalogue({});
   });
 });
