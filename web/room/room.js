@@ -90,6 +90,15 @@ function showWaiting() {
   if (first) byId("waiting-title").focus();
 }
 
+// Whether Continue was pressed in this tab before (a reload).
+function wasContinued() {
+  try {
+    return sessionStorage.getItem(continuedKey()) === "1";
+  } catch (e) {
+    return false; // storage refused: the instructions once more
+  }
+}
+
 function onContinue() {
   room.continued = true;
   try {
@@ -153,7 +162,7 @@ async function start() {
   if (!session) return showFault(t("This link does not work."));
   if (!config) return showFault(t("The study server does not answer. Reload the page in a moment."));
   room.config = config;
-  room.continued = sessionStorage.getItem(continuedKey()) === "1";
+  room.continued = wasContinued();
   const hello = {
     type: "hello",
     session,
