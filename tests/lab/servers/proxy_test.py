@@ -7,11 +7,13 @@ cases skip without nginx)."""
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
 import unittest
 from types import SimpleNamespace
+from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import wexlab_loader  # noqa: E402
@@ -20,7 +22,10 @@ wexlab_loader.load()
 from wexlab.model.errors import LabError  # noqa: E402
 from wexlab.model.record import Web  # noqa: E402
 from wexlab.runtime import proxy_process  # noqa: E402
+from wexlab.cli import proxy_config  # noqa: E402
 from wexlab.servers import proxy  # noqa: E402
+from wexlab.servers.prosody import config as prosody_config  # noqa: E402
+from wexlab.web import lifecycle  # noqa: E402
 
 
 def blocks(text):
@@ -132,6 +137,66 @@ class SiteTextTest(Folder):
             proxy.site_for(lab)
 
 
+def online_lab(crt, key, proxy_on=True, port=8443, address="127.0.0.1", tls=False):
+    online = SimpleNamespace(public_host="study.example.org", proxy_port=port, room_port=5291,
+                             proxy=proxy_on)
+    return SimpleNamespace(online=online, web=Web(port=5280, tls=tls), address=address,
+                           domain="lab.wex", port=5222, certificate_files=[crt, key])
+
+
+class SessionTest(Folder):
+    """The proxy in a session: Prosody's lines behind it, proxy-config's
+    file and start's refusals before anything runs."""
+
+    def test_prosody_trusts_the_proxy_of_an_online_session_only(self):
+        lab = online_lab(self.crt, self.key, address="10.0.0.5")
+        _, lines = prosody_config.web_settings(lab, "/srv/s")
+        self.assertIn('trusted_proxies = { "127.0.0.1"; "::1"; "10.0.0.5"; }', lines)
+        self.assertIn('http_external_url = "https://study.example.org:8443/"', lines)
+        lab = online_lab(self.crt, self.key, port=443, tls=True)
+        _, lines = prosody_config.web_settings(lab, "/srv/s")
+        self.assertIn('trusted_proxies = { "127.0.0.1"; "::1"; }', lines)
+        self.assertIn('http_external_url = "https://study.example.org/"', lines)
+        lab.online = None
+        _, lines = prosody_config.web_settings(lab, "/srv/s")
+        self.assertFalse([line for line in lines if "proxies" in line or "external" in line])
+
+    def test_proxy_config_file(self):
+        text = proxy_config.site_file_text(online_lab(self.crt, self.key), "/srv/session")
+        self.assertTrue(text.startswith("# nginx site of the wexlab session in /srv/session: "
+                                        "https://study.example.org:8443/\n"), text)
+        self.assertIn(proxy.site_text(proxy.Site("study.example.org", 8443,
+                                                 "http://127.0.0.1:5280", 5291, self.crt,
+                                                 self.key)), text)
+        lab = online_lab(self.crt, self.key)
+        lab.online = None
+        with self.assertRaisesRegex(LabError, "online session"):
+            proxy_config.site_file_text(lab, "/srv/session")
+
+    def test_start_refuses_without_nginx_or_with_its_port_taken(self):
+        lab = online_lab(self.crt, self.key)
+        self.assertTrue(lifecycle.runs_proxy(lab))
+        self.assertFalse(lifecycle.runs_proxy(online_lab(self.crt, self.key, proxy_on=False)))
+        lab.online = None
+        self.assertFalse(lifecycle.runs_proxy(lab))
+        with socket.socket() as taken:
+            taken.bind(("127.0.0.1", 0))
+            taken.listen()
+            port = taken.getsockname()[1]
+            lab = online_lab(self.crt, self.key, port=port)
+            with mock.patch.object(proxy_process, "find_nginx", lambda: None):
+                with self.assertRaisesRegex(LabError, "nginx, which is not installed"):
+                    lifecycle.check_proxy(lab)
+            with mock.patch.object(proxy_process, "find_nginx", lambda: "/usr/sbin/nginx"):
+                with self.assertRaisesRegex(LabError, f"listens on port {port}; choose"):
+                    lifecycle.check_proxy(lab)
+        # The port free again, the site's own faults still stop the start.
+        lab.online.public_host = "bad host"
+        with mock.patch.object(proxy_process, "find_nginx", lambda: "/usr/sbin/nginx"):
+            with self.assertRaisesRegex(LabError, "PublicHost"):
+                lifecycle.check_proxy(lab)
+
+
 class ConfigTextTest(Folder):
     def test_everything_nginx_writes_is_in_the_folder(self):
         folder = os.path.join(self.dir, "proxy")
@@ -192,6 +257,34 @@ class NginxReadsItTest(Folder):
                     f'http {{\n    include "{site_file}";\n}}\n')
         code, said = self.nginx_test(conf, self.dir)
         self.assertEqual(code, 0, said)
+
+    def test_started_found_and_stopped(self):
+        import ssl
+        import urllib.error
+        import urllib.request
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        site = self.site(listen="127.0.0.1", port=port, upstream="http://127.0.0.1:9")
+        pid = proxy_process.start(self.dir, site)
+        self.addCleanup(proxy_process.stop, self.dir)
+        self.assertEqual(proxy_process.running_pid(self.dir), pid)
+        self.assertEqual(proxy_process.start(self.dir, site), pid)  # not a second one
+        context = ssl.create_default_context(cafile=self.crt)
+        context.check_hostname = False
+        # Nothing behind it: nginx itself answers, over TLS, with HSTS.
+        with self.assertRaises(urllib.error.HTTPError) as caught:
+            urllib.request.urlopen(f"https://127.0.0.1:{port}/", context=context, timeout=10)
+        self.assertEqual(caught.exception.code, 502)
+        self.assertEqual(caught.exception.headers["Strict-Transport-Security"],
+                         "max-age=31536000")
+        other = tempfile.mkdtemp(prefix="wexlab-proxy-")
+        self.addCleanup(shutil.rmtree, other)
+        with self.assertRaisesRegex(LabError, f"listens on port {port}"):
+            proxy_process.start(other, site)
+        self.assertTrue(proxy_process.stop(self.dir))
+        self.assertIsNone(proxy_process.running_pid(self.dir))
+        self.assertFalse(proxy_process.stop(self.dir))
 
     def test_a_key_of_another_certificate_fails(self):
         other = os.path.join(self.dir, "other.key")
