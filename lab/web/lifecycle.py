@@ -153,6 +153,10 @@ def check_proxy(lab):
         raise LabError(f"something already listens on port {lab.online.proxy_port}; choose "
                        "another ProxyPort")
     proxy.check_site(proxy.site_for(lab))
+    if not proxy_process.may_listen(lab.online.proxy_port):
+        raise LabError(f"ProxyPort {lab.online.proxy_port} is below the ports a user may open "
+                       "(only root may); choose a port of 1024 or more, run wexlab as root, or "
+                       "see docs/online.md")
 
 
 def start_proxy(folder, lab):

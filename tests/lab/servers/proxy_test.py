@@ -190,6 +190,15 @@ class SessionTest(Folder):
             with mock.patch.object(proxy_process, "find_nginx", lambda: "/usr/sbin/nginx"):
                 with self.assertRaisesRegex(LabError, f"listens on port {port}; choose"):
                     lifecycle.check_proxy(lab)
+        with mock.patch.object(proxy_process, "find_nginx", lambda: "/usr/sbin/nginx"), \
+                mock.patch.object(proxy_process, "may_listen", lambda port: port >= 1024):
+            lab = online_lab(self.crt, self.key, port=443)
+            with self.assertRaisesRegex(LabError, "ProxyPort 443 is below the ports"):
+                lifecycle.check_proxy(lab)
+        self.assertTrue(proxy_process.may_listen(443, euid=0, first_open=1024))
+        self.assertFalse(proxy_process.may_listen(443, euid=1000, first_open=1024))
+        self.assertTrue(proxy_process.may_listen(443, euid=1000, first_open=443))
+        self.assertTrue(proxy_process.may_listen(8443, euid=1000, first_open=1024))
         # The port free again, the site's own faults still stop the start.
         lab.online.public_host = "bad host"
         with mock.patch.object(proxy_process, "find_nginx", lambda: "/usr/sbin/nginx"):
