@@ -8,6 +8,9 @@ plain HTTP behind it); wexlab stop stops it.
 proxy_config: `Proxy off` and `WebTls on`: the test runs nginx on the site
 `wexlab proxy-config --out` wrote, included in an nginx.conf of its own,
 nginx reaching the lab server over HTTPS.
+browser: as proxy_on, then a paired subject's seat in headless Chromium
+through nginx: every request on the proxy's origin, the bot's first
+message shown.
 
 Through nginx, both check: the seat page's files with their own headers
 (content policy, no framing, no store for seat.json and lang.json) and
@@ -60,6 +63,7 @@ class World:
         os.environ["WEX_DATA_DIR"] = os.path.join(self.root, "data")
         self.started = False
         self.nginx_dir = None
+        self.seats = []
 
     def wexlab(self, *argv, timeout=120):
         done = subprocess.run([sys.executable, self.args.wexlab, *argv], cwd=self.root,
@@ -106,6 +110,8 @@ class World:
                 bots.terminate([int(f.read())], 10)
 
     def close(self, failed):
+        for seat in self.seats:
+            seat.close()
         if self.started:
             self.wexlab("stop")
         if self.nginx_dir:
@@ -238,6 +244,7 @@ async def through_proxy(origin, context, lab):
             await xmpp_sign_in(session, origin, context, lab.domain, fields["n"][0],
                                fields["p"][0])
         print(f"paired and signed in through nginx: {', '.join(sorted(links))[:60]}...")
+        return links
 
 
 def wait_closed(port, seconds=15):
@@ -286,7 +293,36 @@ def case_proxy_config(world, lib):
     asyncio.run(through_proxy(origin, context, lab))
 
 
-CASES = {"proxy_on": case_proxy_on, "proxy_config": case_proxy_config}
+def case_browser(world, lib):
+    """A paired subject's seat in headless Chromium through nginx (the
+    self-signed certificate accepted by the test's own flag): the page, its
+    files and its websocket all on the proxy's origin, the bot answering."""
+    from wexlab.rehearsal import browser
+    port = free_port()
+    world.start(session_text(True, port, False))
+    origin = f"https://127.0.0.1:{port}"
+    lab = lib.record.load(world.root)
+    links = asyncio.run(through_proxy(origin, tls_context(lab), lab))
+    browser.FLAGS += ("--ignore-certificate-errors",)
+    seat = browser.Seat()
+    world.seats.append(seat)
+    seat.open(origin + links[0])
+    seat.wait_ready()
+    seat.say("pair01", "hello")  # Start, on the instructions before the game
+    theirs = seat.wait(lambda: [m for m in seat.messages("pair01") if m[0] == "theirs"], 60,
+                       "the bot's first message")
+    print(f"the bot's first message in Chromium: {theirs[0][1][:70]!r}")
+    # The network's requests (Chromium's own chrome:// pages are none).
+    urls = [url for url in seat.requests() if re.match(r"(https?|wss?|ftp)://", url or "")]
+    check(f"wss://127.0.0.1:{port}/xmpp-websocket" in urls, f"no proxied websocket in {urls}")
+    others = [url for url in urls if not re.match(rf"(https|wss)://127\.0\.0\.1:{port}/", url)]
+    check(not others, f"the page asked past the proxy: {others}")
+    errors = [e["message"] for e in seat.driver.get_log("browser") if e["level"] == "SEVERE"]
+    check(not errors, f"the page's console shows errors: {errors}")
+    print(f"{len(urls)} requests, all to {origin}")
+
+
+CASES = {"proxy_on": case_proxy_on, "proxy_config": case_proxy_config, "browser": case_browser}
 
 
 def main(argv):
@@ -296,11 +332,13 @@ def main(argv):
     parser.add_argument("--bot", required=True)
     args = parser.parse_args(argv)
     args.wexlab, args.bot = os.path.abspath(args.wexlab), os.path.abspath(args.bot)
-    missing = [p for p in ("prosody",) if not shutil.which(p)]
+    needs = ("prosody", "chromium", "chromedriver") if args.case == "browser" else ("prosody",)
+    missing = [p for p in needs if not shutil.which(p)]
     try:
         import aiohttp
         load_wexlab(args.wexlab)
         from wexlab.model import record
+        from wexlab.rehearsal.browser import BrowserError
         from wexlab.runtime import proxy_process
         from wexlab.servers import web_page
         if proxy_process.find_nginx() is None:
@@ -321,7 +359,7 @@ def main(argv):
         failed = False
     except Failure as e:
         print(f"FAILED: {e}")
-    except (aiohttp.ClientError, asyncio.TimeoutError, OSError) as e:
+    except (aiohttp.ClientError, asyncio.TimeoutError, OSError, BrowserError) as e:
         print(f"FAILED: {e!r}")
     finally:
         world.close(failed)
