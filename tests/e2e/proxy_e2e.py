@@ -263,6 +263,11 @@ def case_proxy_on(world, lib):
     check(f"{origin}/join/" in out, f"start did not print the study link:\n{out}")
     lab = lib.record.load(world.root)
     check(lib.proxy_process.running_pid(world.root) is not None, "no nginx runs")
+    # nginx's files are wexlab's: nothing in proxy/ for other users.
+    for base, _, names in os.walk(os.path.join(world.root, "proxy")):
+        for name in names:
+            mode = os.stat(os.path.join(base, name)).st_mode & 0o777
+            check(mode & 0o027 == 0, f"proxy/{name} has mode {mode:o}")
     context = tls_context(lab)
     check_files(origin, context)
     check_room_pages(origin, context, lab)
