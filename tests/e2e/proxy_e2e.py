@@ -272,6 +272,17 @@ def case_proxy_on(world, lib):
     check_files(origin, context)
     check_room_pages(origin, context, lab)
     asyncio.run(through_proxy(origin, context, lab))
+    # nginx gone: status says so and resume starts it again.
+    code, out = world.wexlab("status")
+    check("The proxy (nginx) is not running" not in out, f"status with nginx up:\n{out}")
+    check(lib.proxy_process.stop(world.root), "nginx did not stop")
+    wait_closed(port)
+    code, out = world.wexlab("status")
+    check("The proxy (nginx) is not running: wexlab resume starts it again." in out,
+          f"status without nginx:\n{out}")
+    code, out = world.wexlab("resume")
+    check(code == 0 and f"serves {origin}" in out, f"resume:\n{out}")
+    check(fetch(origin + "/seat.json", context)[0] == 200, "no page after the resume")
     code, out = world.wexlab("stop")
     world.started = False
     check(code == 0 and "The proxy (nginx) stopped." in out, f"wexlab stop:\n{out}")
