@@ -99,6 +99,10 @@ class SiteTextTest(Folder):
                                                                                    False)))
         self.assertIn("    listen [::1]:8443 ssl;\n", text)
         self.assertIn("proxy_pass http://[::1]:5280;", blocks(text)["/"])
+        self.assertNotIn("listen [::]", text)
+        text = proxy.site_text(self.site(ipv6=True))
+        self.assertIn("    listen 8443 ssl;\n    listen [::]:8443 ssl;\n", text)
+        self.assertNotIn("listen [::]", proxy.site_text(self.site()))
 
     def test_refuses_what_would_break_the_configuration(self):
         for bad in ("a.org; include /etc/passwd", "two words", "", "host}", "-x.org"):
@@ -131,7 +135,9 @@ class SiteTextTest(Folder):
                               certificate_files=[self.crt, self.key])
         site = proxy.site_for(lab)
         self.assertEqual(site, proxy.Site("study.example.org", 443, "https://127.0.0.1:5280",
-                                          6000, self.crt, self.key, ""))
+                                          6000, self.crt, self.key, "",
+                                          ipv6=proxy.ipv6_available()))
+        self.assertFalse(proxy.site_for(lab, listen="127.0.0.1").ipv6)
         lab.web = None
         with self.assertRaisesRegex(LabError, "Web on"):
             proxy.site_for(lab)
@@ -167,7 +173,8 @@ class SessionTest(Folder):
                                         "https://study.example.org:8443/\n"), text)
         self.assertIn(proxy.site_text(proxy.Site("study.example.org", 8443,
                                                  "http://127.0.0.1:5280", 5291, self.crt,
-                                                 self.key)), text)
+                                                 self.key, ipv6=proxy.ipv6_available())),
+                      text)
         lab = online_lab(self.crt, self.key)
         lab.online = None
         with self.assertRaisesRegex(LabError, "online session"):
@@ -245,7 +252,8 @@ class NginxReadsItTest(Folder):
     def test_the_whole_configuration(self):
         folder = os.path.join(self.dir, "proxy")
         os.makedirs(os.path.join(folder, "tmp"))
-        for site in (self.site(), self.site(listen="127.0.0.1", port=443,
+        for site in (self.site(ipv6=proxy.ipv6_available()),
+                     self.site(listen="127.0.0.1", port=443,
                                             upstream="https://127.0.0.1:5281")):
             conf = os.path.join(folder, "nginx.conf")
             with open(conf, "w") as f:
