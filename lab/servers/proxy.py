@@ -88,6 +88,16 @@ def certificate_files(lab):
     return certificate.machine_certificate(lab)
 
 
+def listen_address(public_host):
+    """Where nginx run by wexlab listens: a loopback PublicHost (a
+    rehearsal on this machine) on that address alone, else every address
+    (a public address may be NAT's, not one of this machine's)."""
+    try:
+        return public_host if ipaddress.ip_address(public_host).is_loopback else ""
+    except ValueError:
+        return ""
+
+
 def site_for(lab, listen=""):
     """The site of a session whose record has its online settings."""
     online = lab.online

@@ -160,10 +160,10 @@ def check_proxy(lab):
 
 
 def start_proxy(folder, lab):
-    """The session's nginx on every address of the machine: the public
-    origin of the study link."""
+    """The session's nginx: the public origin of the study link."""
     try:
-        proxy_process.start(folder, proxy.site_for(lab))
+        listen = proxy.listen_address(lab.online.public_host)
+        proxy_process.start(folder, proxy.site_for(lab, listen))
     except LabError as e:
         raise LabError(f"{e}; the lab server runs: wexlab stop stops it") from e
     origin = proxy.public_origin(lab.online.public_host, lab.online.proxy_port)

@@ -263,6 +263,9 @@ def case_proxy_on(world, lib):
     check(f"{origin}/join/" in out, f"start did not print the study link:\n{out}")
     lab = lib.record.load(world.root)
     check(lib.proxy_process.running_pid(world.root) is not None, "no nginx runs")
+    # PublicHost is the Service's 127.0.0.1: nginx listens there alone.
+    with open(os.path.join(world.root, "proxy", "nginx.conf")) as f:
+        check(f"listen 127.0.0.1:{port} ssl;" in f.read(), "nginx listens beyond loopback")
     # nginx's files are wexlab's: nothing in proxy/ for other users.
     for base, _, names in os.walk(os.path.join(world.root, "proxy")):
         for name in names:

@@ -129,6 +129,12 @@ class SiteTextTest(Folder):
                          "https://study.example.org:8443")
         self.assertEqual(proxy.public_origin("2001:db8::1", 8443), "https://[2001:db8::1]:8443")
 
+    def test_listens_on_a_loopback_public_host_alone(self):
+        self.assertEqual(proxy.listen_address("127.0.0.1"), "127.0.0.1")
+        self.assertEqual(proxy.listen_address("::1"), "::1")
+        for public in ("study.example.org", "192.0.2.7", "2001:db8::1", "localhost"):
+            self.assertEqual(proxy.listen_address(public), "", public)
+
     def test_site_of_a_session_record(self):
         online = SimpleNamespace(public_host="study.example.org", proxy_port=443, room_port=6000)
         lab = SimpleNamespace(online=online, web=Web(port=5280, tls=True), address="127.0.0.1",
