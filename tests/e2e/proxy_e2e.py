@@ -11,6 +11,10 @@ nginx reaching the lab server over HTTPS.
 browser: as proxy_on, then a paired subject's seat in headless Chromium
 through nginx: every request on the proxy's origin, the bot's first
 message shown.
+waiting_page: as proxy_on, then the study link in headless Chromium: the
+waiting page (its files from the room, the seat's modules from the lab
+server), paired with an arrival on the room's websocket, goes to the seat's
+page, which signs in; every request on the proxy's origin.
 
 Through nginx, both check: the seat page's files with their own headers
 (content policy, no framing, no store for seat.json and lang.json) and
@@ -341,7 +345,59 @@ def case_browser(world, lib):
     print(f"{len(urls)} requests, all to {origin}")
 
 
-CASES = {"proxy_on": case_proxy_on, "proxy_config": case_proxy_config, "browser": case_browser}
+async def seated_arrival(origin, context, lab, label):
+    """One arrival on the room's websocket, present until paired: its seat
+    link."""
+    import aiohttp
+    async with aiohttp.ClientSession() as session:
+        ws = await room_socket(session, origin, context, lab, label)
+        link = (await next_of(ws, "seat", 60))["link"]
+        await ws.close()
+        return link
+
+
+def case_waiting_page(world, lib):
+    """The study link in headless Chromium through nginx: the waiting
+    page (its own files from the room, the seat's modules from the lab
+    server, one origin), paired with an arrival on the room's websocket,
+    then the seat's page signed in; every request on the proxy's origin."""
+    from selenium.webdriver.common.by import By
+    from wexlab.rehearsal import browser
+    from wexlab.model import online
+    port = free_port()
+    world.start(session_text(True, port, False))
+    origin = f"https://127.0.0.1:{port}"
+    lab = lib.record.load(world.root)
+    link = online.study_link(lab)
+    check(link == f"{origin}/join/{lab.session_id}", f"the study link {link}")
+    browser.FLAGS += ("--ignore-certificate-errors",)
+    seat = browser.Seat()
+    world.seats.append(seat)
+    seat.open(link + "?label=P1")
+    seat.wait(lambda: seat.driver.execute_script(
+        "const b = document.getElementById('continue'); return b && b.offsetParent !== null"),
+        30, "the waiting page's instructions")
+    seat.driver.find_element(By.ID, "continue").click()
+    seat.wait(lambda: seat.driver.execute_script(
+        "const w = document.getElementById('waiting'); return w && !w.hidden"),
+        30, "the waiting view")
+    other = asyncio.run(seated_arrival(origin, tls_context(lab), lab, "P2"))
+    check("n=seat2" in other, f"the second arrival's seat: {other}")
+    seat.wait(lambda: seat.driver.execute_script("return location.pathname === '/'"), 30,
+              "the seat's page after the pairing")
+    seat.wait_ready()
+    urls = [url for url in seat.requests() if re.match(r"(https?|wss?|ftp)://", url or "")]
+    for wanted in (f"wss://127.0.0.1:{port}/room/ws", f"wss://127.0.0.1:{port}/xmpp-websocket"):
+        check(wanted in urls, f"no {wanted} in {urls}")
+    others = [url for url in urls if not re.match(rf"(https|wss)://127\.0\.0\.1:{port}/", url)]
+    check(not others, f"the pages asked past the proxy: {others}")
+    errors = [e["message"] for e in seat.driver.get_log("browser") if e["level"] == "SEVERE"]
+    check(not errors, f"the pages' console shows errors: {errors}")
+    print(f"waiting page to a ready seat through nginx: {len(urls)} requests, all to {origin}")
+
+
+CASES = {"proxy_on": case_proxy_on, "proxy_config": case_proxy_config, "browser": case_browser,
+         "waiting_page": case_waiting_page}
 
 
 def main(argv):
@@ -351,7 +407,8 @@ def main(argv):
     parser.add_argument("--bot", required=True)
     args = parser.parse_args(argv)
     args.wexlab, args.bot = os.path.abspath(args.wexlab), os.path.abspath(args.bot)
-    needs = ("prosody", "chromium", "chromedriver") if args.case == "browser" else ("prosody",)
+    needs = ("prosody", "chromium", "chromedriver") if args.case in ("browser", "waiting_page") \
+        else ("prosody",)
     missing = [p for p in needs if not shutil.which(p)]
     try:
         import aiohttp
