@@ -269,7 +269,7 @@ def case_proxy_on(world, lib):
     check(lib.proxy_process.running_pid(world.root) is not None, "no nginx runs")
     # PublicHost is the Service's 127.0.0.1: nginx listens there alone.
     with open(os.path.join(world.root, "proxy", "nginx.conf")) as f:
-        check(f"listen 127.0.0.1:{port} ssl;" in f.read(), "nginx listens beyond loopback")
+        check(f"listen 127.0.0.1:{port} ssl http2;" in f.read(), "nginx listens beyond loopback")
     # nginx's files are wexlab's: nothing in proxy/ for other users.
     for base, _, names in os.walk(os.path.join(world.root, "proxy")):
         for name in names:
@@ -342,6 +342,10 @@ def case_browser(world, lib):
     check(not others, f"the page asked past the proxy: {others}")
     errors = [e["message"] for e in seat.driver.get_log("browser") if e["level"] == "SEVERE"]
     check(not errors, f"the page's console shows errors: {errors}")
+    # The files over HTTP/2, the websocket beside them on HTTP/1.1.
+    protocol = seat.driver.execute_script(
+        "return performance.getEntriesByType('navigation')[0].nextHopProtocol")
+    check(protocol == "h2", f"the page came over {protocol!r}")
     print(f"{len(urls)} requests, all to {origin}")
 
 

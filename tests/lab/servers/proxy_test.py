@@ -77,7 +77,7 @@ class SiteTextTest(Folder):
 
     def test_tls_names_and_headers(self):
         text = proxy.site_text(self.site())
-        self.assertIn("    listen 8443 ssl;\n", text)
+        self.assertIn("    listen 8443 ssl http2;\n", text)
         self.assertIn("    server_name study.example.org;\n", text)
         self.assertIn(f'    ssl_certificate "{self.crt}";\n', text)
         self.assertIn(f'    ssl_certificate_key "{self.key}";\n', text)
@@ -93,15 +93,15 @@ class SiteTextTest(Folder):
     def test_listen_address_and_https_upstream(self):
         text = proxy.site_text(self.site(listen="127.0.0.1",
                                          upstream=proxy.web_upstream("10.0.0.5", 5281, True)))
-        self.assertIn("    listen 127.0.0.1:8443 ssl;\n", text)
+        self.assertIn("    listen 127.0.0.1:8443 ssl http2;\n", text)
         self.assertIn("proxy_pass https://10.0.0.5:5281;", blocks(text)["/"])
         text = proxy.site_text(self.site(listen="::1", upstream=proxy.web_upstream("::1", 5280,
                                                                                    False)))
-        self.assertIn("    listen [::1]:8443 ssl;\n", text)
+        self.assertIn("    listen [::1]:8443 ssl http2;\n", text)
         self.assertIn("proxy_pass http://[::1]:5280;", blocks(text)["/"])
         self.assertNotIn("listen [::]", text)
         text = proxy.site_text(self.site(ipv6=True))
-        self.assertIn("    listen 8443 ssl;\n    listen [::]:8443 ssl;\n", text)
+        self.assertIn("    listen 8443 ssl http2;\n    listen [::]:8443 ssl http2;\n", text)
         self.assertNotIn("listen [::]", proxy.site_text(self.site()))
 
     def test_refuses_what_would_break_the_configuration(self):
