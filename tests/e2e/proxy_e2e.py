@@ -16,9 +16,9 @@ waiting page (its files from the room, the seat's modules from the lab
 server), paired with an arrival on the room's websocket, goes to the seat's
 page, which signs in; every request on the proxy's origin.
 
-Through nginx, both check: the seat page's files with their own headers
-(content policy, no framing, no store for seat.json and lang.json) and
-HSTS; the waiting page and the room's config; two arrivals on the room's
+Through nginx, both check: TLS 1.2 and 1.3 taken, 1.1 refused; the seat
+page's files with their own headers (content policy, no framing, no store
+for seat.json and lang.json) and HSTS; the waiting page and the room's config; two arrivals on the room's
 websocket paired, each given its seat link; that link's account signing
 in over XMPP on the proxied websocket (RFC 7395 framing, SASL PLAIN) with
 the public origin's Origin header; the room's close endpoint not reachable
@@ -162,6 +162,36 @@ def check_files(origin, context):
     check(b"main.js" in body, "the seat page's index.html did not come through")
 
 
+def handshake(port, highest):
+    """The TLS version agreed with a client that offers up to highest
+    (ciphers of every security level, so TLS 1.1 is really offered), or
+    None when the server refuses."""
+    import socket
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # TLS 1.0 and 1.1's names
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        context.set_ciphers("DEFAULT:@SECLEVEL=0")
+        context.minimum_version = ssl.TLSVersion.TLSv1
+        context.maximum_version = highest
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=10) as raw:
+            with context.wrap_socket(raw, server_hostname="127.0.0.1") as tls:
+                return tls.version()
+    except ssl.SSLError:
+        return None
+
+
+def check_tls_versions(port):
+    check(handshake(port, ssl.TLSVersion.TLSv1_1) is None, "nginx took TLS 1.1")
+    agreed = handshake(port, ssl.TLSVersion.TLSv1_2)
+    check(agreed == "TLSv1.2", f"TLS 1.2 at most gave {agreed}")
+    agreed = handshake(port, ssl.TLSVersion.MAXIMUM_SUPPORTED)
+    check(agreed == "TLSv1.3", f"TLS 1.3 offered gave {agreed}")
+
+
 def check_room_pages(origin, context, lab):
     status, headers, body = fetch(f"{origin}/join/{lab.session_id}", context)
     check(status == 200 and b"<html" in body.lower(), f"/join/: {status} {body[:200]!r}")
@@ -276,6 +306,7 @@ def case_proxy_on(world, lib):
             mode = os.stat(os.path.join(base, name)).st_mode & 0o777
             check(mode & 0o027 == 0, f"proxy/{name} has mode {mode:o}")
     context = tls_context(lab)
+    check_tls_versions(port)
     check_files(origin, context)
     check_room_pages(origin, context, lab)
     asyncio.run(through_proxy(origin, context, lab))
@@ -311,6 +342,7 @@ def case_proxy_config(world, lib):
     world.own_nginx(site, port)
     origin = f"https://127.0.0.1:{port}"
     context = tls_context(lab)
+    check_tls_versions(port)
     check_files(origin, context)
     check_room_pages(origin, context, lab)
     asyncio.run(through_proxy(origin, context, lab))
