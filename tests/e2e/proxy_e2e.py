@@ -16,12 +16,13 @@ waiting page (its files from the room, the seat's modules from the lab
 server), paired with an arrival on the room's websocket, goes to the seat's
 page, which signs in; every request on the proxy's origin.
 
-Through nginx, both check: TLS 1.2 and 1.3 taken, 1.1 refused; the seat
-page's files with their own headers (content policy, no framing, no store
-for seat.json and lang.json) and HSTS; the waiting page and the room's config; two arrivals on the room's
-websocket paired, each given its seat link; that link's account signing
-in over XMPP on the proxied websocket (RFC 7395 framing, SASL PLAIN) with
-the public origin's Origin header; the room's close endpoint not reachable
+Through nginx, proxy_on and proxy_config check: TLS 1.2 and 1.3 taken,
+1.1 refused; the seat page's files with their own headers (content
+policy, no framing, no store for seat.json and lang.json) and HSTS; the
+waiting page and the room's config; two arrivals on the room's websocket
+paired, each given its seat link; that link's account signing in over
+XMPP on the proxied websocket (RFC 7395 framing, SASL PLAIN) with the
+public origin's Origin header; the room's close endpoint not reachable
 from outside."""
 
 import argparse
