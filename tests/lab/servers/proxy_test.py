@@ -321,6 +321,13 @@ class NginxReadsItTest(Folder):
         code, said = self.nginx_test(conf, folder)
         self.assertNotEqual(code, 0)
         self.assertIn("key values mismatch", said)
+        # wexlab's start says so, with nginx's words, and runs nothing.
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        with self.assertRaisesRegex(LabError, "nginx did not start .*key values mismatch"):
+            proxy_process.start(self.dir, self.site(key=other, listen="127.0.0.1", port=port))
+        self.assertIsNone(proxy_process.running_pid(self.dir))
 
 
 if __name__ == "__main__":
