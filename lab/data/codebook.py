@@ -12,7 +12,7 @@ from ..model.ending import ENDINGS, SUBJECT_ENDINGS
 
 # How a game may end in the payouts file; the last two are for sessions
 # whose subjects play online.
-ENDED = list(ENDINGS) + ["dropout", "waited_out"]
+ENDED = list(ENDINGS) + ["replaced", "dropout"]
 SOURCES = ["subject", "timeout", "robot"]
 ROBOT = ("robot (the stand-in playing on for a subject of an online session replaced after "
          "dropping out)")
@@ -93,10 +93,12 @@ COLUMNS: Dict[str, List[Column]] = {
         Column("payout_before_limits", "number", "total_credits times credit_value before "
                "the minimum and maximum were applied, two decimals (empty when the game "
                "paid nothing)", "USD"),
-        Column("ended", "string", "how the pair's game ended: completed, paid_now (the "
+        Column("ended", "string", "how the subject's game ended: completed, paid_now (the "
                "moderator paid early), stopped (stopped without payouts), running (not "
-               "ended when collected); dropout and waited_out are reserved for online "
-               "sessions", constraints={"enum": ENDED}),
+               "ended when collected); in an online session also replaced (the subject "
+               "dropped out and a stand-in played on; the payout is the one at the dropout) "
+               "and dropout (the subject dropped out and the pair was paid at once)",
+               constraints={"enum": ENDED}),
     ],
     "decisions": [
         _time("time", "when the answer arrived or was taken"),

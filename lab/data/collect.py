@@ -15,7 +15,7 @@ import glob
 import os
 
 from ..model import pair_state, record, room_log
-from ..model.ending import how_ended
+from ..model.ending import subject_endings
 from ..model.errors import LabError
 from ..runtime import bot_check
 from . import codebook, participants, spreadsheet
@@ -93,6 +93,11 @@ def tidy(kind, header, row):
         out.append(cell)
     return out + row[len(header):]
 
+
+
+def subject_number(cell):
+    """1 or 2 from a payouts row's subject cell, else None."""
+    return int(cell) if cell in ("1", "2") else None
 
 class PairData:
     """What the merge needs of one pair: its rows of each kind and its
@@ -183,7 +188,9 @@ class Merger:
         rows = []
         for data in self.pairs:
             rule = self.pay_rule(data)
-            ended = how_ended(data.entries, self.session_stopped)
+            # Each subject's own ending: a replaced subject's differs from
+            # its partner's.
+            endings = subject_endings(data.entries, self.session_stopped)
             cells = [shortest(rule["CreditValue"]) if rule["CreditValue"] is not None else "",
                      money(rule["MinPayout"]) if rule["MinPayout"] is not None else "",
                      money(rule["MaxPayout"]) if rule["MaxPayout"] is not None else ""]
@@ -195,6 +202,7 @@ class Merger:
                     # From the exact credits, as the bot computed the payout.
                     before = money(float(exact_row[column["total_credits"]]) *
                                    rule["CreditValue"])
+                ended = endings.get(subject_number(row[column["subject"]]), endings[1])
                 rows.append(self.given(data.pair) + row + cells + [before, ended])
         return self.lead() + header + PAYOUT_ADDED, rows
 

@@ -23,6 +23,7 @@ from ..model.files import read_json, write_json
 from ..model.paths import WEB
 from ..runtime import bots
 from ..runtime.status import ROOM_FILE, read_room_info as room_info
+from ..servers.web_page import HEADERS as PAGE_HEADERS
 
 PAGE_DIR = os.path.join(WEB, "room")
 TICK_SECONDS = 1.0
@@ -30,8 +31,9 @@ FILE_NAME = re.compile(r"[A-Za-z0-9_.-]+")
 TYPES = {".html": "text/html", ".js": "text/javascript", ".css": "text/css",
          ".json": "application/json", ".md": "text/markdown", ".svg": "image/svg+xml",
          ".png": "image/png"}
-HEADERS = {"X-Content-Type-Options": "nosniff", "Referrer-Policy": "no-referrer",
-           "Cache-Control": "no-store"}
+# The seat's headers (its content policy, no framing, no sniffing), and
+# nothing kept: the room's state changes from one second to the next.
+HEADERS = dict(PAGE_HEADERS, **{"Cache-Control": "no-store"})
 PLACEHOLDER = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Waiting room"
                "</title></head><body><p>The waiting room's page is not installed.</p>"
                "</body></html>\n")

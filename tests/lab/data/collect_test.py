@@ -303,6 +303,9 @@ class CompleteDataTest(unittest.TestCase):
             ("2", "dee", "expectation", "30", "subject", "0"),
             ("2", "bob", "investment", "30", "robot", "0"),
             ("2", "dee", "investment", "10", "subject", "1")])
+        # The game runs on for dee; bob's own ending says he was replaced.
+        self.assertEqual([(r["name"], r["ended"]) for r in tables["payouts"] if r["pair"] == "2"],
+                         [("dee", "running"), ("bob", "replaced")])
 
     def test_payouts_carry_the_rule_and_every_subject(self):
         self.stopped_mid_round()

@@ -69,7 +69,11 @@ class RoomServerTest(unittest.IsolatedAsyncioTestCase):
 
     async def test_pages_config_and_the_close_guard(self):
         _, client = await self.client()
-        self.assertEqual((await client.get(f"/join/{SESSION}")).status, 200)
+        page = await client.get(f"/join/{SESSION}")
+        self.assertEqual(page.status, 200)
+        # The seat's policy: no other site may frame the page or run script in it.
+        self.assertIn("frame-ancestors 'none'", page.headers["Content-Security-Policy"])
+        self.assertEqual(page.headers["X-Frame-Options"], "DENY")
         self.assertEqual((await client.get("/join/another")).status, 404)
         self.assertEqual((await client.get("/room/..%2Flab.json")).status, 404)
         self.assertEqual((await client.get("/room/.hidden")).status, 404)
