@@ -1,5 +1,5 @@
-"""The internal commands: wexlab _supervise (the supervisor's process) and
-wexlab _desk (the desk's)."""
+"""The internal commands: wexlab _supervise (the supervisor's process),
+wexlab _desk (the desk's) and wexlab _room (an online session's room)."""
 
 
 def supervise(args):
@@ -12,4 +12,10 @@ def supervise(args):
 def desk(args):
     from ..web import desk
     desk.run(args.dir)
+    return 0
+
+
+def room(args):
+    from ..web import room
+    room.run(args.dir)
     return 0

@@ -1,7 +1,7 @@
 """wexlab: a lab session of many pairs of wexbot in one command.
 
   wexlab start SESSION.conf [--only PAIRS] [--bot PATH]
-  wexlab resume | status [--watch] | seats | desk | stop | collect [--bundle]
+  wexlab resume | status [--watch] | seats | desk | close | stop | collect [--bundle]
   wexlab say PAIR|all TEXT...
   wexlab node add HOST[:PORT] | node serve KIT [--dir DIR]
   wexlab rehearse [--session FILE] [--pairs N] [--rounds R] [--seed S] [--dir DIR]
@@ -23,8 +23,8 @@ import sys
 
 from ..model.errors import LabError, SessionError
 from ..model.files import restrict_umask
-from . import bench, collect, desk, internal, node, rehearse, resume, say, seats, start, status
-from . import stop
+from . import bench, close, collect, desk, internal, node, rehearse, resume, say, seats, start
+from . import status, stop
 
 
 def make_parser():
@@ -47,6 +47,8 @@ def make_parser():
     say_args = sub.add_parser("say", help="send a text as the moderator to one pair's bot or all")
     say_args.add_argument("pair", help="a pair number, its bot's name, or all")
     say_args.add_argument("text", nargs="+")
+    sub.add_parser("close", help="an online session's room admits no one more; whoever "
+                   "waits leaves with the show-up fee")
     sub.add_parser("stop", help="stop every bot, collect, stop the server")
     collect_args = sub.add_parser("collect", help="merge the pairs' data files, write the "
                                   "codebook, session.xlsx and report.html")
@@ -100,6 +102,7 @@ def make_parser():
     supervise_args.add_argument("--dir", required=True)
     supervise_args.add_argument("--pairs", required=True)
     sub.add_parser("_desk").add_argument("--dir", required=True)
+    sub.add_parser("_room").add_argument("--dir", required=True)
     return parser
 
 
@@ -111,13 +114,15 @@ def main(argv):
     args = parse_args(argv)
     restrict_umask()  # before any file of the session is made
     commands = {"start": start, "resume": resume, "status": status, "desk": desk,
-                "seats": seats, "say": say, "stop": stop, "collect": collect, "node": node,
+                "seats": seats, "say": say, "close": close, "stop": stop, "collect": collect, "node": node,
                 "rehearse": rehearse, "bench": bench}
     try:
         if args.command == "_supervise":
             return internal.supervise(args)
         if args.command == "_desk":
             return internal.desk(args)
+        if args.command == "_room":
+            return internal.room(args)
         return commands[args.command].run(args) or 0
     except (LabError, SessionError, ConnectionError) as e:
         print(f"wexlab: {e}", file=sys.stderr)

@@ -20,6 +20,8 @@ def run(args):
         server.wait_other_machines(say_line)
     if mine["server"]:
         processes.start_desk(folder, lab)
+    if mine["server"] and lab.online and processes.start_room(folder, lab):
+        say_line("The room runs again; it goes on from room.log.")
     if processes.supervisor_pid(folder) is not None:
         say_line("The supervisor runs already.")
         return

@@ -8,6 +8,11 @@ from .accounts import DESK, password
 from .files import make_private_dir, write_private
 from .placement import address_of, port_of
 
+# An online participant who closes the tab does not come back: after this
+# many seconds offline the bot lets the partner play on (or pays), unless
+# the session sets DropoutAfter itself.
+ONLINE_DROPOUT_AFTER = "120"
+
 
 def bot_config(session, bot, subject1, subject2, treatment=None):
     """The configuration of one pair's bot: the session's bot keys, with
@@ -19,6 +24,9 @@ def bot_config(session, bot, subject1, subject2, treatment=None):
     if treatment is not None:
         lines.append(f"# treatment {treatment}")
     lines += [f"{key} {value}" for key, value in session.bot_values(treatment)]
+    if session.online and "DropoutAfter" in session.keys and \
+            "DropoutAfter" not in session.game_values(treatment):
+        lines.append(f"DropoutAfter {ONLINE_DROPOUT_AFTER}")
     return "\n".join(lines) + "\n"
 
 

@@ -4,7 +4,7 @@ each account signs on, the web seats, the desk and the certificate's files."""
 
 import os
 
-from . import matching, placement, treatments
+from . import matching, online as onlinelib, placement, treatments
 from .accounts import DESK, NOTIFIER
 from .errors import LabError
 from .record import Desk, Lab, Pair, Treatment, Web, new_session_id
@@ -51,9 +51,18 @@ def new_lab(session, bot_path):
     if server == "ejabberd" and plain:
         raise LabError("Server ejabberd requires TLS: leave tls=off out of the Service")
     pairs = []
-    matched = matching.match(session.subjects, session.seed)
-    assigned = treatments.assign_treatments([t.name for t in session.treatments],
-                                            len(matched), session.seed)
+    names_of = [t.name for t in session.treatments]
+    if session.online:
+        # The pool: pair k is seat{2k-1} and seat{2k}, formed in the room in
+        # the order 1, 2, 3, ...; its treatment in rotation by index keeps
+        # the pairs that form balanced however many do.
+        subjects = session.subjects
+        matched = [(subjects[i], subjects[i + 1]) for i in range(0, len(subjects), 2)]
+        assigned = [names_of[i % len(names_of)] if names_of else None
+                    for i in range(len(matched))]
+    else:
+        matched = matching.match(session.subjects, session.seed)
+        assigned = treatments.assign_treatments(names_of, len(matched), session.seed)
     for index, (first, second) in enumerate(matched, start=1):
         pair = Pair(index, matching.pair_name(index, len(matched)), first, second)
         treatment = assigned[index - 1]
@@ -75,7 +84,8 @@ def new_lab(session, bot_path):
               bot_path=bot_path, log_file=session.values["LogFile"], desk_account=DESK,
               desk=Desk(**session.desk_settings()), server=server,
               treatments=[Treatment(t.name, dict(t.values)) for t in session.treatments],
-              session_id=new_session_id())
+              session_id=new_session_id(),
+              online=onlinelib.online_settings(session.values) if session.online else None)
     if server == "ejabberd":
         placement.plan_nodes(lab, count)
         placement.plan_remote(lab, session.values)  # other machines' nodes, if any

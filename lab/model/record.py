@@ -64,6 +64,23 @@ class Desk:
 
 
 @dataclass
+class Online:
+    """An online session: people come through the study link, wait in the
+    room and are paired there as they arrive."""
+    max_pairs: int = 10
+    wait_timeout: int = 300    # seconds in the room before a paid exit
+    show_up_fee: str = "0.00"  # paid to whoever leaves the room unpaired
+    label_parameter: str = "label"
+    completion_code: Optional[str] = None
+    no_partner_code: Optional[str] = None
+    completion_url: Optional[str] = None
+    proxy: bool = True
+    proxy_port: int = 8443
+    public_host: str = ""
+    room_port: int = 5291
+
+
+@dataclass
 class Account:
     name: str
     jid: str
@@ -104,6 +121,7 @@ class Lab:
     # The session's identifier in its data files: local date and time of
     # its start and a short random part (new_session_id).
     session_id: Optional[str] = None
+    online: Optional[Online] = None  # an online session (Arrivals on)
 
 
 def pair_rounds(lab, pair):
@@ -160,6 +178,7 @@ def to_json(lab):
     data["pairs"] = [pair_json(p) for p in lab.pairs]
     data["web"] = dataclasses.asdict(lab.web) if lab.web else None
     data["desk"] = dataclasses.asdict(lab.desk)
+    data["online"] = dataclasses.asdict(lab.online) if lab.online else None
     data["nodes"] = None if lab.nodes is None else [node_json(n) for n in lab.nodes]
     data["treatments"] = [dataclasses.asdict(t) for t in lab.treatments]
     if lab.accounts is not None:
@@ -167,7 +186,8 @@ def to_json(lab):
     if lab.nodes is None:
         data.pop("epmd_port")
     return _drop_unset(data, ("nodes", "placement", "cluster_port", "treatments",
-                              "certificate", "fingerprints", "accounts", "session_id"))
+                              "certificate", "fingerprints", "accounts", "session_id",
+                              "online"))
 
 
 def from_json(data):
@@ -184,6 +204,8 @@ def from_json(data):
     if data.get("nodes") is not None:
         values["nodes"] = [Node(**n) for n in data["nodes"]]
     values["treatments"] = [Treatment(**t) for t in data.get("treatments", [])]
+    if data.get("online") is not None:
+        values["online"] = Online(**data["online"])
     if data.get("accounts") is not None:
         values["accounts"] = {role: Account(**a) for role, a in data["accounts"].items()}
     return Lab(**values)

@@ -13,10 +13,13 @@ import re
 
 from . import treatments as treatmentslib
 from .errors import SessionError, file_fault
-from .values import LAB_KEYS, LAB_REQUIRED, PER_PAIR_KEYS, lab_fault
+from .values import LAB_KEYS, LAB_REQUIRED, ONLINE_KEYS, PER_PAIR_KEYS, lab_fault
 
 NAME = re.compile(r"[a-z0-9._-]{1,13}")
 PAIR_NAME = re.compile(r"pair\d+")
+# The pool's accounts of an online session: pair k's are seat{2k-1}, seat{2k}.
+SEAT_NAME = re.compile(r"seat\d+")
+DEFAULT_MAX_PAIRS = 10
 # Accounts that wexlab makes for itself.
 RESERVED_NAMES = ("wexlab", "wexdesk")
 
@@ -28,7 +31,7 @@ class Session:
         self.path = path
         self.keys = keys      # the bot's key table
         self.raw_lines = raw_lines or {}  # line number -> the line's text
-        self.subjects = values["Subjects"].split()
+        self.subjects = pool_names(values) if online(values) else values["Subjects"].split()
         self.seed = int(values["Seed"])
         self.treatments = list(treatments)  # in the Treatments line's order
 
@@ -56,6 +59,12 @@ class Session:
     def rounds(self):
         return int(self.values["NRounds"])
 
+    @property
+    def online(self):
+        """Arrivals on: people come through the study link and are paired
+        in the room as they arrive."""
+        return online(self.values)
+
     def pair_count(self):
         return len(self.subjects) // 2
 
@@ -68,7 +77,44 @@ class Session:
                 "stall_alert": int(self.values.get("StallAlert", 120))}
 
 
+def online(values):
+    return values.get("Arrivals", "off") == "on"
+
+
+def pool_names(values):
+    """The subject accounts of an online session's pool of pairs."""
+    count = int(values.get("MaxPairs", DEFAULT_MAX_PAIRS))
+    return [f"seat{n}" for n in range(1, 2 * count + 1)]
+
+
+def check_online(values, lines, path):
+    """An online session's keys go with Arrivals on, and Arrivals on with
+    web seats on Prosody."""
+    if not online(values):
+        for key in ONLINE_KEYS:
+            if key in values:
+                raise file_fault(path, lines[key], f"{key} is a key of an online session: "
+                                 "it needs Arrivals on")
+        return
+    line = lines["Arrivals"]
+    if "Subjects" in values:
+        raise file_fault(path, lines["Subjects"], "Subjects is not used with Arrivals on: "
+                         "the pool's accounts (seat1, seat2, ...) are made for the pairs")
+    if values.get("Web") == "off":
+        raise file_fault(path, lines["Web"], "Arrivals on needs the web seats: leave out "
+                         "Web off")
+    if values.get("Server", "prosody") != "prosody":
+        raise file_fault(path, line, "Arrivals on needs Server prosody (an online session "
+                         "on ejabberd is not supported)")
+    moderator = values.get("ModeratorName", "")
+    if SEAT_NAME.fullmatch(moderator):
+        raise file_fault(path, lines["ModeratorName"], f"'{moderator}' is a name wexlab "
+                         "gives the pool's accounts (seat1, seat2, ...)")
+
+
 def check_subjects(values, lines, path):
+    if online(values):
+        return
     number = lines["Subjects"]
     names = values["Subjects"].split()
     if len(names) < 2 or len(names) % 2:
@@ -90,9 +136,13 @@ def check_subjects(values, lines, path):
         seen.add(name)
 
 
-def required_keys(keys):
-    """The bot's required keys that the session gives, then wexlab's own."""
-    return tuple(k for k in keys.required_names() if k not in PER_PAIR_KEYS) + LAB_REQUIRED
+def required_keys(keys, values=None):
+    """The bot's required keys that the session gives, then wexlab's own
+    (an online session's subjects are its pool, so no Subjects)."""
+    lab = LAB_REQUIRED
+    if values is not None and online(values):
+        lab = tuple(k for k in LAB_REQUIRED if k != "Subjects")
+    return tuple(k for k in keys.required_names() if k not in PER_PAIR_KEYS) + lab
 
 
 def parse_session(text, path, keys):
@@ -124,9 +174,10 @@ def parse_session(text, path, keys):
         if fault:
             raise file_fault(path, number, fault)
         values[key], lines[key] = value, number
-    for key in required_keys(keys):
+    for key in required_keys(keys, values):
         if key not in values:
             raise file_fault(path, 0, f"{key} is missing")
+    check_online(values, lines, path)
     check_subjects(values, lines, path)
     ordered = treatmentslib.order_treatments(treatments, values, lines, raw_lines, path)
     return Session(values, lines, path, keys, ordered, raw_lines)

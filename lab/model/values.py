@@ -104,6 +104,50 @@ LAB_RULES = {
     "Language": check_language,
 }
 
+def check_money(key):
+    def check(value):
+        if re.fullmatch(r"\d+(\.\d+)?", value):
+            return None
+        return f"{key} must be an amount of money of 0 or more, e.g. 2.50, not '{value}'"
+    return check
+
+
+def check_pattern(key, pattern, form):
+    return lambda v: None if re.fullmatch(pattern, v) else f"{key} must be {form}, not '{v}'"
+
+
+def check_url(value):
+    if re.fullmatch(r"https?://[^\s]+", value):
+        return None
+    return f"CompletionUrl must be an http:// or https:// address, not '{value}'"
+
+
+def check_host(value):
+    if re.fullmatch(r"[A-Za-z0-9.-]{1,253}|\[[0-9A-Fa-f:.]+\]", value):
+        return None
+    return f"PublicHost must be a host name or an address, not '{value}'"
+
+
+# The keys of an online session (Arrivals on): people come through one
+# study link, wait in the room and are paired as they arrive. Every one of
+# them but Arrivals is refused without Arrivals on.
+ONLINE_KEYS = {
+    "MaxPairs": lambda v: check_int(v, 1, "MaxPairs", 500),
+    "WaitTimeout": lambda v: check_int(v, 10, "WaitTimeout"),
+    "ShowUpFee": check_money("ShowUpFee"),
+    "LabelParameter": check_pattern("LabelParameter", r"[A-Za-z0-9_]{1,40}",
+                                    "1 to 40 letters, digits or '_'"),
+    "CompletionCode": check_pattern("CompletionCode", r"[A-Za-z0-9_-]{1,64}",
+                                    "1 to 64 letters, digits, '_' or '-'"),
+    "NoPartnerCode": check_pattern("NoPartnerCode", r"[A-Za-z0-9_-]{1,64}",
+                                   "1 to 64 letters, digits, '_' or '-'"),
+    "CompletionUrl": check_url,
+    "Proxy": check_switch("Proxy"),
+    "ProxyPort": lambda v: check_int(v, 1, "ProxyPort", 65535),
+    "PublicHost": check_host,
+    "Room": lambda v: check_int(v, 1, "Room", 65535),
+}
+
 # wexlab's own keys, none of them the bot's, and the check of each one's
 # value; None means any text.
 LAB_KEYS = {
@@ -123,7 +167,9 @@ LAB_KEYS = {
     "OfflineAlert": lambda v: check_int(v, 1, "OfflineAlert"),
     "StallAlert": lambda v: check_int(v, 1, "StallAlert"),
     "Instructions": lambda v: None if v else "Instructions needs the path of a Markdown file",
+    "Arrivals": check_switch("Arrivals"),
 }
+LAB_KEYS.update(ONLINE_KEYS)
 
 
 def lab_fault(key, value):

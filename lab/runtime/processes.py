@@ -127,6 +127,51 @@ def stop_desk(folder):
         bots.terminate([pid], 10)
 
 
+def room_pid(folder):
+    info = statuslib.read_room_info(folder)
+    pid = info and info.get("pid")
+    if not pid or not bots.alive(pid):
+        return None
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return pid if b"_room" in f.read() else None
+    except OSError:
+        return None
+
+
+def start_room(folder, lab):
+    """Starts an online session's room (a process of its own, like the
+    desk) on 127.0.0.1; a new token unless room.json has one already,
+    so a room started again keeps what wexlab close uses."""
+    if room_pid(folder) is not None:
+        return True
+    port = lab.online.room_port
+    if net.port_open("127.0.0.1", port):
+        say_line(f"The room did not start: something already listens on 127.0.0.1:{port} "
+                 "(choose another port with the session key Room).")
+        return False
+    old = statuslib.read_room_info(folder) or {}
+    info = {"port": port, "token": old.get("token") or statuslib.new_token()}
+    write_json(os.path.join(folder, statuslib.ROOM_FILE), info, private=True)
+    with open(os.path.join(folder, "room-console.log"), "ab") as log:
+        subprocess.Popen([sys.executable, paths.launcher(), "_room", "--dir", folder], cwd=folder,
+                         stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                         start_new_session=True)
+    deadline = time.monotonic() + 15
+    while time.monotonic() < deadline and not net.port_open("127.0.0.1", port):
+        time.sleep(0.1)
+    if room_pid(folder) is None:
+        say_line(f"The room did not start; see {folder}/room-console.log")
+        return False
+    return True
+
+
+def stop_room(folder):
+    pid = room_pid(folder)
+    if pid is not None:
+        bots.terminate([pid], 10)
+
+
 def last_line(path):
     try:
         with open(path, encoding="utf-8", errors="replace") as f:

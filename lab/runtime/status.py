@@ -14,6 +14,7 @@ from . import bots
 
 ANSWERS_FILE = "desk_answers.json"
 DESK_FILE = "desk.json"  # pid, address, port and token of the running desk
+ROOM_FILE = "room.json"  # pid, port and token of an online session's room
 
 
 def new_token():
@@ -29,6 +30,10 @@ def desk_url(info):
 
 def read_desk_info(folder):
     return _read_json(os.path.join(folder, DESK_FILE), None)
+
+
+def read_room_info(folder):
+    return _read_json(os.path.join(folder, ROOM_FILE), None)
 
 
 def _read_json(path, default):

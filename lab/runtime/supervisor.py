@@ -9,7 +9,7 @@ import os
 import signal
 import time
 
-from ..model import record
+from ..model import record, room_log
 from ..model.accounts import NOTIFIER, jid
 from ..model.files import read_json, write_json
 from ..servers import policy
@@ -50,6 +50,24 @@ class Supervisor:
         # How far server/replaced.log has been told: what was in it before
         # this supervisor started was told by the one before.
         self.replaced_offset = policy.read_replaced(folder)[1]
+        # An online session's pairs form in the room: a pair's bot starts
+        # once room.log has its pair, and a pair never formed never starts.
+        self.formed = set() if lab.online else None
+        self.room_offset = 0
+        self.read_room()
+
+    def read_room(self):
+        """The pairs room.log has formed since the last look (all, offline)."""
+        if self.formed is None:
+            return []
+        entries, self.room_offset = room_log.read_from(self.folder, self.room_offset)
+        new = [e["pair"] for e in entries if e.get("kind") == "pair" and
+               isinstance(e.get("pair"), int) and e["pair"] not in self.formed]
+        self.formed.update(new)
+        return new
+
+    def formed_pair(self, index):
+        return self.formed is None or index in self.formed
 
     def stopping(self):
         return os.path.exists(os.path.join(self.folder, "stopping")) or self.stop.is_set()
@@ -84,11 +102,26 @@ class Supervisor:
             if pid and bots.alive(pid, bots.pair_dir(self.folder, pair)):
                 self.pids[index] = pid
                 log(f"{pair.bot}: bot running (pid {pid}), watching it")
+            elif not self.formed_pair(index):
+                continue
             elif not bots.game_ended(self.folder, pair, self.lab.log_file):
                 journal = self.launch(pair)
                 if journal is not None and pid:
                     self.tell_moderator(f"{pair.bot}'s bot was not running and has been "
                                         "restarted; it resumes the pair's game.")
+
+    def launch_formed(self):
+        """Starts the bots of the pairs the room formed since the last look."""
+        new = self.read_room()
+        started = False
+        for pair in self.pairs:
+            if pair.index in new and pair.index not in self.pids and \
+                    not bots.game_ended(self.folder, pair, self.lab.log_file):
+                log(f"{pair.bot}: paired in the room")
+                self.launch(pair)
+                started = True
+        if started:
+            self.save()
 
     def running(self, index):
         """Whether the pair's bot runs; a bot this process started is reaped."""
@@ -159,6 +192,7 @@ class Supervisor:
         self.save()
         while not self.stop.is_set():
             self.check()
+            self.launch_formed()
             self.check_replaced()
             try:
                 await asyncio.wait_for(self.stop.wait(), POLL_SECONDS)

@@ -8,7 +8,8 @@ and the commands use it."""
 import os
 
 from ..data import bundle as bundlelib, collect as collectlib, report, report_summary
-from ..model import matching, pay_rule, placement, plan, record, seat_texts
+from ..model import matching, online as onlinelib, pay_rule, placement, plan, record
+from ..model import seat_texts
 from ..model.bot_config import write_pair_folders
 from ..model.errors import LabError
 from ..model.files import make_private_dir, write_json, write_private
@@ -69,6 +70,8 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         seats.write_seats(lab, folder)
         if lab.web:
             cardslib.write_cards(lab, folder, seat_texts.Translation(texts.lang, texts.texts))
+        if lab.online:
+            write_room_texts(folder, session, texts)
         if not quiet:
             say_line(cards)
         say_line(f"Lab server running on {lab.address}:{lab.port}; the login cards are "
@@ -83,6 +86,12 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
     processes.start_supervisor(folder, indexes)
     if processes.local(folder)["server"]:
         processes.start_desk(folder, lab)
+        if lab.online and processes.start_room(folder, lab):
+            say_line(f"The study link: {onlinelib.study_link(lab)} (the room on 127.0.0.1:"
+                     f"{lab.online.room_port}; wexlab close stops admitting).")
+    if indexes and lab.online:
+        # An online session's bots start as their pairs form in the room.
+        indexes = []
     if indexes:
         ready = processes.wait_online(folder, lab, indexes)
         say_line(f"{len(indexes)} bots started" + ("" if ready else " (see above)") +
@@ -109,6 +118,7 @@ def stop_session(folder, quiet=False):
     except (OSError, ValueError) as e:
         say_line(f"wexlab: the data could not be merged ({e}); wexlab collect tries again")
     processes.stop_desk(folder)
+    processes.stop_room(folder)
     server = serverlib.for_lab(lab, folder)
     if processes.local(folder)["server"]:
         for line in server.stop_other_machines():
@@ -119,6 +129,17 @@ def stop_session(folder, quiet=False):
     note = policy.refusals_note(folder)
     if note and not quiet:
         say_line(note)
+
+
+def write_room_texts(folder, session, texts):
+    """The waiting room's instructions (the session's own values, no
+    treatment's) and the page's language, for the room server."""
+    template = seat_texts.instructions_template(session, seat_texts.seat_po_dir(), texts.lang)
+    point = texts.texts.get(seat_texts.DECIMAL_POINT, seat_texts.DECIMAL_POINT)
+    fields = seat_texts.pair_fields(session, None, point, texts.texts)
+    with open(os.path.join(folder, onlinelib.INSTRUCTIONS_FILE), "w", encoding="utf-8") as f:
+        f.write(seat_texts.fill(template, fields))
+    write_json(os.path.join(folder, onlinelib.PAGE_FILE), {"lang": texts.lang})
 
 
 def collect(folder, lab, quiet=False, bundle=False):

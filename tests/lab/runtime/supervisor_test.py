@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Unit tests of the supervisor's notices about seats opened again: one
-notice per subject for what the server logged since the last look."""
+notice per subject for what the server logged since the last look; and,
+in an online session, bots started only for the pairs the room formed."""
 
 import os
 import shutil
@@ -12,7 +13,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
-from wexlab.model import record as lab_file  # noqa: E402
+from wexlab.model import record as lab_file, room_log  # noqa: E402
 from wexlab.runtime import supervisor  # noqa: E402
 
 RECORD = {"moderator": "mod", "domain": "lab.wex", "pairs": [
@@ -52,6 +53,44 @@ class ReplacedTest(unittest.TestCase):
             "older window was closed."])
         watcher.check_replaced()  # nothing new, nothing told
         self.assertEqual(len(watcher.told), 2)
+
+
+class OnlineLaunchTest(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="wexlab-supervisor-")
+        self.addCleanup(shutil.rmtree, self.folder)
+        os.makedirs(os.path.join(self.folder, "server"))
+
+    def supervisor(self, online=True):
+        data = dict(RECORD, log_file="lab", online={"max_pairs": 2} if online else None)
+        watcher = supervisor.Supervisor(self.folder, lab_file.from_json(data), [1, 2])
+        watcher.launched = []
+
+        def launch(pair):
+            watcher.launched.append(pair.index)
+            watcher.pids[pair.index] = 0
+        watcher.launch = launch
+        watcher.save = lambda: None
+        return watcher
+
+    def test_a_bot_starts_once_the_room_has_formed_its_pair(self):
+        room_log.append(self.folder, [{"time": 1.0, "kind": "open", "max_pairs": 2}])
+        watcher = self.supervisor()
+        watcher.adopt_or_launch({})
+        self.assertEqual(watcher.launched, [])
+        room_log.append(self.folder, [{"time": 2.0, "kind": "pair", "pair": 1,
+                                       "tickets": ["t1", "t2"], "treatment": None}])
+        watcher.launch_formed()
+        watcher.launch_formed()  # read once: started once
+        self.assertEqual(watcher.launched, [1])
+        # A supervisor started again reads room.log from its start.
+        again = self.supervisor()
+        again.adopt_or_launch({})
+        self.assertEqual(again.launched, [1])
+        # Offline sessions start every pair at once, room.log or not.
+        offline = self.supervisor(online=False)
+        offline.adopt_or_launch({})
+        self.assertEqual(offline.launched, [1, 2])
 
 
 if __name__ == "__main__":
