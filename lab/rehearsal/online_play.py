@@ -48,9 +48,12 @@ def online_values(args, keys, folder):
     the codes, every port free on this machine."""
     values = dict(REHEARSAL_VALUES)
     rounds = args.rounds or 3
-    values.update(NRounds=str(rounds), ConversationInterval=str(max(1, rounds // 2)),
+    # One break at most (after the last round none): a dropout cannot say done.
+    values.update(NRounds=str(rounds), ConversationInterval=str(rounds),
                   Seed=str(args.seed if args.seed is not None else 1),
-                  MaxChatTime="20", MaxChatIdle="10")
+                  MaxChatTime="20", MaxChatIdle="10",
+                  # Payouts that differ from subject to subject, so each is checked.
+                  CreditValue="0.05", MinPayout="1", MaxPayout="100")
     values.update(Arrivals="on", MaxPairs=str(max_pairs_for(args.arrivals, args.late)),
                   WaitTimeout=str(args.wait_timeout), ShowUpFee=SHOW_UP_FEE,
                   CompletionCode=COMPLETION_CODE, NoPartnerCode=NO_PARTNER_CODE,
