@@ -29,6 +29,8 @@ def status_lines(folder, lab):
                          f"{node.address}:{node.port}: run wexlab node serve there again.")
     if mine["server"] and processes.desk_pid(folder) is None:
         lines.append("The desk is not running: wexlab resume starts it again.")
+    if mine["server"] and lab.online and processes.room_pid(folder) is None:
+        lines.append("The room is not running: wexlab resume starts it again.")
     note = policy.refusals_note(folder)
     if note:
         lines.append(note)

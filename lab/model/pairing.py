@@ -11,7 +11,8 @@ A participant is present while a page of theirs is connected and either
 visible or active within the last ACTIVE_SECONDS: only present waiting
 participants are paired, two at a time in the order they arrived, so a
 hidden tab or a closed one never gets a partner who would wait for
-nobody."""
+nobody. A page that opens hidden (a tab in the background) is not present
+until it is shown or used."""
 
 from dataclasses import dataclass, field
 from typing import Callable, Dict, List, Optional
@@ -100,7 +101,6 @@ class Room:
             if self.full():
                 self.exit(now, arrival, FULL)
         arrival.connections += 1
-        arrival.last_active = now
         self.send_state(now, arrival)
         self.pair_present(now)
         return arrival.ticket
@@ -116,8 +116,6 @@ class Room:
     def presence(self, now, ticket, visible):
         arrival = self.arrivals[ticket]
         arrival.visible = visible
-        if visible:
-            arrival.last_active = now
         self.pair_present(now)
 
     def active(self, now, ticket):

@@ -113,11 +113,11 @@ def check_online(values, lines, path):
 
 
 def check_subjects(values, lines, path):
-    if online(values):
-        return
-    number = lines["Subjects"]
-    names = values["Subjects"].split()
-    if len(names) < 2 or len(names) % 2:
+    # An online session's subjects are its pool (seat1, ...): only the
+    # moderator's name is the session file's.
+    number = lines.get("Subjects")
+    names = [] if online(values) else values["Subjects"].split()
+    if not online(values) and (len(names) < 2 or len(names) % 2):
         raise file_fault(path, number, f"Subjects needs an even number of names, "
                          f"at least two; it has {len(names)}")
     moderator = values["ModeratorName"]

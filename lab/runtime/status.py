@@ -8,7 +8,7 @@ import os
 import secrets
 import time
 
-from ..model import pair_state, summary
+from ..model import online as onlinelib, pair_state, pairing, room_log, summary
 from ..model.record import pair_json
 from . import bots
 
@@ -74,9 +74,28 @@ def build(folder, lab, answers=None, now=None, server_up=True, dismissed=()):
             bot_info(folder, lab, pair, run, mine), answers.get(pair.bot), now))
     found = summary.alerts(pairs, now, lab.desk.offline_alert, lab.desk.stall_alert,
                            server_up)
-    return {"now": now,
-            "session": summary.session_line(pairs, pair_state.first_start(folder), now),
-            "pairs": pairs, "alerts": [a for a in found if a["id"] not in dismissed]}
+    state = {"now": now,
+             "session": summary.session_line(pairs, pair_state.first_start(folder), now),
+             "pairs": pairs, "alerts": [a for a in found if a["id"] not in dismissed]}
+    if lab.online is not None:
+        state["room"] = room_state(folder, lab)
+    return state
+
+
+def room_state(folder, lab):
+    """An online session's room from room.log: the study link and the
+    counts of those waiting, paired and sent home with the fee."""
+    counts = pairing.counts_of(room_log.read(folder))
+    counts["max_pairs"] = lab.online.max_pairs
+    counts["link"] = onlinelib.study_link(lab)
+    return counts
+
+
+def room_line(room):
+    closed = ", closed" if room["closed"] else ""
+    return (f"room: {room['arrived']} arrived, {room['waiting']} waiting, {room['paired']} "
+            f"paired in {room['pairs']} of {room['max_pairs']} pairs, {room['exits']} left "
+            f"with the fee{closed}; study link {room['link']}")
 
 
 def _subject_cell(s):
@@ -107,6 +126,7 @@ def table(state):
     elapsed = "-" if s["elapsed_s"] is None else f"{s['elapsed_s'] // 60}m{s['elapsed_s'] % 60:02d}s"
     lines = [f"{s['finished']} of {s['pairs']} pairs finished, {s['rounds_closed']} of "
              f"{s['rounds_all']} rounds closed, {elapsed} since the start",
+             *([room_line(state["room"])] if state.get("room") else []),
              f"{'pair':<7} {'treatment':<{width}} {'round':<6} {'phase':<16} {'bot':<22} "
              "subjects"]
     for p in state["pairs"]:

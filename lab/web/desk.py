@@ -109,7 +109,7 @@ class Desk:
     def fingerprint(self):
         """Sizes and times of every file the state is read from."""
         paths = [os.path.join(self.folder, name) for name in
-                 ("supervisor.log", "bots.json", status.ANSWERS_FILE)]
+                 ("supervisor.log", "bots.json", status.ANSWERS_FILE, "room.log")]
         for pair in self.lab.pairs:
             paths += glob.glob(os.path.join(self.folder, pair.bot, self.lab.log_file + "_*"))
         found = []

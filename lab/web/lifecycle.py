@@ -72,11 +72,11 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
             cardslib.write_cards(lab, folder, seat_texts.Translation(texts.lang, texts.texts))
         if lab.online:
             write_room_texts(folder, session, texts)
-        if not quiet:
+        if not quiet and not lab.online:  # online, the pool's cards are no one's
             say_line(cards)
         say_line(f"Lab server running on {lab.address}:{lab.port}; the login cards are "
                  f"in {folder}/logins.txt; the matching in matching.csv.")
-        if lab.web:
+        if lab.web and not lab.online:
             where = " (and each ejabberd node on the next ports)" if \
                 placement.node_count(lab) > 1 else ""
             say_line(f"Seats in a browser: {placement.origin(lab)}/{where} with each "

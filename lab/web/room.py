@@ -96,7 +96,7 @@ class RoomServer:
     # The participants' websocket.
 
     async def socket(self, request):
-        ws = web.WebSocketResponse(heartbeat=20)
+        ws = web.WebSocketResponse(heartbeat=20, max_msg_size=4096)  # frames are small
         await ws.prepare(request)
         ticket = None
         try:

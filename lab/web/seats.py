@@ -12,6 +12,7 @@ import io
 import os
 import urllib.parse
 
+from ..model import online as onlinelib
 from ..model.errors import LabError
 from ..model.files import write_private
 from ..model.placement import origin
@@ -42,11 +43,19 @@ def rows(lab):
     return out
 
 
+def link_rows(lab):
+    """An online session's study link, the one address everyone opens."""
+    if lab.online is None:
+        return []
+    return [{"name": "study link", "role": "link", "pair": "",
+             "link": onlinelib.study_link(lab)}]
+
+
 def seats_csv(lab):
     text = io.StringIO()
     writer = csv.DictWriter(text, ["name", "role", "pair", "link"], lineterminator="\n")
     writer.writeheader()
-    writer.writerows(rows(lab))
+    writer.writerows(link_rows(lab) + rows(lab))
     return text.getvalue()
 
 

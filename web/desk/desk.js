@@ -157,6 +157,18 @@ function row(p, now) {
     actions(p));
 }
 
+// An online session's room: the study link and who waits, who is paired
+// and who has left with the show-up fee.
+function drawRoom(room) {
+  const box = document.getElementById("room");
+  box.hidden = !room;
+  if (!room) return;
+  box.textContent =
+    "Study link: " + room.link + " · " + room.waiting + " waiting · " + room.paired +
+    " paired in " + room.pairs + " of " + room.max_pairs + " pairs · " + room.exits +
+    " left with the fee" + (room.closed ? " · closed" : "");
+}
+
 // A row is replaced when its pair's state changed; its actions cell stays.
 function draw(state) {
   clockOffset = state.now - Date.now() / 1000;
@@ -167,6 +179,7 @@ function draw(state) {
     (stopped ? " (" + stopped + " stopped without payouts)" : "") + " · " +
     s.rounds_closed + " of " + s.rounds_all + " rounds closed · " + duration(s.elapsed_s) +
     " since the start";
+  drawRoom(state.room);
   const body = document.querySelector("#pairs tbody");
   for (const p of state.pairs) {
     const key = JSON.stringify(p);

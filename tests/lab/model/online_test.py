@@ -36,6 +36,8 @@ class OnlineKeysTest(unittest.TestCase):
             (ONLINE + "Server ejabberd\n", 13, "Arrivals on needs Server prosody"),
             (ONLINE.replace("ModeratorName mod", "ModeratorName seat3"), 3,
              "'seat3' is a name wexlab gives the pool"),
+            (ONLINE.replace("ModeratorName mod", "ModeratorName Mod"), 3, "'Mod' cannot be"),
+            (ONLINE.replace("ModeratorName mod", "ModeratorName wexdesk"), 3, "wexlab gives"),
             (GOOD + "Arrivals yes\n", 15, "Arrivals must be on or off"),
             (ONLINE + "MaxPairs 0\n", 15, "MaxPairs must be at least 1"),
             (ONLINE + "MaxPairs 501\n", 15, "MaxPairs must be at most 500"),

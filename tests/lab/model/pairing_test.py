@@ -69,20 +69,23 @@ class PairingTest(unittest.TestCase):
         self.assertEqual(room.counts()["waiting"], 1)
 
     def test_hidden_or_gone_pages_are_never_paired(self):
+        # A page opened hidden is not present: not paired.
         room = new_room()
-        arrive(room, 0.0, "A")
-        hidden = arrive(room, 1.0, "H", visible=False)
-        # Hidden but active just now: present for ACTIVE_SECONDS.
-        self.assertEqual(kinds(room.take()[0], "pair")[0]["tickets"], ["t1", hidden])
+        hidden = arrive(room, 0.0, "H", visible=False)
+        arrive(room, 1.0, "B")
+        self.assertEqual(kinds(room.take()[0], "pair"), [])
+        # Used while hidden: present for ACTIVE_SECONDS; paired first.
+        room.active(2.0, hidden)
+        self.assertEqual(kinds(room.take()[0], "pair")[0]["tickets"], [hidden, "t2"])
+        # Hidden and idle longer than that: not present again.
         room = new_room()
-        room.hello(0.0, "H", "bh")
-        room.presence(0.0, "t1", False)
-        room.tick(0.0 + pairing.ACTIVE_SECONDS + 1)  # hidden and idle: not present
+        hidden = arrive(room, 0.0, "H", visible=False)
+        room.active(1.0, hidden)
+        room.tick(1.0 + pairing.ACTIVE_SECONDS + 1)
         arrive(room, 40.0, "B")
         self.assertEqual(kinds(room.take()[0], "pair"), [])
-        # Activity makes the hidden one present again; they are paired first.
-        room.active(41.0, "t1")
-        self.assertEqual(kinds(room.take()[0], "pair")[0]["tickets"], ["t1", "t2"])
+        room.presence(41.0, hidden, True)  # shown again
+        self.assertEqual(kinds(room.take()[0], "pair")[0]["tickets"], [hidden, "t2"])
         # A closed page is not present however recent its activity.
         room = new_room()
         gone = arrive(room, 0.0, "G")
