@@ -2,14 +2,18 @@
 codebook, the session file and each pair's configuration and journal
 (without passwords), the software's version, the report, and a README
 that says what was run, when and on what, and how to check the payouts
-from the journals."""
+from the journals. An online session's participants are in it without
+their platform labels; the bonus file, payments by label, is not."""
 
+import csv
 import datetime
 import glob
+import io
 import os
 import platform
 import re
 import subprocess
+import tempfile
 import zipfile
 
 from ..model import paths, pair_state
@@ -31,6 +35,45 @@ def _run(args, cwd=None):
     except (OSError, subprocess.SubprocessError):
         return None
     return done.stdout.strip() if done.returncode == 0 and done.stdout.strip() else None
+
+
+def without_labels(path):
+    """A participants file's text with its label column emptied: a label
+    identifies the subject on the recruiting platform."""
+    with open(path, encoding="utf-8", newline="") as f:
+        rows = list(csv.reader(f))
+    column = rows[0].index("label") if rows and "label" in rows[0] else None
+    if column is not None:
+        for row in rows[1:]:
+            if len(row) > column:
+                row[column] = ""
+    out = io.StringIO()
+    csv.writer(out).writerows(rows)
+    return out.getvalue()
+
+
+def workbook_without_labels(folder, lab):
+    """session.xlsx's bytes rebuilt from the data files with the
+    participants' labels emptied; None without openpyxl."""
+    sheets = []
+    for kind in list(codebook.COLUMNS) + ["participants"]:
+        path = os.path.join(folder, codebook.file_name(kind))
+        if not os.path.isfile(path):
+            continue
+        if kind == "participants":
+            text = without_labels(path)
+        else:
+            with open(path, encoding="utf-8", newline="") as f:
+                text = f.read()
+        rows = list(csv.reader(io.StringIO(text, newline="")))
+        if rows:
+            sheets.append((f"session_{kind}", rows[0], rows[1:], codebook.types(kind, lab)))
+    with tempfile.TemporaryDirectory(prefix="wexlab-bundle-") as directory:
+        out = os.path.join(directory, spreadsheet.FILE)
+        if not spreadsheet.write(out, sheets):
+            return None
+        with open(out, "rb") as f:
+            return f.read()
 
 
 def software_version(home=paths.HOME):
@@ -78,6 +121,14 @@ def members(folder, lab):
         path = os.path.join(folder, name)
         if os.path.isfile(path):
             found.append((name, path, None))
+    participants = os.path.join(folder, codebook.file_name("participants"))
+    if os.path.isfile(participants):
+        found.append((codebook.file_name("participants"), None, without_labels(participants)))
+        # The workbook holds the labels too: it goes in rebuilt without them.
+        found = [item for item in found if item[0] != spreadsheet.FILE]
+        book = workbook_without_labels(folder, lab)
+        if book is not None:
+            found.append((spreadsheet.FILE, None, book))
     if lab.session and os.path.isfile(lab.session):
         with open(lab.session, encoding="utf-8", errors="replace") as f:
             found.append(("session.conf", None, without_secrets(f.read())))
@@ -116,6 +167,14 @@ def note(name):
     return FILE_NOTES.get(name, "")
 
 
+def online_note(names):
+    """The README's word on an online session's participants."""
+    if codebook.file_name("participants") not in names:
+        return ""
+    return ("\nThe session ran online: `session_participants.csv` has every arrival, its "
+            "\nlabel (the recruiting platform's identifier) left out.")
+
+
 def readme(folder, lab, session_id, version, names):
     times = game_times(folder, lab)
     when = f"from {_when(times[0])} to {_when(times[1])}" if times else "(no game began)"
@@ -130,7 +189,7 @@ def readme(folder, lab, session_id, version, names):
 The data were collected in a laboratory session run with wex. Every file
 needed to read them is in this package. Subjects appear under their
 accounts' names, those of the session file's `Subjects` line; chat texts
-are exactly as the subjects wrote them. Passwords have been left out.
+are exactly as the subjects wrote them. Passwords have been left out.{online_note(names)}
 
 ## What was run
 

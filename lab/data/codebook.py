@@ -8,12 +8,14 @@ import os
 from dataclasses import dataclass, field
 from typing import Dict, List, Optional
 
-from ..model.ending import ENDINGS
+from ..model.ending import ENDINGS, SUBJECT_ENDINGS
 
 # How a game may end in the payouts file; the last two are for sessions
 # whose subjects play online.
 ENDED = list(ENDINGS) + ["dropout", "waited_out"]
 SOURCES = ["subject", "timeout", "robot"]
+ROBOT = ("robot (the stand-in playing on for a subject of an online session replaced after "
+         "dropping out)")
 
 
 @dataclass
@@ -63,10 +65,10 @@ COLUMNS: Dict[str, List[Column]] = {
                "and bonus, two decimals", "credits"),
         _time("expectation_time", "when the expectation arrived"),
         _time("investment_time", "when the investment arrived"),
-        Column("expectation_source", "string", "who gave the expectation: the subject, or the "
-               "answer timeout (robot: reserved)", constraints={"enum": SOURCES}),
-        Column("investment_source", "string", "who gave the investment: the subject, or the "
-               "answer timeout (robot: reserved)", constraints={"enum": SOURCES}),
+        Column("expectation_source", "string", "who gave the expectation: the subject, the "
+               f"answer timeout, or {ROBOT}", constraints={"enum": SOURCES}),
+        Column("investment_source", "string", "who gave the investment: the subject, the "
+               f"answer timeout, or {ROBOT}", constraints={"enum": SOURCES}),
     ],
     "chat": [
         _time("time", "when the line arrived"),
@@ -106,8 +108,8 @@ COLUMNS: Dict[str, List[Column]] = {
         Column("subject", "string", "the subject's account name"),
         Column("value", "integer", "the answer, 0 to 60", "credits",
                {"minimum": 0, "maximum": 60}),
-        Column("source", "string", "who gave it: the subject, or the answer timeout "
-               "(robot: reserved)", constraints={"enum": SOURCES}),
+        Column("source", "string", f"who gave it: the subject, the answer timeout, or {ROBOT}",
+               constraints={"enum": SOURCES}),
         Column("closed_round", "integer", "1 when this answer closed its round, else 0 "
                "(an unfinished round's answers are all 0)", constraints={"enum": [0, 1]}),
         Column("extended", "integer", "1 when the subject's time for this answer was "
@@ -115,11 +117,65 @@ COLUMNS: Dict[str, List[Column]] = {
     ],
 }
 
+# The files of an online session; their columns are all their own.
+OUTCOMES = list(SUBJECT_ENDINGS) + ["waited_out", "full"]
+ONLINE_COLUMNS: Dict[str, List[Column]] = {
+    "participants": [
+        LEAD[0],
+        Column("label", "string", "the participant's identifier on the recruiting platform, "
+               "from the study link's label parameter (empty when the link had none)"),
+        Column("ticket", "string", "the arrival: t1, t2, ... in the order subjects arrived in "
+               "the waiting room; a subject who returns keeps its ticket",
+               constraints={"required": True}),
+        Column("seat", "string", "the account the subject played on (subject 1 of the pair "
+               "is its first ticket); empty when it was never paired"),
+        _time("arrival_time", "when the subject arrived in the waiting room"),
+        Column("seconds_waited", "number", "from the arrival until the subject was paired or "
+               "left the waiting room, two decimals (empty while it waits)", "seconds",
+               {"minimum": 0}),
+        Column("pair", "integer", "the pair the subject played in (empty when never paired)",
+               constraints={"minimum": 1}),
+        Column("treatment", "string", "the pair's treatment (empty without treatments or pair)"),
+        Column("outcome", "string", "how the subject's session ended: completed; paid_now "
+               "(the pair was paid early: by the moderator, or because the partner dropped "
+               "out); dropout (offline too long, the pair paid at once); replaced (offline too "
+               "long, a stand-in played on; paid what it had then); stopped (nothing paid); "
+               "running; waited_out (no partner within WaitTimeout) and full (arrived after "
+               "MaxPairs or the close): paid the show-up fee in the waiting room",
+               constraints={"enum": OUTCOMES, "required": True}),
+        Column("payout", "number", "the game's payout to the subject (for replaced, the one at "
+               "its dropout) or, for waited_out and full, the show-up fee; two decimals, "
+               "empty when nothing was paid", "USD"),
+        Column("show_up_fee", "number", "the show-up fee (ShowUpFee) owed to a subject who "
+               "was paid, paid as the platform's base pay (empty when nothing was paid)",
+               "USD"),
+        Column("code_shown", "string", "the completion code the subject was shown: "
+               "CompletionCode at a paid end of the game, NoPartnerCode for a paid exit from "
+               "the waiting room, empty when nothing was paid"),
+    ],
+    "bonus": [
+        Column("label", "string", "the participant's identifier on the recruiting platform",
+               constraints={"required": True}),
+        Column("amount", "number", "the bonus: the game's payout, above the show-up fee paid "
+               "as base pay; only amounts above 0, two decimals", "USD",
+               {"required": True}),
+    ],
+}
+# Files without a header line: the bonus file is pasted into a platform's
+# bulk bonus form as it is.
+HEADERLESS = ("bonus",)
+
 FILE_TITLES = {
     "rounds": "One row per subject and closed round",
     "chat": "One row per line a subject wrote in a chat break",
     "payouts": "One row per subject: credits, payout, the pay rule and how the game ended",
     "decisions": "One row per answer received or taken, unfinished rounds included",
+    "participants": "One row per arrival in the waiting room of an online session: its "
+                    "label, seat, wait, pair, outcome, payout and the code shown",
+    "bonus": "Lines `label,amount` without a header, for a recruiting platform's bulk "
+             "bonus: the show-up fee is the study's base pay on the platform, the bonus "
+             "the game's payout on top of it; a subject who left the waiting room has "
+             "none; a subject without a label is left out (collect says how many)",
 }
 
 
@@ -129,6 +185,8 @@ def file_name(kind):
 
 def described(kind, lab):
     """The columns the codebook describes for a file of this lab."""
+    if kind in ONLINE_COLUMNS:
+        return ONLINE_COLUMNS[kind]
     lead = LEAD + ([TREATMENT] if lab.treatments else [])
     return lead + COLUMNS[kind]
 
@@ -166,12 +224,15 @@ def datapackage(lab, session_id, headers):
         if extra:
             raise ValueError(f"{file_name(kind)}: no description of {', '.join(extra)}")
         columns = {c.name: c for c in described(kind, lab)}
-        resources.append({
+        resource = {
             "name": f"session-{kind}", "path": file_name(kind), "profile": "tabular-data-resource",
             "format": "csv", "mediatype": "text/csv", "encoding": "utf-8",
             "description": FILE_TITLES[kind],
             "schema": {"fields": [field_json(columns[name]) for name in header],
-                       "missingValues": [""]}})
+                       "missingValues": [""]}}
+        if kind in HEADERLESS:
+            resource["dialect"] = {"header": False}
+        resources.append(resource)
     return {
         "profile": "tabular-data-package",
         "name": f"wex-session-{session_id}",
@@ -201,7 +262,8 @@ def render_markdown(package):
     """codebook.md from the Data Package."""
     lines = [f"# Codebook: {package['title']}", "",
              "Every data file of the session, column by column. The files are UTF-8 CSV "
-             "with one header line; an empty cell is a missing value. Times are local, "
+             "with one header line (session_bonus.csv has none); an empty cell is a missing "
+             "value. Times are local, "
              "ISO 8601 with the offset; money and earnings have two decimals as the "
              "subjects saw them (each pair's journal keeps the exact values). The same "
              "descriptions, machine-readable, are in datapackage.json.", ""]

@@ -4,18 +4,21 @@ treatments), pair 1 first. Times become ISO 8601 with the offset, money
 and earnings two decimals as the subjects saw them; the pairs' own files
 and journals keep the exact values. The payouts gain the pay rule and how
 each game ended, with rows for the subjects of games that paid nothing;
-session_decisions.csv is every answer of every journal."""
+session_decisions.csv is every answer of every journal. An online
+session's data cover the pool pairs that were formed, and add
+session_participants.csv and session_bonus.csv (participants.py)."""
 
+import copy
 import csv
 import datetime
 import glob
 import os
 
-from ..model import pair_state, record
+from ..model import pair_state, record, room_log
 from ..model.ending import how_ended
 from ..model.errors import LabError
 from ..runtime import bot_check
-from . import codebook, spreadsheet
+from . import codebook, participants, spreadsheet
 
 KINDS = ("rounds", "chat", "payouts", "decisions")
 BOT_KINDS = ("rounds", "chat", "payouts")
@@ -208,6 +211,20 @@ class Merger:
             rows.append([known.get(name, "") for name in header])
         return rows
 
+    def participants(self):
+        """The participants of an online session (room.log and the formed
+        pairs' journals)."""
+        log = room_log.read(self.folder)
+        results = {data.pair.index: participants.pair_result(data.entries, self.session_stopped)
+                   for data in self.pairs if data.journals}
+        accounts = {p.index: p.subjects() for p in self.lab.pairs}
+
+        def seats(number):
+            return accounts.get(number) or participants.default_seats(number)
+        return participants.participants(self.session_id, log, results,
+                                         participants.terms_of(self.lab.online), seats,
+                                         self.session_stopped)
+
     def decisions(self):
         rows = []
         for data in self.pairs:
@@ -257,25 +274,61 @@ def session_id(folder, lab):
     return record.session_id_of(lab, started)
 
 
+def played_lab(folder, lab):
+    """The lab as its data see it: of an online session's pool, only the
+    pairs that were formed (room.log) or have a journal; the others never
+    played and are in no file."""
+    if lab.online is None:
+        return lab
+    log = room_log.read(folder)
+    formed = {e.get("pair") for e in log if e.get("kind") == "pair"}
+    shown = copy.copy(lab)
+    shown.pairs = [p for p in lab.pairs if p.index in formed or
+                   pair_journals(os.path.join(folder, p.bot), lab.log_file)]
+    return shown
+
+
 def merged(folder, lab):
     """(session id, {kind: (header, rows)}) of the session's files, not
-    yet written."""
+    yet written; lab as played_lab gives it."""
     merger = Merger(folder, lab)
     found = {kind: merger.bot_kind(kind) for kind in ("rounds", "chat")}
     found["payouts"] = merger.payouts()
     found["decisions"] = merger.decisions()
+    if lab.online is not None:
+        found["participants"] = (participants.COLUMNS,
+                                 [p.cells() for p in merger.participants()])
     return merger.session_id, found
 
 
-def collect(folder, lab):
+def write_bonus(folder, table):
+    """session_bonus.csv from the participants' rows (dicts); returns the
+    warnings about subjects left out."""
+    lines, warnings = participants.bonus_lines(table)
+    with open(os.path.join(folder, codebook.file_name("bonus")), "w", encoding="utf-8",
+              newline="") as f:
+        f.write("".join(line + "\n" for line in lines))
+    return warnings
+
+
+def collect(folder, lab, warnings=None):
     """Writes the session_KIND.csv files, datapackage.json, codebook.md and
-    (with openpyxl) session.xlsx; returns {kind: list of dicts}."""
+    (with openpyxl) session.xlsx, and for an online session the bonus file;
+    returns {kind: list of dicts}. Lines the researcher should read are
+    added to warnings (a list) when given."""
+    lab = played_lab(folder, lab)
     session_id, found = merged(folder, lab)
     tables = {}
     for kind, (header, rows) in found.items():
         write_csv(os.path.join(folder, codebook.file_name(kind)), header, rows)
         tables[kind] = [dict(zip(header, row)) for row in rows]
-    codebook.write(folder, lab, session_id, {kind: header for kind, (header, _) in found.items()})
+    headers = {kind: header for kind, (header, _) in found.items()}
+    if "participants" in tables:
+        said = write_bonus(folder, tables["participants"])
+        if warnings is not None:
+            warnings += said
+        headers["bonus"] = [c.name for c in codebook.ONLINE_COLUMNS["bonus"]]
+    codebook.write(folder, lab, session_id, headers)
     spreadsheet.write(os.path.join(folder, spreadsheet.FILE),
                       [(f"session_{kind}", header, rows, codebook.types(kind, lab))
                        for kind, (header, rows) in found.items()])

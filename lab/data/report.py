@@ -133,7 +133,7 @@ def treatment_table(lab, rows):
     """Per treatment: its settings, how many pairs played it and which,
     and the mean investment in each round over both subjects of all its
     pairs."""
-    last = max(pair_rounds(lab, p) for p in lab.pairs)
+    last = max((pair_rounds(lab, p) for p in lab.pairs), default=lab.rounds)
     head = "".join(f"<th>{r}</th>" for r in range(1, last + 1))
     lines = []
     for treatment in lab.treatments:

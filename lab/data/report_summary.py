@@ -5,7 +5,8 @@ payout), a line per pair with its flags, the incidents (restarts, a bot
 given up, failed sends, subjects offline, answers taken by timeout, games
 paid now or stopped, the desk's hurries and broadcasts, messages the
 server refused) from supervisor.log, desk.log, server/refused.log, the
-transcripts and the journals, and each pair's chat. Plain HTML and inline
+transcripts and the journals, and each pair's chat; an online session's
+arrivals, waits and exits (report_online). Plain HTML and inline
 SVG, so the report stays one file."""
 
 import calendar
@@ -18,6 +19,7 @@ import time
 from ..model import pair_state
 from ..model.record import pair_json
 from ..model.visible import visible_line
+from . import report_online
 from .numbers import count, mean_investments, number
 
 CHART_W, CHART_H, PAD = 420, 160, 32
@@ -295,7 +297,9 @@ def render_top(folder, lab, tables):
     """The summary, the attrition table, the pairs' lines and the
     incidents (before the payouts and charts)."""
     records = pair_records(folder, lab, tables["payouts"])
-    return (summary(lab, tables, records) + attrition(lab, tables, records) +
+    online = (report_online.render(folder, lab, tables["participants"])
+              if "participants" in tables else "")
+    return (summary(lab, tables, records) + online + attrition(lab, tables, records) +
             pair_lines(tables, records) + incidents(records))
 
 

@@ -143,7 +143,9 @@ def write_room_texts(folder, session, texts):
 
 
 def collect(folder, lab, quiet=False, bundle=False):
-    tables = collectlib.collect(folder, lab)
+    warnings = []
+    tables = collectlib.collect(folder, lab, warnings)
+    lab = collectlib.played_lab(folder, lab)
     with open(os.path.join(folder, "report.html"), "w", encoding="utf-8") as f:
         f.write(report.render(lab, tables, lab.rounds,
                               report_summary.render_top(folder, lab, tables),
@@ -153,6 +155,11 @@ def collect(folder, lab, quiet=False, bundle=False):
                  f"answers, {len(tables['chat'])} chat lines and {len(tables['payouts'])} "
                  f"payout rows into session_*.csv, described in codebook.md and "
                  f"datapackage.json; the report is {folder}/report.html")
+        if "participants" in tables:
+            say_line(f"{len(tables['participants'])} participants into "
+                     "session_participants.csv; bonuses into session_bonus.csv")
+    for line in warnings:  # money owed that the bonus file leaves out
+        say_line(f"wexlab: {line}")
     if bundle:
         path, _ = bundlelib.write(folder, lab, collectlib.session_id(folder, lab))
         if not quiet:
