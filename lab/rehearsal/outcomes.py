@@ -53,6 +53,18 @@ def same_money(a, b):
         return False
 
 
+def money(value):
+    """A journal's payout (a JSON number) as the bot shows it: two decimals,
+    rounded from the number's exact binary value as printf does."""
+    if value is None or value == "" or isinstance(value, bool):
+        return ""
+    try:
+        exact = Decimal(value) if isinstance(value, (int, float)) else Decimal(str(value))
+    except (InvalidOperation, ValueError):
+        return str(value)
+    return f"{exact:.2f}"
+
+
 def game_endings(entries):
     """{subject: (outcome, payout)} of a pair's journal entries."""
     endings = {1: ("running", ""), 2: ("running", "")}
@@ -64,17 +76,17 @@ def game_endings(entries):
     stopped = any(e.get("kind") == "stop" for e in entries)
     for subject in (1, 2):
         if report is not None:
-            payout = str(report.get(f"payout_{subject}", ""))
+            payout = money(report.get(f"payout_{subject}"))
             endings[subject] = ("paid_now" if stopped else "completed", payout)
         elif stopped:
             endings[subject] = ("stopped", "")
     for subject, entry in dropped.items():
         partner = 3 - subject
         if entry.get("mode") == "pay":
-            endings[subject] = ("dropout", str(entry.get("payout", "")))
+            endings[subject] = ("dropout", money(entry.get("payout")))
             endings[partner] = ("paid_now", endings[partner][1])
         else:
-            endings[subject] = ("replaced", str(entry.get("payout", "")))
+            endings[subject] = ("replaced", money(entry.get("payout")))
     return endings
 
 

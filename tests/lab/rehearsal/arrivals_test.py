@@ -33,7 +33,9 @@ def room_log():
 
 
 JOURNALS = {
-    1: [{"kind": "start"}, {"kind": "report", "payout_1": 5.5, "payout_2": 6.25}],
+    # A float's exact binary value decides its rounding, as printf's does:
+    # 1.015 is 1.01499999... and shows as 1.01.
+    1: [{"kind": "start"}, {"kind": "report", "payout_1": 5.5, "payout_2": 1.015}],
     2: [{"kind": "start"},
         {"kind": "dropout", "subject": 2, "round": 2, "mode": "robot", "credits": 40,
          "payout": 2.1},
@@ -56,7 +58,7 @@ def exited(label, outcome, code="NOPE", late=False, hidden=False):
 
 
 def good_visits():
-    return [seated("L1", "seat1", "5.50"), seated("L2", "seat2", "6.25"),
+    return [seated("L1", "seat1", "5.50"), seated("L2", "seat2", "1.01"),
             seated("L3", "seat4", "2.10", dropped=True), seated("L4", "seat3", "7.00"),
             exited("L5", "waited_out", hidden=True), exited("L6", "full", late=True)]
 
@@ -65,9 +67,11 @@ class OutcomesTest(unittest.TestCase):
     def test_outcomes_from_room_log_and_journals(self):
         truth = outcomes.outcomes_of(room_log(), JOURNALS)
         got = {label: (o.outcome, o.pair, o.subject, o.payout) for label, o in truth.items()}
-        self.assertEqual(got, {"L1": ("completed", 1, 1, "5.5"), "L2": ("completed", 1, 2, "6.25"),
+        self.assertEqual(got, {"L1": ("completed", 1, 1, "5.50"),
+                               "L2": ("completed", 1, 2, "1.01"),
                                # the dropout keeps its payout at the dropout
-                               "L3": ("replaced", 2, 2, "2.1"), "L4": ("completed", 2, 1, "7.0"),
+                               "L3": ("replaced", 2, 2, "2.10"),
+                               "L4": ("completed", 2, 1, "7.00"),
                                "L5": ("waited_out", None, None, ""),
                                "L6": ("full", None, None, "")})
 
@@ -75,7 +79,7 @@ class OutcomesTest(unittest.TestCase):
         journal = [{"kind": "dropout", "subject": 1, "mode": "pay", "payout": 3},
                    {"kind": "stop"}, {"kind": "report", "payout_1": 3, "payout_2": 4}]
         self.assertEqual(outcomes.game_endings(journal),
-                         {1: ("dropout", "3"), 2: ("paid_now", "4")})
+                         {1: ("dropout", "3.00"), 2: ("paid_now", "4.00")})
         self.assertEqual(outcomes.game_endings([{"kind": "start"}]),
                          {1: ("running", ""), 2: ("running", "")})
 
@@ -113,7 +117,7 @@ class OutcomesTest(unittest.TestCase):
         faults, _ = outcomes.check(visits[:2], truth, ONLINE, rows)
         self.assertEqual(faults, ["L1: its page was hidden, yet it was paired",
                                   "L1: no row in session_participants.csv",
-                                  "L2: session_participants.csv payout 6.20, the files 6.25"])
+                                  "L2: session_participants.csv payout 6.20, the files 1.01"])
 
 
 class PlanTest(unittest.TestCase):
