@@ -49,8 +49,8 @@ HRESULT CBotClient::Run(const PropertyFile& config) {
     if (Failed(hr)) return hr;
     if (!LoadAccountSettings(config, m_transcript, &m_account) ||
         !m_transcript.SetUpLogFile(config) || !ReadGameParameters(config) ||
-        !ReadAnswerTimeout(config) || !m_flood.Read(config) || !ReadMessageLimit(config) ||
-        !ReadLanguage(config)) {
+        !ReadAnswerTimeout(config) || !ReadDropout(config) || !m_flood.Read(config) ||
+        !ReadMessageLimit(config) || !ReadLanguage(config)) {
         return E_INVALIDARG;
     }
     // Before the transcript's first line: a resume that is refused writes
@@ -133,8 +133,10 @@ void CBotClient::StartWorker() {
         // Read here: the worker never reads the parameters unlocked while
         // a resume takes them up.
         bool answerTimeout = m_game.params.answerTimeout > 0;
-        m_worker.Start([this, answerTimeout] {
-            RunWorkerBody([this, answerTimeout] { BreakTimerLoop(this, answerTimeout); });
+        bool dropouts = m_game.params.dropoutAfter > 0;
+        m_worker.Start([this, answerTimeout, dropouts] {
+            RunWorkerBody(
+                [this, answerTimeout, dropouts] { BreakTimerLoop(this, answerTimeout, dropouts); });
         });
     } catch (const std::system_error&) {
         // Without the worker, breaks end only by "done" or the moderator.

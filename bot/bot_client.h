@@ -70,6 +70,10 @@ public:
     // A new message carrying the subject's game element; ended overrides
     // how the game ended (game/game_element.h). Empty without a session.
     WexPtr<IWexIm> MakeGameIm(int32_t subject, const std::string& ended);
+    // Sends one subject text with its game element; ended as in MakeGameIm.
+    // False when no message could be made.
+    bool SendToSubject(int32_t subject, WEXSTR text, IWexSession* piSession,
+                       const std::string& ended);
     // The game element alone, without a text, to a joined subject.
     void SendGameOnly(int32_t subject, const std::string& ended);
     // Sets or clears what a stop signal sends the subject.
@@ -98,9 +102,9 @@ public:
     void ReportPayouts(IWexSession* piSession, IWexImSession* piImSession);
     void StartBreak(IWexSession* piSession, IWexImSession* piImSession);
 
-    // Body of the worker thread.
-    // Body of the worker thread; answerTimeout: AnswerTimeout is on.
-    static uint32_t BreakTimerLoop(CBotClient* bot, bool answerTimeout);
+    // Body of the worker thread; answerTimeout: AnswerTimeout is on;
+    // dropouts: DropoutAfter is.
+    static uint32_t BreakTimerLoop(CBotClient* bot, bool answerTimeout, bool dropouts);
     // Runs body as the worker does: an exception leaving it ends the
     // session with its code, as one leaving an event handler does.
     static void RunWorkerBody(const std::function<void()>& body);
@@ -146,15 +150,15 @@ private:
     void Journal(const JournalEntry& entry) {
         m_recorder.Record(entry);
     }
-    void JournalAnswer(int32_t team, const char* what, int32_t value, bool byTimeout);
+    void JournalAnswer(int32_t team, const char* what, int32_t value, AnswerSource source);
     // Returns the entry's time.
     int64_t JournalRoundClosed(bool bonusRound, bool breakFollows);
     void JournalBreakEnd(const char* how);
     // Takes value as the sender's next answer, with the replies and the
-    // round's close it brings; byTimeout when the answer timeout took it.
-    void TakeAnswer(int32_t value, bool byTimeout, IWexSession* piSession,
+    // round's close it brings; source says who gave it.
+    void TakeAnswer(int32_t value, AnswerSource source, IWexSession* piSession,
                     IWexImSession* piImSession);
-    void RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSession,
+    void RecordAnswer(int32_t value, AnswerSource source, IWexSession* piSession,
                       IWexImSession* piImSession);
     // A subject's "more time" under a deadline it may extend: the deadline
     // moves and the subject is told; false when the text is not that.
@@ -164,6 +168,25 @@ private:
     void CheckAnswerTimeouts();
     void CheckAnswerTimeout(int32_t subject, int64_t now);
     void TakeTimedOutAnswer(int32_t subject, int32_t value);
+    // Dropouts and the stand-in (game/dropout.cc).
+    bool ReadDropout(const PropertyFile& config);
+    // The worker, every second with DropoutAfter on: a joined subject
+    // offline that long while the game runs drops out.
+    void CheckDropouts();
+    void DropOut(int32_t subject);
+    // The stand-in gives every answer a replaced subject owes now; what
+    // its answers bring leaves for the partner.
+    void LetStandInsPlay(IWexSession* piSession);
+    void PlayStandIns(IWexSession* piSession);
+    int32_t StandInAnswer(int32_t subject) const;
+    // Tells a replaced subject, once, that a stand-in played for it.
+    void TellReplaced(int32_t subject, IWexSession* piSession);
+    // Some subject has a stand-in playing for it.
+    bool AnyReplaced() const {
+        return m_game.teamA.replaced || m_game.teamB.replaced;
+    }
+    // Ends the game at once, as the moderator's p does, before its report.
+    void StopToPay();
     // With Resume, takes up the game of an earlier run's journal; refuses
     // start-up when it can't. Without it, does nothing.
     HRESULT ResumeRecord(const PropertyFile& config);

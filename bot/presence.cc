@@ -36,6 +36,18 @@ void CBotClient::OnPresence(IWexSession* piSession, IWexParticipant* piParticipa
     SubjectLive& team = m_game.Live(subject);
     int32_t was = team.online;
     team.online = online != 0 ? 1 : 0;
+    // DropoutAfter counts from the first news of it offline.
+    if (team.online == 1) {
+        team.offlineSinceMs = 0;
+    } else if (was != 0) {
+        team.offlineSinceMs = platform::NowMs();
+    }
+    // A subject a stand-in plays for is out of the game: it is told so once
+    // it is back, and its presence is told no more.
+    if (m_game.Subject(subject).replaced) {
+        if (team.online == 1) TellReplaced(subject, piSession);
+        return;
+    }
     // A repeated state is no change, nor is the first news of a client
     // that is online (the server's report at sign-on). A joined subject
     // first known offline has gone since joining: that is told.
@@ -105,7 +117,10 @@ void CBotClient::SettlePresence() {
 void CBotClient::SettleSubject(int32_t subject) {
     SubjectLive& team = m_game.Live(subject);
     team.settleDueMs = 0;
-    if (!m_game.Subject(subject).joined || m_game.gameOver || m_game.stopped) return;
+    if (!m_game.Subject(subject).joined || m_game.gameOver || m_game.stopped ||
+        m_game.Subject(subject).replaced) {
+        return;
+    }
     bool changed = team.online != team.settleFrom;
     bool burst = false;
     int64_t seconds = 0;

@@ -69,6 +69,9 @@ void CBotClient::OnImReceived(IWexSession* piSession, IWexImSession* piImSession
     }
     if (StrLength(teamABuffer) > 0) SendMsg(1, teamABuffer, piSession, nullptr);
     if (StrLength(teamBBuffer) > 0) SendMsg(2, teamBBuffer, piSession, nullptr);
+    // What the message brought (a round's close, a break's end) may leave
+    // answers owed by a subject a stand-in plays for.
+    if (AnyReplaced()) LetStandInsPlay(piSession);
     platform::MutexLock lock(sendLock);
     imTeamASession.Reset();
     imTeamBSession.Reset();

@@ -141,7 +141,7 @@ void CBotClient::TakeTimedOutAnswer(int32_t subject, int32_t value) {
     // The notice comes first, then what the answer brings: the next
     // question, or the round's close.
     Post(subject, FormatText(Tr("No answer in time: %i was taken."), value), piSession, nullptr);
-    TakeAnswer(value, true, piSession, nullptr);
+    TakeAnswer(value, AnswerSource::kTimeout, piSession, nullptr);
     if (m_game.gameOver) ReportPayouts(piSession, nullptr);
     if (StrLength(teamABuffer) > 0) SendMsg(1, teamABuffer, piSession, nullptr);
     if (StrLength(teamBBuffer) > 0) SendMsg(2, teamBBuffer, piSession, nullptr);

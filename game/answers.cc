@@ -5,17 +5,18 @@
 
 using platform::FormatText;
 
-void CBotClient::JournalAnswer(int32_t team, const char* what, int32_t value, bool byTimeout) {
+void CBotClient::JournalAnswer(int32_t team, const char* what, int32_t value, AnswerSource source) {
     JournalEntry entry = Entry("answer")
                              .Int("subject", team)
                              .Text("what", what)
                              .Int("value", value)
                              .Int("round", m_game.round);
-    if (byTimeout) entry.Text("source", "timeout");
+    // Only an answer the subject did not give says where it came from.
+    if (source != AnswerSource::kSubject) entry.Text("source", SourceName(source));
     Journal(entry);
 }
 
-void CBotClient::RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSession,
+void CBotClient::RecordAnswer(int32_t value, AnswerSource source, IWexSession* piSession,
                               IWexImSession* piImSession) {
     int32_t team = SubjectOf(m_game.sender);
     if (team == 0) {
@@ -28,9 +29,9 @@ void CBotClient::RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSess
         subject.expectation = value;
         subject.expectations.at(index) = value;
         subject.expectationTime = platform::NowSeconds();
-        subject.expectationTimedOut = byTimeout;
+        subject.expectationSource = source;
         subject.askedTime = subject.expectationTime;  // for the investment
-        JournalAnswer(team, "expectation", value, byTimeout);
+        JournalAnswer(team, "expectation", value, source);
         Reply(FormatText(Tr("You expect your partner to invest: %i"), value), piSession,
               piImSession);
         Reply(Tr("Now please tell me, how much would you like to invest?"), piSession, piImSession);
@@ -38,9 +39,9 @@ void CBotClient::RecordAnswer(int32_t value, bool byTimeout, IWexSession* piSess
         subject.investment = value;
         subject.investments.at(index) = value;
         subject.investmentTime = platform::NowSeconds();
-        subject.investmentTimedOut = byTimeout;
+        subject.investmentSource = source;
         subject.askedTime = 0;
-        JournalAnswer(team, "investment", value, byTimeout);
+        JournalAnswer(team, "investment", value, source);
         Reply(FormatText(Tr("You invest: %i"), value), piSession, piImSession);
     } else {
         Reply(Tr("Your partner has not completed his/her investment. Please wait for the next "

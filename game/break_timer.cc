@@ -1,6 +1,7 @@
 // The worker thread: every 10 seconds it ends a chat break that ran too
 // long, or reminds the subjects when the chat has gone idle; with the
-// answer timeout on it also looks every second for answers owed too long.
+// answer timeout on it also looks every second for answers owed too long,
+// and with DropoutAfter on for subjects offline too long.
 // Between ticks it wakes when a subject's presence window ends.
 #include "bot/bot_client.h"
 #include "bot/string_ops.h"
@@ -14,9 +15,9 @@ constexpr int64_t kAnswerTickMs = 1000;
 
 }  // namespace
 
-uint32_t CBotClient::BreakTimerLoop(CBotClient* bot, bool answerTimeout) {
+uint32_t CBotClient::BreakTimerLoop(CBotClient* bot, bool answerTimeout, bool dropouts) {
     if (bot->m_game.stopped) return 0;
-    int64_t step = answerTimeout ? kAnswerTickMs : kTickMs;
+    int64_t step = answerTimeout || dropouts ? kAnswerTickMs : kTickMs;
     int64_t sinceBreakCheck = 0;
     int64_t nextTick = platform::NowMs() + step;
     // The stop flag is tested right after each sleep as well, so that after
@@ -31,6 +32,7 @@ uint32_t CBotClient::BreakTimerLoop(CBotClient* bot, bool answerTimeout) {
             bot->CheckBreak();
         }
         if (answerTimeout) bot->CheckAnswerTimeouts();
+        if (dropouts) bot->CheckDropouts();
         nextTick = platform::NowMs() + step;
     }
     return 0;

@@ -15,8 +15,9 @@ void CBotClient::StartBreak(IWexSession* piSession, IWexImSession* piImSession) 
     int64_t now = platform::NowSeconds();
     m_game.breakStartTime = now;
     m_game.lastChatTime = now;
-    m_game.teamA.done = false;
-    m_game.teamB.done = false;
+    // A subject a stand-in plays for counts as done.
+    m_game.teamA.done = m_game.teamA.replaced.load();
+    m_game.teamB.done = m_game.teamB.replaced.load();
     m_game.breakRunning = true;
 }
 

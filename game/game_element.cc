@@ -23,12 +23,14 @@ int32_t OwedKind(const GameState& game, int subject) {
 }
 
 // The last closed round: own and partner's investments, own earnings with
-// the bonus, the bonus itself in a bonus round.
+// the bonus, the bonus itself in a bonus round. For a replaced subject, the
+// last round closed before its dropout, as its frozen credits are.
 void AddLastRound(const GameState& game, int subject, ElementAttributes* a) {
+    const SubjectRecord& own = game.Subject(subject);
     int32_t last = std::min<int32_t>(game.round - 1, game.params.nRounds);
+    if (own.replaced) last = std::min(last, own.dropoutRound - 1);
     if (last < 1) return;
     size_t index = static_cast<size_t>(last - 1);
-    const SubjectRecord& own = game.Subject(subject);
     const SubjectRecord& partner = game.Subject(3 - subject);
     double earnings = own.roundEarnings.at(index);
     a->emplace_back("last-round", std::to_string(last));
@@ -120,7 +122,10 @@ bool MayExtend(const GameRecord& game, int subject) {
 }
 
 double ReportedPayout(const GameRecord& game, int subject) {
-    double payout = PayoutDollars(game.Subject(subject).totalCredits, game.params);
+    const SubjectRecord& s = game.Subject(subject);
+    // A replaced subject is paid what it had earned when it dropped out.
+    if (s.replaced) return s.dropoutPayout;
+    double payout = PayoutDollars(s.totalCredits, game.params);
     // Subject 1's payout is held in single precision, as the report always
     // gave it.
     if (subject == 1) return static_cast<double>(static_cast<float>(payout));
@@ -136,7 +141,10 @@ std::string GameEnding(const GameState& game) {
 
 ElementAttributes GameElement(const GameState& game, int subject, int64_t now,
                               const std::string& ended) {
-    std::string ending = ended.empty() ? GameEnding(game) : ended;
+    const SubjectRecord& own = game.Subject(subject);
+    // A subject a stand-in played for is out of the game: its game ended
+    // at the dropout, whatever the partner's does.
+    std::string ending = !ended.empty() ? ended : own.replaced ? "replaced" : GameEnding(game);
     const GameParameters& p = game.params;
     ElementAttributes a;
     a.emplace_back("round", std::to_string(std::clamp<int32_t>(game.round, 0, p.nRounds)));
@@ -145,16 +153,15 @@ ElementAttributes GameElement(const GameState& game, int subject, int64_t now,
     a.emplace_back("phase", phase);
     AddOwed(game, subject, phase, &a);
     AddLastRound(game, subject, &a);
-    const SubjectRecord& own = game.Subject(subject);
-    a.emplace_back("credits", Money(own.totalCredits));
+    a.emplace_back("credits", Money(own.ReportedCredits()));
     if (ending.empty() && game.round >= 1 && p.conversationInterval > 0) {
         // The rounds left to play up to the bonus round, this one included.
         int32_t left = RoundsUntilNextBonus(game.round, p.conversationInterval) + 1;
         a.emplace_back("bonus-in", std::to_string(left));
     }
     AddTimes(game, subject, phase, now, &a);
-    if (game.reported) {
-        a.emplace_back("final-credits", Money(own.totalCredits));
+    if (game.reported || own.replaced) {
+        a.emplace_back("final-credits", Money(own.ReportedCredits()));
         a.emplace_back("payout", Money(ReportedPayout(game, subject)));
     }
     if (!ending.empty()) a.emplace_back("ended", ending);

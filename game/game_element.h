@@ -27,7 +27,8 @@ int64_t AnswerDeadline(const GameRecord& game, int subject);
 // The subject may add TimeoutExtend seconds to the deadline now running.
 bool MayExtend(const GameRecord& game, int subject);
 
-// The payout the final report gives the subject, in money.
+// The payout the final report gives the subject, in money: for a subject
+// a stand-in played for, the one at its dropout.
 double ReportedPayout(const GameRecord& game, int subject);
 
 // How the game ended, "" while it runs.
@@ -35,6 +36,7 @@ std::string GameEnding(const GameState& game);
 
 // The element's attributes for subject at now (seconds since 1970);
 // ended, when not empty, overrides how the game ended (the bot is told to
-// stop: "session_over").
+// stop: "session_over"). A subject a stand-in played for has ended
+// "replaced", with its credits and payout at the dropout.
 ElementAttributes GameElement(const GameState& game, int subject, int64_t now,
                               const std::string& ended = "");

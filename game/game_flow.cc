@@ -43,6 +43,14 @@ void CBotClient::ReplyToSender(WEXSTR sender, WEXSTR text, IWexSession* piSessio
 }
 
 void CBotClient::HandlePlayerMsg(IWexSession* piSession, IWexImSession* piImSession) {
+    int32_t subject = SubjectOf(m_game.sender);
+    if (subject != 0 && m_game.Subject(subject).replaced) {
+        // The stand-in plays for it: its message is on record, and it is
+        // told once why nothing it writes counts.
+        m_transcript.LogRecv(subject, m_game.text, m_game.sender);
+        TellReplaced(subject, piSession);
+        return;
+    }
     bool inBreak = m_game.breakRunning;
     // Once the answers have ended, messages are ignored, however long.
     if (!inBreak && AnswersEnded()) return;
@@ -102,12 +110,12 @@ void CBotClient::HandleAnswerMsg(IWexSession* piSession, IWexImSession* piImSess
               piSession, piImSession);
         return;
     }
-    TakeAnswer(value, false, piSession, piImSession);
+    TakeAnswer(value, AnswerSource::kSubject, piSession, piImSession);
 }
 
-void CBotClient::TakeAnswer(int32_t value, bool byTimeout, IWexSession* piSession,
+void CBotClient::TakeAnswer(int32_t value, AnswerSource source, IWexSession* piSession,
                             IWexImSession* piImSession) {
-    RecordAnswer(value, byTimeout, piSession, piImSession);
+    RecordAnswer(value, source, piSession, piImSession);
     if (m_game.teamA.investment == -1 || m_game.teamB.investment == -1) return;
     CloseRound(piSession, piImSession);
 }
@@ -150,8 +158,8 @@ void CBotClient::CloseRound(IWexSession* piSession, IWexImSession* piImSession) 
     for (SubjectRecord* team : {&m_game.teamA, &m_game.teamB}) {
         team->expectation = -1;
         team->investment = -1;
-        team->expectationTimedOut = false;
-        team->investmentTimedOut = false;
+        team->expectationSource = AnswerSource::kSubject;
+        team->investmentSource = AnswerSource::kSubject;
     }
     if (m_game.round > m_game.params.nRounds) m_game.gameOver = true;
     m_game.AskBoth(breakFollows || m_game.gameOver ? 0 : closed);

@@ -34,9 +34,12 @@ std::string TimeText(int64_t t) {
     return platform::FormatLocalTime(t, "%Y-%m-%dT%H:%M:%S");
 }
 
-// Who gave an answer, for the rounds file.
-const char* Source(bool timedOut) {
-    return timedOut ? "timeout" : "subject";
+// Who gave an answer, from an answer entry: absent for the subject's own.
+AnswerSource SourceOf(const JournalEntry& e) {
+    std::string source = e.GetText("source");
+    if (source == "timeout") return AnswerSource::kTimeout;
+    if (source == "robot") return AnswerSource::kRobot;
+    return AnswerSource::kSubject;
 }
 
 std::string Key(const char* name, int subject) {
@@ -84,18 +87,17 @@ void ApplyAnswer(const JournalEntry& e, GameRecord* game) {
     int32_t value = static_cast<int32_t>(e.GetInt("value"));
     int64_t index = e.GetInt("round") - 1;
     bool stored = index >= 0 && static_cast<size_t>(index) < s.expectations.size();
-    // Only an answer the timeout took says where it came from.
-    bool timedOut = e.GetText("source") == "timeout";
+    AnswerSource source = SourceOf(e);
     if (e.GetText("what") == "expectation") {
         s.expectation = value;
         s.expectationTime = e.GetInt("t");
-        s.expectationTimedOut = timedOut;
+        s.expectationSource = source;
         s.askedTime = e.GetInt("t");  // the investment is asked for at once
         if (stored) s.expectations[index] = value;
     } else {
         s.investment = value;
         s.investmentTime = e.GetInt("t");
-        s.investmentTimedOut = timedOut;
+        s.investmentSource = source;
         s.askedTime = 0;
         if (stored) s.investments[index] = value;
     }
@@ -125,8 +127,8 @@ void ApplyClose(const JournalEntry& e, GameRecord* game, DataRows* rows) {
             ShortestDouble(s.totalCredits),
             TimeText(s.expectationTime),
             TimeText(s.investmentTime),
-            Source(s.expectationTimedOut),
-            Source(s.investmentTimedOut),
+            SourceName(s.expectationSource),
+            SourceName(s.investmentSource),
         }));
     }
     // A round number no game reaches is damage; it must not overflow.
@@ -134,8 +136,8 @@ void ApplyClose(const JournalEntry& e, GameRecord* game, DataRows* rows) {
     for (SubjectRecord* s : {&game->teamA, &game->teamB}) {
         s->expectation = -1;
         s->investment = -1;
-        s->expectationTimedOut = false;
-        s->investmentTimedOut = false;
+        s->expectationSource = AnswerSource::kSubject;
+        s->investmentSource = AnswerSource::kSubject;
         s->done = false;
     }
     game->breakRunning = e.GetBool("break");
@@ -158,12 +160,24 @@ int32_t RoundsClosed(const GameRecord& game) {
     return std::clamp(game.round - 1, 0, std::max(game.params.nRounds, 0));
 }
 
+// A subject dropped out: with mode robot a stand-in plays for it from now
+// on and its credits and payout stay these.
+void ApplyDropout(const JournalEntry& e, GameRecord* game) {
+    int64_t subject = e.GetInt("subject");
+    if (subject != 1 && subject != 2) return;
+    SubjectRecord& s = game->Subject(static_cast<int>(subject));
+    s.dropoutRound = static_cast<int32_t>(e.GetInt("round"));
+    s.dropoutCredits = e.GetReal("credits");
+    s.dropoutPayout = e.GetReal("payout");
+    s.replaced = e.GetText("mode") == "robot";
+}
+
 void ApplyReport(const JournalEntry& e, GameRecord* game, DataRows* rows) {
     game->reported = true;
     for (int subject = 1; subject <= 2; ++subject) {
         const SubjectRecord& s = game->Subject(subject);
         rows->records[DataFiles::kPayouts].push_back(
-            CsvRecord({std::to_string(subject), s.name, ShortestDouble(s.totalCredits),
+            CsvRecord({std::to_string(subject), s.name, ShortestDouble(s.ReportedCredits()),
                        platform::FormatText("%.2f", e.GetReal(Key("payout_", subject))),
                        std::to_string(RoundsClosed(*game))}));
     }
@@ -211,6 +225,12 @@ void ApplyEntry(const JournalEntry& entry, GameRecord* game, DataRows* rows) {
         game->stopped = true;
     } else if (kind == "report") {
         ApplyReport(entry, game, rows);
+    } else if (kind == "dropout") {
+        ApplyDropout(entry, game);
+    } else if (kind == "returned") {
+        int64_t subject = entry.GetInt("subject");
+        if (subject == 1 || subject == 2)
+            game->Subject(static_cast<int>(subject)).replacedTold = true;
     } else if (kind == "sent" || kind == "received") {
         ApplyCount(entry, game);
     }

@@ -8,8 +8,8 @@
 //              ModeratorName and the nine game keys (lists as text)
 //   join       subject (1 or 2), round (after the join)
 //   answer     subject, what ("expectation" or "investment"), value, round,
-//              source ("timeout" when the answer timeout took it; absent
-//              for the subject's own)
+//              source ("timeout" when the answer timeout took it, "robot"
+//              when the stand-in gave it; absent for the subject's own)
 //   close      round, divisor, earnings_1, earnings_2, bonus_1 and bonus_2
 //              (bonus rounds only), total_1, total_2, break (a break began)
 //   chat       round, subject, text (a line sent during a break, "done" too)
@@ -19,6 +19,10 @@
 //   stop       round (the moderator's e, or p before its report)
 //   report     payout_1, payout_2 (the final report was made)
 //   resume     round (a restarted bot took the game up)
+//   dropout    subject, round, mode ("robot" or "pay"), credits, payout: the
+//              subject was offline DropoutAfter seconds; robot: a stand-in
+//              plays for it and these are its credits and payout
+//   returned   subject, round: a replaced subject came back and was told
 //   sent       slot (0 to 3): the transcript counted a message sent there
 //   received   slot: the transcript counted a message received from there
 #pragma once

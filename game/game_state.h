@@ -41,7 +41,33 @@ struct GameParameters {
     // TimeoutExtend: seconds a subject may add once to a deadline by
     // writing "more time"; 0 = never.
     int32_t timeoutExtend = 0;
+    // DropoutAfter: seconds a joined subject may be offline while the game
+    // runs before it is a dropout; 0 = never. Dropout: a stand-in plays
+    // for the dropout (dropoutPay false) or the pair is paid at once.
+    // StandIn: the stand-in's answer, or kLastAnswer for the subject's own
+    // last one of that kind (kMiddleAnswer when it has none).
+    int32_t dropoutAfter = 0;
+    bool dropoutPay = false;
+    int32_t standIn = -1;
+    static constexpr int32_t kMiddleAnswer = 30;
 };
+
+// Who gave an answer: the subject, the answer timeout, or the stand-in
+// that plays for a subject who dropped out.
+enum class AnswerSource { kSubject, kTimeout, kRobot };
+
+// The name the journal and the data files give a source.
+inline const char* SourceName(AnswerSource source) {
+    switch (source) {
+        case AnswerSource::kTimeout:
+            return "timeout";
+        case AnswerSource::kRobot:
+            return "robot";
+        case AnswerSource::kSubject:
+            break;
+    }
+    return "subject";
+}
 
 // A field the worker thread reads: atomic, yet copied with the record it
 // belongs to (a copy loads and stores; it is not one atomic step).
@@ -66,8 +92,8 @@ struct SubjectRecord {
     int32_t investment = -1;      // this round's; -1 = not given yet
     int64_t expectationTime = 0;  // seconds since 1970 when given
     int64_t investmentTime = 0;
-    bool expectationTimedOut = false;  // taken by the answer timeout
-    bool investmentTimedOut = false;
+    AnswerSource expectationSource = AnswerSource::kSubject;
+    AnswerSource investmentSource = AnswerSource::kSubject;
     // Seconds since 1970 when the answer it owes was asked for; 0 when it
     // owes none (joining, a break, its round answered, the end).
     Shared<int64_t> askedTime{0};
@@ -84,6 +110,19 @@ struct SubjectRecord {
     int32_t extendedRound = 0;
     int32_t extendedKind = 0;
     int32_t extendedSeconds = 0;
+    // A dropout (DropoutAfter): the round it happened in (0: none), and the
+    // credits and payout it froze. replaced: a stand-in plays for it (read
+    // by the worker's sends, which skip it); replacedTold: it came back and
+    // was told so.
+    int32_t dropoutRound = 0;
+    double dropoutCredits = 0.0;
+    double dropoutPayout = 0.0;
+    Shared<bool> replaced{false};
+    bool replacedTold = false;
+
+    // The credits the final report gives it: frozen at the dropout for a
+    // subject a stand-in played for.
+    double ReportedCredits() const { return replaced ? dropoutCredits : totalCredits; }
 };
 
 // The game as the journal records it.
@@ -131,6 +170,9 @@ struct SubjectLive {
     int32_t settleFrom = 0;
     int32_t settleChanges = 0;
     bool settleBack = false;
+    // platform::NowMs since when its client has been offline while the game
+    // runs; 0 when online or not known.
+    int64_t offlineSinceMs = 0;
 };
 
 // The live game: the record, and what only a running bot has.

@@ -83,6 +83,12 @@ void CBotClient::PayNow(IWexSession* piSession, IWexImSession* piImSession) {
         Reply(Tr("The final report has been made already."), piSession, piImSession);
         return;
     }
+    StopToPay();
+    Reply(Tr("Okay, Ending Game and paying out now"), piSession, piImSession);
+    ReportPayouts(piSession, piImSession);
+}
+
+void CBotClient::StopToPay() {
     if (!m_game.stopped) Journal(Entry("stop").Int("round", m_game.round));
     m_game.stopped = true;
     bool running = true;
@@ -90,6 +96,4 @@ void CBotClient::PayNow(IWexSession* piSession, IWexImSession* piImSession) {
         JournalBreakEnd("pay");
     }
     m_game.gameOver = true;
-    Reply(Tr("Okay, Ending Game and paying out now"), piSession, piImSession);
-    ReportPayouts(piSession, piImSession);
 }

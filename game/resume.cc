@@ -114,7 +114,9 @@ void CBotClient::ContinueResumedGame() {
             Post(team, Tr(OwedText(team == 1 ? m_game.teamA : m_game.teamB)), piSession, nullptr);
         }
     }
-    // A subject who has not joined is sent nothing.
+    // A subject who has not joined is sent nothing, nor one a stand-in
+    // plays for, who goes on playing.
     if (StrLength(teamABuffer) > 0) SendMsg(1, teamABuffer, piSession, nullptr);
     if (StrLength(teamBBuffer) > 0) SendMsg(2, teamBBuffer, piSession, nullptr);
+    if (AnyReplaced()) LetStandInsPlay(piSession);
 }

@@ -16,6 +16,7 @@ namespace {
 // What one subject still owes, or where it is, in the current phase.
 const char* Owes(const GameState& game, const SubjectRecord& team) {
     if (game.round < 1) return team.joined ? N_("joined") : N_("not joined yet");
+    if (team.replaced) return N_("dropped out, a stand-in plays");
     if (game.gameOver) return N_("finished");
     // TRANSLATORS: done is what a subject types to end its break; keep it.
     if (game.breakRunning) return team.done ? N_("in the break, said done") : N_("in the break");

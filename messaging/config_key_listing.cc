@@ -20,8 +20,12 @@ std::string RangeText(const ConfigKey& key) {
         range = "at most " + std::to_string(*key.max);
     }
     std::string choices;
-    for (const std::string& choice : key.choices) choices += choice + ", or ";
-    return range.empty() ? choices : choices + range;
+    for (const std::string& choice : key.choices) {
+        if (!choices.empty()) choices += ", or ";
+        choices += choice;
+    }
+    if (range.empty() || choices.empty()) return choices + range;
+    return choices + ", or " + range;
 }
 
 std::string DefaultText(const ConfigKey& key) {

@@ -153,6 +153,31 @@ std::vector<ConfigKey> MakeTable() {
          .treatment = true,
          .meaning = "seconds a subject may add once to an answer deadline by writing "
                     "'more time'; 0: off"},
+        {.name = "DropoutAfter",
+         .kind = K::kSeconds,
+         .min = 0,
+         .max = 86400,
+         .defaultValue = "0",
+         .treatment = true,
+         .meaning = "seconds a joined subject may be offline while the game runs (breaks "
+                    "included) before it counts as a dropout; 0: never"},
+        {.name = "Dropout",
+         .kind = K::kChoice,
+         .choices = {"robot", "pay"},
+         .defaultValue = "robot",
+         .treatment = true,
+         .meaning = "what a dropout brings: robot (a stand-in gives the dropout's remaining "
+                    "answers; its payout stays the one at the dropout) or pay (the pair is "
+                    "paid at once, as by the moderator's p)"},
+        {.name = "StandIn",
+         .kind = K::kAnswer,
+         .min = 0,
+         .max = 60,
+         .choices = {"last"},
+         .defaultValue = "last",
+         .treatment = true,
+         .meaning = "the stand-in's answer: last (the dropout's own last answer of that kind; "
+                    "30, the middle of the range, when it has none yet) or a number"},
         {.name = "FloodLimit",
          .kind = K::kSignedWhole,
          .min = 0,
@@ -233,6 +258,8 @@ const char* TypeName(ValueKind kind) {
             return "integer";
         case K::kAnswer:
             return "integer or choice";
+        case K::kChoice:
+            return "choice";
         case K::kNumber:
         case K::kAmount:
             return "number";

@@ -21,6 +21,7 @@ enum class ValueKind {
     kCount,        // digits only, blanks around them
     kSeconds,      // digits only, blanks around them; 0 is off
     kAnswer,       // one of the choices, or digits in the range
+    kChoice,       // one of the choices
     kNumber,       // a real number, read as strtod reads it
     kAmount,       // a real number of 0 or more, the whole value
     kNumberList,   // real numbers separated by commas

@@ -165,6 +165,8 @@ std::string ValueFault(const ConfigKey& key, const std::string& text) {
             return ReadSeconds(key, text, &whole);
         case ValueKind::kAnswer:
             return ReadAnswer(key, text, &choice, &whole);
+        case ValueKind::kChoice:
+            return ReadChoice(key, text, &choice);
         case ValueKind::kNumber:
             return CheckNumber(key, text);
         case ValueKind::kAmount:
@@ -222,6 +224,24 @@ std::string ReadAnswer(const ConfigKey& key, const std::string& text, std::strin
     for (const std::string& known : key.choices) choices += "\"" + known + "\" or ";
     return key.name + " must be " + choices + "a whole number from " + std::to_string(*key.min) +
            " to " + std::to_string(*key.max) + Found(text);
+}
+
+std::string ReadChoice(const ConfigKey& key, const std::string& text, std::string* choice) {
+    std::string word = Trimmed(text);
+    for (const std::string& known : key.choices) {
+        if (word == known) {
+            *choice = known;
+            return std::string();
+        }
+    }
+    std::string choices;
+    for (size_t i = 0; i < key.choices.size(); ++i) {
+        choices += (i == 0                        ? "\""
+                    : i + 1 == key.choices.size() ? " or \""
+                                                  : ", \"") +
+                   key.choices[i] + "\"";
+    }
+    return key.name + " must be " + choices + Found(text);
 }
 
 std::string ReadAmount(const ConfigKey& key, const std::string& text, double* value) {

@@ -34,6 +34,8 @@ std::string ReadSeconds(const ConfigKey& key, const std::string& text, int32_t* 
 // *choice is the choice the value names, or "" when it is a number.
 std::string ReadAnswer(const ConfigKey& key, const std::string& text, std::string* choice,
                        int32_t* value);
+// *choice is the one of key's choices that text names.
+std::string ReadChoice(const ConfigKey& key, const std::string& text, std::string* choice);
 std::string ReadAmount(const ConfigKey& key, const std::string& text, double* value);
 
 // The refusals of a kInteger key: a value that is no whole number, or one

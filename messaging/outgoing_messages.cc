@@ -74,6 +74,9 @@ HRESULT CBotClient::AppendMsg(WEXSTR name, WEXSTR text) {
 HRESULT CBotClient::SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSession,
                             IWexImSession* piImSession) {
     if (recipient == 0 && !MayReplyToSender()) return S_OK;
+    // A subject a stand-in plays for is sent nothing; it is told once,
+    // when it comes back (TellReplaced).
+    if ((recipient == 1 || recipient == 2) && m_game.Subject(recipient).replaced) return S_OK;
     platform::SleepMs(kSendDelayMs);
     if (recipient == 0 && piImSession != nullptr) {
         WexPtr<IWexIm> spiResponse;
@@ -83,27 +86,32 @@ HRESULT CBotClient::SendMsg(int32_t recipient, WEXSTR text, IWexSession* piSessi
         }
         CHECK_RESULT(piImSession->SendIm(spiResponse));
     }
-    // Each subject's message carries the game's state as that subject sees
-    // it at the time of sending.
-    if ((recipient == 1 || recipient == 3) && m_game.teamA.joined) {
-        WexPtr<IWexIm> spiResponse = MakeGameIm(SLOT_SUBJECT1, "");
-        if (!spiResponse || Failed(spiResponse->SetImText(text))) return S_OK;
-        CWexBstr team = MakeBstr(SlotName(SLOT_SUBJECT1));
-        HRESULT result;
-        UpdateFarewell(SLOT_SUBJECT1);
-        CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imTeamASession, spiResponse));
-        m_transcript.LogSend(SLOT_SUBJECT1, text, result);
-    }
-    if ((recipient == 2 || recipient == 3) && m_game.teamB.joined) {
-        WexPtr<IWexIm> spiResponse = MakeGameIm(SLOT_SUBJECT2, "");
-        if (!spiResponse || Failed(spiResponse->SetImText(text))) return S_OK;
-        CWexBstr team = MakeBstr(SlotName(SLOT_SUBJECT2));
-        HRESULT result;
-        UpdateFarewell(SLOT_SUBJECT2);
-        CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imTeamBSession, spiResponse));
-        m_transcript.LogSend(SLOT_SUBJECT2, text, result);
+    for (int32_t subject : {SLOT_SUBJECT1, SLOT_SUBJECT2}) {
+        if (recipient != subject && recipient != 3) continue;
+        const SubjectRecord& s = m_game.Subject(subject);
+        if (!s.joined || s.replaced) continue;
+        if (!SendToSubject(subject, text, piSession, "")) break;
     }
     return S_OK;
+}
+
+// Each subject's message carries the game's state as that subject sees it
+// at the time of sending.
+bool CBotClient::SendToSubject(int32_t subject, WEXSTR text, IWexSession* piSession,
+                               const std::string& ended) {
+    WexPtr<IWexIm> spiResponse = MakeGameIm(subject, ended);
+    if (!spiResponse || Failed(spiResponse->SetImText(text))) return false;
+    CWexBstr team = MakeBstr(SlotName(subject));
+    HRESULT result;
+    UpdateFarewell(subject);
+    // One call per subject: the ERROR line names the session it used.
+    if (subject == SLOT_SUBJECT1) {
+        CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imTeamASession, spiResponse));
+    } else {
+        CHECK_KEEP(result, SendMsgCheckRateLimit(team, piSession, &imTeamBSession, spiResponse));
+    }
+    m_transcript.LogSend(subject, text, result);
+    return true;
 }
 
 WexPtr<IWexIm> CBotClient::MakeGameIm(int32_t subject, const std::string& ended) {
@@ -121,7 +129,7 @@ WexPtr<IWexIm> CBotClient::MakeGameIm(int32_t subject, const std::string& ended)
 }
 
 void CBotClient::SendGameOnly(int32_t subject, const std::string& ended) {
-    if (!m_game.Subject(subject).joined) return;
+    if (!m_game.Subject(subject).joined || m_game.Subject(subject).replaced) return;
     WexPtr<IWexIm> spiIm = MakeGameIm(subject, ended);
     auto spiSession2 = QueryAs<IWexSession2>(m_spiSession.get(), IID_IWexSession2);
     if (!spiIm || !spiSession2) return;
@@ -136,7 +144,10 @@ void CBotClient::UpdateFarewell(int32_t subject) {
     auto spiSession2 = QueryAs<IWexSession2>(m_spiSession.get(), IID_IWexSession2);
     if (!spiSession2) return;
     CWexBstr peer = MakeBstr(SlotName(subject));
-    if (m_game.reported || m_game.stopped || !m_game.Subject(subject).joined) {
+    // A replaced subject hears of its end when it comes back, not from a
+    // stop.
+    if (m_game.reported || m_game.stopped || !m_game.Subject(subject).joined ||
+        m_game.Subject(subject).replaced) {
         spiSession2->SetFarewellIm(peer, nullptr);
         return;
     }

@@ -27,6 +27,9 @@ TEST(KeyListingTest, JsonHasOneObjectPerKeyInTheAgreedShape) {
                         "\"max\":60,\"choices\":[\"last\"],\"default\":\"last\","
                         "\"required\":false,\"treatment\":true,\"meaning\":\"the answer taken"),
               std::string::npos);
+    EXPECT_NE(json.find("\n{\"name\":\"Dropout\",\"type\":\"choice\",\"min\":null,\"max\":null,"
+                        "\"choices\":[\"robot\",\"pay\"],\"default\":\"robot\","),
+              std::string::npos);
     EXPECT_NE(json.find("{\"name\":\"Service\",\"type\":\"service\",\"min\":null,\"max\":null,"),
               std::string::npos);
     // The last key has no comma after it.
@@ -54,6 +57,9 @@ TEST(KeyListingTest, TextIsAlignedAndMarkdownHasARowPerKey) {
     }
     EXPECT_EQ(static_cast<size_t>(count), ConfigKeys().size() + 1);
     EXPECT_NE(text.find("TimeoutAnswer         integer or choice  last, or 0 to 60  last"),
+              std::string::npos);
+    // Choices alone, without a range.
+    EXPECT_NE(text.find("Dropout               choice             robot, or pay     robot"),
               std::string::npos);
     // A '|' inside a cell would end it.
     EXPECT_NE(markdown.find("[;tls=required\\|off]"), std::string::npos);

@@ -22,7 +22,8 @@ TEST(ConfigKeysTest, EveryEntryIsWholeAndItsDefaultIsAValueOfIt) {
         if (key.min && key.max) {
             EXPECT_LE(*key.min, *key.max);
         }
-        EXPECT_EQ(key.choices.empty(), key.kind != ValueKind::kAnswer);
+        bool chooses = key.kind == ValueKind::kAnswer || key.kind == ValueKind::kChoice;
+        EXPECT_EQ(key.choices.empty(), !chooses);
         if (key.defaultValue) {
             EXPECT_EQ(ValueFault(key, *key.defaultValue), "");
         }
@@ -32,7 +33,7 @@ TEST(ConfigKeysTest, EveryEntryIsWholeAndItsDefaultIsAValueOfIt) {
 }
 
 // A lab treatment may set exactly the game's keys and the pay, flood,
-// message and timeout rules that wexlab's session file lets it set.
+// message, timeout and dropout rules that wexlab's session file lets it set.
 TEST(ConfigKeysTest, TreatmentKeysAreTheGameAndPayRules) {
     std::set<std::string> treatment;
     for (const ConfigKey& key : ConfigKeys()) {
@@ -40,10 +41,12 @@ TEST(ConfigKeysTest, TreatmentKeysAreTheGameAndPayRules) {
     }
     EXPECT_EQ(treatment,
               (std::set<std::string>{
-                  "NRounds", "ConversationInterval", "MarketBase", "MarketNoiseScale",
-                  "MarketNoise", "BonusMarketRGR", "BonusMarketGW", "MaxChatTime", "MaxChatIdle",
-                  "CreditValue", "MinPayout", "MaxPayout", "FloodLimit", "FloodSeconds",
-                  "MaxMessageBytes", "AnswerTimeout", "TimeoutAnswer", "TimeoutExtend"}));
+                  "NRounds",       "ConversationInterval", "MarketBase",      "MarketNoiseScale",
+                  "MarketNoise",   "BonusMarketRGR",       "BonusMarketGW",   "MaxChatTime",
+                  "MaxChatIdle",   "CreditValue",          "MinPayout",       "MaxPayout",
+                  "FloodLimit",    "FloodSeconds",         "MaxMessageBytes", "AnswerTimeout",
+                  "TimeoutAnswer", "TimeoutExtend",        "DropoutAfter",    "Dropout",
+                  "StandIn"}));
 }
 
 }  // namespace

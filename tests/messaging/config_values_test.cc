@@ -127,4 +127,20 @@ TEST(ConfigValuesTest, AnAbsentKeyReadsAsItsDefault) {
     EXPECT_EQ(value, 12);
 }
 
+// A choice key takes one of its words, blanks around it, and nothing else.
+TEST(ConfigValuesTest, ChoiceIsOneOfItsWords) {
+    const ConfigKey& key = ConfigKeyNamed("Dropout");
+    std::string choice;
+    EXPECT_EQ(ReadChoice(key, " pay\t", &choice), "");
+    EXPECT_EQ(choice, "pay");
+    EXPECT_EQ(ReadChoice(key, "robot", &choice), "");
+    EXPECT_EQ(choice, "robot");
+    for (const char* wrong : {"", "Pay", "robots", "1", "robot pay"}) {
+        EXPECT_EQ(ReadChoice(key, wrong, &choice),
+                  std::string("Dropout must be \"robot\" or \"pay\", found \"") + wrong + "\"");
+    }
+    EXPECT_EQ(ValueFault(key, "pay"), "");
+    EXPECT_NE(ValueFault(key, "stay"), "");
+}
+
 }  // namespace

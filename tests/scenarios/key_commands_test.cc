@@ -45,7 +45,7 @@ TEST(KeyCommandsTest, KeysPrintsTheTableInEachFormatAndExits0) {
     EXPECT_EQ(RunBotWith({}, {"--keys=text"}).out, text.out);
 
     std::vector<std::string> names = KeyNames();
-    EXPECT_EQ(names.size(), 31u);
+    EXPECT_EQ(names.size(), 34u);
     BotRun json = RunBotWith({}, {"--keys=json"});
     EXPECT_EQ(json.exitStatus, 0);
     EXPECT_EQ(json.out.rfind("{\"keys\":[\n{\"name\":\"Service\",", 0), 0u) << json.out;

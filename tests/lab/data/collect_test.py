@@ -283,6 +283,27 @@ class CompleteDataTest(unittest.TestCase):
                              ["session", "pair", "time", "round", "stage", "subject", "value",
                               "source", "closed_round", "extended"])
 
+    def test_decisions_keep_the_stand_ins_answers_as_robot(self):
+        """Pair 2: bob drops out in round 1 after his expectation; the
+        stand-in gives his investment and dee closes the round."""
+        self.write("pair02", "lab_20260101_100000.journal", journal_text([
+            dict(START, Subject1Name="dee", Subject2Name="bob"),
+            answer(5, 2, 1, "expectation", 25), answer(6, 1, 1, "expectation", 30),
+            {"kind": "dropout", "t": T0 + 40, "subject": 2, "round": 1, "mode": "robot",
+             "credits": 0, "payout": 5},
+            answer(40, 2, 1, "investment", 30, source="robot"),
+            answer(50, 1, 1, "investment", 10),
+            {"kind": "close", "t": T0 + 50, "round": 1, "divisor": 1, "earnings_1": 90,
+             "earnings_2": 70, "total_1": 90, "total_2": 70, "break": False}]))
+        tables = collect.collect(self.folder, self.lab)
+        rows = [(r["pair"], r["subject"], r["stage"], r["value"], r["source"], r["closed_round"])
+                for r in tables["decisions"]]
+        self.assertEqual(rows, [
+            ("2", "bob", "expectation", "25", "subject", "0"),
+            ("2", "dee", "expectation", "30", "subject", "0"),
+            ("2", "bob", "investment", "30", "robot", "0"),
+            ("2", "dee", "investment", "10", "subject", "1")])
+
     def test_payouts_carry_the_rule_and_every_subject(self):
         self.stopped_mid_round()
         self.paid()
