@@ -17,6 +17,9 @@ packages=(
   python3-openpyxl  # session.xlsx
   nodejs  # node --test runs the seat page's unit tests
   gettext  # xgettext, msgmerge and msgfmt for the catalogues in po/
+  # An online session's proxy: wexlab runs nginx on a configuration of its
+  # own (Proxy on); nothing uses the system's service or its port 80.
+  nginx
 )
 # npm comes with Node.js where that is installed from elsewhere.
 command -v npm >/dev/null || packages+=(npm)

@@ -4,6 +4,7 @@
   wexlab resume | status [--watch] | seats | desk | close | stop | collect [--bundle]
   wexlab say PAIR|all TEXT...
   wexlab node add HOST[:PORT] | node serve KIT [--dir DIR]
+  wexlab proxy-config [FOLDER] [--out FILE]
   wexlab rehearse [--session FILE] [--pairs N] [--rounds R] [--seed S] [--dir DIR]
                   [--kill-pair P] [--kill-node K] [--browser] [--server prosody|ejabberd] [--nodes N]
   wexlab rehearse --arrivals N [--over SECONDS] [--dropouts K] [--late L] [--proxy on|off]
@@ -24,7 +25,8 @@ import sys
 
 from ..model.errors import LabError, SessionError
 from ..model.files import restrict_umask
-from . import bench, close, collect, desk, internal, node, rehearse, resume, say, seats, start
+from . import bench, close, collect, desk, internal, node, proxy_config, rehearse, resume, say
+from . import seats, start
 from . import status, stop
 
 
@@ -51,6 +53,10 @@ def make_parser():
     sub.add_parser("close", help="an online session's room admits no one more; whoever "
                    "waits leaves with the show-up fee")
     sub.add_parser("stop", help="stop every bot, collect, stop the server")
+    proxy_args = sub.add_parser("proxy-config", help="the nginx site of an online session, for "
+                                "an nginx of your own")
+    proxy_args.add_argument("folder", nargs="?", help="the session folder (default: here)")
+    proxy_args.add_argument("--out", help="write the site into this file (default: print it)")
     collect_args = sub.add_parser("collect", help="merge the pairs' data files, write the "
                                   "codebook, session.xlsx and report.html")
     collect_args.add_argument("--bundle", action="store_true",
@@ -128,7 +134,8 @@ def main(argv):
     args = parse_args(argv)
     restrict_umask()  # before any file of the session is made
     commands = {"start": start, "resume": resume, "status": status, "desk": desk,
-                "seats": seats, "say": say, "close": close, "stop": stop, "collect": collect, "node": node,
+                "seats": seats, "say": say, "close": close, "stop": stop, "collect": collect,
+                "node": node, "proxy-config": proxy_config,
                 "rehearse": rehearse, "bench": bench}
     try:
         if args.command == "_supervise":

@@ -4,9 +4,10 @@ supervisor started again; stopped bots resume their games."""
 import os
 
 from ..model import record
-from ..runtime import processes
+from ..runtime import processes, proxy_process
 from ..runtime.processes import say_line
 from ..servers import server as serverlib
+from ..web import lifecycle
 
 
 def run(args):
@@ -20,6 +21,8 @@ def run(args):
         server.wait_other_machines(say_line)
     if mine["server"]:
         processes.start_desk(folder, lab)
+    if mine["server"] and lifecycle.runs_proxy(lab) and proxy_process.running_pid(folder) is None:
+        lifecycle.start_proxy(folder, lab)
     if mine["server"] and lab.online and processes.start_room(folder, lab):
         say_line("The room runs again; it goes on from room.log.")
     if processes.supervisor_pid(folder) is not None:

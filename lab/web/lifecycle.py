@@ -13,9 +13,9 @@ from ..model import seat_texts
 from ..model.bot_config import write_pair_folders
 from ..model.errors import LabError
 from ..model.files import make_private_dir, write_json, write_private
-from ..runtime import bot_check, bots, processes
+from ..runtime import bot_check, bots, processes, proxy_process
 from ..runtime.processes import say_line
-from ..servers import net, policy, server as serverlib, web_page
+from ..servers import net, policy, proxy, server as serverlib, web_page
 from . import cards as cardslib, seats
 
 
@@ -54,6 +54,8 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
         if lab.web and net.port_open(lab.address, lab.web.port):
             raise LabError(f"something already listens on {lab.address}:"
                            f"{lab.web.port}; choose another Web port or Web off")
+        if runs_proxy(lab):
+            check_proxy(lab)
         make_private_dir(folder)  # it holds every password
         server = serverlib.for_lab(lab, folder)
         server.set_up(lab.plain)
@@ -86,6 +88,8 @@ def start_session(folder, session_path, bot_path, only, quiet=False):
     processes.start_supervisor(folder, indexes)
     if processes.local(folder)["server"]:
         processes.start_desk(folder, lab)
+        if runs_proxy(lab):
+            start_proxy(folder, lab)
         if lab.online and processes.start_room(folder, lab):
             say_line(f"The study link: {onlinelib.study_link(lab)} (the room on 127.0.0.1:"
                      f"{lab.online.room_port}; wexlab close stops admitting).")
@@ -119,6 +123,8 @@ def stop_session(folder, quiet=False):
         say_line(f"wexlab: the data could not be merged ({e}); wexlab collect tries again")
     processes.stop_desk(folder)
     processes.stop_room(folder)
+    if proxy_process.stop(folder) and not quiet:
+        say_line("The proxy (nginx) stopped.")
     server = serverlib.for_lab(lab, folder)
     if processes.local(folder)["server"]:
         for line in server.stop_other_machines():
@@ -129,6 +135,36 @@ def stop_session(folder, quiet=False):
     note = policy.refusals_note(folder)
     if note and not quiet:
         say_line(note)
+
+
+def runs_proxy(lab):
+    """Proxy on: wexlab runs the session's nginx itself."""
+    return bool(lab.online and lab.online.proxy)
+
+
+def check_proxy(lab):
+    """Refuses before anything starts when the proxy could not: no nginx,
+    or its port taken."""
+    if proxy_process.find_nginx() is None:
+        raise LabError("Proxy on needs nginx, which is not installed (apt-get install nginx); "
+                       "or write Proxy off and serve the site of wexlab proxy-config from "
+                       "your own web server")
+    if net.port_open("127.0.0.1", lab.online.proxy_port):
+        raise LabError(f"something already listens on port {lab.online.proxy_port}; choose "
+                       "another ProxyPort")
+    proxy.check_site(proxy.site_for(lab))
+
+
+def start_proxy(folder, lab):
+    """The session's nginx on every address of the machine: the public
+    origin of the study link."""
+    try:
+        proxy_process.start(folder, proxy.site_for(lab))
+    except LabError as e:
+        raise LabError(f"{e}; the lab server runs: wexlab stop stops it") from e
+    origin = proxy.public_origin(lab.online.public_host, lab.online.proxy_port)
+    say_line(f"The proxy (nginx) serves {origin} on port {lab.online.proxy_port}; its logs are "
+             f"in {proxy_process.folder_of(folder)}.")
 
 
 def write_room_texts(folder, session, texts):

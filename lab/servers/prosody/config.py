@@ -8,6 +8,7 @@ import json
 import os
 
 from ..policy import POLICY_FILE, REFUSED_LOG, REPLACED_LOG, contact_groups, one_session_accounts
+from ..proxy import public_origin
 from ..web_page import HEADERS, NO_STORE, WEBSOCKET_PATH
 
 # The folder of the Prosody module that keeps participants to their own
@@ -112,7 +113,20 @@ def web_settings(lab, server):
         # counts as secure and the page may sign in over it.
         lines += [f'http_interfaces = {{ "{address}" }}', f"http_ports = {{ {port} }}",
                   "https_ports = { }", "consider_websocket_secure = true"]
+    if lab.online:
+        lines += proxy_lines(lab.address, lab.online.public_host, lab.online.proxy_port)
     return ("http_files", "websocket", "mam"), lines
+
+
+def proxy_lines(address, public_host, proxy_port):
+    """An online session's page and websocket come through the proxy on
+    this machine: Prosody trusts its X-Forwarded-For and -Proto (the
+    participant's address in its logs, the websocket taken as secure) and
+    names the public origin in the addresses it makes. Prosody checks no
+    websocket Origin, so the public origin needs nothing more."""
+    trusted = ["127.0.0.1", "::1"] + ([address] if address not in ("127.0.0.1", "::1") else [])
+    return [f"trusted_proxies = {lua_list(trusted)}",
+            f"http_external_url = {lua_string(public_origin(public_host, proxy_port) + '/')}"]
 
 
 def groups_file(lab):
