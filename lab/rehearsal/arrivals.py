@@ -24,6 +24,7 @@ from . import robots
 
 ROOM_PATH = "/room/ws"
 STEP = 30.0  # seconds a step (a seat, a sign-in) may take at most
+RETURN_MARGIN = 4.0  # a dropout stays away DropoutAfter and this long
 ASKS_FIRST = robots.ASKS_EXPECTATION
 
 
@@ -137,6 +138,11 @@ class Run:
             self.pairs[bot] = LoosePair(lab_pair, record.pair_rounds(self.lab, lab_pair))
         return self.pairs[bot]
 
+    def subject_number(self, bot, name):
+        """1 or 2: where the account sits in the bot's pair."""
+        lab_pair = next(p for p in self.lab.pairs if p.bot == bot)
+        return lab_pair.subjects().index(name) + 1
+
     def took_seat(self):
         self.seated += 1
         if self.seated >= 2 * self.max_pairs:
@@ -213,9 +219,8 @@ class Arriving(robots.Player):
         config = await self.run.seat_config(http)
         domain = config["domain"]
         self.bot_address = f"{seat['c']}@{domain}"
-        self._init_player(0, self.run.pair(seat["c"]), self.run.seed)
-        number = int(seat["n"].replace("seat", "")) if seat["n"].startswith("seat") else 1
-        self.number = 2 - number % 2  # seat{2k-1} is subject 1, seat{2k} subject 2
+        self._init_player(self.run.subject_number(seat["c"], seat["n"]),
+                          self.run.pair(seat["c"]), self.run.seed)
         self.xmpp = ws_xmpp.WsClient(ws_url(self.run.endpoints.seats, config["websocket"]),
                                      domain, seat["n"], seat["p"], f"web-{self.plan.label}",
                                      self._message, self.run.endpoints.certificate)
@@ -269,7 +274,7 @@ class Arriving(robots.Player):
         """Closes the connection and stays away DropoutAfter and a margin,
         then comes back to see how the game ended for it."""
         await self.xmpp.close()
-        await asyncio.sleep(self.run.dropout_after + 4)
+        await asyncio.sleep(self.run.dropout_after + RETURN_MARGIN)
         self.away = False
         await self.xmpp.open(STEP)
         try:

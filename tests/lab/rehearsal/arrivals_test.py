@@ -3,17 +3,21 @@
 saw against room.log and the journals: each outcome read right, and each
 kind of disagreement found."""
 
+import asyncio
 import os
 import sys
+import types
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
 
-from wexlab.model.record import Online  # noqa: E402
+from wexlab.model.record import Online, Pair  # noqa: E402
 from wexlab.rehearsal import arrivals, outcomes  # noqa: E402
+from wexlab.runtime.ws_xmpp import Message  # noqa: E402
 
 ONLINE = Online(max_pairs=2, show_up_fee="1.00", completion_code="DONE",
                 no_partner_code="NOPE")
@@ -151,6 +155,103 @@ class PlanTest(unittest.TestCase):
         alone = arrivals.Visit(arrivals.Plan("C", 0), arrived=100.0, bot="bot2",
                                first_question=101.0)
         self.assertEqual(arrivals.first_question_delays([a, b, alone]), {"bot1": 1.5})
+
+
+class FakeXmpp:
+    """Stands in for the websocket client: records what is sent."""
+
+    def __init__(self):
+        self.sent = []
+        self.opened = 0
+        self.closed = 0
+
+    async def send(self, to, body):
+        self.sent.append((to, body))
+
+    async def close(self):
+        self.closed += 1
+
+    async def open(self, timeout=None):
+        self.opened += 1
+
+
+BOT = "pair02@lab.wex"
+EXPECTATION = "This is round {}. How much do you think your partner will invest?"
+
+
+def robot(plan):
+    lab = types.SimpleNamespace(pairs=[Pair(1, "pair01", "seat1", "seat2"),
+                                       Pair(2, "pair02", "seat3", "seat4")], rounds=3)
+    run = arrivals.Run(lab, None, 1, dropout_after=0.0, max_pairs=2)
+    arriving = arrivals.Arriving(run, plan)
+    arriving._init_player(run.subject_number("pair02", "seat4"), run.pair("pair02"), 1)
+    arriving.xmpp = FakeXmpp()
+    arriving.bot_address = BOT
+    return arriving
+
+
+async def settle():
+    for _ in range(20):
+        await asyncio.sleep(0)
+
+
+class ArrivingTest(unittest.TestCase):
+    def test_subject_number_from_the_pair_and_answers_to_its_bot_only(self):
+        async def scenario():
+            r = robot(arrivals.Plan("X", 0.0))
+            r._message(Message("someone@lab.wex", EXPECTATION.format(1)))
+            r._message(Message(BOT, EXPECTATION.format(1), game={"round": "1"}))
+            await settle()
+            return r
+
+        r = asyncio.run(scenario())
+        self.assertEqual(r.number, 2)
+        self.assertEqual(len(r.xmpp.sent), 1)
+        self.assertEqual(r.xmpp.sent[0][0], BOT)
+        self.assertTrue(r.xmpp.sent[0][1].isdigit())
+        self.assertIsNotNone(r.visit.first_question)
+        self.assertFalse(r.over.is_set())
+
+    def test_a_dropout_leaves_at_round_two_unanswered_and_sees_it_was_replaced(self):
+        async def scenario():
+            r = robot(arrivals.Plan("D", 0.0, dropout=True))
+            r._message(Message(BOT, EXPECTATION.format(1)))
+            await settle()
+            answered_before = len(r.xmpp.sent)
+            r._message(Message(BOT, EXPECTATION.format(2)))
+            await settle()
+            # While away, what arrives is not answered.
+            r._message(Message(BOT, EXPECTATION.format(3)))
+            await settle()
+            self.assertEqual(len(r.xmpp.sent), answered_before)
+            self.assertFalse(r.over.is_set())
+            while not r.xmpp.opened:  # back after DropoutAfter and the margin
+                await asyncio.sleep(0.01)
+            r._message(Message(BOT, "", game={"phase": "over", "ended": "replaced",
+                                              "payout": "3.10"}))
+            await asyncio.wait_for(r.over.wait(), 5)
+            return r, answered_before
+
+        with mock.patch.object(arrivals, "RETURN_MARGIN", 0.01):
+            r, answered_before = asyncio.run(scenario())
+        self.assertEqual(answered_before, 1)
+        self.assertIsNotNone(r.visit.dropped_at)
+        self.assertEqual((r.xmpp.closed, r.xmpp.opened), (1, 1))
+        self.assertEqual(r.visit.replaced_seen["payout"], "3.10")
+        self.assertEqual((r.visit.ended, r.visit.payout), ("replaced", "3.10"))
+        self.assertEqual(r.visit.faults, [])
+
+    def test_the_game_over_ends_a_staying_robot(self):
+        async def scenario():
+            r = robot(arrivals.Plan("C", 0.0))
+            r._message(Message(BOT, "Thanks", game={"phase": "over", "ended": "completed",
+                                                    "payout": "12.00"}))
+            await settle()
+            return r
+
+        r = asyncio.run(scenario())
+        self.assertTrue(r.over.is_set())
+        self.assertEqual((r.visit.ended, r.visit.payout), ("completed", "12.00"))
 
 
 if __name__ == "__main__":
