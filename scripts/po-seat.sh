@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the seat's catalogue template, po/seat/seat.pot, from the
-# texts of the page, web/seat/*.js, and of its cards, lab/web/cards.py
+# texts of the page, web/seat/*.js, of the waiting room, web/room/*.js,
+# and of its cards, lab/web/cards.py
 # (t("...") and N_("...")), and merges it into every po/seat/CODE.po; new
 # texts come in untranslated, changed ones marked fuzzy. Run after
 # changing a text of the page or the cards.
@@ -20,7 +21,7 @@ cd "$root"
 # when a text does (and its creation date).
 xgettext --language=JavaScript --keyword= --keyword=t --keyword=N_ \
   --from-code=UTF-8 --sort-by-file --add-location=file --no-wrap --add-comments=TRANSLATORS \
-  --package-name=wex-seat --msgid-bugs-address="the wex maintainers" -o "$pot" web/seat/*.js
+  --package-name=wex-seat --msgid-bugs-address="the wex maintainers" -o "$pot" web/seat/*.js web/room/*.js
 # The cards that open the page (wexlab's Python) share its catalogue.
 xgettext --language=Python --keyword= --keyword=t --keyword=N_ --join-existing \
   --from-code=UTF-8 --sort-by-file --add-location=file --no-wrap --add-comments=TRANSLATORS \

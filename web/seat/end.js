@@ -1,5 +1,7 @@
 // The end screen's texts: how the game ended, the final credits and the
-// payout in money, and whether the subject may simply leave.
+// payout in money, and whether the subject may simply leave (not when a
+// completion code or a return address is to be taken back to the study
+// site: completion.js shows those below).
 
 import { t } from "./i18n.js";
 import { decimal } from "./lang.js";
@@ -20,10 +22,11 @@ function resultLines(game) {
 }
 
 // {heading, lines} of the end screen for a state of phase over; `ended`
-// says how (a state without it counts as completed).
-export function endTexts(game) {
+// says how (a state without it counts as completed). handBack: the subject
+// leaves with a completion code or a return address.
+export function endTexts(game, handBack = false) {
   const heading = t("The game is over");
-  const close = t("You may now close this window.");
+  const close = handBack ? [] : [t("You may now close this window.")];
   if (game.ended === "stopped") {
     return {
       heading,
@@ -31,12 +34,27 @@ export function endTexts(game) {
     };
   }
   if (game.ended === "session_over" || game.ended === "paid_now") {
-    return { heading, lines: [t("The session is over."), ...resultLines(game), close] };
+    return { heading, lines: [t("The session is over."), ...resultLines(game), ...close] };
   }
-  return { heading, lines: [...resultLines(game), close] };
+  if (game.ended === "replaced") {
+    return {
+      heading,
+      lines: [t("You were away too long, so a stand-in played for you."), ...resultLines(game),
+        ...close],
+    };
+  }
+  return { heading, lines: [...resultLines(game), ...close] };
 }
 
-// Whether a game state ends the game.
+// Whether the end pays: a payout in the state (completed, paid now,
+// replaced), so a completion code goes with it.
+export function isPaid(game) {
+  return Boolean(game) && game.payout !== undefined;
+}
+
+// Whether a game state ends the game: the over phase, or the word that a
+// stand-in played this subject's part while the game may go on for the
+// partner.
 export function isOver(game) {
-  return Boolean(game) && game.phase === "over";
+  return Boolean(game) && (game.phase === "over" || game.ended === "replaced");
 }

@@ -1,5 +1,7 @@
 // The sign-in link: its fragment (after #) holds the account (n), the
-// password (p) and, for a subject, its one chat (c). The fragment never
+// password (p) and, for a subject, its one chat (c); a link from the
+// waiting room of an online session may add the completion code (code)
+// and the study site's return address (url) for the end screen. The fragment never
 // reaches a server; the login is kept in sessionStorage (this tab only,
 // gone when the tab closes) so that a reload signs back in, and taken out
 // of the address bar so the password is not on screen.
@@ -14,6 +16,9 @@ export const BAD_LINK = N_("This link does not work. Please ask the experimenter
 export function parseFragment(fragment) {
   const fields = new URLSearchParams(fragment);
   const login = { n: fields.get("n") || "", p: fields.get("p") || "", c: fields.get("c") || "" };
+  for (const name of ["code", "url"]) {
+    if (fields.get(name)) login[name] = fields.get(name);
+  }
   return login.n && login.p ? login : null;
 }
 

@@ -20,7 +20,7 @@ const REPLACED = N_("This seat was opened in another window.");
 // the end-to-end tests, which send through seat.conn.
 const seat = {
   config: null, // seat.json: domain, websocket path, bots, notifier, moderator, contacts
-  login: null, // {n, p, c} from the link, kept for the tab
+  login: null, // {n, p, c, code?, url?} from the link, kept for the tab
   names: [], // the contacts of this seat's chats
   connection: null,
   view: new View(),
@@ -234,7 +234,9 @@ async function start() {
   seat.view.onSend(send);
   seat.view.onEarlier(showEarlier);
   if (seat.login.c) {
-    seat.game = new GameScreen(document, { send, finish });
+    const completion = { code: seat.login.code, url: seat.login.url };
+    seat.game = new GameScreen(document, { send, finish, completion,
+      clipboard: navigator.clipboard });
     seat.instructions = new Instructions(document, startGame);
     seat.instructionsLoaded = seat.instructions.load(seat.names[0]); // while signing in
   }

@@ -1,11 +1,13 @@
 // A subject's game on the page: the panel (panel.js) drawn from the
 // newest game state, its countdown ticking each second with the warning
 // and the "More time" button (countdown.js), the hint under the entry
-// (hint.js), and at the end the end screen (end.js) in the panel's place.
+// (hint.js), and at the end the end screen (end.js) in the panel's place,
+// with the completion code and return button of a paid end (completion.js).
 // Everything is written with textContent.
 
 import { Countdown } from "./countdown.js";
-import { endTexts, isOver } from "./end.js";
+import { renderCompletion } from "./completion.js";
+import { endTexts, isOver, isPaid } from "./end.js";
 import { Latest, readGame } from "./game.js";
 import { hintFor } from "./hint.js";
 import { t } from "./i18n.js";
@@ -19,7 +21,9 @@ function element(doc, tag, className) {
 
 export class GameScreen {
   // hooks.send(text) sends a text to the bot as the subject's (true when
-  // it went out); hooks.finish() runs once, when the game is over.
+  // it went out); hooks.finish() runs once, when the game is over;
+  // hooks.completion ({code, url} of the link, optional) is shown on a
+  // paid end, with hooks.clipboard to copy the code.
   constructor(doc, hooks, clock = () => Date.now(), timers = globalThis) {
     this.doc = doc;
     this.hooks = hooks;
@@ -119,7 +123,10 @@ export class GameScreen {
     this.ended = true;
     this.timers.clearInterval(this.ticking);
     this.updateHint();
-    const texts = endTexts(this.latest.game);
+    const game = this.latest.game;
+    const completion = isPaid(game) && this.hooks.completion
+      ? renderCompletion(this.doc, this.hooks.completion, this.hooks.clipboard) : null;
+    const texts = endTexts(game, Boolean(completion));
     const heading = element(this.doc, "h2", "heading");
     heading.textContent = texts.heading;
     heading.tabIndex = -1;
@@ -128,7 +135,7 @@ export class GameScreen {
       node.textContent = line;
       return node;
     });
-    this.panel.replaceChildren(heading, ...lines);
+    this.panel.replaceChildren(heading, ...lines, ...(completion ? [completion] : []));
     this.panel.classList.add("ended");
     this.show();
     this.hooks.finish();

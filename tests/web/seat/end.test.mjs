@@ -2,7 +2,7 @@
 import { describe, it } from "node:test";
 import assert from "node:assert/strict";
 
-import { endTexts, isOver } from "../../../web/seat/end.js";
+import { endTexts, isOver, isPaid } from "../../../web/seat/end.js";
 import { setCatalogue } from "../../../web/seat/i18n.js";
 
 const CLOSE = "You may now close this window.";
@@ -49,6 +49,29 @@ describe("the end screen", () => {
 
   it("only the over phase ends the game", () => {
     assert.deepEqual([isOver({ phase: "over" }), isOver({ phase: "break" }), isOver(null)],
+      [true, false, false]);
+  });
+
+  it("a replaced subject is told a stand-in played, with the payout; that end is over", () => {
+    setCatalogue({});
+    const game = { phase: "investment", ended: "replaced", finalCredits: "120.50",
+      payout: "6.03" };
+    assert.equal(isOver(game), true);
+    assert.equal(isPaid(game), true);
+    assert.deepEqual(endTexts(game).lines, [
+      "You were away too long, so a stand-in played for you.", "Your final credits: 120.50",
+      "Your payout: $6.03", CLOSE]);
+  });
+
+  it("leaves out the close line when the subject takes a code back", () => {
+    assert.deepEqual(endTexts({ phase: "over", payout: "1.00" }, true).lines,
+      ["Your payout: $1.00"]);
+    assert.deepEqual(endTexts({ phase: "over", ended: "replaced", payout: "1.00" }, true).lines,
+      ["You were away too long, so a stand-in played for you.", "Your payout: $1.00"]);
+  });
+
+  it("pays only with a payout in the state", () => {
+    assert.deepEqual([isPaid({ payout: "0.00" }), isPaid({ ended: "stopped" }), isPaid(null)],
       [true, false, false]);
   });
 });

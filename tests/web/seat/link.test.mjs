@@ -55,6 +55,16 @@ describe("a link's fragment", () => {
     assert.deepEqual(readLogin(t), { n: "moderator", p: "pw", c: "" });
   });
 
+  it("from the waiting room adds the completion code and return address, kept too", () => {
+    const url = "https://study.example/done?cc=C0DE&pid=P 1";
+    const t = tab(`#n=seat3&p=pw&c=bot2&code=C0DE&url=${encodeURIComponent(url)}`);
+    const login = { n: "seat3", p: "pw", c: "bot2", code: "C0DE", url };
+    assert.deepEqual(readLogin(t), login);
+    assert.deepEqual(readLogin(tab("", t.storage.getItem(STORE))), login);
+    // Empty ones are left out, as a link without them.
+    assert.deepEqual(parseFragment("n=a&p=b&c=bot1&code=&url="), { n: "a", p: "b", c: "bot1" });
+  });
+
   it("is decoded as a query string", () => {
     assert.deepEqual(parseFragment("n=ann&p=a%26b%3Dc+d&c=pair01"),
       { n: "ann", p: "a&b=c d", c: "pair01" });

@@ -70,7 +70,7 @@ class Node {
   }
 }
 
-function page() {
+function page(extra = {}) {
   const ids = { panel: new Node("aside"), entry: new Node("input"), hint: new Node("p"),
     form: new Node("form") };
   for (const [id, node] of Object.entries(ids)) node.id = id;
@@ -80,7 +80,8 @@ function page() {
   const clock = { now: 0 };
   const sent = [];
   const finished = [];
-  const hooks = { send: (text) => sent.push(text) > 0, finish: () => finished.push(true) };
+  const hooks = { send: (text) => sent.push(text) > 0, finish: () => finished.push(true),
+    ...extra };
   const screen = new GameScreen(doc, hooks, () => clock.now, timers);
   return { ids, screen, timers, clock, sent, finished };
 }
@@ -164,5 +165,36 @@ describe("the game screen", () => {
     p.screen.take(message({ phase: "over", ended: "stopped" }), true);
     assert.match(p.ids.panel.textContent, /Your payout: \$12\.00/);
     assert.deepEqual(p.finished, [true]);
+  });
+
+  it("a paid end shows the link's completion code and the way back, not the close line", () => {
+    const completion = { code: "C0DE-7", url: "https://study.example/done?cc=C0DE-7" };
+    for (const [state, first] of [
+      [{ phase: "over", ended: "completed", payout: "12.00" }, "Your payout: $12.00"],
+      [{ phase: "over", ended: "paid_now", payout: "3.00" }, "The session is over."],
+      // A stand-in plays on for the partner: the state says so before the game is over.
+      [{ phase: "investment", round: "4", ended: "replaced", "final-credits": "80.00",
+        payout: "4.00" }, "You were away too long, so a stand-in played for you."],
+    ]) {
+      const p = page({ completion, clipboard: null });
+      p.screen.take(message(state), true);
+      const text = p.ids.panel.textContent;
+      assert.ok(text.includes(first), text);
+      assert.ok(text.includes("Your completion code: C0DE-7"), text);
+      assert.ok(!text.includes("close this window"), text);
+      assert.equal(p.ids.panel.find("return").getAttribute("href"), completion.url);
+      assert.ok(p.ids.panel.find("copy"), "a copy button");
+      assert.deepEqual(p.finished, [true], state.ended);
+    }
+  });
+
+  it("a stopped game, or a link without a code, shows no completion block", () => {
+    const p = page({ completion: { code: "C0DE-7", url: "https://study.example/" } });
+    p.screen.take(message({ phase: "over", ended: "stopped" }), true);
+    assert.equal(p.ids.panel.find("completion"), null);
+    const q = page({ completion: { code: undefined, url: undefined } });
+    q.screen.take(message({ phase: "over", ended: "completed", payout: "2.00" }), true);
+    assert.equal(q.ids.panel.find("completion"), null);
+    assert.match(q.ids.panel.textContent, /You may now close this window\.$/);
   });
 });
