@@ -7,10 +7,10 @@ from ..runtime.processes import say_line
 
 def run_arrivals(args):
     """Robots arrive through the room of an online session of its own."""
-    if args.browser:
-        say_line("wexlab rehearse: --browser is not yet supported with --arrivals")
-        return 2
     result = online_play.play_arrivals(args)
+    if args.browser:
+        browsers = sum(1 for visit in result.visits if visit.plan.browser)
+        say_line(f"{browsers} of them came in headless Chromium through the pages.")
     for line in online_play.report_lines(result):
         say_line(line)
     return 1 if result.faults else 0

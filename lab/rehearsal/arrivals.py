@@ -36,6 +36,7 @@ class Plan:
     at: float
     dropout: bool = False  # leaves mid-game and stays away
     late: bool = False     # arrives once the cap is reached
+    browser: bool = False  # in headless Chromium, through the pages
     hidden: bool = False   # its page stays hidden: it must never be paired
     returns: bool = False  # opens the room again once seated: the same seat
 
@@ -45,7 +46,8 @@ class Visit:
     """What one arriving robot saw."""
     plan: Plan
     arrived: Optional[float] = None    # hello sent (epoch s)
-    answer: str = ""                   # seat, exit, finished or error
+    answer: str = ""                   # seat, exit, finished, error; exit_page in a browser
+    page_text: str = ""                # the exit page's text, in a browser
     exit: Dict[str, str] = field(default_factory=dict)  # the exit frame
     seat: str = ""                     # the account it was given
     bot: str = ""
@@ -188,7 +190,7 @@ class Arriving(robots.Player):
                     return data
         return {"type": "error", "text": "the room closed the websocket without an answer"}
 
-    async def live(self, http, deadline):
+    async def arrive(self, http, deadline):
         """The whole visit: the room, then the game, until deadline."""
         if self.plan.late:
             try:
@@ -285,14 +287,15 @@ class Arriving(robots.Player):
         self.over.set()
 
 
-async def arrive_all(run, plans, start, deadline):
-    """Every planned robot arrives at its time; returns their Visits."""
-    arrivals = [Arriving(run, plan) for plan in plans]
+async def arrive_all(run, plans, start, deadline, make=None):
+    """Every planned robot arrives at its time; returns their Visits.
+    make(run, plan) makes each robot (default an Arriving)."""
+    arrivals = [(make or Arriving)(run, plan) for plan in plans]
     async with aiohttp.ClientSession() as http:
         async def one(robot):
             await asyncio.sleep(max(0.0, start + robot.plan.at - time.time()))
             try:
-                await robot.live(http, deadline)
+                await robot.arrive(http, deadline)
             except (ConnectionError, asyncio.TimeoutError, aiohttp.ClientError, OSError,
                     KeyError, ValueError) as e:
                 robot.visit.faults.append(f"{type(e).__name__}: {e}")

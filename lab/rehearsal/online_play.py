@@ -113,7 +113,10 @@ def play_arrivals(args):
         deadline = (start + args.over + lab.online.wait_timeout + 60 + 40 * rounds +
                     DROPOUT_AFTER * 4)
         run = arrivals.Run(lab, endpoints_of(lab), lab.seed, DROPOUT_AFTER, max_pairs)
-        visits = asyncio.run(arrivals.arrive_all(run, plans, start, deadline))
+        make = None
+        if args.browser:
+            make = browser_maker(lab, plans)
+        visits = asyncio.run(arrivals.arrive_all(run, plans, start, deadline, make))
         # The room sends the last ones home after WaitTimeout; wait for it.
         wait_for_room(folder, len(plans), time.time() + lab.online.wait_timeout + 10)
     finally:
@@ -129,6 +132,22 @@ def play_arrivals(args):
                       if all(truth[v.plan.label].outcome in ("completed", "replaced")
                              for v in visits if v.bot == bot)),
                   max_pairs, time.time() - began)
+
+
+def browser_maker(lab, plans):
+    """Two arrivals come in headless Chromium through the study link: the
+    first two that neither drop out nor come late."""
+    from . import browser, browser_arrivals
+    if not lab.online.proxy:
+        raise LabError("--browser needs --proxy on: the waiting page hands over to the seat "
+                       "page on the same origin")
+    for plan in [p for p in plans if not (p.dropout or p.late or p.hidden)][:2]:
+        plan.browser = True
+    if lab.online.proxy:
+        # The lab's own certificate on loopback: Chromium cannot know it.
+        browser.FLAGS += ("--ignore-certificate-errors",)
+    study_link = f"{endpoints_of(lab).room}/join/{lab.session_id}"
+    return browser_arrivals.maker(study_link, lab.online.label_parameter)
 
 
 def wait_for_room(folder, count, deadline):

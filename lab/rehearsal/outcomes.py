@@ -146,6 +146,13 @@ def check(visits, truth, online, participants=None):
             if not same_money(said.fee or "0", online.show_up_fee or "0"):
                 faults.append(f"{plan.label}: exit paid {said.fee}, the fee is "
                               f"{online.show_up_fee}")
+        elif visit.answer == "exit_page":
+            if said.outcome not in ("waited_out", "full"):
+                faults.append(f"{plan.label}: its page showed an exit, the files say "
+                              f"{said.outcome}")
+            if said.code and said.code not in visit.page_text:
+                faults.append(f"{plan.label}: its exit page did not show the code "
+                              f"{said.code!r}")
         elif visit.answer == "seat":
             wanted = "replaced" if visit.dropped_at is not None else "completed"
             if said.outcome != wanted:

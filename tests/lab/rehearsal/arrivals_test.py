@@ -113,6 +113,18 @@ class OutcomesTest(unittest.TestCase):
         self.assertIn("L9: not in room.log", joined)
         self.assertEqual(len(faults), 5, joined)
 
+    def test_an_exit_seen_in_a_browser_must_show_the_logged_code(self):
+        truth = outcomes.outcomes_of(room_log(), JOURNALS)
+        page = arrivals.Visit(arrivals.Plan("L6", 0.0), answer="exit_page",
+                              page_text="The study is full. Your completion code: NOPE")
+        self.assertEqual(outcomes.check([page], truth, ONLINE)[0], [])
+        page.page_text = "The study is full."
+        seated_page = arrivals.Visit(arrivals.Plan("L1", 0.0), answer="exit_page",
+                                     page_text="NOPE")
+        self.assertEqual(outcomes.check([page, seated_page], truth, ONLINE)[0],
+                         ["L6: its exit page did not show the code 'NOPE'",
+                          "L1: its page showed an exit, the files say completed"])
+
     def test_hidden_page_paired_and_participants_row_disagreeing(self):
         truth = outcomes.outcomes_of(room_log(), JOURNALS)
         visits = good_visits()
