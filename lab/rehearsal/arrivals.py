@@ -66,11 +66,14 @@ class Visit:
 def plan_arrivals(count, over, dropouts, late, seed, max_pairs):
     """The arrivals of a rehearsal: count robots, the last `late` of them
     after the cap, the others at seeded random times over `over` seconds;
-    `dropouts` of the pairs that will form lose their second subject."""
+    `dropouts` of the pairs that will form lose their second subject. The
+    first opens the room again once seated, as a reload would."""
     rng = random.Random(f"arrivals:{seed}")
     early = count - late
     times = sorted(rng.uniform(0, over) for _ in range(early))
     plans = [Plan(f"R{seed}-{i + 1:03d}", t) for i, t in enumerate(times)]
+    if plans:
+        plans[0].returns = True
     pairs = min(max_pairs, early // 2)
     for index in rng.sample(range(pairs), min(dropouts, pairs)):
         plans[2 * index + 1].dropout = True
@@ -121,7 +124,8 @@ class Endpoints:
 
 class Run:
     """What the robots of one rehearsal share: where to go, the pairs by
-    bot, and the moment the cap is reached (for the late ones)."""
+    bot, and the moment the late ones come: the cap reached, or every
+    robot on time seated or sent home (then the cap cannot be reached)."""
 
     def __init__(self, lab, endpoints, seed, dropout_after, max_pairs):
         self.lab = lab
@@ -131,6 +135,8 @@ class Run:
         self.max_pairs = max_pairs
         self.pairs = {}
         self.seated = 0
+        self.on_time = 0   # robots not late
+        self.settled = 0   # of those, seated or sent home
         self.capped = asyncio.Event()
         self.config = None  # seat.json, read once as a page does
 
@@ -149,6 +155,13 @@ class Run:
         self.seated += 1
         if self.seated >= 2 * self.max_pairs:
             self.capped.set()
+
+    def settle(self, plan):
+        """A robot had its answer from the room."""
+        if not plan.late:
+            self.settled += 1
+            if self.settled >= self.on_time:
+                self.capped.set()
 
     async def seat_config(self, http):
         if self.config is None:
@@ -196,11 +209,16 @@ class Arriving(robots.Player):
             try:
                 await asyncio.wait_for(self.run.capped.wait(), max(1, deadline - time.time()))
             except asyncio.TimeoutError:
+                pass
+            if self.run.seated < 2 * self.run.max_pairs:
                 self.visit.faults.append("the cap was never reached; arrived anyway")
         self.visit.arrived = time.time()
         answer = await asyncio.wait_for(self.room(http, not self.plan.hidden),
                                         max(1, deadline - time.time()))
         self.visit.answer = answer["type"]
+        if answer["type"] == "seat":
+            self.run.took_seat()
+        self.run.settle(self.plan)
         if answer["type"] == "exit" or answer["type"] == "finished":
             self.visit.exit = {k: str(v) for k, v in answer.items()}
             return
@@ -210,7 +228,6 @@ class Arriving(robots.Player):
         seat = seat_of(answer["link"])
         self.visit.seat, self.visit.bot = seat.get("n", ""), seat.get("c", "")
         self.visit.code, self.visit.url = seat.get("code", ""), seat.get("url", "")
-        self.run.took_seat()
         if self.plan.returns:
             again = await asyncio.wait_for(self.room(http), STEP)
             self.visit.same_seat_again = (again.get("type") == "seat" and
@@ -291,6 +308,7 @@ async def arrive_all(run, plans, start, deadline, make=None):
     """Every planned robot arrives at its time; returns their Visits.
     make(run, plan) makes each robot (default an Arriving)."""
     arrivals = [(make or Arriving)(run, plan) for plan in plans]
+    run.on_time = sum(1 for plan in plans if not plan.late)
     async with aiohttp.ClientSession() as http:
         async def one(robot):
             await asyncio.sleep(max(0.0, start + robot.plan.at - time.time()))

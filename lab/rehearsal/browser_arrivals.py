@@ -60,6 +60,9 @@ class BrowserArriving(arrivals.Arriving):
             self.visit.arrived = time.time()
             await self._run(self.seat.open, self.link)
             where = await self._wait(WHERE, deadline)
+            if where is not None and "login" in where:
+                self.run.took_seat()
+            self.run.settle(self.plan)
             if where is None:
                 self.visit.faults.append("the page reached neither a seat nor an exit")
                 return
@@ -70,7 +73,6 @@ class BrowserArriving(arrivals.Arriving):
             self.visit.answer = "seat"
             self.visit.seat, self.visit.bot = login.get("n", ""), login.get("c", "")
             self.visit.code, self.visit.url = login.get("code", ""), login.get("url", "")
-            self.run.took_seat()
             self._init_player(self.run.subject_number(login["c"], login["n"]),
                               self.run.pair(login["c"]), self.run.seed)
             self.bot_address = login["c"]

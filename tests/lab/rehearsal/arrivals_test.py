@@ -151,6 +151,29 @@ class PlanTest(unittest.TestCase):
         # the second arrival of a pair that forms, never a late one
         self.assertTrue(all(i % 2 == 1 and i < 6 for i in dropped), dropped)
         self.assertEqual(len({p.label for p in plans}), 9)
+        self.assertEqual([p.returns for p in plans], [True] + [False] * 8)
+
+    def test_late_ones_come_at_the_cap_or_once_everyone_on_time_settled(self):
+        async def scenario():
+            plans = arrivals.plan_arrivals(5, 10, 0, 1, seed=1, max_pairs=2)
+            run = arrivals.Run(None, None, 1, 5, max_pairs=2)
+            run.on_time = 4
+            for _ in range(3):
+                run.took_seat()
+                run.settle(plans[0])
+            before = run.capped.is_set()
+            run.settle(plans[-1])  # a late one settling counts for nothing
+            late_counted = run.capped.is_set()
+            run.took_seat()  # the cap
+            at_cap = run.capped.is_set()
+            sparse = arrivals.Run(None, None, 1, 5, max_pairs=2)
+            sparse.on_time = 2
+            sparse.took_seat()
+            sparse.settle(plans[0])
+            sparse.settle(plans[1])  # sent home: nobody else on time will come
+            return before, late_counted, at_cap, sparse.capped.is_set()
+
+        self.assertEqual(asyncio.run(scenario()), (False, False, True, True))
 
     def test_seat_link_and_websocket_addresses(self):
         seat = arrivals.seat_of("/#n=seat3&p=a%2Bb&c=bot2&code=DONE&url=https%3A%2F%2Fx%2F")
