@@ -10,7 +10,7 @@ from .placement import address_of, port_of
 
 # An online participant who closes the tab does not come back: after this
 # many seconds offline the bot lets the partner play on (or pays), unless
-# the session sets DropoutAfter itself.
+# the session (or the pair's treatment) sets DropoutAfter itself.
 ONLINE_DROPOUT_AFTER = "120"
 
 
@@ -24,8 +24,7 @@ def bot_config(session, bot, subject1, subject2, treatment=None):
     if treatment is not None:
         lines.append(f"# treatment {treatment}")
     lines += [f"{key} {value}" for key, value in session.bot_values(treatment)]
-    if session.online and "DropoutAfter" in session.keys and \
-            "DropoutAfter" not in session.game_values(treatment):
+    if session.online and "DropoutAfter" not in session.game_values(treatment):
         lines.append(f"DropoutAfter {ONLINE_DROPOUT_AFTER}")
     return "\n".join(lines) + "\n"
 

@@ -9,7 +9,7 @@ A pair's state is a dict (the JSON of /api/pairs):
   pair, bot, round, nrounds, rounds_closed, phase (joining, asking, break,
   ended, reported), break_left_s, subjects [{name, online, since, owes,
   owes_since, last_message_s, investments}], bot_state (running, stopped,
-  given up, not running, elsewhere), restarts, chat (the break's last
+  given up, not running, elsewhere, not paired yet), restarts, chat (the break's last
   lines, each text escaped as the transcript shows it), errors [{t, text}],
   reopened [{t, text}] (a subject's seat opened in another window), answer
   {t, text} (the last ? answer, dropped once a round closed after it),
@@ -261,6 +261,8 @@ def _bot_state(bot_info, restarts):
         return "elsewhere"
     if bot_info.get("running"):
         return "running"
+    if bot_info.get("unpaired"):
+        return "not paired yet"  # an online pool pair the room has not formed
     return "stopped" if bot_info.get("ended") else "not running"
 
 

@@ -48,13 +48,21 @@ def read_answers(folder):
     return _read_json(os.path.join(folder, ANSWERS_FILE), {})
 
 
-def bot_info(folder, lab, pair, run, mine):
+def bot_info(folder, lab, pair, run, mine, formed=None):
     index = pair.index
     pid = run.get("bots", {}).get(str(index))
     running = bool(pid) and bots.alive(pid, bots.pair_dir(folder, pair))
     return {"running": running, "given_up": index in run.get("given_up", []),
             "elsewhere": mine is not None and index not in mine,
-            "ended": bots.game_ended(folder, pair, lab.log_file)}
+            "ended": bots.game_ended(folder, pair, lab.log_file),
+            "unpaired": formed is not None and index not in formed}
+
+
+def formed_pairs(folder, lab):
+    """The pairs an online session's room has formed (None offline)."""
+    if lab.online is None:
+        return None
+    return {e["pair"] for e in room_log.read(folder) if e.get("kind") == "pair"}
 
 
 def build(folder, lab, answers=None, now=None, server_up=True, dismissed=()):
@@ -65,13 +73,14 @@ def build(folder, lab, answers=None, now=None, server_up=True, dismissed=()):
     local = _read_json(os.path.join(folder, "local.json"), None)
     mine = set(local["pairs"]) if local else None
     supervisor = pair_state.read_lines(os.path.join(folder, "supervisor.log"))
+    formed = formed_pairs(folder, lab)
     pairs = []
     for pair in lab.pairs:
         entries, events = pair_state.read_pair(folder, pair, lab.log_file)
         record = dict(pair_json(pair), nrounds=lab.rounds)
         pairs.append(pair_state.pair_state(
             record, entries, events, pair_state.supervisor_events(supervisor, pair.bot),
-            bot_info(folder, lab, pair, run, mine), answers.get(pair.bot), now))
+            bot_info(folder, lab, pair, run, mine, formed), answers.get(pair.bot), now))
     found = summary.alerts(pairs, now, lab.desk.offline_alert, lab.desk.stall_alert,
                            server_up)
     state = {"now": now,

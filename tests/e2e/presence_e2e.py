@@ -23,7 +23,7 @@ import os
 import re
 import sys
 
-from bot_e2e import BOT, greet
+from bot_e2e import BOT, expect_text, game_of, greet
 import time
 
 from harness import EjabberdLab, Scene, check, run_case
@@ -277,6 +277,57 @@ async def toggle_burst_prosody(args):
     await toggle_burst(args)
 
 
+async def dropout_stand_in(args):
+    """Bob's connection closes in round 1; DropoutAfter later a stand-in
+    answers for him (StandIn 7) and alice plays on. Bob, back, is told once
+    what he is paid, the game element ending "replaced"."""
+    async with Scene(args, plain=False) as scene:
+        with open(scene.lab.config, "a") as f:
+            f.write("PresenceSettle 0\nDropoutAfter 3\nStandIn 7\n")
+        bot = await scene.bot()
+        await bot.expect(r"^wexbot online and ready\.$")
+        moderator = Moderator(await scene.peer("moderator"))
+        alice = await subscribed(scene, "subject1")
+        bob = await subscribed(scene, "subject2")
+        await greet(alice, bob)
+        await moderator.wait_online()
+        await bob.close()
+        gone = time.monotonic()
+        await moderator.expect_notice("bob went offline")
+        await moderator.expect_notice("bob dropped out in round 1; a stand-in plays for them.")
+        waited = time.monotonic() - gone
+        check(3 <= waited <= PROMPT_SECONDS, f"the dropout came {waited:.1f} s after")
+        await expect_text(alice, "Your partner left; the game goes on with a stand-in for them.")
+        await bot.expect(r" bob +ROBO stand-in expectation 7$")
+        await bot.expect(r" bob +ROBO stand-in investment 7$")
+        alice.say(BOT, "10")
+        await expect_text(alice, "You expect your partner to invest: 10\n"
+                          "Now please tell me, how much would you like to invest?")
+        alice.say(BOT, "20")
+        msg = await alice.message(sender=BOT)
+        check(msg["body"].startswith("You invest: 20\nRound 1 Earnings: "),
+              f"alice got {msg['body']!r}")
+        check(game_of(msg)["round"] == "2", f"alice's element: {game_of(msg)}")
+
+        bob = await scene.peer("subject2")
+        msg = await bob.message(sender=BOT)
+        told = re.match(r"^You were away too long, so a stand-in played for you\. "
+                        r"Your payout: \$(\d+\.\d\d)\.$", msg["body"])
+        check(told is not None, f"bob got {msg['body']!r}")
+        game = game_of(msg)
+        check(game is not None and game["ended"] == "replaced" and game["phase"] == "over" and
+              game["payout"] == told.group(1), f"bob's element: {game}")
+        await bot.expect(r" bob +PRES is back; told a stand-in played for it$")
+        # Once: signing on again, or writing, brings nothing more.
+        await bob.close()
+        bob = await scene.peer("subject2")
+        bob.say(BOT, "25")
+        await bot.expect(r" bob +RECV 25$")
+        states = await moderator.status()
+        check(states["bob"] == "online", f"? says bob is {states['bob']}")
+        check(bob.inbox.empty(), "bob was sent more")
+
+
 class SessionEjabberdLab(EjabberdLab):
     """ejabberd as a session sets it up, its presence-flood counter raised
     so that the three participants and the bot can subscribe."""
@@ -293,7 +344,7 @@ toggle_burst_ejabberd.needs = ("ejabberdctl", "erlc")
 
 CASES = {f.__name__: f for f in (restart_clients_first, restart_bot_first,
                                  killed_restart_clients_first, killed_restart_bot_first,
-                                 toggle_burst_prosody, toggle_burst_ejabberd)}
+                                 toggle_burst_prosody, toggle_burst_ejabberd, dropout_stand_in)}
 
 if __name__ == "__main__":
     sys.exit(run_case(CASES, sys.argv[1:]))

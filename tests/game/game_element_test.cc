@@ -102,4 +102,37 @@ TEST(GameElementRulesTest, EndingsAndThePayoutAsReported) {
     EXPECT_EQ(Value(GameElement(running, 2, kT, "session_over"), "phase"), "over");
 }
 
+// A replaced subject's element says so, with its credits and payout at the
+// dropout, while the game goes on; the partner's is the running game's.
+TEST(GameElementRulesTest, ReplacedSubjectKeepsWhatItHadAtTheDropout) {
+    GameState game;
+    RoundTwo(game);
+    game.round = 3;
+    game.teamB.investments = {40, 50, 0, 0};
+    game.teamA.investments = {20, 10, 0, 0};
+    game.teamB.roundEarnings = {140, 130, 0, 0};
+    game.teamB.totalCredits = 500;  // the stand-in's rounds included
+    game.teamB.dropoutRound = 2;
+    game.teamB.dropoutCredits = 140;
+    game.teamB.dropoutPayout = 1.75;
+    game.teamB.replaced = true;
+    EXPECT_EQ(ReportedPayout(game, 2), 1.75);
+    EXPECT_EQ(game.teamB.ReportedCredits(), 140);
+    ElementAttributes bob = GameElement(game, 2, kT);
+    EXPECT_EQ(Value(bob, "ended"), "replaced");
+    EXPECT_EQ(Value(bob, "phase"), "over");
+    EXPECT_EQ(Value(bob, "owed"), "none");
+    EXPECT_EQ(Value(bob, "credits"), "140.00");
+    EXPECT_EQ(Value(bob, "final-credits"), "140.00");
+    EXPECT_EQ(Value(bob, "payout"), "1.75");
+    EXPECT_EQ(Value(bob, "last-round"), "1");  // the round before the dropout
+    EXPECT_EQ(Value(bob, "last-own"), "40");
+    EXPECT_EQ(Value(bob, "bonus-in"), "(absent)");
+    ElementAttributes alice = GameElement(game, 1, kT);
+    EXPECT_EQ(Value(alice, "ended"), "(absent)");
+    EXPECT_EQ(Value(alice, "payout"), "(absent)");
+    EXPECT_EQ(Value(alice, "last-round"), "2");
+    EXPECT_EQ(Value(alice, "last-partner"), "50");
+}
+
 }  // namespace

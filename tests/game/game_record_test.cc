@@ -109,6 +109,62 @@ TEST(GameRecordTest, BonusBreakChatAndReport) {
               (std::vector<std::string>{"1,alice,265.5,10.00,2\r\n", "2,bob,185.5,10.12,2\r\n"}));
 }
 
+// A dropout with a stand-in: its answers are the robot's in the rounds
+// file, its credits and payout stay the dropout's in the payouts file, and
+// its return is on record; a dropout that pays replaces nobody.
+TEST(GameRecordTest, DropoutStandInAndReturn) {
+    GameRecord game;
+    DataRows rows;
+    for (const JournalEntry& e : RoundOneGame()) ApplyEntry(e, &game, &rows);
+    ApplyEntry(JournalEntry("dropout", kStart + 40)
+                   .Int("subject", 1)
+                   .Int("round", 2)
+                   .Text("mode", "robot")
+                   .Real("credits", 105.5)
+                   .Real("payout", 10.25),
+               &game, &rows);
+    EXPECT_TRUE(game.Subject(1).replaced);
+    EXPECT_EQ(game.Subject(1).dropoutRound, 2);
+    EXPECT_FALSE(game.Subject(2).replaced);
+    ApplyEntry(Answer(40, 1, "expectation", 20, 2).Text("source", "robot"), &game, &rows);
+    ApplyEntry(Answer(40, 1, "investment", 10, 2).Text("source", "robot"), &game, &rows);
+    ApplyEntry(Answer(41, 2, "investment", 30, 2), &game, &rows);
+    ApplyEntry(JournalEntry("close", kStart + 41)
+                   .Int("round", 2)
+                   .Real("divisor", 1.1)
+                   .Real("earnings_1", 60)
+                   .Real("earnings_2", 60)
+                   .Real("total_1", 300)
+                   .Real("total_2", 200)
+                   .Bool("break", false),
+               &game, &rows);
+    ASSERT_EQ(rows.records[DataFiles::kRounds].size(), 4u);
+    EXPECT_EQ(rows.records[DataFiles::kRounds][2].substr(0, 16), "2,1,alice,20,10,");
+    EXPECT_NE(rows.records[DataFiles::kRounds][2].find(",robot,robot\r\n"), std::string::npos);
+    EXPECT_NE(rows.records[DataFiles::kRounds][3].find(",subject,subject\r\n"), std::string::npos);
+    ApplyEntry(JournalEntry("report", kStart + 42).Real("payout_1", 10.25).Real("payout_2", 12),
+               &game, &rows);
+    EXPECT_EQ(rows.records[DataFiles::kPayouts],
+              (std::vector<std::string>{"1,alice,105.5,10.25,2\r\n", "2,bob,200,12.00,2\r\n"}));
+    EXPECT_FALSE(game.Subject(1).replacedTold);
+    ApplyEntry(JournalEntry("returned", kStart + 50).Int("subject", 1).Int("round", 3), &game,
+               &rows);
+    EXPECT_TRUE(game.Subject(1).replacedTold);
+
+    GameRecord paid;
+    for (const JournalEntry& e : RoundOneGame()) ApplyEntry(e, &paid, &rows);
+    ApplyEntry(JournalEntry("dropout", kStart + 40)
+                   .Int("subject", 2)
+                   .Int("round", 2)
+                   .Text("mode", "pay")
+                   .Real("credits", 75.5)
+                   .Real("payout", 10),
+               &paid, &rows);
+    EXPECT_FALSE(paid.Subject(2).replaced);
+    EXPECT_EQ(paid.Subject(2).dropoutRound, 2);
+    EXPECT_EQ(paid.Subject(2).ReportedCredits(), paid.Subject(2).totalCredits);
+}
+
 // The start entry gives back every game key, the pay rule included, so a
 // resumed game takes up the journal's parameters whole; an older journal
 // without the pay rule keeps the default one.

@@ -11,7 +11,7 @@ import wexlab_loader  # noqa: E402
 
 wexlab_loader.load()
 from wexlab.model import bot_config, online, plan, record, session_file  # noqa: E402
-from fixtures import GOOD, bot_keys, parse, replaced  # noqa: E402
+from fixtures import GOOD, parse, replaced  # noqa: E402
 
 ONLINE = replaced("Subjects", "Arrivals on")
 
@@ -130,9 +130,6 @@ class OnlinePlanTest(unittest.TestCase):
 
 class OnlineBotConfigTest(unittest.TestCase):
     def test_dropout_after_is_written_unless_the_session_sets_it(self):
-        keys = bot_keys()
-        if "DropoutAfter" not in keys:
-            self.skipTest("this wexbot has no DropoutAfter key")
         conf = bot_config.bot_config(parse(ONLINE), "pair01", "seat1", "seat2")
         self.assertIn("\nDropoutAfter 120\n", conf)
         conf = bot_config.bot_config(parse(ONLINE + "DropoutAfter 45\n"), "pair01", "seat1",
@@ -141,13 +138,13 @@ class OnlineBotConfigTest(unittest.TestCase):
         self.assertIn("\nDropoutAfter 45\n", conf)
         conf = bot_config.bot_config(parse(GOOD), "pair01", "ann", "bob")
         self.assertNotIn("DropoutAfter", conf)
-
-    def test_without_the_key_in_the_bots_table_nothing_is_written(self):
-        keys = bot_keys()
-        if "DropoutAfter" in keys:
-            self.skipTest("this wexbot has the DropoutAfter key")
-        conf = bot_config.bot_config(parse(ONLINE), "pair01", "seat1", "seat2")
-        self.assertNotIn("DropoutAfter", conf)
+        # A treatment's own value is its pairs'.
+        treated = parse(ONLINE + "Treatment slow DropoutAfter 300\nTreatment fast\n"
+                        "Treatments slow fast\n")
+        self.assertIn("\nDropoutAfter 300\n",
+                      bot_config.bot_config(treated, "pair01", "seat1", "seat2", "slow"))
+        self.assertIn("\nDropoutAfter 120\n",
+                      bot_config.bot_config(treated, "pair02", "seat3", "seat4", "fast"))
 
 
 if __name__ == "__main__":

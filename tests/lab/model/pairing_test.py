@@ -5,6 +5,7 @@ room.log; and room.log itself."""
 
 import json
 import os
+import shutil
 import sys
 import tempfile
 import unittest
@@ -213,6 +214,7 @@ class PairingTest(unittest.TestCase):
 class RoomLogTest(unittest.TestCase):
     def test_append_and_read_whole_lines_incrementally(self):
         folder = tempfile.mkdtemp(prefix="wexlab-room-")
+        self.addCleanup(shutil.rmtree, folder)
         self.assertEqual(room_log.read_from(folder), ([], 0))
         room_log.append(folder, [{"kind": "open", "time": 1.0}])
         entries, offset = room_log.read_from(folder)

@@ -6,6 +6,7 @@ timeout and the finished game told with its code."""
 
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -17,7 +18,7 @@ wexlab_loader.load()
 
 try:
     from aiohttp.test_utils import TestClient, TestServer
-    from wexlab.model import record, room_log
+    from wexlab.model import paths, record, room_log
     from wexlab.runtime import status
     from wexlab.web import room
 except ImportError as e:  # python3-aiohttp missing
@@ -167,8 +168,28 @@ class RoomStatusTest(unittest.TestCase):
         self.assertIn(f"room: 4 arrived, 1 waiting, 2 paired in 1 of 2 pairs, 1 left with the "
                       f"fee; study link https://study.test/join/{SESSION}",
                       status.table(state))
+        # Pair 1 was formed (its bot not running here); pair 2 never was.
+        self.assertEqual([p["bot_state"] for p in state["pairs"]],
+                         ["not running", "not paired yet"])
         offline = record.from_json(dict(LAB, online=None))
         self.assertNotIn("room", status.build(folder, offline, now=2000.0))
+
+
+class CloseCommandTest(unittest.TestCase):
+    def close(self, folder):
+        done = subprocess.run([sys.executable, paths.launcher(), "close"], cwd=folder,
+                              capture_output=True, text=True, timeout=30)
+        return done.returncode, done.stderr
+
+    def test_close_needs_an_online_session_with_its_room(self):
+        folder = tempfile.mkdtemp(prefix="wexlab-room-")
+        self.addCleanup(shutil.rmtree, folder)
+        record.save(folder, record.from_json(dict(LAB, online=None)))
+        self.assertEqual(self.close(folder),
+                         (1, "wexlab: wexlab close is for an online session (Arrivals on)\n"))
+        record.save(folder, record.from_json(LAB))
+        self.assertEqual(self.close(folder), (1, "wexlab: the room does not run (wexlab "
+                                                 "resume starts it again)\n"))
 
 
 if __name__ == "__main__":

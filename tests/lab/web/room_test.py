@@ -163,6 +163,9 @@ class OnlineSessionTest(unittest.TestCase):
                                  read(os.path.join(self.folder, "pair01", "console.log"))),
                         read(os.path.join(self.folder, "pair01", "console.log")))
         self.assertNotIn("pair02", read(supervisor_log))
+        # An online pair's bot counts a subject gone 120 s a dropout.
+        self.assertIn("\nDropoutAfter 120\n",
+                      read(os.path.join(self.folder, "pair01", "wexbot.conf")))
         entries = room_log.read(self.folder)
         self.assertEqual([e["kind"] for e in entries], ["open", "arrive", "arrive", "pair"])
         self.assertEqual(entries[3]["tickets"], ["t1", "t2"])
