@@ -173,6 +173,8 @@ private:
     // The worker, every second with DropoutAfter on: a joined subject
     // offline that long while the game runs drops out.
     void CheckDropouts();
+    // With DropoutAfter on: the bot's own connection is up (online) or not.
+    void NoteSignedOn(bool online);
     void DropOut(int32_t subject);
     // The stand-in gives every answer a replaced subject owes now; what
     // its answers bring leaves for the partner.
@@ -293,4 +295,6 @@ private:
     // The earliest open presence window's end (platform::NowMs), 0 for
     // none: written under gameLock, read by the worker to wake in time.
     std::atomic<int64_t> m_presenceDueMs{0};
+    // The bot is signed on (with DropoutAfter on only); under gameLock.
+    bool m_signedOn = false;
 };

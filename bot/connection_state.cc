@@ -6,6 +6,7 @@
 
 void CBotClient::OnStateChange(IWexSession* piSession, int32_t state, HRESULT hr) {
     if (m_spPrefs) m_spPrefs->SetConnectionState(state);
+    if (m_game.params.dropoutAfter > 0) NoteSignedOn(state == WEX_STATE_ONLINE);
     switch (state) {
         case WEX_STATE_OFFLINE:
             DetachEvents(m_spiSession.get());

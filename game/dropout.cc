@@ -39,10 +39,25 @@ bool CBotClient::ReadDropout(const PropertyFile& config) {
     return true;
 }
 
+void CBotClient::NoteSignedOn(bool online) {
+    platform::MutexLock lock(gameLock);
+    bool was = m_signedOn;
+    m_signedOn = online;
+    if (!online || was) return;
+    // While the bot was away it saw no presence: a subject who came back
+    // meanwhile is told of only now. Time offline counts again from here.
+    int64_t now = platform::NowMs();
+    for (int32_t subject : {1, 2}) {
+        SubjectLive& live = m_game.Live(subject);
+        if (live.offlineSinceMs != 0) live.offlineSinceMs = now;
+    }
+}
+
 void CBotClient::CheckDropouts() {
     platform::MutexLock lock(gameLock);
-    // After a resume the subjects' presence is learnt anew once online.
-    if (m_resumePending) return;
+    // After a resume the subjects' presence is learnt anew once online;
+    // while the bot itself is not signed on it learns nothing.
+    if (m_resumePending || !m_signedOn) return;
     int64_t now = platform::NowMs();
     int64_t limit = int64_t{m_game.params.dropoutAfter} * 1000;
     for (int32_t subject : {1, 2}) {

@@ -208,20 +208,24 @@ TEST(DropoutTest, ShorterAbsenceOrDropoutAfterZeroChangesNothing) {
     EXPECT_EQ(CountLines(zero.journal, "\"kind\":\"answer\""), 4);
 }
 
-// The bot crashes in the break after round 2, bob replaced; resumed, it
-// ends the break and the stand-in answers round 3 at once; alice plays on
-// and bob's payout is still the one at the dropout.
+// The bot crashes in the break after round 2, bob replaced and told so;
+// resumed, it ends the break and the stand-in answers round 3 at once;
+// alice plays on, bob is not told again, and his payout is still the one
+// at the dropout.
 TEST(DropoutTest, ResumedBotGoesOnWithTheStandIn) {
     std::map<std::string, std::string> keys = Keys({{"DropoutAfter", "30"}});
     std::string folder = MakeTestFolder();
     Played first = Play(std::string(kHead) + kRoundOneThenBobLeaves +
-                            "at 50 im alice 10\nat 51 im alice 20\nat 60 crash\n",
+                            "at 50 im alice 10\nat 51 im alice 20\nat 55 presence bob on\n"
+                            "at 60 crash\n",
                         keys, folder);
     EXPECT_EQ(Entries(first.journal, "dropout").size(), 1u) << first.journal;
+    EXPECT_EQ(Entries(first.journal, "returned").size(), 1u) << first.journal;
     keys.emplace("Resume", kJournal);
     Played second = Play(
         "start 2008-11-05T14:32:00\nwirelog wire.jsonl\nrecord game\n"
-        "at 10 im alice 10\nat 11 im alice 20\nat 20 im alice 10\nat 21 im alice 20\n"
+        "at 1 presence bob on\nat 10 im alice 10\nat 11 im alice 20\nat 20 im alice 10\nat 21 im "
+        "alice 20\n"
         "at 60 end\n",
         keys, folder);
     std::filesystem::remove_all(folder);
@@ -236,7 +240,8 @@ TEST(DropoutTest, ResumedBotGoesOnWithTheStandIn) {
                          "\"round\":3,\"source\":\"robot\"}"),
               1);
     EXPECT_EQ(Entries(second.journal, "dropout").size(), 1u);
-    // Nothing is sent to bob; alice is told the round and plays to the end.
+    // Nothing is sent to bob, who was told before the crash that a stand-in
+    // plays for him; alice is told the round and plays to the end.
     for (const std::string& line : SendLinesTo(second.bot, "bob")) ADD_FAILURE() << line;
     EXPECT_NE(second.payouts.find("\r\n2,bob,140,1.75,4\r\n"), std::string::npos) << second.payouts;
     EXPECT_NE(second.journal.find("\"payout_2\":1.75}"), std::string::npos);
@@ -262,6 +267,67 @@ TEST(DropoutTest, StandInValues) {
               std::string::npos)
         << first.journal;
     EXPECT_NE(first.rounds.find("\r\n1,2,bob,30,30,20,"), std::string::npos) << first.rounds;
+}
+
+// While the bot's own connection is down it sees no presence: bob's time
+// offline counts from its return, and a subject back by then (alice, whose
+// return the bot learns after the outage) is no dropout.
+TEST(DropoutTest, OfflineTimeCountsOnlyWhileTheBotIsOnline) {
+    Played r = Play(std::string(kHead) + kRoundOneThenBobLeaves +
+                        "at 12 presence alice off\nat 15 state 50\nat 70 state 500\n"
+                        "at 71 presence alice on\nat 200 end\n",
+                    Keys({{"DropoutAfter", "30"}}));
+    ASSERT_EQ(r.bot.exitStatus, 0) << r.bot.err;
+    std::vector<std::string> dropouts = Entries(r.journal, "dropout");
+    ASSERT_EQ(dropouts.size(), 1u) << r.journal;
+    EXPECT_NE(dropouts[0].find("\"subject\":2,"), std::string::npos);
+    std::vector<std::string> told = LinesWith(r.bot.wire, "bob dropped out in round 2");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_GE(TimeOf(told[0]), 100);
+    EXPECT_LE(TimeOf(told[0]), 103);
+}
+
+// In a break the dropout counts as done: alice said done before bob went,
+// so his dropout ends the break and the stand-in answers round 3. When
+// alice goes too, the stand-ins play the game to its end, each paid as at
+// its dropout.
+TEST(DropoutTest, DoneInABreakAndBothGone) {
+    Played r = Play(std::string(kHead) +
+                        "at 1 im alice hi\nat 2 im bob hi\n"
+                        "at 5 im alice 10\nat 6 im alice 20\nat 7 im bob 30\nat 8 im bob 40\n"
+                        "at 11 im alice 10\nat 12 im alice 20\nat 13 im bob 30\n"
+                        "at 14 im bob 40\nat 20 im alice done\nat 21 presence bob off\n"
+                        "at 60 presence alice off\nat 200 end\n",
+                    Keys({{"DropoutAfter", "20"}}));
+    ASSERT_EQ(r.bot.exitStatus, 0) << r.bot.err;
+    std::vector<std::string> dropouts = Entries(r.journal, "dropout");
+    ASSERT_EQ(dropouts.size(), 2u) << r.journal;
+    // Bob after round 2's bonus (alice's), alice in round 3.
+    EXPECT_NE(dropouts[0].find("\"subject\":2,\"round\":3,\"mode\":\"robot\",\"credits\":280,"
+                               "\"payout\":3.5}"),
+              std::string::npos)
+        << dropouts[0];
+    EXPECT_NE(dropouts[1].find("\"subject\":1,\"round\":3,\"mode\":\"robot\",\"credits\":420,"
+                               "\"payout\":5.25}"),
+              std::string::npos)
+        << dropouts[1];
+    std::vector<std::string> breakEnds = Entries(r.journal, "break_end");
+    ASSERT_EQ(breakEnds.size(), 1u);
+    EXPECT_NE(breakEnds[0].find("\"how\":\"done\""), std::string::npos);
+    EXPECT_LT(r.journal.find("\"kind\":\"dropout\""), r.journal.find("\"kind\":\"break_end\""));
+    // Every round closed and the report made.
+    EXPECT_EQ(Entries(r.journal, "close").size(), 4u);
+    ASSERT_EQ(Entries(r.journal, "report").size(), 1u);
+    EXPECT_NE(r.payouts.find("\r\n1,alice,420,5.25,4\r\n"), std::string::npos) << r.payouts;
+    EXPECT_NE(r.payouts.find("\r\n2,bob,280,3.50,4\r\n"), std::string::npos) << r.payouts;
+    EXPECT_EQ(CountLines(r.journal,
+                         "\"subject\":1,\"what\":\"investment\",\"value\":20,"
+                         "\"round\":4,\"source\":\"robot\"}"),
+              1)
+        << r.journal;
+    // Nobody is there: nothing is sent to either after the second dropout
+    // but the moderator's report.
+    EXPECT_EQ(CountLines(r.bot.wire, "The investment market has closed"), 0);
 }
 
 // The keys are checked as the table says.
