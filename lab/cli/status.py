@@ -6,7 +6,7 @@ import sys
 import time
 
 from ..model import placement, record
-from ..runtime import processes, status as statuslib
+from ..runtime import processes, proxy_process, status as statuslib
 from ..runtime.processes import say_line
 from ..servers import net, policy, server as serverlib
 
@@ -31,6 +31,9 @@ def status_lines(folder, lab):
         lines.append("The desk is not running: wexlab resume starts it again.")
     if mine["server"] and lab.online and processes.room_pid(folder) is None:
         lines.append("The room is not running: wexlab resume starts it again.")
+    if mine["server"] and lab.online and lab.online.proxy and \
+            proxy_process.running_pid(folder) is None:
+        lines.append("The proxy (nginx) is not running: wexlab resume starts it again.")
     note = policy.refusals_note(folder)
     if note:
         lines.append(note)

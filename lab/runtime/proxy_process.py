@@ -23,6 +23,19 @@ def find_nginx():
     return None
 
 
+def may_listen(port, euid=None, first_open=None):
+    """Whether this user may open port: root any, others those from
+    net.ipv4.ip_unprivileged_port_start (1024 unless the machine lowered it)."""
+    euid = os.geteuid() if euid is None else euid
+    if first_open is None:
+        try:
+            with open("/proc/sys/net/ipv4/ip_unprivileged_port_start") as f:
+                first_open = int(f.read())
+        except (OSError, ValueError):
+            first_open = 1024
+    return euid == 0 or port >= first_open
+
+
 def folder_of(session_folder):
     return os.path.join(session_folder, proxy.FOLDER)
 

@@ -10,6 +10,7 @@ session's proxy/ folder."""
 import ipaddress
 import os
 import re
+import socket
 from dataclasses import dataclass
 
 from ..model.errors import LabError
@@ -39,7 +40,8 @@ class Site:
     """What the site needs: the public name and port, where the lab
     server's page and websocket are (an origin such as http://127.0.0.1:5280),
     the room server's loopback port, the certificate's files, and the address
-    nginx listens on ("" for every address of the machine)."""
+    nginx listens on ("" for every address of the machine: IPv4's, and
+    IPv6's too when ipv6)."""
     public_host: str
     port: int
     upstream: str
@@ -47,6 +49,18 @@ class Site:
     certificate: str
     key: str
     listen: str = ""
+    ipv6: bool = False
+
+
+def ipv6_available():
+    """Whether this machine can listen on IPv6 (nginx refuses to start on
+    a [::] listen where it cannot)."""
+    try:
+        with socket.socket(socket.AF_INET6) as s:
+            s.bind(("::", 0))
+        return True
+    except OSError:
+        return False
 
 
 def host_in_url(address):
@@ -74,6 +88,16 @@ def certificate_files(lab):
     return certificate.machine_certificate(lab)
 
 
+def listen_address(public_host):
+    """Where nginx run by wexlab listens: a loopback PublicHost (a
+    rehearsal on this machine) on that address alone, else every address
+    (a public address may be NAT's, not one of this machine's)."""
+    try:
+        return public_host if ipaddress.ip_address(public_host).is_loopback else ""
+    except ValueError:
+        return ""
+
+
 def site_for(lab, listen=""):
     """The site of a session whose record has its online settings."""
     online = lab.online
@@ -82,7 +106,7 @@ def site_for(lab, listen=""):
     crt, key = certificate_files(lab)
     return Site(online.public_host, online.proxy_port,
                 web_upstream(lab.address, lab.web.port, lab.web.tls), online.room_port,
-                crt, key, listen)
+                crt, key, listen, ipv6=not listen and ipv6_available())
 
 
 def is_address(text):
@@ -119,9 +143,14 @@ def quoted(path):
     return f'"{path}"'
 
 
-def listen_line(site):
-    where = f"{host_in_url(site.listen)}:{site.port}" if site.listen else str(site.port)
-    return f"    listen {where} ssl;"
+def listen_lines(site):
+    """HTTP/2 for the page's many small files; a browser opens each
+    websocket on an HTTP/1.1 connection of its own beside it."""
+    if site.listen:
+        return [f"    listen {host_in_url(site.listen)}:{site.port} ssl http2;"]
+    # [::] takes IPv6 only (nginx's ipv6only=on), beside IPv4's every address.
+    return [f"    listen {site.port} ssl http2;"] + (
+        [f"    listen [::]:{site.port} ssl http2;"] if site.ipv6 else [])
 
 
 def proxied(upstream, websocket=False):
@@ -157,7 +186,7 @@ def site_text(site, websocket_path="/xmpp-websocket"):
     room = f"http://127.0.0.1:{site.room_port}"
     lines = [
         "server {",
-        listen_line(site),
+        *listen_lines(site),
         f"    server_name {site.public_host};",
         f"    ssl_certificate {quoted(site.certificate)};",
         f"    ssl_certificate_key {quoted(site.key)};",

@@ -153,13 +153,17 @@ def check_proxy(lab):
         raise LabError(f"something already listens on port {lab.online.proxy_port}; choose "
                        "another ProxyPort")
     proxy.check_site(proxy.site_for(lab))
+    if not proxy_process.may_listen(lab.online.proxy_port):
+        raise LabError(f"ProxyPort {lab.online.proxy_port} is below the ports a user may open "
+                       "(only root may); choose a port of 1024 or more, run wexlab as root, or "
+                       "see docs/online.md")
 
 
 def start_proxy(folder, lab):
-    """The session's nginx on every address of the machine: the public
-    origin of the study link."""
+    """The session's nginx: the public origin of the study link."""
     try:
-        proxy_process.start(folder, proxy.site_for(lab))
+        listen = proxy.listen_address(lab.online.public_host)
+        proxy_process.start(folder, proxy.site_for(lab, listen))
     except LabError as e:
         raise LabError(f"{e}; the lab server runs: wexlab stop stops it") from e
     origin = proxy.public_origin(lab.online.public_host, lab.online.proxy_port)

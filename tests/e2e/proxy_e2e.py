@@ -8,13 +8,21 @@ plain HTTP behind it); wexlab stop stops it.
 proxy_config: `Proxy off` and `WebTls on`: the test runs nginx on the site
 `wexlab proxy-config --out` wrote, included in an nginx.conf of its own,
 nginx reaching the lab server over HTTPS.
+browser: as proxy_on, then a paired subject's seat in headless Chromium
+through nginx: every request on the proxy's origin, the bot's first
+message shown.
+waiting_page: as proxy_on, then the study link in headless Chromium: the
+waiting page (its files from the room, the seat's modules from the lab
+server), paired with an arrival on the room's websocket, goes to the seat's
+page, which signs in; every request on the proxy's origin.
 
-Through nginx, both check: the seat page's files with their own headers
-(content policy, no framing, no store for seat.json and lang.json) and
-HSTS; the waiting page and the room's config; two arrivals on the room's
-websocket paired, each given its seat link; that link's account signing
-in over XMPP on the proxied websocket (RFC 7395 framing, SASL PLAIN) with
-the public origin's Origin header; the room's close endpoint not reachable
+Through nginx, proxy_on and proxy_config check: TLS 1.2 and 1.3 taken,
+1.1 refused; the seat page's files with their own headers (content
+policy, no framing, no store for seat.json and lang.json) and HSTS; the
+waiting page and the room's config; two arrivals on the room's websocket
+paired, each given its seat link; that link's account signing in over
+XMPP on the proxied websocket (RFC 7395 framing, SASL PLAIN) with the
+public origin's Origin header; the room's close endpoint not reachable
 from outside."""
 
 import argparse
@@ -60,6 +68,7 @@ class World:
         os.environ["WEX_DATA_DIR"] = os.path.join(self.root, "data")
         self.started = False
         self.nginx_dir = None
+        self.seats = []
 
     def wexlab(self, *argv, timeout=120):
         done = subprocess.run([sys.executable, self.args.wexlab, *argv], cwd=self.root,
@@ -106,6 +115,8 @@ class World:
                 bots.terminate([int(f.read())], 10)
 
     def close(self, failed):
+        for seat in self.seats:
+            seat.close()
         if self.started:
             self.wexlab("stop")
         if self.nginx_dir:
@@ -150,6 +161,36 @@ def check_files(origin, context):
             json.loads(body)
     status, _, body = fetch(origin + "/", context)
     check(b"main.js" in body, "the seat page's index.html did not come through")
+
+
+def handshake(port, highest):
+    """The TLS version agreed with a client that offers up to highest
+    (ciphers of every security level, so TLS 1.1 is really offered), or
+    None when the server refuses."""
+    import socket
+    import warnings
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # TLS 1.0 and 1.1's names
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        context.check_hostname = False
+        context.verify_mode = ssl.CERT_NONE
+        context.set_ciphers("DEFAULT:@SECLEVEL=0")
+        context.minimum_version = ssl.TLSVersion.TLSv1
+        context.maximum_version = highest
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=10) as raw:
+            with context.wrap_socket(raw, server_hostname="127.0.0.1") as tls:
+                return tls.version()
+    except ssl.SSLError:
+        return None
+
+
+def check_tls_versions(port):
+    check(handshake(port, ssl.TLSVersion.TLSv1_1) is None, "nginx took TLS 1.1")
+    agreed = handshake(port, ssl.TLSVersion.TLSv1_2)
+    check(agreed == "TLSv1.2", f"TLS 1.2 at most gave {agreed}")
+    agreed = handshake(port, ssl.TLSVersion.MAXIMUM_SUPPORTED)
+    check(agreed == "TLSv1.3", f"TLS 1.3 offered gave {agreed}")
 
 
 def check_room_pages(origin, context, lab):
@@ -238,6 +279,7 @@ async def through_proxy(origin, context, lab):
             await xmpp_sign_in(session, origin, context, lab.domain, fields["n"][0],
                                fields["p"][0])
         print(f"paired and signed in through nginx: {', '.join(sorted(links))[:60]}...")
+        return links
 
 
 def wait_closed(port, seconds=15):
@@ -256,10 +298,30 @@ def case_proxy_on(world, lib):
     check(f"{origin}/join/" in out, f"start did not print the study link:\n{out}")
     lab = lib.record.load(world.root)
     check(lib.proxy_process.running_pid(world.root) is not None, "no nginx runs")
+    # PublicHost is the Service's 127.0.0.1: nginx listens there alone.
+    with open(os.path.join(world.root, "proxy", "nginx.conf")) as f:
+        check(f"listen 127.0.0.1:{port} ssl http2;" in f.read(), "nginx listens beyond loopback")
+    # nginx's files are wexlab's: nothing in proxy/ for other users.
+    for base, _, names in os.walk(os.path.join(world.root, "proxy")):
+        for name in names:
+            mode = os.stat(os.path.join(base, name)).st_mode & 0o777
+            check(mode & 0o027 == 0, f"proxy/{name} has mode {mode:o}")
     context = tls_context(lab)
+    check_tls_versions(port)
     check_files(origin, context)
     check_room_pages(origin, context, lab)
     asyncio.run(through_proxy(origin, context, lab))
+    # nginx gone: status says so and resume starts it again.
+    code, out = world.wexlab("status")
+    check("The proxy (nginx) is not running" not in out, f"status with nginx up:\n{out}")
+    check(lib.proxy_process.stop(world.root), "nginx did not stop")
+    wait_closed(port)
+    code, out = world.wexlab("status")
+    check("The proxy (nginx) is not running: wexlab resume starts it again." in out,
+          f"status without nginx:\n{out}")
+    code, out = world.wexlab("resume")
+    check(code == 0 and f"serves {origin}" in out, f"resume:\n{out}")
+    check(fetch(origin + "/seat.json", context)[0] == 200, "no page after the resume")
     code, out = world.wexlab("stop")
     world.started = False
     check(code == 0 and "The proxy (nginx) stopped." in out, f"wexlab stop:\n{out}")
@@ -281,12 +343,98 @@ def case_proxy_config(world, lib):
     world.own_nginx(site, port)
     origin = f"https://127.0.0.1:{port}"
     context = tls_context(lab)
+    check_tls_versions(port)
     check_files(origin, context)
     check_room_pages(origin, context, lab)
     asyncio.run(through_proxy(origin, context, lab))
 
 
-CASES = {"proxy_on": case_proxy_on, "proxy_config": case_proxy_config}
+def case_browser(world, lib):
+    """A paired subject's seat in headless Chromium through nginx (the
+    self-signed certificate accepted by the test's own flag): the page, its
+    files and its websocket all on the proxy's origin, the bot answering."""
+    from wexlab.rehearsal import browser
+    port = free_port()
+    world.start(session_text(True, port, False))
+    origin = f"https://127.0.0.1:{port}"
+    lab = lib.record.load(world.root)
+    links = asyncio.run(through_proxy(origin, tls_context(lab), lab))
+    browser.FLAGS += ("--ignore-certificate-errors",)
+    seat = browser.Seat()
+    world.seats.append(seat)
+    seat.open(origin + links[0])
+    seat.wait_ready()
+    seat.say("pair01", "hello")  # Start, on the instructions before the game
+    theirs = seat.wait(lambda: [m for m in seat.messages("pair01") if m[0] == "theirs"], 60,
+                       "the bot's first message")
+    print(f"the bot's first message in Chromium: {theirs[0][1][:70]!r}")
+    # The network's requests (Chromium's own chrome:// pages are none).
+    urls = [url for url in seat.requests() if re.match(r"(https?|wss?|ftp)://", url or "")]
+    check(f"wss://127.0.0.1:{port}/xmpp-websocket" in urls, f"no proxied websocket in {urls}")
+    others = [url for url in urls if not re.match(rf"(https|wss)://127\.0\.0\.1:{port}/", url)]
+    check(not others, f"the page asked past the proxy: {others}")
+    errors = [e["message"] for e in seat.driver.get_log("browser") if e["level"] == "SEVERE"]
+    check(not errors, f"the page's console shows errors: {errors}")
+    # The files over HTTP/2, the websocket beside them on HTTP/1.1.
+    protocol = seat.driver.execute_script(
+        "return performance.getEntriesByType('navigation')[0].nextHopProtocol")
+    check(protocol == "h2", f"the page came over {protocol!r}")
+    print(f"{len(urls)} requests, all to {origin}")
+
+
+async def seated_arrival(origin, context, lab, label):
+    """One arrival on the room's websocket, present until paired: its seat
+    link."""
+    import aiohttp
+    async with aiohttp.ClientSession() as session:
+        ws = await room_socket(session, origin, context, lab, label)
+        link = (await next_of(ws, "seat", 60))["link"]
+        await ws.close()
+        return link
+
+
+def case_waiting_page(world, lib):
+    """The study link in headless Chromium through nginx: the waiting
+    page (its own files from the room, the seat's modules from the lab
+    server, one origin), paired with an arrival on the room's websocket,
+    then the seat's page signed in; every request on the proxy's origin."""
+    from selenium.webdriver.common.by import By
+    from wexlab.rehearsal import browser
+    from wexlab.model import online
+    port = free_port()
+    world.start(session_text(True, port, False))
+    origin = f"https://127.0.0.1:{port}"
+    lab = lib.record.load(world.root)
+    link = online.study_link(lab)
+    check(link == f"{origin}/join/{lab.session_id}", f"the study link {link}")
+    browser.FLAGS += ("--ignore-certificate-errors",)
+    seat = browser.Seat()
+    world.seats.append(seat)
+    seat.open(link + "?label=P1")
+    seat.wait(lambda: seat.driver.execute_script(
+        "const b = document.getElementById('continue'); return b && b.offsetParent !== null"),
+        30, "the waiting page's instructions")
+    seat.driver.find_element(By.ID, "continue").click()
+    seat.wait(lambda: seat.driver.execute_script(
+        "const w = document.getElementById('waiting'); return w && !w.hidden"),
+        30, "the waiting view")
+    other = asyncio.run(seated_arrival(origin, tls_context(lab), lab, "P2"))
+    check("n=seat2" in other, f"the second arrival's seat: {other}")
+    seat.wait(lambda: seat.driver.execute_script("return location.pathname === '/'"), 30,
+              "the seat's page after the pairing")
+    seat.wait_ready()
+    urls = [url for url in seat.requests() if re.match(r"(https?|wss?|ftp)://", url or "")]
+    for wanted in (f"wss://127.0.0.1:{port}/room/ws", f"wss://127.0.0.1:{port}/xmpp-websocket"):
+        check(wanted in urls, f"no {wanted} in {urls}")
+    others = [url for url in urls if not re.match(rf"(https|wss)://127\.0\.0\.1:{port}/", url)]
+    check(not others, f"the pages asked past the proxy: {others}")
+    errors = [e["message"] for e in seat.driver.get_log("browser") if e["level"] == "SEVERE"]
+    check(not errors, f"the pages' console shows errors: {errors}")
+    print(f"waiting page to a ready seat through nginx: {len(urls)} requests, all to {origin}")
+
+
+CASES = {"proxy_on": case_proxy_on, "proxy_config": case_proxy_config, "browser": case_browser,
+         "waiting_page": case_waiting_page}
 
 
 def main(argv):
@@ -296,11 +444,14 @@ def main(argv):
     parser.add_argument("--bot", required=True)
     args = parser.parse_args(argv)
     args.wexlab, args.bot = os.path.abspath(args.wexlab), os.path.abspath(args.bot)
-    missing = [p for p in ("prosody",) if not shutil.which(p)]
+    needs = ("prosody", "chromium", "chromedriver") if args.case in ("browser", "waiting_page") \
+        else ("prosody",)
+    missing = [p for p in needs if not shutil.which(p)]
     try:
         import aiohttp
         load_wexlab(args.wexlab)
         from wexlab.model import record
+        from wexlab.rehearsal.browser import BrowserError
         from wexlab.runtime import proxy_process
         from wexlab.servers import web_page
         if proxy_process.find_nginx() is None:
@@ -321,7 +472,7 @@ def main(argv):
         failed = False
     except Failure as e:
         print(f"FAILED: {e}")
-    except (aiohttp.ClientError, asyncio.TimeoutError, OSError) as e:
+    except (aiohttp.ClientError, asyncio.TimeoutError, OSError, BrowserError) as e:
         print(f"FAILED: {e!r}")
     finally:
         world.close(failed)

@@ -77,7 +77,7 @@ class SiteTextTest(Folder):
 
     def test_tls_names_and_headers(self):
         text = proxy.site_text(self.site())
-        self.assertIn("    listen 8443 ssl;\n", text)
+        self.assertIn("    listen 8443 ssl http2;\n", text)
         self.assertIn("    server_name study.example.org;\n", text)
         self.assertIn(f'    ssl_certificate "{self.crt}";\n', text)
         self.assertIn(f'    ssl_certificate_key "{self.key}";\n', text)
@@ -93,12 +93,16 @@ class SiteTextTest(Folder):
     def test_listen_address_and_https_upstream(self):
         text = proxy.site_text(self.site(listen="127.0.0.1",
                                          upstream=proxy.web_upstream("10.0.0.5", 5281, True)))
-        self.assertIn("    listen 127.0.0.1:8443 ssl;\n", text)
+        self.assertIn("    listen 127.0.0.1:8443 ssl http2;\n", text)
         self.assertIn("proxy_pass https://10.0.0.5:5281;", blocks(text)["/"])
         text = proxy.site_text(self.site(listen="::1", upstream=proxy.web_upstream("::1", 5280,
                                                                                    False)))
-        self.assertIn("    listen [::1]:8443 ssl;\n", text)
+        self.assertIn("    listen [::1]:8443 ssl http2;\n", text)
         self.assertIn("proxy_pass http://[::1]:5280;", blocks(text)["/"])
+        self.assertNotIn("listen [::]", text)
+        text = proxy.site_text(self.site(ipv6=True))
+        self.assertIn("    listen 8443 ssl http2;\n    listen [::]:8443 ssl http2;\n", text)
+        self.assertNotIn("listen [::]", proxy.site_text(self.site()))
 
     def test_refuses_what_would_break_the_configuration(self):
         for bad in ("a.org; include /etc/passwd", "two words", "", "host}", "-x.org"):
@@ -125,13 +129,21 @@ class SiteTextTest(Folder):
                          "https://study.example.org:8443")
         self.assertEqual(proxy.public_origin("2001:db8::1", 8443), "https://[2001:db8::1]:8443")
 
+    def test_listens_on_a_loopback_public_host_alone(self):
+        self.assertEqual(proxy.listen_address("127.0.0.1"), "127.0.0.1")
+        self.assertEqual(proxy.listen_address("::1"), "::1")
+        for public in ("study.example.org", "192.0.2.7", "2001:db8::1", "localhost"):
+            self.assertEqual(proxy.listen_address(public), "", public)
+
     def test_site_of_a_session_record(self):
         online = SimpleNamespace(public_host="study.example.org", proxy_port=443, room_port=6000)
         lab = SimpleNamespace(online=online, web=Web(port=5280, tls=True), address="127.0.0.1",
                               certificate_files=[self.crt, self.key])
         site = proxy.site_for(lab)
         self.assertEqual(site, proxy.Site("study.example.org", 443, "https://127.0.0.1:5280",
-                                          6000, self.crt, self.key, ""))
+                                          6000, self.crt, self.key, "",
+                                          ipv6=proxy.ipv6_available()))
+        self.assertFalse(proxy.site_for(lab, listen="127.0.0.1").ipv6)
         lab.web = None
         with self.assertRaisesRegex(LabError, "Web on"):
             proxy.site_for(lab)
@@ -167,7 +179,8 @@ class SessionTest(Folder):
                                         "https://study.example.org:8443/\n"), text)
         self.assertIn(proxy.site_text(proxy.Site("study.example.org", 8443,
                                                  "http://127.0.0.1:5280", 5291, self.crt,
-                                                 self.key)), text)
+                                                 self.key, ipv6=proxy.ipv6_available())),
+                      text)
         lab = online_lab(self.crt, self.key)
         lab.online = None
         with self.assertRaisesRegex(LabError, "online session"):
@@ -190,6 +203,15 @@ class SessionTest(Folder):
             with mock.patch.object(proxy_process, "find_nginx", lambda: "/usr/sbin/nginx"):
                 with self.assertRaisesRegex(LabError, f"listens on port {port}; choose"):
                     lifecycle.check_proxy(lab)
+        with mock.patch.object(proxy_process, "find_nginx", lambda: "/usr/sbin/nginx"), \
+                mock.patch.object(proxy_process, "may_listen", lambda port: port >= 1024):
+            lab = online_lab(self.crt, self.key, port=443)
+            with self.assertRaisesRegex(LabError, "ProxyPort 443 is below the ports"):
+                lifecycle.check_proxy(lab)
+        self.assertTrue(proxy_process.may_listen(443, euid=0, first_open=1024))
+        self.assertFalse(proxy_process.may_listen(443, euid=1000, first_open=1024))
+        self.assertTrue(proxy_process.may_listen(443, euid=1000, first_open=443))
+        self.assertTrue(proxy_process.may_listen(8443, euid=1000, first_open=1024))
         # The port free again, the site's own faults still stop the start.
         lab.online.public_host = "bad host"
         with mock.patch.object(proxy_process, "find_nginx", lambda: "/usr/sbin/nginx"):
@@ -236,7 +258,8 @@ class NginxReadsItTest(Folder):
     def test_the_whole_configuration(self):
         folder = os.path.join(self.dir, "proxy")
         os.makedirs(os.path.join(folder, "tmp"))
-        for site in (self.site(), self.site(listen="127.0.0.1", port=443,
+        for site in (self.site(ipv6=proxy.ipv6_available()),
+                     self.site(listen="127.0.0.1", port=443,
                                             upstream="https://127.0.0.1:5281")):
             conf = os.path.join(folder, "nginx.conf")
             with open(conf, "w") as f:
@@ -298,6 +321,13 @@ class NginxReadsItTest(Folder):
         code, said = self.nginx_test(conf, folder)
         self.assertNotEqual(code, 0)
         self.assertIn("key values mismatch", said)
+        # wexlab's start says so, with nginx's words, and runs nothing.
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        with self.assertRaisesRegex(LabError, "nginx did not start .*key values mismatch"):
+            proxy_process.start(self.dir, self.site(key=other, listen="127.0.0.1", port=port))
+        self.assertIsNone(proxy_process.running_pid(self.dir))
 
 
 if __name__ == "__main__":
