@@ -7,6 +7,7 @@
   wexlab proxy-config [FOLDER] [--out FILE]
   wexlab rehearse [--session FILE] [--pairs N] [--rounds R] [--seed S] [--dir DIR]
                   [--kill-pair P] [--kill-node K] [--browser] [--server prosody|ejabberd] [--nodes N]
+  wexlab rehearse --arrivals N [--over SECONDS] [--dropouts K] [--late L] [--proxy on|off]
   wexlab bench --pairs N [--rounds R] [--seed S] [--dir DIR] [--server ...] [--nodes N]
                [--stagger MS]
 
@@ -101,6 +102,19 @@ def make_parser():
                               "the first round closes and start it again")
             play.add_argument("--browser", action="store_true", help="pair 1's subjects play "
                               "through the web page in headless Chromium")
+            play.add_argument("--arrivals", type=int, help="an online session instead: this "
+                              "many robots arrive through the room's study link")
+            play.add_argument("--over", type=float, default=30, help="with --arrivals: the "
+                              "seconds over which they arrive, at seeded random times "
+                              "(default 30)")
+            play.add_argument("--dropouts", type=int, default=0, help="with --arrivals: this "
+                              "many subjects leave mid-game and stay away")
+            play.add_argument("--late", type=int, default=0, help="with --arrivals: this many "
+                              "arrive after the cap (MaxPairs) is reached")
+            play.add_argument("--wait-timeout", type=int, default=15, help="with --arrivals: "
+                              "WaitTimeout (default 15)")
+            play.add_argument("--proxy", choices=("on", "off"), default="on", help="with "
+                              "--arrivals: Proxy (default on: nginx in front, one origin)")
     # The usage names every command but the internal ones, added last.
     sub.metavar = "{" + ",".join(sub.choices) + "}"
     # Internal: the supervisor's and the desk's processes.

@@ -1,11 +1,24 @@
 """wexlab rehearse: a whole session played by robots, with a crash, a
 killed node or browser seats when asked."""
 
-from ..rehearsal import play
+from ..rehearsal import online_play, play
 from ..runtime.processes import say_line
 
 
+def run_arrivals(args):
+    """Robots arrive through the room of an online session of its own."""
+    result = online_play.play_arrivals(args)
+    if args.browser:
+        browsers = sum(1 for visit in result.visits if visit.plan.browser)
+        say_line(f"{browsers} of them came in headless Chromium through the pages.")
+    for line in online_play.report_lines(result):
+        say_line(line)
+    return 1 if result.faults else 0
+
+
 def run(args):
+    if args.arrivals is not None:
+        return run_arrivals(args)
     # Pair 1's second subject goes offline in the first break and comes back.
     folder, lab, pairs, notices, _ = play.play_session(args, args.kill_pair, blip_pair=1,
                                                        browser=args.browser,

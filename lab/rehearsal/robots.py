@@ -163,9 +163,13 @@ class Robot(Client):
         await super().close()
 
 
-class Subject(Robot):
-    def __init__(self, lab, name, number, pair, seed, blip=False):
-        super().__init__(lab, name, lab.accounts[name].password)
+class Player:
+    """What a robot subject says in the game, whatever carries its messages:
+    it answers the bot's texts as heard() reads them, through say(), paced
+    by its Pair. A player that blips goes offline with _go_offline() and
+    comes back with _come_back()."""
+
+    def _init_player(self, number, pair, seed, blip=False):
         self.greeted = False
         self.blip = blip  # goes offline and comes back at the first break
         self.number = number
@@ -177,32 +181,10 @@ class Subject(Robot):
         self.answers = {}
         self.connections = 0  # sign-ons so far
         self.live = False  # signed on now
-        self.add_event_handler("disconnected", self._gone)
-        self.bot_jid = jid(lab, pair.bot)
-        self.add_event_handler("message", self._message)
-
-    async def _started(self, event):
-        self.connections += 1
-        self.live = True
-        await super()._started(event)
-        if not self.greeted:  # not again when signed on again
-            self.greeted = True
-            asyncio.ensure_future(self.pair.greet(lambda: self.say("hello"), self._join_expects))
 
     def _join_expects(self):
         self.pair.joined += 1
         return 1 if self.pair.joined == 1 else 2
-
-    def _gone(self, _):
-        self.live = False
-
-    def say(self, text):
-        self.send_message(mto=self.bot_jid, mbody=text, mtype="chat")
-
-    def _message(self, msg):
-        if msg["from"].bare != self.bot_jid or not msg["body"]:
-            return
-        self.heard(msg["body"])
 
     def heard(self, text):
         """Answers one message of the pair's bot."""
@@ -224,18 +206,6 @@ class Subject(Robot):
             self._answer("investment", self._investment_expects)
         if bot_texts.search(CLOSED, text):
             self.pair.finished.add(self.number)
-
-    async def _go_offline(self):
-        gone = self.disconnected
-        self.staying_off = True
-        self.disconnect()
-        await asyncio.wait_for(gone, 10)
-
-    async def _come_back(self):
-        self.staying_off = False
-        self.ready.clear()
-        self.open()
-        await asyncio.wait_for(self.ready.wait(), 20)
 
     def _schedule(self, text, expected):
         asyncio.ensure_future(self.pair.act(lambda: self.say(text), expected))
@@ -277,6 +247,48 @@ class Subject(Robot):
         if self.pair.on_close_round:
             self.pair.on_close_round(self.pair, round_number)
         return 2 + (3 if round_number >= self.pair.rounds else 0)
+
+
+class Subject(Player, Robot):
+    """A robot subject signed on with slixmpp."""
+
+    def __init__(self, lab, name, number, pair, seed, blip=False):
+        super().__init__(lab, name, lab.accounts[name].password)
+        self._init_player(number, pair, seed, blip)
+        self.add_event_handler("disconnected", self._gone)
+        self.bot_jid = jid(lab, pair.bot)
+        self.add_event_handler("message", self._message)
+
+    async def _started(self, event):
+        self.connections += 1
+        self.live = True
+        await super()._started(event)
+        if not self.greeted:  # not again when signed on again
+            self.greeted = True
+            asyncio.ensure_future(self.pair.greet(lambda: self.say("hello"), self._join_expects))
+
+    def _gone(self, _):
+        self.live = False
+
+    def say(self, text):
+        self.send_message(mto=self.bot_jid, mbody=text, mtype="chat")
+
+    def _message(self, msg):
+        if msg["from"].bare != self.bot_jid or not msg["body"]:
+            return
+        self.heard(msg["body"])
+
+    async def _go_offline(self):
+        gone = self.disconnected
+        self.staying_off = True
+        self.disconnect()
+        await asyncio.wait_for(gone, 10)
+
+    async def _come_back(self):
+        self.staying_off = False
+        self.ready.clear()
+        self.open()
+        await asyncio.wait_for(self.ready.wait(), 20)
 
 
 class Moderator(Robot):

@@ -132,15 +132,14 @@ class FromTheRoomTest(unittest.TestCase):
                                    completion_code="C", no_partner_code="N")
         room = pairing.Room("S", settings, ["a", "b"], lambda pair, subject, label: "")
         room.open(T0)
-        def arrive_visible(at, label):
+        # Each page says it is visible right after its hello, as the page does.
+        for at, label in ((1, "A"), (2, "B"), (5, "C")):
             ticket = room.hello(T0 + at, label, f"browser-{label}")
             room.presence(T0 + at, ticket, True)
-
-        for at, label in ((1, "A"), (2, "B"), (5, "C")):
-            arrive_visible(at, label)
         room.tick(T0 + 66)  # C waited its 60 s alone
         for at, label in ((70, "D"), (71, "E"), (80, "F")):  # F after the cap
-            arrive_visible(at, label)
+            ticket = room.hello(T0 + at, label, f"browser-{label}")
+            room.presence(T0 + at, ticket, True)
         entries, _ = room.take()
         results = {1: people.pair_result([report(2, 3)]),
                    2: people.pair_result([{"kind": "dropout", "subject": 2, "mode": "pay",
