@@ -98,6 +98,15 @@ def journal_incidents(entries, names):
     return found
 
 
+def pair_ending(subject_endings):
+    """A pair's ending from its subjects' own (the payouts file's `ended`):
+    a dropout paid at once ended the game; else a subject who was not
+    replaced ended as the game did. None when both were replaced."""
+    if "dropout" in subject_endings:
+        return "dropout"
+    return next((e for e in subject_endings if e != "replaced"), None)
+
+
 def pair_records(folder, lab, payouts=()):
     """Each pair's state (pair_state), its incidents [(t, text)] and how
     its game ended (the payouts file's `ended` column where it has one,
@@ -105,7 +114,11 @@ def pair_records(folder, lab, payouts=()):
     supervisor = pair_state.read_lines(f"{folder}/supervisor.log")
     commands = desk_commands(folder)
     refusals = refused(folder)
-    ended = {row.get("pair"): row.get("ended") for row in payouts if row.get("ended")}
+    endings = {}
+    for row in payouts:
+        if row.get("ended"):
+            endings.setdefault(row.get("pair"), []).append(row["ended"])
+    ended = {pair: pair_ending(found) for pair, found in endings.items()}
     records = []
     for pair in lab.pairs:
         entries, events = pair_state.read_pair(folder, pair, lab.log_file)

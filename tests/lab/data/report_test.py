@@ -143,12 +143,16 @@ class ReportTest(unittest.TestCase):
                  re.findall(r'<tr data-treatment="(\w+)">(.*?)</tr>', table)}
         self.assertEqual(cells, {"base": ["2", "1", "1", "0", "0", "4", "$11.00"],
                                  "rich": ["1", "0", "0", "1", "0", "0", "-"]})
-        # The payouts file's own ending wins where it has one.
-        for row in self.tables["payouts"][:2]:
-            row["ended"] = "dropout"
+        # The payouts file's own ending wins where it has one: a subject
+        # replaced by the stand-in leaves the pair's ending to its partner's
+        # row, a dropout paid at once makes the pair dropped out.
+        self.tables["payouts"][0]["ended"] = "replaced"
+        self.tables["payouts"][1]["ended"] = "completed"
+        self.tables["payouts"][2]["ended"] = "paid_now"
+        self.tables["payouts"][3]["ended"] = "dropout"
         table = self.page().split('<table id="attrition">')[1].split("</table>")[0]
         self.assertIn('<tr data-treatment="base"><td>base</td><td class="n">2</td>'
-                      '<td class="n">0</td><td class="n">1</td><td class="n">0</td>'
+                      '<td class="n">1</td><td class="n">0</td><td class="n">0</td>'
                       '<td class="n">1</td>', table)
 
     def test_a_stopped_pair_has_its_line(self):
