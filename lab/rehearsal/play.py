@@ -56,6 +56,11 @@ def rehearsal_session(folder, args, keys):
         cluster = net.free_ports(1, taken)
         taken.add(cluster)
         values["ClusterPort"] = str(cluster)
+    # Robots over the websocket come the web seats' way, with TLS.
+    if getattr(args, "via", None) == "websocket":
+        if values.get("Web", "").lower() == "off":
+            raise LabError("--via websocket needs the web seats (Web off in the session)")
+        values["WebTls"] = "on"
     # The web seats on free ports too (one a node), unless the session
     # turned them off.
     if values.get("Web", "").lower() != "off":
@@ -108,7 +113,8 @@ def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=
             raise LabError("--kill-node names one of the session's ejabberd nodes")
         pairs, notices = asyncio.run(robots.play(
             lab, folder, lab.seed, deadline, kill_pair, blip_pair, browser,
-            None if kill_node is None else kill_node - 1, lag, stagger))
+            None if kill_node is None else kill_node - 1, lag, stagger,
+            getattr(args, "via", None) or "xmpp"))
         measured = measure(folder, lab)
     finally:
         if lab is not None or record.exists(folder):
