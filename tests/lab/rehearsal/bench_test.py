@@ -115,6 +115,30 @@ class NothingMeasuredTest(unittest.TestCase):
         self.assertIsNone(bench.per_message_ms(None, 10))
 
 
+COMPARE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                       "scripts", "bench-compare.py")
+
+
+class CompareTest(unittest.TestCase):
+    def test_two_records_side_by_side_with_the_change(self):
+        first = bench.figures(lab(), PAIRS, MEASURED, LAG, 50, "xmpp", 0.8)
+        faster = ({1: (10240, 1.0), 2: (30720, 1.0)}, (20480, 1.5))
+        second = bench.figures(lab(), PAIRS, faster, [], 50, "websocket", 0.8)
+        with tempfile.TemporaryDirectory() as folder:
+            a, b = os.path.join(folder, "a"), os.path.join(folder, "b")
+            os.mkdir(a)
+            os.mkdir(b)
+            done = subprocess.run([sys.executable, COMPARE, bench.write_record(a, first),
+                                   bench.write_record(b, second)],
+                                  capture_output=True, text=True, timeout=30)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        lines = {line.split()[0]: line.split()[1:] for line in done.stdout.splitlines()[1:]}
+        self.assertEqual(lines["via"], ["xmpp", "websocket"])
+        self.assertEqual(lines["server_cpu_ms_per_message"], ["30.00", "15.00", "-50%"])
+        self.assertEqual(lines["bots_cpu_s"], ["4.00", "2.00", "-50%"])
+        self.assertEqual(lines["lag_p50_ms"], ["2.00", "-"])  # no lag measured in B
+
+
 class VersionTest(unittest.TestCase):
     def test_git_describe_of_a_tree_or_none(self):
         with tempfile.TemporaryDirectory() as folder:
