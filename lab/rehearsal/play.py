@@ -86,9 +86,11 @@ def measure(folder, lab):
 
 
 def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=None,
-                 lag=None, stagger=0.0):
+                 lag=None, stagger=0.0, before=None):
     """A fresh session played by robots: returns (folder, lab, pairs, notices,
-    measurements)."""
+    measurements). A before dict is given what was measured as the play
+    began ("measured", as measure's, and "robots_cpu_s"), so the play's
+    own CPU can be told from the start's."""
     from . import robots
     if (args.pairs is not None and args.pairs < 1) or (args.rounds is not None and
                                                        args.rounds < 1):
@@ -107,6 +109,9 @@ def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=
         rounds = max(record.pair_rounds(lab, pair) for pair in lab.pairs)
         deadline = time.monotonic() + 90 + 30 * rounds + 2 * len(lab.pairs)
         import asyncio
+        if before is not None:
+            from .bench import own_cpu_seconds
+            before.update(measured=measure(folder, lab), robots_cpu_s=own_cpu_seconds())
         if browser and not lab.web:
             raise LabError("--browser needs the web seats")
         if kill_node is not None and not 1 <= kill_node <= placement.node_count(lab):

@@ -66,6 +66,22 @@ class FiguresTest(unittest.TestCase):
         self.assertAlmostEqual(self.f.bot_rss_mean_mib, 20.0)
         self.assertAlmostEqual(self.f.server_peak_rss_mib, 20.0)
 
+    def test_per_message_counts_the_play_only(self):
+        # As the play began: bot 1 at 0.5 s, bot 2 at 3.0 s (since started
+        # again: its 2.5 s now all count), bot 3 not yet running; the
+        # server at 1.0 s, the robots at 0.3 s.
+        measured = ({1: (10240, 1.5), 2: (30720, 2.5), 3: (10240, 0.25)}, (20480, 3.0))
+        before = {"measured": ({1: (9000, 0.5), 2: (9000, 3.0)}, (10000, 1.0)),
+                  "robots_cpu_s": 0.3}
+        f = bench.figures(lab(), PAIRS, measured, LAG, 50, "xmpp", 0.8, before=before)
+        self.assertAlmostEqual(f.bots_cpu_s, 4.25)  # whole lives
+        self.assertAlmostEqual(f.bots_play_cpu_s, 1.0 + 2.5 + 0.25)
+        self.assertAlmostEqual(f.bots_cpu_ms_per_message, 37.5)
+        self.assertAlmostEqual(f.server_play_cpu_s, 2.0)
+        self.assertAlmostEqual(f.server_cpu_ms_per_message, 20.0)
+        self.assertAlmostEqual(f.robots_play_cpu_s, 0.5)
+        self.assertAlmostEqual(f.robots_cpu_ms_per_message, 5.0)
+
     def test_run_description(self):
         self.assertEqual((self.f.via, self.f.server, self.f.nodes, self.f.rounds),
                          ("websocket", "prosody", 1, 2))
@@ -76,8 +92,8 @@ class FiguresTest(unittest.TestCase):
     def test_lines_carry_the_per_message_figures(self):
         text = "\n".join(bench.report_lines(self.f))
         self.assertIn("robots via websocket", text)
-        self.assertIn("4.00 s in all, 40.0 ms a message", text)
-        self.assertIn("server: CPU 3.00 s (30.0 ms a message)", text)
+        self.assertIn("4.00 s in all, 4.00 s in the play: 40.0 ms a message", text)
+        self.assertIn("server: CPU 3.00 s (3.00 s in the play: 30.0 ms a message)", text)
         self.assertIn("p99 99.0 ms", text)
 
     def test_record_written_beside_the_session(self):
