@@ -18,8 +18,7 @@ import re
 import signal
 import time
 
-from ..model import bot_texts
-from ..model import placement
+from ..model import bot_texts, placement
 from ..model.accounts import NOTIFIER, jid
 from ..model.errors import LabError
 from ..model.files import read_json
