@@ -148,10 +148,11 @@ def figures(lab, pairs, measured, lag, stagger_ms, via, robots_cpu_s, date="", v
         lag_p50_ms=lag50, lag_p99_ms=lag99, lag_max_ms=lag_max, date=date, version=version)
 
 
-def measured_figures(lab, pairs, measured, lag, stagger_ms, via, before=None):
-    """figures() of a run that has just ended in this process."""
+def measured_figures(lab, pairs, measured, lag, stagger_ms, via, before=None, version=None):
+    """figures() of a run that has just ended in this process; version is
+    tree_version() as it began."""
     return figures(lab, pairs, measured, lag, stagger_ms, via, own_cpu_seconds(),
-                   time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime()), tree_version(), before)
+                   time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime()), version, before)
 
 
 def ms(value):
