@@ -9,7 +9,7 @@
                   [--kill-pair P] [--kill-node K] [--browser] [--server prosody|ejabberd] [--nodes N]
   wexlab rehearse --arrivals N [--over SECONDS] [--dropouts K] [--late L] [--proxy on|off]
   wexlab bench --pairs N [--rounds R] [--seed S] [--dir DIR] [--server ...] [--nodes N]
-               [--stagger MS]
+               [--stagger MS] [--via websocket|xmpp]
 
 Every command but rehearse and bench works in the current folder, the
 session folder. start runs the lab server, makes the accounts, matches the
@@ -89,6 +89,10 @@ def make_parser():
         play.add_argument("--nodes", type=int, help="ejabberd nodes on this machine, joined "
                           "into one cluster; the pairs span two nodes (default 1)")
         if name == "bench":
+            play.add_argument("--via", choices=("websocket", "xmpp"), default="websocket",
+                              help="how the robot subjects reach the server: websocket (the "
+                              "default), as the web seats do, over TLS (WebTls on); xmpp, "
+                              "plain XMPP over TCP with STARTTLS")
             play.add_argument("--stagger", type=float, default=50, help="milliseconds between "
                               "one pair's start and the next, as subjects sign on one after "
                               "another (default 50; 0 starts every pair at once, the worst "

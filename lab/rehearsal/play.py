@@ -56,6 +56,11 @@ def rehearsal_session(folder, args, keys):
         cluster = net.free_ports(1, taken)
         taken.add(cluster)
         values["ClusterPort"] = str(cluster)
+    # Robots over the websocket come the web seats' way, with TLS.
+    if getattr(args, "via", None) == "websocket":
+        if values.get("Web", "").lower() == "off":
+            raise LabError("--via websocket needs the web seats (Web off in the session)")
+        values["WebTls"] = "on"
     # The web seats on free ports too (one a node), unless the session
     # turned them off.
     if values.get("Web", "").lower() != "off":
@@ -81,9 +86,11 @@ def measure(folder, lab):
 
 
 def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=None,
-                 lag=None, stagger=0.0):
+                 lag=None, stagger=0.0, before=None):
     """A fresh session played by robots: returns (folder, lab, pairs, notices,
-    measurements)."""
+    measurements). A before dict is given what was measured as the play
+    began ("measured", as measure's, and "robots_cpu_s"), so the play's
+    own CPU can be told from the start's."""
     from . import robots
     if (args.pairs is not None and args.pairs < 1) or (args.rounds is not None and
                                                        args.rounds < 1):
@@ -102,13 +109,17 @@ def play_session(args, kill_pair=None, blip_pair=None, browser=False, kill_node=
         rounds = max(record.pair_rounds(lab, pair) for pair in lab.pairs)
         deadline = time.monotonic() + 90 + 30 * rounds + 2 * len(lab.pairs)
         import asyncio
+        if before is not None:
+            from .bench import own_cpu_seconds
+            before.update(measured=measure(folder, lab), robots_cpu_s=own_cpu_seconds())
         if browser and not lab.web:
             raise LabError("--browser needs the web seats")
         if kill_node is not None and not 1 <= kill_node <= placement.node_count(lab):
             raise LabError("--kill-node names one of the session's ejabberd nodes")
         pairs, notices = asyncio.run(robots.play(
             lab, folder, lab.seed, deadline, kill_pair, blip_pair, browser,
-            None if kill_node is None else kill_node - 1, lag, stagger))
+            None if kill_node is None else kill_node - 1, lag, stagger,
+            getattr(args, "via", None) or "xmpp"))
         measured = measure(folder, lab)
     finally:
         if lab is not None or record.exists(folder):

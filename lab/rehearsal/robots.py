@@ -1,4 +1,6 @@
-"""Robot subjects and a robot moderator that play whole games over XMPP.
+"""Robot subjects and a robot moderator that play whole games over XMPP:
+the subjects over plain XMPP (slixmpp) or over the server's websocket, as
+the web seats do (via); the moderator over plain XMPP.
 
 Each robot answers what the bot's texts ask for: an expectation or an
 investment drawn from the seed (the same seed, pair, subject and round
@@ -16,15 +18,17 @@ import re
 import signal
 import time
 
-from ..model import bot_texts
+from ..model import bot_texts, placement
 from ..model.accounts import NOTIFIER, jid
 from ..model.errors import LabError
 from ..model.files import read_json
 from ..model.record import pair_rounds
-from ..runtime import bots
+from ..runtime import bots, ws_xmpp
 from ..runtime.xmpp import Client
 from ..servers.ejabberd import cluster
+from ..servers.web_page import WEBSOCKET_PATH
 
+VIAS = ("websocket", "xmpp")  # how the robot subjects reach the server
 SEND_WAIT = 1.0  # the bot's deliberate wait before each message to a subject
 QUIET = 8.0      # a pair that stays silent this long is taken as settled
 # A question heard again this soon after its answer left, on the same
@@ -291,6 +295,62 @@ class Subject(Player, Robot):
         await asyncio.wait_for(self.ready.wait(), 20)
 
 
+class WsSubject(Player):
+    """A robot subject signed in over the server's websocket, as a web seat
+    is: the same answers as a Subject's, carried by ws_xmpp."""
+
+    def __init__(self, lab, name, number, pair, seed, blip=False, url=None):
+        self._init_player(number, pair, seed, blip)
+        self.lab = lab
+        self.bot_jid = jid(lab, pair.bot)
+        self.url = url or websocket_url(lab, name)
+        self.xmpp = ws_xmpp.WsClient(self.url, lab.domain, name, lab.accounts[name].password,
+                                     "robot", self._message)
+
+    async def online(self, timeout=20):
+        await self.xmpp.open(timeout)
+        self._signed_on()
+        if not self.greeted:
+            self.greeted = True
+            asyncio.ensure_future(self.pair.greet(lambda: self.say("hello"), self._join_expects))
+        return self
+
+    def _signed_on(self):
+        self.connections += 1
+        self.live = True
+        asyncio.ensure_future(self._watch(self.xmpp.lost))
+
+    async def _watch(self, lost):
+        await lost.wait()
+        self.live = False
+
+    def say(self, text):
+        return self.xmpp.send(self.bot_jid, text)
+
+    def _message(self, message):
+        if message.sender != self.bot_jid or not message.body:
+            return
+        self.heard(message.body)
+
+    async def _go_offline(self):
+        await self.xmpp.close()
+
+    async def _come_back(self):
+        await self.xmpp.open(20)
+        self._signed_on()
+
+    async def close(self):
+        await self.xmpp.close()
+
+
+def websocket_url(lab, name):
+    """The websocket the web seat of name signs in through: its node's
+    origin (https when the session's WebTls is on)."""
+    origin = placement.origin(lab, name)
+    return ("wss" if origin.startswith("https") else "ws") + origin[origin.index(":"):] + \
+        WEBSOCKET_PATH
+
+
 class Moderator(Robot):
     """Sends each pair's bot b once and ? once; collects the payouts, the
     status answers and wexlab's notices."""
@@ -336,8 +396,10 @@ async def watch_loop(lag, tick=0.01):
 
 
 async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, browser=False,
-               kill_node=None, lag=None, stagger=0.0):
-    """Plays every pair's game; returns (pairs, moderator's notices). Pair
+               kill_node=None, lag=None, stagger=0.0, via="xmpp"):
+    """Plays every pair's game; returns (pairs, moderator's notices). The
+    subjects sign on over plain XMPP or, with via "websocket", over the
+    web seats' websocket. Pair
     blip_pair's subject 2 goes offline and comes back at the first break.
     With browser, pair 1's subjects play through the web page. With
     kill_node, that cluster node is SIGKILLed as the first round closes
@@ -361,7 +423,7 @@ async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, brow
             for number in (1, 2):
                 name = lab_pair.subjects()[number - 1]
                 blip = pair.index == blip_pair and number == 2
-                kind = Subject
+                kind = subject_kind(via)
                 if browser and pair.index == 1:
                     from .seat_robots import BrowserSubject as kind
                 clients.append(await kind(lab, name, number, pair, seed, blip).online())
@@ -387,6 +449,13 @@ async def play(lab, folder, seed, deadline, kill_pair=None, blip_pair=None, brow
         for client in clients:
             await client.close()
     return pairs, moderator.notices
+
+
+def subject_kind(via):
+    """The robot subject's class for a transport of VIAS."""
+    if via not in VIAS:
+        raise LabError(f"--via is one of {', '.join(VIAS)}")
+    return WsSubject if via == "websocket" else Subject
 
 
 async def crash_node(lab, folder, index):
