@@ -56,6 +56,7 @@ class Visit:
     same_seat_again: Optional[bool] = None  # for a plan that returns
     seated: Optional[float] = None     # the room's seat answer came (epoch s)
     signed_in: Optional[float] = None  # signed in on the seat, hello to be sent
+    bot_online: Optional[float] = None  # the bot's presence first seen
     first_reply: Optional[float] = None  # the bot's first message with a text
     first_question: Optional[float] = None
     game: Dict[str, str] = field(default_factory=dict)  # the last game element
@@ -247,6 +248,7 @@ class Arriving(robots.Player):
         self.xmpp = ws_xmpp.WsClient(ws_url(self.run.endpoints.seats, config["websocket"]),
                                      domain, seat["n"], seat["p"], f"web-{self.plan.label}",
                                      self._message, self.run.endpoints.certificate)
+        self.xmpp.on_presence = self._presence
         await self.xmpp.open(STEP)
         self.visit.signed_in = time.time()
         self.connections += 1
@@ -262,6 +264,11 @@ class Arriving(robots.Player):
         if self.away:
             raise ConnectionError("away")
         await self.xmpp.send(self.bot_address, text)
+
+    def _presence(self, sender, kind):
+        if sender == self.bot_address and kind == "available" and \
+                self.visit.bot_online is None:
+            self.visit.bot_online = time.time()
 
     def _message(self, message):
         if message.sender != self.bot_address:
@@ -352,15 +359,18 @@ def first_question_delays(visits):
 
 
 # The steps from a partner's arrival to the first question, as the robots
-# saw them: both seated, both signed in, the bot's first text to either
-# (its reply to the first hello) and the first question to either.
-STAGES = (("seated", max), ("signed_in", max), ("first_reply", min), ("first_question", min))
+# saw them: both seated, both signed in, the bot's presence seen by either
+# (at its sign-on, or at the robot's when the bot came first), the bot's
+# first text to either (its reply to the first hello) and the first
+# question to either.
+STAGES = (("seated", max), ("signed_in", max), ("bot_online", min), ("first_reply", min),
+          ("first_question", min))
 
 
 def stage_delays(visits):
     """Per pair: seconds from the later arrival to each step of STAGES that
-    the robots saw, by the step's short name (seated, signed_in, reply,
-    question)."""
+    the robots saw, by the step's short name (seated, signed_in,
+    bot_online, reply, question)."""
     delays = {}
     for bot, pair in seated_pairs(visits).items():
         start = max(v.arrived for v in pair)

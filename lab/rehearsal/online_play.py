@@ -166,7 +166,7 @@ def stages_line(stages):
     """Where that time went: p50/p99 seconds from the later arrival to each
     step the robots saw."""
     parts = []
-    for name in ("seated", "signed_in", "reply", "question"):
+    for name in ("seated", "signed_in", "bot_online", "reply", "question"):
         values = sorted(steps[name] for steps in stages.values() if name in steps)
         if values:
             parts.append(f"{name.replace('_', ' ')} {arrivals.percentile(values, 0.5):.2f}/"

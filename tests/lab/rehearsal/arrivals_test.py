@@ -192,14 +192,15 @@ class PlanTest(unittest.TestCase):
         self.assertEqual(arrivals.first_question_delays([a, b, alone]), {"bot1": 1.5})
 
     def test_steps_from_the_later_arrival_wait_for_both_or_take_the_first(self):
-        def visit(label, arrived, seated, signed_in, reply, question):
+        def visit(label, arrived, seated, signed_in, online, reply, question):
             return arrivals.Visit(arrivals.Plan(label, 0), arrived=arrived, bot="bot1",
-                                  seated=seated, signed_in=signed_in, first_reply=reply,
-                                  first_question=question)
-        a = visit("A", 100.0, 110.1, 110.4, 111.5, 112.6)
-        b = visit("B", 110.0, 110.2, 110.3, None, 113.0)
+                                  seated=seated, signed_in=signed_in, bot_online=online,
+                                  first_reply=reply, first_question=question)
+        a = visit("A", 100.0, 110.1, 110.4, 110.9, 111.5, 112.6)
+        b = visit("B", 110.0, 110.2, 110.3, 110.7, None, 113.0)
         steps = arrivals.stage_delays([a, b])["bot1"]
-        self.assertEqual(set(steps), {"seated", "signed_in", "reply", "question"})
+        self.assertEqual(set(steps), {"seated", "signed_in", "bot_online", "reply", "question"})
+        self.assertAlmostEqual(steps["bot_online"], 0.7)
         # Both must be seated and signed in: the later of the two counts.
         self.assertAlmostEqual(steps["seated"], 0.2)
         self.assertAlmostEqual(steps["signed_in"], 0.4)
@@ -312,6 +313,17 @@ class ArrivingTest(unittest.TestCase):
         r = asyncio.run(scenario())
         self.assertTrue(r.over.is_set())
         self.assertEqual((r.visit.ended, r.visit.payout), ("completed", "12.00"))
+
+    def test_the_bot_is_online_at_its_first_available_presence(self):
+        r = robot(arrivals.Plan("D", 0.0))
+        r._presence("seat3@lab.wex", "available")  # the partner: not the bot
+        r._presence(BOT, "unavailable")
+        self.assertIsNone(r.visit.bot_online)
+        r._presence(BOT, "available")
+        first = r.visit.bot_online
+        self.assertIsNotNone(first)
+        r._presence(BOT, "available")  # it signs on again: the first counts
+        self.assertEqual(r.visit.bot_online, first)
 
 
 if __name__ == "__main__":
