@@ -184,8 +184,9 @@ class Supervisor:
 
     def tick(self, now):
         """One turn of the loop: the pairs the room formed, each turn; the
-        bots that stopped and the replaced seats, each POLL_SECONDS."""
-        if now >= self.next_check:
+        bots that stopped and the replaced seats, each POLL_SECONDS (a turn
+        that wakes a hair early, as asyncio's timers may, still counts)."""
+        if now >= self.next_check - ROOM_POLL_SECONDS / 2:
             self.check()
             self.check_replaced()
             self.next_check = now + POLL_SECONDS

@@ -132,6 +132,12 @@ class OnlineLaunchTest(unittest.TestCase):
         self.assertEqual(looks.count("replaced"), 2)
         self.assertEqual(looks[:3], ["bots", "replaced", "room"])
         self.assertLess(step, supervisor.POLL_SECONDS)
+        # Offline the loop wakes every POLL_SECONDS: a wake a little early
+        # still looks at the bots, rather than skipping a whole turn.
+        looks.clear()
+        watcher.tick(200.0)
+        watcher.tick(200.0 + supervisor.POLL_SECONDS - 0.001)
+        self.assertEqual(looks.count("bots"), 2)
 
 
 if __name__ == "__main__":
