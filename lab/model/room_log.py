@@ -38,6 +38,15 @@ def ends_whole(folder):
         return True
 
 
+def size(folder):
+    """How many bytes room.log holds (0 before it exists): a cheap look
+    that tells a reader whether anything came since its offset."""
+    try:
+        return os.stat(path(folder)).st_size
+    except FileNotFoundError:
+        return 0
+
+
 def read_from(folder, offset=0):
     """(entries, offset after them) of the whole lines from offset on; a
     line still being written is left for the next read. No file: none."""

@@ -54,6 +54,10 @@ class Visit:
     code: str = ""                     # code carried by the seat link
     url: str = ""
     same_seat_again: Optional[bool] = None  # for a plan that returns
+    seated: Optional[float] = None     # the room's seat answer came (epoch s)
+    signed_in: Optional[float] = None  # signed in on the seat, hello to be sent
+    bot_online: Optional[float] = None  # the bot's presence first seen
+    first_reply: Optional[float] = None  # the bot's first message with a text
     first_question: Optional[float] = None
     game: Dict[str, str] = field(default_factory=dict)  # the last game element
     ended: str = ""                    # the game element's ended
@@ -217,6 +221,7 @@ class Arriving(robots.Player):
                                         max(1, deadline - time.time()))
         self.visit.answer = answer["type"]
         if answer["type"] == "seat":
+            self.visit.seated = time.time()
             self.run.took_seat()
         self.run.settle(self.plan)
         if answer["type"] == "exit" or answer["type"] == "finished":
@@ -243,7 +248,9 @@ class Arriving(robots.Player):
         self.xmpp = ws_xmpp.WsClient(ws_url(self.run.endpoints.seats, config["websocket"]),
                                      domain, seat["n"], seat["p"], f"web-{self.plan.label}",
                                      self._message, self.run.endpoints.certificate)
+        self.xmpp.on_presence = self._presence
         await self.xmpp.open(STEP)
+        self.visit.signed_in = time.time()
         self.connections += 1
         self.live = True
         await self.say("hello")
@@ -257,6 +264,11 @@ class Arriving(robots.Player):
         if self.away:
             raise ConnectionError("away")
         await self.xmpp.send(self.bot_address, text)
+
+    def _presence(self, sender, kind):
+        if sender == self.bot_address and kind == "available" and \
+                self.visit.bot_online is None:
+            self.visit.bot_online = time.time()
 
     def _message(self, message):
         if message.sender != self.bot_address:
@@ -273,6 +285,8 @@ class Arriving(robots.Player):
                     self.over.set()
         if not message.body or self.away or self.visit.dropped_at is not None:
             return
+        if self.visit.first_reply is None:
+            self.visit.first_reply = message.received
         if self.visit.first_question is None and bot_texts.search(ASKS_FIRST, message.body):
             self.visit.first_question = message.received
         self.heard(message.body)
@@ -328,16 +342,42 @@ def percentile(values, fraction):
     return robots.percentile(values, fraction)
 
 
-def first_question_delays(visits):
-    """Per pair: seconds from the later arrival of its two subjects to the
-    first question either of them heard."""
+def seated_pairs(visits):
+    """bot -> the two Visits of each pair whose robots both arrived."""
     by_bot = {}
     for visit in visits:
         if visit.bot and visit.arrived is not None:
             by_bot.setdefault(visit.bot, []).append(visit)
+    return {bot: pair for bot, pair in by_bot.items() if len(pair) == 2}
+
+
+def first_question_delays(visits):
+    """Per pair: seconds from the later arrival of its two subjects to the
+    first question either of them heard."""
+    return {bot: delays["question"]
+            for bot, delays in stage_delays(visits).items() if "question" in delays}
+
+
+# The steps from a partner's arrival to the first question, as the robots
+# saw them: both seated, both signed in, the bot's presence seen by either
+# (at its sign-on, or at the robot's when the bot came first), the bot's
+# first text to either (its reply to the first hello) and the first
+# question to either.
+STAGES = (("seated", max), ("signed_in", max), ("bot_online", min), ("first_reply", min),
+          ("first_question", min))
+
+
+def stage_delays(visits):
+    """Per pair: seconds from the later arrival to each step of STAGES that
+    the robots saw, by the step's short name (seated, signed_in,
+    bot_online, reply, question)."""
     delays = {}
-    for bot, pair in by_bot.items():
-        asked = [v.first_question for v in pair if v.first_question is not None]
-        if len(pair) == 2 and asked:
-            delays[bot] = min(asked) - max(v.arrived for v in pair)
+    for bot, pair in seated_pairs(visits).items():
+        start = max(v.arrived for v in pair)
+        steps = {}
+        for name, pick in STAGES:
+            times = [getattr(v, name) for v in pair if getattr(v, name) is not None]
+            if times and (pick is min or len(times) == len(pair)):
+                steps[name.replace("first_", "")] = pick(times) - start
+        delays[bot] = steps
     return delays

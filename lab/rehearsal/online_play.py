@@ -35,6 +35,7 @@ class Result:
     pairs_completed: int = 0
     max_pairs: int = 0
     seconds: float = 0.0
+    stages: Dict[str, Dict[str, float]] = field(default_factory=dict)
 
 
 def max_pairs_for(count, late):
@@ -131,7 +132,7 @@ def play_arrivals(args):
                   sum(1 for bot in {v.bot for v in visits if v.bot}
                       if all(truth[v.plan.label].outcome in ("completed", "replaced")
                              for v in visits if v.bot == bot)),
-                  max_pairs, time.time() - began)
+                  max_pairs, time.time() - began, arrivals.stage_delays(visits))
 
 
 def browser_maker(lab, plans):
@@ -161,6 +162,18 @@ def wait_for_room(folder, count, deadline):
         time.sleep(0.5)
 
 
+def stages_line(stages):
+    """Where that time went: p50/p99 seconds from the later arrival to each
+    step the robots saw."""
+    parts = []
+    for name in ("seated", "signed_in", "bot_online", "reply", "question"):
+        values = sorted(steps[name] for steps in stages.values() if name in steps)
+        if values:
+            parts.append(f"{name.replace('_', ' ')} {arrivals.percentile(values, 0.5):.2f}/"
+                         f"{arrivals.percentile(values, 0.99):.2f}")
+    return "  steps from that arrival, p50/p99 s: " + (", ".join(parts) or "none seen")
+
+
 def report_lines(result):
     """What rehearse prints."""
     delays = sorted(result.delays.values())
@@ -170,6 +183,7 @@ def report_lines(result):
              f"{arrivals.percentile(delays, 0.5):.2f} s, p99 "
              f"{arrivals.percentile(delays, 0.99):.2f} s, max "
              f"{max(delays, default=float('nan')):.2f} s over {len(delays)} pairs",
+             stages_line(result.stages),
              f"pairs completed: {result.pairs_completed} of {result.max_pairs}",
              "outcomes: " + ", ".join(f"{name} {count}"
                                       for name, count in sorted(result.counts.items()))]

@@ -16,6 +16,9 @@ from ..servers import policy
 from . import bots, xmpp
 
 POLL_SECONDS = 0.5
+# room.log's size is looked at this often, so a pair's bot starts as soon
+# as the room forms it (a stat each time; the file is read only when it grew).
+ROOM_POLL_SECONDS = 0.05
 # A bot that stops this often within the window is left stopped.
 MAX_RESTARTS = 5
 RESTART_WINDOW = 120.0
@@ -55,10 +58,11 @@ class Supervisor:
         self.formed = set() if lab.online else None
         self.room_offset = 0
         self.read_room()
+        self.next_check = 0.0  # monotonic time of the next look at the bots
 
     def read_room(self):
         """The pairs room.log has formed since the last look (all, offline)."""
-        if self.formed is None:
+        if self.formed is None or room_log.size(self.folder) <= self.room_offset:
             return []
         entries, self.room_offset = room_log.read_from(self.folder, self.room_offset)
         new = [e["pair"] for e in entries if e.get("kind") == "pair" and
@@ -178,6 +182,16 @@ class Supervisor:
             self.tell_moderator(f"{pair.bot}'s subject {name} opened the seat in another "
                                 f"window{times}; the older window was closed.")
 
+    def tick(self, now):
+        """One turn of the loop: the pairs the room formed, each turn; the
+        bots that stopped and the replaced seats, each POLL_SECONDS (a turn
+        that wakes a hair early, as asyncio's timers may, still counts)."""
+        if now >= self.next_check - ROOM_POLL_SECONDS / 2:
+            self.check()
+            self.check_replaced()
+            self.next_check = now + POLL_SECONDS
+        self.launch_formed()
+
     async def run(self, previous):
         loop = asyncio.get_running_loop()
         for sig in (signal.SIGTERM, signal.SIGINT):
@@ -190,12 +204,11 @@ class Supervisor:
             self.notifier = None
         self.adopt_or_launch(previous)
         self.save()
+        wait = POLL_SECONDS if self.formed is None else ROOM_POLL_SECONDS
         while not self.stop.is_set():
-            self.check()
-            self.launch_formed()
-            self.check_replaced()
+            self.tick(time.monotonic())
             try:
-                await asyncio.wait_for(self.stop.wait(), POLL_SECONDS)
+                await asyncio.wait_for(self.stop.wait(), wait)
             except asyncio.TimeoutError:
                 pass
         log("supervisor stopped; the bots run on")

@@ -160,8 +160,10 @@ def client_ssl(certificate=None):
 
 class WsClient:
     """One account signed in over the websocket at url (ws:// or wss://).
-    on_message(Message) is called for each message that arrives; lost is
-    set when the connection ends, for whatever reason."""
+    on_message(Message) is called for each message that arrives, and
+    on_presence(sender's bare address, type) when set, for each presence
+    (type "available" when it has none); lost is set when the connection
+    ends, for whatever reason."""
 
     def __init__(self, url, domain, name, password, resource="robot",
                  on_message: Optional[Callable[[Message], None]] = None, certificate=None,
@@ -172,6 +174,7 @@ class WsClient:
         self.password = password
         self.resource = resource
         self.on_message = on_message
+        self.on_presence: Optional[Callable[[str, str], None]] = None
         self.certificate = certificate
         self.priority = priority
         self.jid = None  # the full address the server bound
@@ -303,6 +306,10 @@ class WsClient:
         if kind == (CLIENT, "message"):
             if self.on_message:
                 self.on_message(parse_message(element))
+        elif kind == (CLIENT, "presence"):
+            if self.on_presence:
+                self.on_presence(element.get("from", "").split("/", 1)[0],
+                                 element.get("type", "available"))
         elif kind == (CLIENT, "iq") and element.get("type") in ("get", "set"):
             await self.ws.send_str(iq_answer(element))
         elif kind == (STREAMS, "error"):

@@ -16,7 +16,7 @@ import wexlab_loader  # noqa: E402
 wexlab_loader.load()
 
 from wexlab.model.record import Online, Pair  # noqa: E402
-from wexlab.rehearsal import arrivals, outcomes  # noqa: E402
+from wexlab.rehearsal import arrivals, online_play, outcomes  # noqa: E402
 from wexlab.runtime.ws_xmpp import Message  # noqa: E402
 
 ONLINE = Online(max_pairs=2, show_up_fee="1.00", completion_code="DONE",
@@ -191,6 +191,30 @@ class PlanTest(unittest.TestCase):
                                first_question=101.0)
         self.assertEqual(arrivals.first_question_delays([a, b, alone]), {"bot1": 1.5})
 
+    def test_steps_from_the_later_arrival_wait_for_both_or_take_the_first(self):
+        def visit(label, arrived, seated, signed_in, online, reply, question):
+            return arrivals.Visit(arrivals.Plan(label, 0), arrived=arrived, bot="bot1",
+                                  seated=seated, signed_in=signed_in, bot_online=online,
+                                  first_reply=reply, first_question=question)
+        a = visit("A", 100.0, 110.1, 110.4, 110.9, 111.5, 112.6)
+        b = visit("B", 110.0, 110.2, 110.3, 110.7, None, 113.0)
+        steps = arrivals.stage_delays([a, b])["bot1"]
+        self.assertEqual(set(steps), {"seated", "signed_in", "bot_online", "reply", "question"})
+        self.assertAlmostEqual(steps["bot_online"], 0.7)
+        # Both must be seated and signed in: the later of the two counts.
+        self.assertAlmostEqual(steps["seated"], 0.2)
+        self.assertAlmostEqual(steps["signed_in"], 0.4)
+        # The bot's first text and question: the earlier either heard.
+        self.assertAlmostEqual(steps["reply"], 1.5)
+        self.assertAlmostEqual(steps["question"], 2.6)
+        # One of the two never signed in: no sign-in step for the pair.
+        b.signed_in = None
+        self.assertNotIn("signed_in", arrivals.stage_delays([a, b])["bot1"])
+        line = online_play.stages_line(arrivals.stage_delays([a, b]))
+        self.assertIn("seated 0.20/0.20", line)
+        self.assertIn("question 2.60/2.60", line)
+        self.assertNotIn("signed in", line)
+
 
 class FakeXmpp:
     """Stands in for the websocket client: records what is sent."""
@@ -245,6 +269,8 @@ class ArrivingTest(unittest.TestCase):
         self.assertEqual(r.xmpp.sent[0][0], BOT)
         self.assertTrue(r.xmpp.sent[0][1].isdigit())
         self.assertIsNotNone(r.visit.first_question)
+        # The stranger's message is not the bot's first reply.
+        self.assertEqual(r.visit.first_reply, r.visit.first_question)
         self.assertFalse(r.over.is_set())
 
     def test_a_dropout_leaves_at_round_two_unanswered_and_sees_it_was_replaced(self):
@@ -287,6 +313,17 @@ class ArrivingTest(unittest.TestCase):
         r = asyncio.run(scenario())
         self.assertTrue(r.over.is_set())
         self.assertEqual((r.visit.ended, r.visit.payout), ("completed", "12.00"))
+
+    def test_the_bot_is_online_at_its_first_available_presence(self):
+        r = robot(arrivals.Plan("D", 0.0))
+        r._presence("seat3@lab.wex", "available")  # the partner: not the bot
+        r._presence(BOT, "unavailable")
+        self.assertIsNone(r.visit.bot_online)
+        r._presence(BOT, "available")
+        first = r.visit.bot_online
+        self.assertIsNotNone(first)
+        r._presence(BOT, "available")  # it signs on again: the first counts
+        self.assertEqual(r.visit.bot_online, first)
 
 
 if __name__ == "__main__":

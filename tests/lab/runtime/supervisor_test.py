@@ -8,6 +8,7 @@ import shutil
 import sys
 import tempfile
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 import wexlab_loader  # noqa: E402
@@ -91,6 +92,52 @@ class OnlineLaunchTest(unittest.TestCase):
         offline = self.supervisor(online=False)
         offline.adopt_or_launch({})
         self.assertEqual(offline.launched, [1, 2])
+
+    def test_room_log_is_read_only_when_it_grew_and_a_torn_line_waits(self):
+        room_log.append(self.folder, [{"time": 1.0, "kind": "open", "max_pairs": 2}])
+        watcher = self.supervisor()
+        reads = []
+        real_read = room_log.read_from
+
+        def counted(folder, offset=0):
+            reads.append(offset)
+            return real_read(folder, offset)
+        with mock.patch.object(supervisor.room_log, "read_from", counted):
+            for _ in range(3):
+                watcher.launch_formed()
+            self.assertEqual(reads, [])  # nothing new: a stat, no read
+            # The room's pair line half written: read, not acted on, read again.
+            with open(room_log.path(self.folder), "a", encoding="utf-8") as f:
+                f.write('{"kind": "pair", "pair": 2, "tick')
+            watcher.launch_formed()
+            self.assertEqual(watcher.launched, [])
+            with open(room_log.path(self.folder), "a", encoding="utf-8") as f:
+                f.write('ets": ["t1", "t2"], "time": 2.0, "treatment": null}\n')
+            watcher.launch_formed()
+            self.assertEqual(watcher.launched, [2])
+            self.assertEqual(len(reads), 2)
+
+    def test_each_turn_looks_at_the_room_and_every_half_second_at_the_bots(self):
+        watcher = self.supervisor()
+        looks = []
+        watcher.check = lambda: looks.append("bots")
+        watcher.check_replaced = lambda: looks.append("replaced")
+        watcher.launch_formed = lambda: looks.append("room")
+        step = supervisor.ROOM_POLL_SECONDS
+        for turn in range(12):
+            watcher.tick(100.0 + turn * step)
+        self.assertEqual(looks.count("room"), 12)
+        # At 100.0 and once POLL_SECONDS later (100.5), bots before the room.
+        self.assertEqual(looks.count("bots"), 2)
+        self.assertEqual(looks.count("replaced"), 2)
+        self.assertEqual(looks[:3], ["bots", "replaced", "room"])
+        self.assertLess(step, supervisor.POLL_SECONDS)
+        # Offline the loop wakes every POLL_SECONDS: a wake a little early
+        # still looks at the bots, rather than skipping a whole turn.
+        looks.clear()
+        watcher.tick(200.0)
+        watcher.tick(200.0 + supervisor.POLL_SECONDS - 0.001)
+        self.assertEqual(looks.count("bots"), 2)
 
 
 if __name__ == "__main__":

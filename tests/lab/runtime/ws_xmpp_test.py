@@ -43,6 +43,10 @@ ELEMENT_ONLY = ('<message xmlns="jabber:client" from="bot1@lab.wex/wexbot" type=
                 '<game xmlns="urn:wex:game:1" phase="over" ended="replaced" payout="4.20"/>'
                 '<store xmlns="urn:xmpp:hints"/></message>')
 
+BOT_ONLINE = '<presence xmlns="jabber:client" from="bot1@lab.wex/wexbot"/>'
+BOT_OFFLINE = ('<presence xmlns="jabber:client" from="bot1@lab.wex/wexbot" '
+               'type="unavailable"/>')
+
 
 def local(element):
     return element.tag.split("}", 1)[-1]
@@ -51,14 +55,14 @@ def local(element):
 class FakeServer:
     """A websocket XMPP server that knows one account. It records every
     element it was sent, in order; after the presence it sends the
-    messages of `greeting` and echoes each chat message back."""
+    stanzas of `greeting` (the bot's presence and messages) and echoes each chat message back."""
 
     def __init__(self, password="secret", session_required=False, protocol="xmpp"):
         self.password = password
         self.session_required = session_required
         self.protocol = protocol
         self.received = []  # (local name, element)
-        self.greeting = [GAME_MESSAGE, ELEMENT_ONLY]
+        self.greeting = [BOT_ONLINE, GAME_MESSAGE, BOT_OFFLINE, ELEMENT_ONLY]
         self.socket = None
         self.runner = None
         self.url = None
@@ -142,13 +146,18 @@ class SignInTest(unittest.TestCase):
             messages = []
             client = ws_xmpp.WsClient(server.url, DOMAIN, "seat1", "secret", "web-abc",
                                       on_message=messages.append)
+            presences = []
+            client.on_presence = lambda sender, kind: presences.append((sender, kind))
             await client.open()
             await received_count(messages, 2)
             await client.close()
             await server.stop()
-            return server, client, messages
+            return server, client, messages, presences
 
-        server, client, messages = run(scenario)
+        server, client, messages, presences = run(scenario)
+        # Each presence reaches on_presence, by bare address; none is a message.
+        self.assertEqual(presences, [("bot1@lab.wex", "available"),
+                                     ("bot1@lab.wex", "unavailable")])
         # open, PLAIN, open again, bind, presence: no session request when
         # the server says it is optional.
         self.assertEqual(server.names()[:5], ["open", "auth", "open", "iq", "presence"])
