@@ -145,6 +145,11 @@ class Room:
         self.log(now, "close")
         self.exit_waiting(now)
 
+    def pairs_with_pages(self):
+        """The pairs of which someone still has a page open in the room."""
+        return {a.pair for a in self.arrivals.values()
+                if a.pair is not None and a.connections and not a.finished}
+
     def game_over(self, pair):
         """The pair's game has ended: its two are told so with their code."""
         for arrival in self.arrivals.values():

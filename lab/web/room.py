@@ -78,12 +78,17 @@ class RoomServer:
                     pass
 
     def check_games(self):
-        """Tells those whose pair's game is over (its final report made)."""
-        for pair in self.lab.pairs[:self.room.next_pair - 1]:
-            if pair.index not in self.ended and \
-                    bots.game_ended(self.folder, pair, self.lab.log_file):
-                self.ended.add(pair.index)
-                self.room.game_over(pair.index)
+        """Tells those whose pair's game is over (its final report made).
+        Only pairs with a page open in the room are looked at each second;
+        a subject who comes back has its pair looked at on its hello."""
+        for index in self.room.pairs_with_pages() - self.ended:
+            self.check_game(index)
+
+    def check_game(self, index):
+        pair = next(p for p in self.lab.pairs if p.index == index)
+        if bots.game_ended(self.folder, pair, self.lab.log_file):
+            self.ended.add(index)
+            self.room.game_over(index)
 
     async def tick_loop(self):
         while True:
@@ -136,6 +141,10 @@ class RoomServer:
             return None
         label = str(frame.get("label") or "")[:200]
         browser = str(frame.get("browser") or "")[:200]
+        returning = self.room.find(label, browser)
+        if returning is not None and returning.pair is not None and \
+                returning.pair not in self.ended:
+            self.check_game(returning.pair)
         ticket = self.room.hello(self.clock(), label, browser)
         self.sockets.setdefault(ticket, set()).add(ws)
         await self.flush()

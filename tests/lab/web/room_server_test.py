@@ -135,6 +135,23 @@ class RoomServerTest(unittest.IsolatedAsyncioTestCase):
         self.assertEqual(await first.receive_json(), finished)
         self.assertEqual(await second.receive_json(), finished)
 
+    async def test_one_who_comes_back_after_the_game_is_told_it_is_over(self):
+        server, client = await self.client()
+        first, second = await self.join(client, "A"), await self.join(client, "B")
+        for ws in (first, second):
+            self.assertEqual((await ws.receive_json())["type"], "waiting")
+            self.assertEqual((await ws.receive_json())["type"], "seat")
+            await ws.close()
+        folder = os.path.join(self.folder, "pair01")
+        os.makedirs(folder)
+        with open(os.path.join(folder, "lab_x_payouts.csv"), "w") as f:
+            f.write("subject,payout\nseat1,3.00\n")
+        # No page is open, so the timer looks at no pair; the hello does.
+        self.assertEqual(server.room.pairs_with_pages(), set())
+        again = await self.join(client, "A")
+        self.assertEqual(await again.receive_json(),
+                         {"type": "finished", "code": "OK1", "url": "https://x.test/done?c=OK1"})
+
     async def test_the_wait_timeout_sends_home_with_the_fee(self):
         server, client = await self.client()
         ws = await self.join(client, "A", visible=False)
