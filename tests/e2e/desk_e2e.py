@@ -38,6 +38,7 @@ import zlib
 
 from harness import (Failure, axe_violations, browser, check, free_port,  # noqa: E402
                      load_wexlab, run_in_folder)  # (beside this file)
+from harness import wait_for as harness_wait_for  # noqa: E402
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -152,13 +153,7 @@ def get(url):
 
 
 def wait_for(what, condition, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise Failure(f"timed out waiting for {what}")
+    return harness_wait_for(what, condition, timeout, every=0.05)
 
 
 def click(driver, selector):

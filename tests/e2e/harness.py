@@ -45,6 +45,33 @@ def check(condition, message):
         raise Failure(message)
 
 
+def wait_for(what, condition, timeout=20, every=0.1):
+    """Polls condition until it returns something true, and returns that;
+    a Failure naming what once timeout seconds have passed."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = condition()
+        if value:
+            return value
+        time.sleep(every)
+    raise Failure(f"timed out waiting for {what}")
+
+
+def wait_for_state(what, read, test, timeout=20):
+    """Waits until test(read()) holds and returns that state; the Failure
+    shows the last state read, which is what tells why."""
+    seen = {}
+
+    def holds():
+        seen["state"] = read()
+        return test(seen["state"])
+    try:
+        wait_for(what, holds, timeout)
+    except Failure:
+        raise Failure(f"timed out waiting for {what}; the page shows {seen.get('state')}")
+    return seen["state"]
+
+
 def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))

@@ -28,7 +28,7 @@ import time
 from xml.etree import ElementTree
 
 from harness import (Failure, axe_violations, check, load_wexlab,  # noqa: E402
-                     one_pair_session, run_in_folder)
+                     one_pair_session, run_in_folder, wait_for, wait_for_state)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -103,16 +103,6 @@ def utc_in(seconds):
     return moment.strftime("%Y-%m-%dT%H:%M:%SZ")
 
 
-def wait_for(what, condition, timeout=20):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.1)
-    raise Failure(f"timed out waiting for {what}")
-
-
 class Page:
     """One subject's seat in Chromium, and where its screenshots go."""
 
@@ -126,16 +116,7 @@ class Page:
 
     def until(self, what, test, timeout=20):
         """Waits until test(state) holds; fails with the last state seen."""
-        seen = {}
-
-        def holds():
-            seen["state"] = self.state()
-            return test(seen["state"])
-        try:
-            wait_for(what, holds, timeout)
-        except Failure:
-            raise Failure(f"timed out waiting for {what}; the page shows {seen.get('state')}")
-        return seen["state"]
+        return wait_for_state(what, self.state, test, timeout)
 
     def type(self, text):
         from selenium.webdriver.common.by import By

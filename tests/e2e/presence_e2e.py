@@ -114,19 +114,28 @@ async def kill_and_resume(scene, bot):
     return bot
 
 
+async def game_begun(scene, settings=""):
+    """The bot, with settings added to its configuration, online; both
+    subjects greeted and the moderator told they are online: (bot,
+    moderator, alice, bob)."""
+    if settings:
+        with open(scene.lab.config, "a") as f:
+            f.write(settings)
+    bot = await scene.bot()
+    await bot.expect(r"^wexbot online and ready\.$")
+    moderator = Moderator(await scene.peer("moderator"))
+    alice = await subscribed(scene, "subject1")
+    bob = await subscribed(scene, "subject2")
+    await greet(alice, bob)
+    await moderator.wait_online()
+    return bot, moderator, alice, bob
+
+
 async def restart(kill, clients_first, args):
     async with Scene(args, plain=False) as scene:
         # These cases follow each change the bot sees across a restart, so
         # each is told at once rather than once it has held.
-        with open(scene.lab.config, "a") as f:
-            f.write("PresenceSettle 0\n")
-        bot = await scene.bot()
-        await bot.expect(r"^wexbot online and ready\.$")
-        moderator = Moderator(await scene.peer("moderator"))
-        alice = await subscribed(scene, "subject1")
-        bob = await subscribed(scene, "subject2")
-        await greet(alice, bob)
-        await moderator.wait_online()
+        bot, moderator, alice, bob = await game_begun(scene, "PresenceSettle 0\n")
         if kill:
             bot = await kill_and_resume(scene, bot)
             await moderator.wait_online()
@@ -218,13 +227,7 @@ async def collect(peer, into, until):
 
 async def toggle_burst(args, lab=None):
     async with Scene(args, plain=False, lab=lab) as scene:
-        bot = await scene.bot()
-        await bot.expect(r"^wexbot online and ready\.$")
-        moderator = Moderator(await scene.peer("moderator"))
-        alice = await subscribed(scene, "subject1")
-        bob = await subscribed(scene, "subject2")
-        await greet(alice, bob)
-        await moderator.wait_online()
+        bot, moderator, alice, bob = await game_begun(scene)
 
         to_moderator, to_bob = [], []
         asked = []
@@ -282,15 +285,8 @@ async def dropout_stand_in(args):
     answers for him (StandIn 7) and alice plays on. Bob, back, is told once
     what he is paid, the game element ending "replaced"."""
     async with Scene(args, plain=False) as scene:
-        with open(scene.lab.config, "a") as f:
-            f.write("PresenceSettle 0\nDropoutAfter 3\nStandIn 7\n")
-        bot = await scene.bot()
-        await bot.expect(r"^wexbot online and ready\.$")
-        moderator = Moderator(await scene.peer("moderator"))
-        alice = await subscribed(scene, "subject1")
-        bob = await subscribed(scene, "subject2")
-        await greet(alice, bob)
-        await moderator.wait_online()
+        bot, moderator, alice, bob = await game_begun(
+            scene, "PresenceSettle 0\nDropoutAfter 3\nStandIn 7\n")
         await bob.close()
         gone = time.monotonic()
         await moderator.expect_notice("bob went offline")

@@ -35,7 +35,8 @@ import threading
 import time
 import urllib.parse
 
-from harness import Failure, axe_violations, check, free_port, load_wexlab, run_in_folder
+from harness import (Failure, axe_violations, check, free_port, load_wexlab, run_in_folder,
+                     wait_for, wait_for_state)
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -192,16 +193,6 @@ def waiting_since(seconds_ago):
     return state
 
 
-def wait_for(what, condition, timeout=20):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.1)
-    raise Failure(f"timed out waiting for {what}")
-
-
 class RoomPage:
     """The browser on the room's pages, and where screenshots go."""
 
@@ -213,16 +204,8 @@ class RoomPage:
         return self.driver.execute_script(ROOM_STATE)
 
     def until(self, what, test, timeout=20):
-        seen = {}
-
-        def holds():
-            seen["state"] = self.state()
-            return test(seen["state"])
-        try:
-            wait_for(what, holds, timeout)
-        except Failure:
-            raise Failure(f"timed out waiting for {what}; the page shows {seen.get('state')}")
-        return seen["state"]
+        """Waits until test(state) holds; fails with the last state seen."""
+        return wait_for_state(what, self.state, test, timeout)
 
     def look(self, name, where):
         for width, height in ((1400, 900), (360, 740)):

@@ -35,8 +35,8 @@ import tempfile
 import time
 
 from harness import (Failure, axe_violations, check, load_wexlab,  # noqa: E402
-                     one_pair_session)
-from panel_e2e import PAGE_STATE, wait_for  # noqa: E402
+                     one_pair_session, wait_for_state)
+from panel_e2e import PAGE_STATE  # noqa: E402
 
 SKIP = 77
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -135,17 +135,10 @@ class Page:
         return game or {}, state
 
     def until(self, what, test, timeout=30):
-        seen = {}
-
-        def holds():
-            seen["state"] = self.state()
-            return test(seen["state"])
         try:
-            wait_for(f"{self.name}: {what}", holds, timeout)
-        except Failure:
-            raise Failure(f"{self.name}: timed out waiting for {what}; the page shows "
-                          f"{seen.get('state')}; the game {self.game()}")
-        return seen["state"]
+            return wait_for_state(f"{self.name}: {what}", self.state, test, timeout)
+        except Failure as e:
+            raise Failure(f"{e}; the game {self.game()}")
 
     def type(self, text):
         from selenium.webdriver.common.by import By
