@@ -12,6 +12,7 @@ from decimal import Decimal, InvalidOperation
 from typing import List, Optional
 
 from ..data.collect import pair_journals
+from ..data.participants import pair_result
 
 ROOM_LOG = "room.log"
 PARTICIPANTS = "session_participants.csv"
@@ -53,41 +54,11 @@ def same_money(a, b):
         return False
 
 
-def money(value):
-    """A journal's payout (a JSON number) as the bot shows it: two decimals,
-    rounded from the number's exact binary value as printf does."""
-    if value is None or value == "" or isinstance(value, bool):
-        return ""
-    try:
-        exact = Decimal(value) if isinstance(value, (int, float)) else Decimal(str(value))
-    except (InvalidOperation, ValueError):
-        return str(value)
-    return f"{exact:.2f}"
-
-
 def game_endings(entries):
-    """{subject: (outcome, payout)} of a pair's journal entries."""
-    endings = {1: ("running", ""), 2: ("running", "")}
-    dropped = {}
-    for entry in entries:
-        if entry.get("kind") == "dropout" and entry.get("subject") in (1, 2):
-            dropped[entry["subject"]] = entry
-    report = next((e for e in reversed(entries) if e.get("kind") == "report"), None)
-    stopped = any(e.get("kind") == "stop" for e in entries)
-    for subject in (1, 2):
-        if report is not None:
-            payout = money(report.get(f"payout_{subject}"))
-            endings[subject] = ("paid_now" if stopped else "completed", payout)
-        elif stopped:
-            endings[subject] = ("stopped", "")
-    for subject, entry in dropped.items():
-        partner = 3 - subject
-        if entry.get("mode") == "pay":
-            endings[subject] = ("dropout", money(entry.get("payout")))
-            endings[partner] = ("paid_now", endings[partner][1])
-        else:
-            endings[subject] = ("replaced", money(entry.get("payout")))
-    return endings
+    """{subject: (outcome, payout)} of a pair's journal entries, as the
+    participants file reads them."""
+    result = pair_result(entries)
+    return {subject: (result.endings[subject], result.payouts[subject]) for subject in (1, 2)}
 
 
 def outcomes_of(room_entries, journals):
