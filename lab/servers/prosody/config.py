@@ -1,7 +1,7 @@
 """Prosody's configuration for a lab: one VirtualHost of the lab's domain
 on the Service's address and port, TLS required unless plain is allowed,
 no registration and no server-to-server; the lab's policy module; with the
-web seats, their page, websocket and archive; with a session's pairs, the
+web seats, their page, websocket and archive (the subjects' only); with a session's pairs, the
 shared rosters (groups_file)."""
 
 import json
@@ -102,6 +102,7 @@ def web_settings(lab, server):
         'http_index_files = { "index.html" }',
         f"max_archive_query_results = {ARCHIVE_PAGE}",
         'archive_expires_after = "never"',
+        f"wex_lab_unarchived = {lua_list(pair.bot for pair in lab.pairs)}",
     ] + header_lines()
     if web.tls:
         lines += [f'https_interfaces = {{ "{address}" }}', f"https_ports = {{ {port} }}",
@@ -115,7 +116,7 @@ def web_settings(lab, server):
                   "https_ports = { }", "consider_websocket_secure = true"]
     if lab.online:
         lines += proxy_lines(lab.address, lab.online.public_host, lab.online.proxy_port)
-    return ("http_files", "websocket", "mam"), lines
+    return ("http_files", "websocket", "mam", "wex_lab_archive"), lines
 
 
 def proxy_lines(address, public_host, proxy_port):
