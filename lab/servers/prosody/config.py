@@ -14,6 +14,7 @@ from ..web_page import HEADERS, NO_STORE, WEBSOCKET_PATH
 # The folder of the Prosody module that keeps participants to their own
 # conversations (mod_wex_lab_policy.lua).
 PLUGINS = os.path.dirname(os.path.abspath(__file__))
+PROFILE_VARIABLE = "WEXLAB_SERVER_PROFILE"
 ARCHIVE_PAGE = 500  # messages per archive query; a game has fewer per seat
 
 
@@ -117,6 +118,17 @@ def web_settings(lab, server):
     if lab.online:
         lines += proxy_lines(lab.address, lab.online.public_host, lab.online.proxy_port)
     return ("http_files", "websocket", "mam", "wex_lab_archive"), lines
+
+
+def profile_settings(modules, lines):
+    """modules and lines with the Lua sampler of mod_wex_profile.lua when
+    $WEXLAB_SERVER_PROFILE names the file for its counts (`wexlab bench
+    --profile`); as they are otherwise."""
+    path = os.environ.get(PROFILE_VARIABLE)
+    if not path:
+        return modules, lines
+    return tuple(modules) + ("wex_profile",), list(lines) + [
+        f"wex_profile_file = {lua_string(path)}"]
 
 
 def proxy_lines(address, public_host, proxy_port):
