@@ -283,6 +283,8 @@ def check_bench_profile(args, root):
     for part in ("mod_c2s.lua", "stanza_router.lua", "mod_mam.lua"):
         check(part in inclusive, f"the server's profile has no {part}:\n{profile[:1500]}")
     check("where the server's time went" in out, f"bench printed no profile:\n{out}")
+    # The server runs Lua's generational collector, as its configuration asks.
+    check("collector generational" in profile.splitlines()[0], f"the profile's head: {profile[:200]}")
 
 
 def main():

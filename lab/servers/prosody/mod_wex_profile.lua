@@ -60,7 +60,11 @@ local function dump()
 	if not out_path or total == 0 then return; end
 	local file = io.open(out_path, "w");
 	if not file then return; end
-	file:write("samples ", total, " (one per ", every, " instructions)\n\n");
+	-- Switching the collector returns its mode before; switch straight back.
+	local collector = collectgarbage("incremental");
+	collectgarbage(collector);
+	file:write("samples ", total, " (one per ", every, " instructions), collector ",
+		collector, "\n\n");
 	file:write("# source files on the stack (inclusive)\n", sorted_lines(file_counts, 40), "\n\n");
 	file:write("# functions on the stack (inclusive)\n", sorted_lines(function_counts, 80), "\n\n");
 	file:write("# functions running (self)\n", sorted_lines(self_counts, 60), "\n");
