@@ -93,6 +93,10 @@ def make_parser():
                               help="how the robot subjects reach the server: websocket (the "
                               "default), as the web seats do, over TLS (WebTls on); xmpp, "
                               "plain XMPP over TCP with STARTTLS")
+            play.add_argument("--profile", action="store_true", help="Prosody only: sample "
+                              "where the server's Lua code spends its time, into "
+                              "server-profile.txt in the run's folder (the sampling slows "
+                              "the server: not for the latency figures)")
             play.add_argument("--stagger", type=float, default=50, help="milliseconds between "
                               "one pair's start and the next, as subjects sign on one after "
                               "another (default 50; 0 starts every pair at once, the worst "

@@ -200,3 +200,15 @@ def write_record(folder, f):
     path = os.path.join(folder, RECORD)
     write_json(path, record(f))
     return path
+
+
+def profile_top(path, count=12):
+    """The source files most often on the server's stack, from the profile
+    the sampler wrote (its inclusive section), as printed lines."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+    except OSError:
+        return ["(no profile written)"]
+    section = text.split("# source files on the stack (inclusive)\n", 1)[-1]
+    return [line.strip() for line in section.split("\n\n", 1)[0].splitlines()[:count]]

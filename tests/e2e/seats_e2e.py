@@ -213,6 +213,13 @@ def case_game(world):
     check(collapsed == [1, 2, 3] and len(begun) <= 4,
           f"ben's chat shows the rounds begin as {begun}")
 
+    # Only the pages' accounts keep an archive; a bot's own copy of every
+    # message would double the server's writes and is never read.
+    archive = os.path.join(world.root, "server", "data", "lab%2ewex", "archive")
+    check(os.path.exists(os.path.join(archive, "ben.list")), "ben's messages are not archived")
+    check(not os.path.exists(os.path.join(archive, "pair01.list")),
+          "the bot's messages are archived for the bot")
+
     # The server restarts: the moderator's page says it is down, comes back
     # by itself and still shows the whole conversation. (A subject's page
     # has ended with the game and no longer reconnects.)

@@ -263,8 +263,28 @@ def run(args):
               "another seed should give another matching")
         check(read(c, "matching.csv").startswith("pair,bot,subject1,subject2\n"),
               "a session without treatments has no treatment column")
+        check_bench_profile(args, root)
     finally:
         shutil.rmtree(root, ignore_errors=True)
+
+
+def check_bench_profile(args, root):
+    """bench --profile: the sampler sees the server's stanza handling (the
+    main loop and its coroutines), not only its start."""
+    folder = os.path.join(root, "bench")
+    left = DEADLINE - (time.monotonic() - args.started)
+    done = subprocess.run([sys.executable, args.wexlab, "bench", "--pairs", "1", "--rounds", "1",
+                           "--profile", "--dir", folder, "--bot", args.bot], cwd=root,
+                          capture_output=True, text=True, timeout=left)
+    out = done.stdout + done.stderr
+    check(done.returncode == 0, f"bench --profile failed ({done.returncode}):\n{out}")
+    profile = read(folder, "server-profile.txt")
+    inclusive = profile.split("# functions running")[0]
+    for part in ("mod_c2s.lua", "stanza_router.lua", "mod_mam.lua"):
+        check(part in inclusive, f"the server's profile has no {part}:\n{profile[:1500]}")
+    check("where the server's time went" in out, f"bench printed no profile:\n{out}")
+    # The server runs Lua's generational collector, as its configuration asks.
+    check("collector generational" in profile.splitlines()[0], f"the profile's head: {profile[:200]}")
 
 
 def main():

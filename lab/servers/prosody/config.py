@@ -1,7 +1,7 @@
 """Prosody's configuration for a lab: one VirtualHost of the lab's domain
 on the Service's address and port, TLS required unless plain is allowed,
 no registration and no server-to-server; the lab's policy module; with the
-web seats, their page, websocket and archive; with a session's pairs, the
+web seats, their page, websocket and archive (the subjects' only); with a session's pairs, the
 shared rosters (groups_file)."""
 
 import json
@@ -14,6 +14,7 @@ from ..web_page import HEADERS, NO_STORE, WEBSOCKET_PATH
 # The folder of the Prosody module that keeps participants to their own
 # conversations (mod_wex_lab_policy.lua).
 PLUGINS = os.path.dirname(os.path.abspath(__file__))
+PROFILE_VARIABLE = "WEXLAB_SERVER_PROFILE"
 ARCHIVE_PAGE = 500  # messages per archive query; a game has fewer per seat
 
 
@@ -45,6 +46,10 @@ def prosody_config(domain, address, port, folder, allow_plain, modules=(), extra
         '                    "carbons"; "smacks"; "blocklist"; "private"; "wex_lab_policy";'
         f'{more} }}',
         'modules_disabled = { "s2s" }',
+        # Lua 5.4's generational collector: a stanza's garbage dies young,
+        # and Prosody's default (incremental, pause 105%, speed 500) spent
+        # about 45% of the server's CPU under wexlab bench collecting it.
+        'gc = { mode = "generational" }',
         f'wex_lab_policy_file = "{d}/{POLICY_FILE}"',
         f'wex_lab_refused_log = "{d}/{REFUSED_LOG}"',
         f'wex_lab_replaced_log = "{d}/{REPLACED_LOG}"',
@@ -102,6 +107,7 @@ def web_settings(lab, server):
         'http_index_files = { "index.html" }',
         f"max_archive_query_results = {ARCHIVE_PAGE}",
         'archive_expires_after = "never"',
+        f"wex_lab_unarchived = {lua_list(pair.bot for pair in lab.pairs)}",
     ] + header_lines()
     if web.tls:
         lines += [f'https_interfaces = {{ "{address}" }}', f"https_ports = {{ {port} }}",
@@ -115,7 +121,18 @@ def web_settings(lab, server):
                   "https_ports = { }", "consider_websocket_secure = true"]
     if lab.online:
         lines += proxy_lines(lab.address, lab.online.public_host, lab.online.proxy_port)
-    return ("http_files", "websocket", "mam"), lines
+    return ("http_files", "websocket", "mam", "wex_lab_archive"), lines
+
+
+def profile_settings(modules, lines):
+    """modules and lines with the Lua sampler of mod_wex_profile.lua when
+    $WEXLAB_SERVER_PROFILE names the file for its counts (`wexlab bench
+    --profile`); as they are otherwise."""
+    path = os.environ.get(PROFILE_VARIABLE)
+    if not path:
+        return modules, lines
+    return tuple(modules) + ("wex_profile",), list(lines) + [
+        f"wex_profile_file = {lua_string(path)}"]
 
 
 def proxy_lines(address, public_host, proxy_port):

@@ -26,6 +26,7 @@
 
 local st = require "util.stanza";
 local jid_prepped_split = require "util.jid".prepped_split;
+local new_cache = require "util.cache".new;
 local usermanager = require "core.usermanager";
 
 local policy_path = module:get_option_string("wex_lab_policy_file");
@@ -88,9 +89,23 @@ local function record(kind, from, to)
 	append_line(refused_path, kind, from, to);
 end
 
+-- The prepared (stringprep) node and host of the addresses lately judged:
+-- preparing one costs more than the rest of the judgement, and a session's
+-- stanzas go to few addresses. Bounded, so a client sending to ever new
+-- addresses only evicts the oldest.
+local prepared = new_cache(1000);
+
+local function prepped_split(to)
+	local known = prepared:get(to);
+	if known then return known[1], known[2]; end
+	local node, host = jid_prepped_split(to);
+	prepared:set(to, { node, host });
+	return node, host;
+end
+
 -- Whether the stanza may go on; false when it is refused.
 local function permitted(origin, to)
-	local to_node, to_host = jid_prepped_split(to);
+	local to_node, to_host = prepped_split(to);
 	if not to_node then return true; end -- the server itself, or no address at all
 	local from_node = origin.username;
 	if to_host == host then

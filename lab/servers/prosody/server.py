@@ -23,6 +23,7 @@ class ProsodyServer(Server):
         write_private(roster, config.groups_file(self.lab))
         self.write_policy()
         modules, web_lines = config.web_settings(self.lab, self.dir)
+        modules, web_lines = config.profile_settings(modules, web_lines)
         text = config.prosody_config(self.lab.domain, self.lab.address, self.lab.port, self.dir,
                                      plain, modules,
                                      list(web_lines) + config.session_lines(self.lab))

@@ -85,11 +85,13 @@ class ServerSettingsTest(unittest.TestCase):
 
     def test_plain_tls_and_off(self):
         modules, text = self.config({"port": 5280, "tls": False})
-        self.assertEqual(set(modules), {"http_files", "websocket", "mam"})
+        self.assertEqual(set(modules), {"http_files", "websocket", "mam", "wex_lab_archive"})
+        # The bots never read an archive: only the subjects' is kept.
+        self.assertIn('wex_lab_unarchived = { "pair01"; "pair02"; }', text)
         self.assertIn("http_ports = { 5280 }", text)
         self.assertIn('http_interfaces = { "10.0.0.5" }', text)
         self.assertIn("consider_websocket_secure = true", text)
-        self.assertIn('"websocket"; "mam"; }', text)
+        self.assertIn('"websocket"; "mam"; "wex_lab_archive"; }', text)
         _, text = self.config({"port": 5281, "tls": True})
         self.assertIn("https_ports = { 5281 }", text)
         self.assertIn('https_ssl = { key = "/srv/s/certs/lab.wex.key"', text)
