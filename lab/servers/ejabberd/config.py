@@ -70,6 +70,24 @@ def web_parts(lab, node, www):
     return listener, f"websocket_origin: [{origins}]\n", modules, hosts
 
 
+# The archive's tables, which ejabberd keeps in dets files by default: each
+# message stored there rewrites the file's blocks of its account's
+# messages, so the cost grows with the archive. In RAM with Mnesia's disk
+# log (disc_copies) a message is one log append, the table replicated on
+# every node of the cluster as before and loaded again after a restart.
+ARCHIVE_TABLES = ("archive_msg", "archive_prefs")
+SCHEMA_FILE = "ejabberd.schema"  # read from the node's Mnesia folder
+
+
+def schema_text(lab):
+    """The node's Mnesia schema file (ejabberd's own format, YAML) that
+    keeps the archive's tables in RAM and on disk; empty without the web
+    seats, which alone have an archive."""
+    if not lab.web:
+        return ""
+    return "".join(f"{table}:\n  storage_type: disc_copies\n" for table in ARCHIVE_TABLES)
+
+
 # ejabberd's modules of every node and their options (YAML, after the
 # name's colon), the lab's own module and the web seats' after them.
 MODULES = (("mod_caps", " {}"), ("mod_carboncopy", " {}"), ("mod_disco", " {}"),
@@ -96,9 +114,12 @@ def config_text(lab, node, certificate, key, policy, www=None, overrides=None):
     registration and no server-to-server listener, the presence counter
     raised far above what a session's rosters need, the lab's module with
     its options (policy, from policy_options); with the web seats, their
-    page and websocket (web_parts). overrides are modules_text's: what a
-    test changes, and nothing else."""
+    page and websocket (web_parts) and the archive's tables kept in RAM
+    (ARCHIVE_TABLES). overrides are modules_text's: what a test changes,
+    and nothing else."""
     listener, web_global, web_modules, web_hosts = web_parts(lab, node, www)
+    # The lab's module moves the archive's tables on a node's first start.
+    storage = f"    disc_copies: {json.dumps(ARCHIVE_TABLES)}\n" if lab.web else ""
     hosts = [lab.domain] + ([lab.address] if web_hosts else [])
     return f"""hosts: [{", ".join(f'"{h}"' for h in hosts)}]
 loglevel: info
@@ -138,7 +159,7 @@ shaper_rules:
   c2s_shaper: normal
 modules:
 {modules_text(overrides)}  {MODULE}:
-{policy}{web_modules}"""
+{policy}{storage}{web_modules}"""
 
 
 def ctl_config(lab, node, ebin):

@@ -117,7 +117,8 @@ class ClusterSetupTest(FakeServerTest):
                       "refused_log": os.path.join(server, "refused.log"),
                       "replaced_log": os.path.join(server, "replaced.log"),
                       "one_session": [name for pair in started.pairs
-                                      for name in pair.subjects()]}
+                                      for name in pair.subjects()],
+                      "disc_copies": ["archive_msg", "archive_prefs"]}
             self.assertEqual(options, wanted, f"node {index + 1}")
             # No registration of any kind, no server-to-server.
             self.assertEqual(config["s2s_access"], "none")
@@ -164,6 +165,14 @@ class ClusterSetupTest(FakeServerTest):
                     self.assertEqual(only["mod_http_fileserver"]["docroot"], www)
                     self.assertNotIn("mod_http_fileserver", config["modules"])
                     self.assertEqual(config["modules"]["mod_mam"], {"default": "always"})
+                    # The archive in RAM and Mnesia's disk log, not in dets.
+                    schema = os.path.join(folder, "server", f"node{index + 1}", "spool",
+                                          "ejabberd.schema")
+                    with open(schema, encoding="utf-8") as f:
+                        self.assertEqual(yaml.safe_load(f), {
+                            "archive_msg": {"storage_type": "disc_copies"},
+                            "archive_prefs": {"storage_type": "disc_copies"}})
+                    self.assertEqual(mode(schema), 0o600)
                     self.assertEqual(config["websocket_origin"], origins)
                     c2s, http = config["listen"]
                     self.assertEqual((c2s["module"], c2s["port"]), ("ejabberd_c2s", node.port))
@@ -191,6 +200,9 @@ class ClusterSetupTest(FakeServerTest):
         for key in ("host_config", "websocket_origin"):
             self.assertNotIn(key, config)
         self.assertNotIn("mod_mam", config["modules"])
+        self.assertNotIn("disc_copies", config["modules"]["mod_wex_lab_policy"])
+        self.assertFalse(os.path.exists(os.path.join(folder, "server", "node2", "spool",
+                                                     "ejabberd.schema")))
         with open(os.path.join(folder, "seats.csv"), encoding="utf-8") as f:
             self.assertTrue(all(not row["link"] for row in csv.DictReader(f)))
 
@@ -387,6 +399,24 @@ class EjabberdModuleTest(unittest.TestCase):
                          '{#{{<<"ann">>,<<"pair01">>}=>true,{<<"bob">>,<<"pair01">>}=>true,'
                          '{<<"pair01">>,<<"ann">>}=>true,{<<"pair01">>,<<"bob">>}=>true},'
                          '[<<"lonely">>,<<"pair01anncy">>]}')
+
+    def test_the_archive_tables_move_from_dets_into_ram(self):
+        # A Mnesia of the test's own: the archive's table in dets as
+        # ejabberd makes it, another kept in RAM alone, one never made.
+        spool = tempfile.mkdtemp(prefix="wexlab-mnesia-", dir=self.ebin)
+        got = self.evaluate(
+            f'begin application:set_env(mnesia, dir, "{spool}"), '
+            "ok = mnesia:create_schema([node()]), ok = mnesia:start(), "
+            "{atomic, ok} = mnesia:create_table(archive_msg, [{disc_only_copies, [node()]}, "
+            "{type, bag}]), "
+            "{atomic, ok} = mnesia:create_table(session, [{ram_copies, [node()]}]), "
+            "ok = mnesia:dirty_write({archive_msg, {<<\"ann\">>, <<\"lab.wex\">>}, 1}), "
+            "mod_wex_lab_policy:keep_in_ram([archive_msg, session, archive_prefs]), "
+            "mod_wex_lab_policy:keep_in_ram([archive_msg]), "
+            "{[mnesia:table_info(T, storage_type) || T <- [archive_msg, session]], "
+            "mnesia:dirty_read(archive_msg, {<<\"ann\">>, <<\"lab.wex\">>})} end")
+        self.assertEqual(re.sub(r"\s+", "", got),
+                         '{[disc_copies,ram_copies],[{archive_msg,{<<"ann">>,<<"lab.wex">>},1}]}')
 
     def test_subjects_reach_their_own_bot_and_nobody_else(self):
         # pair01: ann and bob; pair02: cy and dee; the moderator with both bots.
