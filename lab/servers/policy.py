@@ -64,6 +64,15 @@ def one_session_accounts(lab):
     return [name for pair in lab.pairs for name in pair.subjects()]
 
 
+def unarchived_accounts(lab):
+    """The accounts whose own copies of messages the server need not
+    archive: the bots, wexlab's and the desk's, which never read an archive
+    (each bot keeps its transcript). The subjects' and the moderator's
+    seats reload their conversations from their own archives, which keep
+    every message, the bots' too."""
+    return [pair.bot for pair in lab.pairs] + [NOTIFIER, DESK]
+
+
 def read_replaced(folder, offset=0):
     """(lines as [time, account, older, newer], the offset after them) of
     replaced.log from offset; a torn last line waits for the next read."""

@@ -13,6 +13,9 @@
 %%                  time (UTC), account, older resource, newer resource
 %%   disc_copies    Mnesia tables (the archive's) this node keeps in RAM with
 %%                  Mnesia's disk log rather than in dets files
+%%   no_archive     accounts whose own copy of a message the archive does not
+%%                  keep (the bots': they never read one); their contacts'
+%%                  copies are kept as before
 %%
 %% Only stanzas a client sends to another account are judged; stanzas to the
 %% server itself or between one account's own clients pass. A refused
@@ -28,7 +31,7 @@
 
 -export([start/2, stop/1, reload/3, depends/2, mod_options/1, mod_opt_type/1,
          mod_doc/0]).
--export([user_send_packet/1, sm_register_connection_hook/3]).
+-export([user_send_packet/1, sm_register_connection_hook/3, store_mam_message/7]).
 -export([parse_policy/1, verdict/6, older_sessions/2, keep_in_ram/1]).
 
 -define(SUBSCRIPTION, [subscribe, subscribed, unsubscribe, unsubscribed]).
@@ -39,12 +42,15 @@ start(Host, Opts) ->
     ejabberd_hooks:add(user_send_packet, Host, ?MODULE, user_send_packet, 10),
     ejabberd_hooks:add(sm_register_connection_hook, Host, ?MODULE,
                        sm_register_connection_hook, 10),
+    %% Before mod_mam's own (100), which stores the message.
+    ejabberd_hooks:add(store_mam_message, Host, ?MODULE, store_mam_message, 50),
     ok.
 
 stop(Host) ->
     ejabberd_hooks:delete(user_send_packet, Host, ?MODULE, user_send_packet, 10),
     ejabberd_hooks:delete(sm_register_connection_hook, Host, ?MODULE,
                           sm_register_connection_hook, 10),
+    ejabberd_hooks:delete(store_mam_message, Host, ?MODULE, store_mam_message, 50),
     _ = persistent_term:erase({?MODULE, Host}),
     ok.
 
@@ -59,11 +65,12 @@ mod_opt_type(policy_file) -> econf:binary();
 mod_opt_type(refused_log) -> econf:binary();
 mod_opt_type(replaced_log) -> econf:binary();
 mod_opt_type(one_session) -> econf:list(econf:binary());
-mod_opt_type(disc_copies) -> econf:list(econf:atom()).
+mod_opt_type(disc_copies) -> econf:list(econf:atom());
+mod_opt_type(no_archive) -> econf:list(econf:binary()).
 
 mod_options(_Host) ->
     [{policy_file, <<>>}, {refused_log, <<>>}, {replaced_log, <<>>}, {one_session, []},
-     {disc_copies, []}].
+     {disc_copies, []}, {no_archive, []}].
 
 mod_doc() ->
     #{desc => <<"Lets only the pairs of accounts that a lab's policy file names "
@@ -87,9 +94,10 @@ load_policy(Host, Opts) ->
                       #{}
               end,
     One = maps:from_list([{name(N), true} || N <- gen_mod:get_opt(one_session, Opts)]),
+    Unarchived = maps:from_list([{name(N), true} || N <- gen_mod:get_opt(no_archive, Opts)]),
     persistent_term:put({?MODULE, Host},
                         #{allowed => Allowed, log => gen_mod:get_opt(refused_log, Opts),
-                          one_session => One,
+                          one_session => One, no_archive => Unarchived,
                           replaced_log => gen_mod:get_opt(replaced_log, Opts)}).
 
 %% {Set of {A, B} in both orders, lines that name no pair}.
@@ -200,6 +208,16 @@ move_to_ram(Table) ->
                 Error -> logger:error("Mnesia table ~ts stays in dets: ~p", [Table, Error])
             end;
         _ -> ok
+    end.
+
+%% Stops the archive from storing a message in the archive of an account of
+%% no_archive (User, in the server's form); passes Pkt on otherwise.
+store_mam_message(Pkt, User, Server, _Peer, _Nick, _Type, _Dir) ->
+    #{no_archive := Unarchived} =
+        persistent_term:get({?MODULE, Server}, #{no_archive => #{}}),
+    case maps:is_key(User, Unarchived) of
+        true -> {stop, drop};
+        false -> Pkt
     end.
 
 %% One session per subject account ---------------------------------------

@@ -118,7 +118,10 @@ class ClusterSetupTest(FakeServerTest):
                       "replaced_log": os.path.join(server, "replaced.log"),
                       "one_session": [name for pair in started.pairs
                                       for name in pair.subjects()],
-                      "disc_copies": ["archive_msg", "archive_prefs"]}
+                      "disc_copies": ["archive_msg", "archive_prefs"],
+                      # The seats' accounts keep every message in their
+                      # archives; the bots, wexlab's and the desk's not.
+                      "no_archive": [p.bot for p in started.pairs] + ["wexlab", "wexdesk"]}
             self.assertEqual(options, wanted, f"node {index + 1}")
             # No registration of any kind, no server-to-server.
             self.assertEqual(config["s2s_access"], "none")
@@ -200,7 +203,8 @@ class ClusterSetupTest(FakeServerTest):
         for key in ("host_config", "websocket_origin"):
             self.assertNotIn(key, config)
         self.assertNotIn("mod_mam", config["modules"])
-        self.assertNotIn("disc_copies", config["modules"]["mod_wex_lab_policy"])
+        self.assertFalse({"disc_copies", "no_archive"} &
+                         set(config["modules"]["mod_wex_lab_policy"]))
         self.assertFalse(os.path.exists(os.path.join(folder, "server", "node2", "spool",
                                                      "ejabberd.schema")))
         with open(os.path.join(folder, "seats.csv"), encoding="utf-8") as f:
@@ -417,6 +421,20 @@ class EjabberdModuleTest(unittest.TestCase):
             "mnesia:dirty_read(archive_msg, {<<\"ann\">>, <<\"lab.wex\">>})} end")
         self.assertEqual(re.sub(r"\s+", "", got),
                          '{[disc_copies,ram_copies],[{archive_msg,{<<"ann">>,<<"lab.wex">>},1}]}')
+
+    def test_the_archive_keeps_no_copy_of_the_accounts_left_out(self):
+        # As mod_mam's hook runs it: the message, the archive's owner, its
+        # server, the peer, a nick, the type and the direction.
+        calls = ", ".join(
+            f'mod_wex_lab_policy:store_mam_message(msg, <<"{user}">>, <<"{server}">>, '
+            'peer, <<>>, chat, recv)'
+            for user, server in (("pair01", "lab.wex"), ("ann", "lab.wex"),
+                                 ("wexlab", "lab.wex"), ("pair01", "other.wex")))
+        got = self.evaluate(
+            'begin persistent_term:put({mod_wex_lab_policy, <<"lab.wex">>}, '
+            '#{no_archive => #{<<"pair01">> => true, <<"wexlab">> => true}}), '
+            f"[{calls}] end")
+        self.assertEqual(re.sub(r"\s+", "", got), "[{stop,drop},msg,{stop,drop},msg]")
 
     def test_subjects_reach_their_own_bot_and_nobody_else(self):
         # pair01: ann and bob; pair02: cy and dee; the moderator with both bots.
