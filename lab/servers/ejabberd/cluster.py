@@ -36,6 +36,8 @@ from .config import (MODULE, SCHEMA_FILE, accounts_xml, config_text, ctl_config,
                      schema_text)
 
 START_SECONDS = 90  # an Erlang VM is slow to start on a busy machine
+IMPORT_SECONDS = 120  # the accounts' import: at most this
+IMPORT_SECONDS_PER_ACCOUNT = 0.5  # and this for each account
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), MODULE + ".erl")
 
 
@@ -238,8 +240,11 @@ def register(lab, folder, groups=()):
     on a command line."""
     path = os.path.join(folder, "server", "accounts.xml")
     write_private(path, accounts_xml(lab, groups))
+    # ejabberdctl gives up on a command after 60 s, which hundreds of
+    # accounts take on a busy machine: the bound here grows with them.
+    seconds = IMPORT_SECONDS + IMPORT_SECONDS_PER_ACCOUNT * len(lab.accounts)
     try:
-        done = ctl(lab, folder, 0, "import_piefxis", path, timeout=120)
+        done = ctl(lab, folder, 0, "--no-timeout", "import_piefxis", path, timeout=seconds)
     finally:
         os.remove(path)
     if done.returncode != 0 or done.stdout.strip() or done.stderr.strip():

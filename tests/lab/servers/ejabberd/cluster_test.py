@@ -322,7 +322,11 @@ class ClusterStartTest(unittest.TestCase):
     def fake_ctl(self, lab_record, folder, index, *args, timeout=60):
         path = args[-1]
         with open(path, encoding="utf-8") as f:
-            self.events.append((args[0], index, mode(path), "pw-pair01" in f.read()))
+            self.events.append((args[-2], index, mode(path), "pw-pair01" in f.read()))
+        # ejabberdctl's own 60 s limit lifted, this one growing with the
+        # accounts (two here).
+        self.assertEqual(args[:-2], ("--no-timeout",))
+        self.assertEqual(timeout, cluster.IMPORT_SECONDS + 2 * cluster.IMPORT_SECONDS_PER_ACCOUNT)
         return subprocess.CompletedProcess(args, self.returncode, "", "")
 
     def run_start(self, fresh):
