@@ -31,13 +31,17 @@ def contact_groups(lab):
     """Shared rosters as (group, [members]): each member sees the others.
     Each subject sees only its pair's bot, the moderator sees every bot, so
     nobody has to add contacts by hand and each bot sees its subjects'
-    presence."""
+    presence. The moderator, wexlab's and the desk's accounts see each
+    other and every bot, and no bot sees another: bots never talk, and one
+    group of them all would send each bot's presence to every other, a
+    number of stanzas that grows with the square of the pairs."""
+    staff = [lab.moderator, NOTIFIER, DESK]
     groups = []
     for pair in lab.pairs:
         for subject in (pair.subject1, pair.subject2):
             groups.append((f"{pair.bot}-{subject}", [pair.bot, subject]))
-    groups.append(("moderator", [lab.moderator] + [p.bot for p in lab.pairs] +
-                   [NOTIFIER, DESK]))
+        groups.append((f"{pair.bot}-{lab.moderator}", [pair.bot] + staff))
+    groups.append(("moderator", staff))
     return groups
 
 
@@ -62,6 +66,15 @@ def one_session_accounts(lab):
     own resource beside the human's), the bots, wexlab's and the desk's keep
     theirs."""
     return [name for pair in lab.pairs for name in pair.subjects()]
+
+
+def unarchived_accounts(lab):
+    """The accounts whose own copies of messages the server need not
+    archive: the bots, wexlab's and the desk's, which never read an archive
+    (each bot keeps its transcript). The subjects' and the moderator's
+    seats reload their conversations from their own archives, which keep
+    every message, the bots' too."""
+    return [pair.bot for pair in lab.pairs] + [NOTIFIER, DESK]
 
 
 def read_replaced(folder, offset=0):

@@ -32,9 +32,12 @@ from ...model.errors import LabError
 from ...model.files import make_private_dir, write_private
 from .. import net
 from ..policy import one_session_accounts
-from .config import MODULE, accounts_xml, config_text, ctl_config, policy_options
+from .config import (MODULE, SCHEMA_FILE, accounts_xml, config_text, ctl_config, policy_options,
+                     schema_text)
 
 START_SECONDS = 90  # an Erlang VM is slow to start on a busy machine
+IMPORT_SECONDS = 120  # the accounts' import: at most this
+IMPORT_SECONDS_PER_ACCOUNT = 0.5  # and this for each account
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), MODULE + ".erl")
 
 
@@ -122,6 +125,9 @@ def write_node_files(lab, folder, index, certificate, key, overrides=None, one_s
     write_private(os.path.join(d, "ejabberd.yml"),
                   config_text(lab, node, certificate, key, policy_options(server, one_session),
                               os.path.join(server, "www"), overrides))
+    schema = schema_text(lab)
+    if schema:  # the spool is the node's Mnesia folder
+        write_private(os.path.join(d, "spool", SCHEMA_FILE), schema)
     write_private(os.path.join(d, "inetrc"), '{lookup,["file","native"]}.\n'
                   '{host,{127,0,0,1}, ["localhost"]}.\n')
     write_private(os.path.join(d, "ejabberdctl.cfg"),
@@ -234,8 +240,11 @@ def register(lab, folder, groups=()):
     on a command line."""
     path = os.path.join(folder, "server", "accounts.xml")
     write_private(path, accounts_xml(lab, groups))
+    # ejabberdctl gives up on a command after 60 s, which hundreds of
+    # accounts take on a busy machine: the bound here grows with them.
+    seconds = IMPORT_SECONDS + IMPORT_SECONDS_PER_ACCOUNT * len(lab.accounts)
     try:
-        done = ctl(lab, folder, 0, "import_piefxis", path, timeout=120)
+        done = ctl(lab, folder, 0, "--no-timeout", "import_piefxis", path, timeout=seconds)
     finally:
         os.remove(path)
     if done.returncode != 0 or done.stdout.strip() or done.stderr.strip():

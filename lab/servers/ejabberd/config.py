@@ -8,7 +8,7 @@ import os
 import textwrap
 from xml.sax.saxutils import quoteattr
 
-from ..policy import POLICY_FILE, REFUSED_LOG, REPLACED_LOG
+from ..policy import POLICY_FILE, REFUSED_LOG, REPLACED_LOG, unarchived_accounts
 from ..web_page import HEADERS, WEBSOCKET_PATH
 
 MODULE = "mod_wex_lab_policy"
@@ -70,6 +70,35 @@ def web_parts(lab, node, www):
     return listener, f"websocket_origin: [{origins}]\n", modules, hosts
 
 
+# The archive's tables, which ejabberd keeps in dets files by default: each
+# message stored there goes into a bag under its account, which dets reads
+# through on every insert, so the cost grows with the archive. In RAM with
+# Mnesia's disk log (disc_copies) a message is an insert in memory and one
+# log append, the table replicated on every node of the cluster as before
+# and loaded again after a restart.
+ARCHIVE_TABLES = ("archive_msg", "archive_prefs")
+SCHEMA_FILE = "ejabberd.schema"  # read from the node's Mnesia folder
+
+
+def archive_options(lab):
+    """The lab module's options for the archive, with the web seats: the
+    tables it moves into RAM on a node's first start, and the accounts
+    whose own copies it keeps out of the archive (unarchived_accounts)."""
+    if not lab.web:
+        return ""
+    return (f"    disc_copies: {json.dumps(ARCHIVE_TABLES)}\n"
+            f"    no_archive: {json.dumps(unarchived_accounts(lab))}\n")
+
+
+def schema_text(lab):
+    """The node's Mnesia schema file (ejabberd's own format, YAML) that
+    keeps the archive's tables in RAM and on disk; empty without the web
+    seats, which alone have an archive."""
+    if not lab.web:
+        return ""
+    return "".join(f"{table}:\n  storage_type: disc_copies\n" for table in ARCHIVE_TABLES)
+
+
 # ejabberd's modules of every node and their options (YAML, after the
 # name's colon), the lab's own module and the web seats' after them.
 MODULES = (("mod_caps", " {}"), ("mod_carboncopy", " {}"), ("mod_disco", " {}"),
@@ -96,8 +125,9 @@ def config_text(lab, node, certificate, key, policy, www=None, overrides=None):
     registration and no server-to-server listener, the presence counter
     raised far above what a session's rosters need, the lab's module with
     its options (policy, from policy_options); with the web seats, their
-    page and websocket (web_parts). overrides are modules_text's: what a
-    test changes, and nothing else."""
+    page and websocket (web_parts) and the archive's options
+    (archive_options). overrides are modules_text's: what a test changes,
+    and nothing else."""
     listener, web_global, web_modules, web_hosts = web_parts(lab, node, www)
     hosts = [lab.domain] + ([lab.address] if web_hosts else [])
     return f"""hosts: [{", ".join(f'"{h}"' for h in hosts)}]
@@ -138,7 +168,7 @@ shaper_rules:
   c2s_shaper: normal
 modules:
 {modules_text(overrides)}  {MODULE}:
-{policy}{web_modules}"""
+{policy}{archive_options(lab)}{web_modules}"""
 
 
 def ctl_config(lab, node, ebin):

@@ -11,6 +11,11 @@
 %%                  subjects): the newest sign-in closes the older ones
 %%   replaced_log   each session so closed is appended here as one line:
 %%                  time (UTC), account, older resource, newer resource
+%%   disc_copies    Mnesia tables (the archive's) this node keeps in RAM with
+%%                  Mnesia's disk log rather than in dets files
+%%   no_archive     accounts whose own copy of a message the archive does not
+%%                  keep (the bots': they never read one); their contacts'
+%%                  copies are kept as before
 %%
 %% Only stanzas a client sends to another account are judged; stanzas to the
 %% server itself or between one account's own clients pass. A refused
@@ -26,22 +31,26 @@
 
 -export([start/2, stop/1, reload/3, depends/2, mod_options/1, mod_opt_type/1,
          mod_doc/0]).
--export([user_send_packet/1, sm_register_connection_hook/3]).
--export([parse_policy/1, verdict/6, older_sessions/2]).
+-export([user_send_packet/1, sm_register_connection_hook/3, store_mam_message/7]).
+-export([parse_policy/1, verdict/6, older_sessions/2, keep_in_ram/1]).
 
 -define(SUBSCRIPTION, [subscribe, subscribed, unsubscribe, unsubscribed]).
 
 start(Host, Opts) ->
+    keep_in_ram(gen_mod:get_opt(disc_copies, Opts)),
     load_policy(Host, Opts),
     ejabberd_hooks:add(user_send_packet, Host, ?MODULE, user_send_packet, 10),
     ejabberd_hooks:add(sm_register_connection_hook, Host, ?MODULE,
                        sm_register_connection_hook, 10),
+    %% Before mod_mam's own (100), which stores the message.
+    ejabberd_hooks:add(store_mam_message, Host, ?MODULE, store_mam_message, 50),
     ok.
 
 stop(Host) ->
     ejabberd_hooks:delete(user_send_packet, Host, ?MODULE, user_send_packet, 10),
     ejabberd_hooks:delete(sm_register_connection_hook, Host, ?MODULE,
                           sm_register_connection_hook, 10),
+    ejabberd_hooks:delete(store_mam_message, Host, ?MODULE, store_mam_message, 50),
     _ = persistent_term:erase({?MODULE, Host}),
     ok.
 
@@ -49,15 +58,19 @@ reload(Host, NewOpts, _OldOpts) ->
     load_policy(Host, NewOpts),
     ok.
 
-depends(_Host, _Opts) -> [].
+%% After the archive's module, whose tables keep_in_ram moves.
+depends(_Host, _Opts) -> [{mod_mam, soft}].
 
 mod_opt_type(policy_file) -> econf:binary();
 mod_opt_type(refused_log) -> econf:binary();
 mod_opt_type(replaced_log) -> econf:binary();
-mod_opt_type(one_session) -> econf:list(econf:binary()).
+mod_opt_type(one_session) -> econf:list(econf:binary());
+mod_opt_type(disc_copies) -> econf:list(econf:atom());
+mod_opt_type(no_archive) -> econf:list(econf:binary()).
 
 mod_options(_Host) ->
-    [{policy_file, <<>>}, {refused_log, <<>>}, {replaced_log, <<>>}, {one_session, []}].
+    [{policy_file, <<>>}, {refused_log, <<>>}, {replaced_log, <<>>}, {one_session, []},
+     {disc_copies, []}, {no_archive, []}].
 
 mod_doc() ->
     #{desc => <<"Lets only the pairs of accounts that a lab's policy file names "
@@ -81,9 +94,10 @@ load_policy(Host, Opts) ->
                       #{}
               end,
     One = maps:from_list([{name(N), true} || N <- gen_mod:get_opt(one_session, Opts)]),
+    Unarchived = maps:from_list([{name(N), true} || N <- gen_mod:get_opt(no_archive, Opts)]),
     persistent_term:put({?MODULE, Host},
                         #{allowed => Allowed, log => gen_mod:get_opt(refused_log, Opts),
-                          one_session => One,
+                          one_session => One, no_archive => Unarchived,
                           replaced_log => gen_mod:get_opt(replaced_log, Opts)}).
 
 %% {Set of {A, B} in both orders, lines that name no pair}.
@@ -171,6 +185,39 @@ append_line(Log, Fields) ->
     case file:write_file(Log, Line, [append]) of
         ok -> ok;
         {error, Why} -> logger:error("Cannot write ~ts: ~p", [Log, Why])
+    end.
+
+%% The archive's storage ---------------------------------------------------
+
+%% Moves each of Tables that this node holds in a dets file (disc_only_copies)
+%% into RAM with Mnesia's disk log (disc_copies): storing a message then
+%% appends to the log instead of rewriting file blocks. ejabberd makes a new
+%% table as its module says and applies the storage its schema file names
+%% (written beside the tables by the lab) only from the next start on, so
+%% the first start of a node moves them here. A table this node does not
+%% hold, or holds otherwise, is left as it is.
+keep_in_ram(Tables) ->
+    lists:foreach(fun move_to_ram/1, Tables).
+
+move_to_ram(Table) ->
+    case catch mnesia:table_info(Table, storage_type) of
+        disc_only_copies ->
+            case mnesia:change_table_copy_type(Table, node(), disc_copies) of
+                {atomic, ok} -> logger:info("Mnesia table ~ts kept in RAM and its log",
+                                            [Table]);
+                Error -> logger:error("Mnesia table ~ts stays in dets: ~p", [Table, Error])
+            end;
+        _ -> ok
+    end.
+
+%% Stops the archive from storing a message in the archive of an account of
+%% no_archive (User, in the server's form); passes Pkt on otherwise.
+store_mam_message(Pkt, User, Server, _Peer, _Nick, _Type, _Dir) ->
+    #{no_archive := Unarchived} =
+        persistent_term:get({?MODULE, Server}, #{no_archive => #{}}),
+    case maps:is_key(User, Unarchived) of
+        true -> {stop, drop};
+        false -> Pkt
     end.
 
 %% One session per subject account ---------------------------------------

@@ -117,7 +117,11 @@ class ClusterSetupTest(FakeServerTest):
                       "refused_log": os.path.join(server, "refused.log"),
                       "replaced_log": os.path.join(server, "replaced.log"),
                       "one_session": [name for pair in started.pairs
-                                      for name in pair.subjects()]}
+                                      for name in pair.subjects()],
+                      "disc_copies": ["archive_msg", "archive_prefs"],
+                      # The seats' accounts keep every message in their
+                      # archives; the bots, wexlab's and the desk's not.
+                      "no_archive": [p.bot for p in started.pairs] + ["wexlab", "wexdesk"]}
             self.assertEqual(options, wanted, f"node {index + 1}")
             # No registration of any kind, no server-to-server.
             self.assertEqual(config["s2s_access"], "none")
@@ -164,6 +168,14 @@ class ClusterSetupTest(FakeServerTest):
                     self.assertEqual(only["mod_http_fileserver"]["docroot"], www)
                     self.assertNotIn("mod_http_fileserver", config["modules"])
                     self.assertEqual(config["modules"]["mod_mam"], {"default": "always"})
+                    # The archive in RAM and Mnesia's disk log, not in dets.
+                    schema = os.path.join(folder, "server", f"node{index + 1}", "spool",
+                                          "ejabberd.schema")
+                    with open(schema, encoding="utf-8") as f:
+                        self.assertEqual(yaml.safe_load(f), {
+                            "archive_msg": {"storage_type": "disc_copies"},
+                            "archive_prefs": {"storage_type": "disc_copies"}})
+                    self.assertEqual(mode(schema), 0o600)
                     self.assertEqual(config["websocket_origin"], origins)
                     c2s, http = config["listen"]
                     self.assertEqual((c2s["module"], c2s["port"]), ("ejabberd_c2s", node.port))
@@ -191,6 +203,10 @@ class ClusterSetupTest(FakeServerTest):
         for key in ("host_config", "websocket_origin"):
             self.assertNotIn(key, config)
         self.assertNotIn("mod_mam", config["modules"])
+        self.assertFalse({"disc_copies", "no_archive"} &
+                         set(config["modules"]["mod_wex_lab_policy"]))
+        self.assertFalse(os.path.exists(os.path.join(folder, "server", "node2", "spool",
+                                                     "ejabberd.schema")))
         with open(os.path.join(folder, "seats.csv"), encoding="utf-8") as f:
             self.assertTrue(all(not row["link"] for row in csv.DictReader(f)))
 
@@ -234,8 +250,9 @@ class ClusterSetupTest(FakeServerTest):
 
     def test_accounts_and_contacts_are_one_import(self):
         """As Prosody's shared rosters: each subject has its pair's bot, each
-        bot its subjects and the moderator's group (the moderator, the other
-        bots, wexlab and the desk), both ways subscribed."""
+        bot its subjects, the moderator, wexlab and the desk and no other
+        bot; those three have each other and every bot; both ways
+        subscribed."""
         _, started, calls = self.start_cluster(self.CLUSTER)
         started.accounts["ann"].password = "a\"<&'b"
         root = ElementTree.fromstring(ejabberd_config.accounts_xml(started, calls[1]["groups"]))
@@ -258,13 +275,12 @@ class ClusterSetupTest(FakeServerTest):
             with self.subTest(pair=bot):
                 for subject in (pair.subject1, pair.subject2):
                     self.assertEqual(roster(subject), [f"{bot}@lab.wex"])
-                others = [b for b in bots if b != bot]
                 self.assertEqual(roster(bot), sorted(
-                    f"{n}@lab.wex"
-                    for n in [pair.subject1, pair.subject2] + moderator_side + others))
-        self.assertEqual(roster(accounts.NOTIFIER), sorted(
-            f"{n}@lab.wex" for n in [p.bot for p in started.pairs] +
-            [started.moderator, accounts.DESK]))
+                    f"{n}@lab.wex" for n in [pair.subject1, pair.subject2] + moderator_side))
+        for name in moderator_side:
+            with self.subTest(account=name):
+                self.assertEqual(roster(name), sorted(
+                    f"{n}@lab.wex" for n in bots + moderator_side if n != name))
 
     def test_server_keys_are_checked(self):
         for text, fault in (
@@ -306,7 +322,11 @@ class ClusterStartTest(unittest.TestCase):
     def fake_ctl(self, lab_record, folder, index, *args, timeout=60):
         path = args[-1]
         with open(path, encoding="utf-8") as f:
-            self.events.append((args[0], index, mode(path), "pw-pair01" in f.read()))
+            self.events.append((args[-2], index, mode(path), "pw-pair01" in f.read()))
+        # ejabberdctl's own 60 s limit lifted, this one growing with the
+        # accounts (two here).
+        self.assertEqual(args[:-2], ("--no-timeout",))
+        self.assertEqual(timeout, cluster.IMPORT_SECONDS + 2 * cluster.IMPORT_SECONDS_PER_ACCOUNT)
         return subprocess.CompletedProcess(args, self.returncode, "", "")
 
     def run_start(self, fresh):
@@ -387,6 +407,38 @@ class EjabberdModuleTest(unittest.TestCase):
                          '{#{{<<"ann">>,<<"pair01">>}=>true,{<<"bob">>,<<"pair01">>}=>true,'
                          '{<<"pair01">>,<<"ann">>}=>true,{<<"pair01">>,<<"bob">>}=>true},'
                          '[<<"lonely">>,<<"pair01anncy">>]}')
+
+    def test_the_archive_tables_move_from_dets_into_ram(self):
+        # A Mnesia of the test's own: the archive's table in dets as
+        # ejabberd makes it, another kept in RAM alone, one never made.
+        spool = tempfile.mkdtemp(prefix="wexlab-mnesia-", dir=self.ebin)
+        got = self.evaluate(
+            f'begin application:set_env(mnesia, dir, "{spool}"), '
+            "ok = mnesia:create_schema([node()]), ok = mnesia:start(), "
+            "{atomic, ok} = mnesia:create_table(archive_msg, [{disc_only_copies, [node()]}, "
+            "{type, bag}]), "
+            "{atomic, ok} = mnesia:create_table(session, [{ram_copies, [node()]}]), "
+            "ok = mnesia:dirty_write({archive_msg, {<<\"ann\">>, <<\"lab.wex\">>}, 1}), "
+            "mod_wex_lab_policy:keep_in_ram([archive_msg, session, archive_prefs]), "
+            "mod_wex_lab_policy:keep_in_ram([archive_msg]), "
+            "{[mnesia:table_info(T, storage_type) || T <- [archive_msg, session]], "
+            "mnesia:dirty_read(archive_msg, {<<\"ann\">>, <<\"lab.wex\">>})} end")
+        self.assertEqual(re.sub(r"\s+", "", got),
+                         '{[disc_copies,ram_copies],[{archive_msg,{<<"ann">>,<<"lab.wex">>},1}]}')
+
+    def test_the_archive_keeps_no_copy_of_the_accounts_left_out(self):
+        # As mod_mam's hook runs it: the message, the archive's owner, its
+        # server, the peer, a nick, the type and the direction.
+        calls = ", ".join(
+            f'mod_wex_lab_policy:store_mam_message(msg, <<"{user}">>, <<"{server}">>, '
+            'peer, <<>>, chat, recv)'
+            for user, server in (("pair01", "lab.wex"), ("ann", "lab.wex"),
+                                 ("wexlab", "lab.wex"), ("pair01", "other.wex")))
+        got = self.evaluate(
+            'begin persistent_term:put({mod_wex_lab_policy, <<"lab.wex">>}, '
+            '#{no_archive => #{<<"pair01">> => true, <<"wexlab">> => true}}), '
+            f"[{calls}] end")
+        self.assertEqual(re.sub(r"\s+", "", got), "[{stop,drop},msg,{stop,drop},msg]")
 
     def test_subjects_reach_their_own_bot_and_nobody_else(self):
         # pair01: ann and bob; pair02: cy and dee; the moderator with both bots.
