@@ -1,13 +1,14 @@
 """Prosody's configuration for a lab: one VirtualHost of the lab's domain
 on the Service's address and port, TLS required unless plain is allowed,
 no registration and no server-to-server; the lab's policy module; with the
-web seats, their page, websocket and archive (the subjects' only); with a session's pairs, the
-shared rosters (groups_file)."""
+web seats, their page, websocket and archive (the seats' only); with a
+session's pairs, the shared rosters (groups_file)."""
 
 import json
 import os
 
-from ..policy import POLICY_FILE, REFUSED_LOG, REPLACED_LOG, contact_groups, one_session_accounts
+from ..policy import (POLICY_FILE, REFUSED_LOG, REPLACED_LOG, contact_groups,
+                      one_session_accounts, unarchived_accounts)
 from ..proxy import public_origin
 from ..web_page import HEADERS, NO_STORE, WEBSOCKET_PATH
 
@@ -107,7 +108,7 @@ def web_settings(lab, server):
         'http_index_files = { "index.html" }',
         f"max_archive_query_results = {ARCHIVE_PAGE}",
         'archive_expires_after = "never"',
-        f"wex_lab_unarchived = {lua_list(pair.bot for pair in lab.pairs)}",
+        f"wex_lab_unarchived = {lua_list(unarchived_accounts(lab))}",
     ] + header_lines()
     if web.tls:
         lines += [f'https_interfaces = {{ "{address}" }}', f"https_ports = {{ {port} }}",

@@ -1,7 +1,8 @@
 -- The message archive is kept for the accounts whose pages reload their
--- conversation from it: the subjects. A bot never reads an archive, and
--- every message it sends or receives is already in its subject's, so its
--- own copy would only double the archive's writes. Each listed account's
+-- conversation from it: the subjects and the moderator. A bot (or wexlab's
+-- or the desk's account) never reads an archive, and every message it sends
+-- or receives is already in its seat's, so its own copy would only double
+-- the archive's writes. Each listed account's
 -- archive preference is set to never when the server starts; the seats'
 -- archives keep the server's default (always).
 

@@ -87,7 +87,7 @@ class ServerSettingsTest(unittest.TestCase):
         modules, text = self.config({"port": 5280, "tls": False})
         self.assertEqual(set(modules), {"http_files", "websocket", "mam", "wex_lab_archive"})
         # The bots never read an archive: only the subjects' is kept.
-        self.assertIn('wex_lab_unarchived = { "pair01"; "pair02"; }', text)
+        self.assertIn('wex_lab_unarchived = { "pair01"; "pair02"; "wexlab"; "wexdesk"; }', text)
         self.assertIn("http_ports = { 5280 }", text)
         self.assertIn('http_interfaces = { "10.0.0.5" }', text)
         self.assertIn("consider_websocket_secure = true", text)
