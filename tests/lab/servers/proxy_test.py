@@ -152,7 +152,7 @@ class SiteTextTest(Folder):
 def online_lab(crt, key, proxy_on=True, port=8443, address="127.0.0.1", tls=False):
     online = SimpleNamespace(public_host="study.example.org", proxy_port=port, room_port=5291,
                              proxy=proxy_on)
-    return SimpleNamespace(online=online, web=Web(port=5280, tls=tls), address=address,
+    return SimpleNamespace(online=online, web=Web(port=5280, tls=tls), address=address, pairs=[],
                            domain="lab.wex", port=5222, certificate_files=[crt, key])
 
 
