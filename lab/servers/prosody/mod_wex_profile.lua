@@ -1,8 +1,8 @@
 -- Samples where the server's Lua code spends its time: every N virtual
 -- machine instructions, the running function (self) and every function
--- and source file on the stack (inclusive) get one count. The counts go to a text file at
--- shutdown and every 10 s, so `wexlab bench --profile` can name the top
--- costs per stanza. Never loaded in a real session.
+-- and source file on the stack (inclusive) get one count. The counts go
+-- to a text file at shutdown and every 10 s, so `wexlab bench --profile`
+-- can name the top costs per stanza. Never loaded in a real session.
 
 local out_path = module:get_option_string("wex_profile_file");
 local every = module:get_option_number("wex_profile_instructions", 1000);
@@ -10,26 +10,21 @@ local getinfo, sethook = debug.getinfo, debug.sethook;
 
 local self_counts, file_counts, function_counts, total = {}, {}, {}, 0;
 
+local function count(counts, key)
+	counts[key] = (counts[key] or 0) + 1;
+end
+
 local function sample()
 	total = total + 1;
-	local info = getinfo(2, "Sn");
-	if not info then return; end
-	local key = info.short_src .. ":" .. info.linedefined .. " " .. tostring(info.name);
-	self_counts[key] = (self_counts[key] or 0) + 1;
 	local seen = {};
 	for level = 2, 40 do
 		local frame = getinfo(level, "Sn");
 		if not frame then break; end
 		local file = frame.short_src;
 		local func = file .. ":" .. frame.linedefined .. " " .. tostring(frame.name);
-		if not seen[file] then
-			seen[file] = true;
-			file_counts[file] = (file_counts[file] or 0) + 1;
-		end
-		if not seen[func] then
-			seen[func] = true;
-			function_counts[func] = (function_counts[func] or 0) + 1;
-		end
+		if level == 2 then count(self_counts, func); end
+		if not seen[file] then seen[file] = true; count(file_counts, file); end
+		if not seen[func] then seen[func] = true; count(function_counts, func); end
 	end
 end
 
