@@ -1,8 +1,12 @@
 """Ports of this machine: whether one answers, and free ones to listen on."""
 
+import random
 import socket
 
 from ..model.errors import LabError
+
+EPHEMERAL_RANGE = "/proc/sys/net/ipv4/ip_local_port_range"
+LOWEST = 10000  # ports below this are left to the machine's services
 
 
 def port_open(address, port):
@@ -13,7 +17,37 @@ def port_open(address, port):
         return False
 
 
-def free_port():
+def _ephemeral_low():
+    """The first port the kernel hands out to outgoing connections."""
+    try:
+        with open(EPHEMERAL_RANGE) as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 32768  # Linux's default
+
+
+def _bindable(port):
+    with socket.socket() as s:
+        try:
+            s.bind(("127.0.0.1", port))
+        except OSError:
+            return False
+    return True
+
+
+def free_port(count=1):
+    """A port of 127.0.0.1 that nothing listens on, with count - 1 more after
+    it, all below the ephemeral range. A port a server is only going to
+    listen on later must not be one the kernel may give any outgoing
+    connection meanwhile: a busy machine's client takes it, and the server
+    then fails with "address in use". Falls back to a port the kernel
+    chooses when the ephemeral range leaves nothing below it."""
+    high = _ephemeral_low() - count
+    if high > LOWEST:
+        for _ in range(200):
+            first = random.randint(LOWEST, high)
+            if all(_bindable(p) for p in range(first, first + count)):
+                return first
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
@@ -23,9 +57,9 @@ def free_ports(count, avoid=()):
     """The first of count consecutive free ports of 127.0.0.1, none of them
     in avoid (ports chosen already but not yet listened on)."""
     for _ in range(100):
-        first = free_port()
+        first = free_port(count)
         ports = range(first, first + count)
         if first + count <= 65536 and not set(ports) & set(avoid) and all(
-                not port_open("127.0.0.1", p) for p in ports[1:]):
+                _bindable(p) for p in ports[1:]):
             return first
     raise LabError(f"found no {count} consecutive free ports")

@@ -48,7 +48,7 @@ import threading
 import time
 import urllib.request
 
-from harness import (Failure, check, free_port, load_wexlab,  # noqa: E402  (beside this file)
+from harness import (Failure, check, load_wexlab,  # noqa: E402  (beside this file)
                      page_header_faults)
 
 SKIP = 77
@@ -349,12 +349,8 @@ Desk {desk}
 
 
 def consecutive_ports(count, avoid=()):
-    for _ in range(100):
-        first = free_port()
-        ports = range(first, first + count)
-        if not set(ports) & set(avoid) and not any(listening(p) for p in ports):
-            return first
-    raise Failure(f"no {count} consecutive free ports")
+    from wexlab.servers import net
+    return net.free_ports(count, avoid)
 
 
 def browser_tls(args, root):
@@ -703,6 +699,7 @@ def main():
     if not shutil.which("ejabberdctl") and not os.path.exists("/usr/sbin/ejabberdctl"):
         print("ejabberd is not installed; skipped")
         return SKIP
+    load_wexlab(args.wexlab)
     root = tempfile.mkdtemp(prefix="wex-e2e-cluster-")
     env_dir = os.path.join(root, "data")
     os.environ["WEX_DATA_DIR"] = env_dir  # the lab certificate, not the home folder

@@ -10,7 +10,6 @@ import os
 import re
 import shutil
 import signal
-import socket
 import secrets
 import ssl
 import subprocess
@@ -73,9 +72,11 @@ def wait_for_state(what, read, test, timeout=20):
 
 
 def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A port for a server to listen on, as wexlab chooses them (below the
+    range the kernel gives outgoing connections)."""
+    load_wexlab(LAUNCHER)
+    from wexlab.servers import net
+    return net.free_port()
 
 
 class _LabBase:

@@ -9,7 +9,6 @@ import asyncio
 import json
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -28,13 +27,8 @@ except ImportError as e:  # python3-aiohttp missing
     sys.exit(77)
 from wexlab.model import paths, record, room_log  # noqa: E402
 from wexlab.runtime import processes  # noqa: E402
+from wexlab.servers.net import free_port  # noqa: E402
 from fixtures import replaced, wexbot  # noqa: E402
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def wait_for(predicate, timeout=20):
