@@ -163,7 +163,46 @@ def node_address(lab, index):
     return lab.nodes[index].address or lab.address
 
 
-def _wait_port(lab, folder, index):
+def _log_path(folder, index):
+    return os.path.join(_node_dir(folder, index), "logs", "ejabberd.log")
+
+
+def log_size(folder, index):
+    """Where a node's log ends now: what it writes from here on is new."""
+    try:
+        return os.path.getsize(_log_path(folder, index))
+    except OSError:
+        return 0
+
+
+START_FAILED = "Failed to start ejabberd application"
+PORT_IN_USE = re.compile(r"\{(\d+),\{[\d,]+\},\w+\},\s*eaddrinuse")
+
+
+def start_failure(folder, index, since):
+    """Why a node gave up starting, from what its log gained after offset
+    since; None while it has not. ejabberd then ends its VM, so without
+    this the wait for its ports would only time out."""
+    try:
+        with open(_log_path(folder, index), "rb") as f:
+            f.seek(since)
+            text = f.read().decode("utf-8", "replace")
+    except OSError:
+        return None
+    at = text.find(START_FAILED)
+    if at < 0:
+        return None
+    reason = text[at:]
+    in_use = PORT_IN_USE.search(reason)
+    if in_use:
+        return (f"its port {in_use.group(1)} is taken by another program "
+                f"(eaddrinuse)")
+    return " ".join(reason.split())[:400]
+
+
+def _wait_port(lab, folder, index, log_from=None):
+    """Waits for a node's ports; log_from is where its log ended as it was
+    launched, so that a start ejabberd gave up on is told at once."""
     node = lab.nodes[index]
     ports = [p for p in (node.port, node.web_port) if p]
     deadline = time.monotonic() + START_SECONDS
@@ -171,22 +210,26 @@ def _wait_port(lab, folder, index):
         if node_pid(folder, index) and all(
                 net.port_open(node_address(lab, index), p) for p in ports):
             return
+        failure = None if log_from is None else start_failure(folder, index, log_from)
+        if failure:
+            raise LabError(f"ejabberd node {index + 1} could not start: {failure}; "
+                           f"see {_log_path(folder, index)}")
         time.sleep(0.2)
     raise LabError(f"ejabberd node {index + 1} did not open port "
                    f"{' and '.join(map(str, ports))} within {START_SECONDS} s; "
-                   f"see {_node_dir(folder, index)}/logs/ejabberd.log")
+                   f"see {_log_path(folder, index)}")
 
 
 wait_port = _wait_port
 
 
 def start_node(lab, folder, index):
-    launch_node(lab, folder, index)
-    _wait_port(lab, folder, index)
+    _wait_port(lab, folder, index, launch_node(lab, folder, index))
 
 
 def launch_node(lab, folder, index):
-    """Has ejabberdctl start a node's VM, which goes on in the background."""
+    """Has ejabberdctl start a node's VM, which goes on in the background.
+    Returns where the node's log ended before (for _wait_port)."""
     node = lab.nodes[index]
     address = node_address(lab, index)
     for port in (node.port, node.web_port):
@@ -197,10 +240,12 @@ def launch_node(lab, folder, index):
         raise LabError(f"something already listens on {address}:{cluster}, "
                        "the cluster's port (another session's node?); choose another "
                        "ClusterPort")
+    log_from = log_size(folder, index)
     done = ctl(lab, folder, index, "start")
     if done.returncode != 0:
         raise LabError(f"ejabberdctl start of node {index + 1} failed: "
                        f"{done.stderr}{done.stdout}")
+    return log_from
 
 
 def start(lab, folder, fresh, groups=()):
@@ -213,10 +258,9 @@ def start(lab, folder, fresh, groups=()):
         # one's tables as it starts, so one at a time can wait for ever.
         launched = [index for index in placement.local_nodes(lab)
                     if node_pid(folder, index) is None]
+        log_from = {index: launch_node(lab, folder, index) for index in launched}
         for index in launched:
-            launch_node(lab, folder, index)
-        for index in launched:
-            _wait_port(lab, folder, index)
+            _wait_port(lab, folder, index, log_from[index])
         if fresh:
             for index in placement.local_nodes(lab)[1:]:
                 join(lab, folder, index)

@@ -333,7 +333,7 @@ class ClusterStartTest(unittest.TestCase):
         with mock.patch.object(cluster, "node_pid", lambda folder, index: None), \
                 mock.patch.object(cluster, "launch_node", lambda lab_record, folder, index:
                                   self.events.append(("start", index))), \
-                mock.patch.object(cluster, "_wait_port", lambda lab_record, folder, index:
+                mock.patch.object(cluster, "_wait_port", lambda lab_record, folder, index, log_from:
                                   self.events.append(("up", index))), \
                 mock.patch.object(cluster, "join", lambda lab_record, folder, index:
                                   self.events.append(("join", index))), \
@@ -363,6 +363,33 @@ class ClusterStartTest(unittest.TestCase):
             self.run_start(fresh=True)
         self.assertEqual(self.events[-1], ("stop",))
         self.assertEqual(os.listdir(os.path.join(self.folder, "server")), [])
+
+    def test_a_node_that_gave_up_starting_is_told_at_once_with_its_reason(self):
+        # What ejabberd logs when another program holds its port; the
+        # earlier start's failure, before the offset, is not this start's.
+        failed = ("[critical] <0.124.0>@ejabberd_app:start/2:68 Failed to start ejabberd "
+                  "application: {error,\n  {shutdown,\n   {failed_to_start_child,\n"
+                  "    ejabberd_listener,\n     {shutdown,\n      {failed_to_start_child,\n"
+                  "       {14138,{127,0,0,1},tcp},\n       eaddrinuse}}}}}\n")
+        logs = os.path.join(self.folder, "server", "node2", "logs")
+        os.makedirs(logs)
+        with open(os.path.join(logs, "ejabberd.log"), "w") as f:
+            f.write(failed)
+        since = cluster.log_size(self.folder, 1)
+        self.assertIsNone(cluster.start_failure(self.folder, 1, since))
+        with open(os.path.join(logs, "ejabberd.log"), "a") as f:
+            f.write("[info] Loading configuration\n" + failed)
+        self.assertIn("port 14138 is taken", cluster.start_failure(self.folder, 1, since))
+        with open(os.path.join(logs, "ejabberd.log"), "a") as f:
+            since = f.tell()
+            f.write("[critical] Failed to start ejabberd application: {error,badarg}\n")
+        self.assertEqual(cluster.start_failure(self.folder, 1, since),
+                         "Failed to start ejabberd application: {error,badarg}")
+        with mock.patch.object(cluster, "node_pid", lambda folder, index: None), \
+                mock.patch.object(cluster.time, "sleep") as sleep:
+            with self.assertRaisesRegex(errors.LabError, "node 2 could not start: .*badarg"):
+                cluster.wait_port(self.lab, self.folder, 1, since)
+        sleep.assert_not_called()
 
 
 @unittest.skipIf(shutil.which("erlc") is None, "erlc is not installed")
