@@ -11,6 +11,8 @@ import shutil
 import tempfile
 import time
 
+from ..servers import net
+
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
 FLAGS = ("--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
@@ -65,8 +67,9 @@ class Seat:
         env = dict(os.environ, HOME=self.profile, XDG_DATA_HOME=self.profile,
                    XDG_CONFIG_HOME=self.profile, XDG_CACHE_HOME=self.profile)
         try:
-            self.driver = webdriver.Chrome(service=Service(CHROMEDRIVER, env=env),
-                                           options=options)
+            # Its port chosen as the servers' are (see net.free_port).
+            service = Service(CHROMEDRIVER, port=net.free_port(), env=env)
+            self.driver = webdriver.Chrome(service=service, options=options)
         except Exception as e:
             shutil.rmtree(self.profile, ignore_errors=True)
             raise BrowserError(f"Chromium did not start: {e}")

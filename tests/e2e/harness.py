@@ -534,7 +534,9 @@ def browser(args, profile):
                  "--proxy-server=127.0.0.1:9", "--proxy-bypass-list=127.0.0.1",
                  "--window-size=1400,900"):
         options.add_argument(flag)
-    return webdriver.Chrome(service=Service(args.chromedriver), options=options)
+    # chromedriver's port chosen as the servers' are (see free_port).
+    return webdriver.Chrome(service=Service(args.chromedriver, port=free_port()),
+                            options=options)
 
 
 AXE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "web",
