@@ -35,22 +35,33 @@ def _bindable(port):
     return True
 
 
+def _kernel_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def _candidates(count):
+    """First ports to try: random ones below the ephemeral range, then, if
+    the range leaves nothing below it or none was free, the kernel's."""
+    high = _ephemeral_low() - count
+    if high > LOWEST:
+        for _ in range(200):
+            yield random.randint(LOWEST, high)
+    for _ in range(100):
+        yield _kernel_port()
+
+
 def free_port(count=1):
     """A port of 127.0.0.1 that nothing listens on, with count - 1 more after
     it, all below the ephemeral range. A port a server is only going to
     listen on later must not be one the kernel may give any outgoing
     connection meanwhile: a busy machine's client takes it, and the server
-    then fails with "address in use". Falls back to a port the kernel
-    chooses when the ephemeral range leaves nothing below it."""
-    high = _ephemeral_low() - count
-    if high > LOWEST:
-        for _ in range(200):
-            first = random.randint(LOWEST, high)
-            if all(_bindable(p) for p in range(first, first + count)):
-                return first
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    then fails with "address in use"."""
+    for first in _candidates(count):
+        if first + count <= 65536 and all(_bindable(p) for p in range(first, first + count)):
+            return first
+    raise LabError(f"found no {count} consecutive free ports")
 
 
 def free_ports(count, avoid=()):
@@ -58,8 +69,6 @@ def free_ports(count, avoid=()):
     in avoid (ports chosen already but not yet listened on)."""
     for _ in range(100):
         first = free_port(count)
-        ports = range(first, first + count)
-        if first + count <= 65536 and not set(ports) & set(avoid) and all(
-                _bindable(p) for p in ports[1:]):
+        if not set(range(first, first + count)) & set(avoid):
             return first
-    raise LabError(f"found no {count} consecutive free ports")
+    raise LabError(f"found no {count} consecutive free ports outside those chosen")

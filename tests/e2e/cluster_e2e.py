@@ -348,11 +348,6 @@ Desk {desk}
 """
 
 
-def consecutive_ports(count, avoid=()):
-    from wexlab.servers import net
-    return net.free_ports(count, avoid)
-
-
 def browser_tls(args, root):
     """WebTls on, two nodes: each node's page is HTTPS with the lab
     certificate (verified against it), and a seat on node 2's page signs in
@@ -369,10 +364,11 @@ def browser_tls(args, root):
         raise Skipped("missing web/node_modules (scripts/install-deps.sh)")
     folder = os.path.join(root, "tls")
     os.makedirs(folder)
-    port = consecutive_ports(2)
-    web = consecutive_ports(2, range(port, port + 2))
+    from wexlab.servers import net
+    port = net.free_ports(2)
+    web = net.free_ports(2, range(port, port + 2))
     with open(os.path.join(folder, "lab.conf"), "w") as f:
-        f.write(TLS_SESSION.format(market=MARKET, port=port, web=web, desk=consecutive_ports(1, (
+        f.write(TLS_SESSION.format(market=MARKET, port=port, web=web, desk=net.free_ports(1, (
             port, port + 1, web, web + 1))))
     wexlab = [sys.executable, args.wexlab]
     done = subprocess.run(wexlab + ["start", "lab.conf", "--bot", args.bot], cwd=folder,

@@ -333,7 +333,7 @@ class ClusterStartTest(unittest.TestCase):
         with mock.patch.object(cluster, "node_pid", lambda folder, index: None), \
                 mock.patch.object(cluster, "launch_node", lambda lab_record, folder, index:
                                   self.events.append(("start", index))), \
-                mock.patch.object(cluster, "_wait_port", lambda lab_record, folder, index, log_from:
+                mock.patch.object(cluster, "_wait_port", lambda lab_record, folder, index, _:
                                   self.events.append(("up", index))), \
                 mock.patch.object(cluster, "join", lambda lab_record, folder, index:
                                   self.events.append(("join", index))), \
